@@ -1,0 +1,256 @@
+#include "host/core/Url.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStringList>
+
+namespace Dravelin::Filesystem {
+
+namespace {
+
+QString qs(const std::string& s)
+{
+    return QString::fromStdString(s);
+}
+
+std::string encodeComponent(const std::string& s)
+{
+    return QUrl::toPercentEncoding(qs(s)).toStdString();
+}
+
+std::string decodeComponent(const QByteArray& s)
+{
+    return QUrl::fromPercentEncoding(s).toStdString();
+}
+
+bool looksLikeLocalPath(const std::string& text)
+{
+    return !text.empty() && (text[0] == '/' || text[0] == '.' || text.find("://") == std::string::npos);
+}
+
+}  // namespace
+
+Url::Url(const std::string& text)
+{
+    if (text.empty())
+        return;
+    const QUrl parsed(qs(text), QUrl::TolerantMode);
+    // "C:"-like or scheme-less text is a path; anything with "scheme:" is a URL.
+    if (parsed.isValid() && !parsed.scheme().isEmpty() && parsed.scheme().size() > 1)
+        m_url = parsed;
+    else if (looksLikeLocalPath(text))
+        m_url = QUrl::fromLocalFile(QFileInfo(qs(text)).absoluteFilePath());
+    else
+        m_url = parsed;
+}
+
+Url::Url(const QUrl& url) : m_url(url) {}
+
+Url Url::fromLocalFile(const std::string& path)
+{
+    return fromLocalFile(qs(path));
+}
+
+Url Url::fromLocalFile(const QString& path)
+{
+    return Url(QUrl::fromLocalFile(path));
+}
+
+bool Url::isValid() const
+{
+    return m_url.isValid() && !m_url.isEmpty();
+}
+
+bool Url::isEmpty() const
+{
+    return m_url.isEmpty();
+}
+
+bool Url::isLocalFile() const
+{
+    return m_url.isLocalFile();
+}
+
+std::string Url::scheme() const
+{
+    return m_url.scheme().toStdString();
+}
+
+std::string Url::userInfo() const
+{
+    return m_url.userInfo(QUrl::FullyDecoded).toStdString();
+}
+
+std::string Url::userName() const
+{
+    return m_url.userName(QUrl::FullyDecoded).toStdString();
+}
+
+std::string Url::password() const
+{
+    return m_url.password(QUrl::FullyDecoded).toStdString();
+}
+
+std::string Url::host() const
+{
+    return m_url.host().toStdString();
+}
+
+int Url::port(int defaultPort) const
+{
+    return m_url.port(defaultPort);
+}
+
+std::string Url::path() const
+{
+    return m_url.path(QUrl::FullyDecoded).toStdString();
+}
+
+std::string Url::query() const
+{
+    return m_url.query(QUrl::FullyEncoded).toStdString();
+}
+
+std::string Url::fragment() const
+{
+    return m_url.fragment(QUrl::FullyDecoded).toStdString();
+}
+
+std::string Url::localFilePath() const
+{
+    return m_url.isLocalFile() ? m_url.toLocalFile().toStdString() : std::string();
+}
+
+void Url::setScheme(const std::string& scheme)
+{
+    m_url.setScheme(qs(scheme));
+}
+
+void Url::setUserInfo(const std::string& userInfo)
+{
+    m_url.setUserInfo(qs(userInfo), QUrl::DecodedMode);
+}
+
+void Url::setHost(const std::string& host)
+{
+    m_url.setHost(qs(host));
+}
+
+void Url::setPort(int port)
+{
+    m_url.setPort(port);
+}
+
+void Url::setPath(const std::string& path)
+{
+    m_url.setPath(qs(path), QUrl::DecodedMode);
+}
+
+void Url::setQuery(const std::string& encodedQuery)
+{
+    m_url.setQuery(qs(encodedQuery), QUrl::StrictMode);
+}
+
+void Url::setFragment(const std::string& fragment)
+{
+    m_url.setFragment(qs(fragment), QUrl::DecodedMode);
+}
+
+void Url::appendSubquery(const std::string& key, const std::string& value)
+{
+    QString query = m_url.query(QUrl::FullyEncoded);
+    if (!query.isEmpty())
+        query += '&';
+    query += qs(encodeComponent(key) + "=" + encodeComponent(value));
+    m_url.setQuery(query, QUrl::StrictMode);
+}
+
+std::vector<std::pair<std::string, std::string>> Url::subqueries() const
+{
+    std::vector<std::pair<std::string, std::string>> result;
+    const QByteArray query = m_url.query(QUrl::FullyEncoded).toUtf8();
+    if (query.isEmpty())
+        return result;
+    for (const QByteArray& part : query.split('&')) {
+        if (part.isEmpty())
+            continue;
+        const int eq = part.indexOf('=');
+        if (eq < 0)
+            result.emplace_back(decodeComponent(part), std::string());
+        else
+            result.emplace_back(decodeComponent(part.left(eq)), decodeComponent(part.mid(eq + 1)));
+    }
+    return result;
+}
+
+std::optional<std::string> Url::subquery(const std::string& key) const
+{
+    for (auto& [k, v] : subqueries())
+        if (k == key)
+            return v;
+    return std::nullopt;
+}
+
+bool Url::hasSubquery(const std::string& key) const
+{
+    return subquery(key).has_value();
+}
+
+void Url::removeSubquery(const std::string& key)
+{
+    QString query;
+    for (auto& [k, v] : subqueries()) {
+        if (k == key)
+            continue;
+        if (!query.isEmpty())
+            query += '&';
+        query += qs(encodeComponent(k) + "=" + encodeComponent(v));
+    }
+    if (query.isEmpty())
+        m_url.setQuery(QString());
+    else
+        m_url.setQuery(query, QUrl::StrictMode);
+}
+
+std::string Url::string(unsigned flags) const
+{
+    QUrl::FormattingOptions options = QUrl::None;
+    if (flags & RemoveUserInfo)
+        options |= QUrl::RemoveUserInfo;
+    if (flags & RemoveQuery)
+        options |= QUrl::RemoveQuery;
+    if (flags & RemoveFragment)
+        options |= QUrl::RemoveFragment;
+    if (flags & LoaderEncoded)
+        return m_url.toString(options | QUrl::FullyEncoded).toStdString();
+    return m_url.toString(options | QUrl::PrettyDecoded).toStdString();
+}
+
+std::string commonParentDirectory(const std::vector<std::string>& paths)
+{
+    if (paths.empty())
+        return {};
+    QStringList common;
+    bool first = true;
+    for (const std::string& p : paths) {
+        const QString clean = QDir::cleanPath(qs(p));
+        QStringList parts = clean.split('/');
+        parts.removeLast();  // the file (or last folder) itself
+        if (first) {
+            common = parts;
+            first = false;
+            continue;
+        }
+        int n = 0;
+        while (n < common.size() && n < parts.size() && common[n] == parts[n])
+            ++n;
+        common = common.mid(0, n);
+    }
+    if (common.isEmpty())
+        return {};
+    if (common.size() == 1 && common[0].isEmpty())
+        return "/";
+    return common.join('/').toStdString();
+}
+
+}  // namespace Dravelin::Filesystem

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QUrl>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace Dravelin::Filesystem {
+
+// A location: a local file or folder ("file"), a DICOMweb resource ("http"/"https") or an
+// instance on a PACS ("pacs"). Parsing and percent encoding follow RFC 3986.
+//
+// Sub-queries are key=value pairs of the query part ("series", "recursive", "ignoreNonDicom"
+// for folder locations). Keys and values are percent-encoded when written, so a value may
+// hold any character, "&", "=", "#" included.
+class Url
+{
+public:
+    enum FormattingOption : unsigned {
+        Default = 0x00,
+        RemoveUserInfo = 0x01,   // drop "user:password@"
+        RemoveQuery = 0x02,
+        RemoveFragment = 0x04,
+        // The text the host's loader reads back: every character that is not allowed
+        // unencoded in its component is percent-encoded ("#", "%", spaces, non-ASCII, in a
+        // local path too), so the result never contains "##" and `Url(text)` restores
+        // exactly this URL. Used for location strings, where "##" separates the URLs.
+        LoaderEncoded = 0x80,
+    };
+
+    Url() = default;
+    // Parses `text`. A text without a scheme that looks like an absolute path is taken as
+    // a local file path.
+    explicit Url(const std::string& text);
+    explicit Url(const QUrl& url);
+
+    static Url fromLocalFile(const std::string& path);
+    static Url fromLocalFile(const QString& path);
+
+    bool isValid() const;
+    bool isEmpty() const;
+    bool isLocalFile() const;
+
+    std::string scheme() const;
+    std::string userInfo() const;  // decoded "user" or "user:password"
+    std::string userName() const;
+    std::string password() const;
+    std::string host() const;
+    int port(int defaultPort = -1) const;
+    std::string path() const;      // decoded
+    std::string query() const;     // encoded query text, without "?"
+    std::string fragment() const;  // decoded
+    std::string localFilePath() const;  // empty unless a local file
+
+    void setScheme(const std::string& scheme);
+    void setUserInfo(const std::string& userInfo);
+    void setHost(const std::string& host);
+    void setPort(int port);
+    void setPath(const std::string& path);
+    void setQuery(const std::string& encodedQuery);
+    void setFragment(const std::string& fragment);
+
+    // Appends key=value to the query (both percent-encoded); existing keys are kept.
+    void appendSubquery(const std::string& key, const std::string& value);
+    // The decoded value of the first sub-query `key`, if present.
+    std::optional<std::string> subquery(const std::string& key) const;
+    bool hasSubquery(const std::string& key) const;
+    void removeSubquery(const std::string& key);
+    std::vector<std::pair<std::string, std::string>> subqueries() const;
+
+    // Human-readable text (decoded where unambiguous) unless LoaderEncoded is given.
+    std::string string(unsigned flags = Default) const;
+
+    const QUrl& qUrl() const { return m_url; }
+
+    bool operator==(const Url& other) const { return m_url == other.m_url; }
+    bool operator!=(const Url& other) const { return !(*this == other); }
+
+private:
+    QUrl m_url;
+};
+
+// The deepest folder that contains all given paths (files or folders); empty when they
+// share none (e.g. an empty list). Paths are compared component by component.
+std::string commonParentDirectory(const std::vector<std::string>& paths);
+
+}  // namespace Dravelin::Filesystem

@@ -1,0 +1,402 @@
+#include "host/dicom/Element.h"
+
+#include "host/core/Log.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include <dcmtk/dcmdata/dcelem.h>
+#include <dcmtk/dcmdata/dcvr.h>
+
+namespace Dravelin::Dicom {
+
+namespace {
+
+bool isValidUtf8(const std::string& s)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const auto* end = p + s.size();
+    while (p < end) {
+        const unsigned char c = *p;
+        int extra = 0;
+        if (c < 0x80)
+            extra = 0;
+        else if ((c & 0xE0) == 0xC0 && c >= 0xC2)
+            extra = 1;
+        else if ((c & 0xF0) == 0xE0)
+            extra = 2;
+        else if ((c & 0xF8) == 0xF0 && c <= 0xF4)
+            extra = 3;
+        else
+            return false;
+        if (end - p <= extra)
+            return false;
+        for (int i = 1; i <= extra; ++i)
+            if ((p[i] & 0xC0) != 0x80)
+                return false;
+        p += extra + 1;
+    }
+    return true;
+}
+
+std::string trimmed(const std::string& s)
+{
+    const auto first = s.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos)
+        return {};
+    const auto last = s.find_last_not_of(" \t\r\n");
+    return s.substr(first, last - first + 1);
+}
+
+bool isSequence(DcmElement* e)
+{
+    return e->ident() == EVR_SQ || e->ident() == EVR_pixelSQ;
+}
+
+std::optional<std::string> joinedText(DcmElement* e)
+{
+    if (!e || isSequence(e) || e->getLength() == 0)
+        return std::nullopt;
+    OFString value;
+    if (e->getOFStringArray(value, OFTrue).bad())
+        return std::nullopt;
+    std::string s(value.c_str(), value.length());
+    // Stray NUL padding is seen in the wild; it ends the text.
+    if (auto nul = s.find('\0'); nul != std::string::npos)
+        s.resize(nul);
+    if (s.empty())
+        return std::nullopt;
+    return s;
+}
+
+std::optional<std::vector<std::string>> valueList(DcmElement* e)
+{
+    if (!e || isSequence(e) || e->getLength() == 0)
+        return std::nullopt;
+    const unsigned long vm = e->getVM();
+    std::vector<std::string> result;
+    result.reserve(vm);
+    for (unsigned long i = 0; i < vm; ++i) {
+        OFString v;
+        if (e->getOFString(v, i, OFTrue).bad())
+            return std::nullopt;
+        result.emplace_back(v.c_str(), v.length());
+    }
+    if (result.empty())
+        return std::nullopt;
+    return result;
+}
+
+std::string join(const std::vector<std::string>& values)
+{
+    std::string s;
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (i)
+            s += '\\';
+        s += values[i];
+    }
+    return s;
+}
+
+template <typename N>
+std::optional<N> integerFromText(const std::string& text, bool tolerant)
+{
+    const auto v = parseInteger(text, tolerant);
+    if (!v || *v < static_cast<long long>(std::numeric_limits<N>::min()) ||
+        *v > static_cast<long long>(std::numeric_limits<N>::max()))
+        return std::nullopt;
+    return static_cast<N>(*v);
+}
+
+}  // namespace
+
+QString textFromDicom(const std::string& bytes)
+{
+    if (isValidUtf8(bytes))
+        return QString::fromUtf8(bytes.data(), static_cast<int>(bytes.size()));
+    return QString::fromLatin1(bytes.data(), static_cast<int>(bytes.size()));
+}
+
+std::optional<double> parseDecimal(const std::string& input, bool tolerant)
+{
+    std::string text = trimmed(input);
+    if (!text.empty() && text[0] == '+')
+        text.erase(0, 1);
+    if (text.empty())
+        return std::nullopt;
+    double value = 0;
+    auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec == std::errc() && ptr == text.data() + text.size() && std::isfinite(value))
+        return value;
+    if (!tolerant)
+        return std::nullopt;
+    for (char& c : text)
+        if (c == ',')
+            c = '.';
+    auto [ptr2, ec2] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec2 == std::errc() && ptr2 != text.data() && std::isfinite(value))
+        return value;
+    return std::nullopt;
+}
+
+std::optional<long long> parseInteger(const std::string& input, bool tolerant)
+{
+    std::string text = trimmed(input);
+    if (!text.empty() && text[0] == '+')
+        text.erase(0, 1);
+    if (text.empty())
+        return std::nullopt;
+    long long value = 0;
+    auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 10);
+    if (ec == std::errc() && ptr == text.data() + text.size())
+        return value;
+    if (!tolerant)
+        return std::nullopt;
+    // "12.0" or "12mm": take a decimal that is integral.
+    const auto d = parseDecimal(text, true);
+    if (d && std::floor(*d) == *d && std::fabs(*d) < 9.2e18)
+        return static_cast<long long>(*d);
+    return std::nullopt;
+}
+
+std::string formatDecimal(double value)
+{
+    char buffer[64];
+    auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    if (ec == std::errc() && ptr - buffer <= 16)
+        return std::string(buffer, ptr);
+    for (int precision = 15; precision > 0; --precision) {
+        const int n = std::snprintf(buffer, sizeof buffer, "%.*g", precision, value);
+        if (n > 0 && n <= 16)
+            return std::string(buffer, static_cast<size_t>(n));
+    }
+    return "0";
+}
+
+ElementBase::ElementBase(DcmItem& item, const DcmTag& tag, Type type, bool tolerant)
+    : m_item(item), m_tag(tag), m_type(type), m_tolerant(tolerant)
+{
+}
+
+bool ElementBase::exists() const
+{
+    return find() != nullptr;
+}
+
+DcmElement* ElementBase::find() const
+{
+    DcmElement* element = nullptr;
+    if (m_item.findAndGetElement(m_tag, element, OFFalse).bad())
+        element = nullptr;
+    if (!element && m_type == Required && Log::isAccepted(0))
+        Log::log(0, "DICOM", missingText());
+    return element;
+}
+
+std::string ElementBase::missingText() const
+{
+    DcmTag tag(m_tag);
+    return "Missing element " + std::string(DcmTagKey(tag).toString().c_str()) + " " + tag.getTagName();
+}
+
+namespace {
+
+bool putText(DcmItem& item, const DcmTag& tag, const std::string& text)
+{
+    const OFCondition status = item.putAndInsertString(tag, text.c_str(), OFTrue);
+    if (status.bad()) {
+        Log::log(3, "DICOM",
+                 "Cannot set " + std::string(DcmTagKey(tag).toString().c_str()) + " to '" + text + "': " + status.text());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+// --- reading, per type ----------------------------------------------------------------------
+
+template <>
+std::optional<std::string> Element<std::string>::read() const
+{
+    return joinedText(find());
+}
+
+template <>
+std::optional<QString> Element<QString>::read() const
+{
+    auto s = joinedText(find());
+    if (!s)
+        return std::nullopt;
+    return textFromDicom(*s);
+}
+
+template <>
+std::optional<std::vector<std::string>> Element<std::vector<std::string>>::read() const
+{
+    return valueList(find());
+}
+
+template <>
+std::optional<QStringList> Element<QStringList>::read() const
+{
+    auto values = valueList(find());
+    if (!values)
+        return std::nullopt;
+    QStringList list;
+    for (const auto& v : *values)
+        list << textFromDicom(v);
+    return list;
+}
+
+template <>
+std::optional<double> Element<double>::read() const
+{
+    auto values = valueList(find());
+    if (!values)
+        return std::nullopt;
+    return parseDecimal(values->front(), m_tolerant);
+}
+
+template <>
+std::optional<std::vector<double>> Element<std::vector<double>>::read() const
+{
+    auto values = valueList(find());
+    if (!values)
+        return std::nullopt;
+    std::vector<double> result;
+    result.reserve(values->size());
+    for (const auto& v : *values) {
+        auto d = parseDecimal(v, m_tolerant);
+        if (!d)
+            return std::nullopt;
+        result.push_back(*d);
+    }
+    return result;
+}
+
+template <>
+std::optional<int> Element<int>::read() const
+{
+    auto values = valueList(find());
+    if (!values)
+        return std::nullopt;
+    return integerFromText<int>(values->front(), m_tolerant);
+}
+
+template <>
+std::optional<unsigned int> Element<unsigned int>::read() const
+{
+    auto values = valueList(find());
+    if (!values)
+        return std::nullopt;
+    return integerFromText<unsigned int>(values->front(), m_tolerant);
+}
+
+template <>
+std::optional<long long> Element<long long>::read() const
+{
+    auto values = valueList(find());
+    if (!values)
+        return std::nullopt;
+    return parseInteger(values->front(), m_tolerant);
+}
+
+template <>
+std::optional<std::vector<int>> Element<std::vector<int>>::read() const
+{
+    auto values = valueList(find());
+    if (!values)
+        return std::nullopt;
+    std::vector<int> result;
+    for (const auto& v : *values) {
+        auto i = integerFromText<int>(v, m_tolerant);
+        if (!i)
+            return std::nullopt;
+        result.push_back(*i);
+    }
+    return result;
+}
+
+// --- writing, per type ----------------------------------------------------------------------
+
+template <>
+bool Element<std::string>::setValue(const std::string& value)
+{
+    return putText(m_item, m_tag, value);
+}
+
+template <>
+bool Element<QString>::setValue(const QString& value)
+{
+    return putText(m_item, m_tag, value.toStdString());
+}
+
+template <>
+bool Element<std::vector<std::string>>::setValue(const std::vector<std::string>& value)
+{
+    return putText(m_item, m_tag, join(value));
+}
+
+template <>
+bool Element<QStringList>::setValue(const QStringList& value)
+{
+    return putText(m_item, m_tag, value.join('\\').toStdString());
+}
+
+template <>
+bool Element<double>::setValue(const double& value)
+{
+    return putText(m_item, m_tag, formatDecimal(value));
+}
+
+template <>
+bool Element<std::vector<double>>::setValue(const std::vector<double>& value)
+{
+    std::vector<std::string> texts;
+    for (double d : value)
+        texts.push_back(formatDecimal(d));
+    return putText(m_item, m_tag, join(texts));
+}
+
+template <>
+bool Element<int>::setValue(const int& value)
+{
+    return putText(m_item, m_tag, std::to_string(value));
+}
+
+template <>
+bool Element<unsigned int>::setValue(const unsigned int& value)
+{
+    return putText(m_item, m_tag, std::to_string(value));
+}
+
+template <>
+bool Element<long long>::setValue(const long long& value)
+{
+    return putText(m_item, m_tag, std::to_string(value));
+}
+
+template <>
+bool Element<std::vector<int>>::setValue(const std::vector<int>& value)
+{
+    std::vector<std::string> texts;
+    for (int i : value)
+        texts.push_back(std::to_string(i));
+    return putText(m_item, m_tag, join(texts));
+}
+
+template class Element<QString>;
+template class Element<QStringList>;
+template class Element<std::string>;
+template class Element<std::vector<std::string>>;
+template class Element<double>;
+template class Element<std::vector<double>>;
+template class Element<int>;
+template class Element<std::vector<int>>;
+template class Element<unsigned int>;
+template class Element<long long>;
+
+}  // namespace Dravelin::Dicom

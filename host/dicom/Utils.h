@@ -1,0 +1,39 @@
+#pragma once
+
+#include "host/core/Url.h"
+#include "host/dicom/Error.h"
+#include "host/dicom/MemImage.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+
+class DcmDataset;
+
+namespace Dravelin::Dicom::Utils {
+
+// DICOM TM ("HH", "HHMM", "HHMMSS", "HHMMSS.F" to six fraction digits, and the retired
+// "HH:MM:SS.F" form; trailing padding ignored) to microseconds since midnight. An empty,
+// malformed or out-of-range value gives an Error (code InvalidValue, type Warning).
+std::variant<std::int64_t, Error> parseDICOMTime(const std::string& value);
+
+// "M" -> "Male", "F" -> "Female", "O" -> "Other"; an empty value -> "Unknown"; other
+// values are returned trimmed, as written. Case-insensitive for the codes.
+std::string parseDICOMSex(const std::string& value);
+
+// True when the file holds a 128-byte preamble followed by "DICM". Reads 132 bytes.
+bool hasDicomHeader(const std::string& path);
+
+// Renders one frame (default: the first) of the dataset into an 8-bit image, using the
+// dataset's own VOI window when it has one and the min-max window otherwise. With
+// `fitThumbnail` the image is scaled down to at most 256 pixels on its longer side.
+// Compressed pixel data (JPEG, JPEG-LS, RLE) is decoded; nothing (nullptr) when the frame
+// cannot be rendered. Thread-safe.
+std::unique_ptr<MemImage> generatePreview(DcmDataset& dataset, bool fitThumbnail, std::optional<int> frame);
+
+// Registers DCMTK's JPEG, JPEG-LS and RLE decoders once per process (thread-safe).
+void registerCodecs();
+
+}  // namespace Dravelin::Dicom::Utils

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "host/core/Url.h"
+#include "scanning/Base.h"
+
+#include <QString>
+
+#include <array>
+#include <optional>
+
+class DcmItem;
+
+namespace Dravelin::Dicom {
+
+class Series;
+
+// One DICOM instance: one file, or one query response.
+class Image : public Base
+{
+public:
+    explicit Image(Series* series);
+    Image(Series* series, DcmItem& item);
+
+    Series* series = nullptr;  // not owned
+    QString sopInstanceUid;
+    QString instanceNumberText;
+    QString imageType;  // values joined by "\"
+    QString width;      // "?" when absent
+    QString height;     // "?" when absent
+    QString channels;   // "?" when absent
+    QString bitsAllocated;   // "?" when absent
+    QString numberOfFrames;  // "1" when absent
+    QString sliceThickness;
+    QString protocolName;
+    QString bodyPartExamined;
+    QString manufacturer;
+    QString manufacturerModelName;
+    Filesystem::Url location;
+    std::array<double, 3> imagePosition{0, 0, 0};
+    std::array<double, 6> imageOrientation{0, 0, 0, 0, 0, 0};
+    std::array<double, 2> pixelSpacing{0, 0};  // row spacing, column spacing
+    std::optional<double> spacingBetweenSlices;
+    std::optional<int> instanceNumber;
+    std::optional<int> acquisitionNumber;
+};
+
+// Strict less-than orders; a missing number counts as -1.
+bool compareInstanceNumbers(const Image* a, const Image* b);
+bool compareAcquisitionNumbers(const Image* a, const Image* b);
+
+}  // namespace Dravelin::Dicom

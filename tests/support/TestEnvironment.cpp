@@ -1,0 +1,86 @@
+#include "tests/support/TestEnvironment.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/oflog/oflog.h>
+
+namespace Dravelin::Test {
+
+QString pydicomData(const QString& relative)
+{
+    return QDir(QStringLiteral(DRAVELIN_PYDICOM_DATA)).filePath(relative);
+}
+
+TempDir::TempDir()
+{
+    QTemporaryDir dir(QDir::tempPath() + "/dravelin-test-XXXXXX");
+    dir.setAutoRemove(false);
+    m_path = dir.path();
+}
+
+TempDir::~TempDir()
+{
+    if (!m_path.isEmpty())
+        QDir(m_path).removeRecursively();
+}
+
+QString TempDir::file(const QString& name) const
+{
+    return QDir(m_path).filePath(name);
+}
+
+bool runGenerator(const QStringList& args)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start(QStringLiteral(DRAVELIN_GEN_DATA_EXE), args);
+    if (!p.waitForFinished(600000))
+        return false;
+    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+namespace {
+
+// One QApplication for the whole test run (widgets need it, offscreen).
+class QtEnvironment : public ::testing::Environment
+{
+public:
+    void SetUp() override
+    {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+            const QString runtime = QDir::tempPath() + "/dravelin-test-runtime";
+            QDir().mkpath(runtime);
+            QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+            qputenv("XDG_RUNTIME_DIR", runtime.toUtf8());
+        }
+        OFLog::configure(OFLogger::FATAL_LOG_LEVEL);
+        static int argc = 1;
+        static char name[] = "dravelin-tests";
+        static char* argv[] = {name, nullptr};
+        m_app = new QApplication(argc, argv);
+        QCoreApplication::setOrganizationName("DravelinTests");
+        QCoreApplication::setApplicationName("dravelin-tests");
+    }
+    void TearDown() override
+    {
+        delete m_app;
+        m_app = nullptr;
+    }
+
+private:
+    QApplication* m_app = nullptr;
+};
+
+[[maybe_unused]] ::testing::Environment* const g_qtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+}  // namespace
+}  // namespace Dravelin::Test
