@@ -98,6 +98,7 @@ void DatasetGenerator::setStudy(const std::string& uid, const std::string& id, c
     setString(DCM_StudyDescription, description);
     setString(DCM_AccessionNumber, id);
     setString(DCM_SeriesDate, date);
+    setString(DCM_SeriesTime, time);
     setString(DCM_ContentDate, date);
 }
 
