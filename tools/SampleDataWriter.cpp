@@ -21,6 +21,18 @@ std::string SampleDataWriter::nextPath()
     return (std::filesystem::path(m_outDir) / ("img" + std::to_string(++m_count))).string();
 }
 
+bool SampleDataWriter::writeVolume(DatasetGenerator& generator, const UidFactory& uids, int patient, int slices,
+                                   double corner, double spacing)
+{
+    for (int i = 1; i <= slices; ++i) {
+        generator.setInstance(uids.uid(InstanceUid, {patient, 1, 1, i}), i, {corner, corner, spacing * (i - 1)});
+        generator.setPhantomPixels(i * patient);
+        if (!generator.save(nextPath()))
+            return false;
+    }
+    return true;
+}
+
 int SampleDataWriter::write()
 {
     std::error_code ec;
@@ -34,11 +46,7 @@ int SampleDataWriter::write()
     ct.setStudy(uids.uid(StudyUid, {1, 1}), "S1", "20240131", "093000", "CT head");
     ct.setSeries(uids.uid(SeriesUid, {1, 1, 1}), 1, "Head axial 2.5mm", kOriginal);
     ct.setSpacing(0.7, 2.5);
-    for (int i = 1; i <= 20; ++i) {
-        ct.setInstance(uids.uid(InstanceUid, {1, 1, 1, i}), i, {-22.4, -22.4, 2.5 * (i - 1)});
-        ct.setPhantomPixels(i);
-        ok = ok && ct.save(nextPath());
-    }
+    ok = writeVolume(ct, uids, 1, 20, -22.4, 2.5);
 
     // Patient 2: an MR series of 10 slices, a multi-frame MR volume and one 2D image.
     DatasetGenerator mr("MR", 64, 64);
@@ -46,11 +54,7 @@ int SampleDataWriter::write()
     mr.setStudy(uids.uid(StudyUid, {2, 1}), "S2", "20240215", "141500.25", "MR brain");
     mr.setSeries(uids.uid(SeriesUid, {2, 1, 1}), 3, "T1 axial", kOriginal);
     mr.setSpacing(0.9, 4.0);
-    for (int i = 1; i <= 10; ++i) {
-        mr.setInstance(uids.uid(InstanceUid, {2, 1, 1, i}), i, {-28.8, -28.8, 4.0 * (i - 1)});
-        mr.setPhantomPixels(2 * i);
-        ok = ok && mr.save(nextPath());
-    }
+    ok = writeVolume(mr, uids, 2, 10, -28.8, 4.0) && ok;
 
     DatasetGenerator multiFrame("MR", 64, 64, 8);
     multiFrame.setPatient("Roe^Richard", "DRV-0002", "M", "19651224");
