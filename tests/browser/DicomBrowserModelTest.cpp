@@ -139,7 +139,7 @@ TEST_F(DicomBrowserModelTest, RealFilesThroughTheDatasetConstructor)
     std::vector<std::shared_ptr<DcmDataset>> datasets;
     std::vector<std::string> paths;
     for (const char* name : {"CT_small.dcm", "MR_small.dcm", "MR_small_bigendian.dcm", "MR_small_RLE.dcm"}) {
-        const std::string path = Test::pydicomData(QString("test_files/") + name).toStdString();
+        const std::string path = Dravelin::Test::pydicomData(QString("test_files/") + name).toStdString();
         auto ds = cache->loadFromFile(path, nullptr, false);
         ASSERT_TRUE(ds) << path;
         datasets.push_back(ds);
