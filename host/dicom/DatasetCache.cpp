@@ -7,11 +7,17 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QLocale>
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcistrmb.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -59,6 +65,60 @@ struct Parsed
     std::string seriesUid;
 };
 
+// Headers usually end within the first kilobytes. A header that does not fit the small chunk
+// is tried with the large one, then read through DCMTK's file stream.
+constexpr size_t kSmallHeaderChunk = 16 * 1024;
+constexpr size_t kLargeHeaderChunk = 512 * 1024;
+
+enum class ChunkResult { Parsed, Failed, NeedsFileStream };
+
+// Reads the start of the file with one system call and parses it up to the pixel data from
+// memory. DCMTK's file stream seeks and stats repeatedly, which dominates for small files.
+ChunkResult parseHeaderChunk(const std::string& path, size_t chunkSize, DcmFileFormat& file, std::string& error)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return ChunkResult::NeedsFileStream;  // let DCMTK report why
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return ChunkResult::NeedsFileStream;
+    }
+    const size_t size = static_cast<size_t>(info.st_size);
+    thread_local std::vector<char> buffer;
+    buffer.resize(std::min(size, chunkSize));
+    size_t filled = 0;
+    while (filled < buffer.size()) {
+        const ssize_t n = ::pread(fd, buffer.data() + filled, buffer.size() - filled, static_cast<off_t>(filled));
+        if (n <= 0)
+            break;
+        filled += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    if (filled != buffer.size())
+        return ChunkResult::NeedsFileStream;
+    if (filled == 0) {
+        error = "the file is empty";
+        return ChunkResult::Failed;
+    }
+
+    DcmInputBufferStream stream;
+    stream.setBuffer(buffer.data(), static_cast<offile_off_t>(filled));
+    const bool wholeFile = filled == size;
+    if (wholeFile)
+        stream.setEos();
+    file.transferInit();
+    const OFCondition status = file.readUntilTag(stream, EXS_Unknown, EGL_noChange, kNoReadLimit, DCM_PixelData);
+    file.transferEnd();
+    stream.releaseBuffer();
+    if (status.good())
+        return ChunkResult::Parsed;
+    if (status == EC_StreamNotifyClient && !wholeFile)
+        return ChunkResult::NeedsFileStream;
+    error = status.text();
+    return ChunkResult::Failed;
+}
+
 struct Entry
 {
     Parsed parsed;
@@ -76,7 +136,11 @@ std::vector<std::string> listFiles(const QString& folder, bool recursive)
         if (it.fileName().compare(QLatin1String("DICOMDIR"), Qt::CaseInsensitive) != 0)
             found.push_back(path);
     }
-    QCollator collator;
+    // Qt's collator ignores the numeric mode in the C locale (the usual one in services and CI).
+    QLocale locale;
+    if (locale.language() == QLocale::C)
+        locale = QLocale(QLocale::English, QLocale::UnitedStates);
+    QCollator collator(locale);
     collator.setNumericMode(true);
     std::stable_sort(found.begin(), found.end(),
                      [&collator](const QString& a, const QString& b) { return collator.compare(a, b) < 0; });
@@ -115,13 +179,27 @@ DatasetPtr DatasetCache::Private::parse(const std::string& path, bool withPixelD
 {
     ++parses;
     DcmFileFormat file;
-    const OFCondition status =
-        withPixelData ? file.loadFile(path.c_str(), EXS_Unknown, EGL_noChange, kNoReadLimit, ERM_autoDetect)
-                      : file.loadFileUntilTag(path.c_str(), EXS_Unknown, EGL_noChange, kNoReadLimit, ERM_autoDetect,
-                                              DCM_PixelData);
-    if (status.bad()) {
-        error = status.text();
+    ChunkResult chunk = ChunkResult::NeedsFileStream;
+    if (!withPixelData) {
+        chunk = parseHeaderChunk(path, kSmallHeaderChunk, file, error);
+        if (chunk == ChunkResult::NeedsFileStream) {
+            file.clear();
+            chunk = parseHeaderChunk(path, kLargeHeaderChunk, file, error);
+        }
+        if (chunk == ChunkResult::NeedsFileStream)
+            file.clear();
+    }
+    if (chunk == ChunkResult::Failed)
         return nullptr;
+    if (chunk == ChunkResult::NeedsFileStream) {
+        const OFCondition status =
+            withPixelData ? file.loadFile(path.c_str(), EXS_Unknown, EGL_noChange, kNoReadLimit, ERM_autoDetect)
+                          : file.loadFileUntilTag(path.c_str(), EXS_Unknown, EGL_noChange, kNoReadLimit, ERM_autoDetect,
+                                                  DCM_PixelData);
+        if (status.bad()) {
+            error = status.text();
+            return nullptr;
+        }
     }
     DcmDataset* dataset = file.getDataset();
     if (!dataset || dataset->card() == 0) {

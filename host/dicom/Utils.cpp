@@ -97,6 +97,8 @@ std::variant<std::int64_t, Error> parseDICOMTime(const std::string& value)
                 return timeError(bad);
             micro = micro * 10 + (s[pos] - '0');
         }
+        if (digits == 0)
+            return timeError(bad);
         for (; digits < 6; ++digits)
             micro *= 10;
     }
