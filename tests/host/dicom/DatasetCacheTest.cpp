@@ -315,3 +315,22 @@ TEST(DatasetCache, LoadsFilesAndFoldersOfUrls)
     EXPECT_NE(errors[0].message.find("does not exist"), std::string::npos);
     EXPECT_TRUE(cache.load(Filesystem::Url(std::string("pacs://server/1.2.3")), nullptr, nullptr, true).empty());
 }
+
+// Every file of the corpus, DICOM or not, in both modes: nothing crashes, the good ones load.
+TEST(DatasetCache, WholeCorpusLoadsWithoutCrashing)
+{
+    DatasetCache cache(16);
+    for (const char* folder : {"test_files", "charset_files", "test_files/dicomdirtests"}) {
+        Filesystem::Url url = Filesystem::Url::fromLocalFile(Fixture::pydicomData(folder));
+        url.appendSubquery("ignoreNonDicom", "0");
+        url.appendSubquery("recursive", "1");
+        for (bool complete : {false, true}) {
+            SCOPED_TRACE(std::string(folder) + (complete ? " complete" : " header"));
+            std::vector<std::string> files;
+            const auto datasets = cache.load(url, &files, nullptr, complete);
+            EXPECT_EQ(datasets.size(), files.size());
+            EXPECT_GE(datasets.size(), std::string(folder) == "test_files" ? 100u : 10u);
+            EXPECT_LE(cache.size(), 16);
+        }
+    }
+}
