@@ -116,10 +116,14 @@ DicomBrowserModel::ParameterList seriesProperties(const Series& s)
 
 DicomBrowserModel::ParameterList imageProperties(const Image& i)
 {
-    return {{"SOP Instance UID", i.sopInstanceUid}, {"Instance Number", i.instanceNumberText},
-            {"Image Type", i.imageType},           {"width", i.width},
-            {"height", i.height},                  {"channels", i.channels},
-            {"bitsAllocated", i.bitsAllocated},    {"numberOfFrames", i.numberOfFrames},
+    return {{"SOP Instance UID", i.sopInstanceUid},
+            {"Instance Number", i.instanceNumberText},
+            {"Image Type", i.imageType},
+            {"width", i.width},
+            {"height", i.height},
+            {"channels", i.channels},
+            {"bitsAllocated", i.bitsAllocated},
+            {"numberOfFrames", i.numberOfFrames},
             {"sliceThickness", i.sliceThickness}};
 }
 
@@ -165,8 +169,7 @@ private:
     DicomBrowserModel& m_model;
 };
 
-DicomBrowserModel::DicomBrowserModel(std::shared_ptr<DatasetCache> cache, QObject* parent)
-    : QAbstractItemModel(parent)
+DicomBrowserModel::DicomBrowserModel(std::shared_ptr<DatasetCache> cache, QObject* parent) : QAbstractItemModel(parent)
 {
     // Loads the calendar registry once here, on the GUI thread, instead of lazily from a
     // worker that formats a date.
@@ -176,8 +179,8 @@ DicomBrowserModel::DicomBrowserModel(std::shared_ptr<DatasetCache> cache, QObjec
 }
 
 DicomBrowserModel::DicomBrowserModel(const std::vector<std::shared_ptr<DcmDataset>>& datasets,
-                                     const std::vector<std::string>& datasetPaths,
-                                     std::shared_ptr<DatasetCache> cache, QObject* parent)
+                                     const std::vector<std::string>& datasetPaths, std::shared_ptr<DatasetCache> cache,
+                                     QObject* parent)
     : DicomBrowserModel(std::move(cache), parent)
 {
     if (datasets.size() != datasetPaths.size()) {

@@ -84,7 +84,6 @@ public:
     void setUpdateSeriesDimensionsAfterScan(bool update) { m_updateSeriesDimensionsAfterScan = update; }
     bool isUpdatingSeriesDimensionsAfterScan() const { return m_updateSeriesDimensionsAfterScan; }
 
-
 public Q_SLOTS:
     // Takes ownership; merges into an existing patient (same ID and name) when there is one.
     void addPatient(Dravelin::Dicom::Patient* patient);

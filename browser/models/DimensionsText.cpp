@@ -9,8 +9,8 @@ namespace Dravelin {
 QString dimensionsText(const Dicom::DimensionsInfo& info)
 {
     static const char* const kinds[] = {"2D", "3D", "2D+t", "3D+t", "Other"};
-    const QString kind = info.kind >= 1 && info.kind <= 5 ? QString::fromLatin1(kinds[info.kind - 1])
-                                                          : QStringLiteral("Unknown");
+    const QString kind =
+        info.kind >= 1 && info.kind <= 5 ? QString::fromLatin1(kinds[info.kind - 1]) : QStringLiteral("Unknown");
     QString spacing;
     if (!info.hasSpacing)
         spacing = QStringLiteral("No Spacing");

@@ -340,9 +340,8 @@ TEST_F(DicomBrowserModelTest, MergingAddsImagesInInstanceOrderAndKeepsPatientsAp
     Patient* p = model.patients()[1];
     EXPECT_EQ(model.index(p), model.index(1, 0));
     EXPECT_EQ(model.index(p->studies[0]), model.index(0, 0, model.index(1, 0)));
-    EXPECT_EQ(DicomBrowserModel::toPatient(model.index(1, 0).data(DicomBrowserModel::PatientRole).isValid()
-                                               ? model.index(1, 0)
-                                               : QModelIndex()),
+    EXPECT_EQ(DicomBrowserModel::toPatient(
+                  model.index(1, 0).data(DicomBrowserModel::PatientRole).isValid() ? model.index(1, 0) : QModelIndex()),
               p);
     EXPECT_FALSE(model.index(1, 0).data(DicomBrowserModel::SeriesRole).isValid());
     EXPECT_FALSE(model.index(0, 1).isValid());
