@@ -75,8 +75,12 @@ Scanner::~Scanner()
 
 int Scanner::defaultNumberOfThreads()
 {
-    const int m = omp_get_max_threads();
-    return 3 * m >= 8 ? 3 * m / 4 : 1;
+    return defaultNumberOfThreads(omp_get_max_threads());
+}
+
+int Scanner::defaultNumberOfThreads(int maxThreads)
+{
+    return 3 * maxThreads >= 8 ? 3 * maxThreads / 4 : 1;
 }
 
 void Scanner::setDatasetCache(std::shared_ptr<DatasetCache> cache)
@@ -135,7 +139,10 @@ void Scanner::updateProgressText(const std::string&) {}
 
 QList<QFileInfo> Scanner::retrieveFileList(const QDir& dir, bool recursive, bool useDicomdirOnly, int depth)
 {
+    // Qt's C-locale collator ignores numeric mode; natural order must not depend on LANG.
     QCollator collator;
+    if (collator.locale() == QLocale::c())
+        collator.setLocale(QLocale(QLocale::English, QLocale::UnitedStates));
     collator.setNumericMode(true);
     QSet<QString> visited;
     visited.insert(QFileInfo(dir.absolutePath()).canonicalFilePath());
@@ -280,9 +287,14 @@ void Scanner::scanDicomDirImpl(const QString& path, bool reportProgress)
 
 void Scanner::readDicomDir(const QString& path, bool reportProgress)
 {
-    // DcmDicomDir silently starts a new, empty directory for a missing file.
+    // DcmDicomDir silently starts a new, empty directory for a missing file, and reads a
+    // file without the DICOM file header (e.g. plain text) as an empty one.
     if (!QFileInfo(path).isFile() || !QFile(path).open(QIODevice::ReadOnly)) {
         DRAVELIN_LOG(4, "", "Could not load DICOMDIR: cannot open " + path);
+        return;
+    }
+    if (!Utils::hasDicomHeader(path.toStdString())) {
+        DRAVELIN_LOG(4, "", "Could not load DICOMDIR: no DICOM file header in " + path);
         return;
     }
     DcmDicomDir dicomDir(OFFilename(path.toUtf8().constData()));

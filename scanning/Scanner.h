@@ -63,8 +63,9 @@ public:
     virtual void addPatient(Patient* patient);
     virtual void removePacsProxy(PacsSeriesProxy* proxy);
 
-    // 3/4 of OpenMP's maximum thread count when that is at least 8/3, else 1.
+    // 3/4 of OpenMP's maximum thread count m (integer division) when 3m >= 8, else 1.
     static int defaultNumberOfThreads();
+    static int defaultNumberOfThreads(int maxThreads);
 
 protected:
     // Called from worker threads too.
