@@ -159,8 +159,7 @@ QList<QFileInfo> Scanner::retrieveFileList(const QDir& dir, bool recursive, bool
 void Scanner::listFolder(const QDir& dir, bool recursive, bool useDicomdirOnly, int depth, QSet<QString>& visited,
                          const QCollator& collator, std::vector<ListedFile>& out)
 {
-    const QFileInfoList entries =
-        dir.entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot, QDir::NoSort);
+    const QFileInfoList entries = dir.entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot, QDir::NoSort);
     const int total = entries.size();
     if (depth == 0) {
         updateProgress(0, total);
@@ -207,8 +206,7 @@ void Scanner::scanDirectory(const QString& directory, bool recursive, bool useDi
     m_cancel.store(false);
     QElapsedTimer timer;
     timer.start();
-    DRAVELIN_LOG(1, "DICOM",
-                 "Start scanning " + directory + " (recursive: " + (recursive ? "1" : "0") + ")");
+    DRAVELIN_LOG(1, "DICOM", "Start scanning " + directory + " (recursive: " + (recursive ? "1" : "0") + ")");
 
     QList<QFileInfo> files;
     try {
@@ -307,8 +305,9 @@ void Scanner::readDicomDir(const QString& path, bool reportProgress)
     if (DcmMetaInfo* meta = dicomDir.getDirFileFormat().getMetaInfo())
         meta->findAndGetOFString(DCM_MediaStorageSOPClassUID, sopClass);
     if (!sopClass.empty() && sopClass != UID_MediaStorageDirectoryStorage) {
-        DRAVELIN_LOG(4, "", "Could not load DICOMDIR: not a DICOMDIR (media storage SOP class '" +
-                                QString::fromStdString(sopClass.c_str()) + "')");
+        DRAVELIN_LOG(4, "",
+                     "Could not load DICOMDIR: not a DICOMDIR (media storage SOP class '" +
+                         QString::fromStdString(sopClass.c_str()) + "')");
         return;
     }
 
@@ -355,8 +354,10 @@ void Scanner::readDicomDir(const QString& path, bool reportProgress)
                         continue;
                     const QString fileId = QString::fromUtf8(fileIdText.c_str());
                     if (!isSafeFileId(fileId)) {
-                        DRAVELIN_LOG(3, "", "Skipping DICOMDIR image record with a file ID outside the DICOMDIR's "
-                                            "folder: '" + fileId + "' in " + path);
+                        DRAVELIN_LOG(3, "",
+                                     "Skipping DICOMDIR image record with a file ID outside the DICOMDIR's "
+                                     "folder: '" +
+                                         fileId + "' in " + path);
                         continue;
                     }
                     auto image = std::make_unique<Image>(series.get(), *imageRecord);

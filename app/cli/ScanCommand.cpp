@@ -1,5 +1,6 @@
 #include "app/cli/ScanCommand.h"
 
+#include "app/cli/TextFormat.h"
 #include "host/core/LogCapture.h"
 #include "scanning/DimensionsText.h"
 #include "scanning/Image.h"
@@ -14,6 +15,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTextStream>
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/oflog/oflog.h>
@@ -220,12 +222,9 @@ QJsonObject studyJson(const Study& s)
     QJsonArray series;
     for (const Series* r : s.series)
         series.append(seriesJson(*r));
-    return QJsonObject{{"studyInstanceUid", s.studyInstanceUid},
-                       {"studyId", s.studyId},
-                       {"studyTime", timeText(s.studyTime)},
-                       {"studyDate", dateText(s.studyDate)},
-                       {"studyDescription", s.studyDescription},
-                       {"series", series}};
+    return QJsonObject{{"studyInstanceUid", s.studyInstanceUid}, {"studyId", s.studyId},
+                       {"studyTime", timeText(s.studyTime)},     {"studyDate", dateText(s.studyDate)},
+                       {"studyDescription", s.studyDescription}, {"series", series}};
 }
 
 QJsonObject patientJson(const Patient& p)
@@ -233,40 +232,8 @@ QJsonObject patientJson(const Patient& p)
     QJsonArray studies;
     for (const Study* s : p.studies)
         studies.append(studyJson(*s));
-    return QJsonObject{{"patientId", p.patientId},
-                       {"patientName", p.patientName},
-                       {"sex", p.sex},
-                       {"birthDate", dateText(p.birthDate)},
-                       {"comment", p.comment},
-                       {"studies", studies}};
-}
-
-void printLine(int indent, const QString& text)
-{
-    std::fprintf(stdout, "%*s%s\n", indent, "", text.toUtf8().constData());
-}
-
-void printTree(const std::vector<Patient*>& patients)
-{
-    for (const Patient* p : patients) {
-        printLine(0, QString("Patient ID: %1 - Name: %2 - Sex: %3 - Birth date: %4")
-                         .arg(p->patientId, p->patientName, p->sex, dateText(p->birthDate)));
-        for (const Study* s : p->studies) {
-            printLine(2, QString("Study %1 - %2 %3 - %4")
-                             .arg(s->studyInstanceUid, dateText(s->studyDate), timeText(s->studyTime),
-                                  s->studyDescription));
-            for (const Series* r : s->series) {
-                printLine(4, QString("Series %1: %2 - %3 - %4 images - %5 - %6")
-                                 .arg(r->seriesNumber, r->seriesDescription, r->modality)
-                                 .arg(r->images.size())
-                                 .arg(dimensionsText(r->estimatedDimensions), r->seriesInstanceUid));
-                for (const Image* i : r->images)
-                    printLine(6, QString("Image %1 - %2x%3 - %4")
-                                     .arg(i->instanceNumberText, i->width, i->height,
-                                          QString::fromStdString(i->location.string())));
-            }
-        }
-    }
+    return QJsonObject{{"patientId", p.patientId},           {"patientName", p.patientName}, {"sex", p.sex},
+                       {"birthDate", dateText(p.birthDate)}, {"comment", p.comment},         {"studies", studies}};
 }
 
 struct Counts
@@ -316,8 +283,7 @@ int runScanCommand(const QStringList& args)
     int status = 0;
     int files = 0;
     if (info.isDir()) {
-        scanner.scanDirectory(info.absoluteFilePath(), options->recursive, options->dicomdirOnly,
-                              options->headerCheck);
+        scanner.scanDirectory(info.absoluteFilePath(), options->recursive, options->dicomdirOnly, options->headerCheck);
         files = scanner.lastMaximum();
     } else {
         LogCapture log;
@@ -346,8 +312,9 @@ int runScanCommand(const QStringList& args)
         std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
         std::fprintf(stderr, "%s\n", summary.toUtf8().constData());
     } else {
-        printTree(patients);
-        printLine(0, summary);
+        QTextStream out(stdout);
+        TextFormat::printTree(out, patients);
+        out << summary << '\n';
     }
     std::fflush(stdout);
     return status;

@@ -115,8 +115,8 @@ TEST(ScanCommand, JsonHoldsTheRecordFields)
 
     const Result text = runScan({dir.path(), "--no-recursive"});
     EXPECT_EQ(text.exitCode, 0);
-    EXPECT_TRUE(text.out.contains("Patient ID: P1 - Name: DOE^JANE"));
-    EXPECT_TRUE(text.out.contains("      Image 1 - 4x4 - "));
+    EXPECT_TRUE(text.out.startsWith("Patient id=\"P1\" name=\"DOE^JANE\""));
+    EXPECT_EQ(text.out.count("\n      Image instance="), 3);
     EXPECT_TRUE(text.out.contains("1 patients, 1 studies, 1 series, 3 images, 4 files"));
 }
 

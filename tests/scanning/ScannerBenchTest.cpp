@@ -54,8 +54,8 @@ TEST(ScannerBench, CancelLatencyOnLargeFolder)
             const auto returnedAt = Clock::now();
             canceller.join();
             const double ms = std::chrono::duration<double, std::milli>(returnedAt - cancelledAt).count();
-            std::printf("cancel latency, %d thread(s), cancelled after %d ms: %.2f ms (%d of %d files done)\n",
-                        threads, delayMs, ms, scanner.value.load(), scanner.maximum.load());
+            std::printf("cancel latency, %d thread(s), cancelled after %d ms: %.2f ms (%d of %d files done)\n", threads,
+                        delayMs, ms, scanner.value.load(), scanner.maximum.load());
             EXPECT_LT(ms, 200.0);
             EXPECT_LT(scanner.value.load(), scanner.maximum.load());
         }

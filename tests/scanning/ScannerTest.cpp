@@ -132,8 +132,7 @@ TEST(ScannerListing, NaturalOrderAcrossFolders)
     RecordingScanner scanner;
     const QStringList names = relativeNames(scanner.retrieveFileList(QDir(dir.path()), true, false, 0), dir.path());
     EXPECT_EQ(names, QStringList({"img1.dcm", "img2.dcm", "img10.dcm", "s2/a.dcm", "s2/b1.dcm", "s10/a.dcm"}));
-    const QStringList flat =
-        relativeNames(scanner.retrieveFileList(QDir(dir.path()), false, false, 0), dir.path());
+    const QStringList flat = relativeNames(scanner.retrieveFileList(QDir(dir.path()), false, false, 0), dir.path());
     EXPECT_EQ(flat, QStringList({"img1.dcm", "img2.dcm", "img10.dcm"}));
     // Listing progress: (0, entries) first, then one step per top-level entry.
     const auto progress = scanner.progress();
@@ -257,7 +256,7 @@ TEST(ScannerFolder, BadFilesCountTowardsProgressAndAddNothing)
     QFile good(dir.file("good.dcm"));
     ASSERT_TRUE(good.open(QIODevice::ReadOnly));
     touch(dir.file("truncated.dcm"), good.read(200));  // cut inside the file meta
-    touch(dir.file("noheader.dcm"), good.readAll());    // a data set without preamble and "DICM"
+    touch(dir.file("noheader.dcm"), good.readAll());   // a data set without preamble and "DICM"
 
     RecordingScanner scanner;
     scanner.scanDirectory(dir.path(), true, false, true);
@@ -386,16 +385,16 @@ TEST(ScannerDicomdir, HandMadeRecordsAndHostileFileIds)
     TempDir dir;
     using V = std::vector<std::pair<DcmTagKey, std::string>>;
     RecordSpec lonely{ERT_Patient, V{{DCM_PatientID, "LONELY"}, {DCM_PatientName, "NO^STUDIES"}}, {}};
-    RecordSpec nonImages{ERT_Series, V{{DCM_SeriesInstanceUID, "1.2.3.2"}, {DCM_Modality, "SR"}},
+    RecordSpec nonImages{ERT_Series,
+                         V{{DCM_SeriesInstanceUID, "1.2.3.2"}, {DCM_Modality, "SR"}},
                          {{ERT_SRDocument, V{{DCM_ReferencedFileID, "SR\\1"}}, {}},
                           {ERT_Presentation, V{{DCM_ReferencedFileID, "PR\\1"}}, {}}}};
-    RecordSpec images{ERT_Series,
-                      V{{DCM_SeriesInstanceUID, "1.2.3.1"}, {DCM_Modality, "CT"}},
-                      {T::imageRecord("IMAGES\\IM0001", "1"), T::imageRecord("..\\..\\etc\\passwd", "2"),
-                       T::imageRecord("\\etc\\passwd", "3"), T::imageRecord("", "4"),
-                       T::imageRecord("IMAGES\\IM0005", "5")}};
-    RecordSpec study{ERT_Study, V{{DCM_StudyInstanceUID, "1.2.3"}, {DCM_StudyDate, "20240131"}},
-                     {images, nonImages}};
+    RecordSpec images{
+        ERT_Series,
+        V{{DCM_SeriesInstanceUID, "1.2.3.1"}, {DCM_Modality, "CT"}},
+        {T::imageRecord("IMAGES\\IM0001", "1"), T::imageRecord("..\\..\\etc\\passwd", "2"),
+         T::imageRecord("\\etc\\passwd", "3"), T::imageRecord("", "4"), T::imageRecord("IMAGES\\IM0005", "5")}};
+    RecordSpec study{ERT_Study, V{{DCM_StudyInstanceUID, "1.2.3"}, {DCM_StudyDate, "20240131"}}, {images, nonImages}};
     RecordSpec patient{ERT_Patient, V{{DCM_PatientID, "P1"}, {DCM_PatientName, "DOE^JOHN"}}, {study}};
     RecordSpec samePatient{ERT_Patient, V{{DCM_PatientID, "P1"}, {DCM_PatientName, "DOE^JOHN"}}, {}};
     ASSERT_TRUE(T::writeDicomDir(dir.file("DICOMDIR"), {lonely, patient, samePatient}));
