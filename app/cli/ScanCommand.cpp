@@ -72,7 +72,7 @@ private:
     {
         const qint64 now = m_clock.elapsed();
         const qint64 interval = m_terminal ? 100 : 1000;
-        if (!force && m_printed && now - m_lastPrint < interval)
+        if (m_text.empty() || (!force && m_printed && now - m_lastPrint < interval))
             return;
         if (m_printed && m_value == m_printedValue && m_maximum == m_printedMaximum && m_text == m_printedText)
             return;
@@ -88,7 +88,7 @@ private:
     const bool m_terminal;
     std::mutex m_mutex;
     QElapsedTimer m_clock;
-    std::string m_text = "Scanning...";
+    std::string m_text;
     int m_value = 0;
     int m_maximum = 0;
     bool m_printed = false;

@@ -49,8 +49,8 @@ measure() {
     for _ in $(seq "$RUNS"); do
         /usr/bin/time -f "%e %M" -a -o "$tf" sh -c "exec $cmd" >/dev/null 2>&1 || true
     done
-    read -r med mem < <(awk '{ w[NR] = $1; m[NR] = $2 } END {
-        n = asort(w); asort(m); print w[int((n + 1) / 2)], m[int((n + 1) / 2)] }' "$tf")
+    med=$(cut -d' ' -f1 "$tf" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }')
+    mem=$(cut -d' ' -f2 "$tf" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }')
     RATE[$key]=$(awk -v n="$files" -v t="$med" 'BEGIN { printf "%.0f", (t > 0 ? n / t : 0) }')
     PEAK[$key]=$(awk -v m="$mem" 'BEGIN { printf "%.1f", m / 1024 }')
     printf "%-28s %6.3f s  %8s files/s  peak %7s MiB  (%d files)\n" "$key" "$med" "${RATE[$key]}" "${PEAK[$key]}" "$files"
