@@ -1,6 +1,7 @@
 #include "app/cli/ScanCommand.h"
 
-#include "app/cli/TextFormat.h"
+#include "app/cli/ModelTextPrinter.h"
+#include "browser/models/DicomBrowserModel.h"
 #include "host/core/LogCapture.h"
 #include "scanning/DimensionsText.h"
 #include "scanning/Image.h"
@@ -33,7 +34,8 @@ namespace {
 using namespace Dravelin::Dicom;
 
 const char* const usage =
-    "usage: dravelin-dicom scan PATH [--dicomdir-only] [--no-recursive] [--no-header-check] [--threads N] [--json]\n";
+    "usage: dravelin-dicom scan PATH [--dicomdir-only] [--no-recursive] [--no-header-check] [--threads N] [--json]\n"
+    "                           [--no-images]\n";
 
 // Progress on stderr: one rewritten line on a terminal, throttled plain lines otherwise.
 class ProgressScanner : public Scanner
@@ -106,6 +108,7 @@ struct Options
     bool headerCheck = true;
     std::optional<int> threads;
     bool json = false;
+    bool images = true;
 };
 
 std::optional<Options> parseArguments(const QStringList& args, QString& error)
@@ -121,6 +124,8 @@ std::optional<Options> parseArguments(const QStringList& args, QString& error)
             options.headerCheck = false;
         } else if (arg == "--json") {
             options.json = true;
+        } else if (arg == "--no-images") {
+            options.images = false;
         } else if (arg == "--threads") {
             bool ok = false;
             const int n = i + 1 < args.size() ? args[i + 1].toInt(&ok) : 0;
@@ -312,8 +317,12 @@ int runScanCommand(const QStringList& args)
         std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
         std::fprintf(stderr, "%s\n", summary.toUtf8().constData());
     } else {
+        // The browser's own model renders the text, so both always agree.
+        DicomBrowserModel model(scanner.datasetCache());
+        for (auto& patient : scanner.takePatients())
+            model.addPatient(patient.release());
         QTextStream out(stdout);
-        TextFormat::printTree(out, patients);
+        printModel(out, model, options->images);
         out << summary << '\n';
     }
     std::fflush(stdout);

@@ -1,6 +1,6 @@
 #include "browser/models/DicomBrowserModel.h"
 
-#include "browser/models/DimensionsText.h"
+#include "scanning/DimensionsText.h"
 #include "browser/models/QtHelpers.h"
 #include "host/core/Log.h"
 #include "host/dicom/DatasetCache.h"

@@ -1,5 +1,5 @@
 #include "browser/models/DicomBrowserModel.h"
-#include "browser/models/DimensionsText.h"
+#include "scanning/DimensionsText.h"
 #include "host/core/LogCapture.h"
 #include "host/dicom/DatasetCache.h"
 #include "tests/support/TestEnvironment.h"
@@ -127,7 +127,7 @@ TEST_F(DicomBrowserModelTest, StaysConsistentWhileShuffledInstancesMerge)
                 ASSERT_EQ(series->images.size(), 5u);
                 for (int i = 0; i < 5; ++i)
                     EXPECT_EQ(series->images[i]->instanceNumber.value_or(-1), i + 1);
-                EXPECT_EQ(dimensionsText(series->estimatedDimensions), "3D (0.5mm x 0.5mm x 2mm)");
+                EXPECT_EQ(Dicom::dimensionsText(series->estimatedDimensions), "3D (0.5mm x 0.5mm x 2mm)");
             }
         }
     }
@@ -258,10 +258,10 @@ TEST_F(DicomBrowserModelTest, PropertyListsAndDimensionTexts)
     volume.kind = 2;
     volume.hasSpacing = true;
     volume.spacing = {0.5, 0.5, 1.25};
-    EXPECT_EQ(dimensionsText(volume), "3D (0.5mm x 0.5mm x 1.25mm)");
+    EXPECT_EQ(Dicom::dimensionsText(volume), "3D (0.5mm x 0.5mm x 1.25mm)");
     volume.kind = 9;
     volume.spacing = {0.123456, 1, 2};
-    EXPECT_EQ(dimensionsText(volume), "Unknown (0.1235mm x 1mm x 2mm)");
+    EXPECT_EQ(Dicom::dimensionsText(volume), "Unknown (0.1235mm x 1mm x 2mm)");
 }
 
 TEST_F(DicomBrowserModelTest, CheckStatesCascadeAndRollUp)

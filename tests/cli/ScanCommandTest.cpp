@@ -112,12 +112,38 @@ TEST(ScanCommand, JsonHoldsTheRecordFields)
     EXPECT_EQ(first["imageType"], "ORIGINAL\\PRIMARY\\AXIAL");
     EXPECT_TRUE(first["location"].toString().endsWith("/img3.dcm"));
     EXPECT_TRUE(r.err.contains("1 patients, 1 studies, 1 series, 3 images, 4 files"));
+}
 
+// The text output is the browser model's own rendering: display texts, check boxes, properties.
+TEST(ScanCommand, TextIsTheBrowserView)
+{
+    T::TempDir dir;
+    T::ImageSpec spec;
+    for (int i = 1; i <= 3; ++i) {
+        spec.instanceNumber = 4 - i;
+        spec.z = 1.25 * (4 - i);
+        ASSERT_TRUE(T::writeImage(dir.file(QString("img%1.dcm").arg(i)), spec));
+    }
     const Result text = runScan({dir.path(), "--no-recursive"});
-    EXPECT_EQ(text.exitCode, 0);
-    EXPECT_TRUE(text.out.startsWith("Patient id=\"P1\" name=\"DOE^JANE\""));
-    EXPECT_EQ(text.out.count("\n      Image instance="), 3);
-    EXPECT_TRUE(text.out.contains("1 patients, 1 studies, 1 series, 3 images, 4 files"));
+    ASSERT_EQ(text.exitCode, 0) << text.err.data();
+    const QStringList lines = QString::fromUtf8(text.out).split('\n');
+    EXPECT_EQ(lines.value(0), "[ ] ID: P1 - Name: DOE JANE");
+    EXPECT_EQ(lines.value(1), "    Id: P1");
+    EXPECT_EQ(lines.value(2), "    Name: DOE JANE");
+    EXPECT_TRUE(lines.contains("        Estimated Dimensions: 3D (0.5mm x 0.5mm x 1.25mm)"));
+    EXPECT_TRUE(lines.contains("        Number of Files: 3"));
+    QStringList images;
+    for (const QString& line : lines)
+        if (line.startsWith("      file://"))
+            images << line.section('/', -1);
+    EXPECT_EQ(images, QStringList({"img3.dcm", "img2.dcm", "img1.dcm"}));
+    EXPECT_TRUE(text.out.contains("1 patients, 1 studies, 1 series, 3 images, 3 files"));
+
+    const Result noImages = runScan({dir.path(), "--no-images"});
+    EXPECT_EQ(noImages.exitCode, 0);
+    EXPECT_FALSE(noImages.out.contains("file://"));
+    EXPECT_FALSE(noImages.out.contains("SOP Instance UID"));
+    EXPECT_TRUE(noImages.out.contains("Number of Files: 3"));
 }
 
 TEST(ScanCommand, DicomdirPath)
