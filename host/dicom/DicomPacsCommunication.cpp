@@ -105,6 +105,19 @@ void closeAssociation(DicomPacsScu& scu, bool clean)
         scu.abortAssociation();
 }
 
+// The accepted context for `sopClass`; 0 (association released, failure reported) when the
+// server accepted none.
+T_ASC_PresentationContextID acceptedContext(DicomPacsScu& scu, const char* sopClass, const std::string& operation,
+                                            const std::function<void(Dicom::Error::Code, const std::string&)>& report)
+{
+    const T_ASC_PresentationContextID presId = scu.findAnyPresentationContextID(sopClass, "");
+    if (presId == 0) {
+        closeAssociation(scu, true);
+        report(Dicom::Error::NotSupported, operation + ": the server does not support " + sopClass);
+    }
+    return presId;
+}
+
 }  // namespace
 
 DicomPacsCommunication::DicomPacsCommunication(const DicomPacsConfiguration& configuration)
@@ -161,12 +174,9 @@ bool DicomPacsCommunication::sendFindRequest(RetrieveInformationModel model, con
     scu.addPresentationContext(sopClass, uncompressedSyntaxes());
     if (!connect(scu, m_configuration, "C-FIND", report))
         return false;
-    const T_ASC_PresentationContextID presId = scu.findAnyPresentationContextID(sopClass, "");
-    if (presId == 0) {
-        closeAssociation(scu, true);
-        report(Dicom::Error::NotSupported, "C-FIND: the server does not support this query model");
+    const T_ASC_PresentationContextID presId = acceptedContext(scu, sopClass, "C-FIND", report);
+    if (presId == 0)
         return false;
-    }
     DcmDataset keys(identifier);
     Uint16 status = 0;
     bool cancelled = false;
@@ -237,12 +247,9 @@ bool DicomPacsCommunication::retrieveByGet(DcmDataset& keys, const ResponseCallb
     if (!connect(scu, m_configuration, "C-GET", report))
         return false;
     const T_ASC_PresentationContextID presId =
-        scu.findAnyPresentationContextID(UID_GETStudyRootQueryRetrieveInformationModel, "");
-    if (presId == 0) {
-        closeAssociation(scu, true);
-        report(Dicom::Error::NotSupported, "C-GET: the server does not support study-root retrieval");
+        acceptedContext(scu, UID_GETStudyRootQueryRetrieveInformationModel, "C-GET", report);
+    if (presId == 0)
         return false;
-    }
     scu.setInstanceCallback(callback, abort);
     OFList<RetrieveResponse*> responses;
     const OFCondition cond = scu.sendCGETRequest(presId, &keys, &responses);
@@ -280,12 +287,9 @@ bool DicomPacsCommunication::retrieveByMove(DcmDataset& keys, const ResponseCall
     if (!connect(scu, m_configuration, "C-MOVE", report))
         return false;
     const T_ASC_PresentationContextID presId =
-        scu.findAnyPresentationContextID(UID_MOVEStudyRootQueryRetrieveInformationModel, "");
-    if (presId == 0) {
-        closeAssociation(scu, true);
-        report(Dicom::Error::NotSupported, "C-MOVE: the server does not support study-root retrieval");
+        acceptedContext(scu, UID_MOVEStudyRootQueryRetrieveInformationModel, "C-MOVE", report);
+    if (presId == 0)
         return false;
-    }
     OFList<RetrieveResponse*> responses;
     cond = scu.sendMOVERequest(presId, m_configuration.ownAeTitle.c_str(), &keys, &responses);
     const bool ok = cond.good() && retrieveSucceeded(responses);
