@@ -1,3 +1,4 @@
+#include "host/dicom/DatasetCache.h"
 #include "host/dicom/DicomPacsCommunication.h"
 #include "host/dicom/PacsRetriever.h"
 #include "tests/support/PacsTestServer.h"
@@ -205,3 +206,37 @@ TEST_P(PacsServerTest, RetrievesSeriesByGetAndStudyByMove)
 
 INSTANTIATE_TEST_SUITE_P(RealServers, PacsServerTest,
                          ::testing::Values(PacsTestServer::Kind::Orthanc, PacsTestServer::Kind::Dcmqrscp), kindName);
+
+TEST(PacsDatasetCache, LoadsPacsLocationsByGetAndByMove)
+{
+    PacsTestServer server(PacsTestServer::Kind::Orthanc);
+    ASSERT_TRUE(server.start()) << server.errorText().toStdString();
+    ASSERT_EQ(server.store(Dravelin::Test::pacsCorpusFiles()), 83);
+    Dicom::DatasetCache cache(64);
+    std::vector<Dicom::Error> errors;
+    cache.addErrorCallback([&](const Dicom::Error& e) { errors.push_back(e); });
+
+    DcmDataset response;
+    response.putAndInsertString(DCM_StudyInstanceUID, BrainStudy);
+    response.putAndInsertString(DCM_SeriesInstanceUID, PilotSeries);
+    response.putAndInsertString(DCM_SOPInstanceUID, PilotInstance);
+    for (bool useCGet : {true, false}) {
+        DicomPacsConfiguration config("127.0.0.1", server.port(), server.options().aeTitle, useCGet);
+        config.ownAeTitle = server.options().clientAeTitle;
+        config.ownPort = server.options().clientPort;
+        const Filesystem::Url location(config.generateUri(response).string(Filesystem::Url::LoaderEncoded));
+        std::vector<std::string> names;
+        const auto one = cache.load(location, &names, nullptr, true);
+        ASSERT_EQ(one.size(), 1u) << (useCGet ? "C-GET" : "C-MOVE");
+        EXPECT_EQ(stringOf(*one[0], DCM_SOPInstanceUID), PilotInstance);
+        ASSERT_EQ(names.size(), 1u);
+        EXPECT_EQ(Dicom::PacsRetriever::targetOf(Filesystem::Url(names[0]))->sopInstanceUid, PilotInstance);
+        EXPECT_EQ(cache.load(Dicom::PacsRetriever::seriesUrlOf(location), nullptr, nullptr, true).size(), 3u);
+    }
+    EXPECT_TRUE(errors.empty());
+
+    server.stop();
+    DicomPacsConfiguration gone("127.0.0.1", server.port(), server.options().aeTitle, true);
+    EXPECT_TRUE(cache.load(gone.generateUri(response), nullptr, nullptr, true).empty());
+    EXPECT_EQ(errors.size(), 1u);
+}
