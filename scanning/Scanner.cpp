@@ -3,8 +3,10 @@
 #include "host/core/Log.h"
 #include "host/core/Url.h"
 #include "host/dicom/DatasetCache.h"
+#include "host/dicom/DicomPacsCommunication.h"
 #include "host/dicom/Utils.h"
 #include "scanning/Image.h"
+#include "scanning/PacsSeriesProxy.h"
 #include "scanning/Patient.h"
 #include "scanning/Series.h"
 #include "scanning/Study.h"
@@ -131,7 +133,14 @@ void Scanner::queuePatient(Patient* patient)
     m_patients.push_back(patient);
 }
 
-void Scanner::removePacsProxy(PacsSeriesProxy*) {}
+void Scanner::removePacsProxy(PacsSeriesProxy* proxy)
+{
+    if (!proxy)
+        return;
+    if (proxy->study)
+        proxy->study->pacsSeriesProxy = nullptr;
+    delete proxy;
+}
 
 void Scanner::updateProgress(int, int) {}
 
@@ -374,6 +383,143 @@ void Scanner::readDicomDir(const QString& path, bool reportProgress)
         if (reportProgress)
             updateProgress(patientsDone, recordCount);
     }
+}
+
+// --- PACS ----------------------------------------------------------------------------------
+
+void Scanner::setPacs(DicomPacsCommunication* pacs)
+{
+    if (pacs && Dravelin::Log::isAccepted(2)) {
+        const DicomPacsConfiguration& config = pacs->connectionConfiguration();
+        Dravelin::Log::log(2, "DICOM", "Using pacs settings:");
+        Dravelin::Log::log(2, "DICOM",
+                           "Server: " + config.aeTitle + " " + config.hostname + ":" + std::to_string(config.port));
+        Dravelin::Log::log(2, "DICOM", "Client: " + config.ownAeTitle + " " + std::to_string(config.ownPort));
+    }
+    m_pacs = pacs;
+}
+
+void Scanner::scanPacs(const QString& patientNameFilter, const QString& studyFilter)
+{
+    DcmDataset query;
+    query.insertEmptyElement(DCM_StudyInstanceUID);
+    query.insertEmptyElement(DCM_StudyID);
+    query.insertEmptyElement(DCM_StudyTime);
+    query.insertEmptyElement(DCM_StudyDate);
+    query.putAndInsertOFStringArray(DCM_StudyDescription, studyFilter.toUtf8().constData());
+    query.insertEmptyElement(DCM_PatientID);
+    query.putAndInsertOFStringArray(DCM_PatientName, patientNameFilter.toUtf8().constData());
+    query.insertEmptyElement(DCM_PatientSex);
+    query.insertEmptyElement(DCM_PatientBirthDate);
+    query.insertEmptyElement(DCM_PatientComments);
+    scanPacs(query);
+}
+
+void Scanner::scanPacs(const DcmDataset& query)
+{
+    if (!m_pacs) {
+        DRAVELIN_LOG(4, "DICOM", "Please call setPacs with a valid DicomPacsCommunication before scanPacs");
+        return;
+    }
+    m_cancel.store(false);
+    updateProgress(0, 0);
+    updateProgressText("Retrieving Series from PACS...");
+    DcmDataset copy(query);
+    copy.putAndInsertString(DCM_QueryRetrieveLevel, "STUDY");
+    m_pacs->sendFindRequest(
+        DicomPacsCommunication::StudyRoot, copy,
+        [this](std::unique_ptr<DcmDataset> response) {
+            if (response->convertToUTF8().bad())
+                DRAVELIN_LOG(3, "DICOM",
+                             "Cannot convert DICOM file to UTF8. Assuming Latin1 character "
+                             "encoding.");
+            OFString uid;
+            if (response->findAndGetOFStringArray(DCM_StudyInstanceUID, uid).bad())
+                return;
+            auto* patient = new Patient(*response, false);
+            auto* study = new Study(patient, *response, false);
+            patient->studies.push_back(study);
+            study->pacsSeriesProxy = new PacsSeriesProxy(study);
+            addPatient(patient);
+        },
+        &m_cancel);
+}
+
+void Scanner::scanPacsSeries(PacsSeriesProxy* proxy)
+{
+    if (!m_pacs) {
+        DRAVELIN_LOG(4, "DICOM", "Please call setPacs with a valid DicomPacsCommunication before scanPacsSeries");
+        return;
+    }
+    if (!proxy || !proxy->study) {
+        DRAVELIN_LOG(3, "DICOM", "PacsSeriesProxy has been already resolved");
+        return;
+    }
+    m_cancel.store(false);
+    Study* study = proxy->study;
+    const std::string studyUid = study->studyInstanceUid.toStdString();
+
+    DcmDataset seriesQuery;
+    seriesQuery.putAndInsertString(DCM_QueryRetrieveLevel, "SERIES");
+    seriesQuery.putAndInsertString(DCM_StudyInstanceUID, studyUid.c_str());
+    for (const DcmTagKey& key : {DCM_SOPClassUID, DCM_SeriesInstanceUID, DCM_SeriesTime, DCM_SeriesDate,
+                                 DCM_SeriesNumber, DCM_Modality, DCM_SeriesDescription})
+        seriesQuery.insertEmptyElement(key);
+    std::vector<std::unique_ptr<Series>> seriesList;
+    m_pacs->sendFindRequest(
+        DicomPacsCommunication::StudyRoot, seriesQuery,
+        [&seriesList](std::unique_ptr<DcmDataset> response) {
+            response->convertToUTF8();
+            seriesList.push_back(std::make_unique<Series>(nullptr, *response, false));
+        },
+        nullptr);
+
+    const std::shared_ptr<const Patient> patientTemplate = std::make_shared<Patient>(*study->patient);
+    const std::shared_ptr<const Study> studyTemplate = std::make_shared<Study>(*study);
+    DRAVELIN_LOG(1, "DICOM", "Found " + std::to_string(seriesList.size()) + " series inside study");
+
+    for (const auto& series : seriesList) {
+        const std::shared_ptr<const Series> seriesTemplate = std::make_shared<Series>(*series);
+        DcmDataset imageQuery;
+        imageQuery.putAndInsertString(DCM_QueryRetrieveLevel, "IMAGE");
+        imageQuery.putAndInsertString(DCM_StudyInstanceUID, studyUid.c_str());
+        imageQuery.putAndInsertString(DCM_SeriesInstanceUID, series->seriesInstanceUid.toUtf8().constData());
+        for (const DcmTagKey& key :
+             {DCM_SOPInstanceUID, DCM_InstanceNumber, DCM_AcquisitionNumber, DCM_ImageType, DCM_Columns, DCM_Rows,
+              DCM_SamplesPerPixel, DCM_BitsAllocated, DCM_NumberOfFrames, DCM_SliceThickness, DCM_ProtocolName,
+              DCM_BodyPartExamined, DCM_Manufacturer, DCM_ManufacturerModelName, DCM_ImagePositionPatient,
+              DCM_ImageOrientationPatient, DCM_PixelSpacing, DCM_SpacingBetweenSlices})
+            imageQuery.insertEmptyElement(key);
+        DcmItem* shared = nullptr;
+        if (imageQuery.findOrCreateSequenceItem(DCM_SharedFunctionalGroupsSequence, shared, 0).good() && shared) {
+            DcmItem* measures = nullptr;
+            if (shared->findOrCreateSequenceItem(DCM_PixelMeasuresSequence, measures, 0).good() && measures) {
+                measures->insertEmptyElement(DCM_PixelSpacing);
+                measures->insertEmptyElement(DCM_SpacingBetweenSlices);
+            }
+        }
+        const DicomPacsConfiguration config = m_pacs->connectionConfiguration();
+        m_pacs->sendFindRequest(
+            DicomPacsCommunication::StudyRoot, imageQuery,
+            [this, patientTemplate, studyTemplate, seriesTemplate, config](std::unique_ptr<DcmDataset> response) {
+                response->convertToUTF8();
+                auto* patient = new Patient(*patientTemplate);
+                auto* newStudy = new Study(*studyTemplate);
+                newStudy->patient = patient;
+                patient->studies.push_back(newStudy);
+                auto* newSeries = new Series(*seriesTemplate);
+                newSeries->study = newStudy;
+                newStudy->series.push_back(newSeries);
+                auto* image = new Image(newSeries, *response);
+                newSeries->images.push_back(image);
+                image->location = config.generateUri(*response);
+                DRAVELIN_LOG(0, "DICOM", "Received image from PACS: " + image->location.string());
+                addPatient(patient);
+            },
+            &m_cancel);
+    }
+    if (!m_cancel.load())
+        removePacsProxy(proxy);
 }
 
 }  // namespace Dravelin::Dicom

@@ -12,8 +12,13 @@
 #include <string>
 #include <vector>
 
+class DcmDataset;
 class QCollator;
 class QCollatorSortKey;
+
+namespace Dravelin {
+class DicomPacsCommunication;
+}
 
 namespace Dravelin::Dicom {
 
@@ -63,6 +68,14 @@ public:
     virtual void addPatient(Patient* patient);
     virtual void removePacsProxy(PacsSeriesProxy* proxy);
 
+    // PACS: a study-level C-FIND gives studies with a placeholder for their series;
+    // scanPacsSeries resolves one placeholder with series- and image-level queries.
+    // The connection is not owned.
+    void setPacs(DicomPacsCommunication* pacs);
+    void scanPacs(const QString& patientNameFilter, const QString& studyFilter);
+    void scanPacs(const DcmDataset& query);
+    void scanPacsSeries(PacsSeriesProxy* proxy);
+
     // 3/4 of OpenMP's maximum thread count m (integer division) when 3m >= 8, else 1.
     static int defaultNumberOfThreads();
     static int defaultNumberOfThreads(int maxThreads);
@@ -85,6 +98,7 @@ private:
 
     std::shared_ptr<DatasetCache> m_cache;
     std::atomic<bool> m_cancel{false};
+    DicomPacsCommunication* m_pacs = nullptr;
     int m_numberOfThreads = 1;
     std::mutex m_mutex;
     std::vector<Patient*> m_patients;

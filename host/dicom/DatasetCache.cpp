@@ -1,6 +1,8 @@
 #include "host/dicom/DatasetCache.h"
 
 #include "host/core/Log.h"
+#include "host/dicom/DicomPacsConfiguration.h"
+#include "host/dicom/PacsRetriever.h"
 #include "host/dicom/Utils.h"
 
 #include <QCollator>
@@ -346,6 +348,8 @@ std::vector<std::shared_ptr<DcmDataset>> DatasetCache::load(const Filesystem::Ur
                                                             bool complete)
 {
     std::vector<std::shared_ptr<DcmDataset>> result;
+    if (url.scheme() == DicomPacsConfiguration::Scheme)
+        return PacsRetriever([this](const Error& error) { reportError(error); }).retrieve(url, fileNames, progress);
     if (!url.isLocalFile()) {
         reportError(Error(Error::NotSupported, Error::Fatal,
                           "Cannot load DICOM data from '" + url.string() + "': unsupported location"));

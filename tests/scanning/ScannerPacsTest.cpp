@@ -1,0 +1,133 @@
+#include "host/core/LogCapture.h"
+#include "host/dicom/DatasetCache.h"
+#include "host/dicom/DicomPacsCommunication.h"
+#include "scanning/Image.h"
+#include "scanning/PacsSeriesProxy.h"
+#include "scanning/Patient.h"
+#include "scanning/Scanner.h"
+#include "scanning/Series.h"
+#include "scanning/Study.h"
+#include "tests/support/PacsTestServer.h"
+
+#include <gtest/gtest.h>
+
+using namespace Dravelin;
+
+namespace {
+
+const char* const BrainStudy = "1.3.6.1.4.1.5962.1.1.0.0.0.1196533885.18148.0.1";
+
+// Cancels the scan when the first image arrives, as the browser's cancel button would.
+class CancellingScanner : public Dicom::Scanner
+{
+public:
+    using Dicom::Scanner::Scanner;
+    bool cancelOnImage = false;
+    void addPatient(Dicom::Patient* patient) override
+    {
+        if (cancelOnImage && !patient->studies.front()->series.empty())
+            cancel();
+        Dicom::Scanner::addPatient(patient);
+    }
+};
+
+class ScannerPacs : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        server = new Dravelin::Test::PacsTestServer(Dravelin::Test::PacsTestServer::Kind::Orthanc);
+        ASSERT_TRUE(server->start()) << server->errorText().toStdString();
+        ASSERT_EQ(server->store(Dravelin::Test::pacsCorpusFiles()), 83);
+    }
+    static void TearDownTestSuite() { delete server; }
+
+    DicomPacsConfiguration config() const
+    {
+        DicomPacsConfiguration c("127.0.0.1", server->port(), server->options().aeTitle, true);
+        c.ownAeTitle = server->options().clientAeTitle;
+        c.ownPort = server->options().clientPort;
+        return c;
+    }
+
+    static Dicom::Study* findStudy(const Dicom::Scanner& scanner, const QString& uid)
+    {
+        for (auto* patient : scanner.patients())
+            for (auto* study : patient->studies)
+                if (study->studyInstanceUid == uid)
+                    return study;
+        return nullptr;
+    }
+
+    static Dravelin::Test::PacsTestServer* server;
+};
+
+Dravelin::Test::PacsTestServer* ScannerPacs::server = nullptr;
+
+}  // namespace
+
+TEST_F(ScannerPacs, StudySearchGivesPlaceholdersThatResolveOnce)
+{
+    DicomPacsCommunication pacs(config());
+    Dicom::Scanner scanner(std::make_shared<Dicom::DatasetCache>(16));
+    scanner.setPacs(&pacs);
+    scanner.scanPacs(QStringLiteral("Doe*"), QString());
+
+    int studies = 0;
+    for (auto* patient : scanner.patients())
+        for (auto* study : patient->studies) {
+            ++studies;
+            EXPECT_NE(study->pacsSeriesProxy, nullptr);
+            EXPECT_TRUE(study->series.empty());
+        }
+    EXPECT_EQ(scanner.patients().size(), 2u);  // Doe^Peter and Doe^Archibald
+    EXPECT_EQ(studies, 6);
+
+    Dicom::Study* brain = findStudy(scanner, BrainStudy);
+    ASSERT_NE(brain, nullptr);
+    Dicom::PacsSeriesProxy* proxy = brain->pacsSeriesProxy;
+    scanner.scanPacsSeries(proxy);
+    EXPECT_EQ(brain->pacsSeriesProxy, nullptr);
+    ASSERT_EQ(brain->series.size(), 3u);
+    int images = 0;
+    for (auto* series : brain->series) {
+        for (size_t i = 0; i < series->images.size(); ++i) {
+            ++images;
+            EXPECT_EQ(series->images[i]->location.scheme(), "pacs");
+            if (i > 0) {
+                EXPECT_LT(series->images[i - 1]->instanceNumberText.toInt(),
+                          series->images[i]->instanceNumberText.toInt());
+            }
+        }
+    }
+    EXPECT_EQ(images, 11);
+
+    // Resolving again (the study pointer cleared) logs and changes nothing.
+    Dicom::PacsSeriesProxy resolved(nullptr);
+    LogCapture log;
+    scanner.scanPacsSeries(&resolved);
+    EXPECT_TRUE(log.contains("PacsSeriesProxy has been already resolved", 3));
+    EXPECT_EQ(brain->series.size(), 3u);
+}
+
+TEST_F(ScannerPacs, CancelKeepsPlaceholderAndNoConnectionIsLogged)
+{
+    DicomPacsCommunication pacs(config());
+    CancellingScanner scanner(std::make_shared<Dicom::DatasetCache>(16));
+    {
+        LogCapture log;
+        scanner.scanPacs(QString(), QString());
+        EXPECT_TRUE(log.contains("Please call setPacs with a valid DicomPacsCommunication before scanPacs", 4));
+    }
+    scanner.setPacs(&pacs);
+    scanner.scanPacs(QStringLiteral("Doe^Peter"), QString());
+    Dicom::Study* brain = findStudy(scanner, BrainStudy);
+    ASSERT_NE(brain, nullptr);
+    scanner.cancelOnImage = true;
+    scanner.scanPacsSeries(brain->pacsSeriesProxy);
+    EXPECT_NE(brain->pacsSeriesProxy, nullptr);  // can be resolved again later
+    size_t images = 0;
+    for (auto* series : brain->series)
+        images += series->images.size();
+    EXPECT_LT(images, 11u);
+}
