@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QStringList>
+
+namespace Dravelin::Cli {
+
+// dravelin-dicom pacs-find --host H --port P --aet AET [--calling-aet A] [--patient FILTER]
+//                          [--study FILTER] [--series] [--json] [--no-images] [--timeout S]
+int runPacsFindCommand(const QStringList& args);
+
+}  // namespace Dravelin::Cli
