@@ -33,6 +33,10 @@ bool hasDicomHeader(const std::string& path);
 // cannot be rendered. Thread-safe.
 std::unique_ptr<MemImage> generatePreview(DcmDataset& dataset, bool fitThumbnail, std::optional<int> frame);
 
+// A warning a user should read before scanning this DICOMweb URL (plain http to another
+// machine, credentials in the URL, ...), several separated by newlines; empty when none.
+std::string checkDicomWebUrlWarnings(const std::string& url);
+
 // Registers DCMTK's JPEG, JPEG-LS and RLE decoders once per process (thread-safe).
 void registerCodecs();
 
