@@ -121,7 +121,7 @@ bool OrthancTestServer::start(QString* error)
         return false;
     }
     // Another test (ctest -j) may take a port between the probe and Orthanc's bind.
-    for (int attempt = 0; attempt < 5; ++attempt) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
         if (startOnce(error))
             return true;
         stop();
@@ -163,11 +163,14 @@ bool OrthancTestServer::startOnce(QString* error)
     Network::HttpTransport http;
     http.setTimeouts(2000, 2000);
     Filesystem::Url probe("http://127.0.0.1:" + std::to_string(m_httpPort) + "/system");
-    if (!m_user.empty())
-        probe.setUserInfo(m_user + ":" + m_password);
+    if (!m_user.empty()) {
+        auto provider = std::make_shared<Network::HttpAuthorizationProvider>();
+        provider->setBasic(m_user, m_password);
+        http.setAuthorizationProvider(provider);
+    }
     QElapsedTimer timer;
     timer.start();
-    while (timer.elapsed() < 30000) {
+    while (timer.elapsed() < 20000) {
         if (m_process->state() != QProcess::Running)
             break;
         auto answer = http.get(probe, {});
