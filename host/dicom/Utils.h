@@ -37,6 +37,10 @@ std::unique_ptr<MemImage> generatePreview(DcmDataset& dataset, bool fitThumbnail
 // machine, credentials in the URL, ...), several separated by newlines; empty when none.
 std::string checkDicomWebUrlWarnings(const std::string& url);
 
+// Turns DCMTK's own stderr logging down to fatal messages, once per process (thread-safe):
+// its warnings about odd files would flood the console during scans; we log failures ourselves.
+void silenceDcmtkLogging();
+
 // Registers DCMTK's JPEG, JPEG-LS and RLE decoders once per process (thread-safe).
 void registerCodecs();
 
