@@ -8,12 +8,20 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <string>
 #include <vector>
 
 class QCollator;
 class QCollatorSortKey;
+
+namespace Dravelin::Filesystem {
+class Url;
+}
+namespace Dravelin::Network {
+struct HttpError;
+}
 
 namespace Dravelin::Dicom {
 
@@ -58,6 +66,11 @@ public:
 
     void scanDicomDir(const QString& dicomDirFile);
     void scanDicomDirImpl(const QString& path, bool reportProgress);
+
+    // Searches a DICOMweb server (QIDO-RS studies, series, instances on a pool of
+    // numberOfThreads() threads); nothing but metadata is downloaded. The first HTTP error
+    // recorded, or nothing when every request succeeded. Not stopped by cancel().
+    std::optional<Network::HttpError> scanWeb(const Filesystem::Url& url);
 
     // Takes ownership.
     virtual void addPatient(Patient* patient);
