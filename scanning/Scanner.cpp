@@ -5,6 +5,9 @@
 #include "host/dicom/DatasetCache.h"
 #include "host/dicom/DicomPacsCommunication.h"
 #include "host/dicom/Utils.h"
+#include "host/dicom/WebClient.h"
+#include "host/core/ThreadPool.h"
+#include "host/dicom/Element.h"
 #include "scanning/Image.h"
 #include "scanning/PacsSeriesProxy.h"
 #include "scanning/Patient.h"
@@ -15,6 +18,9 @@
 #include <QCollator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QUrl>
+
+#include <fmt/format.h>
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
@@ -520,6 +526,110 @@ void Scanner::scanPacsSeries(PacsSeriesProxy* proxy)
     }
     if (!m_cancel.load())
         removePacsProxy(proxy);
+}
+
+// --- DICOMweb ------------------------------------------------------------------------------
+
+namespace {
+
+// The attributes the records and the geometry estimate read beyond a server's default
+// instance attributes, so that no per-instance metadata request is needed.
+std::string webInstanceQuery()
+{
+    static const std::vector<std::pair<unsigned, unsigned>> tags = {
+        {0x0008, 0x0008}, {0x0028, 0x0002}, {0x0018, 0x0050}, {0x0018, 0x1030}, {0x0008, 0x0070}, {0x0008, 0x1090},
+        {0x0008, 0x0060}, {0x0008, 0x0031}, {0x0008, 0x0021}, {0x0008, 0x103E}, {0x0008, 0x0030}, {0x0008, 0x0020},
+        {0x0008, 0x1030}, {0x0008, 0x0022}, {0x0020, 0x0032}, {0x0020, 0x0037}, {0x0028, 0x0030}, {0x0018, 0x0088}};
+    std::string query;
+    for (const auto& [group, element] : tags)
+        query += (query.empty() ? "" : "&") + fmt::format("includefield={:04X}{:04X}", group, element);
+    return query;
+}
+
+Filesystem::Url webInstanceLocation(DcmItem& instance, const Filesystem::Url& scanUrl)
+{
+    const auto text = [&](const DcmTagKey& tag) {
+        return Element<std::string>(instance, DcmTag(tag), ElementBase::Optional, false).value(std::string());
+    };
+    const Filesystem::Url retrieve(text(DCM_RetrieveURL));
+    if (!retrieve.isEmpty())
+        return retrieve;
+    QUrl built = scanUrl.qUrl();
+    built.setQuery(QString());
+    built.setFragment(QString());
+    built.setPath(QString::fromStdString(scanUrl.path() + "/studies/" + text(DCM_StudyInstanceUID) + "/series/" +
+                                         text(DCM_SeriesInstanceUID) + "/instances/" + text(DCM_SOPInstanceUID)));
+    return Filesystem::Url(built);
+}
+
+}  // namespace
+
+std::optional<Network::HttpError> Scanner::scanWeb(const Filesystem::Url& url)
+{
+    QElapsedTimer timer;
+    timer.start();
+    WebClient client(url);
+    client.setAuthorizationProvider(m_cache->authorizationProvider());
+    DRAVELIN_LOG(2, "", "Scanning " + client.baseUrl().string());
+
+    Threading::ThreadPool pool(numberOfThreads());
+    WebClient::Result studies = client.getStudies(url.query(), true);
+    if (auto* error = std::get_if<Network::HttpError>(&studies))
+        return *error;
+
+    const std::string instanceQuery = webInstanceQuery();
+    std::atomic<int> done{0};
+    std::atomic<int> total{1};
+    std::mutex errorMutex;
+    std::vector<Network::HttpError> errors;
+    const auto record = [&](const Network::HttpError& error) {
+        std::lock_guard<std::mutex> lock(errorMutex);
+        errors.push_back(error);
+    };
+    updateProgressText("Downloading studies");
+    updateProgress(0, total);
+
+    const auto seriesTask = [&](std::shared_ptr<DcmItem> series) {
+        WebClient::Result instances = client.getInstances(*series, instanceQuery, false);
+        if (auto* error = std::get_if<Network::HttpError>(&instances)) {
+            record(*error);
+            return;
+        }
+        const auto& items = std::get<WebClient::Items>(instances);
+        total += static_cast<int>(items.size());
+        for (const auto& instance : items) {
+            auto* patient = new Patient(*instance, true);
+            for (Study* study : patient->studies)
+                for (Series* oneSeries : study->series)
+                    for (Image* image : oneSeries->images)
+                        image->location = webInstanceLocation(*instance, url);
+            addPatient(patient);
+            updateProgress(++done, total);
+        }
+    };
+    const auto studyTask = [&](std::shared_ptr<DcmItem> study) {
+        WebClient::Result series = client.getSeries(*study, "", true);
+        if (auto* error = std::get_if<Network::HttpError>(&series)) {
+            record(*error);
+            return;
+        }
+        for (const auto& item : std::get<WebClient::Items>(series))
+            pool.enqueue([&seriesTask, item] { seriesTask(item); });
+    };
+    for (const auto& study : std::get<WebClient::Items>(studies))
+        pool.enqueue([&studyTask, study] { studyTask(study); });
+
+    pool.waitUntilFinished();
+    updateProgress(total, total);
+    DRAVELIN_LOG(2, "", "Finished scanning in " + std::to_string(timer.elapsed()) + "ms");
+
+    if (errors.empty())
+        return std::nullopt;
+    DRAVELIN_LOG(4, "", "Scan did not finish successfully (first HTTP status: " + std::to_string(errors.front().code()) +
+                            ")");
+    for (const auto& error : errors)
+        DRAVELIN_LOG(1, "", error.message + " (" + std::to_string(error.code()) + ")");
+    return errors.front();
 }
 
 }  // namespace Dravelin::Dicom

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -18,6 +19,12 @@ class QCollatorSortKey;
 
 namespace Dravelin {
 class DicomPacsCommunication;
+}
+namespace Dravelin::Filesystem {
+class Url;
+}
+namespace Dravelin::Network {
+struct HttpError;
 }
 
 namespace Dravelin::Dicom {
@@ -63,6 +70,11 @@ public:
 
     void scanDicomDir(const QString& dicomDirFile);
     void scanDicomDirImpl(const QString& path, bool reportProgress);
+
+    // Searches a DICOMweb server (QIDO-RS studies, series, instances on a pool of
+    // numberOfThreads() threads); nothing but metadata is downloaded. The first HTTP error
+    // recorded, or nothing when every request succeeded. Not stopped by cancel().
+    std::optional<Network::HttpError> scanWeb(const Filesystem::Url& url);
 
     // Takes ownership.
     virtual void addPatient(Patient* patient);

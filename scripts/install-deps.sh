@@ -9,7 +9,7 @@ PACKAGES=(
   libdcmtk-dev dcmtk
   libfmt-dev libeigen3-dev libgtest-dev libgmock-dev libcurl4-openssl-dev
   python3-pydicom
-  orthanc
+  orthanc orthanc-dicomweb
 )
 
 missing=()

@@ -1,5 +1,7 @@
 #include "host/dicom/DatasetCache.h"
 
+#include "host/dicom/WadoRetriever.h"
+
 #include "host/core/Log.h"
 #include "host/dicom/DicomPacsConfiguration.h"
 #include "host/dicom/PacsRetriever.h"
@@ -170,6 +172,8 @@ struct DatasetCache::Private
     mutable std::mutex callbackMutex;
     std::map<int, ErrorCallback> callbacks;
     int nextHandle = 1;
+
+    WadoRetriever wado;
 
     DatasetPtr parse(const std::string& path, bool withPixelData, bool convertCharset, std::string& error);
     // Stores the result; evicted datasets are moved to `released` so they die outside the lock.
@@ -350,6 +354,14 @@ std::vector<std::shared_ptr<DcmDataset>> DatasetCache::load(const Filesystem::Ur
     std::vector<std::shared_ptr<DcmDataset>> result;
     if (url.scheme() == DicomPacsConfiguration::Scheme)
         return PacsRetriever([this](const Error& error) { reportError(error); }).retrieve(url, fileNames, progress);
+    if (url.scheme() == "http" || url.scheme() == "https") {
+        WadoRetriever::Result retrieved = d->wado.retrieve(url, progress, complete);
+        for (const Error& error : retrieved.errors)
+            reportError(error);
+        if (fileNames)
+            fileNames->insert(fileNames->end(), retrieved.names.begin(), retrieved.names.end());
+        return std::move(retrieved.datasets);
+    }
     if (!url.isLocalFile()) {
         reportError(Error(Error::NotSupported, Error::Fatal,
                           "Cannot load DICOM data from '" + url.string() + "': unsupported location"));
@@ -396,6 +408,16 @@ std::vector<std::shared_ptr<DcmDataset>> DatasetCache::load(const Filesystem::Ur
             progress->setValue(static_cast<long long>(i + 1));
     }
     return result;
+}
+
+std::shared_ptr<Network::HttpAuthorizationProvider> DatasetCache::authorizationProvider() const
+{
+    return d->wado.authorizationProvider();
+}
+
+void DatasetCache::setAuthorizationProvider(std::shared_ptr<Network::HttpAuthorizationProvider> provider)
+{
+    d->wado.setAuthorizationProvider(std::move(provider));
 }
 
 int DatasetCache::addErrorCallback(ErrorCallback callback)

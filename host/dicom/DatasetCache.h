@@ -11,6 +11,10 @@
 
 class DcmDataset;
 
+namespace Dravelin::Network {
+class HttpAuthorizationProvider;
+}
+
 namespace Dravelin::Dicom {
 
 // Parses DICOM files and keeps the most recently used datasets in memory.
@@ -53,6 +57,11 @@ public:
     virtual std::vector<std::shared_ptr<DcmDataset>> load(const Filesystem::Url& url,
                                                           std::vector<std::string>* fileNames, Progress* progress,
                                                           bool complete);
+
+    // Credentials for http(s) locations (WADO-RS instance, series or study URLs, which `load`
+    // retrieves with every instance's URL as its file name); null when none was registered.
+    std::shared_ptr<Network::HttpAuthorizationProvider> authorizationProvider() const;
+    void setAuthorizationProvider(std::shared_ptr<Network::HttpAuthorizationProvider> provider);
 
     int addErrorCallback(ErrorCallback callback);
     void removeErrorCallback(int handle);

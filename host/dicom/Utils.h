@@ -33,6 +33,10 @@ bool hasDicomHeader(const std::string& path);
 // cannot be rendered. Thread-safe.
 std::unique_ptr<MemImage> generatePreview(DcmDataset& dataset, bool fitThumbnail, std::optional<int> frame);
 
+// A warning a user should read before scanning this DICOMweb URL (plain http to another
+// machine, credentials in the URL, ...), several separated by newlines; empty when none.
+std::string checkDicomWebUrlWarnings(const std::string& url);
+
 // Turns DCMTK's own stderr logging down to fatal messages, once per process (thread-safe):
 // its warnings about odd files would flood the console during scans; we log failures ourselves.
 void silenceDcmtkLogging();

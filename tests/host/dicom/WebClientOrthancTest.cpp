@@ -1,0 +1,116 @@
+#include "host/dicom/WebClient.h"
+#include "tests/support/OrthancTestServer.h"
+
+#include <gtest/gtest.h>
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcitem.h>
+
+#include <map>
+
+namespace Dravelin::Dicom {
+namespace {
+
+using Test::OrthancTestServer;
+
+std::string text(DcmItem& item, const DcmTagKey& tag)
+{
+    OFString value;
+    item.findAndGetOFStringArray(tag, value);
+    return value.c_str();
+}
+
+WebClient::Items itemsOf(WebClient::Result result)
+{
+    if (auto* error = std::get_if<Network::HttpError>(&result)) {
+        ADD_FAILURE() << error->text();
+        return {};
+    }
+    return std::get<WebClient::Items>(result);
+}
+
+#define START_ORTHANC(server)                                             \
+    if (!OrthancTestServer::isInstalled())                                \
+        GTEST_SKIP() << "orthanc and orthanc-dicomweb are not installed"; \
+    QString startError;                                                   \
+    ASSERT_TRUE((server).start(&startError)) << startError.toStdString(); \
+    ASSERT_TRUE((server).store(OrthancTestServer::pydicomCorpus(), &startError)) << startError.toStdString()
+
+TEST(WebClientOrthanc, WalksTheWholeArchiveAndConvertsItsAttributes)
+{
+    OrthancTestServer server;
+    START_ORTHANC(server);
+    WebClient client(Filesystem::Url(server.dicomWebUrl()));
+
+    auto studies = itemsOf(client.getStudies("", true));
+    ASSERT_EQ(studies.size(), 9u);
+    size_t seriesCount = 0, instanceCount = 0;
+    std::shared_ptr<DcmItem> pilot;
+    for (const auto& study : studies) {
+        auto series = itemsOf(client.getSeries(*study, "", true));
+        seriesCount += series.size();
+        for (const auto& one : series) {
+            auto instances = itemsOf(client.getInstances(*one, "includefield=00200032&includefield=00080008", false));
+            instanceCount += instances.size();
+            for (const auto& instance : instances)
+                if (text(*instance, DCM_SOPInstanceUID) == "1.3.6.1.4.1.5962.1.1.0.0.0.1196533885.18148.0.19")
+                    pilot = instance;
+        }
+    }
+    EXPECT_EQ(seriesCount, 16u);
+    EXPECT_EQ(instanceCount, 83u);
+
+    ASSERT_TRUE(pilot);
+    EXPECT_EQ(text(*pilot, DCM_SpecificCharacterSet), "ISO_IR 192");
+    EXPECT_EQ(text(*pilot, DCM_PatientName), "Doe^Peter");
+    EXPECT_EQ(text(*pilot, DCM_StudyInstanceUID), "1.3.6.1.4.1.5962.1.1.0.0.0.1196533885.18148.0.1");
+    EXPECT_EQ(text(*pilot, DCM_SeriesInstanceUID), "1.3.6.1.4.1.5962.1.1.0.0.0.1196533885.18148.0.17");
+    EXPECT_EQ(text(*pilot, DCM_ImageType), "ORIGINAL\\PRIMARY\\OTHER");
+    EXPECT_EQ(text(*pilot, DCM_InstanceNumber), "2");
+    EXPECT_EQ(text(*pilot, DCM_ImagePositionPatient), "-0.696426\\-146.2891\\161.2891");
+    Uint16 rows = 0;
+    EXPECT_TRUE(pilot->findAndGetUint16(DCM_Rows, rows).good());
+    EXPECT_EQ(rows, 16);
+    EXPECT_EQ(text(*pilot, DCM_RetrieveURL), server.dicomWebUrl() +
+                                                 "/studies/1.3.6.1.4.1.5962.1.1.0.0.0.1196533885.18148.0.1/series/"
+                                                 "1.3.6.1.4.1.5962.1.1.0.0.0.1196533885.18148.0.17/instances/"
+                                                 "1.3.6.1.4.1.5962.1.1.0.0.0.1196533885.18148.0.19");
+
+    // Filters reach the server; the fuzzy-matching flag is accepted alongside.
+    auto peter = itemsOf(client.getStudies("PatientName=doe*", true));
+    EXPECT_EQ(peter.size(), 6u);
+    std::map<std::string, int> byDate;
+    for (const auto& study : itemsOf(client.getStudies("StudyDate=20010101", false)))
+        ++byDate[text(*study, DCM_PatientName)];
+    EXPECT_EQ(byDate, (std::map<std::string, int>{{"Doe^Archibald", 1}, {"Doe^Peter", 1}}));
+}
+
+TEST(WebClientOrthanc, AuthenticatesEveryRequestWithTheProvider)
+{
+    OrthancTestServer server("alice", "alicePassword");
+    START_ORTHANC(server);
+    WebClient client(Filesystem::Url(server.dicomWebUrl()));
+
+    auto denied = client.getStudies("", true);
+    ASSERT_TRUE(std::holds_alternative<Network::HttpError>(denied));
+    EXPECT_EQ(std::get<Network::HttpError>(denied).status, Network::HttpStatus::Unauthorized);
+
+    auto provider = std::make_shared<Network::HttpAuthorizationProvider>();
+    provider->setBasic("alice", "wrong");
+    client.setAuthorizationProvider(provider);
+    auto wrong = client.getStudies("", true);
+    ASSERT_TRUE(std::holds_alternative<Network::HttpError>(wrong));
+    EXPECT_EQ(std::get<Network::HttpError>(wrong).code(), 401);
+
+    provider->setBasic("alice", "alicePassword");
+    auto studies = itemsOf(client.getStudies("", true));
+    ASSERT_EQ(studies.size(), 9u);
+    size_t instances = 0;
+    for (const auto& series : itemsOf(client.getSeries(*studies.front(), "", true)))
+        instances += itemsOf(client.getInstances(*series, "", false)).size();
+    EXPECT_GT(instances, 0u);
+}
+
+}  // namespace
+}  // namespace Dravelin::Dicom

@@ -1,0 +1,112 @@
+#include "host/dicom/DatasetCache.h"
+#include "host/network/HttpError.h"
+#include "scanning/Image.h"
+#include "scanning/Patient.h"
+#include "scanning/Scanner.h"
+#include "scanning/Series.h"
+#include "scanning/Study.h"
+#include "tests/support/HttpTestServer.h"
+#include "tests/support/OrthancTestServer.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <iterator>
+#include <set>
+
+namespace Dravelin::Dicom {
+namespace {
+
+using Test::HttpTestServer;
+using Test::OrthancTestServer;
+
+// One line per image with what the records hold, locations left out. DICOM JSON carries DS
+// values as numbers, so "5.000000" from a file arrives as 5: compare the number.
+std::set<std::string> describe(const std::vector<Patient*>& patients)
+{
+    std::set<std::string> lines;
+    for (const Patient* p : patients)
+        for (const Study* st : p->studies)
+            for (const Series* se : st->series)
+                for (const Image* im : se->images)
+                    lines.insert((p->patientId + "|" + p->patientName + "|" + st->studyInstanceUid + "|" +
+                                  st->studyDescription + "|" + se->seriesInstanceUid + "|" + se->modality + "|" +
+                                  se->seriesDescription + "|" + im->sopInstanceUid + "|" + im->instanceNumberText +
+                                  "|" + im->imageType + "|" + QString::number(im->sliceThickness.toDouble()))
+                                     .toStdString());
+    return lines;
+}
+
+TEST(ScannerWeb, TreeFromOrthancEqualsTheTreeFromDisk)
+{
+    if (!OrthancTestServer::isInstalled())
+        GTEST_SKIP() << "orthanc and orthanc-dicomweb are not installed";
+    OrthancTestServer server;
+    QString error;
+    ASSERT_TRUE(server.start(&error)) << error.toStdString();
+    const QStringList files = OrthancTestServer::pydicomCorpus();
+    ASSERT_TRUE(server.store(files, &error)) << error.toStdString();
+
+    Dravelin::Test::TempDir dir;
+    for (int i = 0; i < files.size(); ++i)
+        ASSERT_TRUE(QFile::copy(files[i], dir.file(QString("f%1.dcm").arg(i))));
+    Scanner disk(nullptr);
+    disk.scanDirectory(dir.path(), true, false, true);
+
+    auto cache = std::make_shared<DatasetCache>();
+    Scanner web(cache);
+    web.setNumberOfThreads(4);
+    const auto result = web.scanWeb(Filesystem::Url(server.dicomWebUrl()));
+    EXPECT_FALSE(result.has_value()) << result->text();
+    EXPECT_EQ(web.patients().size(), 5u);
+    EXPECT_EQ(describe(web.patients()).size(), 83u);
+    const auto fromWeb = describe(web.patients());
+    const auto fromDisk = describe(disk.patients());
+    std::vector<std::string> onlyWeb, onlyDisk;
+    std::set_difference(fromWeb.begin(), fromWeb.end(), fromDisk.begin(), fromDisk.end(), std::back_inserter(onlyWeb));
+    std::set_difference(fromDisk.begin(), fromDisk.end(), fromWeb.begin(), fromWeb.end(), std::back_inserter(onlyDisk));
+    EXPECT_TRUE(onlyWeb.empty() && onlyDisk.empty())
+        << onlyWeb.size() << " differ, e.g. web: " << (onlyWeb.empty() ? "" : onlyWeb[0])
+        << "\n disk: " << (onlyDisk.empty() ? "" : onlyDisk[0]);
+
+    // Locations are WADO-RS instance URLs that load through the cache.
+    const Image* image = web.patients().front()->studies.front()->series.front()->images.front();
+    EXPECT_NE(image->location.path().find("/instances/" + image->sopInstanceUid.toStdString()), std::string::npos);
+    EXPECT_EQ(cache->load(image->location, nullptr, nullptr, false).size(), 1u);
+}
+
+TEST(ScannerWeb, OneFailingSeriesLeavesTheOthersAndReturnsItsError)
+{
+    HttpTestServer server([](const HttpTestServer::Request& request) {
+        const auto ui = [](const char* tag, const std::string& uid) {
+            return "\"" + std::string(tag) + "\": {\"vr\": \"UI\", \"Value\": [\"" + uid + "\"]}";
+        };
+        if (request.path == "/dicomweb/studies")
+            return HttpTestServer::json("[{" + ui("0020000D", "S") + "}]");
+        if (request.path == "/dicomweb/studies/S/series")
+            return HttpTestServer::json("[{" + ui("0020000E", "R1") + "}, {" + ui("0020000E", "R2") + "}]");
+        if (request.path == "/dicomweb/studies/S/series/R1/instances")
+            return HttpTestServer::json("[{" + ui("00080018", "I") + ", " + ui("0020000D", "S") + ", " +
+                                        ui("0020000E", "R1") +
+                                        ", \"00100020\": {\"vr\": \"LO\", \"Value\": [\"P\"]}}]");
+        return HttpTestServer::json("{}", 404);
+    });
+    Scanner scanner(nullptr);
+    const auto result = scanner.scanWeb(Filesystem::Url(server.url("/dicomweb?PatientName=DOE")));
+    ASSERT_TRUE(result.has_value());
+    EXPECT_EQ(result->code(), 404);
+    ASSERT_EQ(scanner.patients().size(), 1u);
+    const Image* image = scanner.patients()[0]->studies[0]->series[0]->images[0];
+    // No RetrieveURL: built from the scan URL, without its query.
+    EXPECT_EQ(image->location.string(), server.url("/dicomweb/studies/S/series/R1/instances/I"));
+    EXPECT_EQ(server.requests().front().query, "PatientName=DOE&fuzzymatching=true");
+    const std::string instanceQuery = server.requests().back().query;
+    EXPECT_EQ(instanceQuery.rfind("includefield=00080008&includefield=00280002&", 0), 0u) << instanceQuery;
+}
+
+}  // namespace
+}  // namespace Dravelin::Dicom
