@@ -110,6 +110,30 @@ bool replaceUids(DcmElement& element, UidMap& uids)
     return element.putString(result.c_str()).good();
 }
 
+// Text attributes stored with VR UN (explicit VR files written by tools that did not know the
+// tag) are re-typed from the dictionary, so that their values can be replaced like any other.
+DcmElement* retypeUnknown(DcmItem& item, DcmElement* element)
+{
+    DcmTag known(element->getTag().getXTag());
+    const DcmVR vr(known.getEVR());
+    if (!vr.isaString() || known.getEVR() == EVR_UN)
+        return element;
+    Uint8* bytes = nullptr;
+    std::string value;
+    if (element->getUint8Array(bytes).good() && bytes)
+        value.assign(reinterpret_cast<const char*>(bytes), element->getLength());
+    while (!value.empty() && (value.back() == '\0' || value.back() == ' '))
+        value.pop_back();
+    DcmElement* typed = DcmItem::newDicomElement(known);
+    if (!typed)
+        return element;
+    if (typed->putString(value.c_str()).bad() || item.insert(typed, true).bad()) {
+        delete typed;
+        return element;
+    }
+    return typed;
+}
+
 }  // namespace
 
 Anonymizer::Anonymizer(DeidentificationActionTable table, bool keepPrivateTags, std::shared_ptr<UidMap> uids)
@@ -175,6 +199,8 @@ bool Anonymizer::processItem(DcmItem& item, Context& context) const
         const TagProxy tag(element->getTag().getXTag());
         if (tag.element == 0x0000)
             continue;  // group lengths are recomputed on writing
+        if (element->ident() == EVR_UN && !tag.isPrivate())
+            element = retypeUnknown(item, element);
         const std::string* code = nullptr;
         Action action = actionFor(tag, &code);
         const bool sequence = element->ident() == EVR_SQ;
