@@ -18,8 +18,8 @@ struct DimensionsInfo
 
     bool operator==(const DimensionsInfo& o) const
     {
-        return kind == o.kind && width == o.width && height == o.height && slices == o.slices &&
-               spacing == o.spacing && hasSpacing == o.hasSpacing;
+        return kind == o.kind && width == o.width && height == o.height && slices == o.slices && spacing == o.spacing &&
+               hasSpacing == o.hasSpacing;
     }
     bool operator!=(const DimensionsInfo& o) const { return !(*this == o); }
 };

@@ -24,10 +24,10 @@ public:
     Series* series = nullptr;  // not owned
     QString sopInstanceUid;
     QString instanceNumberText;
-    QString imageType;  // values joined by "\"
-    QString width;      // "?" when absent
-    QString height;     // "?" when absent
-    QString channels;   // "?" when absent
+    QString imageType;       // values joined by "\"
+    QString width;           // "?" when absent
+    QString height;          // "?" when absent
+    QString channels;        // "?" when absent
     QString bitsAllocated;   // "?" when absent
     QString numberOfFrames;  // "1" when absent
     QString sliceThickness;

@@ -33,6 +33,10 @@ protected:
     virtual void imageInserted(Series* /*parent*/, int /*row*/) {}
     // A series that existed before gained images (its estimate may have changed).
     virtual void seriesChanged(Series* /*series*/) {}
+
+private:
+    void mergeStudy(Study* existing, Study* study);
+    void mergeSeries(Series* existing, Series* series);
 };
 
 }  // namespace Dravelin::Dicom

@@ -79,8 +79,7 @@ private:
     QApplication* m_app = nullptr;
 };
 
-[[maybe_unused]] ::testing::Environment* const g_qtEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+[[maybe_unused]] ::testing::Environment* const g_qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 }  // namespace
 }  // namespace Dravelin::Test

@@ -1,0 +1,134 @@
+#include "app/cli/TextFormat.h"
+
+#include "scanning/Image.h"
+#include "scanning/Patient.h"
+#include "scanning/Series.h"
+#include "scanning/Study.h"
+
+#include <fmt/format.h>
+
+#include <cmath>
+
+namespace Dravelin::Cli::TextFormat {
+
+namespace {
+
+template <size_t N>
+QString numbers(const std::array<double, N>& values)
+{
+    QStringList texts;
+    for (double v : values)
+        texts << QString::number(v, 'g', 10);
+    return texts.join(QLatin1Char('\\'));
+}
+
+QString kindText(int kind)
+{
+    switch (kind) {
+        case 1: return QStringLiteral("2D");
+        case 2: return QStringLiteral("3D");
+        case 3: return QStringLiteral("2D+t");
+        case 4: return QStringLiteral("3D+t");
+        case 5: return QStringLiteral("Other");
+        default: return QStringLiteral("Unknown");
+    }
+}
+
+QString spacingText(const Dicom::DimensionsInfo& info)
+{
+    if (!info.hasSpacing)
+        return QStringLiteral("No Spacing");
+    const auto& s = info.spacing;
+    if (std::fabs(s[0]) <= 1e-12 && std::fabs(s[1]) <= 1e-12 && std::fabs(s[2]) <= 1e-12)
+        return QStringLiteral("Unknown Spacing");
+    return QString::fromStdString(fmt::format("{0:.4}mm x {1:.4}mm x {2:.4}mm", s[0], s[1], s[2]));
+}
+
+}  // namespace
+
+QString quoted(const QString& text)
+{
+    QString escaped = text;
+    escaped.replace(QLatin1Char('"'), QLatin1String("\\\""));
+    return QLatin1Char('"') + escaped + QLatin1Char('"');
+}
+
+QString date(const QDate& value)
+{
+    return value.isNull() ? QStringLiteral("-") : value.toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+QString time(const QTime& value)
+{
+    return value.isNull() ? QStringLiteral("-") : value.toString(QStringLiteral("HH:mm:ss.zzz"));
+}
+
+QString dimensions(const Dicom::DimensionsInfo& info)
+{
+    return QStringLiteral("%1 %2x%3x%4 (%5)")
+        .arg(kindText(info.kind))
+        .arg(info.width)
+        .arg(info.height)
+        .arg(info.slices)
+        .arg(spacingText(info));
+}
+
+QString patientLine(const Dicom::Patient& p)
+{
+    return QStringLiteral("Patient id=%1 name=%2 sex=%3 birth=%4 comment=%5 studies=%6")
+        .arg(quoted(p.patientId), quoted(p.patientName), quoted(p.sex), date(p.birthDate), quoted(p.comment))
+        .arg(p.studies.size());
+}
+
+QString studyLine(const Dicom::Study& s)
+{
+    return QStringLiteral("Study uid=%1 id=%2 date=%3 time=%4 description=%5 series=%6")
+        .arg(s.studyInstanceUid, quoted(s.studyId), date(s.studyDate), time(s.studyTime), quoted(s.studyDescription))
+        .arg(s.series.size());
+}
+
+QString seriesLine(const Dicom::Series& s)
+{
+    return QStringLiteral(
+               "Series uid=%1 number=%2 modality=%3 date=%4 time=%5 description=%6 sopClass=%7 imageType=%8 "
+               "images=%9 estimate=%10")
+        .arg(s.seriesInstanceUid, quoted(s.seriesNumber), s.modality, date(s.seriesDate), time(s.seriesTime),
+             quoted(s.seriesDescription), s.sopClassUid, quoted(s.imageType))
+        .arg(s.images.size())
+        .arg(dimensions(s.estimatedDimensions));
+}
+
+QString imageLine(const Dicom::Image& i)
+{
+    const QString between =
+        i.spacingBetweenSlices ? QString::number(*i.spacingBetweenSlices, 'g', 10) : QStringLiteral("-");
+    const QString acquisition = i.acquisitionNumber ? QString::number(*i.acquisitionNumber) : QStringLiteral("-");
+    return QStringLiteral(
+               "Image instance=%1 sop=%2 type=%3 size=%4x%5 channels=%6 bits=%7 frames=%8 thickness=%9 "
+               "acquisition=%10 position=%11 orientation=%12 pixelSpacing=%13 spacingBetweenSlices=%14 "
+               "protocol=%15 bodyPart=%16 manufacturer=%17 model=%18 location=%19")
+        .arg(quoted(i.instanceNumberText), i.sopInstanceUid, quoted(i.imageType), i.width, i.height, i.channels,
+             i.bitsAllocated, i.numberOfFrames, quoted(i.sliceThickness))
+        .arg(acquisition, numbers(i.imagePosition), numbers(i.imageOrientation), numbers(i.pixelSpacing), between,
+             quoted(i.protocolName), quoted(i.bodyPartExamined), quoted(i.manufacturer),
+             quoted(i.manufacturerModelName))
+        .arg(QString::fromStdString(i.location.string()));
+}
+
+void printTree(QTextStream& out, const std::vector<Dicom::Patient*>& patients)
+{
+    for (const Dicom::Patient* patient : patients) {
+        out << patientLine(*patient) << '\n';
+        for (const Dicom::Study* study : patient->studies) {
+            out << "  " << studyLine(*study) << '\n';
+            for (const Dicom::Series* series : study->series) {
+                out << "    " << seriesLine(*series) << '\n';
+                for (const Dicom::Image* image : series->images)
+                    out << "      " << imageLine(*image) << '\n';
+            }
+        }
+    }
+    out.flush();
+}
+
+}  // namespace Dravelin::Cli::TextFormat

@@ -1,0 +1,110 @@
+#include "scanning/TreeMerger.h"
+
+#include "scanning/Image.h"
+#include "scanning/Patient.h"
+#include "scanning/Series.h"
+#include "scanning/Study.h"
+
+#include <algorithm>
+
+namespace Dravelin::Dicom {
+
+namespace {
+
+// Sort key of the series order: the instance number as written, 0 when it is not a number.
+int instanceKey(const Image* image)
+{
+    return image->instanceNumberText.toInt(nullptr, 10);
+}
+
+void estimateAll(Study* study)
+{
+    for (Series* series : study->series)
+        series->estimateDimensions();
+}
+
+template <typename T, typename Key>
+T* findByKey(const std::vector<T*>& list, Key key)
+{
+    const auto it = std::find_if(list.begin(), list.end(), key);
+    return it == list.end() ? nullptr : *it;
+}
+
+}  // namespace
+
+void TreeMerger::merge(std::vector<Patient*>& patients, Patient* patient)
+{
+    if (!patient)
+        return;
+    Patient* existing = findByKey(patients, [patient](const Patient* p) {
+        return p->patientId == patient->patientId && p->patientName == patient->patientName;
+    });
+    if (!existing) {
+        for (Study* study : patient->studies)
+            estimateAll(study);
+        const int row = static_cast<int>(patients.size());
+        aboutToInsertPatient(row);
+        patients.push_back(patient);
+        patientInserted(row);
+        return;
+    }
+
+    for (Study* study : patient->studies) {
+        Study* existingStudy = findByKey(
+            existing->studies, [study](const Study* s) { return s->studyInstanceUid == study->studyInstanceUid; });
+        if (!existingStudy) {
+            study->patient = existing;
+            estimateAll(study);
+            const int row = static_cast<int>(existing->studies.size());
+            aboutToInsertStudy(existing, row);
+            existing->studies.push_back(study);
+            studyInserted(existing, row);
+            continue;
+        }
+        mergeStudy(existingStudy, study);
+    }
+    patient->studies.clear();
+    delete patient;
+}
+
+void TreeMerger::mergeStudy(Study* existing, Study* study)
+{
+    for (Series* series : study->series) {
+        Series* existingSeries = findByKey(
+            existing->series, [series](const Series* s) { return s->seriesInstanceUid == series->seriesInstanceUid; });
+        if (!existingSeries) {
+            series->study = existing;
+            series->estimateDimensions();
+            const int row = static_cast<int>(existing->series.size());
+            aboutToInsertSeries(existing, row);
+            existing->series.push_back(series);
+            seriesInserted(existing, row);
+            continue;
+        }
+        mergeSeries(existingSeries, series);
+    }
+    study->series.clear();
+    // The incoming study goes with its placeholder: the existing study keeps its own.
+    delete study;
+}
+
+void TreeMerger::mergeSeries(Series* existing, Series* series)
+{
+    for (Image* image : series->images) {
+        image->series = existing;
+        const int key = instanceKey(image);
+        const auto position = std::lower_bound(existing->images.begin(), existing->images.end(), key,
+                                               [](const Image* i, int k) { return instanceKey(i) < k; });
+        const int row = static_cast<int>(position - existing->images.begin());
+        aboutToInsertImage(existing, row);
+        existing->insertImage(position, image);
+        imageInserted(existing, row);
+    }
+    const bool gained = !series->images.empty();
+    series->images.clear();
+    delete series;
+    if (gained)
+        seriesChanged(existing);
+}
+
+}  // namespace Dravelin::Dicom

@@ -1,0 +1,122 @@
+#include "browser/models/QtHelpers.h"
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdatset.h>
+
+#include <gtest/gtest.h>
+
+using namespace Dravelin;
+
+TEST(ConvertDICOMDate, AcceptsTheFourFormsInOrder)
+{
+    EXPECT_EQ(QtHelpers::convertDICOMDate("20240131"), QDate(2024, 1, 31));
+    EXPECT_EQ(QtHelpers::convertDICOMDate("240131"), QDate(1924, 1, 31));
+    EXPECT_EQ(QtHelpers::convertDICOMDate("31012024"), QDate(2024, 1, 31));
+    // yyMMdd wins whenever it gives a valid date; ddMMyy only when its year is no day.
+    EXPECT_EQ(QtHelpers::convertDICOMDate("310124"), QDate(1931, 1, 24));
+    EXPECT_EQ(QtHelpers::convertDICOMDate("310100"), QDate(1900, 1, 31));
+    // The value ends at its first NUL byte, as stray padding in files does.
+    EXPECT_EQ(QtHelpers::convertDICOMDate(std::string("20240131\0xyz", 12)), QDate(2024, 1, 31));
+}
+
+TEST(ConvertDICOMDate, RejectsSeparatorsAndNonsense)
+{
+    EXPECT_TRUE(QtHelpers::convertDICOMDate("").isNull());
+    EXPECT_TRUE(QtHelpers::convertDICOMDate("2024-01-31").isNull());
+    EXPECT_TRUE(QtHelpers::convertDICOMDate("2020.01.31").isNull());
+    EXPECT_TRUE(QtHelpers::convertDICOMDate("20241340").isNull());
+}
+
+TEST(ConvertDICOMTime, RoundsMicrosecondsHalfUp)
+{
+    EXPECT_EQ(QtHelpers::convertDICOMTime("123456.9996", nullptr), QTime(12, 34, 57, 0));
+    EXPECT_EQ(QtHelpers::convertDICOMTime("123456.0004", nullptr), QTime(12, 34, 56, 0));
+    EXPECT_EQ(QtHelpers::convertDICOMTime("123456.0005", nullptr), QTime(12, 34, 56, 1));
+    EXPECT_EQ(QtHelpers::convertDICOMTime("0730", nullptr), QTime(7, 30));
+}
+
+TEST(ConvertDICOMTime, StoresTheParserErrorAndKeepsEarlierOnes)
+{
+    std::optional<Dicom::Error> error;
+    EXPECT_TRUE(QtHelpers::convertDICOMTime("25xx", &error).isNull());
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->code, Dicom::Error::InvalidValue);
+    // Success never clears a stored error.
+    EXPECT_TRUE(QtHelpers::convertDICOMTime("120000", &error).isValid());
+    EXPECT_TRUE(error.has_value());
+    EXPECT_TRUE(QtHelpers::convertDICOMTime("", nullptr).isNull());
+}
+
+TEST(ConvertDICOMDateTime, ReadsOffsets)
+{
+    const QDateTime plus = QtHelpers::convertDICOMDateTime("20240131123456+0130", nullptr);
+    EXPECT_EQ(plus.date(), QDate(2024, 1, 31));
+    EXPECT_EQ(plus.time(), QTime(12, 34, 56));
+    EXPECT_EQ(plus.offsetFromUtc(), 5400);
+    EXPECT_EQ(QtHelpers::convertDICOMDateTime("20240131123456-0130", nullptr).offsetFromUtc(), -5400);
+    EXPECT_EQ(QtHelpers::convertDICOMDateTime("20240131123456+01", nullptr).offsetFromUtc(), 3600);
+
+    const QDateTime noOffset = QtHelpers::convertDICOMDateTime("2024013112", nullptr);
+    EXPECT_EQ(noOffset.time(), QTime(12, 0));
+    EXPECT_EQ(noOffset.offsetFromUtc(), 0);
+
+    const QDateTime dateOnly = QtHelpers::convertDICOMDateTime("20240131", nullptr);
+    EXPECT_TRUE(dateOnly.isValid());
+    EXPECT_EQ(dateOnly.time(), QTime(0, 0));
+}
+
+TEST(ConvertDICOMDateTime, ReportsEachFailure)
+{
+    struct Case
+    {
+        std::string value;
+        Dicom::Error::Code code;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"", Dicom::Error::InvalidValue, "Cannot parse DateTime from empty string"},
+        {"2024", Dicom::Error::NotSupported, "DateTime without a day component are currently not supported"},
+        {"20240131123456+1", Dicom::Error::NotSupported, "Only 4 or 2 digit timezones are supported"},
+        {"20240131123456+ab", Dicom::Error::InvalidValue,
+         "Timezone of a DateTime is expected to be integral but got ab"},
+    };
+    for (const Case& c : cases) {
+        std::optional<Dicom::Error> error;
+        EXPECT_FALSE(QtHelpers::convertDICOMDateTime(c.value, &error).isValid()) << c.value;
+        ASSERT_TRUE(error.has_value()) << c.value;
+        EXPECT_EQ(error->code, c.code) << c.value;
+        EXPECT_EQ(error->type, Dicom::Error::Warning) << c.value;
+        EXPECT_EQ(error->message, c.message);
+        EXPECT_FALSE(error->tag.has_value());
+    }
+    // A bad date is invalid without an error; a bad time carries the time parser's error.
+    std::optional<Dicom::Error> error;
+    EXPECT_FALSE(QtHelpers::convertDICOMDateTime("20241340120000", &error).isValid());
+    EXPECT_FALSE(error.has_value());
+    EXPECT_FALSE(QtHelpers::convertDICOMDateTime("2024013199", &error).isValid());
+    EXPECT_TRUE(error.has_value());
+    EXPECT_FALSE(QtHelpers::convertDICOMDateTime("20240131+ab", nullptr).isValid());
+}
+
+TEST(ConvertDICOMSex, MapsCodesAndKeepsOtherTexts)
+{
+    EXPECT_EQ(QtHelpers::convertDICOMSex("M"), "Male");
+    EXPECT_EQ(QtHelpers::convertDICOMSex("F"), "Female");
+    EXPECT_EQ(QtHelpers::convertDICOMSex("O"), "Other");
+    EXPECT_EQ(QtHelpers::convertDICOMSex("Männlich"), "Männlich");
+}
+
+TEST(FormatStr, ReplacesCaretsAndSimplifies)
+{
+    EXPECT_EQ(QtHelpers::formatStr("A^B^^^"), "A B");
+    EXPECT_EQ(QtHelpers::formatStr("  A^^B  "), "A B");
+    EXPECT_EQ(QtHelpers::formatStr("Doe^Jane\t^Q."), "Doe Jane Q.");
+    EXPECT_EQ(QtHelpers::formatStr(""), "");
+}
+
+TEST(GenerateThumbnail, DatasetWithoutPixelsGivesNullImage)
+{
+    DcmDataset dataset;
+    EXPECT_TRUE(QtHelpers::generateThumbnail(dataset, true, std::nullopt).isNull());
+    EXPECT_TRUE(QtHelpers::generateThumbnail(dataset, false, 3u).isNull());
+}

@@ -1,0 +1,101 @@
+#include "tests/support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+using namespace Dravelin;
+
+namespace {
+
+struct CliRun
+{
+    int exitCode = -1;
+    QStringList out;
+    QStringList err;
+};
+
+CliRun runCli(const QStringList& args)
+{
+    QProcess process;
+    process.start(QStringLiteral(DRAVELIN_CLI_EXE), args);
+    CliRun run;
+    if (!process.waitForFinished(60000))
+        return run;
+    run.exitCode = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    run.err = QString::fromUtf8(process.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
+    return run;
+}
+
+QStringList linesStartingWith(const QStringList& lines, const QString& prefix)
+{
+    QStringList found;
+    for (const QString& line : lines)
+        if (line.trimmed().startsWith(prefix))
+            found << line;
+    return found;
+}
+
+}  // namespace
+
+TEST(TreeCommand, PrintsTheSampleTree)
+{
+    Dravelin::Test::TempDir dir;
+    ASSERT_TRUE(Dravelin::Test::runGenerator({"sample", dir.path()}));
+    QStringList files;
+    for (const QString& name : QDir(dir.path()).entryList(QDir::Files))
+        files << dir.file(name);
+    ASSERT_EQ(files.size(), 32);
+    QFile(dir.file("notdicom.txt")).open(QIODevice::WriteOnly);
+    files << dir.file("notdicom.txt") << dir.file("missing.dcm");
+
+    const CliRun run = runCli(QStringList{"tree"} + files);
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.err,
+              QStringList({"cannot read " + dir.file("notdicom.txt"), "cannot read " + dir.file("missing.dcm")}));
+
+    const QStringList patients = linesStartingWith(run.out, "Patient ");
+    ASSERT_EQ(patients.size(), 2);
+    EXPECT_TRUE(patients[0].startsWith(R"(Patient id="DRV-0001" name="Doe^Jane" sex="Female" birth=1970-01-01)"))
+        << patients[0].toStdString();
+    EXPECT_TRUE(patients[1].contains(R"(name="Roe^Richard" sex="Male")"));
+    EXPECT_EQ(linesStartingWith(run.out, "Study ").size(), 2);
+
+    const QStringList series = linesStartingWith(run.out, "Series ");
+    ASSERT_EQ(series.size(), 4);
+    EXPECT_TRUE(series[0].contains("modality=CT"));
+    EXPECT_TRUE(series[0].endsWith("images=20 estimate=3D 64x64x20 (0.7mm x 0.7mm x 2.5mm)"))
+        << series[0].toStdString();
+    EXPECT_TRUE(series[1].endsWith("images=10 estimate=3D 64x64x10 (0.9mm x 0.9mm x 4mm)")) << series[1].toStdString();
+    EXPECT_TRUE(series[2].endsWith("images=1 estimate=3D 64x64x8 (1mm x 1mm x 3mm)")) << series[2].toStdString();
+    EXPECT_TRUE(series[3].contains(R"(imageType="DERIVED\SECONDARY")"));
+    EXPECT_TRUE(series[3].endsWith("estimate=2D 64x64x1 (0.5mm x 0.5mm x 1mm)")) << series[3].toStdString();
+
+    const QStringList images = linesStartingWith(run.out, "Image ");
+    ASSERT_EQ(images.size(), 32);
+    // Instance-number order within the CT series, whatever the order of the files given.
+    EXPECT_TRUE(images[0].startsWith(R"(      Image instance="1" )"));
+    EXPECT_TRUE(images[9].startsWith(R"(      Image instance="10" )"));
+    EXPECT_TRUE(images[9].contains("position=-22.4\\-22.4\\22.5"));
+    EXPECT_TRUE(images[0].endsWith("location=" + QStringLiteral("file://") + dir.file("img1")));
+}
+
+TEST(TreeCommand, UsageErrors)
+{
+    EXPECT_EQ(runCli({"tree"}).exitCode, 2);
+    EXPECT_EQ(runCli({}).exitCode, 2);
+    EXPECT_EQ(runCli({"no-such-command"}).exitCode, 2);
+}
+
+TEST(TreeCommand, OnlyUnreadableFilesGiveAnEmptyTree)
+{
+    Dravelin::Test::TempDir dir;
+    QFile(dir.file("empty.dcm")).open(QIODevice::WriteOnly);
+    const CliRun run = runCli({"tree", dir.file("empty.dcm")});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(run.out.isEmpty());
+    EXPECT_EQ(run.err.size(), 1);
+}

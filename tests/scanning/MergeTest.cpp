@@ -1,0 +1,174 @@
+#include "tests/scanning/TestDatasets.h"
+
+#include "scanning/PacsSeriesProxy.h"
+#include "scanning/TreeMerger.h"
+
+#include <gtest/gtest.h>
+
+using namespace Dravelin;
+using namespace Dravelin::Dicom;
+
+namespace {
+
+class Tree
+{
+public:
+    ~Tree()
+    {
+        for (Patient* p : patients)
+            delete p;
+    }
+    std::vector<Patient*> patients;
+};
+
+// Records the hook calls as text, e.g. "image+ 0" for a finished image insertion at row 0.
+class RecordingMerger : public TreeMerger
+{
+public:
+    std::vector<std::string> calls;
+
+protected:
+    void aboutToInsertPatient(int row) override { calls.push_back("patient? " + std::to_string(row)); }
+    void patientInserted(int row) override { calls.push_back("patient+ " + std::to_string(row)); }
+    void aboutToInsertStudy(Patient*, int row) override { calls.push_back("study? " + std::to_string(row)); }
+    void studyInserted(Patient*, int row) override { calls.push_back("study+ " + std::to_string(row)); }
+    void aboutToInsertSeries(Study*, int row) override { calls.push_back("series? " + std::to_string(row)); }
+    void seriesInserted(Study*, int row) override { calls.push_back("series+ " + std::to_string(row)); }
+    void aboutToInsertImage(Series* s, int row) override
+    {
+        calls.push_back("image? " + std::to_string(row) + " of " + std::to_string(s->images.size()));
+    }
+    void imageInserted(Series* s, int row) override
+    {
+        calls.push_back("image+ " + std::to_string(row) + " of " + std::to_string(s->images.size()));
+    }
+    void seriesChanged(Series* s) override { calls.push_back("changed " + s->seriesInstanceUid.toStdString()); }
+};
+
+Patient* instance(const std::string& instanceNumber, const std::string& series = "1.1.1")
+{
+    Dravelin::Test::TagValues extra;
+    if (!instanceNumber.empty())
+        extra.push_back({DCM_InstanceNumber, instanceNumber});
+    return Dravelin::Test::makeChain("ID1", "Doe^Jane", "1.1", series, extra);
+}
+
+QStringList instanceTexts(const Series* series)
+{
+    QStringList texts;
+    for (const Image* image : series->images)
+        texts << image->instanceNumberText;
+    return texts;
+}
+
+}  // namespace
+
+TEST(Merge, ImagesEndUpInInstanceNumberOrder)
+{
+    Tree tree;
+    TreeMerger merger;
+    merger.merge(tree.patients, instance("12"));
+    merger.merge(tree.patients, instance("7"));
+    ASSERT_EQ(tree.patients.size(), 1u);
+    const Series* series = tree.patients[0]->studies.at(0)->series.at(0);
+    EXPECT_EQ(instanceTexts(series), QStringList({"7", "12"}));
+    for (const Image* image : series->images)
+        EXPECT_EQ(image->series, series);
+    // The estimate rebuilt the cached order the first insertion found stale.
+    EXPECT_EQ(series->imagesByInstance.size(), 2u);
+
+    // An image without a number sorts before the first image whose key is not negative.
+    merger.merge(tree.patients, instance("-3"));
+    merger.merge(tree.patients, instance(""));
+    EXPECT_EQ(instanceTexts(series), QStringList({"-3", "", "7", "12"}));
+}
+
+TEST(Merge, SamePatientNewStudyAndDifferentNames)
+{
+    Tree tree;
+    TreeMerger merger;
+    merger.merge(tree.patients, Dravelin::Test::makeChain("ID1", "Doe^Jane", "1.1", "1.1.1"));
+    merger.merge(tree.patients, Dravelin::Test::makeChain("ID1", "Doe^Jane", "1.2", "1.2.1"));
+    merger.merge(tree.patients, Dravelin::Test::makeChain("ID1", "Doe^John", "1.3", "1.3.1"));
+    merger.merge(tree.patients, Dravelin::Test::makeChain("id1", "Doe^Jane", "1.4", "1.4.1"));
+    ASSERT_EQ(tree.patients.size(), 3u);
+    ASSERT_EQ(tree.patients[0]->studies.size(), 2u);
+    EXPECT_EQ(tree.patients[0]->studies[1]->studyInstanceUid, "1.2");
+    EXPECT_EQ(tree.patients[0]->studies[1]->patient, tree.patients[0]);
+    EXPECT_EQ(tree.patients[1]->patientName, "Doe^John");
+    EXPECT_EQ(tree.patients[2]->patientId, "id1");
+
+    // Empty IDs and names merge with each other.
+    merger.merge(tree.patients, Dravelin::Test::makeChain("", "", "2.1", "2.1.1"));
+    merger.merge(tree.patients, Dravelin::Test::makeChain("", "", "2.2", "2.2.1"));
+    ASSERT_EQ(tree.patients.size(), 4u);
+    EXPECT_EQ(tree.patients[3]->studies.size(), 2u);
+}
+
+TEST(Merge, NewSeriesJoinsExistingStudyAndMatchedValuesStay)
+{
+    Tree tree;
+    TreeMerger merger;
+    merger.merge(tree.patients,
+                 Dravelin::Test::makeChain("ID1", "Doe^Jane", "1.1", "1.1.1", {{DCM_StudyDescription, "first"}}));
+    merger.merge(tree.patients,
+                 Dravelin::Test::makeChain("ID1", "Doe^Jane", "1.1", "1.1.2", {{DCM_StudyDescription, "second"}}));
+    const Study* study = tree.patients.at(0)->studies.at(0);
+    ASSERT_EQ(study->series.size(), 2u);
+    EXPECT_EQ(study->series[1]->study, study);
+    EXPECT_EQ(study->studyDescription, "first");
+    // New series are estimated when they arrive.
+    EXPECT_EQ(study->series[1]->estimatedDimensions.kind, 1);
+}
+
+TEST(Merge, PlaceholderOfAMergedStudyIsDroppedAndANewStudyKeepsIt)
+{
+    Tree tree;
+    TreeMerger merger;
+    merger.merge(tree.patients, Dravelin::Test::makeChain("ID1", "Doe^Jane", "1.1", "1.1.1"));
+
+    Patient* sameStudy = Dravelin::Test::makeChain("ID1", "Doe^Jane", "1.1", "1.1.2");
+    sameStudy->studies[0]->pacsSeriesProxy = new PacsSeriesProxy(sameStudy->studies[0]);
+    merger.merge(tree.patients, sameStudy);  // the placeholder is deleted with its study (checked by ASan builds)
+    EXPECT_EQ(tree.patients[0]->studies[0]->pacsSeriesProxy, nullptr);
+
+    Patient* newStudy = Dravelin::Test::makeChain("ID1", "Doe^Jane", "1.2", "1.2.1");
+    auto* proxy = new PacsSeriesProxy(newStudy->studies[0]);
+    newStudy->studies[0]->pacsSeriesProxy = proxy;
+    merger.merge(tree.patients, newStudy);
+    ASSERT_EQ(tree.patients[0]->studies.size(), 2u);
+    EXPECT_EQ(tree.patients[0]->studies[1]->pacsSeriesProxy, proxy);
+    EXPECT_EQ(proxy->study, tree.patients[0]->studies[1]);
+}
+
+TEST(Merge, HooksAnnounceEveryInsertionWithItsRow)
+{
+    Tree tree;
+    RecordingMerger merger;
+    merger.merge(tree.patients, instance("5"));
+    merger.merge(tree.patients, instance("9"));
+    merger.merge(tree.patients, instance("1"));
+    merger.merge(tree.patients, instance("3", "1.1.2"));
+    merger.merge(tree.patients, Dravelin::Test::makeChain("ID1", "Doe^Jane", "1.2", "1.2.1"));
+    merger.merge(tree.patients, Dravelin::Test::makeChain("ID2", "Roe", "2.1", "2.1.1"));
+    const std::vector<std::string> expected = {
+        "patient? 0",    "patient+ 0",                      // first chain
+        "image? 1 of 1", "image+ 1 of 2", "changed 1.1.1",  // 9 after 5
+        "image? 0 of 2", "image+ 0 of 3", "changed 1.1.1",  // 1 before 5
+        "series? 1",     "series+ 1",                       // new series
+        "study? 1",      "study+ 1",                        // new study
+        "patient? 1",    "patient+ 1",                      // new patient
+    };
+    EXPECT_EQ(merger.calls, expected);
+    EXPECT_EQ(instanceTexts(tree.patients[0]->studies[0]->series[0]), QStringList({"1", "5", "9"}));
+}
+
+TEST(Merge, DuplicateInstancesAreKeptAndNullIsIgnored)
+{
+    Tree tree;
+    TreeMerger merger;
+    merger.merge(tree.patients, instance("4"));
+    merger.merge(tree.patients, instance("4"));
+    merger.merge(tree.patients, nullptr);
+    EXPECT_EQ(tree.patients.at(0)->studies.at(0)->series.at(0)->images.size(), 2u);
+}
