@@ -4,7 +4,8 @@ namespace Dravelin::Threading {
 
 namespace {
 thread_local ThreadPool* t_currentPool = nullptr;
-}
+thread_local unsigned long long t_jobGeneration = 0;
+}  // namespace
 
 ThreadPool::ThreadPool(int threads)
 {
@@ -21,6 +22,7 @@ ThreadPool::~ThreadPool()
         m_shutdown = true;
         m_queue.clear();
         m_stop = true;
+        ++m_cancelGeneration;
     }
     m_wake.notify_all();
     for (auto& t : m_workers)
@@ -42,9 +44,7 @@ void ThreadPool::push(std::function<void()> job)
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_queue.empty() && m_running == 0)
-            m_stop = false;
-        m_queue.push_back(std::move(job));
+        m_queue.push_back(Job{std::move(job), m_cancelGeneration.load()});
     }
     m_wake.notify_one();
 }
@@ -53,7 +53,7 @@ void ThreadPool::workerLoop()
 {
     t_currentPool = this;
     for (;;) {
-        std::function<void()> job;
+        Job job;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
             m_wake.wait(lock, [this] { return m_shutdown || !m_queue.empty(); });
@@ -63,12 +63,16 @@ void ThreadPool::workerLoop()
             m_queue.pop_front();
             ++m_running;
         }
-        job();
+        t_jobGeneration = job.generation;
+        job.run();
+        job.run = nullptr;  // release captured state before the pool may report idle
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             --m_running;
-            if (m_running == 0 && m_queue.empty())
+            if (m_running == 0 && m_queue.empty()) {
+                m_stop = false;
                 m_idle.notify_all();
+            }
         }
     }
 }
@@ -81,16 +85,24 @@ void ThreadPool::waitUntilFinished()
 
 void ThreadPool::cancelTasks()
 {
-    std::deque<std::function<void()>> dropped;
+    std::deque<Job> dropped;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_stop = true;
+        ++m_cancelGeneration;
+        m_stop = m_running > 0;
         dropped.swap(m_queue);
         if (m_running == 0)
             m_idle.notify_all();
     }
     // Destroying the jobs outside the lock breaks their promises.
     dropped.clear();
+}
+
+bool ThreadPool::stopRequested() const
+{
+    if (t_currentPool == this)
+        return t_jobGeneration < m_cancelGeneration.load();
+    return m_stop.load();
 }
 
 bool ThreadPool::currentTaskShouldStop()

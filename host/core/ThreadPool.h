@@ -34,19 +34,28 @@ public:
     // Blocks until the queue is empty and no task runs. Safe to call from outside the pool only.
     void waitUntilFinished();
     // Drops tasks that have not started (their futures get std::future_error broken_promise)
-    // and raises the stop request that running tasks can poll.
+    // and raises the stop request of the tasks running now. Tasks enqueued afterwards start
+    // without a stop request, even while cancelled ones are still finishing.
     void cancelTasks();
-    // Set by cancelTasks(), cleared by the next enqueue after the pool became idle.
-    bool stopRequested() const { return m_stop.load(); }
-    // The stop request of the pool running the current thread (false outside any pool).
+    // Inside a task of this pool: whether that task was asked to stop. Elsewhere: whether
+    // cancelTasks() was called since the pool was last idle.
+    bool stopRequested() const;
+    // The stop request of the task running on the current thread (false outside any pool).
     static bool currentTaskShouldStop();
 
 private:
+    struct Job
+    {
+        std::function<void()> run;
+        unsigned long long generation = 0;  // the cancel generation at enqueue time
+    };
+
     void push(std::function<void()> job);
     void workerLoop();
 
     std::vector<std::thread> m_workers;
-    std::deque<std::function<void()>> m_queue;
+    std::deque<Job> m_queue;
+    std::atomic<unsigned long long> m_cancelGeneration{0};
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_idle;

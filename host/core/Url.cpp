@@ -78,7 +78,13 @@ std::string Url::scheme() const
 
 std::string Url::userInfo() const
 {
-    return m_url.userInfo(QUrl::FullyDecoded).toStdString();
+    // QUrl refuses FullyDecoded for the whole user info (a decoded ":" would be ambiguous).
+    if (m_url.userName().isEmpty() && m_url.password().isEmpty())
+        return {};
+    std::string info = userName();
+    if (!m_url.password().isNull())
+        info += ":" + password();
+    return info;
 }
 
 std::string Url::userName() const

@@ -1,28 +1,255 @@
-// Interim version: loads without caching. The bounded, concurrent cache replaces it.
 #include "host/dicom/DatasetCache.h"
+
+#include "host/core/Log.h"
+#include "host/dicom/Utils.h"
+
+#include <QCollator>
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QLocale>
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcistrmb.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
+#include <future>
+#include <list>
 #include <map>
 #include <mutex>
+#include <unordered_map>
 
 namespace Dravelin::Dicom {
+
+namespace {
+
+using DatasetPtr = std::shared_ptr<DcmDataset>;
+
+// Values are read into memory up to this length. DCMTK would otherwise read longer values
+// lazily from the file on first access, which races when two threads touch the same shared
+// dataset and breaks when the file changes after the scan.
+constexpr Uint32 kNoReadLimit = 0xFFFFFFFEu;
+
+bool isUtf8OrAscii(const std::string& charset)
+{
+    // Multi-valued (ISO 2022) declarations need conversion even when one value is ASCII.
+    if (charset.find('\\') != std::string::npos)
+        return false;
+    return charset.empty() || charset == "ISO_IR 192" || charset == "ISO_IR 6" || charset == "ISO 2022 IR 6";
+}
+
+std::string trimmedCharset(const OFString& value)
+{
+    std::string s(value.c_str());
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\\'))
+        s.erase(0, 1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\0'))
+        s.pop_back();
+    return s;
+}
+
+// What a parse yields. The series UID is read once while the dataset is still private to the
+// parsing thread: DCMTK's element lookup moves a cursor inside the item, so reading a shared
+// dataset from several threads at once is not safe.
+struct Parsed
+{
+    DatasetPtr dataset;
+    std::string seriesUid;
+};
+
+// Headers usually end within the first kilobytes. A header that does not fit the small chunk
+// is tried with the large one, then read through DCMTK's file stream.
+constexpr size_t kSmallHeaderChunk = 16 * 1024;
+constexpr size_t kLargeHeaderChunk = 512 * 1024;
+
+enum class ChunkResult { Parsed, Failed, NeedsFileStream };
+
+// Reads the start of the file with one system call and parses it up to the pixel data from
+// memory. DCMTK's file stream seeks and stats repeatedly, which dominates for small files.
+ChunkResult parseHeaderChunk(const std::string& path, size_t chunkSize, DcmFileFormat& file, std::string& error)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return ChunkResult::NeedsFileStream;  // let DCMTK report why
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return ChunkResult::NeedsFileStream;
+    }
+    const size_t size = static_cast<size_t>(info.st_size);
+    thread_local std::vector<char> buffer;
+    buffer.resize(std::min(size, chunkSize));
+    size_t filled = 0;
+    while (filled < buffer.size()) {
+        const ssize_t n = ::pread(fd, buffer.data() + filled, buffer.size() - filled, static_cast<off_t>(filled));
+        if (n <= 0)
+            break;
+        filled += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    if (filled != buffer.size())
+        return ChunkResult::NeedsFileStream;
+    if (filled == 0) {
+        error = "the file is empty";
+        return ChunkResult::Failed;
+    }
+
+    DcmInputBufferStream stream;
+    stream.setBuffer(buffer.data(), static_cast<offile_off_t>(filled));
+    const bool wholeFile = filled == size;
+    if (wholeFile)
+        stream.setEos();
+    file.transferInit();
+    const OFCondition status = file.readUntilTag(stream, EXS_Unknown, EGL_noChange, kNoReadLimit, DCM_PixelData);
+    file.transferEnd();
+    stream.releaseBuffer();
+    if (status.good())
+        return ChunkResult::Parsed;
+    if (status == EC_StreamNotifyClient && !wholeFile)
+        return ChunkResult::NeedsFileStream;
+    error = status.text();
+    return ChunkResult::Failed;
+}
+
+struct Entry
+{
+    Parsed parsed;
+    bool complete = false;
+    std::list<std::string>::iterator lruPosition;
+};
+
+std::vector<std::string> listFiles(const QString& folder, bool recursive)
+{
+    std::vector<QString> found;
+    QDirIterator it(folder, QDir::Files | QDir::NoDotAndDotDot,
+                    recursive ? QDirIterator::Subdirectories : QDirIterator::NoIteratorFlags);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (it.fileName().compare(QLatin1String("DICOMDIR"), Qt::CaseInsensitive) != 0)
+            found.push_back(path);
+    }
+    // Qt's collator ignores the numeric mode in the C locale (the usual one in services and CI).
+    QLocale locale;
+    if (locale.language() == QLocale::C)
+        locale = QLocale(QLocale::English, QLocale::UnitedStates);
+    QCollator collator(locale);
+    collator.setNumericMode(true);
+    std::stable_sort(found.begin(), found.end(),
+                     [&collator](const QString& a, const QString& b) { return collator.compare(a, b) < 0; });
+    std::vector<std::string> files;
+    files.reserve(found.size());
+    for (const QString& f : found)
+        files.push_back(f.toStdString());
+    return files;
+}
+
+}  // namespace
 
 struct DatasetCache::Private
 {
     int capacity = 256;
     std::atomic<long long> parses{0};
-    std::mutex mutex;
+
+    std::mutex mutex;  // guards the entries, the LRU order and the loads in flight
+    std::unordered_map<std::string, Entry> entries;
+    std::list<std::string> lru;  // most recently used first
+    // Keyed by path; a complete load and a header-only load of one file may run side by side.
+    std::unordered_map<std::string, std::shared_future<Parsed>> loadingHeaders;
+    std::unordered_map<std::string, std::shared_future<Parsed>> loadingComplete;
+
+    mutable std::mutex callbackMutex;
     std::map<int, ErrorCallback> callbacks;
     int nextHandle = 1;
+
+    DatasetPtr parse(const std::string& path, bool withPixelData, bool convertCharset, std::string& error);
+    // Stores the result; evicted datasets are moved to `released` so they die outside the lock.
+    void store(const std::string& path, const Parsed& parsed, bool complete, std::vector<DatasetPtr>& released);
 };
+
+DatasetPtr DatasetCache::Private::parse(const std::string& path, bool withPixelData, bool convertCharset,
+                                        std::string& error)
+{
+    ++parses;
+    DcmFileFormat file;
+    ChunkResult chunk = ChunkResult::NeedsFileStream;
+    if (!withPixelData) {
+        chunk = parseHeaderChunk(path, kSmallHeaderChunk, file, error);
+        if (chunk == ChunkResult::NeedsFileStream) {
+            file.clear();
+            chunk = parseHeaderChunk(path, kLargeHeaderChunk, file, error);
+        }
+        if (chunk == ChunkResult::NeedsFileStream)
+            file.clear();
+    }
+    if (chunk == ChunkResult::Failed)
+        return nullptr;
+    if (chunk == ChunkResult::NeedsFileStream) {
+        const OFCondition status =
+            withPixelData ? file.loadFile(path.c_str(), EXS_Unknown, EGL_noChange, kNoReadLimit, ERM_autoDetect)
+                          : file.loadFileUntilTag(path.c_str(), EXS_Unknown, EGL_noChange, kNoReadLimit, ERM_autoDetect,
+                                                  DCM_PixelData);
+        if (status.bad()) {
+            error = status.text();
+            return nullptr;
+        }
+    }
+    DcmDataset* dataset = file.getDataset();
+    if (!dataset || dataset->card() == 0) {
+        error = "no data elements";
+        return nullptr;
+    }
+
+    OFString charset;
+    if (convertCharset && dataset->findAndGetOFStringArray(DCM_SpecificCharacterSet, charset).good() &&
+        !isUtf8OrAscii(trimmedCharset(charset))) {
+        const OFCondition converted = dataset->convertToUTF8();
+        if (converted.bad()) {
+            Log::log(3, "DICOM",
+                     "Cannot convert the character set '" + trimmedCharset(charset) + "' of '" + path +
+                         "' to UTF-8, values are kept as stored: " + converted.text(),
+                     __FILE__, __LINE__);
+            // A conversion that failed half-way may have changed some values: read them again.
+            return parse(path, withPixelData, false, error);
+        }
+    }
+    return DatasetPtr(file.getAndRemoveDataset());
+}
+
+void DatasetCache::Private::store(const std::string& path, const Parsed& parsed, bool complete,
+                                  std::vector<DatasetPtr>& released)
+{
+    auto it = entries.find(path);
+    if (it != entries.end()) {
+        // A complete entry stays complete: a header-only load that finished later does not replace it.
+        if (complete || !it->second.complete) {
+            released.push_back(std::move(it->second.parsed.dataset));
+            it->second.parsed = parsed;
+            it->second.complete = complete;
+        }
+        lru.splice(lru.begin(), lru, it->second.lruPosition);
+        return;
+    }
+    lru.push_front(path);
+    entries.emplace(path, Entry{parsed, complete, lru.begin()});
+    while (static_cast<int>(entries.size()) > capacity && !lru.empty()) {
+        auto victim = entries.find(lru.back());
+        released.push_back(std::move(victim->second.parsed.dataset));
+        entries.erase(victim);
+        lru.pop_back();
+    }
+}
 
 DatasetCache::DatasetCache(int capacity) : d(std::make_unique<Private>())
 {
+    Utils::silenceDcmtkLogging();
     if (capacity > 0)
         d->capacity = capacity;
 }
@@ -36,24 +263,82 @@ int DatasetCache::capacity() const
 
 int DatasetCache::size() const
 {
-    return 0;
+    std::lock_guard<std::mutex> lock(d->mutex);
+    return static_cast<int>(d->entries.size());
 }
 
-void DatasetCache::clear() {}
+void DatasetCache::clear()
+{
+    std::unordered_map<std::string, Entry> dropped;
+    {
+        std::lock_guard<std::mutex> lock(d->mutex);
+        dropped.swap(d->entries);
+        d->lru.clear();
+    }
+}
 
 std::shared_ptr<DcmDataset> DatasetCache::loadFromFile(const std::string& path, Progress*, bool withPixelData)
 {
-    DcmFileFormat file;
-    ++d->parses;
-    const OFCondition status =
-        withPixelData ? file.loadFile(path.c_str())
-                      : file.loadFileUntilTag(path.c_str(), EXS_Unknown, EGL_noChange, DCM_MaxReadLength,
-                                              ERM_autoDetect, DCM_PixelData);
-    if (status.bad()) {
-        reportError(Error(Error::IoError, Error::Warning, "Cannot read " + path + ": " + status.text()));
-        return nullptr;
+    return loadParsed(path, withPixelData).dataset;
+}
+
+DatasetCache::Loaded DatasetCache::loadParsed(const std::string& path, bool withPixelData)
+{
+    if (path.empty()) {
+        reportError(Error(Error::IoError, Error::Warning, "Cannot read a DICOM file without a name"));
+        return {};
     }
-    return std::shared_ptr<DcmDataset>(file.getAndRemoveDataset());
+    std::promise<Parsed> promise;
+    std::shared_future<Parsed> pending;
+    {
+        std::lock_guard<std::mutex> lock(d->mutex);
+        auto it = d->entries.find(path);
+        if (it != d->entries.end() && (it->second.complete || !withPixelData)) {
+            d->lru.splice(d->lru.begin(), d->lru, it->second.lruPosition);
+            return {it->second.parsed.dataset, it->second.parsed.seriesUid};
+        }
+        // A complete load in flight serves a header request as well.
+        if (!withPixelData) {
+            auto c = d->loadingComplete.find(path);
+            if (c != d->loadingComplete.end())
+                pending = c->second;
+        }
+        auto& loading = withPixelData ? d->loadingComplete : d->loadingHeaders;
+        if (!pending.valid()) {
+            auto l = loading.find(path);
+            if (l != loading.end())
+                pending = l->second;
+        }
+        if (!pending.valid())
+            loading.emplace(path, promise.get_future().share());
+    }
+    if (pending.valid()) {
+        const Parsed& parsed = pending.get();
+        return {parsed.dataset, parsed.seriesUid};
+    }
+
+    Parsed parsed;
+    std::string error;
+    try {
+        parsed.dataset = d->parse(path, withPixelData, true, error);
+        OFString uid;
+        if (parsed.dataset && parsed.dataset->findAndGetOFString(DCM_SeriesInstanceUID, uid).good())
+            parsed.seriesUid = uid.c_str();
+    } catch (const std::exception& e) {
+        parsed.dataset.reset();
+        error = e.what();
+    }
+    std::vector<DatasetPtr> released;
+    {
+        std::lock_guard<std::mutex> lock(d->mutex);
+        if (parsed.dataset)
+            d->store(path, parsed, withPixelData, released);
+        (withPixelData ? d->loadingComplete : d->loadingHeaders).erase(path);
+    }
+    promise.set_value(parsed);
+    if (!parsed.dataset)
+        reportError(Error(Error::IoError, Error::Warning, "Cannot read DICOM file '" + path + "': " + error));
+    return {parsed.dataset, parsed.seriesUid};
 }
 
 std::vector<std::shared_ptr<DcmDataset>> DatasetCache::load(const Filesystem::Url& url,
@@ -61,20 +346,57 @@ std::vector<std::shared_ptr<DcmDataset>> DatasetCache::load(const Filesystem::Ur
                                                             bool complete)
 {
     std::vector<std::shared_ptr<DcmDataset>> result;
-    if (!url.isLocalFile())
+    if (!url.isLocalFile()) {
+        reportError(Error(Error::NotSupported, Error::Fatal,
+                          "Cannot load DICOM data from '" + url.string() + "': unsupported location"));
         return result;
-    auto ds = loadFromFile(url.localFilePath(), progress, complete);
-    if (ds) {
-        result.push_back(ds);
-        if (fileNames)
-            fileNames->push_back(url.localFilePath());
+    }
+    const QString path = QString::fromStdString(url.localFilePath());
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        reportError(Error(Error::IoError, Error::Fatal, "The location '" + path.toStdString() + "' does not exist"));
+        return result;
+    }
+    const bool ignoreNonDicom = url.subquery("ignoreNonDicom").value_or("1") != "0";
+    const bool recursive = url.subquery("recursive").value_or("0") == "1";
+    const std::optional<std::string> series = url.subquery("series");
+
+    const bool folder = info.isDir();
+    const std::vector<std::string> files = folder ? listFiles(path, recursive) : std::vector{path.toStdString()};
+    if (progress)
+        progress->setRange(static_cast<long long>(files.size()));
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (progress && progress->wasCancelled())
+            break;
+        const std::string& file = files[i];
+        if (ignoreNonDicom && !Utils::hasDicomHeader(file)) {
+            if (!folder)
+                reportError(Error(Error::IoError, Error::Warning, "'" + file + "' has no DICOM file header"));
+            continue;
+        }
+        std::shared_ptr<DcmDataset> dataset;
+        if (series) {
+            // Filter on the header so that files of other series never have their pixels read.
+            const Loaded header = loadParsed(file, false);
+            if (header.dataset && header.seriesUid == *series)
+                dataset = complete ? loadFromFile(file, nullptr, true) : header.dataset;
+        } else {
+            dataset = loadFromFile(file, nullptr, complete);
+        }
+        if (dataset) {
+            result.push_back(std::move(dataset));
+            if (fileNames)
+                fileNames->push_back(file);
+        }
+        if (progress)
+            progress->setValue(static_cast<long long>(i + 1));
     }
     return result;
 }
 
 int DatasetCache::addErrorCallback(ErrorCallback callback)
 {
-    std::lock_guard<std::mutex> lock(d->mutex);
+    std::lock_guard<std::mutex> lock(d->callbackMutex);
     const int handle = d->nextHandle++;
     d->callbacks.emplace(handle, std::move(callback));
     return handle;
@@ -82,7 +404,7 @@ int DatasetCache::addErrorCallback(ErrorCallback callback)
 
 void DatasetCache::removeErrorCallback(int handle)
 {
-    std::lock_guard<std::mutex> lock(d->mutex);
+    std::lock_guard<std::mutex> lock(d->callbackMutex);
     d->callbacks.erase(handle);
 }
 
@@ -93,9 +415,21 @@ long long DatasetCache::parseCount() const
 
 void DatasetCache::reportError(const Error& error) const
 {
-    std::lock_guard<std::mutex> lock(d->mutex);
-    for (auto& [handle, callback] : d->callbacks)
-        callback(error);
+    Log::log(error.type == Error::Fatal ? 3 : 2, "DICOM", error.text(), __FILE__, __LINE__);
+    std::vector<ErrorCallback> callbacks;
+    {
+        std::lock_guard<std::mutex> lock(d->callbackMutex);
+        for (const auto& [handle, callback] : d->callbacks)
+            callbacks.push_back(callback);
+    }
+    // Called without the lock, so that a callback may add or remove callbacks.
+    for (const auto& callback : callbacks) {
+        try {
+            callback(error);
+        } catch (...) {
+            Log::log(3, "DICOM", "An error callback of the dataset cache threw", __FILE__, __LINE__);
+        }
+    }
 }
 
 }  // namespace Dravelin::Dicom

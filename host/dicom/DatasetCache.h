@@ -21,7 +21,10 @@ namespace Dravelin::Dicom {
 //   header-only entry; a later request for a complete dataset reads the file again in full.
 // - Text is converted to UTF-8 when the dataset declares another character set; when that
 //   fails the values are kept as stored (logged at level 3).
-// - Datasets are shared: callers that modify one copy it first.
+// - Datasets are shared: callers that modify one copy it first. DCMTK moves an internal cursor
+//   even when it only looks an element up, so one dataset must not be read by two threads at
+//   the same time either; the cache itself never reads a dataset it has handed out.
+// - Values are read into memory in full (nothing is left to be read lazily from the file).
 // - Failures never throw: they return null (or an empty list), are logged and reported to
 //   the error callbacks.
 class DatasetCache
@@ -58,9 +61,17 @@ public:
     long long parseCount() const;
 
 protected:
+    // Logs the error and hands it to every error callback.
     void reportError(const Error& error) const;
 
 private:
+    struct Loaded
+    {
+        std::shared_ptr<DcmDataset> dataset;
+        std::string seriesUid;
+    };
+    Loaded loadParsed(const std::string& path, bool withPixelData);
+
     struct Private;
     std::unique_ptr<Private> d;
 };

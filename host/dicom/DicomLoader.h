@@ -19,30 +19,50 @@ struct ImageDescriptor
 {
     int width = 0;
     int height = 0;
-    int slices = 0;                            // slices of a volume, 1 for a 2D image
-    std::array<double, 3> spacing{1, 1, 1};    // column, row, slice spacing in mm
-    bool isMetric = false;                     // the spacing came from the data, not a default
+    int slices = 0;                          // slices of a volume, 1 for a 2D image
+    std::array<double, 3> spacing{1, 1, 1};  // column, row, slice spacing in mm
+    bool isMetric = false;                   // the spacing came from the data, not a default
     std::string modality;
-    std::vector<std::string> files;            // the files that make up this image
+    std::vector<std::string> files;  // the files that make up this image
 };
 
 // Groups the instances of a list of locations into the image sets a full load would
-// produce, and describes them:
-// - instances are grouped by series; a series is split by orientation, size and (for
-//   repeated positions, e.g. time series) by position along the slice normal;
-// - one multi-frame file is one set;
-// - each group is an image set: one descriptor per image of the set (several descriptors
-//   for a time series of volumes or for several 2D images of one orientation that do not
-//   form a volume).
-// Locations are texts of Filesystem::Url (what Url::string gives) or plain paths.
+// produce, and describes them. Only headers are read.
+//
+// Grouping rules, in order:
+// 1. A file with NumberOfFrames > 1 is an image set of its own with one volume
+//    (slices = frames). Its slice spacing comes from the per-frame positions
+//    (PerFrameFunctionalGroupsSequence) when there are at least two, else from
+//    SpacingBetweenSlices (also inside SharedFunctionalGroupsSequence), else it is 1 and the
+//    descriptor is not metric.
+// 2. Other instances are grouped by SeriesInstanceUID (an instance without one stands
+//    alone), then by ImageOrientationPatient rounded to 1e-3, then by Rows and Columns.
+//    Groups keep the order in which their first instance was met.
+// 3. Within a group, instances are sorted by their position along the slice normal
+//    (the cross product of the row and column directions), then by
+//    TemporalPositionIdentifier, TriggerTime, AcquisitionNumber, InstanceNumber and file
+//    order. Positions closer than 0.01 mm count as one position.
+// 4. The n-th instance at each position belongs to the n-th volume, so repeated positions
+//    (a time series) give several volumes, and a group whose instances all share one
+//    position gives one 2D image per instance. Instances without a position are 2D images
+//    of their own, in InstanceNumber order.
+// 5. A volume's slice spacing is the distance between its first and last slice divided by
+//    the number of gaps; a single slice takes SpacingBetweenSlices or 1.
+// Spacing is [column spacing (along a row), row spacing (down a column), slice spacing];
+// isMetric is true when PixelSpacing (or the shared PixelMeasuresSequence) was present,
+// except for a multi-frame volume whose slice spacing is the default of rule 1.
+//
+// Locations are texts of Filesystem::Url (what Url::string gives, with the sub-queries of
+// DatasetCache::load) or plain paths.
 class DicomLoader
 {
 public:
-    DicomLoader(std::vector<std::string> locations, Progress* progress,
-                std::shared_ptr<Dicom::DatasetCache> cache, Dicom::IOD_Registry* registry);
+    DicomLoader(std::vector<std::string> locations, Progress* progress, std::shared_ptr<Dicom::DatasetCache> cache,
+                Dicom::IOD_Registry* registry);
     ~DicomLoader();
 
-    // Reads only headers. Throws Dicom::Exception when a location cannot be read at all.
+    // Reads only headers. Throws Dicom::Exception when a location cannot be read at all
+    // (it does not exist, is not a local location, or holds no readable DICOM file).
     std::vector<std::vector<ImageDescriptor>> loadDescriptors();
 
 private:

@@ -1,7 +1,24 @@
 #include "host/dicom/Utils.h"
 
+#include "host/core/Log.h"
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdatset.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcrledrg.h>
+#include <dcmtk/dcmimage/diregist.h>
+#include <dcmtk/dcmimgle/dcmimage.h>
+#include <dcmtk/dcmjpeg/djdecode.h>
+#include <dcmtk/dcmjpls/djdecode.h>
+#include <dcmtk/oflog/oflog.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cctype>
-#include <fstream>
+#include <cstring>
+#include <mutex>
 
 namespace Dravelin::Dicom::Utils {
 
@@ -80,6 +97,8 @@ std::variant<std::int64_t, Error> parseDICOMTime(const std::string& value)
                 return timeError(bad);
             micro = micro * 10 + (s[pos] - '0');
         }
+        if (digits == 0)
+            return timeError(bad);
         for (; digits < 6; ++digits)
             micro *= 10;
     }
@@ -110,20 +129,143 @@ std::string parseDICOMSex(const std::string& value)
 
 bool hasDicomHeader(const std::string& path)
 {
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
+    // Plain POSIX I/O: a scan calls this for every file, and a stream object costs more than the read.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return false;
     char buffer[132];
-    if (!file.read(buffer, sizeof buffer))
-        return false;
-    return buffer[128] == 'D' && buffer[129] == 'I' && buffer[130] == 'C' && buffer[131] == 'M';
+    const ssize_t n = ::pread(fd, buffer, sizeof buffer, 0);
+    ::close(fd);
+    return n == static_cast<ssize_t>(sizeof buffer) && std::memcmp(buffer + 128, "DICM", 4) == 0;
 }
 
-std::unique_ptr<MemImage> generatePreview(DcmDataset&, bool, std::optional<int>)
+namespace {
+
+constexpr int kThumbnailSize = 256;
+
+// Box-filter reduction: every target pixel is the mean of the source pixels it covers.
+MemImage shrink(const MemImage& source, int width, int height)
 {
-    return nullptr;  // interim: the DCMTK renderer replaces this
+    MemImage target;
+    target.width = width;
+    target.height = height;
+    target.channels = source.channels;
+    target.pixels.resize(static_cast<size_t>(width) * height * source.channels);
+    const int c = source.channels;
+    for (int ty = 0; ty < height; ++ty) {
+        const int y0 = static_cast<int>(static_cast<long long>(ty) * source.height / height);
+        const int y1 = std::max(y0 + 1, static_cast<int>(static_cast<long long>(ty + 1) * source.height / height));
+        for (int tx = 0; tx < width; ++tx) {
+            const int x0 = static_cast<int>(static_cast<long long>(tx) * source.width / width);
+            const int x1 = std::max(x0 + 1, static_cast<int>(static_cast<long long>(tx + 1) * source.width / width));
+            for (int ch = 0; ch < c; ++ch) {
+                unsigned long sum = 0;
+                for (int y = y0; y < y1; ++y)
+                    for (int x = x0; x < x1; ++x)
+                        sum += source.pixels[(static_cast<size_t>(y) * source.width + x) * c + ch];
+                const unsigned long count = static_cast<unsigned long>(y1 - y0) * (x1 - x0);
+                target.pixels[(static_cast<size_t>(ty) * width + tx) * c + ch] =
+                    static_cast<std::uint8_t>((sum + count / 2) / count);
+            }
+        }
+    }
+    return target;
 }
 
-void registerCodecs() {}
+std::unique_ptr<MemImage> render(DcmDataset& dataset, bool fitThumbnail, std::optional<int> frame)
+{
+    long frames = 1;
+    {
+        Sint32 value = 0;
+        if (dataset.findAndGetSint32(DCM_NumberOfFrames, value).good() && value > 1)
+            frames = value;
+    }
+    const long index = frame.value_or(0);
+    if (index < 0 || index >= frames) {
+        Log::log(
+            2, "DICOM",
+            "Cannot render frame " + std::to_string(index) + " of an image with " + std::to_string(frames) + " frames",
+            __FILE__, __LINE__);
+        return nullptr;
+    }
+    if (!dataset.tagExists(DCM_PixelData)) {
+        Log::log(2, "DICOM", "Cannot render a preview: the dataset has no pixel data", __FILE__, __LINE__);
+        return nullptr;
+    }
+    E_TransferSyntax xfer = dataset.getCurrentXfer();
+    if (xfer == EXS_Unknown)
+        xfer = dataset.getOriginalXfer();
+
+    DicomImage image(&dataset, xfer, CIF_UsePartialAccessToPixelData, static_cast<unsigned long>(index), 1);
+    if (image.getStatus() != EIS_Normal) {
+        Log::log(2, "DICOM",
+                 std::string("Cannot render a preview: ") + DicomImage::getString(image.getStatus()) + " (" +
+                     DcmXfer(xfer).getXferName() + ")",
+                 __FILE__, __LINE__);
+        return nullptr;
+    }
+    const bool mono = image.isMonochrome() != 0;
+    if (mono) {
+        if (image.getWindowCount() > 0)
+            image.setWindow(0);
+        else if (image.getVoiLutCount() > 0)
+            image.setVoiLut(0);
+        else
+            image.setMinMaxWindow(0);
+    }
+    const int width = static_cast<int>(image.getWidth());
+    const int height = static_cast<int>(image.getHeight());
+    const void* data = image.getOutputData(8, 0, 0);
+    const int channels = mono ? 1 : 3;
+    const size_t bytes = static_cast<size_t>(width) * height * channels;
+    if (!data || width <= 0 || height <= 0 || image.getOutputDataSize(8) < bytes) {
+        Log::log(2, "DICOM", "Cannot render a preview: DCMTK produced no output", __FILE__, __LINE__);
+        return nullptr;
+    }
+    auto result = std::make_unique<MemImage>();
+    result->width = width;
+    result->height = height;
+    result->channels = channels;
+    const auto* begin = static_cast<const std::uint8_t*>(data);
+    result->pixels.assign(begin, begin + bytes);
+
+    if (fitThumbnail && std::max(width, height) > kThumbnailSize) {
+        const double scale = static_cast<double>(kThumbnailSize) / std::max(width, height);
+        const int w = std::max(1, static_cast<int>(width * scale + 0.5));
+        const int h = std::max(1, static_cast<int>(height * scale + 0.5));
+        *result = shrink(*result, w, h);
+    }
+    return result;
+}
+
+}  // namespace
+
+std::unique_ptr<MemImage> generatePreview(DcmDataset& dataset, bool fitThumbnail, std::optional<int> frame)
+{
+    registerCodecs();
+    try {
+        return render(dataset, fitThumbnail, frame);
+    } catch (const std::exception& e) {
+        Log::log(3, "DICOM", std::string("Cannot render a preview: ") + e.what(), __FILE__, __LINE__);
+    }
+    return nullptr;
+}
+
+void silenceDcmtkLogging()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { OFLog::configure(OFLogger::FATAL_LOG_LEVEL); });
+}
+
+void registerCodecs()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        silenceDcmtkLogging();
+        DJDecoderRegistration::registerCodecs();
+        DJLSDecoderRegistration::registerCodecs();
+        DcmRLEDecoderRegistration::registerCodecs();
+    });
+}
 
 }  // namespace Dravelin::Dicom::Utils

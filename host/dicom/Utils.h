@@ -39,6 +39,10 @@ bool hasDicomHeader(const std::string& path);
 // cannot be rendered. Thread-safe.
 std::unique_ptr<MemImage> generatePreview(DcmDataset& dataset, bool fitThumbnail, std::optional<int> frame);
 
+// Turns DCMTK's own stderr logging down to fatal messages, once per process (thread-safe):
+// its warnings about odd files would flood the console during scans; we log failures ourselves.
+void silenceDcmtkLogging();
+
 // Registers DCMTK's JPEG, JPEG-LS and RLE decoders once per process (thread-safe).
 void registerCodecs();
 
