@@ -146,7 +146,8 @@ void DicomEditorConversion::convertLocation(const Filesystem::Url& location, Cou
     std::vector<std::string> fileNames;
     const auto datasets = m_cache->load(location, &fileNames, nullptr, true);
     if (datasets.empty()) {
-        logFailure("Could not read file: " + QString::fromStdString(location.string()));
+        const std::string where = location.isLocalFile() ? location.localFilePath() : location.string();
+        logFailure("Could not read file: " + QString::fromStdString(where));
         ++counters.failed;
         return;
     }
