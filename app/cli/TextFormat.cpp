@@ -1,13 +1,11 @@
 #include "app/cli/TextFormat.h"
 
+#include "scanning/DimensionsText.h"
+
 #include "scanning/Image.h"
 #include "scanning/Patient.h"
 #include "scanning/Series.h"
 #include "scanning/Study.h"
-
-#include <fmt/format.h>
-
-#include <cmath>
 
 namespace Dravelin::Cli::TextFormat {
 
@@ -20,28 +18,6 @@ QString numbers(const std::array<double, N>& values)
     for (double v : values)
         texts << QString::number(v, 'g', 10);
     return texts.join(QLatin1Char('\\'));
-}
-
-QString kindText(int kind)
-{
-    switch (kind) {
-        case 1: return QStringLiteral("2D");
-        case 2: return QStringLiteral("3D");
-        case 3: return QStringLiteral("2D+t");
-        case 4: return QStringLiteral("3D+t");
-        case 5: return QStringLiteral("Other");
-        default: return QStringLiteral("Unknown");
-    }
-}
-
-QString spacingText(const Dicom::DimensionsInfo& info)
-{
-    if (!info.hasSpacing)
-        return QStringLiteral("No Spacing");
-    const auto& s = info.spacing;
-    if (std::fabs(s[0]) <= 1e-12 && std::fabs(s[1]) <= 1e-12 && std::fabs(s[2]) <= 1e-12)
-        return QStringLiteral("Unknown Spacing");
-    return QString::fromStdString(fmt::format("{0:.4}mm x {1:.4}mm x {2:.4}mm", s[0], s[1], s[2]));
 }
 
 }  // namespace
@@ -65,12 +41,15 @@ QString time(const QTime& value)
 
 QString dimensions(const Dicom::DimensionsInfo& info)
 {
-    return QStringLiteral("%1 %2x%3x%4 (%5)")
-        .arg(kindText(info.kind))
+    // The browser's text with the size put after the kind: "3D 64x64x20 (0.7mm x ...)".
+    const QString text = Dicom::dimensionsText(info);
+    const int blank = text.indexOf(QLatin1Char(' '));
+    return QStringLiteral("%1 %2x%3x%4%5")
+        .arg(text.left(blank))
         .arg(info.width)
         .arg(info.height)
         .arg(info.slices)
-        .arg(spacingText(info));
+        .arg(text.mid(blank));
 }
 
 QString patientLine(const Dicom::Patient& p)

@@ -415,7 +415,10 @@ long long DatasetCache::parseCount() const
 
 void DatasetCache::reportError(const Error& error) const
 {
-    Log::log(error.type == Error::Fatal ? 3 : 2, "DICOM", error.text(), __FILE__, __LINE__);
+    // A file that does not parse is routine in a folder scan: informational, not a warning.
+    const int level = error.type == Error::Fatal ? 3 : 1;
+    if (Log::isAccepted(level))
+        Log::log(level, "DICOM", error.text(), __FILE__, __LINE__);
     std::vector<ErrorCallback> callbacks;
     {
         std::lock_guard<std::mutex> lock(d->callbackMutex);

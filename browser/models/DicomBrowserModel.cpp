@@ -1,0 +1,544 @@
+#include "browser/models/DicomBrowserModel.h"
+
+#include "scanning/DimensionsText.h"
+#include "browser/models/QtHelpers.h"
+#include "host/core/Log.h"
+#include "host/dicom/DatasetCache.h"
+#include "scanning/TreeMerger.h"
+
+#include <QCalendar>
+#include <QDateTime>
+#include <QStringList>
+#include <QUrl>
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdatset.h>
+#include <dcmtk/dcmdata/dcuid.h>
+
+#include <algorithm>
+#include <mutex>
+
+namespace Dravelin {
+
+using namespace Dicom;
+
+namespace {
+
+Base* record(const QModelIndex& index)
+{
+    return index.isValid() ? static_cast<Base*>(index.internalPointer()) : nullptr;
+}
+
+template <typename T>
+int rowIn(const std::vector<T*>& list, const T* item)
+{
+    const auto it = std::find(list.begin(), list.end(), item);
+    return it == list.end() ? -1 : static_cast<int>(it - list.begin());
+}
+
+QString dateText(const QDate& date)
+{
+    return date.toString(Qt::TextDate);
+}
+
+QString timeText(const QTime& time)
+{
+    return time.toString(Qt::TextDate);
+}
+
+QString patientText(const Patient& p)
+{
+    QString name = p.patientName.isEmpty() ? QStringLiteral("<Empty>") : p.patientName;
+    name.replace('^', ' ');
+    const QString id = p.patientId.isEmpty() ? QStringLiteral("<Empty>") : p.patientId;
+    return QStringLiteral("ID: %1 - Name: %2").arg(id, name);
+}
+
+QString studyText(const Study& s)
+{
+    const QString date = dateText(s.studyDate);
+    if (s.studyDescription.isEmpty())
+        return date;
+    return DicomBrowserModel::tr("%1: %2").arg(date, s.studyDescription);
+}
+
+QString seriesText(const Series& s)
+{
+    if (!s.seriesNumber.isEmpty())
+        return DicomBrowserModel::tr("Series %1: %2").arg(s.seriesNumber, s.seriesDescription);
+    if (!s.seriesDescription.isEmpty())
+        return DicomBrowserModel::tr("Series: %1").arg(s.seriesDescription);
+    return DicomBrowserModel::tr("<Empty Series ID>");
+}
+
+DicomBrowserModel::ParameterList patientProperties(const Patient& p)
+{
+    return {{"Id", p.patientId},
+            {"Name", QtHelpers::formatStr(p.patientName)},
+            {"Sex", p.sex},
+            {"Birth Date", dateText(p.birthDate)},
+            {"Comment", QtHelpers::formatStr(p.comment)}};
+}
+
+DicomBrowserModel::ParameterList studyProperties(const Study& s)
+{
+    return {{"Instance UID", s.studyInstanceUid},
+            {"Id", s.studyId},
+            {"Time", timeText(s.studyTime)},
+            {"Date", dateText(s.studyDate)},
+            {"Description", QtHelpers::formatStr(s.studyDescription)}};
+}
+
+DicomBrowserModel::ParameterList seriesProperties(const Series& s)
+{
+    const QByteArray uid = s.sopClassUid.toUtf8();
+    const char* name = dcmFindNameOfUID(uid.constData(), nullptr);
+    const QString sopClass =
+        QStringLiteral("%1 (%2)").arg(name ? QString::fromLatin1(name) : QStringLiteral("Unknown"), s.sopClassUid);
+    DicomBrowserModel::ParameterList list{{"Instance UID", s.seriesInstanceUid},
+                                          {"SOP Class UID", sopClass},
+                                          {"Time", timeText(s.seriesTime)},
+                                          {"Date", dateText(s.seriesDate)},
+                                          {"Number", s.seriesNumber},
+                                          {"Description", QtHelpers::formatStr(s.seriesDescription)},
+                                          {"Modality", s.modality},
+                                          {"Number of Files", QString::number(s.images.size())}};
+    if (!s.dimensions.empty()) {
+        QStringList texts;
+        for (const auto& d : s.dimensions)
+            texts << dimensionsText(d);
+        list.append({"Dimensions", texts.join('\n')});
+    } else {
+        list.append({"Estimated Dimensions", dimensionsText(s.estimatedDimensions)});
+    }
+    return list;
+}
+
+DicomBrowserModel::ParameterList imageProperties(const Image& i)
+{
+    return {{"SOP Instance UID", i.sopInstanceUid},
+            {"Instance Number", i.instanceNumberText},
+            {"Image Type", i.imageType},
+            {"width", i.width},
+            {"height", i.height},
+            {"channels", i.channels},
+            {"bitsAllocated", i.bitsAllocated},
+            {"numberOfFrames", i.numberOfFrames},
+            {"sliceThickness", i.sliceThickness}};
+}
+
+QDateTime dateTime(const QDate& date, const QTime& time)
+{
+    return QDateTime(date, time, Qt::LocalTime);
+}
+
+}  // namespace
+
+// The shared merge procedure, announcing every row it adds to the views.
+class DicomBrowserModel::Merger : public TreeMerger
+{
+public:
+    explicit Merger(DicomBrowserModel& model) : m_model(model) {}
+
+protected:
+    void aboutToInsertPatient(int row) override { m_model.beginInsertRows(QModelIndex(), row, row); }
+    void patientInserted(int) override { m_model.endInsertRows(); }
+    void aboutToInsertStudy(Patient* parent, int row) override
+    {
+        m_model.beginInsertRows(m_model.index(parent), row, row);
+    }
+    void studyInserted(Patient*, int) override { m_model.endInsertRows(); }
+    void aboutToInsertSeries(Study* parent, int row) override
+    {
+        m_model.beginInsertRows(m_model.index(parent), row, row);
+    }
+    void seriesInserted(Study*, int) override { m_model.endInsertRows(); }
+    void aboutToInsertImage(Series* parent, int row) override
+    {
+        m_model.beginInsertRows(m_model.index(parent), row, row);
+    }
+    void imageInserted(Series* parent, int) override
+    {
+        m_model.endInsertRows();
+        // "Number of Files" and the estimate changed.
+        const QModelIndex index = m_model.index(parent);
+        Q_EMIT m_model.dataChanged(index, index, {PropertiesRole});
+    }
+
+private:
+    DicomBrowserModel& m_model;
+};
+
+DicomBrowserModel::DicomBrowserModel(std::shared_ptr<DatasetCache> cache, QObject* parent) : QAbstractItemModel(parent)
+{
+    // Loads the calendar registry once here, on the GUI thread, instead of lazily from a
+    // worker that formats a date.
+    (void)QCalendar::availableCalendars();
+    registerMetaTypes();
+    setDatasetCache(std::move(cache));
+}
+
+DicomBrowserModel::DicomBrowserModel(const std::vector<std::shared_ptr<DcmDataset>>& datasets,
+                                     const std::vector<std::string>& datasetPaths, std::shared_ptr<DatasetCache> cache,
+                                     QObject* parent)
+    : DicomBrowserModel(std::move(cache), parent)
+{
+    if (datasets.size() != datasetPaths.size()) {
+        DRAVELIN_LOG(4, "DICOM", "datasets and datasetPaths must have the same length!");
+        return;
+    }
+    for (size_t i = 0; i < datasets.size(); ++i) {
+        if (!datasets[i])
+            continue;
+        auto* patient = new Patient(*datasets[i], true);
+        const auto location = Filesystem::Url::fromLocalFile(datasetPaths[i]);
+        for (Study* study : patient->studies)
+            for (Series* series : study->series)
+                for (Image* image : series->images)
+                    image->location = location;
+        addPatient(patient);
+    }
+}
+
+DicomBrowserModel::~DicomBrowserModel()
+{
+    for (Patient* p : m_patients)
+        delete p;
+}
+
+void DicomBrowserModel::registerMetaTypes()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        qRegisterMetaType<ParameterList>("Dravelin::DicomBrowserModel::ParameterList");
+        qRegisterMetaType<Patient*>("Dravelin::Dicom::Patient*");
+        qRegisterMetaType<Study*>("Dravelin::Dicom::Study*");
+        qRegisterMetaType<Series*>("Dravelin::Dicom::Series*");
+        qRegisterMetaType<Image*>("Dravelin::Dicom::Image*");
+        qRegisterMetaType<PacsSeriesProxy*>("Dravelin::Dicom::PacsSeriesProxy*");
+        qRegisterMetaType<std::shared_ptr<DcmDataset>>("std::shared_ptr<DcmDataset>");
+        qRegisterMetaType<Filesystem::Url>("Filesystem::Url");
+    });
+}
+
+void DicomBrowserModel::setDatasetCache(std::shared_ptr<DatasetCache> cache)
+{
+    m_datasetCache = cache ? std::move(cache) : std::make_shared<DatasetCache>(2048);
+}
+
+// --- typed access ----------------------------------------------------------------------------
+
+Patient* DicomBrowserModel::toPatient(const QModelIndex& index)
+{
+    return dynamic_cast<Patient*>(record(index));
+}
+
+Study* DicomBrowserModel::toStudy(const QModelIndex& index)
+{
+    return dynamic_cast<Study*>(record(index));
+}
+
+Series* DicomBrowserModel::toSeries(const QModelIndex& index)
+{
+    return dynamic_cast<Series*>(record(index));
+}
+
+Image* DicomBrowserModel::toImage(const QModelIndex& index)
+{
+    return dynamic_cast<Image*>(record(index));
+}
+
+PacsSeriesProxy* DicomBrowserModel::toPacsSeriesPlaceholder(const QModelIndex& index)
+{
+    return dynamic_cast<PacsSeriesProxy*>(record(index));
+}
+
+int DicomBrowserModel::rowOf(const Patient* patient) const
+{
+    return rowIn(m_patients, patient);
+}
+
+QModelIndex DicomBrowserModel::index(Patient* patient) const
+{
+    const int row = rowOf(patient);
+    return row < 0 ? QModelIndex() : createIndex(row, 0, static_cast<Base*>(patient));
+}
+
+QModelIndex DicomBrowserModel::index(Study* study) const
+{
+    if (!study || !study->patient)
+        return {};
+    const int row = rowIn(study->patient->studies, study);
+    return row < 0 ? QModelIndex() : createIndex(row, 0, static_cast<Base*>(study));
+}
+
+QModelIndex DicomBrowserModel::index(Series* series) const
+{
+    if (!series || !series->study)
+        return {};
+    const int row = rowIn(series->study->series, series);
+    return row < 0 ? QModelIndex() : createIndex(row, 0, static_cast<Base*>(series));
+}
+
+QModelIndex DicomBrowserModel::index(PacsSeriesProxy* proxy) const
+{
+    if (!proxy || !proxy->study || proxy->study->pacsSeriesProxy != proxy)
+        return {};
+    return createIndex(static_cast<int>(proxy->study->series.size()), 0, static_cast<Base*>(proxy));
+}
+
+// --- QAbstractItemModel ------------------------------------------------------------------------
+
+QModelIndex DicomBrowserModel::index(int row, int column, const QModelIndex& parent) const
+{
+    if (row < 0 || column != 0)
+        return {};
+    const auto make = [&](Base* b) { return createIndex(row, column, b); };
+    if (!parent.isValid()) {
+        if (row < static_cast<int>(m_patients.size()))
+            return make(m_patients[row]);
+        return {};
+    }
+    if (Patient* p = toPatient(parent)) {
+        if (row < static_cast<int>(p->studies.size()))
+            return make(p->studies[row]);
+        return {};
+    }
+    if (Study* s = toStudy(parent)) {
+        const int n = static_cast<int>(s->series.size());
+        if (row < n)
+            return make(s->series[row]);
+        if (row == n && s->pacsSeriesProxy)
+            return make(s->pacsSeriesProxy);
+        return {};
+    }
+    if (Series* s = toSeries(parent)) {
+        if (row < static_cast<int>(s->images.size()))
+            return make(s->images[row]);
+    }
+    return {};
+}
+
+QModelIndex DicomBrowserModel::parent(const QModelIndex& child) const
+{
+    Base* b = record(child);
+    if (!b || dynamic_cast<Patient*>(b))
+        return {};
+    if (auto* study = dynamic_cast<Study*>(b)) {
+        if (!study->patient)
+            return {};
+        return createIndex(rowOf(study->patient), 0, static_cast<Base*>(study->patient));
+    }
+    Study* study = nullptr;
+    if (auto* series = dynamic_cast<Series*>(b))
+        study = series->study;
+    else if (auto* image = dynamic_cast<Image*>(b)) {
+        Series* series = image->series;
+        if (!series)
+            return {};
+        const int row = series->study ? rowIn(series->study->series, static_cast<const Series*>(series)) : -1;
+        return createIndex(row, 0, static_cast<Base*>(series));
+    } else if (auto* proxy = dynamic_cast<PacsSeriesProxy*>(b))
+        study = proxy->study;
+    if (!study)
+        return {};
+    const int row = study->patient ? rowIn(study->patient->studies, static_cast<const Study*>(study)) : -1;
+    return createIndex(row, 0, static_cast<Base*>(study));
+}
+
+int DicomBrowserModel::rowCount(const QModelIndex& parent) const
+{
+    if (!parent.isValid())
+        return static_cast<int>(m_patients.size());
+    if (parent.column() != 0)
+        return 0;
+    if (Patient* p = toPatient(parent))
+        return static_cast<int>(p->studies.size());
+    if (Study* s = toStudy(parent))
+        return static_cast<int>(s->series.size()) + (s->pacsSeriesProxy ? 1 : 0);
+    if (Series* s = toSeries(parent))
+        return static_cast<int>(s->images.size());
+    return 0;
+}
+
+int DicomBrowserModel::columnCount(const QModelIndex&) const
+{
+    return 1;
+}
+
+QVariant DicomBrowserModel::data(const QModelIndex& index, int role) const
+{
+    Base* b = record(index);
+    if (!b)
+        return {};
+    if (auto* p = dynamic_cast<Patient*>(b)) {
+        switch (role) {
+            case Qt::DisplayRole: return patientText(*p);
+            case Qt::CheckStateRole: return static_cast<int>(isChecked(p));
+            case PropertiesRole: return QVariant::fromValue(patientProperties(*p));
+            case SortRole: return QString(p->patientName + " " + p->patientId);
+            case PatientRole: return QVariant::fromValue(p);
+            default: return {};
+        }
+    }
+    if (auto* s = dynamic_cast<Study*>(b)) {
+        switch (role) {
+            case Qt::DisplayRole: return studyText(*s);
+            case Qt::CheckStateRole: return static_cast<int>(isChecked(s));
+            case PropertiesRole: return QVariant::fromValue(studyProperties(*s));
+            case SortRole: return dateTime(s->studyDate, s->studyTime);
+            case StudyRole: return QVariant::fromValue(s);
+            default: return {};
+        }
+    }
+    if (auto* s = dynamic_cast<Series*>(b)) {
+        switch (role) {
+            case Qt::DisplayRole: return seriesText(*s);
+            case Qt::CheckStateRole: return s->checked ? 2 : 0;
+            case PropertiesRole: return QVariant::fromValue(seriesProperties(*s));
+            case SortRole:
+                return QString(s->seriesNumber + " " + dateTime(s->seriesDate, s->seriesTime).toString(Qt::ISODate) +
+                               " " + s->seriesDescription);
+            case SeriesRole: return QVariant::fromValue(s);
+            default: return {};
+        }
+    }
+    if (auto* i = dynamic_cast<Image*>(b)) {
+        switch (role) {
+            case Qt::DisplayRole: return QUrl(QString::fromStdString(i->location.string()));
+            case PropertiesRole: return QVariant::fromValue(imageProperties(*i));
+            case SortRole: return QString();
+            case ImageRole: return QVariant::fromValue(i);
+            default: return {};
+        }
+    }
+    if (auto* proxy = dynamic_cast<PacsSeriesProxy*>(b)) {
+        switch (role) {
+            case Qt::DisplayRole: return QStringLiteral("...");
+            case PacsSeriesProxyRole: return QVariant::fromValue(proxy);
+            default: return {};
+        }
+    }
+    return {};
+}
+
+bool DicomBrowserModel::setData(const QModelIndex& index, const QVariant& value, int role)
+{
+    if (role != Qt::CheckStateRole)
+        return false;
+    const int state = value.toInt();
+    if (Series* s = toSeries(index)) {
+        s->checked = state == Qt::Checked;
+        Q_EMIT dataChanged(index, index, {Qt::CheckStateRole});
+        const QModelIndex study = this->index(s->study);
+        if (study.isValid())
+            Q_EMIT dataChanged(study, study, {Qt::CheckStateRole});
+        const QModelIndex patient = s->study ? this->index(s->study->patient) : QModelIndex();
+        if (patient.isValid())
+            Q_EMIT dataChanged(patient, patient, {Qt::CheckStateRole});
+        return true;
+    }
+    if (Study* s = toStudy(index)) {
+        if (state != Qt::PartiallyChecked)
+            for (Series* series : s->series)
+                setData(this->index(series), value, role);
+        Q_EMIT dataChanged(index, index, {Qt::CheckStateRole});
+        return true;
+    }
+    if (Patient* p = toPatient(index)) {
+        if (state != Qt::PartiallyChecked)
+            for (Study* study : p->studies)
+                setData(this->index(study), value, role);
+        Q_EMIT dataChanged(index, index, {Qt::CheckStateRole});
+        return true;
+    }
+    return false;
+}
+
+Qt::ItemFlags DicomBrowserModel::flags(const QModelIndex& index) const
+{
+    Qt::ItemFlags f = QAbstractItemModel::flags(index);
+    Base* b = record(index);
+    if (dynamic_cast<Patient*>(b) || dynamic_cast<Study*>(b) || dynamic_cast<Series*>(b))
+        f |= Qt::ItemIsUserCheckable;
+    return f;
+}
+
+// --- check states ----------------------------------------------------------------------------
+
+Qt::CheckState DicomBrowserModel::isChecked(Study* study)
+{
+    if (!study || study->series.empty())
+        return Qt::Unchecked;
+    size_t checked = 0;
+    for (const Series* s : study->series)
+        checked += s->checked ? 1 : 0;
+    if (checked == 0)
+        return Qt::Unchecked;
+    return checked == study->series.size() ? Qt::Checked : Qt::PartiallyChecked;
+}
+
+Qt::CheckState DicomBrowserModel::isChecked(Patient* patient)
+{
+    if (!patient || patient->studies.empty())
+        return Qt::Unchecked;
+    bool allChecked = true;
+    bool allUnchecked = true;
+    for (Study* s : patient->studies) {
+        const Qt::CheckState state = isChecked(s);
+        allChecked = allChecked && state == Qt::Checked;
+        allUnchecked = allUnchecked && state == Qt::Unchecked;
+    }
+    if (allUnchecked)
+        return Qt::Unchecked;
+    return allChecked ? Qt::Checked : Qt::PartiallyChecked;
+}
+
+QList<Series*> DicomBrowserModel::selectedSeries() const
+{
+    QList<Series*> result;
+    for (Patient* p : m_patients)
+        for (Study* st : p->studies)
+            for (Series* s : st->series)
+                if (s->checked)
+                    result.append(s);
+    return result;
+}
+
+// --- tree changes ----------------------------------------------------------------------------
+
+void DicomBrowserModel::addPatient(Patient* patient)
+{
+    if (!patient)
+        return;
+    Merger(*this).merge(m_patients, patient);
+}
+
+void DicomBrowserModel::remove(PacsSeriesProxy* psp)
+{
+    if (!psp || !psp->study || psp->study->pacsSeriesProxy != psp)
+        return;
+    Study* study = psp->study;
+    const QModelIndex parent = index(study);
+    if (!parent.isValid()) {  // a study the views do not show: no rows to announce
+        study->pacsSeriesProxy = nullptr;
+        delete psp;
+        return;
+    }
+    const int row = static_cast<int>(study->series.size());
+    beginRemoveRows(parent, row, row);
+    study->pacsSeriesProxy = nullptr;
+    delete psp;
+    endRemoveRows();
+}
+
+void DicomBrowserModel::clear()
+{
+    beginResetModel();
+    for (Patient* p : m_patients)
+        delete p;
+    m_patients.clear();
+    endResetModel();
+}
+
+}  // namespace Dravelin

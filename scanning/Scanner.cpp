@@ -1,0 +1,379 @@
+#include "scanning/Scanner.h"
+
+#include "host/core/Log.h"
+#include "host/core/Url.h"
+#include "host/dicom/DatasetCache.h"
+#include "host/dicom/Utils.h"
+#include "scanning/Image.h"
+#include "scanning/Patient.h"
+#include "scanning/Series.h"
+#include "scanning/Study.h"
+#include "scanning/TreeMerger.h"
+
+#include <QCollator>
+#include <QElapsedTimer>
+#include <QFile>
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcdicdir.h>
+#include <dcmtk/dcmdata/dcdirrec.h>
+#include <dcmtk/dcmdata/dcmetinf.h>
+#include <dcmtk/dcmdata/dcuid.h>
+
+#include <omp.h>
+
+#include <algorithm>
+#include <exception>
+
+namespace Dravelin::Dicom {
+
+namespace {
+
+bool isDicomdirName(const QString& fileName)
+{
+    // Upper-casing never changes the length of a name that reads "DICOMDIR" afterwards.
+    return fileName.size() == 8 && fileName.toUpper() == QLatin1String("DICOMDIR");
+}
+
+// A file ID must stay inside the DICOMDIR's folder: no absolute path, no drive, no "..".
+bool isSafeFileId(const QString& fileId)
+{
+    if (fileId.isEmpty() || fileId.startsWith('\\') || fileId.startsWith('/'))
+        return false;
+    if (fileId.size() >= 2 && fileId[1] == ':')
+        return false;
+    QString normalized = fileId;
+    normalized.replace('\\', '/');
+    const QStringList parts = normalized.split('/');
+    return std::none_of(parts.begin(), parts.end(), [](const QString& p) { return p.trimmed() == ".."; });
+}
+
+void logException(const char* where, const QString& path, const char* what)
+{
+    Log::log(4, "DICOM", QString("%1 %2: %3").arg(where, path, what), __FILE__, __LINE__);
+}
+
+}  // namespace
+
+struct Scanner::ListedFile
+{
+    QCollatorSortKey key;
+    QFileInfo info;
+};
+
+Scanner::Scanner(std::shared_ptr<DatasetCache> cache) : m_numberOfThreads(defaultNumberOfThreads())
+{
+    setDatasetCache(std::move(cache));
+}
+
+Scanner::~Scanner()
+{
+    for (Patient* p : m_patients)
+        delete p;
+}
+
+int Scanner::defaultNumberOfThreads()
+{
+    return defaultNumberOfThreads(omp_get_max_threads());
+}
+
+int Scanner::defaultNumberOfThreads(int maxThreads)
+{
+    return 3 * maxThreads >= 8 ? 3 * maxThreads / 4 : 1;
+}
+
+void Scanner::setDatasetCache(std::shared_ptr<DatasetCache> cache)
+{
+    m_cache = cache ? std::move(cache) : std::make_shared<DatasetCache>(0);
+}
+
+std::shared_ptr<DatasetCache> Scanner::datasetCache() const
+{
+    return m_cache;
+}
+
+void Scanner::setNumberOfThreads(int n)
+{
+    m_numberOfThreads = std::max(1, n);
+}
+
+int Scanner::numberOfThreads() const
+{
+    return m_numberOfThreads;
+}
+
+void Scanner::cancel()
+{
+    m_cancel.store(true);
+}
+
+std::vector<std::unique_ptr<Patient>> Scanner::takePatients()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<std::unique_ptr<Patient>> result;
+    result.reserve(m_patients.size());
+    for (Patient* p : m_patients)
+        result.emplace_back(p);
+    m_patients.clear();
+    return result;
+}
+
+void Scanner::addPatient(Patient* patient)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    TreeMerger().merge(m_patients, patient);
+}
+
+void Scanner::queuePatient(Patient* patient)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_patients.push_back(patient);
+}
+
+void Scanner::removePacsProxy(PacsSeriesProxy*) {}
+
+void Scanner::updateProgress(int, int) {}
+
+void Scanner::updateProgressText(const std::string&) {}
+
+QList<QFileInfo> Scanner::retrieveFileList(const QDir& dir, bool recursive, bool useDicomdirOnly, int depth)
+{
+    // Qt's C-locale collator ignores numeric mode; natural order must not depend on LANG.
+    QCollator collator;
+    if (collator.locale() == QLocale::c())
+        collator.setLocale(QLocale(QLocale::English, QLocale::UnitedStates));
+    collator.setNumericMode(true);
+    QSet<QString> visited;
+    visited.insert(QFileInfo(dir.absolutePath()).canonicalFilePath());
+    std::vector<ListedFile> files;
+    listFolder(dir, recursive, useDicomdirOnly, depth, visited, collator, files);
+    QList<QFileInfo> result;
+    result.reserve(int(files.size()));
+    for (ListedFile& f : files)
+        result.append(std::move(f.info));
+    return result;
+}
+
+// Sort keys are computed once per file; each level then sorts its own collection by them.
+void Scanner::listFolder(const QDir& dir, bool recursive, bool useDicomdirOnly, int depth, QSet<QString>& visited,
+                         const QCollator& collator, std::vector<ListedFile>& out)
+{
+    const QFileInfoList entries = dir.entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot, QDir::NoSort);
+    const int total = entries.size();
+    if (depth == 0) {
+        updateProgress(0, total);
+        updateProgressText("Retrieving files...");
+    }
+    if (useDicomdirOnly) {
+        for (const QFileInfo& entry : entries) {
+            if (entry.isFile() && isDicomdirName(entry.fileName())) {
+                out.push_back({collator.sortKey(entry.absoluteFilePath()), entry});
+                return;
+            }
+        }
+    }
+    std::vector<ListedFile> found;
+    int count = 0;
+    for (const QFileInfo& entry : entries) {
+        if (m_cancel.load())
+            break;
+        if (entry.isDir()) {
+            if (recursive) {
+                const QString canonical = entry.canonicalFilePath();
+                if (canonical.isEmpty() || visited.contains(canonical)) {
+                    DRAVELIN_LOG(1, "DICOM", "Skipping folder already listed: " + entry.absoluteFilePath());
+                } else {
+                    visited.insert(canonical);
+                    listFolder(QDir(entry.absoluteFilePath()), true, useDicomdirOnly, depth + 1, visited, collator,
+                               found);
+                }
+            }
+        } else if (!useDicomdirOnly && entry.isFile() && !isDicomdirName(entry.fileName())) {
+            found.push_back({collator.sortKey(entry.absoluteFilePath()), entry});
+        }
+        ++count;
+        if (depth == 0)
+            updateProgress(count, total);
+    }
+    std::stable_sort(found.begin(), found.end(),
+                     [](const ListedFile& a, const ListedFile& b) { return a.key.compare(b.key) < 0; });
+    out.insert(out.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
+}
+
+void Scanner::scanDirectory(const QString& directory, bool recursive, bool useDicomdirOnly, bool checkDicomHeader)
+{
+    m_cancel.store(false);
+    QElapsedTimer timer;
+    timer.start();
+    DRAVELIN_LOG(1, "DICOM", "Start scanning " + directory + " (recursive: " + (recursive ? "1" : "0") + ")");
+
+    QList<QFileInfo> files;
+    try {
+        files = retrieveFileList(QDir(directory), recursive, useDicomdirOnly, 0);
+    } catch (const std::exception& e) {
+        logException("Cannot list", directory, e.what());
+    }
+    const int n = files.size();
+    DRAVELIN_LOG(0, "DICOM", "Found " + QString::number(n) + " files");
+    updateProgress(0, n);
+
+    std::atomic<int> done{0};
+#pragma omp parallel for num_threads(m_numberOfThreads) schedule(static)
+    for (int i = 0; i < n; ++i) {
+        if (m_cancel.load())
+            continue;
+        try {
+            scanFile(files.at(i), checkDicomHeader);
+        } catch (const std::exception& e) {
+            logException("Cannot scan", files.at(i).absoluteFilePath(), e.what());
+        } catch (...) {
+            logException("Cannot scan", files.at(i).absoluteFilePath(), "unknown error");
+        }
+        try {
+            updateProgress(++done, n);
+        } catch (...) {
+        }
+    }
+
+    if (n == 0) {
+        const QString message = useDicomdirOnly ? "No DICOMDIR files found in directory '" + directory + "'."
+                                                : "No files found in directory '" + directory + "'.";
+        DRAVELIN_LOG(2, "", message);
+    }
+    DRAVELIN_LOG(1, "", "Finished scanning " + directory + "in: " + QString::number(timer.elapsed()) + "ms");
+}
+
+void Scanner::scanFile(const QFileInfo& file, bool checkDicomHeader)
+{
+    const std::string path = file.absoluteFilePath().toStdString();
+    if (checkDicomHeader && !Utils::hasDicomHeader(path))
+        return;
+    if (isDicomdirName(file.fileName())) {
+        readDicomDir(file.absoluteFilePath(), false);
+        return;
+    }
+    std::shared_ptr<DcmDataset> dataset = m_cache->loadFromFile(path, nullptr, false);
+    if (!dataset)
+        return;
+    auto patient = std::make_unique<Patient>(*dataset, true);
+    dataset.reset();
+    const Filesystem::Url location = Filesystem::Url::fromLocalFile(path);
+    for (Study* study : patient->studies)
+        for (Series* series : study->series)
+            for (Image* image : series->images)
+                image->location = location;
+    addPatient(patient.release());
+}
+
+void Scanner::scanDicomDir(const QString& dicomDirFile)
+{
+    scanDicomDirImpl(dicomDirFile, true);
+}
+
+void Scanner::scanDicomDirImpl(const QString& path, bool reportProgress)
+{
+    m_cancel.store(false);
+    try {
+        readDicomDir(path, reportProgress);
+    } catch (const std::exception& e) {
+        logException("Cannot read DICOMDIR", path, e.what());
+    } catch (...) {
+        logException("Cannot read DICOMDIR", path, "unknown error");
+    }
+}
+
+void Scanner::readDicomDir(const QString& path, bool reportProgress)
+{
+    // DcmDicomDir silently starts a new, empty directory for a missing file, and reads a
+    // file without the DICOM file header (e.g. plain text) as an empty one.
+    if (!QFileInfo(path).isFile() || !QFile(path).open(QIODevice::ReadOnly)) {
+        DRAVELIN_LOG(4, "", "Could not load DICOMDIR: cannot open " + path);
+        return;
+    }
+    if (!Utils::hasDicomHeader(path.toStdString())) {
+        DRAVELIN_LOG(4, "", "Could not load DICOMDIR: no DICOM file header in " + path);
+        return;
+    }
+    DcmDicomDir dicomDir(OFFilename(path.toUtf8().constData()));
+    if (dicomDir.error().bad()) {
+        DRAVELIN_LOG(4, "", std::string("Could not load DICOMDIR: ") + dicomDir.error().text());
+        return;
+    }
+    // A DICOM file of another kind named DICOMDIR reads as an empty directory; say what it is.
+    OFString sopClass;
+    if (DcmMetaInfo* meta = dicomDir.getDirFileFormat().getMetaInfo())
+        meta->findAndGetOFString(DCM_MediaStorageSOPClassUID, sopClass);
+    if (!sopClass.empty() && sopClass != UID_MediaStorageDirectoryStorage) {
+        DRAVELIN_LOG(4, "",
+                     "Could not load DICOMDIR: not a DICOMDIR (media storage SOP class '" +
+                         QString::fromStdString(sopClass.c_str()) + "')");
+        return;
+    }
+
+    DcmDirectoryRecord& root = dicomDir.getRootRecord();
+    if (root.convertToUTF8().bad())
+        DRAVELIN_LOG(3, "", "Cannot convert DICOM file to UTF8. Assuming Latin1 character encoding.");
+    const int recordCount = int(root.cardSub());
+    if (reportProgress) {
+        updateProgress(0, recordCount);
+        updateProgressText("Processing files...");
+    }
+    const QString base = QFileInfo(path).absolutePath();
+
+    int patientsDone = 0;
+    for (int p = 0; p < recordCount; ++p) {
+        if (m_cancel.load())
+            return;
+        DcmDirectoryRecord* patientRecord = root.getSub(p);
+        if (!patientRecord || patientRecord->getRecordType() != ERT_Patient)
+            continue;
+        auto patient = std::make_unique<Patient>(*patientRecord, false);
+        for (unsigned long s = 0; s < patientRecord->cardSub(); ++s) {
+            if (m_cancel.load())
+                return;
+            DcmDirectoryRecord* studyRecord = patientRecord->getSub(s);
+            if (!studyRecord || studyRecord->getRecordType() != ERT_Study)
+                continue;
+            auto study = std::make_unique<Study>(patient.get(), *studyRecord, false);
+            for (unsigned long r = 0; r < studyRecord->cardSub(); ++r) {
+                if (m_cancel.load())
+                    return;
+                DcmDirectoryRecord* seriesRecord = studyRecord->getSub(r);
+                if (!seriesRecord || seriesRecord->getRecordType() != ERT_Series)
+                    continue;
+                auto series = std::make_unique<Series>(study.get(), *seriesRecord, false);
+                for (unsigned long i = 0; i < seriesRecord->cardSub(); ++i) {
+                    if (m_cancel.load())
+                        return;
+                    DcmDirectoryRecord* imageRecord = seriesRecord->getSub(i);
+                    if (!imageRecord || imageRecord->getRecordType() != ERT_Image)
+                        continue;
+                    OFString fileIdText;
+                    if (imageRecord->findAndGetOFStringArray(DCM_ReferencedFileID, fileIdText).bad())
+                        continue;
+                    const QString fileId = QString::fromUtf8(fileIdText.c_str());
+                    if (!isSafeFileId(fileId)) {
+                        DRAVELIN_LOG(3, "",
+                                     "Skipping DICOMDIR image record with a file ID outside the DICOMDIR's "
+                                     "folder: '" +
+                                         fileId + "' in " + path);
+                        continue;
+                    }
+                    auto image = std::make_unique<Image>(series.get(), *imageRecord);
+                    const QString location = QString(base + '/' + fileId).replace('\\', '/');
+                    image->location = Filesystem::Url::fromLocalFile(location);
+                    series->images.push_back(image.release());
+                }
+                study->series.push_back(series.release());
+            }
+            patient->studies.push_back(study.release());
+        }
+        addPatient(patient.release());
+        ++patientsDone;
+        if (reportProgress)
+            updateProgress(patientsDone, recordCount);
+    }
+}
+
+}  // namespace Dravelin::Dicom

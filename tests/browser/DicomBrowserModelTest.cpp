@@ -1,0 +1,352 @@
+#include "browser/models/DicomBrowserModel.h"
+#include "scanning/DimensionsText.h"
+#include "host/core/LogCapture.h"
+#include "host/dicom/DatasetCache.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QAbstractItemModelTester>
+#include <QDir>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdatset.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcuid.h>
+
+#include <algorithm>
+#include <random>
+
+using namespace Dravelin;
+using namespace Dravelin::Dicom;
+
+namespace {
+
+struct InstanceSpec
+{
+    QString patientId = "P1";
+    QString patientName = "DOE^JANE";
+    QString studyUid = "1.2.3.1";
+    QString studyDescription = "Head";
+    QString seriesUid = "1.2.3.1.1";
+    QString seriesNumber = "1";
+    QString seriesDescription = "Axial";
+    int instance = 1;
+    double z = 0;
+};
+
+std::shared_ptr<DcmDataset> makeDataset(const InstanceSpec& s)
+{
+    auto ds = std::make_shared<DcmDataset>();
+    ds->putAndInsertString(DCM_PatientID, s.patientId.toUtf8());
+    ds->putAndInsertString(DCM_PatientName, s.patientName.toUtf8());
+    ds->putAndInsertString(DCM_StudyInstanceUID, s.studyUid.toUtf8());
+    ds->putAndInsertString(DCM_StudyDescription, s.studyDescription.toUtf8());
+    ds->putAndInsertString(DCM_StudyDate, "20240131");
+    ds->putAndInsertString(DCM_SeriesInstanceUID, s.seriesUid.toUtf8());
+    ds->putAndInsertString(DCM_SeriesNumber, s.seriesNumber.toUtf8());
+    ds->putAndInsertString(DCM_SeriesDescription, s.seriesDescription.toUtf8());
+    ds->putAndInsertString(DCM_Modality, "CT");
+    ds->putAndInsertString(DCM_SOPClassUID, UID_CTImageStorage);
+    ds->putAndInsertString(DCM_SOPInstanceUID, (s.seriesUid + "." + QString::number(s.instance)).toUtf8());
+    ds->putAndInsertString(DCM_InstanceNumber, QByteArray::number(s.instance));
+    ds->putAndInsertString(DCM_ImagePositionPatient, ("0\\0\\" + QByteArray::number(s.z)));
+    ds->putAndInsertString(DCM_ImageOrientationPatient, "1\\0\\0\\0\\1\\0");
+    ds->putAndInsertString(DCM_PixelSpacing, "0.5\\0.5");
+    ds->putAndInsertString(DCM_Rows, "64");
+    ds->putAndInsertString(DCM_Columns, "64");
+    return ds;
+}
+
+Patient* makePatient(const InstanceSpec& s)
+{
+    auto ds = makeDataset(s);
+    auto* p = new Patient(*ds, true);
+    p->studies[0]->series[0]->images[0]->location =
+        Filesystem::Url::fromLocalFile(QString("/data/%1/img%2.dcm").arg(s.seriesUid).arg(s.instance));
+    return p;
+}
+
+QStringList labels(const DicomBrowserModel::ParameterList& list)
+{
+    QStringList l;
+    for (const auto& p : list)
+        l << p.first;
+    return l;
+}
+
+QString property(const QModelIndex& index, const QString& label)
+{
+    for (const auto& p : index.data(DicomBrowserModel::PropertiesRole).value<DicomBrowserModel::ParameterList>())
+        if (p.first == label)
+            return p.second;
+    return "<missing>";
+}
+
+class DicomBrowserModelTest : public ::testing::Test
+{
+protected:
+    DicomBrowserModel model{nullptr};
+};
+
+}  // namespace
+
+TEST_F(DicomBrowserModelTest, StaysConsistentWhileShuffledInstancesMerge)
+{
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    std::vector<InstanceSpec> specs;
+    for (int p = 0; p < 3; ++p)
+        for (int st = 0; st < 2; ++st)
+            for (int se = 0; se < 2; ++se)
+                for (int i = 1; i <= 5; ++i) {
+                    InstanceSpec s;
+                    s.patientId = QString("P%1").arg(p);
+                    s.studyUid = QString("1.2.%1.%2").arg(p).arg(st);
+                    s.seriesUid = QString("1.2.%1.%2.%3").arg(p).arg(st).arg(se);
+                    s.seriesNumber = QString::number(se + 1);
+                    s.instance = i;
+                    s.z = 2.0 * i;
+                    specs.push_back(s);
+                }
+    std::mt19937 rng(7);
+    std::shuffle(specs.begin(), specs.end(), rng);
+    for (const auto& s : specs)
+        model.addPatient(makePatient(s));
+
+    ASSERT_EQ(model.rowCount(), 3);
+    for (int p = 0; p < 3; ++p) {
+        const QModelIndex patient = model.index(p, 0);
+        ASSERT_EQ(model.rowCount(patient), 2);
+        for (int st = 0; st < 2; ++st) {
+            const QModelIndex study = model.index(st, 0, patient);
+            ASSERT_EQ(model.rowCount(study), 2);
+            for (int se = 0; se < 2; ++se) {
+                Series* series = DicomBrowserModel::toSeries(model.index(se, 0, study));
+                ASSERT_NE(series, nullptr);
+                ASSERT_EQ(series->images.size(), 5u);
+                for (int i = 0; i < 5; ++i)
+                    EXPECT_EQ(series->images[i]->instanceNumber.value_or(-1), i + 1);
+                EXPECT_EQ(Dicom::dimensionsText(series->estimatedDimensions), "3D (0.5mm x 0.5mm x 2mm)");
+            }
+        }
+    }
+}
+
+TEST_F(DicomBrowserModelTest, RealFilesThroughTheDatasetConstructor)
+{
+    auto cache = std::make_shared<DatasetCache>(0);
+    std::vector<std::shared_ptr<DcmDataset>> datasets;
+    std::vector<std::string> paths;
+    for (const char* name : {"CT_small.dcm", "MR_small.dcm", "MR_small_bigendian.dcm", "MR_small_RLE.dcm"}) {
+        const std::string path = Dravelin::Test::pydicomData(QString("test_files/") + name).toStdString();
+        auto ds = cache->loadFromFile(path, nullptr, false);
+        ASSERT_TRUE(ds) << path;
+        datasets.push_back(ds);
+        paths.push_back(path);
+    }
+    DicomBrowserModel real(datasets, paths, cache);
+    QAbstractItemModelTester tester(&real, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    int images = 0;
+    for (Patient* p : real.patients())
+        for (Study* st : p->studies)
+            for (Series* s : st->series)
+                images += static_cast<int>(s->images.size());
+    EXPECT_EQ(images, 4);
+    // The three MR files are one series in different encodings.
+    EXPECT_EQ(real.rowCount(), 2);
+
+    LogCapture log;
+    DicomBrowserModel mismatch(datasets, {paths[0]}, cache);
+    EXPECT_EQ(mismatch.rowCount(), 0);
+    EXPECT_TRUE(log.contains("datasets and datasetPaths must have the same length!", 4));
+}
+
+TEST_F(DicomBrowserModelTest, DisplayTextsOfEveryLevel)
+{
+    InstanceSpec s;
+    s.patientId = "123";
+    s.patientName = "ALPHA^BETA";
+    model.addPatient(makePatient(s));
+    InstanceSpec empty;
+    empty.patientId = "";
+    empty.patientName = "";
+    empty.studyDescription = "";
+    empty.seriesNumber = "";
+    empty.seriesDescription = "";
+    empty.studyUid = "9.9";
+    empty.seriesUid = "9.9.9";
+    model.addPatient(makePatient(empty));
+    InstanceSpec onlyDescription = empty;
+    onlyDescription.seriesUid = "9.9.8";
+    onlyDescription.seriesDescription = "Scout";
+    model.addPatient(makePatient(onlyDescription));
+
+    const QModelIndex p0 = model.index(0, 0);
+    EXPECT_EQ(p0.data().toString(), "ID: 123 - Name: ALPHA BETA");
+    const QModelIndex st0 = model.index(0, 0, p0);
+    EXPECT_EQ(st0.data().toString(), QDate(2024, 1, 31).toString(Qt::TextDate) + ": Head");
+    EXPECT_EQ(model.index(0, 0, st0).data().toString(), "Series 1: Axial");
+    const QModelIndex image = model.index(0, 0, model.index(0, 0, st0));
+    EXPECT_EQ(image.data().toUrl(), QUrl::fromLocalFile("/data/1.2.3.1.1/img1.dcm"));
+
+    const QModelIndex p1 = model.index(1, 0);
+    EXPECT_EQ(p1.data().toString(), "ID: <Empty> - Name: <Empty>");
+    const QModelIndex st1 = model.index(0, 0, p1);
+    EXPECT_EQ(st1.data().toString(), QDate(2024, 1, 31).toString(Qt::TextDate));
+    EXPECT_EQ(model.index(0, 0, st1).data().toString(), "<Empty Series ID>");
+    EXPECT_EQ(model.index(1, 0, st1).data().toString(), "Series: Scout");
+
+    // A placeholder is the row after the series.
+    Study* study = DicomBrowserModel::toStudy(st1);
+    study->pacsSeriesProxy = new PacsSeriesProxy(study);
+    ASSERT_EQ(model.rowCount(st1), 3);
+    const QModelIndex placeholder = model.index(2, 0, st1);
+    EXPECT_EQ(placeholder.data().toString(), "...");
+    EXPECT_EQ(DicomBrowserModel::toPacsSeriesPlaceholder(placeholder), study->pacsSeriesProxy);
+    EXPECT_EQ(model.index(study->pacsSeriesProxy), placeholder);
+    EXPECT_EQ(model.parent(placeholder), st1);
+    EXPECT_FALSE(placeholder.data(Qt::CheckStateRole).isValid());
+    EXPECT_FALSE(placeholder.flags() & Qt::ItemIsUserCheckable);
+
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    model.remove(study->pacsSeriesProxy);
+    EXPECT_EQ(study->pacsSeriesProxy, nullptr);
+    EXPECT_EQ(model.rowCount(st1), 2);
+}
+
+TEST_F(DicomBrowserModelTest, PropertyListsAndDimensionTexts)
+{
+    InstanceSpec s;
+    s.patientName = "DOE^^JOHN^";
+    model.addPatient(makePatient(s));
+    const QModelIndex patient = model.index(0, 0);
+    const QModelIndex study = model.index(0, 0, patient);
+    const QModelIndex series = model.index(0, 0, study);
+    const QModelIndex image = model.index(0, 0, series);
+
+    EXPECT_EQ(labels(patient.data(DicomBrowserModel::PropertiesRole).value<DicomBrowserModel::ParameterList>()),
+              QStringList({"Id", "Name", "Sex", "Birth Date", "Comment"}));
+    EXPECT_EQ(property(patient, "Name"), "DOE JOHN");
+    EXPECT_EQ(labels(study.data(DicomBrowserModel::PropertiesRole).value<DicomBrowserModel::ParameterList>()),
+              QStringList({"Instance UID", "Id", "Time", "Date", "Description"}));
+    EXPECT_EQ(labels(series.data(DicomBrowserModel::PropertiesRole).value<DicomBrowserModel::ParameterList>()),
+              QStringList({"Instance UID", "SOP Class UID", "Time", "Date", "Number", "Description", "Modality",
+                           "Number of Files", "Estimated Dimensions"}));
+    EXPECT_EQ(property(series, "SOP Class UID"), QString("CTImageStorage (%1)").arg(UID_CTImageStorage));
+    EXPECT_EQ(property(series, "Estimated Dimensions"), "2D (0.5mm x 0.5mm x 1mm)");
+    EXPECT_EQ(labels(image.data(DicomBrowserModel::PropertiesRole).value<DicomBrowserModel::ParameterList>()),
+              QStringList({"SOP Instance UID", "Instance Number", "Image Type", "width", "height", "channels",
+                           "bitsAllocated", "numberOfFrames", "sliceThickness"}));
+    EXPECT_EQ(property(image, "width"), "64");
+    EXPECT_EQ(property(image, "channels"), "?");
+
+    // Exact dimensions replace the estimate, one line per image set.
+    Series* record = DicomBrowserModel::toSeries(series);
+    record->sopClassUid = "1.2.3.4.5";
+    DimensionsInfo a;
+    a.kind = 3;
+    a.hasSpacing = true;
+    DimensionsInfo b;
+    b.kind = 2;
+    record->dimensions = {a, b};
+    EXPECT_EQ(property(series, "SOP Class UID"), "Unknown (1.2.3.4.5)");
+    EXPECT_EQ(property(series, "Dimensions"), "2D+t (Unknown Spacing)\n3D (No Spacing)");
+    EXPECT_EQ(property(series, "Estimated Dimensions"), "<missing>");
+
+    DimensionsInfo volume;
+    volume.kind = 2;
+    volume.hasSpacing = true;
+    volume.spacing = {0.5, 0.5, 1.25};
+    EXPECT_EQ(Dicom::dimensionsText(volume), "3D (0.5mm x 0.5mm x 1.25mm)");
+    volume.kind = 9;
+    volume.spacing = {0.123456, 1, 2};
+    EXPECT_EQ(Dicom::dimensionsText(volume), "Unknown (0.1235mm x 1mm x 2mm)");
+}
+
+TEST_F(DicomBrowserModelTest, CheckStatesCascadeAndRollUp)
+{
+    for (int st = 0; st < 2; ++st)
+        for (int se = 0; se < 2; ++se) {
+            InstanceSpec s;
+            s.studyUid = QString("1.%1").arg(st);
+            s.seriesUid = QString("1.%1.%2").arg(st).arg(se);
+            model.addPatient(makePatient(s));
+        }
+    const QModelIndex patient = model.index(0, 0);
+    const QModelIndex study0 = model.index(0, 0, patient);
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+
+    ASSERT_TRUE(model.setData(patient, Qt::Checked, Qt::CheckStateRole));
+    EXPECT_EQ(model.selectedSeries().size(), 4);
+    EXPECT_EQ(patient.data(Qt::CheckStateRole).toInt(), Qt::Checked);
+    EXPECT_GE(changed.count(), 4 * 3 + 2 + 1);
+
+    ASSERT_TRUE(model.setData(model.index(1, 0, study0), Qt::Unchecked, Qt::CheckStateRole));
+    EXPECT_EQ(study0.data(Qt::CheckStateRole).toInt(), Qt::PartiallyChecked);
+    EXPECT_EQ(patient.data(Qt::CheckStateRole).toInt(), Qt::PartiallyChecked);
+    EXPECT_EQ(model.index(1, 0, patient).data(Qt::CheckStateRole).toInt(), Qt::Checked);
+
+    // PartiallyChecked is a roll-up, never a command.
+    ASSERT_TRUE(model.setData(study0, Qt::PartiallyChecked, Qt::CheckStateRole));
+    EXPECT_EQ(model.selectedSeries().size(), 3);
+
+    ASSERT_TRUE(model.setData(patient, Qt::Unchecked, Qt::CheckStateRole));
+    EXPECT_TRUE(model.selectedSeries().isEmpty());
+
+    const QModelIndex image = model.index(0, 0, model.index(0, 0, study0));
+    EXPECT_FALSE(model.setData(image, Qt::Checked, Qt::CheckStateRole));
+    EXPECT_FALSE(model.setData(patient, "x", Qt::DisplayRole));
+    EXPECT_FALSE(image.flags() & Qt::ItemIsUserCheckable);
+    EXPECT_TRUE(patient.flags() & Qt::ItemIsUserCheckable);
+
+    Study emptyStudy(nullptr);
+    EXPECT_EQ(DicomBrowserModel::isChecked(&emptyStudy), Qt::Unchecked);
+}
+
+TEST_F(DicomBrowserModelTest, MergingAddsImagesInInstanceOrderAndKeepsPatientsApart)
+{
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    for (int i : {12, 7, 30}) {
+        InstanceSpec s;
+        s.instance = i;
+        model.addPatient(makePatient(s));
+    }
+    const QModelIndex series = model.index(0, 0, model.index(0, 0, model.index(0, 0)));
+    EXPECT_EQ(property(series, "Number of Files"), "3");
+
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    InstanceSpec s;
+    s.instance = 9;
+    model.addPatient(makePatient(s));
+    ASSERT_EQ(inserted.count(), 1);
+    EXPECT_EQ(inserted[0][1].toInt(), 1);  // between 7 and 12
+    ASSERT_EQ(changed.count(), 1);
+    EXPECT_EQ(changed[0][2].value<QVector<int>>(), QVector<int>{DicomBrowserModel::PropertiesRole});
+    EXPECT_EQ(property(series, "Number of Files"), "4");
+    QStringList order;
+    for (int r = 0; r < model.rowCount(series); ++r)
+        order << DicomBrowserModel::toImage(model.index(r, 0, series))->instanceNumberText;
+    EXPECT_EQ(order, QStringList({"7", "9", "12", "30"}));
+
+    InstanceSpec other;
+    other.patientName = "DOE^JOHN";
+    model.addPatient(makePatient(other));
+    EXPECT_EQ(model.rowCount(), 2);
+    EXPECT_EQ(model.index(1, 0).data(DicomBrowserModel::SortRole).toString(), "DOE^JOHN P1");
+
+    // Reverse lookups agree with the tree.
+    Patient* p = model.patients()[1];
+    EXPECT_EQ(model.index(p), model.index(1, 0));
+    EXPECT_EQ(model.index(p->studies[0]), model.index(0, 0, model.index(1, 0)));
+    EXPECT_EQ(DicomBrowserModel::toPatient(
+                  model.index(1, 0).data(DicomBrowserModel::PatientRole).isValid() ? model.index(1, 0) : QModelIndex()),
+              p);
+    EXPECT_FALSE(model.index(1, 0).data(DicomBrowserModel::SeriesRole).isValid());
+    EXPECT_FALSE(model.index(0, 1).isValid());
+    EXPECT_FALSE(model.index(5, 0).isValid());
+
+    model.clear();
+    EXPECT_EQ(model.rowCount(), 0);
+}

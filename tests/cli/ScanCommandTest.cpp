@@ -1,0 +1,159 @@
+#include "tests/scanning/ScannerTestFiles.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+namespace T = Dravelin::Test;
+
+namespace {
+
+struct Result
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Result runScan(const QStringList& args)
+{
+    QProcess p;
+    p.start(QStringLiteral(DRAVELIN_CLI_EXE), QStringList{"scan"} + args);
+    Result r;
+    if (!p.waitForFinished(120000))
+        return r;
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+QJsonObject parseJson(const QByteArray& text)
+{
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
+    return doc.object();
+}
+
+}  // namespace
+
+TEST(ScanCommand, MissingPathAndBadArgumentsExitWithTwo)
+{
+    T::TempDir dir;
+    const Result missing = runScan({dir.file("nowhere")});
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_EQ(missing.err.count('\n'), 1);
+    EXPECT_TRUE(missing.err.contains("nowhere"));
+    EXPECT_TRUE(missing.out.isEmpty());
+    EXPECT_EQ(runScan({}).exitCode, 2);
+    EXPECT_EQ(runScan({dir.path(), "--threads", "many"}).exitCode, 2);
+    EXPECT_EQ(runScan({dir.path(), "--bogus"}).exitCode, 2);
+}
+
+TEST(ScanCommand, EmptyFolderSucceeds)
+{
+    T::TempDir dir;
+    const Result text = runScan({dir.path()});
+    EXPECT_EQ(text.exitCode, 0);
+    EXPECT_TRUE(text.out.startsWith("0 patients, 0 studies, 0 series, 0 images, 0 files, ")) << text.out.data();
+    EXPECT_TRUE(text.err.contains("No files found in directory '" + dir.path().toUtf8() + "'."));
+    const Result json = runScan({dir.path(), "--json"});
+    EXPECT_EQ(json.exitCode, 0);
+    EXPECT_EQ(parseJson(json.out), QJsonObject({{"patients", QJsonArray()}}));
+}
+
+TEST(ScanCommand, JsonHoldsTheRecordFields)
+{
+    T::TempDir dir;
+    T::ImageSpec spec;
+    for (int i = 1; i <= 3; ++i) {
+        spec.instanceNumber = 4 - i;
+        spec.z = 1.25 * (4 - i);
+        ASSERT_TRUE(T::writeImage(dir.file(QString("img%1.dcm").arg(i)), spec));
+    }
+    QFile junk(dir.file("notes.txt"));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write("junk");
+    junk.close();
+
+    const Result r = runScan({dir.path(), "--json", "--threads", "2"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.data();
+    const QJsonArray patients = parseJson(r.out)["patients"].toArray();
+    ASSERT_EQ(patients.size(), 1);
+    const QJsonObject patient = patients[0].toObject();
+    EXPECT_EQ(patient["patientId"], "P1");
+    EXPECT_EQ(patient["patientName"], "DOE^JANE");
+    EXPECT_EQ(patient["birthDate"], "");
+    const QJsonObject study = patient["studies"].toArray()[0].toObject();
+    EXPECT_EQ(study["studyDate"], "2024-01-31");
+    EXPECT_EQ(study["studyTime"], "10:15:30.250");
+    const QJsonObject series = study["series"].toArray()[0].toObject();
+    EXPECT_EQ(series["modality"], "CT");
+    EXPECT_EQ(series["seriesNumber"], "3");
+    EXPECT_EQ(series["estimatedDimensions"], "3D (0.5mm x 0.5mm x 1.25mm)");
+    const QJsonArray images = series["images"].toArray();
+    ASSERT_EQ(images.size(), 3);
+    const QJsonObject first = images[0].toObject();
+    EXPECT_EQ(first["instanceNumber"], 1);
+    EXPECT_EQ(first["instanceNumberText"], "1");
+    EXPECT_EQ(first["width"], "4");
+    EXPECT_EQ(first["numberOfFrames"], "1");
+    EXPECT_TRUE(first["spacingBetweenSlices"].isNull());
+    EXPECT_TRUE(first["acquisitionNumber"].isNull());
+    EXPECT_EQ(first["pixelSpacing"], QJsonArray({0.5, 0.5}));
+    EXPECT_EQ(first["imagePosition"], QJsonArray({0, 0, 1.25}));
+    EXPECT_EQ(first["imageType"], "ORIGINAL\\PRIMARY\\AXIAL");
+    EXPECT_TRUE(first["location"].toString().endsWith("/img3.dcm"));
+    EXPECT_TRUE(r.err.contains("1 patients, 1 studies, 1 series, 3 images, 4 files"));
+}
+
+// The text output is the browser model's own rendering: display texts, check boxes, properties.
+TEST(ScanCommand, TextIsTheBrowserView)
+{
+    T::TempDir dir;
+    T::ImageSpec spec;
+    for (int i = 1; i <= 3; ++i) {
+        spec.instanceNumber = 4 - i;
+        spec.z = 1.25 * (4 - i);
+        ASSERT_TRUE(T::writeImage(dir.file(QString("img%1.dcm").arg(i)), spec));
+    }
+    const Result text = runScan({dir.path(), "--no-recursive"});
+    ASSERT_EQ(text.exitCode, 0) << text.err.data();
+    const QStringList lines = QString::fromUtf8(text.out).split('\n');
+    EXPECT_EQ(lines.value(0), "[ ] ID: P1 - Name: DOE JANE");
+    EXPECT_EQ(lines.value(1), "    Id: P1");
+    EXPECT_EQ(lines.value(2), "    Name: DOE JANE");
+    EXPECT_TRUE(lines.contains("        Estimated Dimensions: 3D (0.5mm x 0.5mm x 1.25mm)"));
+    EXPECT_TRUE(lines.contains("        Number of Files: 3"));
+    QStringList images;
+    for (const QString& line : lines)
+        if (line.startsWith("      file://"))
+            images << line.section('/', -1);
+    EXPECT_EQ(images, QStringList({"img3.dcm", "img2.dcm", "img1.dcm"}));
+    EXPECT_TRUE(text.out.contains("1 patients, 1 studies, 1 series, 3 images, 3 files"));
+
+    const Result noImages = runScan({dir.path(), "--no-images"});
+    EXPECT_EQ(noImages.exitCode, 0);
+    EXPECT_FALSE(noImages.out.contains("file://"));
+    EXPECT_FALSE(noImages.out.contains("SOP Instance UID"));
+    EXPECT_TRUE(noImages.out.contains("Number of Files: 3"));
+}
+
+TEST(ScanCommand, DicomdirPath)
+{
+    const Result r = runScan({T::pydicomData("test_files/dicomdirtests/DICOMDIR"), "--json"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.data();
+    EXPECT_EQ(parseJson(r.out)["patients"].toArray().size(), 2);
+    EXPECT_TRUE(r.err.contains("2 patients, "));
+
+    const Result notOne = runScan({T::pydicomData("test_files/CT_small.dcm")});
+    EXPECT_EQ(notOne.exitCode, 1);
+    EXPECT_TRUE(notOne.err.contains("Could not load DICOMDIR: "));
+}

@@ -1,0 +1,450 @@
+#include "host/core/LogCapture.h"
+#include "scanning/Image.h"
+#include "scanning/Patient.h"
+#include "scanning/Scanner.h"
+#include "scanning/ScannerQt.h"
+#include "scanning/Series.h"
+#include "scanning/Study.h"
+#include "tests/scanning/ScannerTestFiles.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+using namespace Dravelin;
+using namespace Dravelin::Dicom;
+namespace T = Dravelin::Test;
+using T::ImageSpec;
+using T::RecordSpec;
+using T::TempDir;
+
+namespace {
+
+class RecordingScanner : public Scanner
+{
+public:
+    RecordingScanner() : Scanner(nullptr) {}
+
+    std::vector<std::pair<int, int>> progress() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_progress;
+    }
+    std::vector<std::string> texts() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_texts;
+    }
+    std::function<void(int, int)> onProgress;
+    std::vector<std::thread::id> addingThreads;
+
+    void addPatient(Patient* patient) override
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            addingThreads.push_back(std::this_thread::get_id());
+        }
+        Scanner::addPatient(patient);
+    }
+
+protected:
+    void updateProgress(int value, int maximum) override
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_progress.emplace_back(value, maximum);
+        }
+        if (onProgress)
+            onProgress(value, maximum);
+    }
+    void updateProgressText(const std::string& text) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_texts.push_back(text);
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::pair<int, int>> m_progress;
+    std::vector<std::string> m_texts;
+};
+
+void touch(const QString& path, const QByteArray& content = "not dicom")
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(content);
+}
+
+QStringList relativeNames(const QList<QFileInfo>& files, const QString& root)
+{
+    QStringList names;
+    for (const QFileInfo& f : files)
+        names << QDir(root).relativeFilePath(f.absoluteFilePath());
+    return names;
+}
+
+int imageCount(const std::vector<Patient*>& patients)
+{
+    int n = 0;
+    for (const Patient* p : patients)
+        for (const Study* s : p->studies)
+            for (const Series* r : s->series)
+                n += int(r->images.size());
+    return n;
+}
+
+// series UID (or, for DICOMDIR records without it, the first file) -> canonical image file paths
+std::map<QString, std::set<QString>> imagesBySeries(const std::vector<Patient*>& patients)
+{
+    std::map<QString, std::set<QString>> result;
+    for (const Patient* p : patients)
+        for (const Study* s : p->studies)
+            for (const Series* r : s->series)
+                for (const Image* i : r->images)
+                    result[p->patientId + "/" + s->studyInstanceUid + "/" + r->seriesInstanceUid].insert(
+                        QFileInfo(QString::fromStdString(i->location.localFilePath())).canonicalFilePath());
+    return result;
+}
+
+const QString dicomdirTests = T::pydicomData("test_files/dicomdirtests");
+
+}  // namespace
+
+// --- listing -----------------------------------------------------------------------------------
+
+TEST(ScannerListing, NaturalOrderAcrossFolders)
+{
+    TempDir dir;
+    for (const char* name : {"img10.dcm", "img2.dcm", "img1.dcm", "s10/a.dcm", "s2/a.dcm", "s2/b1.dcm"})
+        touch(dir.file(name));
+    RecordingScanner scanner;
+    const QStringList names = relativeNames(scanner.retrieveFileList(QDir(dir.path()), true, false, 0), dir.path());
+    EXPECT_EQ(names, QStringList({"img1.dcm", "img2.dcm", "img10.dcm", "s2/a.dcm", "s2/b1.dcm", "s10/a.dcm"}));
+    const QStringList flat = relativeNames(scanner.retrieveFileList(QDir(dir.path()), false, false, 0), dir.path());
+    EXPECT_EQ(flat, QStringList({"img1.dcm", "img2.dcm", "img10.dcm"}));
+    // Listing progress: (0, entries) first, then one step per top-level entry.
+    const auto progress = scanner.progress();
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.front(), std::make_pair(0, 5));
+    EXPECT_EQ(scanner.texts().front(), "Retrieving files...");
+}
+
+TEST(ScannerListing, DicomdirNamesInAnyCaseAreNotListedAsFiles)
+{
+    TempDir dir;
+    for (const char* name : {"dicomdir", "sub/DicomDir", "sub/x.dcm", "DICOMDIR.bak"})
+        touch(dir.file(name));
+    RecordingScanner scanner;
+    EXPECT_EQ(relativeNames(scanner.retrieveFileList(QDir(dir.path()), true, false, 0), dir.path()),
+              QStringList({"DICOMDIR.bak", "sub/x.dcm"}));
+}
+
+TEST(ScannerListing, DicomdirOnlyModeTakesTheTopDicomdirAlone)
+{
+    TempDir dir;
+    for (const char* name : {"DICOMDIR", "a.dcm", "sub/DICOMDIR", "sub/b.dcm"})
+        touch(dir.file(name));
+    RecordingScanner scanner;
+    EXPECT_EQ(relativeNames(scanner.retrieveFileList(QDir(dir.path()), true, true, 0), dir.path()),
+              QStringList({"DICOMDIR"}));
+
+    TempDir nested;
+    for (const char* name : {"cd10/dicomdir", "cd2/DICOMDIR", "cd2/deeper/DICOMDIR", "loose.dcm"})
+        touch(nested.file(name));
+    EXPECT_EQ(relativeNames(scanner.retrieveFileList(QDir(nested.path()), true, true, 0), nested.path()),
+              QStringList({"cd2/DICOMDIR", "cd10/dicomdir"}));
+    EXPECT_TRUE(scanner.retrieveFileList(QDir(nested.path()), false, true, 0).isEmpty());
+}
+
+TEST(ScannerListing, SymbolicLinkLoopsAreListedOnce)
+{
+    TempDir dir;
+    touch(dir.file("a/file1.dcm"));
+    touch(dir.file("top.dcm"));
+    ASSERT_TRUE(QFile::link(dir.path(), dir.file("a/up")));  // a/up -> the root: a loop
+    ASSERT_TRUE(QFile::link(dir.file("a"), dir.file("b")));  // b -> a: the same folder twice
+    LogCapture log;
+    RecordingScanner scanner;
+    const QStringList names = relativeNames(scanner.retrieveFileList(QDir(dir.path()), true, false, 0), dir.path());
+    EXPECT_EQ(names, QStringList({"a/file1.dcm", "top.dcm"}));
+    EXPECT_TRUE(log.contains("Skipping folder already listed"));
+}
+
+// --- folder scan -------------------------------------------------------------------------------
+
+TEST(ScannerFolder, EmptyFolderLogsAndReportsZeroProgress)
+{
+    TempDir dir;
+    LogCapture log;
+    RecordingScanner scanner;
+    scanner.scanDirectory(dir.path(), true, false, true);
+    EXPECT_TRUE(log.contains("No files found in directory '" + dir.path().toStdString() + "'.", 2));
+    EXPECT_TRUE(log.contains("Start scanning " + dir.path().toStdString() + " (recursive: 1)", 1));
+    EXPECT_TRUE(log.contains("Finished scanning " + dir.path().toStdString() + "in: ", 1));
+    EXPECT_EQ(scanner.progress().back(), std::make_pair(0, 0));
+    EXPECT_TRUE(scanner.patients().empty());
+
+    scanner.scanDirectory(dir.path(), false, true, true);
+    EXPECT_TRUE(log.contains("No DICOMDIR files found in directory '" + dir.path().toStdString() + "'.", 2));
+    EXPECT_TRUE(log.contains("(recursive: 0)", 1));
+}
+
+TEST(ScannerFolder, ThreadCountIsClampedAndDefaultsToThreeQuarters)
+{
+    RecordingScanner scanner;
+    scanner.setNumberOfThreads(0);
+    EXPECT_EQ(scanner.numberOfThreads(), 1);
+    scanner.setNumberOfThreads(-3);
+    EXPECT_EQ(scanner.numberOfThreads(), 1);
+    scanner.setNumberOfThreads(5);
+    EXPECT_EQ(scanner.numberOfThreads(), 5);
+
+    for (const auto& [m, expected] : {std::pair{1, 1}, {2, 1}, {3, 2}, {4, 3}, {8, 6}, {16, 12}})
+        EXPECT_EQ(Scanner::defaultNumberOfThreads(m), expected) << "m = " << m;
+    EXPECT_EQ(RecordingScanner().numberOfThreads(), Scanner::defaultNumberOfThreads());
+}
+
+TEST(ScannerFolder, FilesOfOneSeriesOnDifferentThreadsMergeInInstanceOrder)
+{
+    TempDir dir;
+    ImageSpec spec;
+    spec.instanceNumber = 12;
+    ASSERT_TRUE(T::writeImage(dir.file("img1.dcm"), spec));
+    spec.instanceNumber = 7;
+    ASSERT_TRUE(T::writeImage(dir.file("img2.dcm"), spec));
+    RecordingScanner scanner;
+    scanner.setNumberOfThreads(2);
+    scanner.scanDirectory(dir.path(), true, false, true);
+
+    // Static schedule: thread 0 takes img1, thread 1 takes img2.
+    ASSERT_EQ(scanner.addingThreads.size(), 2u);
+    EXPECT_NE(scanner.addingThreads[0], scanner.addingThreads[1]);
+    ASSERT_EQ(scanner.patients().size(), 1u);
+    const Patient* patient = scanner.patients()[0];
+    EXPECT_EQ(patient->patientId, "P1");
+    ASSERT_EQ(patient->studies.size(), 1u);
+    ASSERT_EQ(patient->studies[0]->series.size(), 1u);
+    const Series* series = patient->studies[0]->series[0];
+    ASSERT_EQ(series->images.size(), 2u);
+    EXPECT_EQ(series->images[0]->instanceNumberText, "7");
+    EXPECT_EQ(series->images[1]->instanceNumberText, "12");
+    EXPECT_EQ(series->images[0]->location, Filesystem::Url::fromLocalFile(dir.file("img2.dcm")));
+    EXPECT_EQ(series->images[1]->location, Filesystem::Url::fromLocalFile(dir.file("img1.dcm")));
+    EXPECT_EQ(series->images[0]->series, series);
+    EXPECT_EQ(scanner.progress().back(), std::make_pair(2, 2));
+}
+
+TEST(ScannerFolder, BadFilesCountTowardsProgressAndAddNothing)
+{
+    TempDir dir;
+    ImageSpec spec;
+    ASSERT_TRUE(T::writeImage(dir.file("good.dcm"), spec));
+    touch(dir.file("junk.txt"), "hello");
+    touch(dir.file("empty.dcm"), "");
+    QFile good(dir.file("good.dcm"));
+    ASSERT_TRUE(good.open(QIODevice::ReadOnly));
+    touch(dir.file("truncated.dcm"), good.read(200));  // cut inside the file meta
+    touch(dir.file("noheader.dcm"), good.readAll());   // a data set without preamble and "DICM"
+
+    RecordingScanner scanner;
+    scanner.scanDirectory(dir.path(), true, false, true);
+    EXPECT_EQ(imageCount(scanner.patients()), 1);
+    EXPECT_EQ(scanner.progress().back(), std::make_pair(5, 5));
+    std::vector<std::unique_ptr<Patient>> taken = scanner.takePatients();
+    EXPECT_EQ(taken.size(), 1u);
+    EXPECT_TRUE(scanner.patients().empty());
+}
+
+TEST(ScannerFolder, CancelFromAnotherThreadStopsTheParallelPhase)
+{
+    TempDir dir;
+    const int n = 600;
+    QDir().mkpath(dir.file("sub"));
+    ImageSpec spec;
+    for (int i = 1; i <= n; ++i) {
+        spec.instanceNumber = i;
+        // One folder level down, so that only the parallel phase reports a maximum of n.
+        ASSERT_TRUE(T::writeImage(dir.file(QString("sub/img%1.dcm").arg(i)), spec));
+    }
+    RecordingScanner scanner;
+    scanner.setNumberOfThreads(2);
+    std::atomic<bool> started{false};
+    scanner.onProgress = [&](int value, int maximum) {
+        if (maximum == n && value >= 20)
+            started = true;
+    };
+    std::chrono::steady_clock::time_point cancelledAt;
+    std::thread canceller([&] {
+        while (!started)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        cancelledAt = std::chrono::steady_clock::now();
+        scanner.cancel();
+    });
+    scanner.scanDirectory(dir.path(), true, false, true);
+    const auto returnedAt = std::chrono::steady_clock::now();
+    canceller.join();
+    int maxValue = 0;
+    for (const auto& [value, maximum] : scanner.progress())
+        if (maximum == n)
+            maxValue = std::max(maxValue, value);
+    EXPECT_LT(maxValue, n);
+    EXPECT_LT(imageCount(scanner.patients()), n);
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(returnedAt - cancelledAt).count(), 200);
+
+    // A cancel between scans does not affect the next scan.
+    scanner.cancel();
+    scanner.takePatients();
+    scanner.scanDirectory(dir.path(), true, false, true);
+    EXPECT_EQ(imageCount(scanner.patients()), n);
+}
+
+TEST(ScannerFolder, ScannerQtQueuesPatientsUnmergedAndSignals)
+{
+    TempDir dir;
+    ImageSpec spec;
+    ASSERT_TRUE(T::writeImage(dir.file("a.dcm"), spec));
+    spec.instanceNumber = 2;
+    ASSERT_TRUE(T::writeImage(dir.file("b.dcm"), spec));
+    ScannerQt scanner(nullptr);
+    scanner.setNumberOfThreads(1);
+    EXPECT_NE(scanner.datasetCache(), nullptr);
+    QSignalSpy added(&scanner, &ScannerQt::patientAdded);
+    QSignalSpy range(&scanner, &ScannerQt::progressRangeChanged);
+    QSignalSpy value(&scanner, &ScannerQt::progressValueChanged);
+    QSignalSpy text(&scanner, &ScannerQt::progressTextChanged);
+    scanner.scanDirectory(dir.path(), true, false, true);
+    EXPECT_EQ(added.count(), 2);
+    EXPECT_EQ(scanner.patients().size(), 2u);  // the receiver merges
+    ASSERT_FALSE(range.isEmpty());
+    EXPECT_EQ(range.last(), QVariantList({0, 2}));
+    EXPECT_EQ(value.last(), QVariantList({2}));
+    EXPECT_EQ(range.count(), value.count());
+    ASSERT_EQ(text.count(), 1);
+    EXPECT_EQ(text[0][0].toString(), "Retrieving files...");
+    EXPECT_EQ(scanner.takePatients().size(), 2u);
+}
+
+TEST(ScannerFolder, DicomdirFilesInsideFoldersAreRead)
+{
+    RecordingScanner scanner;
+    scanner.scanDirectory(dicomdirTests, false, true, true);
+    EXPECT_EQ(scanner.patients().size(), 2u);
+    EXPECT_EQ(imageCount(scanner.patients()), 31);
+}
+
+// --- DICOMDIR ----------------------------------------------------------------------------------
+
+TEST(ScannerDicomdir, PydicomFileSetGivesLocationsAndProgress)
+{
+    RecordingScanner scanner;
+    scanner.scanDicomDir(dicomdirTests + "/DICOMDIR");
+    const auto progress = scanner.progress();
+    ASSERT_FALSE(progress.empty());
+    const int r = progress.front().second;
+    ASSERT_GT(r, 0);
+    std::vector<std::pair<int, int>> expected;
+    for (int i = 0; i <= r; ++i)
+        expected.emplace_back(i, r);
+    EXPECT_EQ(progress, expected);
+    EXPECT_EQ(scanner.texts(), std::vector<std::string>({"Processing files..."}));
+
+    ASSERT_EQ(scanner.patients().size(), 2u);
+    EXPECT_EQ(imageCount(scanner.patients()), 31);
+    for (const auto& [series, files] : imagesBySeries(scanner.patients()))
+        for (const QString& file : files)
+            EXPECT_TRUE(file.startsWith(QFileInfo(dicomdirTests).canonicalFilePath() + "/")) << file.toStdString();
+}
+
+TEST(ScannerDicomdir, SameTreeAsScanningTheFolder)
+{
+    RecordingScanner fromDicomdir;
+    fromDicomdir.scanDicomDir(dicomdirTests + "/DICOMDIR");
+    RecordingScanner fromFolder;
+    for (const char* sub : {"77654033", "98892001", "98892003"})
+        fromFolder.scanDirectory(dicomdirTests + "/" + sub, true, false, true);
+    // Merged across the three scans; patients, studies and series keyed by their UIDs.
+    const auto expected = imagesBySeries(fromFolder.patients());
+    EXPECT_EQ(expected.size(), 13u);
+    EXPECT_EQ(imagesBySeries(fromDicomdir.patients()), expected);
+}
+
+TEST(ScannerDicomdir, HandMadeRecordsAndHostileFileIds)
+{
+    TempDir dir;
+    using V = std::vector<std::pair<DcmTagKey, std::string>>;
+    RecordSpec lonely{ERT_Patient, V{{DCM_PatientID, "LONELY"}, {DCM_PatientName, "NO^STUDIES"}}, {}};
+    RecordSpec nonImages{ERT_Series,
+                         V{{DCM_SeriesInstanceUID, "1.2.3.2"}, {DCM_Modality, "SR"}},
+                         {{ERT_SRDocument, V{{DCM_ReferencedFileID, "SR\\1"}}, {}},
+                          {ERT_Presentation, V{{DCM_ReferencedFileID, "PR\\1"}}, {}}}};
+    RecordSpec images{
+        ERT_Series,
+        V{{DCM_SeriesInstanceUID, "1.2.3.1"}, {DCM_Modality, "CT"}},
+        {T::imageRecord("IMAGES\\IM0001", "1"), T::imageRecord("..\\..\\etc\\passwd", "2"),
+         T::imageRecord("\\etc\\passwd", "3"), T::imageRecord("", "4"), T::imageRecord("IMAGES\\IM0005", "5")}};
+    RecordSpec study{ERT_Study, V{{DCM_StudyInstanceUID, "1.2.3"}, {DCM_StudyDate, "20240131"}}, {images, nonImages}};
+    RecordSpec patient{ERT_Patient, V{{DCM_PatientID, "P1"}, {DCM_PatientName, "DOE^JOHN"}}, {study}};
+    RecordSpec samePatient{ERT_Patient, V{{DCM_PatientID, "P1"}, {DCM_PatientName, "DOE^JOHN"}}, {}};
+    ASSERT_TRUE(T::writeDicomDir(dir.file("DICOMDIR"), {lonely, patient, samePatient}));
+
+    LogCapture log;
+    RecordingScanner scanner;
+    scanner.scanDicomDir(dir.file("DICOMDIR"));
+    EXPECT_EQ(scanner.progress().back(), std::make_pair(3, 3));
+    ASSERT_EQ(scanner.patients().size(), 2u);  // the two P1 records merge
+    EXPECT_EQ(scanner.patients()[0]->patientId, "LONELY");
+    EXPECT_TRUE(scanner.patients()[0]->studies.empty());
+    const Patient* p1 = scanner.patients()[1];
+    ASSERT_EQ(p1->studies.size(), 1u);
+    EXPECT_EQ(p1->studies[0]->studyDate, QDate(2024, 1, 31));
+    ASSERT_EQ(p1->studies[0]->series.size(), 2u);
+    const Series* ct = p1->studies[0]->series[0];
+    EXPECT_TRUE(p1->studies[0]->series[1]->images.empty());
+    ASSERT_EQ(ct->images.size(), 2u);
+    EXPECT_EQ(ct->images[0]->location, Filesystem::Url::fromLocalFile(dir.path() + "/IMAGES/IM0001"));
+    EXPECT_EQ(ct->images[1]->location, Filesystem::Url::fromLocalFile(dir.path() + "/IMAGES/IM0005"));
+    EXPECT_EQ(ct->images[0]->width, "?");
+    EXPECT_TRUE(log.contains("'..\\..\\etc\\passwd'", 3));
+    EXPECT_TRUE(log.contains("'\\etc\\passwd'", 3));
+    EXPECT_EQ(log.count("Skipping DICOMDIR image record"), 2);
+}
+
+TEST(ScannerDicomdir, UnreadableInputsLogAndAddNothing)
+{
+    TempDir dir;
+    QDir().mkpath(dir.file("ct"));
+    ASSERT_TRUE(QFile::copy(T::pydicomData("test_files/CT_small.dcm"), dir.file("ct/DICOMDIR")));
+    touch(dir.file("text/DICOMDIR"), "plain text, not DICOM at all");
+    QFile full(dicomdirTests + "/DICOMDIR");
+    ASSERT_TRUE(full.open(QIODevice::ReadOnly));
+    const QByteArray bytes = full.readAll();
+    touch(dir.file("cut/DICOMDIR"), bytes.left(bytes.size() / 2));
+
+    for (const char* name : {"ct/DICOMDIR", "text/DICOMDIR", "missing/DICOMDIR"}) {
+        LogCapture log;
+        RecordingScanner scanner;
+        scanner.scanDicomDir(dir.file(name));
+        EXPECT_TRUE(log.contains("Could not load DICOMDIR: ", 4)) << name;
+        EXPECT_TRUE(scanner.patients().empty()) << name;
+    }
+    // A cut file either fails to load or yields only complete records; nothing points outside.
+    LogCapture log;
+    RecordingScanner scanner;
+    scanner.scanDicomDir(dir.file("cut/DICOMDIR"));
+    EXPECT_LE(imageCount(scanner.patients()), 31);
+    for (const auto& [series, files] : imagesBySeries(scanner.patients()))
+        for (const QString& file : files)
+            EXPECT_TRUE(file.isEmpty() || file.startsWith(QFileInfo(dir.path()).canonicalFilePath()));
+}

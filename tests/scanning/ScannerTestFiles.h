@@ -1,0 +1,104 @@
+#pragma once
+
+// Small DICOM fixtures written with DCMTK at test time (shared by the scanning and CLI tests).
+
+#include <QString>
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcdicdir.h>
+#include <dcmtk/dcmdata/dcdirrec.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcuid.h>
+
+#include <string>
+#include <vector>
+
+namespace Dravelin::Test {
+
+struct ImageSpec
+{
+    std::string patientId = "P1";
+    std::string patientName = "DOE^JANE";
+    std::string studyUid = "1.2.826.0.1.3680043.2.1125.1";
+    std::string seriesUid = "1.2.826.0.1.3680043.2.1125.1.1";
+    int instanceNumber = 1;
+    double z = 0.0;
+    std::string studyDate = "20240131";
+    std::string studyTime = "101530.250";
+    double pixelSpacing = 0.5;
+};
+
+// A 4x4 CT slice; returns false when DCMTK cannot write it.
+inline bool writeImage(const QString& path, const ImageSpec& spec)
+{
+    DcmFileFormat file;
+    DcmDataset* ds = file.getDataset();
+    const std::string sop = spec.seriesUid + "." + std::to_string(spec.instanceNumber);
+    const std::string position = "0\\0\\" + std::to_string(spec.z);
+    const std::string spacing = std::to_string(spec.pixelSpacing) + "\\" + std::to_string(spec.pixelSpacing);
+    ds->putAndInsertString(DCM_SOPClassUID, UID_CTImageStorage);
+    ds->putAndInsertString(DCM_SOPInstanceUID, sop.c_str());
+    ds->putAndInsertString(DCM_PatientID, spec.patientId.c_str());
+    ds->putAndInsertString(DCM_PatientName, spec.patientName.c_str());
+    ds->putAndInsertString(DCM_PatientSex, "F");
+    ds->putAndInsertString(DCM_StudyInstanceUID, spec.studyUid.c_str());
+    ds->putAndInsertString(DCM_StudyDate, spec.studyDate.c_str());
+    ds->putAndInsertString(DCM_StudyTime, spec.studyTime.c_str());
+    ds->putAndInsertString(DCM_SeriesInstanceUID, spec.seriesUid.c_str());
+    ds->putAndInsertString(DCM_SeriesNumber, "3");
+    ds->putAndInsertString(DCM_Modality, "CT");
+    ds->putAndInsertString(DCM_ImageType, "ORIGINAL\\PRIMARY\\AXIAL");
+    ds->putAndInsertString(DCM_InstanceNumber, std::to_string(spec.instanceNumber).c_str());
+    ds->putAndInsertString(DCM_ImagePositionPatient, position.c_str());
+    ds->putAndInsertString(DCM_ImageOrientationPatient, "1\\0\\0\\0\\1\\0");
+    ds->putAndInsertString(DCM_PixelSpacing, spacing.c_str());
+    ds->putAndInsertUint16(DCM_SamplesPerPixel, 1);
+    ds->putAndInsertString(DCM_PhotometricInterpretation, "MONOCHROME2");
+    ds->putAndInsertUint16(DCM_Rows, 4);
+    ds->putAndInsertUint16(DCM_Columns, 4);
+    ds->putAndInsertUint16(DCM_BitsAllocated, 16);
+    ds->putAndInsertUint16(DCM_BitsStored, 16);
+    ds->putAndInsertUint16(DCM_HighBit, 15);
+    ds->putAndInsertUint16(DCM_PixelRepresentation, 0);
+    const Uint16 pixels[16] = {};
+    ds->putAndInsertUint16Array(DCM_PixelData, pixels, 16);
+    return file.saveFile(path.toUtf8().constData(), EXS_LittleEndianExplicit).good();
+}
+
+// One record of a hand-made DICOMDIR: type, a few attributes and children.
+struct RecordSpec
+{
+    E_DirRecType type = ERT_Patient;
+    std::vector<std::pair<DcmTagKey, std::string>> values;
+    std::vector<RecordSpec> children;
+};
+
+inline void addRecords(DcmDirectoryRecord& parent, const std::vector<RecordSpec>& specs)
+{
+    for (const RecordSpec& spec : specs) {
+        auto* record = new DcmDirectoryRecord(spec.type, nullptr, OFFilename());
+        for (const auto& [tag, value] : spec.values)
+            record->putAndInsertString(tag, value.c_str());
+        parent.insertSub(record);
+        addRecords(*record, spec.children);
+    }
+}
+
+// Writes a DICOMDIR with the given root records (no checks on file IDs: hostile ones are the point).
+inline bool writeDicomDir(const QString& path, const std::vector<RecordSpec>& roots)
+{
+    DcmDicomDir dir(OFFilename(path.toUtf8().constData()), "TESTSET");
+    addRecords(dir.getRootRecord(), roots);
+    return dir.write().good();
+}
+
+inline RecordSpec imageRecord(const std::string& fileId, const std::string& instanceNumber = "1")
+{
+    RecordSpec r{ERT_Image, {{DCM_InstanceNumber, instanceNumber}}, {}};
+    if (!fileId.empty())
+        r.values.push_back({DCM_ReferencedFileID, fileId});
+    return r;
+}
+
+}  // namespace Dravelin::Test
