@@ -152,7 +152,10 @@ int runDeidentifyCommand(const QStringList& args)
         if (!found.contains(uid))
             return usage("Series not found: " + uid);
 
-    DicomEditorConversion conversion(options->input, options->output, *table, options->keepPrivate, cache);
+    // The scan kept headers only; the conversion reads every file in full once, so a small
+    // cache of its own is enough.
+    DicomEditorConversion conversion(options->input, options->output, *table, options->keepPrivate,
+                                     std::make_shared<Dicom::DatasetCache>(16));
     ProgressLine progress;
     const auto summary = conversion.run(DicomEditorConversion::locationsOf(chosen), &progress);
     progress.finish();
