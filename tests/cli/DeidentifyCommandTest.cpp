@@ -1,9 +1,9 @@
+#include "tests/support/CliRun.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -13,25 +13,11 @@
 namespace {
 
 namespace T = Dravelin::Test;
-
-struct CliResult
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using T::CliResult;
 
 CliResult deidentify(const QStringList& args)
 {
-    QProcess process;
-    process.start(QStringLiteral(DRAVELIN_CLI_EXE), QStringList{"deidentify"} + args);
-    CliResult run;
-    if (!process.waitForFinished(120000))
-        return run;
-    run.exitCode = process.exitCode();
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
+    return T::runCli(QStringList{"deidentify"} + args);
 }
 
 QStringList relativeFiles(const QString& dir)
