@@ -1,5 +1,6 @@
 // dravelin-dicom: command-line access to the plug-in. This file only dispatches; each
 // command lives in its own <Name>Command file.
+#include "app/cli/DeidentifyCommand.h"
 #include "app/cli/PacsFindCommand.h"
 #include "app/cli/ScanCommand.h"
 #include "app/cli/TreeCommand.h"
@@ -36,6 +37,7 @@ int main(int argc, char** argv)
     OFLog::configure(OFLogger::FATAL_LOG_LEVEL);
 
     const std::map<QString, std::function<int(const QStringList&)>> commands = {
+        {QStringLiteral("deidentify"), Dravelin::Cli::runDeidentifyCommand},
         {QStringLiteral("pacs-find"), Dravelin::Cli::runPacsFindCommand},
         {QStringLiteral("scan"), Dravelin::Cli::runScanCommand},
         {QStringLiteral("tree"), Dravelin::Cli::runTreeCommand},

@@ -5,12 +5,18 @@
 #include "host/dicom/MemImage.h"
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <variant>
 
 class DcmDataset;
+class DcmItem;
+
+namespace Dravelin::Dicom {
+class UidMap;
+}
 
 namespace Dravelin::Dicom::Utils {
 
@@ -43,5 +49,15 @@ void silenceDcmtkLogging();
 
 // Registers DCMTK's JPEG, JPEG-LS and RLE decoders once per process (thread-safe).
 void registerCodecs();
+
+// De-identifies `dataset` in place with an action table (tag -> PS3.15 action code, see
+// DeidentificationProfiles.h and Anonymizer.h for what each code does). Private attributes are
+// kept with `keepPrivateTags`, else removed unless the table says otherwise. `uids` carries the
+// UID replacements of one conversion, so that every file of it gets the same new UID for the
+// same old one; without it the replacements are consistent within this dataset only.
+// False (logged) when a change failed; never throws.
+bool anonymize(DcmItem& dataset, const std::map<TagProxy, std::string>& table, bool keepPrivateTags);
+bool anonymize(DcmItem& dataset, const std::map<TagProxy, std::string>& table, bool keepPrivateTags,
+               const std::shared_ptr<UidMap>& uids);
 
 }  // namespace Dravelin::Dicom::Utils

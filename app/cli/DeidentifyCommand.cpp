@@ -1,0 +1,174 @@
+#include "app/cli/DeidentifyCommand.h"
+
+#include "editor/ConfidentialityProfile.h"
+#include "editor/DicomEditorConversion.h"
+#include "host/core/Progress.h"
+#include "host/dicom/DatasetCache.h"
+#include "host/dicom/DeidentificationProfiles.h"
+#include "scanning/Image.h"
+#include "scanning/Patient.h"
+#include "scanning/Scanner.h"
+#include "scanning/Series.h"
+#include "scanning/Study.h"
+
+#include <QFileInfo>
+#include <QSet>
+#include <QTextStream>
+
+#include <atomic>
+#include <mutex>
+#include <optional>
+
+namespace Dravelin::Cli {
+
+namespace {
+
+struct Options
+{
+    QString input;
+    QString output;
+    QString profile = QStringLiteral("basic");
+    bool keepPrivate = false;
+    QSet<QString> series;
+};
+
+// "Converting Files... n/N" on one line of stderr, redrawn at most once per percent.
+class ProgressLine : public Progress
+{
+public:
+    void setRange(long long maximum) override { m_maximum = maximum; }
+    void setText(const std::string& text) override { m_text = QString::fromStdString(text); }
+    void setValue(long long value) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const long long percent = m_maximum > 0 ? value * 100 / m_maximum : 100;
+        if (percent == m_lastPercent && value != m_maximum)
+            return;
+        m_lastPercent = percent;
+        QTextStream err(stderr);
+        err << '\r' << m_text << ' ' << value << '/' << m_maximum << Qt::flush;
+    }
+    bool wasCancelled() const override { return false; }
+    void finish()
+    {
+        QTextStream err(stderr);
+        err << '\n';
+    }
+
+private:
+    std::mutex m_mutex;
+    std::atomic<long long> m_maximum{0};
+    long long m_lastPercent = -1;
+    QString m_text;
+};
+
+int usage(const QString& problem = QString())
+{
+    QTextStream err(stderr);
+    if (!problem.isEmpty())
+        err << problem << '\n';
+    err << "usage: dravelin-dicom deidentify INPUT OUTPUT [--profile basic|relaxed|FILE.xml] [--keep-private] "
+           "[--series UID[,UID...]]\n";
+    return 2;
+}
+
+std::optional<Options> parse(const QStringList& args, QString* problem)
+{
+    Options o;
+    QStringList positional;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (a == QLatin1String("--keep-private")) {
+            o.keepPrivate = true;
+        } else if (a == QLatin1String("--profile") || a == QLatin1String("--series")) {
+            if (i + 1 >= args.size()) {
+                *problem = a + " needs a value";
+                return std::nullopt;
+            }
+            const QString value = args[++i];
+            if (a == QLatin1String("--profile"))
+                o.profile = value;
+            else
+                for (const QString& uid : value.split(',', Qt::SkipEmptyParts))
+                    o.series.insert(uid.trimmed());
+        } else if (a.startsWith(QLatin1String("--"))) {
+            *problem = "Unknown option " + a;
+            return std::nullopt;
+        } else {
+            positional << a;
+        }
+    }
+    if (positional.size() != 2) {
+        *problem = QStringLiteral("INPUT and OUTPUT are required");
+        return std::nullopt;
+    }
+    o.input = positional[0];
+    o.output = positional[1];
+    return o;
+}
+
+std::optional<Dicom::DeidentificationActionTable> profileTable(const QString& profile)
+{
+    if (profile == QLatin1String("basic"))
+        return Dicom::tagDeidentificationActionBasicProfile();
+    if (profile == QLatin1String("relaxed"))
+        return Dicom::tagDeidentificationActionRelaxedProfile();
+    if (const auto file = ConfidentialityProfile::readFile(profile))
+        return file->table;
+    return std::nullopt;
+}
+
+}  // namespace
+
+int runDeidentifyCommand(const QStringList& args)
+{
+    QString problem;
+    const auto options = parse(args, &problem);
+    if (!options)
+        return usage(problem);
+    if (!QFileInfo(options->input).isDir())
+        return usage("Input folder not found: " + options->input);
+    if (QFileInfo::exists(options->output) && !QFileInfo(options->output).isDir())
+        return usage(QStringLiteral("Output directory cannot be a file."));
+    const auto table = profileTable(options->profile);
+    if (!table)
+        return usage("Cannot read profile " + options->profile);
+
+    auto cache = std::make_shared<Dicom::DatasetCache>(64);
+    Dicom::Scanner scanner(cache);
+    scanner.scanDirectory(options->input, true, false, true);
+    const auto patients = scanner.takePatients();
+
+    std::vector<const Dicom::Series*> chosen;
+    QSet<QString> found;
+    for (const auto& patient : patients)
+        for (const Dicom::Study* study : patient->studies)
+            for (const Dicom::Series* series : study->series)
+                if (options->series.isEmpty() || options->series.contains(series->seriesInstanceUid)) {
+                    chosen.push_back(series);
+                    found.insert(series->seriesInstanceUid);
+                }
+    for (const QString& uid : options->series)
+        if (!found.contains(uid))
+            return usage("Series not found: " + uid);
+
+    // The scan kept headers only; the conversion reads every file in full once, so a small
+    // cache of its own is enough.
+    DicomEditorConversion conversion(options->input, options->output, *table, options->keepPrivate,
+                                     std::make_shared<Dicom::DatasetCache>(16));
+    ProgressLine progress;
+    const auto summary = conversion.run(DicomEditorConversion::locationsOf(chosen), &progress);
+    progress.finish();
+
+    QTextStream out(stdout);
+    out << summary.written << " files written to " << options->output << ", " << summary.failed << " failed, "
+        << QString::number(summary.seconds, 'f', 2) << " s\n";
+    if (!summary.complete()) {
+        QTextStream err(stderr);
+        err << summary.message() << '\n';
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace Dravelin::Cli

@@ -1,0 +1,62 @@
+#!/bin/sh
+# Our `deidentify` against GDCM's gdcmanon on the same generated folder, in one run:
+# files/s of each (and the ratio), then the attributes each leaves with an identifying value
+# in PHI-rich files (every attribute of the Basic table, private groups, nested sequences).
+#
+#   bench/deid/run.sh [BUILD_DIR] [PATIENTS STUDIES SERIES IMAGES]     (default: build 5 2 5 100)
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "${1:-$here/../../build}" && pwd)
+patients=${2:-5} studies=${3:-2} series=${4:-5} images=${5:-100}
+cli=$build/dravelin-dicom
+gen=$build/dravelin-gen-data
+table=$here/../../host/dicom/resources/deid-basic-profile.tsv
+python=/usr/bin/python3   # Debian's, which has python3-pydicom
+
+if ! command -v gdcmanon >/dev/null 2>&1; then
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -o DPkg::Lock::Timeout=600 --no-install-recommends \
+        libgdcm-tools >/dev/null
+fi
+if ! "$cli" 2>&1 | grep -q deidentify; then
+    echo "$cli has no deidentify command (yet); build the CLI first" >&2
+    exit 1
+fi
+
+work=$(mktemp -d /tmp/dravelin-deid-bench-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+"$gen" folder "$work/in" --patients "$patients" --studies "$studies" --series "$series" --images "$images" >/dev/null
+files=$(find "$work/in" -type f | wc -l)
+# gdcmanon's basic profile encrypts the removed values for a certificate holder; a self-signed one does.
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -subj /CN=bench -days 1 \
+    >/dev/null 2>&1
+
+now() { date +%s.%N; }
+rate() { echo "$files / ($2 - $1)" | bc -l | xargs printf '%.0f'; }
+
+t0=$(now); "$cli" deidentify "$work/in" "$work/ours" --profile basic >"$work/ours.txt" 2>/dev/null; t1=$(now)
+gdcmanon -c "$work/cert.pem" -e -r --continue -i "$work/in" -o "$work/gdcm" >/dev/null 2>&1; t2=$(now)
+gdcmanon --dumb --empty 10,10 --empty 10,20 -r --continue -i "$work/in" -o "$work/dumb" >/dev/null 2>&1; t3=$(now)
+ours=$(rate "$t0" "$t1"); gdcm=$(rate "$t1" "$t2"); dumb=$(rate "$t2" "$t3")
+echo "files: $files"
+# The command's summary line ends with the seconds of the conversion alone (without the scan).
+convert=$(awk '{print $(NF-1)}' "$work/ours.txt")
+echo "ours, scan + conversion:   $ours files/s"
+echo "ours, conversion alone:    $(echo "$files / $convert" | bc -l | xargs printf '%.0f') files/s (basic, full table)"
+echo "gdcmanon (basic profile):  $gdcm files/s"
+echo "gdcmanon --dumb (2 tags):  $dumb files/s"
+echo "ratio ours/gdcmanon basic: $(echo "$ours / $gdcm" | bc -l | xargs printf '%.2f') (scan + conversion)," \
+    "$(echo "$files / $convert / $gdcm" | bc -l | xargs printf '%.2f') (conversion alone)"
+
+"$python" "$here/phi_files.py" write "$table" "$work/phi" 5
+"$cli" deidentify "$work/phi" "$work/phi-ours" --profile basic >/dev/null 2>&1 || true
+gdcmanon -c "$work/cert.pem" -e -r --continue -i "$work/phi" -o "$work/phi-gdcm" >/dev/null 2>&1 || true
+"$python" "$here/phi_files.py" check "$work/phi-ours" >"$work/left-ours.txt"
+"$python" "$here/phi_files.py" check "$work/phi-gdcm" >"$work/left-gdcm.txt"
+echo "identifying values left in PHI-rich files: ours $(wc -l <"$work/left-ours.txt"), gdcmanon $(wc -l <"$work/left-gdcm.txt")"
+echo "attribute                                       ours  gdcmanon"
+sort -u "$work/left-ours.txt" "$work/left-gdcm.txt" | while read -r name; do
+    o=-; g=-
+    grep -qxF "$name" "$work/left-ours.txt" && o=left
+    grep -qxF "$name" "$work/left-gdcm.txt" && g=left
+    printf '%-46s  %-4s  %s\n' "$name" "$o" "$g"
+done

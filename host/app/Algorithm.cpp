@@ -1,0 +1,7 @@
+#include "host/app/Algorithm.h"
+
+namespace Dravelin {
+
+Algorithm::~Algorithm() = default;
+
+}  // namespace Dravelin

@@ -1,0 +1,107 @@
+#include "tests/support/CliRun.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dctk.h>
+
+namespace {
+
+namespace T = Dravelin::Test;
+using T::CliResult;
+
+CliResult deidentify(const QStringList& args)
+{
+    return T::runCli(QStringList{"deidentify"} + args);
+}
+
+QStringList relativeFiles(const QString& dir)
+{
+    QStringList result;
+    QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        result << QDir(dir).relativeFilePath(it.next());
+    result.sort();
+    return result;
+}
+
+std::string value(const QString& file, const DcmTagKey& key)
+{
+    DcmFileFormat f;
+    OFString v;
+    if (f.loadFile(QFile::encodeName(file).constData()).good())
+        f.getDataset()->findAndGetOFStringArray(key, v);
+    return v.c_str();
+}
+
+class DeidentifyCommand : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(T::runGenerator(
+            {"folder", m_in.path(), "--patients", "1", "--studies", "1", "--series", "2", "--images", "3"}));
+        m_inputs = relativeFiles(m_in.path());
+        ASSERT_EQ(m_inputs.size(), 6);
+    }
+    T::TempDir m_in;
+    T::TempDir m_out;
+    QStringList m_inputs;
+};
+
+TEST_F(DeidentifyCommand, WritesEveryFileAtItsRelativePath)
+{
+    const CliResult run = deidentify({m_in.path(), m_out.path()});
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_EQ(relativeFiles(m_out.path()), m_inputs);
+    EXPECT_TRUE(run.out.startsWith("6 files written")) << run.out.toStdString();
+    EXPECT_TRUE(run.err.contains("Converting Files... 6/6"));
+    const QString first = QDir(m_out.path()).filePath(m_inputs.front());
+    EXPECT_EQ(value(first, DCM_PatientIdentityRemoved), "YES");
+    EXPECT_EQ(value(first, DCM_PatientName), "");
+    EXPECT_NE(value(first, DCM_StudyInstanceUID),
+              value(QDir(m_in.path()).filePath(m_inputs.front()), DCM_StudyInstanceUID));
+}
+
+TEST_F(DeidentifyCommand, SeriesSelectionAndProfiles)
+{
+    const QString source = QDir(m_in.path()).filePath(m_inputs.front());
+    const QString series = QString::fromStdString(value(source, DCM_SeriesInstanceUID));
+    const CliResult run = deidentify({m_in.path(), m_out.path(), "--series", series, "--profile", "relaxed"});
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QStringList written = relativeFiles(m_out.path());
+    EXPECT_EQ(written.size(), 3);
+    for (const QString& f : written)
+        EXPECT_EQ(QString::fromStdString(value(QDir(m_out.path()).filePath(f), DCM_SeriesInstanceUID)), series);
+    EXPECT_EQ(deidentify({m_in.path(), m_out.path(), "--series", "1.2.3.4.5"}).exitCode, 2);
+}
+
+TEST_F(DeidentifyCommand, UnusableArgumentsAndFailures)
+{
+    EXPECT_EQ(deidentify({}).exitCode, 2);
+    EXPECT_EQ(deidentify({m_in.file("missing"), m_out.path()}).exitCode, 2);
+    EXPECT_EQ(deidentify({m_in.path(), m_out.path(), "--bogus"}).exitCode, 2);
+    EXPECT_EQ(deidentify({m_in.path(), m_out.path(), "--profile", m_in.file("none.xml")}).exitCode, 2);
+    QFile file(m_out.file("file"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    EXPECT_EQ(deidentify({m_in.path(), m_out.file("file")}).exitCode, 2);
+
+    // A file where the first input folder should go: those files fail, the others are written.
+    const QString blocked = m_inputs.front().section('/', 0, 0);
+    QFile blocker(m_out.file("o/" + blocked));
+    QDir().mkpath(m_out.file("o"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const CliResult run = deidentify({m_in.path(), m_out.file("o")});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains("Not all files could be saved. See log for details"));
+    EXPECT_TRUE(run.err.contains("Could not create output path: "));
+}
+
+}  // namespace

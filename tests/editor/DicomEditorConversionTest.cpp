@@ -1,0 +1,280 @@
+#include "editor/DicomEditorConversion.h"
+#include "host/core/LogCapture.h"
+#include "host/core/Progress.h"
+#include "host/dicom/DeidentificationProfiles.h"
+#include "tests/support/PhiDataset.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcpxitem.h>
+#include <dcmtk/dcmdata/dctk.h>
+
+#include <map>
+
+namespace Dravelin {
+namespace {
+
+namespace T = Dravelin::Test;
+
+std::vector<Filesystem::Url> urls(const QStringList& files)
+{
+    std::vector<Filesystem::Url> result;
+    for (const QString& f : files)
+        result.push_back(Filesystem::Url::fromLocalFile(f));
+    return result;
+}
+
+QStringList filesUnder(const QString& dir)
+{
+    QStringList result;
+    QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        result << it.next();
+    result.sort();
+    return result;
+}
+
+QByteArray hashOf(const QString& path)
+{
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
+}
+
+QByteArray bytesOf(const QString& path)
+{
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+std::unique_ptr<DcmFileFormat> load(const QString& path)
+{
+    auto file = std::make_unique<DcmFileFormat>();
+    if (file->loadFile(QFile::encodeName(path).constData()).bad())
+        return nullptr;
+    file->loadAllDataIntoMemory();
+    return file;
+}
+
+std::string text(DcmItem& item, const DcmTagKey& key)
+{
+    OFString value;
+    item.findAndGetOFStringArray(key, value);
+    return value.c_str();
+}
+
+std::string pixelBytes(DcmDataset& dataset)
+{
+    DcmElement* element = nullptr;
+    if (dataset.findAndGetElement(DCM_PixelData, element).bad())
+        return std::string();
+    auto* pixels = static_cast<DcmPixelData*>(element);
+    const E_TransferSyntax xfer = dataset.getOriginalXfer();
+    DcmPixelSequence* sequence = nullptr;
+    if (DcmXfer(xfer).isEncapsulated() && pixels->getEncapsulatedRepresentation(xfer, nullptr, sequence).good() &&
+        sequence) {
+        std::string out;
+        for (unsigned long i = 0; i < sequence->card(); ++i) {
+            DcmPixelItem* item = nullptr;
+            Uint8* bytes = nullptr;
+            if (sequence->getItem(item, i).good() && item->getUint8Array(bytes).good() && bytes)
+                out.append(reinterpret_cast<const char*>(bytes), item->getLength());
+        }
+        return out;
+    }
+    Uint8* bytes = nullptr;
+    if (element->getUint8Array(bytes).bad() || !bytes)
+        return std::string();
+    return std::string(reinterpret_cast<const char*>(bytes), element->getLength());
+}
+
+void writePhiFile(const QString& path, const T::PhiDatasetOptions& options)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    DcmFileFormat file(T::makePhiDataset(options).release(), OFFalse);
+    ASSERT_TRUE(file.saveFile(QFile::encodeName(path).constData(), EXS_LittleEndianExplicit).good());
+}
+
+class CancelAfter : public Progress
+{
+public:
+    explicit CancelAfter(int steps) : m_steps(steps) {}
+    void setRange(long long maximum) override { range = maximum; }
+    void setValue(long long value) override { last = value; }
+    void setText(const std::string& t) override { text = t; }
+    bool wasCancelled() const override { return last >= m_steps; }
+    long long range = 0;
+    std::atomic<long long> last{0};
+    std::string text;
+
+private:
+    int m_steps;
+};
+
+TEST(DicomEditorConversion, PydicomCorpusKeepsPixelsAndLeavesInputAlone)
+{
+    T::TempDir in;
+    T::TempDir out;
+    QStringList inputs;
+    for (const QString& name : QDir(T::pydicomData("test_files")).entryList({"*.dcm"}, QDir::Files)) {
+        const QString source = T::pydicomData("test_files/" + name);
+        auto file = load(source);
+        if (!file || text(*file->getDataset(), DCM_SOPInstanceUID).empty() ||
+            text(*file->getDataset(), DCM_SOPClassUID).empty() || !file->getDataset()->tagExists(DCM_PixelData))
+            continue;
+        const QString target = in.file("sub dir/" + name);
+        QDir().mkpath(QFileInfo(target).absolutePath());
+        ASSERT_TRUE(QFile::copy(source, target));
+        inputs << target;
+    }
+    ASSERT_GE(inputs.size(), 20);
+    std::map<QString, QByteArray> before;
+    for (const QString& f : inputs)
+        before[f] = hashOf(f);
+
+    DicomEditorConversion conversion(in.path(), out.path(), Dicom::tagDeidentificationActionBasicProfile(), false);
+    CancelAfter progress(1 << 30);
+    const auto summary = conversion.run(urls(inputs), &progress);
+    EXPECT_EQ(summary.failed, 0);
+    EXPECT_EQ(summary.written, inputs.size());
+    EXPECT_TRUE(summary.message().isEmpty());
+    EXPECT_EQ(progress.range, inputs.size());
+    EXPECT_EQ(progress.last, inputs.size());
+    EXPECT_EQ(progress.text, "Converting Files...");
+
+    for (const QString& f : inputs) {
+        EXPECT_EQ(hashOf(f), before[f]) << f.toStdString();
+        const QString written = QDir(out.path()).absoluteFilePath(QDir(in.path()).relativeFilePath(f));
+        auto source = load(f);
+        auto result = load(written);
+        ASSERT_TRUE(result) << written.toStdString();
+        EXPECT_EQ(result->getDataset()->getOriginalXfer(), source->getDataset()->getOriginalXfer()) << f.toStdString();
+        EXPECT_EQ(pixelBytes(*result->getDataset()), pixelBytes(*source->getDataset())) << f.toStdString();
+        EXPECT_EQ(text(*result->getDataset(), DCM_PatientIdentityRemoved), "YES");
+        EXPECT_NE(text(*result->getDataset(), DCM_SOPInstanceUID), text(*source->getDataset(), DCM_SOPInstanceUID));
+        EXPECT_EQ(text(*result->getMetaInfo(), DCM_MediaStorageSOPInstanceUID),
+                  text(*result->getDataset(), DCM_SOPInstanceUID));
+    }
+    EXPECT_EQ(filesUnder(out.path()).size(), inputs.size());  // no temporary files left
+}
+
+TEST(DicomEditorConversion, PhiSeriesLosesEveryMarkerAndKeepsReferences)
+{
+    T::TempDir in;
+    T::TempDir out;
+    QStringList inputs;
+    for (int i = 0; i < 3; ++i) {
+        T::PhiDatasetOptions options;
+        options.sopInstanceUid = "1.2.3.999.50." + std::to_string(i);
+        if (i > 0)
+            options.referencedSopInstanceUid = "1.2.3.999.50.0";
+        inputs << in.file(QString("patient/study/img%1.dcm").arg(i));
+        writePhiFile(inputs.back(), options);
+    }
+    DicomEditorConversion conversion(in.path(), out.path(), Dicom::tagDeidentificationActionBasicProfile(), false);
+    ASSERT_EQ(conversion.run(urls(inputs)).written, 3);
+
+    std::vector<std::unique_ptr<DcmFileFormat>> results;
+    for (int i = 0; i < 3; ++i) {
+        const QString path = out.file(QString("patient/study/img%1.dcm").arg(i));
+        const QByteArray raw = bytesOf(path);
+        EXPECT_FALSE(raw.contains(T::kTextMarker)) << path.toStdString();
+        EXPECT_FALSE(raw.contains(T::kUidMarker)) << path.toStdString();
+        results.push_back(load(path));
+        ASSERT_TRUE(results.back());
+        const auto left = T::survivingMarkers(*results.back()->getDataset());
+        EXPECT_TRUE(left.empty()) << left.front();
+    }
+    DcmDataset& first = *results[0]->getDataset();
+    for (int i = 1; i < 3; ++i) {
+        DcmDataset& other = *results[i]->getDataset();
+        EXPECT_EQ(text(other, DCM_StudyInstanceUID), text(first, DCM_StudyInstanceUID));
+        EXPECT_EQ(text(other, DCM_SeriesInstanceUID), text(first, DCM_SeriesInstanceUID));
+        DcmItem* reference = nullptr;
+        ASSERT_TRUE(other.findAndGetSequenceItem(DCM_ReferencedImageSequence, reference, 0).good());
+        EXPECT_EQ(text(*reference, DCM_ReferencedSOPInstanceUID), text(first, DCM_SOPInstanceUID));
+    }
+}
+
+TEST(DicomEditorConversion, PerFileFaultsAreLoggedCountedAndSkipped)
+{
+    LogCapture log;
+    T::TempDir in;
+    T::TempDir out;
+    T::TempDir elsewhere;
+    const QStringList good{in.file("a.dcm"), in.file("b.dcm")};
+    for (const QString& f : good)
+        writePhiFile(f, {});
+    const QString outside = elsewhere.file("c.dcm");
+    writePhiFile(outside, {});
+    QStringList locations = good;
+    locations << in.file("vanished.dcm") << outside;
+
+    DicomEditorConversion conversion(in.path(), out.path(), Dicom::tagDeidentificationActionBasicProfile(), false);
+    const auto summary = conversion.run(urls(locations));
+    EXPECT_EQ(summary.written, 2);
+    EXPECT_EQ(summary.failed, 2);
+    EXPECT_EQ(summary.message(), "Not all files could be saved. See log for details");
+    EXPECT_TRUE(log.contains("Could not read file: ", 4));
+    EXPECT_TRUE(log.contains("Could not create relative path: ../", 4));
+    EXPECT_TRUE(QFile::exists(out.file("a.dcm")));
+
+    // An output folder that cannot be created: every file fails, nothing appears.
+    QFile blocker(out.file("blocker"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    DicomEditorConversion blocked(in.path(), out.file("blocker/sub"), Dicom::tagDeidentificationActionBasicProfile(),
+                                  false);
+    const auto failed = blocked.run(urls(good));
+    EXPECT_EQ(failed.written, 0);
+    EXPECT_EQ(failed.failed, 2);
+    EXPECT_TRUE(log.contains("Could not create output path: " + out.file("blocker/sub/a.dcm").toStdString(), 4));
+}
+
+TEST(DicomEditorConversion, OutputEqualToInputReplacesFilesInPlace)
+{
+    T::TempDir in;
+    const QStringList files{in.file("x/1.dcm"), in.file("x/2.dcm")};
+    for (const QString& f : files)
+        writePhiFile(f, {});
+    DicomEditorConversion conversion(in.path(), in.path(), Dicom::tagDeidentificationActionBasicProfile(), false);
+    ASSERT_EQ(conversion.run(urls(files)).written, 2);
+    EXPECT_EQ(filesUnder(in.path()), files);
+    for (const QString& f : files) {
+        auto result = load(f);
+        ASSERT_TRUE(result);
+        EXPECT_EQ(text(*result->getDataset(), DCM_PatientIdentityRemoved), "YES");
+        EXPECT_FALSE(bytesOf(f).contains(T::kTextMarker));
+    }
+}
+
+TEST(DicomEditorConversion, CancelStopsEarly)
+{
+    T::TempDir in;
+    T::TempDir out;
+    QStringList files;
+    for (int i = 0; i < 6; ++i) {
+        files << in.file(QString("%1.dcm").arg(i));
+        writePhiFile(files.back(), {});
+    }
+    DicomEditorConversion conversion(in.path(), out.path(), Dicom::tagDeidentificationActionBasicProfile(), false);
+    conversion.setThreadCount(1);
+    CancelAfter progress(2);
+    const auto summary = conversion.run(urls(files), &progress);
+    EXPECT_TRUE(summary.cancelled);
+    EXPECT_EQ(summary.locations, 2);
+    EXPECT_EQ(summary.written, 2);
+    EXPECT_EQ(summary.failed, 0);
+    EXPECT_EQ(filesUnder(out.path()).size(), 2);
+}
+
+}  // namespace
+}  // namespace Dravelin
