@@ -4,6 +4,7 @@
 #include "app/cli/PacsFindCommand.h"
 #include "app/cli/ScanCommand.h"
 #include "app/cli/TreeCommand.h"
+#include "app/cli/WebScanCommand.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -41,6 +42,7 @@ int main(int argc, char** argv)
         {QStringLiteral("pacs-find"), Dravelin::Cli::runPacsFindCommand},
         {QStringLiteral("scan"), Dravelin::Cli::runScanCommand},
         {QStringLiteral("tree"), Dravelin::Cli::runTreeCommand},
+        {QStringLiteral("web-scan"), Dravelin::Cli::runWebScanCommand},
     };
     QStringList args = QCoreApplication::arguments().mid(1);
     if (args.isEmpty())
