@@ -31,6 +31,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <sstream>
@@ -42,6 +43,7 @@ namespace {
 
 constexpr Uint32 kLargeValueBytes = 1000;
 constexpr Uint32 kRawBufferMinimumBytes = 100;
+constexpr int kMaximumNameWidth = 420;
 const QColor kReadOnlyColor(70, 70, 70);
 const QString kIndent(8, QLatin1Char(' '));
 
@@ -217,6 +219,9 @@ void TagsWidget::reloadTags()
 
     view->resizeColumnToContents(ToggleColumn);
     view->resizeColumnToContents(TagColumn);
+    // Indented names are long; without this they are cut off at the default width.
+    view->resizeColumnToContents(NameColumn);
+    view->setColumnWidth(NameColumn, std::min(view->columnWidth(NameColumn), kMaximumNameWidth));
     view->horizontalHeader()->setStretchLastSection(true);
     for (const auto& [column, width] : widths)
         if (column != ValueColumn)
