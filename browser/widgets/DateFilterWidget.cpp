@@ -25,6 +25,16 @@ void setLayoutWidgets(QHBoxLayout* layout, const std::function<void(QWidget*)>& 
             apply(w);
 }
 
+QDateEdit* makeDateEdit(QWidget* parent, QDate date)
+{
+    auto* edit = new QDateEdit(parent);
+    edit->setEnabled(false);
+    edit->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
+    edit->setMinimumDate(kMinimumDate);
+    edit->setDate(date);
+    return edit;
+}
+
 }  // namespace
 
 DateFilterWidget::DateFilterWidget(const QString& label, QWidget* parent) : QWidget(parent)
@@ -39,18 +49,10 @@ DateFilterWidget::DateFilterWidget(const QString& label, QWidget* parent) : QWid
     m_rangeLayout = new QHBoxLayout();
     m_fromLabel = new QLabel(tr("From:"), this);
     m_fromLabel->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Minimum);
-    m_fromDateEdit = new QDateEdit(this);
-    m_fromDateEdit->setEnabled(false);
-    m_fromDateEdit->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
-    m_fromDateEdit->setMinimumDate(kMinimumDate);
-    m_fromDateEdit->setDate(m_fromDateEdit->minimumDate());
+    m_fromDateEdit = makeDateEdit(this, kMinimumDate);
     m_untilLabel = new QLabel(tr("Until:"), this);
     m_untilLabel->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Minimum);
-    m_untilDateEdit = new QDateEdit(this);
-    m_untilDateEdit->setEnabled(false);
-    m_untilDateEdit->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
-    m_untilDateEdit->setMinimumDate(kMinimumDate);
-    m_untilDateEdit->setDate(QDate::currentDate());
+    m_untilDateEdit = makeDateEdit(this, QDate::currentDate());
     m_rangeLayout->addWidget(m_fromLabel);
     m_rangeLayout->addWidget(m_fromDateEdit);
     m_rangeLayout->addWidget(m_untilLabel);

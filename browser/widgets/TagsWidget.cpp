@@ -87,6 +87,14 @@ QString valueText(DcmElement* element, bool& isOwnValue)
     return text;
 }
 
+// The element's values through the DCMTK getter of their type; null when it has none.
+template <typename T>
+const void* typedValues(DcmElement* element, OFCondition (DcmElement::*getter)(T*&))
+{
+    T* values = nullptr;
+    return (element->*getter)(values).good() ? values : nullptr;
+}
+
 bool writeWhole(const QString& path, const QByteArray& bytes)
 {
     QSaveFile file(path);
@@ -388,59 +396,23 @@ std::optional<QByteArray> TagsWidget::getRawBuffer(DcmElement* element)
 {
     if (!element)
         return std::nullopt;
-    void* data = nullptr;
-    OFCondition status = EC_IllegalCall;
+    const void* data = nullptr;
     switch (element->getVR()) {
         case EVR_OB:
-        case EVR_UN: {
-            Uint8* values = nullptr;
-            status = element->getUint8Array(values);
-            data = values;
-            break;
-        }
+        case EVR_UN: data = typedValues(element, &DcmElement::getUint8Array); break;
         case EVR_OW:
-        case EVR_US: {
-            Uint16* values = nullptr;
-            status = element->getUint16Array(values);
-            data = values;
-            break;
-        }
-        case EVR_SS: {
-            Sint16* values = nullptr;
-            status = element->getSint16Array(values);
-            data = values;
-            break;
-        }
+        case EVR_US: data = typedValues(element, &DcmElement::getUint16Array); break;
+        case EVR_SS: data = typedValues(element, &DcmElement::getSint16Array); break;
         case EVR_UL:
-        case EVR_OL: {
-            Uint32* values = nullptr;
-            status = element->getUint32Array(values);
-            data = values;
-            break;
-        }
-        case EVR_SL: {
-            Sint32* values = nullptr;
-            status = element->getSint32Array(values);
-            data = values;
-            break;
-        }
+        case EVR_OL: data = typedValues(element, &DcmElement::getUint32Array); break;
+        case EVR_SL: data = typedValues(element, &DcmElement::getSint32Array); break;
         case EVR_FL:
-        case EVR_OF: {
-            Float32* values = nullptr;
-            status = element->getFloat32Array(values);
-            data = values;
-            break;
-        }
+        case EVR_OF: data = typedValues(element, &DcmElement::getFloat32Array); break;
         case EVR_FD:
-        case EVR_OD: {
-            Float64* values = nullptr;
-            status = element->getFloat64Array(values);
-            data = values;
-            break;
-        }
+        case EVR_OD: data = typedValues(element, &DcmElement::getFloat64Array); break;
         default: break;
     }
-    if (status.bad() || !data)
+    if (!data)
         return std::nullopt;
     return QByteArray(static_cast<const char*>(data), static_cast<int>(element->getLength()));
 }
