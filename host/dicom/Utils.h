@@ -3,11 +3,13 @@
 #include "host/core/Url.h"
 #include "host/dicom/Error.h"
 #include "host/dicom/MemImage.h"
+#include "host/dicom/TagProxy.h"
 
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <variant>
 
@@ -46,6 +48,10 @@ std::string checkDicomWebUrlWarnings(const std::string& url);
 // Turns DCMTK's own stderr logging down to fatal messages, once per process (thread-safe):
 // its warnings about odd files would flood the console during scans; we log failures ourselves.
 void silenceDcmtkLogging();
+
+// Tags that must never be edited by hand: file meta information, SOP identity, character set,
+// pixel data and the attributes describing it.
+const std::set<TagProxy>& readOnlyTags();
 
 // Registers DCMTK's JPEG, JPEG-LS and RLE decoders once per process (thread-safe).
 void registerCodecs();

@@ -1,0 +1,42 @@
+#include "host/app/SilentSignals.h"
+#include "host/dicom/Utils.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QComboBox>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+
+using namespace Dravelin;
+
+TEST(ReadOnlyTags, LockTheFileIdentityAndPixelLayoutButNotPatientData)
+{
+    const auto& tags = Dicom::Utils::readOnlyTags();
+    for (const DcmTagKey& key : {DCM_TransferSyntaxUID, DCM_MediaStorageSOPInstanceUID, DCM_SOPClassUID,
+                                 DCM_SOPInstanceUID, DCM_PixelData, DCM_Rows, DCM_Columns, DCM_BitsAllocated,
+                                 DCM_PhotometricInterpretation, DCM_NumberOfFrames, DCM_SpecificCharacterSet})
+        EXPECT_EQ(tags.count(key), 1u) << key.toString().c_str();
+    for (const DcmTagKey& key : {DCM_PatientName, DCM_PatientID, DCM_StudyDescription, DCM_SeriesInstanceUID,
+                                 DCM_WindowCenter, DCM_ImageComments})
+        EXPECT_EQ(tags.count(key), 0u) << key.toString().c_str();
+}
+
+TEST(SetSilent, BlocksSignalsOnlyDuringTheChangeAndRestoresNesting)
+{
+    QComboBox box;
+    box.addItems({"a", "b", "c"});
+    QSignalSpy spy(&box, qOverload<int>(&QComboBox::currentIndexChanged));
+    QtHelpers::setSilent(&box, [&] {
+        box.setCurrentIndex(1);
+        QtHelpers::setSilent(&box, [&] { box.setCurrentIndex(2); });
+        EXPECT_TRUE(box.signalsBlocked());
+    });
+    EXPECT_EQ(spy.count(), 0);
+    EXPECT_EQ(box.currentIndex(), 2);
+    EXPECT_FALSE(box.signalsBlocked());
+    box.setCurrentIndex(0);
+    EXPECT_EQ(spy.count(), 1);
+}

@@ -1,0 +1,484 @@
+#include "browser/widgets/TagInsertDialog.h"
+#include "browser/widgets/TagsWidget.h"
+#include "host/core/LogCapture.h"
+#include "host/dicom/DatasetCache.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdatset.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcsequen.h>
+#include <dcmtk/dcmdata/dcuid.h>
+
+#include <functional>
+
+using namespace Dravelin;
+using Dicom::TagsWidget;
+
+namespace {
+
+const QString kIndent(8, ' ');
+
+// Patient data, a 998-byte text (DCMTK pads odd texts to even lengths) and a 1000-byte value, and a sequence of three
+// items where only the second item mentions "NEEDLE".
+std::shared_ptr<DcmDataset> makeDataset(const char* patientName = "DOE^JANE")
+{
+    auto ds = std::make_shared<DcmDataset>();
+    ds->putAndInsertString(DCM_SOPClassUID, UID_CTImageStorage);
+    ds->putAndInsertString(DCM_SOPInstanceUID, "1.2.826.0.1.3680043.9.7002.1");
+    ds->putAndInsertString(DCM_PatientName, patientName);
+    ds->putAndInsertString(DCM_PatientID, "P-17");
+    ds->putAndInsertString(DCM_ImageComments, std::string(998, 'c').c_str());
+    ds->putAndInsertString(DCM_MIMETypeOfEncapsulatedDocument, "application/octet-stream");
+    std::vector<Uint8> document(1000);
+    for (size_t i = 0; i < document.size(); ++i)
+        document[i] = static_cast<Uint8>(i * 7);
+    ds->putAndInsertUint8Array(DCM_EncapsulatedDocument, document.data(), 1000);
+    for (int i = 0; i < 3; ++i) {
+        DcmItem* item = nullptr;
+        ds->findOrCreateSequenceItem(DCM_ReferencedImageSequence, item, -2);
+        item->putAndInsertString(DCM_ReferencedSOPInstanceUID, ("1.2.3.100." + std::to_string(i)).c_str());
+        item->putAndInsertString(DCM_TextValue, std::string(400, 'q').c_str());
+        if (i == 1)
+            item->putAndInsertString(DCM_DerivationDescription, "Contains a NEEDLE");
+    }
+    return ds;
+}
+
+QStandardItemModel* model(TagsWidget& w)
+{
+    return w.model();
+}
+
+int rowOf(TagsWidget& w, const QString& tag, int from = 0)
+{
+    for (int r = from; r < model(w)->rowCount(); ++r)
+        if (model(w)->index(r, 1).data().toString().startsWith(tag))
+            return r;
+    return -1;
+}
+
+QString cell(TagsWidget& w, int row, int column)
+{
+    return model(w)->index(row, column).data().toString();
+}
+
+QTableView* view(TagsWidget& w)
+{
+    return w.findChild<QTableView*>("tagsView");
+}
+
+std::vector<int> visibleRows(TagsWidget& w)
+{
+    std::vector<int> rows;
+    for (int r = 0; r < model(w)->rowCount(); ++r)
+        if (!view(w)->isRowHidden(r))
+            rows.push_back(r);
+    return rows;
+}
+
+// Handles the next modal widget of type T once it is shown (modal dialogs block the test).
+template <typename T>
+void whenModal(std::function<void(T*)> handler)
+{
+    auto* timer = new QTimer(qApp);
+    auto tries = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, [timer, handler, tries] {
+        if (auto* w = qobject_cast<T*>(QApplication::activeModalWidget())) {
+            timer->stop();
+            timer->deleteLater();
+            handler(w);
+        } else if (++*tries > 500) {
+            timer->stop();
+            timer->deleteLater();
+        }
+    });
+    timer->start(10);
+}
+
+void answer(QMessageBox::StandardButton button)
+{
+    whenModal<QMessageBox>([button](QMessageBox* box) { box->button(button)->click(); });
+}
+
+void fillInsertDialog(const QString& group, const QString& element, const QString& value,
+                      std::function<void(Dicom::TagInsertDialog*)> more = {})
+{
+    whenModal<Dicom::TagInsertDialog>([=](Dicom::TagInsertDialog* d) {
+        auto* groupEdit = d->findChild<QLineEdit*>("groupEdit");
+        auto* elementEdit = d->findChild<QLineEdit*>("elementEdit");
+        groupEdit->clear();
+        elementEdit->clear();
+        QTest::keyClicks(groupEdit, group);
+        QTest::keyClicks(elementEdit, element);
+        d->findChild<QLineEdit*>("valueEdit")->setText(value);
+        if (more)
+            more(d);
+        d->findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Ok)->click();
+    });
+}
+
+QString datasetString(DcmItem& item, const DcmTagKey& key)
+{
+    OFString value;
+    item.findAndGetOFStringArray(key, value);
+    return QString::fromUtf8(value.c_str());
+}
+
+QMenu* openContextMenu(TagsWidget& w, int row)
+{
+    const QRect rect = view(w)->visualRect(model(w)->index(row, 2));
+    w.onTagsContextMenu(rect.center());
+    QMenu* menu = w.findChildren<QMenu*>().value(w.findChildren<QMenu*>().size() - 1);
+    return menu;
+}
+
+QStringList actionTexts(QMenu* menu)
+{
+    QStringList texts;
+    for (QAction* a : menu->actions())
+        if (!a->isSeparator())
+            texts << a->text();
+    return texts;
+}
+
+QAction* action(QMenu* menu, const QString& text)
+{
+    for (QAction* a : menu->actions())
+        if (a->text() == text)
+            return a;
+    return nullptr;
+}
+
+}  // namespace
+
+TEST(TagsWidget, NullDatasetShowsOnlyTheHeaders)
+{
+    TagsWidget w;
+    EXPECT_EQ(model(w)->rowCount(), 0);
+    ASSERT_EQ(model(w)->columnCount(), 4);
+    EXPECT_EQ(model(w)->headerData(1, Qt::Horizontal).toString(), "Tag");
+    EXPECT_EQ(model(w)->headerData(2, Qt::Horizontal).toString(), "Name");
+    EXPECT_EQ(model(w)->headerData(3, Qt::Horizontal).toString(), "Value");
+    EXPECT_EQ(w.findChild<QLineEdit*>("filterTagsEdit")->placeholderText(), "Filter...");
+}
+
+TEST(TagsWidget, RowsShowValuesSummariesAndIndentation)
+{
+    Dicom::DatasetCache cache;
+    TagsWidget file(
+        cache.loadFromFile(Dravelin::Test::pydicomData("test_files/CT_small.dcm").toStdString(), nullptr, true));
+    EXPECT_EQ(cell(file, 0, 1), "(0002,0010)");
+    EXPECT_EQ(cell(file, 0, 2), "Transfer Syntax UID");
+    EXPECT_EQ(cell(file, 0, 3), "Little Endian Explicit (1.2.840.10008.1.2.1)");
+
+    TagsWidget w(makeDataset());
+    const int sop = rowOf(w, "(0008,0016)");
+    EXPECT_EQ(cell(w, sop, 1), "(0008,0016) UI");
+    EXPECT_EQ(cell(w, sop, 3), QString("CTImageStorage (%1)").arg(UID_CTImageStorage));
+    EXPECT_EQ(cell(w, rowOf(w, "(0020,4000)"), 3), QString(998, 'c'));
+    EXPECT_EQ(cell(w, rowOf(w, "(0042,0011)"), 3), "[Large value (1000 Bytes)]");
+    EXPECT_EQ(model(w)->index(rowOf(w, "(0042,0011)"), 3).data(Qt::ToolTipRole).toString(),
+              "[Large value (1000 Bytes)]");
+
+    const int sequence = rowOf(w, "(0008,1140)");
+    EXPECT_EQ(cell(w, sequence, 3), "[Sequence (3 Items)]");
+    EXPECT_EQ(cell(w, sequence, 2), "ReferencedImageSequence");
+    const int nested = rowOf(w, "(0008,1155)");
+    EXPECT_EQ(nested, sequence + 1);
+    EXPECT_EQ(cell(w, nested, 2), kIndent + "ReferencedSOPInstanceUID");
+    EXPECT_EQ(cell(w, nested, 3), "1.2.3.100.0");
+    EXPECT_EQ(model(w)->index(nested, 3).data(TagsWidget::ElementRole).value<DcmElement*>()->getTag(),
+              DCM_ReferencedSOPInstanceUID);
+    // Three items of two or three elements each, after the sequence row.
+    EXPECT_EQ(rowOf(w, "(0010,0010)"), sequence + 8);
+    EXPECT_NE(view(w)->indexWidget(model(w)->index(sequence, 0)), nullptr);
+    EXPECT_EQ(view(w)->indexWidget(model(w)->index(nested, 0)), nullptr);
+}
+
+TEST(TagsWidget, FilterKeepsAncestorsAndCollapseHidesMatches)
+{
+    TagsWidget w(makeDataset());
+    w.resize(800, 600);
+    const int sequence = rowOf(w, "(0008,1140)");
+    const int match = rowOf(w, "(0008,2111)");
+    ASSERT_GT(match, sequence);
+
+    w.findChild<QLineEdit*>("filterTagsEdit")->setText("needle");
+    EXPECT_EQ(visibleRows(w), (std::vector<int>{sequence, match}));
+
+    auto* toggle = qobject_cast<QToolButton*>(view(w)->indexWidget(model(w)->index(sequence, 0)));
+    ASSERT_NE(toggle, nullptr);
+    EXPECT_TRUE(toggle->isChecked());
+    toggle->click();
+    EXPECT_EQ(visibleRows(w), (std::vector<int>{sequence}));
+    toggle->click();
+    EXPECT_EQ(visibleRows(w), (std::vector<int>{sequence, match}));
+
+    w.findChild<QLineEdit*>("filterTagsEdit")->setText("DOE^");
+    EXPECT_EQ(visibleRows(w), (std::vector<int>{rowOf(w, "(0010,0010)")}));
+
+    w.findChild<QLineEdit*>("filterTagsEdit")->clear();
+    w.setAllCollapsed(true);
+    EXPECT_FALSE(toggle->isChecked());
+    EXPECT_TRUE(view(w)->isRowHidden(sequence + 1));
+    EXPECT_FALSE(view(w)->isRowHidden(sequence));
+    w.setAllCollapsed(false);
+    EXPECT_TRUE(toggle->isChecked());
+    EXPECT_EQ(visibleRows(w).size(), static_cast<size_t>(model(w)->rowCount()));
+}
+
+TEST(TagsWidget, FrameControlsFollowTheNumberOfDatasets)
+{
+    TagsWidget w(makeDataset());
+    auto* spin = w.findChild<QSpinBox*>("frameSpinBox");
+    EXPECT_TRUE(spin->isHidden());
+    EXPECT_TRUE(w.findChild<QWidget*>("frameLabel")->isHidden());
+
+    w.setDatasets({makeDataset("FIRST"), makeDataset("SECOND"), makeDataset("THIRD")});
+    EXPECT_FALSE(spin->isHidden());
+    EXPECT_EQ(spin->minimum(), 0);
+    EXPECT_EQ(spin->maximum(), 2);
+    EXPECT_EQ(cell(w, rowOf(w, "(0010,0010)"), 3), "FIRST");
+    spin->setValue(1);
+    EXPECT_EQ(w.currentFrame(), 1);
+    EXPECT_EQ(cell(w, rowOf(w, "(0010,0010)"), 3), "SECOND");
+    w.setCurrentFrame(7);
+    EXPECT_EQ(w.currentFrame(), 2);
+    EXPECT_EQ(spin->value(), 2);
+    EXPECT_EQ(cell(w, rowOf(w, "(0010,0010)"), 3), "THIRD");
+}
+
+TEST(TagsWidget, EditingWritesIntoTheDatasetExceptReadOnlyTags)
+{
+    auto ds = makeDataset();
+    TagsWidget w(ds);
+    const auto valueItem = [&](const QString& tag) { return model(w)->item(rowOf(w, tag), 3); };
+    EXPECT_FALSE(valueItem("(0010,0010)")->isEditable());
+
+    QSignalSpy spy(&w, &TagsWidget::editableChanged);
+    w.setEditable(true);
+    w.setEditable(true);
+    ASSERT_EQ(spy.count(), 1);
+    EXPECT_TRUE(spy.at(0).at(0).toBool());
+    EXPECT_TRUE(w.editable());
+    EXPECT_NE(view(w)->editTriggers() & QAbstractItemView::DoubleClicked, 0);
+
+    EXPECT_TRUE(valueItem("(0010,0010)")->isEditable());
+    EXPECT_TRUE(valueItem("(0008,1155)")->isEditable());
+    EXPECT_FALSE(valueItem("(0008,0018)")->isEditable());
+    EXPECT_FALSE(valueItem("(0042,0011)")->isEditable());  // a summary, not the value
+    EXPECT_FALSE(valueItem("(0008,1140)")->isEditable());
+    const int sop = rowOf(w, "(0008,0018)");
+    for (int c = 1; c <= 3; ++c)
+        EXPECT_EQ(model(w)->item(sop, c)->foreground().color(), QColor(70, 70, 70));
+    EXPECT_NE(model(w)->item(rowOf(w, "(0010,0010)"), 2)->foreground().color(), QColor(70, 70, 70));
+
+    valueItem("(0010,0010)")->setText("ROE^RICHARD");
+    EXPECT_EQ(datasetString(*ds, DCM_PatientName), "ROE^RICHARD");
+    valueItem("(0008,1155)")->setText("7.7.7");
+    DcmItem* first = nullptr;
+    ASSERT_TRUE(ds->findAndGetSequenceItem(DCM_ReferencedImageSequence, first, 0).good());
+    EXPECT_EQ(datasetString(*first, DCM_ReferencedSOPInstanceUID), "7.7.7");
+
+    w.setEditable(false);
+    EXPECT_FALSE(valueItem("(0010,0010)")->isEditable());
+    EXPECT_EQ(cell(w, rowOf(w, "(0010,0010)"), 3), "ROE^RICHARD");
+}
+
+TEST(TagsWidget, InsertAsksBeforeOverridingAndFillsSequences)
+{
+    auto ds = makeDataset();
+    TagsWidget w(ds);
+    w.setEditable(true);
+
+    fillInsertDialog("0010", "0010", "NEW^NAME", [](Dicom::TagInsertDialog* d) {
+        EXPECT_EQ(d->findChild<QComboBox*>("tagNameComboBox")->currentText(), "PatientName");
+        EXPECT_TRUE(d->findChild<QSpinBox*>("sequenceIndexSpinBox")->isHidden());
+    });
+    answer(QMessageBox::No);
+    w.insertElement(QModelIndex());
+    EXPECT_EQ(datasetString(*ds, DCM_PatientName), "DOE^JANE");
+
+    fillInsertDialog("0010", "0010", "NEW^NAME");
+    answer(QMessageBox::Yes);
+    w.insertElement(QModelIndex());
+    EXPECT_EQ(datasetString(*ds, DCM_PatientName), "NEW^NAME");
+    EXPECT_EQ(cell(w, rowOf(w, "(0010,0010)"), 3), "NEW^NAME");
+
+    // A key that is not in the dictionary selects "Unknown"; a new tag needs no question.
+    fillInsertDialog("0010", "0030", "19700101", [](Dicom::TagInsertDialog* d) {
+        auto* names = d->findChild<QComboBox*>("tagNameComboBox");
+        EXPECT_EQ(names->currentText(), "PatientBirthDate");
+        auto* element = d->findChild<QLineEdit*>("elementEdit");
+        QTest::keyClick(element, Qt::Key_Backspace);
+        EXPECT_EQ(names->currentText(), "Unknown");
+        QTest::keyClicks(element, "0");
+    });
+    w.insertElement(QModelIndex());
+    EXPECT_EQ(datasetString(*ds, DCM_PatientBirthDate), "19700101");
+
+    const int sequence = rowOf(w, "(0008,1140)");
+    fillInsertDialog("0008", "1150", "1.2.840.10008.5.1.4.1.1.2", [](Dicom::TagInsertDialog* d) {
+        auto* index = d->findChild<QSpinBox*>("sequenceIndexSpinBox");
+        EXPECT_FALSE(index->isHidden());
+        EXPECT_EQ(index->maximum(), 3);
+        EXPECT_EQ(index->minimum(), -1);
+        index->setValue(-1);
+        EXPECT_EQ(index->text(), "New Item");
+    });
+    w.insertElement(model(w)->index(sequence, 2));
+    DcmSequenceOfItems* items = nullptr;
+    ASSERT_TRUE(ds->findAndGetSequence(DCM_ReferencedImageSequence, items).good());
+    ASSERT_EQ(items->card(), 4u);
+    EXPECT_EQ(datasetString(*items->getItem(3), DCM_ReferencedSOPClassUID), "1.2.840.10008.5.1.4.1.1.2");
+    EXPECT_EQ(cell(w, sequence, 3), "[Sequence (4 Items)]");
+}
+
+TEST(TagsWidget, RemoveDeletesTheElementAndReloads)
+{
+    LogCapture capture;
+    auto ds = makeDataset();
+    TagsWidget w(ds);
+    const int rows = model(w)->rowCount();
+    w.removeElement(model(w)->index(rowOf(w, "(0010,0020)"), 3));
+    EXPECT_FALSE(ds->tagExists(DCM_PatientID));
+    EXPECT_EQ(rowOf(w, "(0010,0020)"), -1);
+    EXPECT_EQ(model(w)->rowCount(), rows - 1);
+
+    // Removing an element inside a sequence item leaves the other items alone.
+    w.removeElement(model(w)->index(rowOf(w, "(0008,2111)"), 1));
+    EXPECT_EQ(rowOf(w, "(0008,2111)"), -1);
+    EXPECT_NE(rowOf(w, "(0008,1155)", rowOf(w, "(0008,1155)") + 1), -1);
+
+    w.removeElement(model(w)->index(0, 3));  // the transfer syntax row has no element
+    EXPECT_TRUE(capture.contains("Could not find DcmElement", 4));
+    EXPECT_EQ(model(w)->rowCount(), rows - 2);
+}
+
+TEST(TagsWidget, ContextMenuOffersWhatTheRowAllows)
+{
+    TagsWidget w(makeDataset());
+    w.resize(900, 700);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+
+    QMenu* menu = openContextMenu(w, rowOf(w, "(0010,0010)"));
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(actionTexts(menu), (QStringList{"Expand all", "Collapse all", "Copy", "Export All..."}));
+    action(menu, "Copy")->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text(), "PatientName");
+    menu->close();
+
+    w.setEditable(true);
+    const int document = rowOf(w, "(0042,0011)");
+    menu = openContextMenu(w, document);
+    EXPECT_EQ(actionTexts(menu), (QStringList{"Expand all", "Collapse all", "Copy", "Open RAW buffer",
+                                              "Save to file...", "Insert element", "Remove element", "Export All..."}));
+    QSignalSpy saved(&w, &TagsWidget::savedRawBuffer);
+    action(menu, "Open RAW buffer")->trigger();
+    ASSERT_EQ(saved.count(), 1);
+    const QString path = saved.at(0).at(0).toString();
+    EXPECT_TRUE(path.startsWith("/tmp/dicom"));
+    QFile raw(path);
+    ASSERT_TRUE(raw.open(QIODevice::ReadOnly));
+    const QByteArray bytes = raw.readAll();
+    ASSERT_EQ(bytes.size(), 1000);
+    EXPECT_EQ(static_cast<unsigned char>(bytes[3]), 21);
+    raw.remove();
+    menu->close();
+
+    LogCapture capture;
+    menu = openContextMenu(w, rowOf(w, "(0020,4000)"));
+    action(menu, "Open RAW buffer")->trigger();
+    EXPECT_TRUE(capture.contains("Failed to retrieve buffer (VR: LT)", 4));
+    EXPECT_EQ(saved.count(), 1);
+    menu->close();
+}
+
+TEST(TagsWidget, RawBuffersOfNumericValues)
+{
+    DcmDataset ds;
+    const Uint16 rows[] = {1, 2, 0xABCD};
+    ds.putAndInsertUint16Array(DCM_OverlayData, rows, 3);
+    ds.putAndInsertFloat64(DCM_PixelSpacing, 0.5);
+    ds.putAndInsertString(DCM_PatientName, "TEXT");
+    DcmElement* element = nullptr;
+    ASSERT_TRUE(ds.findAndGetElement(DCM_OverlayData, element).good());
+    const auto words = TagsWidget::getRawBuffer(element);
+    ASSERT_TRUE(words.has_value());
+    ASSERT_EQ(words->size(), 6);
+    EXPECT_EQ(*reinterpret_cast<const Uint16*>(words->constData() + 4), 0xABCD);
+    ASSERT_TRUE(ds.findAndGetElement(DCM_PatientName, element).good());
+    EXPECT_FALSE(TagsWidget::getRawBuffer(element).has_value());
+    EXPECT_FALSE(TagsWidget::getRawBuffer(nullptr).has_value());
+}
+
+TEST(TagsWidget, ExportsThatDcmtkReadsBack)
+{
+    Dravelin::Test::TempDir dir;
+    TagsWidget w(makeDataset());
+    const auto readBack = [&](const QString& tool, const QString& exported) {
+        const QString out = exported + ".dcm";
+        QProcess process;
+        process.start(tool, {exported, out});
+        EXPECT_TRUE(process.waitForFinished(30000));
+        EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+        auto file = std::make_unique<DcmFileFormat>();
+        EXPECT_TRUE(file->loadFile(out.toLocal8Bit().constData()).good());
+        return file;
+    };
+
+    ASSERT_TRUE(w.exportTags(dir.file("tags.xml")));
+    ASSERT_TRUE(w.exportTags(dir.file("tags.txt")));
+    for (const auto& [tool, file] :
+         {std::pair{QString("xml2dcm"), dir.file("tags.xml")}, std::pair{QString("dump2dcm"), dir.file("tags.txt")}}) {
+        SCOPED_TRACE(tool.toStdString());
+        auto back = readBack(tool, file);
+        DcmDataset& ds = *back->getDataset();
+        EXPECT_EQ(datasetString(ds, DCM_PatientName), "DOE^JANE");
+        DcmSequenceOfItems* items = nullptr;
+        ASSERT_TRUE(ds.findAndGetSequence(DCM_ReferencedImageSequence, items).good());
+        EXPECT_EQ(items->card(), 3u);
+        const Uint8* document = nullptr;
+        unsigned long length = 0;
+        ASSERT_TRUE(ds.findAndGetUint8Array(DCM_EncapsulatedDocument, document, &length).good());
+        ASSERT_EQ(length, 1000u);
+        EXPECT_EQ(document[999], static_cast<Uint8>(999 * 7));
+    }
+
+    // Through the menu: the chooser appends the filter's suffix and remembers the folder.
+    whenModal<QFileDialog>([&](QFileDialog* chooser) {
+        chooser->selectNameFilter("XML file (*.xml)");
+        chooser->selectFile(dir.file("chosen"));
+        static_cast<QDialog*>(chooser)->accept();
+    });
+    w.show();
+    QMenu* menu = openContextMenu(w, 1);
+    action(menu, "Export All...")->trigger();
+    EXPECT_TRUE(QFile::exists(dir.file("chosen.xml")));
+    EXPECT_EQ(QSettings().value("lastDir/exportDicomTags").toString(), dir.path());
+    readBack("xml2dcm", dir.file("chosen.xml"));
+}
