@@ -47,22 +47,6 @@ std::string dummyText(DcmEVR vr)
     }
 }
 
-bool isBinary(DcmEVR vr)
-{
-    switch (vr) {
-        case EVR_OB:
-        case EVR_OW:
-        case EVR_OF:
-        case EVR_OD:
-        case EVR_OL:
-        case EVR_OV:
-        case EVR_UN:
-        case EVR_ox:
-        case EVR_px: return true;
-        default: return false;
-    }
-}
-
 bool putDummy(DcmElement& element, UidMap& uids)
 {
     const DcmEVR vr = element.ident();
@@ -73,7 +57,7 @@ bool putDummy(DcmElement& element, UidMap& uids)
     }
     if (vr == EVR_AT)
         return static_cast<DcmAttributeTag&>(element).putTagVal(DcmTagKey(0, 0)).good();
-    if (isBinary(vr)) {
+    if (Utils::isBinaryVR(vr)) {
         const Uint8 zeros[8] = {};
         switch (vr) {
             case EVR_OF:

@@ -149,22 +149,6 @@ bool isText(DcmEVR vr)
     }
 }
 
-bool isInlineBinary(DcmEVR vr)
-{
-    switch (vr) {
-        case EVR_OB:
-        case EVR_OW:
-        case EVR_OF:
-        case EVR_OD:
-        case EVR_OL:
-        case EVR_OV:
-        case EVR_UN:
-        case EVR_ox:
-        case EVR_px: return true;
-        default: return false;
-    }
-}
-
 // Fills `element` from the "Value" array; false when the values do not fit the VR.
 bool putValues(DcmElement& element, DcmEVR vr, const QJsonArray& values)
 {
@@ -254,7 +238,7 @@ int DicomJsonReader::readObject(const QJsonObject& object, DcmItem& item)
         bool ok = true;
         if (attribute.contains("InlineBinary")) {
             const QByteArray bytes = QByteArray::fromBase64(attribute.value("InlineBinary").toString().toLatin1());
-            ok = isInlineBinary(vr) ? putInlineBinary(*element, vr, bytes).good() : false;
+            ok = Utils::isBinaryVR(vr) ? putInlineBinary(*element, vr, bytes).good() : false;
         } else if (attribute.contains("Value")) {
             ok = attribute.value("Value").isArray() && putValues(*element, vr, attribute.value("Value").toArray());
         }

@@ -240,6 +240,22 @@ std::unique_ptr<MemImage> render(DcmDataset& dataset, bool fitThumbnail, std::op
 
 }  // namespace
 
+bool isBinaryVR(DcmEVR vr)
+{
+    switch (vr) {
+        case EVR_OB:
+        case EVR_OW:
+        case EVR_OF:
+        case EVR_OD:
+        case EVR_OL:
+        case EVR_OV:
+        case EVR_UN:
+        case EVR_ox:
+        case EVR_px: return true;
+        default: return false;
+    }
+}
+
 std::unique_ptr<MemImage> generatePreview(DcmDataset& dataset, bool fitThumbnail, std::optional<int> frame)
 {
     registerCodecs();

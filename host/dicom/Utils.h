@@ -5,6 +5,9 @@
 #include "host/dicom/MemImage.h"
 #include "host/dicom/TagProxy.h"
 
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcvr.h>
+
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -33,6 +36,10 @@ std::string parseDICOMSex(const std::string& value);
 
 // True when the file holds a 128-byte preamble followed by "DICM". Reads 132 bytes.
 bool hasDicomHeader(const std::string& path);
+
+// Value representations whose values are raw bytes (OB, OW, OF, OD, OL, OV, UN and DCMTK's
+// pixel-data forms) rather than text or numbers.
+bool isBinaryVR(DcmEVR vr);
 
 // Renders one frame (default: the first) of the dataset into an 8-bit image, using the
 // dataset's own VOI window when it has one and the min-max window otherwise. With
