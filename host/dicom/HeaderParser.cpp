@@ -45,6 +45,28 @@ Uint32 readUint32(const unsigned char* p)
     return Uint32(p[0]) | Uint32(p[1]) << 8 | Uint32(p[2]) << 16 | Uint32(p[3]) << 24;
 }
 
+// The standard VRs this parser accepts (UN is left to DCMTK). DCMTK's own lookup by name
+// compares strings against its whole table, once per element.
+DcmEVR standardVr(unsigned char a, unsigned char b)
+{
+    struct Entry
+    {
+        char name[3];
+        DcmEVR vr;
+    };
+    static constexpr Entry kEntries[] = {
+        {"AE", EVR_AE}, {"AS", EVR_AS}, {"AT", EVR_AT}, {"CS", EVR_CS}, {"DA", EVR_DA}, {"DS", EVR_DS}, {"DT", EVR_DT},
+        {"FD", EVR_FD}, {"FL", EVR_FL}, {"IS", EVR_IS}, {"LO", EVR_LO}, {"LT", EVR_LT}, {"OB", EVR_OB}, {"OD", EVR_OD},
+        {"OF", EVR_OF}, {"OL", EVR_OL}, {"OV", EVR_OV}, {"OW", EVR_OW}, {"PN", EVR_PN}, {"SH", EVR_SH}, {"SL", EVR_SL},
+        {"SQ", EVR_SQ}, {"SS", EVR_SS}, {"ST", EVR_ST}, {"SV", EVR_SV}, {"TM", EVR_TM}, {"UC", EVR_UC}, {"UI", EVR_UI},
+        {"UL", EVR_UL}, {"UR", EVR_UR}, {"US", EVR_US}, {"UT", EVR_UT}, {"UV", EVR_UV},
+    };
+    for (const Entry& entry : kEntries)
+        if (static_cast<unsigned char>(entry.name[0]) == a && static_cast<unsigned char>(entry.name[1]) == b)
+            return entry.vr;
+    return EVR_UNKNOWN;
+}
+
 struct ElementHeader
 {
     DcmTagKey key;
@@ -64,11 +86,10 @@ HeaderStatus readHeader(const unsigned char* data, size_t size, size_t pos, Elem
     header.key.set(readUint16(p), readUint16(p + 2));
     if (header.key.getGroup() == 0xFFFE)
         return HeaderStatus::Unsupported;
-    const char name[3] = {static_cast<char>(p[4]), static_cast<char>(p[5]), '\0'};
-    header.vr.setVR(name);
-    const DcmEVR evr = header.vr.getEVR();
-    if (!header.vr.isStandard() || evr == EVR_UN || evr == EVR_UNKNOWN || evr == EVR_UNKNOWN2B)
+    const DcmEVR evr = standardVr(p[4], p[5]);
+    if (evr == EVR_UNKNOWN)
         return HeaderStatus::Unsupported;
+    header.vr.setVR(evr);
     if (header.vr.usesExtendedLengthEncoding()) {
         if (size - pos < 12)
             return HeaderStatus::Short;
