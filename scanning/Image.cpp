@@ -1,6 +1,7 @@
 #include "scanning/Image.h"
 
 #include "host/dicom/Element.h"
+#include "scanning/RecordElements.h"
 #include "scanning/RecordTags.h"
 
 #include <dcmtk/dcmdata/dcdeftag.h>
@@ -12,14 +13,14 @@ namespace Dravelin::Dicom {
 
 namespace {
 
-QString text(DcmItem& item, const DcmTag& tag, const QString& defaultValue = QString())
+QString text(const RecordElements& fields, const DcmTag& tag, const QString& defaultValue = QString())
 {
-    return Element<QString>(item, tag, ElementBase::Optional, false).value(defaultValue);
+    return fields.value<QString>(tag, ElementBase::Optional, false, defaultValue);
 }
 
-std::vector<double> numbers(DcmItem& item, const DcmTag& tag, bool tolerant)
+std::vector<double> numbers(const RecordElements& fields, const DcmTag& tag, bool tolerant)
 {
-    return Element<std::vector<double>>(item, tag, ElementBase::Optional, tolerant).value({});
+    return fields.value<std::vector<double>>(tag, ElementBase::Optional, tolerant, {});
 }
 
 // Copies as many leading values as both hold; the rest keep their zero.
@@ -31,9 +32,9 @@ void copyLeading(const std::vector<double>& values, std::array<double, N>& out)
 
 // Same as the reader's throwing value() with the exception caught, without paying for an
 // exception in every file that lacks the element (most do).
-std::optional<double> optionalNumber(DcmItem& item, const DcmTag& tag, bool tolerant)
+std::optional<double> optionalNumber(const RecordElements& fields, const DcmTag& tag, bool tolerant)
 {
-    return Element<double>(item, tag, ElementBase::Optional, tolerant).get();
+    return fields.get<double>(tag, tolerant);
 }
 
 std::optional<int> toInt(const QString& value)
@@ -56,9 +57,11 @@ QString joinImageType(const std::vector<std::string>& values)
 }
 
 // Enhanced multi-frame objects keep their spacing in the shared functional groups only.
-void readEnhancedPixelMeasures(DcmItem& item, std::array<double, 2>& pixelSpacing,
+void readEnhancedPixelMeasures(DcmItem& item, const RecordElements& fields, std::array<double, 2>& pixelSpacing,
                                std::optional<double>& spacingBetweenSlices)
 {
+    if (!fields.find(DCM_SharedFunctionalGroupsSequence))
+        return;
     DcmItem* shared = nullptr;
     if (item.findAndGetSequenceItem(DCM_SharedFunctionalGroupsSequence, shared, 0).bad() || !shared)
         return;
@@ -66,10 +69,11 @@ void readEnhancedPixelMeasures(DcmItem& item, std::array<double, 2>& pixelSpacin
     if (shared->findAndGetSequenceItem(DCM_PixelMeasuresSequence, measures, 0).bad() || !measures)
         return;
     const RecordTags& tags = RecordTags::get();
+    const RecordElements measureFields(*measures);
     if (std::fabs(pixelSpacing[0]) <= 1e-12 && std::fabs(pixelSpacing[1]) <= 1e-12)
-        copyLeading(numbers(*measures, tags.pixelSpacing, false), pixelSpacing);
+        copyLeading(numbers(measureFields, tags.pixelSpacing, false), pixelSpacing);
     if (!spacingBetweenSlices)
-        spacingBetweenSlices = optionalNumber(*measures, tags.spacingBetweenSlices, false);
+        spacingBetweenSlices = optionalNumber(measureFields, tags.spacingBetweenSlices, false);
 }
 
 }  // namespace
@@ -80,26 +84,27 @@ Image::Image(Series* series, DcmItem& item) : series(series)
 {
     const RecordTags& tags = RecordTags::get();
     const QString question = QStringLiteral("?");
+    const RecordElements fields(item);
 
-    QString sopUid = text(item, tags.sopInstanceUid);
-    QString instanceText = text(item, tags.instanceNumber);
-    const QString acquisitionText = text(item, tags.acquisitionNumber);
+    QString sopUid = text(fields, tags.sopInstanceUid);
+    QString instanceText = text(fields, tags.instanceNumber);
+    const QString acquisitionText = text(fields, tags.acquisitionNumber);
     const std::vector<std::string> types =
-        Element<std::vector<std::string>>(item, tags.imageType, ElementBase::Optional, false).value({});
-    QString columns = text(item, tags.columns, question);
-    QString rows = text(item, tags.rows, question);
-    QString samples = text(item, tags.samplesPerPixel, question);
-    QString bits = text(item, tags.bitsAllocated, question);
-    QString frames = text(item, tags.numberOfFrames, QStringLiteral("1"));
-    QString thickness = text(item, tags.sliceThickness);
-    QString protocol = text(item, tags.protocolName);
-    QString bodyPart = text(item, tags.bodyPartExamined);
-    QString maker = text(item, tags.manufacturer);
-    QString model = text(item, tags.manufacturerModelName);
-    const std::vector<double> position = numbers(item, tags.imagePosition, false);
-    const std::vector<double> orientation = numbers(item, tags.imageOrientation, false);
-    const std::vector<double> spacing = numbers(item, tags.pixelSpacing, true);
-    const std::optional<double> betweenSlices = optionalNumber(item, tags.spacingBetweenSlices, true);
+        fields.value<std::vector<std::string>>(tags.imageType, ElementBase::Optional, false, {});
+    QString columns = text(fields, tags.columns, question);
+    QString rows = text(fields, tags.rows, question);
+    QString samples = text(fields, tags.samplesPerPixel, question);
+    QString bits = text(fields, tags.bitsAllocated, question);
+    QString frames = text(fields, tags.numberOfFrames, QStringLiteral("1"));
+    QString thickness = text(fields, tags.sliceThickness);
+    QString protocol = text(fields, tags.protocolName);
+    QString bodyPart = text(fields, tags.bodyPartExamined);
+    QString maker = text(fields, tags.manufacturer);
+    QString model = text(fields, tags.manufacturerModelName);
+    const std::vector<double> position = numbers(fields, tags.imagePosition, false);
+    const std::vector<double> orientation = numbers(fields, tags.imageOrientation, false);
+    const std::vector<double> spacing = numbers(fields, tags.pixelSpacing, true);
+    const std::optional<double> betweenSlices = optionalNumber(fields, tags.spacingBetweenSlices, true);
 
     sopInstanceUid = std::move(sopUid);
     instanceNumberText = std::move(instanceText);
@@ -121,7 +126,7 @@ Image::Image(Series* series, DcmItem& item) : series(series)
     copyLeading(spacing, pixelSpacing);
     spacingBetweenSlices = betweenSlices;
 
-    readEnhancedPixelMeasures(item, pixelSpacing, spacingBetweenSlices);
+    readEnhancedPixelMeasures(item, fields, pixelSpacing, spacingBetweenSlices);
 }
 
 bool compareInstanceNumbers(const Image* a, const Image* b)

@@ -2,6 +2,7 @@
 
 #include "browser/models/QtHelpers.h"
 #include "host/dicom/Element.h"
+#include "scanning/RecordElements.h"
 #include "scanning/RecordTags.h"
 #include "scanning/Study.h"
 
@@ -10,13 +11,13 @@ namespace Dravelin::Dicom {
 Patient::Patient(DcmItem& item, bool withChildren)
 {
     const RecordTags& tags = RecordTags::get();
-    QString id = Element<QString>(item, tags.patientId, ElementBase::Required, false).value(QString());
-    QString name = Element<QString>(item, tags.patientName, ElementBase::Required, false).value(QString());
-    const QString sexCode =
-        Element<QString>(item, tags.patientSex, ElementBase::Required, false).value(QStringLiteral("O"));
+    const RecordElements fields(item);
+    QString id = fields.value<QString>(tags.patientId, ElementBase::Required, false, QString());
+    QString name = fields.value<QString>(tags.patientName, ElementBase::Required, false, QString());
+    const QString sexCode = fields.value<QString>(tags.patientSex, ElementBase::Required, false, QStringLiteral("O"));
     const std::string birth =
-        Element<std::string>(item, tags.patientBirthDate, ElementBase::Required, false).value(std::string());
-    QString comments = Element<QString>(item, tags.patientComments, ElementBase::Optional, false).value(QString());
+        fields.value<std::string>(tags.patientBirthDate, ElementBase::Required, false, std::string());
+    QString comments = fields.value<QString>(tags.patientComments, ElementBase::Optional, false, QString());
 
     patientId = std::move(id);
     patientName = std::move(name);

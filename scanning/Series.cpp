@@ -5,6 +5,7 @@
 #include "host/dicom/DatasetCache.h"
 #include "host/dicom/DicomLoader.h"
 #include "host/dicom/Element.h"
+#include "scanning/RecordElements.h"
 #include "scanning/Image.h"
 #include "scanning/RecordTags.h"
 
@@ -52,15 +53,14 @@ Series::Series(Study* study) : study(study) {}
 Series::Series(Study* study, DcmItem& item, bool withChildren) : study(study)
 {
     const RecordTags& tags = RecordTags::get();
-    QString uid = Element<QString>(item, tags.seriesInstanceUid, ElementBase::Required, false).value(QString());
-    QString sopClass = Element<QString>(item, tags.sopClassUid, ElementBase::Required, false).value(QString());
-    const std::string time =
-        Element<std::string>(item, tags.seriesTime, ElementBase::Optional, false).value(std::string());
-    const std::string date =
-        Element<std::string>(item, tags.seriesDate, ElementBase::Optional, false).value(std::string());
-    QString number = Element<QString>(item, tags.seriesNumber, ElementBase::Required, false).value(QString());
-    QString mod = Element<QString>(item, tags.modality, ElementBase::Required, false).value(QString());
-    QString description = Element<QString>(item, tags.seriesDescription, ElementBase::Optional, false).value(QString());
+    const RecordElements fields(item);
+    QString uid = fields.value<QString>(tags.seriesInstanceUid, ElementBase::Required, false, QString());
+    QString sopClass = fields.value<QString>(tags.sopClassUid, ElementBase::Required, false, QString());
+    const std::string time = fields.value<std::string>(tags.seriesTime, ElementBase::Optional, false, std::string());
+    const std::string date = fields.value<std::string>(tags.seriesDate, ElementBase::Optional, false, std::string());
+    QString number = fields.value<QString>(tags.seriesNumber, ElementBase::Required, false, QString());
+    QString mod = fields.value<QString>(tags.modality, ElementBase::Required, false, QString());
+    QString description = fields.value<QString>(tags.seriesDescription, ElementBase::Optional, false, QString());
 
     seriesInstanceUid = std::move(uid);
     sopClassUid = std::move(sopClass);

@@ -2,6 +2,7 @@
 
 #include "browser/models/QtHelpers.h"
 #include "host/dicom/Element.h"
+#include "scanning/RecordElements.h"
 #include "scanning/PacsSeriesProxy.h"
 #include "scanning/RecordTags.h"
 #include "scanning/Series.h"
@@ -13,13 +14,12 @@ Study::Study(Patient* patient) : patient(patient) {}
 Study::Study(Patient* patient, DcmItem& item, bool withChildren) : patient(patient)
 {
     const RecordTags& tags = RecordTags::get();
-    QString uid = Element<QString>(item, tags.studyInstanceUid, ElementBase::Required, false).value(QString());
-    QString id = Element<QString>(item, tags.studyId, ElementBase::Required, false).value(QString());
-    const std::string time =
-        Element<std::string>(item, tags.studyTime, ElementBase::Required, false).value(std::string());
-    const std::string date =
-        Element<std::string>(item, tags.studyDate, ElementBase::Required, false).value(std::string());
-    QString description = Element<QString>(item, tags.studyDescription, ElementBase::Optional, false).value(QString());
+    const RecordElements fields(item);
+    QString uid = fields.value<QString>(tags.studyInstanceUid, ElementBase::Required, false, QString());
+    QString id = fields.value<QString>(tags.studyId, ElementBase::Required, false, QString());
+    const std::string time = fields.value<std::string>(tags.studyTime, ElementBase::Required, false, std::string());
+    const std::string date = fields.value<std::string>(tags.studyDate, ElementBase::Required, false, std::string());
+    QString description = fields.value<QString>(tags.studyDescription, ElementBase::Optional, false, QString());
 
     studyInstanceUid = std::move(uid);
     studyId = std::move(id);

@@ -4,6 +4,7 @@
 
 #include "host/core/Log.h"
 #include "host/dicom/DicomPacsConfiguration.h"
+#include "host/dicom/HeaderParser.h"
 #include "host/dicom/PacsRetriever.h"
 #include "host/dicom/Utils.h"
 
@@ -71,7 +72,7 @@ struct Parsed
 
 // Headers usually end within the first kilobytes. A header that does not fit the small chunk
 // is tried with the large one, then read through DCMTK's file stream.
-constexpr size_t kSmallHeaderChunk = 16 * 1024;
+constexpr size_t kSmallHeaderChunk = 8 * 1024;
 constexpr size_t kLargeHeaderChunk = 512 * 1024;
 
 enum class ChunkResult { Parsed, Failed, NeedsFileStream };
@@ -106,9 +107,15 @@ ChunkResult parseHeaderChunk(const std::string& path, size_t chunkSize, DcmFileF
         return ChunkResult::Failed;
     }
 
+    const bool wholeFile = filled == size;
+    switch (HeaderParser::parse(buffer.data(), filled, wholeFile, *file.getDataset())) {
+        case HeaderParser::Result::Parsed: return ChunkResult::Parsed;
+        case HeaderParser::Result::NeedsMoreData: return ChunkResult::NeedsFileStream;
+        case HeaderParser::Result::Unsupported: file.clear(); break;
+    }
+
     DcmInputBufferStream stream;
     stream.setBuffer(buffer.data(), static_cast<offile_off_t>(filled));
-    const bool wholeFile = filled == size;
     if (wholeFile)
         stream.setEos();
     file.transferInit();

@@ -190,15 +190,15 @@ DcmElement* ElementBase::find() const
     DcmElement* element = nullptr;
     if (m_item.findAndGetElement(m_tag, element, OFFalse).bad())
         element = nullptr;
-    if (!element && m_type == Required && Log::isAccepted(0))
-        Log::log(0, "DICOM", missingText());
+    if (!element && m_type == Required)
+        logMissing(m_tag);
     return element;
 }
 
-std::string ElementBase::missingText() const
+void ElementBase::logMissing(const DcmTagKey& tag)
 {
-    DcmTag tag(m_tag);
-    return "Missing element " + std::string(DcmTagKey(tag).toString().c_str()) + " " + tag.getTagName();
+    if (Log::isAccepted(0))
+        Log::log(0, "DICOM", "Missing element " + std::string(tag.toString().c_str()) + " " + DcmTag(tag).getTagName());
 }
 
 namespace {
@@ -207,8 +207,9 @@ bool putText(DcmItem& item, const DcmTag& tag, const std::string& text)
 {
     const OFCondition status = item.putAndInsertString(tag, text.c_str(), OFTrue);
     if (status.bad()) {
-        Log::log(3, "DICOM",
-                 "Cannot set " + std::string(DcmTagKey(tag).toString().c_str()) + " to '" + text + "': " + status.text());
+        Log::log(
+            3, "DICOM",
+            "Cannot set " + std::string(DcmTagKey(tag).toString().c_str()) + " to '" + text + "': " + status.text());
         return false;
     }
     return true;
@@ -219,30 +220,30 @@ bool putText(DcmItem& item, const DcmTag& tag, const std::string& text)
 // --- reading, per type ----------------------------------------------------------------------
 
 template <>
-std::optional<std::string> Element<std::string>::read() const
+std::optional<std::string> Element<std::string>::valueOf(DcmElement* element, bool)
 {
-    return joinedText(find());
+    return joinedText(element);
 }
 
 template <>
-std::optional<QString> Element<QString>::read() const
+std::optional<QString> Element<QString>::valueOf(DcmElement* element, bool)
 {
-    auto s = joinedText(find());
+    auto s = joinedText(element);
     if (!s)
         return std::nullopt;
     return textFromDicom(*s);
 }
 
 template <>
-std::optional<std::vector<std::string>> Element<std::vector<std::string>>::read() const
+std::optional<std::vector<std::string>> Element<std::vector<std::string>>::valueOf(DcmElement* element, bool)
 {
-    return valueList(find());
+    return valueList(element);
 }
 
 template <>
-std::optional<QStringList> Element<QStringList>::read() const
+std::optional<QStringList> Element<QStringList>::valueOf(DcmElement* element, bool)
 {
-    auto values = valueList(find());
+    auto values = valueList(element);
     if (!values)
         return std::nullopt;
     QStringList list;
@@ -252,24 +253,24 @@ std::optional<QStringList> Element<QStringList>::read() const
 }
 
 template <>
-std::optional<double> Element<double>::read() const
+std::optional<double> Element<double>::valueOf(DcmElement* element, bool tolerant)
 {
-    auto values = valueList(find());
+    auto values = valueList(element);
     if (!values)
         return std::nullopt;
-    return parseDecimal(values->front(), m_tolerant);
+    return parseDecimal(values->front(), tolerant);
 }
 
 template <>
-std::optional<std::vector<double>> Element<std::vector<double>>::read() const
+std::optional<std::vector<double>> Element<std::vector<double>>::valueOf(DcmElement* element, bool tolerant)
 {
-    auto values = valueList(find());
+    auto values = valueList(element);
     if (!values)
         return std::nullopt;
     std::vector<double> result;
     result.reserve(values->size());
     for (const auto& v : *values) {
-        auto d = parseDecimal(v, m_tolerant);
+        auto d = parseDecimal(v, tolerant);
         if (!d)
             return std::nullopt;
         result.push_back(*d);
@@ -278,41 +279,41 @@ std::optional<std::vector<double>> Element<std::vector<double>>::read() const
 }
 
 template <>
-std::optional<int> Element<int>::read() const
+std::optional<int> Element<int>::valueOf(DcmElement* element, bool tolerant)
 {
-    auto values = valueList(find());
+    auto values = valueList(element);
     if (!values)
         return std::nullopt;
-    return integerFromText<int>(values->front(), m_tolerant);
+    return integerFromText<int>(values->front(), tolerant);
 }
 
 template <>
-std::optional<unsigned int> Element<unsigned int>::read() const
+std::optional<unsigned int> Element<unsigned int>::valueOf(DcmElement* element, bool tolerant)
 {
-    auto values = valueList(find());
+    auto values = valueList(element);
     if (!values)
         return std::nullopt;
-    return integerFromText<unsigned int>(values->front(), m_tolerant);
+    return integerFromText<unsigned int>(values->front(), tolerant);
 }
 
 template <>
-std::optional<long long> Element<long long>::read() const
+std::optional<long long> Element<long long>::valueOf(DcmElement* element, bool tolerant)
 {
-    auto values = valueList(find());
+    auto values = valueList(element);
     if (!values)
         return std::nullopt;
-    return parseInteger(values->front(), m_tolerant);
+    return parseInteger(values->front(), tolerant);
 }
 
 template <>
-std::optional<std::vector<int>> Element<std::vector<int>>::read() const
+std::optional<std::vector<int>> Element<std::vector<int>>::valueOf(DcmElement* element, bool tolerant)
 {
-    auto values = valueList(find());
+    auto values = valueList(element);
     if (!values)
         return std::nullopt;
     std::vector<int> result;
     for (const auto& v : *values) {
-        auto i = integerFromText<int>(v, m_tolerant);
+        auto i = integerFromText<int>(v, tolerant);
         if (!i)
             return std::nullopt;
         result.push_back(*i);

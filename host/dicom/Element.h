@@ -29,9 +29,11 @@ public:
     // True when the element is present in the item (it may still be empty).
     bool exists() const;
 
+    // The log line of a missing Required element, for readers that find elements themselves.
+    static void logMissing(const DcmTagKey& tag);
+
 protected:
     DcmElement* find() const;
-    std::string missingText() const;
 
     DcmItem& m_item;
     DcmTag m_tag;
@@ -62,8 +64,11 @@ public:
     // Replaces or inserts the element. Returns false (and logs) when DCMTK refuses the value.
     bool setValue(const T& value);
 
+    // The value of an element found by other means (null when absent), read as get() reads it.
+    static std::optional<T> valueOf(DcmElement* element, bool tolerant);
+
 private:
-    std::optional<T> read() const;
+    std::optional<T> read() const { return valueOf(find(), m_tolerant); }
 };
 
 // Text helpers shared with other host readers.
@@ -74,11 +79,11 @@ std::optional<long long> parseInteger(const std::string& text, bool tolerant);
 std::string formatDecimal(double value);
 
 // The reading and writing of each supported type live in Element.cpp.
-#define DRAVELIN_DICOM_ELEMENT_TYPE(T)                           \
-    template <>                                                  \
-    std::optional<T> Element<T>::read() const;                   \
-    template <>                                                  \
-    bool Element<T>::setValue(const T& value);                   \
+#define DRAVELIN_DICOM_ELEMENT_TYPE(T)                       \
+    template <>                                              \
+    std::optional<T> Element<T>::valueOf(DcmElement*, bool); \
+    template <>                                              \
+    bool Element<T>::setValue(const T& value);               \
     extern template class Element<T>;
 
 DRAVELIN_DICOM_ELEMENT_TYPE(QString)
