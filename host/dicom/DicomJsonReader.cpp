@@ -1,6 +1,7 @@
 #include "host/dicom/DicomJsonReader.h"
 
 #include "host/core/Log.h"
+#include "host/dicom/Utils.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 using namespace Dravelin;
 
 TEST(ConvertDICOMDate, AcceptsTheFourFormsInOrder)
@@ -25,6 +28,36 @@ TEST(ConvertDICOMDate, RejectsSeparatorsAndNonsense)
     EXPECT_TRUE(QtHelpers::convertDICOMDate("2024-01-31").isNull());
     EXPECT_TRUE(QtHelpers::convertDICOMDate("2020.01.31").isNull());
     EXPECT_TRUE(QtHelpers::convertDICOMDate("20241340").isNull());
+}
+
+// The all-digit shortcut must give exactly what the format parser gives, valid or not.
+TEST(ConvertDICOMDate, DigitShortcutAgreesWithTheFormatParser)
+{
+    const auto parsed = [](const std::string& value) {
+        for (const char* format : {"yyyyMMdd", "yyMMdd", "ddMMyyyy", "ddMMyy"}) {
+            const QDate date = QDate::fromString(QString::fromStdString(value), QString::fromLatin1(format));
+            if (date.isValid())
+                return date;
+        }
+        return QDate();
+    };
+    std::vector<std::string> values = {"00000000", "99999999", "20240229", "20230229", "29022024", "29022023",
+                                       "31122024", "12312024", "000101",   "991231",   "311299",   "290200",
+                                       "290201",   "000000",   "010100",   "19000101", "01010000"};
+    unsigned seed = 12345;
+    for (int i = 0; i < 20000; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        const int digits = (seed >> 8) % 2 ? 8 : 6;
+        std::string v;
+        for (int d = 0; d < digits; ++d) {
+            seed = seed * 1103515245u + 12345u;
+            // Bias towards plausible days and months so that valid dates are common.
+            v += static_cast<char>('0' + ((seed >> 16) % (d % 2 ? 10 : 4)));
+        }
+        values.push_back(v);
+    }
+    for (const std::string& v : values)
+        ASSERT_EQ(Dravelin::QtHelpers::convertDICOMDate(v), parsed(v)) << v;
 }
 
 TEST(ConvertDICOMTime, RoundsMicrosecondsHalfUp)
