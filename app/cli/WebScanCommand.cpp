@@ -78,6 +78,11 @@ std::optional<Options> parseArguments(const QStringList& args, QString& error)
         error = "a DICOMweb URL is required";
         return std::nullopt;
     }
+    // A password without a user would be dropped without a word, and the scan fail with 401.
+    if (!o.passwordVariable.isEmpty() && o.user.isEmpty()) {
+        error = "--password-env needs --user";
+        return std::nullopt;
+    }
     return o;
 }
 
@@ -91,6 +96,14 @@ std::optional<std::string> environment(const QString& variable, QString& error)
         return std::nullopt;
     }
     return std::string(value);
+}
+
+// No status to show when the server never answered (refused, timed out, bad TLS).
+std::string describe(const Network::HttpError& error)
+{
+    if (error.status == Network::HttpStatus::NoResponse)
+        return error.message;
+    return "HTTP " + std::to_string(error.code()) + ": " + error.message;
 }
 
 }  // namespace
@@ -133,7 +146,7 @@ int runWebScanCommand(const QStringList& args)
     const double seconds = timer.nsecsElapsed() / 1e9;
 
     if (httpError && scanner.patients().empty()) {
-        std::fprintf(stderr, "dravelin-dicom web-scan: HTTP %d: %s\n", httpError->code(), httpError->message.c_str());
+        std::fprintf(stderr, "dravelin-dicom web-scan: %s\n", describe(*httpError).c_str());
         return 2;
     }
     const QString summary =
@@ -141,8 +154,7 @@ int runWebScanCommand(const QStringList& args)
     printTreeOutput(scanner, options->json, options->images, summary);
     if (httpError) {
         // Part of the server answered: print what arrived, then the first error.
-        std::fprintf(stderr, "dravelin-dicom web-scan: incomplete result: HTTP %d: %s\n", httpError->code(),
-                     httpError->message.c_str());
+        std::fprintf(stderr, "dravelin-dicom web-scan: incomplete result: %s\n", describe(*httpError).c_str());
         return 1;
     }
     return 0;
