@@ -1,6 +1,7 @@
 #include "app/cli/WebScanCommand.h"
 
 #include "app/cli/TreeOutput.h"
+#include "host/core/Log.h"
 #include "host/core/Url.h"
 #include "host/dicom/DatasetCache.h"
 #include "host/dicom/Utils.h"
@@ -120,6 +121,10 @@ int runWebScanCommand(const QStringList& args)
         return 2;
     }
 
+    // The command prints its own errors and summary; the host's notes on settings and progress
+    // would only interleave with them. DRAVELIN_LOG_LEVEL still decides when it is set.
+    if (!qEnvironmentVariableIsSet("DRAVELIN_LOG_LEVEL"))
+        Log::setThreshold(3);
     auto provider = std::make_shared<Network::HttpAuthorizationProvider>();
     const auto password = environment(options->passwordVariable, error);
     const auto token = environment(options->tokenVariable, error);

@@ -118,8 +118,9 @@ TEST_F(PacsFindCommand, SeriesOptionResolvesEveryPlaceholder)
                 for (int i = 0; i < images.size(); ++i) {
                     EXPECT_TRUE(images[i]["location"].toString().startsWith("pacs://"))
                         << images[i]["location"].toString().toStdString();
-                    if (i > 0)
+                    if (i > 0) {
                         EXPECT_LT(images[i - 1]["instanceNumber"].toInt(), images[i]["instanceNumber"].toInt());
+                    }
                 }
             }
 

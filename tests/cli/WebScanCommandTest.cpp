@@ -1,6 +1,7 @@
 #include "tests/support/CliRun.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/OrthancTestServer.h"
+#include "tests/support/PacsTestServer.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QElapsedTimer>
@@ -77,7 +78,7 @@ QString url(const OrthancTestServer& server)
 TEST_F(WebScanCommand, JsonEqualsTheDiskScanOfTheSameFiles)
 {
     ASSERT_EQ(T::treeCounts(*disk), (T::TreeCounts{5, 9, 16, 83}));
-    for (const QString& threads : {"1", "4"}) {
+    for (const char* threads : {"1", "4"}) {
         const T::CliResult r = T::runCli({"web-scan", url(*open), "--json", "--threads", threads});
         ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
         const QJsonArray patients = T::jsonPatients(r.out);
