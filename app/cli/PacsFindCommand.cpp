@@ -1,6 +1,7 @@
 #include "app/cli/PacsFindCommand.h"
 
 #include "app/cli/TreeOutput.h"
+#include "host/core/Log.h"
 #include "host/dicom/DicomPacsCommunication.h"
 #include "host/dicom/DicomPacsConfiguration.h"
 #include "scanning/Patient.h"
@@ -105,6 +106,10 @@ int runPacsFindCommand(const QStringList& args)
         std::fprintf(stderr, "dravelin-dicom pacs-find: %s\n%s", error.toUtf8().constData(), usage);
         return 2;
     }
+    // The command prints its own errors and summary; the host's notes on settings and progress
+    // would only interleave with them. DRAVELIN_LOG_LEVEL still decides when it is set.
+    if (!qEnvironmentVariableIsSet("DRAVELIN_LOG_LEVEL"))
+        Log::setThreshold(3);
     DicomPacsCommunication pacs(options->pacs);
     std::mutex mutex;
     std::optional<Error> firstError;

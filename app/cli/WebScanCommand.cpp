@@ -1,6 +1,7 @@
 #include "app/cli/WebScanCommand.h"
 
 #include "app/cli/TreeOutput.h"
+#include "host/core/Log.h"
 #include "host/core/Url.h"
 #include "host/dicom/DatasetCache.h"
 #include "host/dicom/Utils.h"
@@ -78,6 +79,11 @@ std::optional<Options> parseArguments(const QStringList& args, QString& error)
         error = "a DICOMweb URL is required";
         return std::nullopt;
     }
+    // A password without a user would be dropped without a word, and the scan fail with 401.
+    if (!o.passwordVariable.isEmpty() && o.user.isEmpty()) {
+        error = "--password-env needs --user";
+        return std::nullopt;
+    }
     return o;
 }
 
@@ -91,6 +97,14 @@ std::optional<std::string> environment(const QString& variable, QString& error)
         return std::nullopt;
     }
     return std::string(value);
+}
+
+// No status to show when the server never answered (refused, timed out, bad TLS).
+std::string describe(const Network::HttpError& error)
+{
+    if (error.status == Network::HttpStatus::NoResponse)
+        return error.message;
+    return "HTTP " + std::to_string(error.code()) + ": " + error.message;
 }
 
 }  // namespace
@@ -107,6 +121,10 @@ int runWebScanCommand(const QStringList& args)
         return 2;
     }
 
+    // The command prints its own errors and summary; the host's notes on settings and progress
+    // would only interleave with them. DRAVELIN_LOG_LEVEL still decides when it is set.
+    if (!qEnvironmentVariableIsSet("DRAVELIN_LOG_LEVEL"))
+        Log::setThreshold(3);
     auto provider = std::make_shared<Network::HttpAuthorizationProvider>();
     const auto password = environment(options->passwordVariable, error);
     const auto token = environment(options->tokenVariable, error);
@@ -133,7 +151,7 @@ int runWebScanCommand(const QStringList& args)
     const double seconds = timer.nsecsElapsed() / 1e9;
 
     if (httpError && scanner.patients().empty()) {
-        std::fprintf(stderr, "dravelin-dicom web-scan: HTTP %d: %s\n", httpError->code(), httpError->message.c_str());
+        std::fprintf(stderr, "dravelin-dicom web-scan: %s\n", describe(*httpError).c_str());
         return 2;
     }
     const QString summary =
@@ -141,8 +159,7 @@ int runWebScanCommand(const QStringList& args)
     printTreeOutput(scanner, options->json, options->images, summary);
     if (httpError) {
         // Part of the server answered: print what arrived, then the first error.
-        std::fprintf(stderr, "dravelin-dicom web-scan: incomplete result: HTTP %d: %s\n", httpError->code(),
-                     httpError->message.c_str());
+        std::fprintf(stderr, "dravelin-dicom web-scan: incomplete result: %s\n", describe(*httpError).c_str());
         return 1;
     }
     return 0;

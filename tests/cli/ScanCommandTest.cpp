@@ -1,4 +1,5 @@
 #include "tests/scanning/ScannerTestFiles.h"
+#include "tests/support/CliRun.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QDir>
@@ -6,7 +7,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -14,30 +14,17 @@ namespace T = Dravelin::Test;
 
 namespace {
 
-struct Result
-{
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using Result = T::CliResult;
 
 Result runScan(const QStringList& args)
 {
-    QProcess p;
-    p.start(QStringLiteral(DRAVELIN_CLI_EXE), QStringList{"scan"} + args);
-    Result r;
-    if (!p.waitForFinished(120000))
-        return r;
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
+    return T::runCli(QStringList{"scan"} + args);
 }
 
-QJsonObject parseJson(const QByteArray& text)
+QJsonObject parseJson(const QString& text)
 {
     QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
+    const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8(), &error);
     EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
     return doc.object();
 }
@@ -62,8 +49,8 @@ TEST(ScanCommand, EmptyFolderSucceeds)
     T::TempDir dir;
     const Result text = runScan({dir.path()});
     EXPECT_EQ(text.exitCode, 0);
-    EXPECT_TRUE(text.out.startsWith("0 patients, 0 studies, 0 series, 0 images, 0 files, ")) << text.out.data();
-    EXPECT_TRUE(text.err.contains("No files found in directory '" + dir.path().toUtf8() + "'."));
+    EXPECT_TRUE(text.out.startsWith("0 patients, 0 studies, 0 series, 0 images, 0 files, ")) << text.out.toStdString();
+    EXPECT_TRUE(text.err.contains("No files found in directory '" + dir.path() + "'."));
     const Result json = runScan({dir.path(), "--json"});
     EXPECT_EQ(json.exitCode, 0);
     EXPECT_EQ(parseJson(json.out), QJsonObject({{"patients", QJsonArray()}}));
@@ -84,7 +71,7 @@ TEST(ScanCommand, JsonHoldsTheRecordFields)
     junk.close();
 
     const Result r = runScan({dir.path(), "--json", "--threads", "2"});
-    ASSERT_EQ(r.exitCode, 0) << r.err.data();
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     const QJsonArray patients = parseJson(r.out)["patients"].toArray();
     ASSERT_EQ(patients.size(), 1);
     const QJsonObject patient = patients[0].toObject();
@@ -125,8 +112,8 @@ TEST(ScanCommand, TextIsTheBrowserView)
         ASSERT_TRUE(T::writeImage(dir.file(QString("img%1.dcm").arg(i)), spec));
     }
     const Result text = runScan({dir.path(), "--no-recursive"});
-    ASSERT_EQ(text.exitCode, 0) << text.err.data();
-    const QStringList lines = QString::fromUtf8(text.out).split('\n');
+    ASSERT_EQ(text.exitCode, 0) << text.err.toStdString();
+    const QStringList lines = text.out.split('\n');
     EXPECT_EQ(lines.value(0), "[ ] ID: P1 - Name: DOE JANE");
     EXPECT_EQ(lines.value(1), "    Id: P1");
     EXPECT_EQ(lines.value(2), "    Name: DOE JANE");
@@ -149,7 +136,7 @@ TEST(ScanCommand, TextIsTheBrowserView)
 TEST(ScanCommand, DicomdirPath)
 {
     const Result r = runScan({T::pydicomData("test_files/dicomdirtests/DICOMDIR"), "--json"});
-    ASSERT_EQ(r.exitCode, 0) << r.err.data();
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(parseJson(r.out)["patients"].toArray().size(), 2);
     EXPECT_TRUE(r.err.contains("2 patients, "));
 

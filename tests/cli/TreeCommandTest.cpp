@@ -1,8 +1,8 @@
+#include "tests/support/CliRun.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -10,25 +10,7 @@ using namespace Dravelin;
 
 namespace {
 
-struct CliRun
-{
-    int exitCode = -1;
-    QStringList out;
-    QStringList err;
-};
-
-CliRun runCli(const QStringList& args)
-{
-    QProcess process;
-    process.start(QStringLiteral(DRAVELIN_CLI_EXE), args);
-    CliRun run;
-    if (!process.waitForFinished(60000))
-        return run;
-    run.exitCode = process.exitCode();
-    run.out = QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-    run.err = QString::fromUtf8(process.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
-    return run;
-}
+using Dravelin::Test::runCli;
 
 QStringList linesStartingWith(const QStringList& lines, const QString& prefix)
 {
@@ -52,19 +34,20 @@ TEST(TreeCommand, PrintsTheSampleTree)
     QFile(dir.file("notdicom.txt")).open(QIODevice::WriteOnly);
     files << dir.file("notdicom.txt") << dir.file("missing.dcm");
 
-    const CliRun run = runCli(QStringList{"tree"} + files);
-    ASSERT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.err,
+    const Dravelin::Test::CliResult result = runCli(QStringList{"tree"} + files);
+    ASSERT_EQ(result.exitCode, 0);
+    const QStringList out = result.outLines();
+    EXPECT_EQ(result.errLines(),
               QStringList({"cannot read " + dir.file("notdicom.txt"), "cannot read " + dir.file("missing.dcm")}));
 
-    const QStringList patients = linesStartingWith(run.out, "Patient ");
+    const QStringList patients = linesStartingWith(out, "Patient ");
     ASSERT_EQ(patients.size(), 2);
     EXPECT_TRUE(patients[0].startsWith(R"(Patient id="DRV-0001" name="Doe^Jane" sex="Female" birth=1970-01-01)"))
         << patients[0].toStdString();
     EXPECT_TRUE(patients[1].contains(R"(name="Roe^Richard" sex="Male")"));
-    EXPECT_EQ(linesStartingWith(run.out, "Study ").size(), 2);
+    EXPECT_EQ(linesStartingWith(out, "Study ").size(), 2);
 
-    const QStringList series = linesStartingWith(run.out, "Series ");
+    const QStringList series = linesStartingWith(out, "Series ");
     ASSERT_EQ(series.size(), 4);
     EXPECT_TRUE(series[0].contains("modality=CT"));
     EXPECT_TRUE(series[0].endsWith("images=20 estimate=3D 64x64x20 (0.7mm x 0.7mm x 2.5mm)"))
@@ -74,7 +57,7 @@ TEST(TreeCommand, PrintsTheSampleTree)
     EXPECT_TRUE(series[3].contains(R"(imageType="DERIVED\SECONDARY")"));
     EXPECT_TRUE(series[3].endsWith("estimate=2D 64x64x1 (0.5mm x 0.5mm x 1mm)")) << series[3].toStdString();
 
-    const QStringList images = linesStartingWith(run.out, "Image ");
+    const QStringList images = linesStartingWith(out, "Image ");
     ASSERT_EQ(images.size(), 32);
     // Instance-number order within the CT series, whatever the order of the files given.
     EXPECT_TRUE(images[0].startsWith(R"(      Image instance="1" )"));
@@ -94,8 +77,8 @@ TEST(TreeCommand, OnlyUnreadableFilesGiveAnEmptyTree)
 {
     Dravelin::Test::TempDir dir;
     QFile(dir.file("empty.dcm")).open(QIODevice::WriteOnly);
-    const CliRun run = runCli({"tree", dir.file("empty.dcm")});
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_TRUE(run.out.isEmpty());
-    EXPECT_EQ(run.err.size(), 1);
+    const Dravelin::Test::CliResult result = runCli({"tree", dir.file("empty.dcm")});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_TRUE(result.out.isEmpty());
+    EXPECT_EQ(result.errLines().size(), 1);
 }

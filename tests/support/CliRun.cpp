@@ -1,12 +1,36 @@
 #include "tests/support/CliRun.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QProcessEnvironment>
 
 namespace Dravelin::Test {
 
+QStringList CliResult::outLines() const
+{
+    return out.split('\n', Qt::SkipEmptyParts);
+}
+
+QStringList CliResult::errLines() const
+{
+    return err.split('\n', Qt::SkipEmptyParts);
+}
+
 CliResult runCli(const QStringList& args, int timeoutMs)
 {
+    return runCli(args, {}, timeoutMs);
+}
+
+CliResult runCli(const QStringList& args, const QMap<QString, QString>& environment, int timeoutMs)
+{
     QProcess process;
+    if (!environment.isEmpty()) {
+        QProcessEnvironment merged = QProcessEnvironment::systemEnvironment();
+        for (auto it = environment.begin(); it != environment.end(); ++it)
+            merged.insert(it.key(), it.value());
+        process.setProcessEnvironment(merged);
+    }
     process.start(QStringLiteral(DRAVELIN_CLI_EXE), args);
     CliResult result;
     if (!process.waitForFinished(timeoutMs)) {
@@ -14,10 +38,45 @@ CliResult runCli(const QStringList& args, int timeoutMs)
         process.waitForFinished();
         return result;
     }
-    result.exitCode = process.exitCode();
+    if (process.exitStatus() == QProcess::NormalExit)
+        result.exitCode = process.exitCode();
     result.out = QString::fromUtf8(process.readAllStandardOutput());
     result.err = QString::fromUtf8(process.readAllStandardError());
     return result;
+}
+
+QJsonArray jsonPatients(const QString& out)
+{
+    return QJsonDocument::fromJson(out.toUtf8()).object().value("patients").toArray();
+}
+
+TreeCounts treeCounts(const QJsonArray& patients)
+{
+    TreeCounts counts;
+    for (const QJsonValue& patient : patients) {
+        ++counts.patients;
+        for (const QJsonValue& study : patient["studies"].toArray()) {
+            ++counts.studies;
+            for (const QJsonValue& series : study["series"].toArray()) {
+                ++counts.series;
+                counts.images += series["images"].toArray().size();
+            }
+        }
+    }
+    return counts;
+}
+
+QStringList imageKeys(const QJsonArray& patients)
+{
+    QStringList keys;
+    for (const QJsonValue& patient : patients)
+        for (const QJsonValue& study : patient["studies"].toArray())
+            for (const QJsonValue& series : study["series"].toArray())
+                for (const QJsonValue& image : series["images"].toArray())
+                    keys << study["studyInstanceUid"].toString() + '|' + series["seriesInstanceUid"].toString() + '|' +
+                                image["sopInstanceUid"].toString();
+    keys.sort();
+    return keys;
 }
 
 }  // namespace Dravelin::Test

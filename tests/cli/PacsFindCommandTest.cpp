@@ -1,0 +1,186 @@
+#include "tests/support/CliRun.h"
+#include "tests/support/PacsTestServer.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+namespace T = Dravelin::Test;
+
+namespace {
+
+// One Orthanc holding the pydicom corpus for the whole suite, and the `scan --json` output of
+// the same files from disk to compare against.
+class PacsFindCommand : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        server = new T::PacsTestServer(T::PacsTestServer::Kind::Orthanc);
+        ASSERT_TRUE(server->start()) << server->errorText().toStdString();
+        const QStringList files = T::pacsCorpusFiles();
+        ASSERT_EQ(server->store(files), 83);
+
+        T::TempDir dir;
+        for (int i = 0; i < files.size(); ++i)
+            ASSERT_TRUE(QFile::copy(files[i], dir.file(QString("f%1.dcm").arg(i))));
+        const T::CliResult disk = T::runCli({"scan", dir.path(), "--json"});
+        ASSERT_EQ(disk.exitCode, 0) << disk.err.toStdString();
+        diskPatients = new QJsonArray(T::jsonPatients(disk.out));
+    }
+    static void TearDownTestSuite()
+    {
+        delete server;
+        delete diskPatients;
+    }
+
+    static T::CliResult pacsFind(const QStringList& args)
+    {
+        return T::runCli(QStringList{"pacs-find", "--host", "127.0.0.1", "--port", QString::number(server->port()),
+                                     "--aet", QString::fromStdString(server->options().aeTitle), "--calling-aet",
+                                     QString::fromStdString(server->options().clientAeTitle)} +
+                         args);
+    }
+
+    static QJsonArray diskPatientsNamed(const QString& prefix)
+    {
+        QJsonArray found;
+        for (const QJsonValue& p : *diskPatients)
+            if (p["patientName"].toString().startsWith(prefix, Qt::CaseInsensitive))
+                found.append(p);
+        return found;
+    }
+
+    static T::PacsTestServer* server;
+    static QJsonArray* diskPatients;
+};
+
+T::PacsTestServer* PacsFindCommand::server = nullptr;
+QJsonArray* PacsFindCommand::diskPatients = nullptr;
+
+int lineCount(const QStringList& lines, const QString& trimmed)
+{
+    int n = 0;
+    for (const QString& line : lines)
+        n += line.trimmed() == trimmed ? 1 : 0;
+    return n;
+}
+
+}  // namespace
+
+TEST_F(PacsFindCommand, StudySearchLeavesPlaceholders)
+{
+    const T::CliResult json = pacsFind({"--patient", "Doe*", "--json"});
+    ASSERT_EQ(json.exitCode, 0) << json.err.toStdString();
+    const QJsonArray patients = T::jsonPatients(json.out);
+    // Doe^Peter and Doe^Archibald; Citizen^Jan and the compressed samples do not match.
+    EXPECT_EQ(T::treeCounts(patients), (T::TreeCounts{2, 6, 0, 0}));
+    for (const QJsonValue& p : patients)
+        EXPECT_TRUE(p["patientName"].toString().startsWith("Doe^")) << p["patientName"].toString().toStdString();
+    EXPECT_EQ(json.errLines().size(), 1) << json.err.toStdString();
+    EXPECT_TRUE(json.err.startsWith("2 patients, 6 studies, 0 series, 0 images, PACS TESTPACS, "))
+        << json.err.toStdString();
+
+    // The browser shows one "..." row per study until its series are asked for.
+    const T::CliResult text = pacsFind({"--patient", "Doe*"});
+    ASSERT_EQ(text.exitCode, 0) << text.err.toStdString();
+    const QStringList lines = text.outLines();
+    EXPECT_EQ(lineCount(lines, "..."), 6);
+    EXPECT_TRUE(lines.contains("    Name: Doe Peter")) << text.out.toStdString();
+    EXPECT_TRUE(lines.last().startsWith("2 patients, 6 studies, 0 series, 0 images, PACS TESTPACS, "));
+
+    // Matching is the server's: an exact name, and a name nobody has.
+    T::TreeCounts peter = T::treeCounts(diskPatientsNamed("Doe^Peter"));
+    peter.series = peter.images = 0;
+    EXPECT_EQ(T::treeCounts(T::jsonPatients(pacsFind({"--patient", "Doe^Peter", "--json"}).out)), peter);
+    const T::CliResult none = pacsFind({"--patient", "Nobody*", "--json"});
+    EXPECT_EQ(none.exitCode, 0);
+    EXPECT_EQ(T::jsonPatients(none.out).size(), 0);
+}
+
+TEST_F(PacsFindCommand, SeriesOptionResolvesEveryPlaceholder)
+{
+    const T::CliResult all = pacsFind({"--series", "--json"});
+    ASSERT_EQ(all.exitCode, 0) << all.err.toStdString();
+    const QJsonArray patients = T::jsonPatients(all.out);
+    EXPECT_EQ(T::treeCounts(patients), (T::TreeCounts{5, 9, 16, 83}));
+    EXPECT_EQ(T::imageKeys(patients), T::imageKeys(*diskPatients));
+    EXPECT_TRUE(all.err.startsWith("5 patients, 9 studies, 16 series, 83 images, PACS TESTPACS, "))
+        << all.err.toStdString();
+
+    for (const QJsonValue& p : patients)
+        for (const QJsonValue& study : p["studies"].toArray())
+            for (const QJsonValue& series : study["series"].toArray()) {
+                const QJsonArray images = series["images"].toArray();
+                for (int i = 0; i < images.size(); ++i) {
+                    EXPECT_TRUE(images[i]["location"].toString().startsWith("pacs://"))
+                        << images[i]["location"].toString().toStdString();
+                    if (i > 0) {
+                        EXPECT_LT(images[i - 1]["instanceNumber"].toInt(), images[i]["instanceNumber"].toInt());
+                    }
+                }
+            }
+
+    const T::CliResult doe = pacsFind({"--patient", "Doe*", "--series", "--json"});
+    ASSERT_EQ(doe.exitCode, 0) << doe.err.toStdString();
+    const QJsonArray doePatients = T::jsonPatients(doe.out);
+    EXPECT_EQ(T::treeCounts(doePatients), T::treeCounts(diskPatientsNamed("Doe")));
+    EXPECT_EQ(T::imageKeys(doePatients), T::imageKeys(diskPatientsNamed("Doe")));
+}
+
+TEST_F(PacsFindCommand, TextWithSeriesIsTheResolvedBrowserView)
+{
+    const T::CliResult text = pacsFind({"--patient", "Doe^Peter", "--series"});
+    ASSERT_EQ(text.exitCode, 0) << text.err.toStdString();
+    const QStringList lines = text.outLines();
+    EXPECT_EQ(lineCount(lines, "..."), 0);
+    EXPECT_EQ(lines.value(0), "[ ] ID: 98890234 - Name: Doe Peter") << text.out.toStdString();
+    int images = 0;
+    for (const QString& line : lines)
+        images += line.trimmed().startsWith("pacs://") ? 1 : 0;
+    const T::TreeCounts disk = T::treeCounts(diskPatientsNamed("Doe^Peter"));
+    EXPECT_EQ(images, disk.images);
+    EXPECT_TRUE(lines.last().startsWith(QString("1 patients, %1 studies, %2 series, %3 images, PACS TESTPACS, ")
+                                            .arg(disk.studies)
+                                            .arg(disk.series)
+                                            .arg(disk.images)))
+        << lines.last().toStdString();
+
+    const T::CliResult noImages = pacsFind({"--patient", "Doe^Peter", "--series", "--no-images"});
+    EXPECT_EQ(noImages.exitCode, 0);
+    EXPECT_FALSE(noImages.out.contains("pacs://"));
+    EXPECT_TRUE(noImages.outLines().last().startsWith(lines.last().section(',', 0, 4) + ", "));
+}
+
+TEST(PacsFindCommandFaults, UnreachableServerFailsFastWithOneLine)
+{
+    const int port = T::freeLoopbackPort();
+    QElapsedTimer timer;
+    timer.start();
+    const T::CliResult r = T::runCli(
+        {"pacs-find", "--host", "127.0.0.1", "--port", QString::number(port), "--aet", "NOBODY", "--series", "--json"},
+        30000);
+    EXPECT_LT(timer.elapsed(), 5000);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+    ASSERT_EQ(r.errLines().size(), 1) << r.err.toStdString();
+    EXPECT_TRUE(r.err.startsWith("dravelin-dicom pacs-find: NOBODY@127.0.0.1:" + QString::number(port) + ": "))
+        << r.err.toStdString();
+}
+
+TEST(PacsFindCommandFaults, UsageErrors)
+{
+    const T::CliResult noAet = T::runCli({"pacs-find", "--host", "127.0.0.1", "--port", "104"});
+    EXPECT_EQ(noAet.exitCode, 2);
+    EXPECT_TRUE(noAet.out.isEmpty());
+    EXPECT_TRUE(noAet.err.contains("usage: dravelin-dicom pacs-find --host H --port P --aet AET"))
+        << noAet.err.toStdString();
+    EXPECT_EQ(noAet.errLines().size(), 3);
+
+    EXPECT_EQ(T::runCli({"pacs-find", "--host", "127.0.0.1", "--port", "many", "--aet", "A"}).exitCode, 2);
+    EXPECT_EQ(T::runCli({"pacs-find", "--host", "127.0.0.1", "--port", "104", "--aet"}).exitCode, 2);
+    EXPECT_EQ(T::runCli({"pacs-find", "--host", "127.0.0.1", "--port", "104", "--aet", "A", "--bogus"}).exitCode, 2);
+}
