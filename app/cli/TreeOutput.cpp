@@ -1,5 +1,6 @@
 #include "app/cli/TreeOutput.h"
 
+#include "app/cli/JsonWriter.h"
 #include "app/cli/ModelTextPrinter.h"
 #include "browser/models/DicomBrowserModel.h"
 #include "scanning/DimensionsText.h"
@@ -9,8 +10,6 @@
 #include "scanning/Series.h"
 #include "scanning/Study.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QTextStream>
 
 #include <cstdio>
@@ -33,84 +32,102 @@ QString timeText(const QTime& t)
 }
 
 template <typename T>
-QJsonValue optionalValue(const std::optional<T>& v)
+void optionalValue(JsonWriter& json, const std::optional<T>& v)
 {
-    return v ? QJsonValue(*v) : QJsonValue(QJsonValue::Null);
+    if (v)
+        json.value(*v);
+    else
+        json.null();
 }
 
 template <typename Array>
-QJsonArray numbers(const Array& values)
+void numbers(JsonWriter& json, const Array& values)
 {
-    QJsonArray result;
+    json.beginArray();
     for (double v : values)
-        result.append(v);
-    return result;
+        json.value(v);
+    json.endArray();
 }
 
-QJsonObject imageJson(const Image& i)
+void writeImage(JsonWriter& json, const Image& i)
 {
-    return QJsonObject{{"sopInstanceUid", i.sopInstanceUid},
-                       {"instanceNumberText", i.instanceNumberText},
-                       {"imageType", i.imageType},
-                       {"width", i.width},
-                       {"height", i.height},
-                       {"channels", i.channels},
-                       {"bitsAllocated", i.bitsAllocated},
-                       {"numberOfFrames", i.numberOfFrames},
-                       {"sliceThickness", i.sliceThickness},
-                       {"protocolName", i.protocolName},
-                       {"bodyPartExamined", i.bodyPartExamined},
-                       {"manufacturer", i.manufacturer},
-                       {"manufacturerModelName", i.manufacturerModelName},
-                       {"location", QString::fromStdString(i.location.string())},
-                       {"imagePosition", numbers(i.imagePosition)},
-                       {"imageOrientation", numbers(i.imageOrientation)},
-                       {"pixelSpacing", numbers(i.pixelSpacing)},
-                       {"spacingBetweenSlices", optionalValue(i.spacingBetweenSlices)},
-                       {"instanceNumber", optionalValue(i.instanceNumber)},
-                       {"acquisitionNumber", optionalValue(i.acquisitionNumber)}};
+    json.beginObject();
+    json.key("sopInstanceUid").value(i.sopInstanceUid);
+    json.key("instanceNumberText").value(i.instanceNumberText);
+    json.key("imageType").value(i.imageType);
+    json.key("width").value(i.width);
+    json.key("height").value(i.height);
+    json.key("channels").value(i.channels);
+    json.key("bitsAllocated").value(i.bitsAllocated);
+    json.key("numberOfFrames").value(i.numberOfFrames);
+    json.key("sliceThickness").value(i.sliceThickness);
+    json.key("protocolName").value(i.protocolName);
+    json.key("bodyPartExamined").value(i.bodyPartExamined);
+    json.key("manufacturer").value(i.manufacturer);
+    json.key("manufacturerModelName").value(i.manufacturerModelName);
+    json.key("location").value(QString::fromStdString(i.location.string()));
+    numbers(json.key("imagePosition"), i.imagePosition);
+    numbers(json.key("imageOrientation"), i.imageOrientation);
+    numbers(json.key("pixelSpacing"), i.pixelSpacing);
+    optionalValue(json.key("spacingBetweenSlices"), i.spacingBetweenSlices);
+    optionalValue(json.key("instanceNumber"), i.instanceNumber);
+    optionalValue(json.key("acquisitionNumber"), i.acquisitionNumber);
+    json.endObject();
 }
 
-QJsonObject seriesJson(const Series& s)
+void writeSeries(JsonWriter& json, const Series& s)
 {
-    QJsonArray images;
-    for (const Image* i : s.images)
-        images.append(imageJson(*i));
-    QJsonArray dimensions;
+    json.beginObject();
+    json.key("seriesInstanceUid").value(s.seriesInstanceUid);
+    json.key("sopClassUid").value(s.sopClassUid);
+    json.key("seriesTime").value(timeText(s.seriesTime));
+    json.key("seriesDate").value(dateText(s.seriesDate));
+    json.key("seriesNumber").value(s.seriesNumber);
+    json.key("seriesDescription").value(s.seriesDescription);
+    json.key("imageType").value(s.imageType);
+    json.key("modality").value(s.modality);
+    json.key("dimensions").beginArray();
     for (const DimensionsInfo& d : s.dimensions)
-        dimensions.append(dimensionsText(d));
-    return QJsonObject{{"seriesInstanceUid", s.seriesInstanceUid},
-                       {"sopClassUid", s.sopClassUid},
-                       {"seriesTime", timeText(s.seriesTime)},
-                       {"seriesDate", dateText(s.seriesDate)},
-                       {"seriesNumber", s.seriesNumber},
-                       {"seriesDescription", s.seriesDescription},
-                       {"imageType", s.imageType},
-                       {"modality", s.modality},
-                       {"dimensions", dimensions},
-                       {"estimatedDimensions", dimensionsText(s.estimatedDimensions)},
-                       {"images", images}};
+        json.value(dimensionsText(d));
+    json.endArray();
+    json.key("estimatedDimensions").value(dimensionsText(s.estimatedDimensions));
+    json.key("images").beginArray();
+    for (const Image* i : s.images)
+        writeImage(json, *i);
+    json.endArray();
+    json.endObject();
 }
 
-QJsonObject studyJson(const Study& s)
+void writeStudy(JsonWriter& json, const Study& s)
 {
-    QJsonArray series;
+    json.beginObject();
+    json.key("studyInstanceUid").value(s.studyInstanceUid);
+    json.key("studyId").value(s.studyId);
+    json.key("studyTime").value(timeText(s.studyTime));
+    json.key("studyDate").value(dateText(s.studyDate));
+    json.key("studyDescription").value(s.studyDescription);
+    json.key("series").beginArray();
     for (const Series* r : s.series)
-        series.append(seriesJson(*r));
-    return QJsonObject{{"studyInstanceUid", s.studyInstanceUid}, {"studyId", s.studyId},
-                       {"studyTime", timeText(s.studyTime)},     {"studyDate", dateText(s.studyDate)},
-                       {"studyDescription", s.studyDescription}, {"series", series}};
+        writeSeries(json, *r);
+    json.endArray();
+    json.endObject();
 }
 
 }  // namespace
 
-QJsonObject patientJson(const Patient& p)
+void writePatientJson(JsonWriter& json, const Patient& p)
 {
-    QJsonArray studies;
+    json.beginObject();
+    json.key("patientId").value(p.patientId);
+    json.key("patientName").value(p.patientName);
+    json.key("sex").value(p.sex);
+    json.key("birthDate").value(dateText(p.birthDate));
+    json.key("comment").value(p.comment);
+    json.key("studies").beginArray();
     for (const Study* s : p.studies)
-        studies.append(studyJson(*s));
-    return QJsonObject{{"patientId", p.patientId},           {"patientName", p.patientName}, {"sex", p.sex},
-                       {"birthDate", dateText(p.birthDate)}, {"comment", p.comment},         {"studies", studies}};
+        writeStudy(json, *s);
+    json.endArray();
+    json.endObject();
 }
 
 namespace {
@@ -152,11 +169,15 @@ QString summaryLine(const std::vector<Patient*>& patients, const QString& what, 
 void printTreeOutput(Scanner& scanner, bool json, bool withImages, const QString& summary)
 {
     if (json) {
-        QJsonArray list;
-        for (const Patient* p : scanner.patients())
-            list.append(patientJson(*p));
-        const QByteArray text = QJsonDocument(QJsonObject{{"patients", list}}).toJson(QJsonDocument::Indented);
-        std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+        {
+            JsonWriter json(stdout);
+            json.beginObject();
+            json.key("patients").beginArray();
+            for (const Patient* p : scanner.patients())
+                writePatientJson(json, *p);
+            json.endArray();
+            json.endObject();
+        }
         std::fprintf(stderr, "%s\n", summary.toUtf8().constData());
     } else {
         // The browser's own model renders the text, so both always agree.

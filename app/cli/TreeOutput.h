@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QJsonObject>
 #include <QString>
 
 #include <vector>
@@ -13,9 +12,11 @@ class Scanner;
 // Output shared by the commands that scan (folders, DICOMDIR files, PACS and DICOMweb servers).
 namespace Dravelin::Cli {
 
-// One record as JSON: keys are the record field names, dates yyyy-MM-dd, times HH:mm:ss.zzz,
-// empty text for null dates and times, null for empty optionals.
-QJsonObject patientJson(const Dicom::Patient& patient);
+class JsonWriter;
+
+// One patient tree as JSON: keys are the record field names, dates yyyy-MM-dd, times
+// HH:mm:ss.zzz, empty text for null dates and times, null for empty optionals.
+void writePatientJson(JsonWriter& json, const Dicom::Patient& patient);
 
 // "P patients, S studies, R series, I images, <what>, T seconds".
 QString summaryLine(const std::vector<Dicom::Patient*>& patients, const QString& what, double seconds);
