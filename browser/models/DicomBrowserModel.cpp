@@ -13,6 +13,7 @@
 #include <QCalendar>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QStringList>
 #include <QUrl>
@@ -667,10 +668,30 @@ void DicomBrowserModel::finishScanning()
     Q_EMIT isScanningChanged(false);
 }
 
-void DicomBrowserModel::mergeScannedPatients()
+void DicomBrowserModel::takeScannedPatients()
 {
     for (auto& patient : m_scanner->takePatients())
-        addPatient(patient.release());
+        m_pendingPatients.push_back(std::move(patient));
+}
+
+bool DicomBrowserModel::mergePending(int budgetMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!m_pendingPatients.empty()) {
+        if (budgetMs >= 0 && clock.elapsed() >= budgetMs)
+            return false;
+        Patient* patient = m_pendingPatients.front().release();
+        m_pendingPatients.pop_front();
+        addPatient(patient);
+    }
+    return true;
+}
+
+void DicomBrowserModel::mergeScannedPatients()
+{
+    takeScannedPatients();
+    mergePending(-1);
 }
 
 void DicomBrowserModel::processPatientsFromMainthread()
@@ -679,7 +700,22 @@ void DicomBrowserModel::processPatientsFromMainthread()
         return;
     const bool idle = m_scannerIdle.load();
     m_retrievalFutures.clear();
-    mergeScannedPatients();
+    takeScannedPatients();
+    // A scan outpaces the merging whenever the event loop falls behind; merging such a backlog
+    // in one go would freeze the views, so it is merged in slices between other events.
+    if (!mergePending(m_cancelling ? -1 : mergeSliceMs)) {
+        if (!m_mergeQueued) {
+            m_mergeQueued = true;
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    m_mergeQueued = false;
+                    processPatientsFromMainthread();
+                },
+                Qt::QueuedConnection);
+        }
+        return;
+    }
     if (!idle)
         return;
     if (m_scanning && m_updateSeriesDimensionsAfterScan && !m_cancelling) {

@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <future>
 #include <memory>
@@ -156,6 +157,9 @@ private:
     void startScan(DicomPacsConfiguration* pacs, bool withErrorHandler);
     // Runs a scan function, logging what it throws.
     static void runGuarded(const ScanFunction& scan, Dicom::ScannerQt& scanner);
+    void takeScannedPatients();
+    // Merges taken patients until the budget (ms, negative: none) is used; true when none is left.
+    bool mergePending(int budgetMs);
     void mergeScannedPatients();
     void finishScanning();
     void stopDimensionUpdate();
@@ -177,6 +181,10 @@ private:
     std::unique_ptr<DicomPacsCommunication> m_pacsConnection;
     // Set while cancelScan merges what a stopped scan left, so that no dimension update starts.
     bool m_cancelling = false;
+    // Taken from the scanner, not merged yet (merging is sliced to keep the event loop moving).
+    std::deque<std::unique_ptr<Dicom::Patient>> m_pendingPatients;
+    bool m_mergeQueued = false;
+    static constexpr int mergeSliceMs = 8;
 };
 
 }  // namespace Dravelin
