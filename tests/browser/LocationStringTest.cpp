@@ -207,3 +207,22 @@ TEST(LocationStringRoundTrip, FilesOfOneSeriesInSiblingFolders)
                     EXPECT_NE(location.find("recursive=1"), std::string::npos) << location;
                 }
 }
+
+TEST(LocationStringRoundTrip, HostileFolderNames)
+{
+    DT::TempDir dir;
+    ASSERT_TRUE(DT::runGenerator({"folder", dir.file("g"), "--patients", "1", "--studies", "1", "--series", "2",
+                                  "--images", "2", "--size", "16"}));
+    // "#", "##", "%", "?", "&", "=", spaces and non-ASCII must survive the loader encoding.
+    const QString odd = dir.file(QString::fromUtf8("a ## b%20?x=1&y #ü"));
+    ASSERT_TRUE(QDir().rename(dir.file("g"), odd));
+    DicomBrowserModel model(nullptr);
+    model.scanDirectoryBlocking(odd, true, false, false);
+    ASSERT_EQ(model.patients().size(), 1u);
+    expectRoundTrip(model, false);
+    std::vector<Series*> all(model.patients()[0]->studies[0]->series.begin(),
+                             model.patients()[0]->studies[0]->series.end());
+    const std::string joined = DicomBrowserModel::retrieveLocationString(all, false);
+    EXPECT_EQ(Filesystem::splitLocationString(joined).size(), 2u) << joined;
+    EXPECT_EQ(loadedFiles(joined).size(), 4u);
+}
