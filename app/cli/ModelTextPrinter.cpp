@@ -28,13 +28,13 @@ QString displayText(const QModelIndex& index)
     return display.toString();
 }
 
-void printRows(QTextStream& out, const DicomBrowserModel& model, const QModelIndex& parent, int depth, bool withImages)
+void printRows(QTextStream& out, const QAbstractItemModel& model, const QModelIndex& parent, int depth, bool withImages)
 {
     const QString indent(depth * 2, QLatin1Char(' '));
     const QString propertyIndent = indent + QStringLiteral("    ");
     for (int row = 0; row < model.rowCount(parent); ++row) {
         const QModelIndex index = model.index(row, 0, parent);
-        if (!withImages && DicomBrowserModel::toImage(index))
+        if (!withImages && index.data(DicomBrowserModel::ImageRole).isValid())
             continue;
         out << indent << checkBox(index) << displayText(index) << '\n';
         const auto properties = index.data(DicomBrowserModel::PropertiesRole).value<DicomBrowserModel::ParameterList>();
@@ -49,7 +49,7 @@ void printRows(QTextStream& out, const DicomBrowserModel& model, const QModelInd
 
 }  // namespace
 
-void printModel(QTextStream& out, const DicomBrowserModel& model, bool withImages)
+void printModel(QTextStream& out, const QAbstractItemModel& model, bool withImages)
 {
     printRows(out, model, QModelIndex(), 0, withImages);
     out.flush();

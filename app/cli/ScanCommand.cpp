@@ -1,25 +1,36 @@
 #include "app/cli/ScanCommand.h"
 
+#include "app/cli/ModelTextPrinter.h"
 #include "app/cli/TreeOutput.h"
+#include "browser/models/DicomBrowserFilterModel.h"
+#include "browser/models/DicomBrowserModel.h"
 #include "host/core/LogCapture.h"
 #include "scanning/Image.h"
 #include "scanning/Patient.h"
-#include "scanning/Scanner.h"
+#include "scanning/ScannerQt.h"
 #include "scanning/Series.h"
 #include "scanning/Study.h"
 
+#include <QDate>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTextStream>
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/oflog/oflog.h>
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
-#include <mutex>
 #include <optional>
+#include <tuple>
+#include <vector>
 
 namespace Dravelin::Cli {
 
@@ -29,38 +40,39 @@ using namespace Dravelin::Dicom;
 
 const char* const usage =
     "usage: dravelin-dicom scan PATH [--dicomdir-only] [--no-recursive] [--no-header-check] [--threads N] [--json]\n"
-    "                           [--no-images]\n";
+    "                           [--no-images] [--exact-dimensions] [--location] [--select UID[,UID...]]\n"
+    "                           [--filter TEXT] [--modality M[,M...]] [--from yyyy-MM-dd] [--to yyyy-MM-dd]\n"
+    "                           [--original-only] [--hide-invalid]\n";
 
 // Progress on stderr: one rewritten line on a terminal, throttled plain lines otherwise.
-class ProgressScanner : public Scanner
+class ProgressPrinter
 {
 public:
-    explicit ProgressScanner(bool terminal) : Scanner(nullptr), m_terminal(terminal) { m_clock.start(); }
+    explicit ProgressPrinter(bool terminal) : m_terminal(terminal) { m_clock.start(); }
 
-    int lastMaximum() const { return m_maximum; }
-
-    void finish()
+    void setRange(int maximum)
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        print(true);
-        if (m_terminal && m_printed)
-            std::fputc('\n', stderr);
-    }
-
-protected:
-    void updateProgress(int value, int maximum) override
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_value = value;
         m_maximum = maximum;
         print(false);
     }
 
-    void updateProgressText(const std::string& text) override
+    void setValue(int value)
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_text = text;
+        m_value = value;
+        print(false);
+    }
+
+    void setText(const QString& text)
+    {
+        m_text = text.toStdString();
         print(true);
+    }
+
+    void finish()
+    {
+        print(true);
+        if (m_terminal && m_printed)
+            std::fputc('\n', stderr);
     }
 
 private:
@@ -82,7 +94,6 @@ private:
     }
 
     const bool m_terminal;
-    std::mutex m_mutex;
     QElapsedTimer m_clock;
     std::string m_text;
     int m_value = 0;
@@ -103,11 +114,44 @@ struct Options
     std::optional<int> threads;
     bool json = false;
     bool images = true;
+    bool exactDimensions = false;
+    bool location = false;
+    QStringList select;
+    QString filter;
+    std::vector<QString> modalities;
+    std::optional<QDate> from;
+    std::optional<QDate> to;
+    bool originalOnly = false;
+    bool hideInvalid = false;
+
+    bool filtersView() const
+    {
+        return !filter.isEmpty() || !modalities.empty() || from || to || originalOnly || hideInvalid;
+    }
 };
 
 std::optional<Options> parseArguments(const QStringList& args, QString& error)
 {
     Options options;
+    // The value of an option that takes one; sets `error` when it is missing.
+    const auto value = [&](int& i) -> std::optional<QString> {
+        if (i + 1 >= args.size()) {
+            error = args[i] + " needs a value";
+            return std::nullopt;
+        }
+        return args[++i];
+    };
+    const auto date = [&](int& i, std::optional<QDate>& out) {
+        const auto text = value(i);
+        if (!text)
+            return false;
+        out = QDate::fromString(*text, QStringLiteral("yyyy-MM-dd"));
+        if (!out->isValid()) {
+            error = args[i - 1] + " needs a date as yyyy-MM-dd";
+            return false;
+        }
+        return true;
+    };
     for (int i = 0; i < args.size(); ++i) {
         const QString& arg = args[i];
         if (arg == "--dicomdir-only") {
@@ -120,6 +164,30 @@ std::optional<Options> parseArguments(const QStringList& args, QString& error)
             options.json = true;
         } else if (arg == "--no-images") {
             options.images = false;
+        } else if (arg == "--exact-dimensions") {
+            options.exactDimensions = true;
+        } else if (arg == "--location") {
+            options.location = true;
+        } else if (arg == "--original-only") {
+            options.originalOnly = true;
+        } else if (arg == "--hide-invalid") {
+            options.hideInvalid = true;
+        } else if (arg == "--select" || arg == "--modality" || arg == "--filter") {
+            const auto text = value(i);
+            if (!text)
+                return std::nullopt;
+            if (arg == "--filter") {
+                options.filter = *text;
+                continue;
+            }
+            const QStringList list = text->split(',', Qt::SkipEmptyParts);
+            if (arg == "--select")
+                options.select += list;
+            else
+                options.modalities.insert(options.modalities.end(), list.begin(), list.end());
+        } else if (arg == "--from" || arg == "--to") {
+            if (!date(i, arg == "--from" ? options.from : options.to))
+                return std::nullopt;
         } else if (arg == "--threads") {
             bool ok = false;
             const int n = i + 1 < args.size() ? args[i + 1].toInt(&ok) : 0;
@@ -143,7 +211,112 @@ std::optional<Options> parseArguments(const QStringList& args, QString& error)
         error = "PATH is missing";
         return std::nullopt;
     }
+    if (options.json && (options.location || !options.select.isEmpty() || options.filtersView())) {
+        error = "--json prints every scanned record; it cannot be combined with --location, --select or filters";
+        return std::nullopt;
+    }
     return options;
+}
+
+// Runs the model's asynchronous scan and waits in an event loop, printing its progress.
+int scan(DicomBrowserModel& model, const Options& options, const QFileInfo& info, int& files)
+{
+    ProgressPrinter progress(isatty(fileno(stderr)) != 0);
+    QObject::connect(&model, &DicomBrowserModel::scanProgressRangeChanged,
+                     [&](int, int maximum) { progress.setRange(maximum); });
+    QObject::connect(&model, &DicomBrowserModel::scanProgressValueChanged, [&](int v) { progress.setValue(v); });
+    QObject::connect(&model, &DicomBrowserModel::scanProgressTextChanged,
+                     [&](const QString& text) { progress.setText(text); });
+    LogCapture log;
+    int status = 0;
+    const QString path = info.absoluteFilePath();
+    const std::optional<int> threads = options.threads;
+    model.setUpdateSeriesDimensionsAfterScan(options.exactDimensions);
+    QEventLoop loop;
+    QObject::connect(&model, &DicomBrowserModel::isScanningChanged, &loop, [&](bool scanning) {
+        if (!scanning)
+            loop.quit();
+    });
+    if (info.isDir()) {
+        // Read from the scanner itself: the model's last range may be the dimension update's.
+        std::atomic<int> fileCount{0};
+        model.scanAsync(nullptr, [=, &options, &fileCount](ScannerQt& scanner) {
+            QObject::connect(&scanner, &ScannerQt::progressRangeChanged,
+                             [&fileCount](int, int max) { fileCount = max; });
+            if (threads)
+                scanner.setNumberOfThreads(*threads);
+            scanner.scanDirectory(path, options.recursive, options.dicomdirOnly, options.headerCheck);
+        });
+        if (model.isScanning())
+            loop.exec();
+        files = fileCount;
+    } else {
+        model.scanDicomDirAsync(path);
+        if (model.isScanning())
+            loop.exec();
+        files = 1;
+        if (log.contains("Could not load DICOMDIR", 4))
+            status = 1;
+    }
+    progress.finish();
+    return status;
+}
+
+void configureFilter(DicomBrowserFilterModel& filter, DicomBrowserModel& model, const Options& options)
+{
+    filter.setSourceModel(&model);
+    filter.setSortRole(DicomBrowserModel::SortRole);
+    filter.setFilterCaseSensitivity(Qt::CaseInsensitive);
+    filter.setFilterFixedString(options.filter);
+    filter.setModalitiesFilter(options.modalities);
+    if (options.from || options.to)
+        filter.setDateFilter(
+            std::make_tuple(options.from.value_or(QDate(1, 1, 1)), options.to.value_or(QDate(9999, 12, 31))));
+    filter.setOriginalOnly(options.originalOnly);
+    filter.setImagesVisible(options.images);
+    filter.setFilterInvalidSeries(options.hideInvalid);
+    filter.sort(0);
+}
+
+// The series rows of the view, in display order.
+void shownSeries(const QAbstractItemModel& view, const QModelIndex& parent, std::vector<QModelIndex>& out)
+{
+    for (int row = 0; row < view.rowCount(parent); ++row) {
+        const QModelIndex index = view.index(row, 0, parent);
+        if (index.data(DicomBrowserModel::SeriesRole).isValid())
+            out.push_back(index);
+        else
+            shownSeries(view, index, out);
+    }
+}
+
+// Checks the named series through the view; the names not found among the shown series.
+QStringList checkSeries(DicomBrowserFilterModel& filter, const std::vector<QModelIndex>& shown, const QStringList& uids)
+{
+    QStringList missing;
+    for (const QString& uid : uids) {
+        bool found = false;
+        for (const QModelIndex& index : shown) {
+            const Series* series = index.data(DicomBrowserModel::SeriesRole).value<Series*>();
+            if (series && series->seriesInstanceUid == uid) {
+                filter.setData(index, Qt::Checked, Qt::CheckStateRole);
+                found = true;
+            }
+        }
+        if (!found)
+            missing << uid;
+    }
+    return missing;
+}
+
+void printJson(const DicomBrowserModel& model, const QString& summary)
+{
+    QJsonArray list;
+    for (const Patient* p : model.patients())
+        list.append(patientJson(*p));
+    const QByteArray text = QJsonDocument(QJsonObject{{"patients", list}}).toJson(QJsonDocument::Indented);
+    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+    std::fprintf(stderr, "%s\n", summary.toUtf8().constData());
 }
 
 }  // namespace
@@ -165,28 +338,47 @@ int runScanCommand(const QStringList& args)
     }
     OFLog::configure(OFLogger::FATAL_LOG_LEVEL);
 
-    ProgressScanner scanner(isatty(fileno(stderr)) != 0);
-    if (options->threads)
-        scanner.setNumberOfThreads(*options->threads);
+    DicomBrowserModel model(nullptr);
     QElapsedTimer timer;
     timer.start();
-    int status = 0;
     int files = 0;
-    if (info.isDir()) {
-        scanner.scanDirectory(info.absoluteFilePath(), options->recursive, options->dicomdirOnly, options->headerCheck);
-        files = scanner.lastMaximum();
-    } else {
-        LogCapture log;
-        scanner.scanDicomDir(info.absoluteFilePath());
-        files = 1;
-        if (log.contains("Could not load DICOMDIR", 4))
+    int status = scan(model, *options, info, files);
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    const QString summary = summaryLine(model.patients(), QString::number(files) + " files", seconds);
+    if (options->json) {
+        printJson(model, summary);
+        std::fflush(stdout);
+        return status;
+    }
+
+    DicomBrowserFilterModel filter;
+    configureFilter(filter, model, *options);
+    std::vector<QModelIndex> shown;
+    shownSeries(filter, QModelIndex(), shown);
+    const QStringList missing = checkSeries(filter, shown, options->select);
+    for (const QString& uid : missing)
+        std::fprintf(stderr, "dravelin-dicom scan: no shown series %s\n", uid.toUtf8().constData());
+
+    QTextStream out(stdout);
+    printModel(out, filter, options->images);
+    out << summary << '\n';
+    if (options->location) {
+        for (const QModelIndex& index : shown) {
+            Series* series = index.data(DicomBrowserModel::SeriesRole).value<Series*>();
+            out << series->seriesInstanceUid << ' '
+                << QString::fromStdString(DicomBrowserModel::retrieveLocationString({series}, options->headerCheck))
+                << '\n';
+        }
+    }
+    if (!options->select.isEmpty()) {
+        const QList<Series*> selected = filter.selectedSeries();
+        const std::string location = DicomBrowserModel::retrieveLocationString(
+            std::vector<Series*>(selected.begin(), selected.end()), options->headerCheck);
+        out << QString::fromStdString(location) << '\n';
+        if (!missing.isEmpty())
             status = 1;
     }
-    const double seconds = timer.nsecsElapsed() / 1e9;
-    scanner.finish();
-
-    const QString summary = summaryLine(scanner.patients(), QString::number(files) + " files", seconds);
-    printTreeOutput(scanner, options->json, options->images, summary);
+    out.flush();
     return status;
 }
 

@@ -1,6 +1,7 @@
 // dravelin-dicom: command-line access to the plug-in. This file only dispatches; each
 // command lives in its own <Name>Command file.
 #include "app/cli/DeidentifyCommand.h"
+#include "app/cli/LoadCommand.h"
 #include "app/cli/PacsFindCommand.h"
 #include "app/cli/ScanCommand.h"
 #include "app/cli/TreeCommand.h"
@@ -39,6 +40,7 @@ int main(int argc, char** argv)
 
     const std::map<QString, std::function<int(const QStringList&)>> commands = {
         {QStringLiteral("deidentify"), Dravelin::Cli::runDeidentifyCommand},
+        {QStringLiteral("load"), Dravelin::Cli::runLoadCommand},
         {QStringLiteral("pacs-find"), Dravelin::Cli::runPacsFindCommand},
         {QStringLiteral("scan"), Dravelin::Cli::runScanCommand},
         {QStringLiteral("tree"), Dravelin::Cli::runTreeCommand},

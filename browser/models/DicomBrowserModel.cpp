@@ -2,12 +2,20 @@
 
 #include "scanning/DimensionsText.h"
 #include "browser/models/QtHelpers.h"
+#include "browser/models/SeriesLocation.h"
+#include "host/core/LocationString.h"
 #include "host/core/Log.h"
 #include "host/dicom/DatasetCache.h"
+#include "host/dicom/DicomPacsCommunication.h"
+#include "host/network/HttpError.h"
+#include "scanning/ScannerQt.h"
 #include "scanning/TreeMerger.h"
 
 #include <QCalendar>
 #include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QStringList>
 #include <QUrl>
 
@@ -16,7 +24,9 @@
 #include <dcmtk/dcmdata/dcuid.h>
 
 #include <algorithm>
+#include <exception>
 #include <mutex>
+#include <optional>
 
 namespace Dravelin {
 
@@ -202,6 +212,14 @@ DicomBrowserModel::DicomBrowserModel(const std::vector<std::shared_ptr<DcmDatase
 
 DicomBrowserModel::~DicomBrowserModel()
 {
+    // Worker threads read the tree and the scanner: stop them before either goes.
+    stopDimensionUpdate();
+    if (m_scanner)
+        m_scanner->cancel();
+    if (m_scanFuture.valid())
+        m_scanFuture.wait();
+    m_retrievalFutures.clear();
+    m_scanner.reset();
     for (Patient* p : m_patients)
         delete p;
 }
@@ -218,6 +236,10 @@ void DicomBrowserModel::registerMetaTypes()
         qRegisterMetaType<PacsSeriesProxy*>("Dravelin::Dicom::PacsSeriesProxy*");
         qRegisterMetaType<std::shared_ptr<DcmDataset>>("std::shared_ptr<DcmDataset>");
         qRegisterMetaType<Filesystem::Url>("Filesystem::Url");
+        qRegisterMetaType<Filesystem::Url>("Dravelin::Filesystem::Url");
+        qRegisterMetaType<Network::HttpStatus>("Network::HttpStatus");
+        qRegisterMetaType<Network::HttpStatus>("Dravelin::Network::HttpStatus");
+        qRegisterMetaType<DicomPacsConfiguration>("Dravelin::DicomPacsConfiguration");
     });
 }
 
@@ -516,7 +538,16 @@ void DicomBrowserModel::addPatient(Patient* patient)
 
 void DicomBrowserModel::remove(PacsSeriesProxy* psp)
 {
-    if (!psp || !psp->study || psp->study->pacsSeriesProxy != psp)
+    // A queued removal may name a placeholder that is gone already (tree cleared, or resolved
+    // by a blocking retrieval), so the pointer is only followed once the tree holds it.
+    const auto inTree = [this, psp] {
+        for (const Patient* p : m_patients)
+            for (const Study* s : p->studies)
+                if (s->pacsSeriesProxy == psp)
+                    return true;
+        return false;
+    };
+    if (!psp || !inTree() || !psp->study || psp->study->pacsSeriesProxy != psp)
         return;
     Study* study = psp->study;
     const QModelIndex parent = index(study);
@@ -534,11 +565,355 @@ void DicomBrowserModel::remove(PacsSeriesProxy* psp)
 
 void DicomBrowserModel::clear()
 {
+    stopDimensionUpdate();
     beginResetModel();
     for (Patient* p : m_patients)
         delete p;
     m_patients.clear();
     endResetModel();
+}
+
+// --- scanning --------------------------------------------------------------------------------
+
+bool DicomBrowserModel::isBusy() const
+{
+    // A dimension update reads the tree without locks, so nothing may merge into it meanwhile.
+    return !m_scannerIdle.load() || m_pendingRetrievals.load() > 0 || !m_dimensionsStopped.load();
+}
+
+void DicomBrowserModel::runGuarded(const ScanFunction& scan, ScannerQt& scanner)
+{
+    try {
+        scan(scanner);
+    } catch (const std::exception& e) {
+        Log::log(4, "DICOM", std::string("Scanning failed: ") + e.what(), __FILE__, __LINE__);
+    } catch (...) {
+        Log::log(4, "DICOM", "Scanning failed with an unknown error", __FILE__, __LINE__);
+    }
+}
+
+void DicomBrowserModel::startScan(DicomPacsConfiguration* pacs, bool withErrorHandler)
+{
+    auto scanner = std::make_unique<ScannerQt>(m_datasetCache);
+    m_scanner = std::move(scanner);
+    m_scanner->setDatasetCache(m_datasetCache);
+    m_scannerIdle = false;
+    m_scanning = true;
+    if (pacs) {
+        auto connection = std::make_unique<DicomPacsCommunication>(DicomPacsConfiguration(*pacs));
+        m_pacsConnection = std::move(connection);
+        if (withErrorHandler)
+            m_pacsConnection->setErrorHandler(
+                [](const Dicom::Error& error) { Log::log(4, "DICOM", error.message, __FILE__, __LINE__); });
+        m_scanner->setPacs(m_pacsConnection.get());
+    } else {
+        m_pacsConnection.reset();
+    }
+    Q_EMIT isScanningChanged(true);
+}
+
+void DicomBrowserModel::scanAsync(DicomPacsConfiguration* pacs, ScanFunction scan)
+{
+    if (isBusy()) {
+        Log::log(4, "DICOM", "Scanner is already running", __FILE__, __LINE__);
+        return;
+    }
+    startScan(pacs, true);
+    ScannerQt* scanner = m_scanner.get();
+    connect(scanner, &ScannerQt::progressRangeChanged, this, &DicomBrowserModel::scanProgressRangeChanged,
+            Qt::QueuedConnection);
+    connect(scanner, &ScannerQt::progressValueChanged, this, &DicomBrowserModel::scanProgressValueChanged,
+            Qt::QueuedConnection);
+    connect(scanner, &ScannerQt::progressTextChanged, this, &DicomBrowserModel::scanProgressTextChanged,
+            Qt::QueuedConnection);
+    connect(scanner, &ScannerQt::patientAdded, this, &DicomBrowserModel::processPatientsFromMainthread,
+            Qt::QueuedConnection);
+    connect(scanner, &ScannerQt::pacsProxyRemoved, this, &DicomBrowserModel::remove, Qt::QueuedConnection);
+    m_scanFuture = std::async([this, scanner, scan = std::move(scan)] {
+        runGuarded(scan, *scanner);
+        m_scannerIdle = true;
+        QMetaObject::invokeMethod(this, "processPatientsFromMainthread", Qt::QueuedConnection);
+        Log::log(0, "Dicom", "Finished scanning", __FILE__, __LINE__);
+    });
+}
+
+void DicomBrowserModel::scanBlocking(DicomPacsConfiguration* pacs, ScanFunction scan)
+{
+    if (isBusy()) {
+        Log::log(4, "DICOM", "Scanner is already running", __FILE__, __LINE__);
+        return;
+    }
+    startScan(pacs, false);
+    runGuarded(scan, *m_scanner);
+    mergeScannedPatients();
+    if (m_updateSeriesDimensionsAfterScan) {
+        for (Series* series : allSeries()) {
+            try {
+                series->updateDimensions(m_datasetCache);
+            } catch (const std::exception& e) {
+                Log::log(4, "DICOM",
+                         "Could not update the dimensions of series " + series->seriesInstanceUid.toStdString() + ": " +
+                             e.what(),
+                         __FILE__, __LINE__);
+            }
+        }
+    }
+    m_scannerIdle = true;
+    finishScanning();
+}
+
+void DicomBrowserModel::finishScanning()
+{
+    m_scanning = false;
+    Q_EMIT isScanningChanged(false);
+}
+
+void DicomBrowserModel::takeScannedPatients()
+{
+    for (auto& patient : m_scanner->takePatients())
+        m_pendingPatients.push_back(std::move(patient));
+}
+
+bool DicomBrowserModel::mergePending(int budgetMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!m_pendingPatients.empty()) {
+        if (budgetMs >= 0 && clock.elapsed() >= budgetMs)
+            return false;
+        Patient* patient = m_pendingPatients.front().release();
+        m_pendingPatients.pop_front();
+        addPatient(patient);
+    }
+    return true;
+}
+
+void DicomBrowserModel::mergeScannedPatients()
+{
+    takeScannedPatients();
+    mergePending(-1);
+}
+
+void DicomBrowserModel::processPatientsFromMainthread()
+{
+    if (!m_scanner)
+        return;
+    const bool idle = m_scannerIdle.load();
+    m_retrievalFutures.clear();
+    takeScannedPatients();
+    // A scan outpaces the merging whenever the event loop falls behind; merging such a backlog
+    // in one go would freeze the views, so it is merged in slices between other events.
+    if (!mergePending(m_cancelling ? -1 : mergeSliceMs)) {
+        if (!m_mergeQueued) {
+            m_mergeQueued = true;
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    m_mergeQueued = false;
+                    processPatientsFromMainthread();
+                },
+                Qt::QueuedConnection);
+        }
+        return;
+    }
+    if (!idle)
+        return;
+    if (m_scanning && m_updateSeriesDimensionsAfterScan && !m_cancelling) {
+        updateSeriesDimensionsAsync();
+        return;
+    }
+    if (m_scanning)
+        finishScanning();
+    Log::log(0, "DICOM", "Finished retrieving patients from scanner", __FILE__, __LINE__);
+}
+
+void DicomBrowserModel::scanDirectoryAsync(QString directory, bool recursive, bool useDicomdirOnly,
+                                           bool checkDicomHeader)
+{
+    scanAsync(nullptr, [=](ScannerQt& s) { s.scanDirectory(directory, recursive, useDicomdirOnly, checkDicomHeader); });
+}
+
+void DicomBrowserModel::scanDirectoryBlocking(QString directory, bool recursive, bool useDicomdirOnly,
+                                              bool checkDicomHeader)
+{
+    scanBlocking(nullptr,
+                 [=](ScannerQt& s) { s.scanDirectory(directory, recursive, useDicomdirOnly, checkDicomHeader); });
+}
+
+void DicomBrowserModel::scanDicomDirAsync(QString dicomDirFile)
+{
+    scanAsync(nullptr, [=](ScannerQt& s) { s.scanDicomDir(dicomDirFile); });
+}
+
+void DicomBrowserModel::scanDicomDirBlocking(QString dicomDirFile)
+{
+    scanBlocking(nullptr, [=](ScannerQt& s) { s.scanDicomDir(dicomDirFile); });
+}
+
+void DicomBrowserModel::scanWebAsync(Filesystem::Url url)
+{
+    scanAsync(nullptr, [this, url](ScannerQt& s) {
+        if (const auto error = s.scanWeb(url))
+            Q_EMIT scanHttpError(QString::fromUtf8(error->message.c_str()), error->status);
+    });
+}
+
+void DicomBrowserModel::scanWebBlocking(Filesystem::Url url)
+{
+    scanBlocking(nullptr, [this, url](ScannerQt& s) {
+        if (const auto error = s.scanWeb(url))
+            Q_EMIT scanHttpError(QString::fromUtf8(error->message.c_str()), error->status);
+    });
+}
+
+void DicomBrowserModel::scanPacsAsync(DicomPacsConfiguration pacs, QString patientNameFilter, QString studyFilter)
+{
+    scanAsync(&pacs, [=](ScannerQt& s) { s.scanPacs(patientNameFilter, studyFilter); });
+}
+
+void DicomBrowserModel::scanPacsBlocking(DicomPacsConfiguration pacs, QString patientNameFilter, QString studyFilter)
+{
+    scanBlocking(&pacs, [=](ScannerQt& s) { s.scanPacs(patientNameFilter, studyFilter); });
+}
+
+void DicomBrowserModel::getPacsSeriesAsync(PacsSeriesProxy* pcp)
+{
+    if (!m_scanner || !m_pacsConnection) {
+        Log::log(4, "DICOM", "Internal error: Previous scan was not a PACS", __FILE__, __LINE__);
+        return;
+    }
+    ++m_pendingRetrievals;
+    ScannerQt* scanner = m_scanner.get();
+    m_retrievalFutures.push_back(std::async([this, scanner, pcp] {
+        try {
+            scanner->scanPacsSeries(pcp);
+        } catch (const std::exception& e) {
+            Log::log(4, "DICOM", std::string("Getting series from PACS failed: ") + e.what(), __FILE__, __LINE__);
+        }
+        --m_pendingRetrievals;
+        Log::log(0, "DICOM", "Finished getting series proxy", __FILE__, __LINE__);
+    }));
+}
+
+void DicomBrowserModel::getPacsSeriesBlocking(PacsSeriesProxy* pcp)
+{
+    if (!m_scanner || !m_pacsConnection) {
+        Log::log(4, "DICOM", "Internal error: Previous scan was not a PACS", __FILE__, __LINE__);
+        return;
+    }
+    try {
+        m_scanner->scanPacsSeries(pcp);
+    } catch (const std::exception& e) {
+        Log::log(4, "DICOM", std::string("Getting series from PACS failed: ") + e.what(), __FILE__, __LINE__);
+    }
+    mergeScannedPatients();
+    remove(pcp);
+}
+
+std::vector<Series*> DicomBrowserModel::allSeries() const
+{
+    std::vector<Series*> result;
+    for (Patient* p : m_patients)
+        for (Study* st : p->studies)
+            result.insert(result.end(), st->series.begin(), st->series.end());
+    return result;
+}
+
+void DicomBrowserModel::updateSeriesDimensionsAsync()
+{
+    if (!m_dimensionsStopped.load())
+        return;
+    // Taken here, on the model's thread; the tree does not change while the update runs.
+    std::vector<Series*> series = allSeries();
+    Q_EMIT scanProgressRangeChanged(0, static_cast<int>(series.size()));
+    Q_EMIT scanProgressTextChanged(tr("Determining series kinds..."));
+    Log::log(1, "DICOM", "Starting updating series kinds", __FILE__, __LINE__);
+    m_dimensionsStopped = false;
+    m_dimensionFuture = std::async([this, series = std::move(series), cache = m_datasetCache] {
+        const auto endScanning = [this] {
+            if (m_scanning.exchange(false))
+                QMetaObject::invokeMethod(this, "isScanningChanged", Qt::QueuedConnection, Q_ARG(bool, false));
+        };
+        int counter = 0;
+        for (Series* s : series) {
+            if (m_dimensionsStopped.load()) {
+                Log::log(1, "DICOM", "Updating series kinds cancelled", __FILE__, __LINE__);
+                endScanning();
+                return;
+            }
+            try {
+                s->updateDimensions(cache);
+            } catch (const std::exception& e) {
+                Log::log(
+                    4, "DICOM",
+                    "Could not update the dimensions of series " + s->seriesInstanceUid.toStdString() + ": " + e.what(),
+                    __FILE__, __LINE__);
+            }
+            ++counter;
+            QMetaObject::invokeMethod(this, "scanProgressValueChanged", Qt::QueuedConnection, Q_ARG(int, counter));
+        }
+        Log::log(1, "DICOM", "Updating series kinds finished", __FILE__, __LINE__);
+        m_dimensionsStopped = true;
+        if (m_scanning.load()) {
+            endScanning();
+            Log::log(0, "DICOM", "Finished retrieving patients from scanner", __FILE__, __LINE__);
+        }
+    });
+}
+
+void DicomBrowserModel::stopDimensionUpdate()
+{
+    if (m_dimensionsStopped.load())
+        return;
+    Log::log(1, "DICOM", "Cancelling updating series kinds.", __FILE__, __LINE__);
+    m_dimensionsStopped = true;
+    if (m_dimensionFuture.valid())
+        m_dimensionFuture.wait();
+}
+
+bool DicomBrowserModel::cancelScan(std::chrono::milliseconds timeout)
+{
+    stopDimensionUpdate();
+    if (!m_scanner)
+        return true;
+    m_scanner->cancel();
+    const auto finished = [timeout](std::future<void>& f) {
+        if (timeout.count() <= 0)
+            return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+        return f.wait_for(timeout) == std::future_status::ready;
+    };
+    // What a stopped scan left is merged, but a cancelled scan starts no dimension update.
+    m_cancelling = true;
+    if (m_scanFuture.valid()) {
+        if (!finished(m_scanFuture)) {
+            m_cancelling = false;
+            Log::log(3, "DICOM", "Could not cancel scanning.", __FILE__, __LINE__);
+            return false;
+        }
+        processPatientsFromMainthread();
+    }
+    while (!m_retrievalFutures.empty()) {
+        if (!finished(m_retrievalFutures.front())) {
+            m_cancelling = false;
+            Log::log(3, "DICOM", "Could not cancel C-MOVE request.", __FILE__, __LINE__);
+            return false;
+        }
+        processPatientsFromMainthread();
+    }
+    m_cancelling = false;
+    return true;
+}
+
+// --- location strings ------------------------------------------------------------------------
+
+std::string DicomBrowserModel::retrieveLocationString(const std::vector<Series*>& series, bool checkDicomHeader)
+{
+    std::vector<std::string> locations;
+    for (const Series* s : series)
+        if (s)
+            if (const std::optional<Filesystem::Url> location = SeriesLocation::of(*s, checkDicomHeader))
+                locations.push_back(location->string(Filesystem::Url::LoaderEncoded));
+    return Filesystem::joinLocationString(locations);
 }
 
 }  // namespace Dravelin

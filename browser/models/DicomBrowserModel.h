@@ -5,12 +5,20 @@
 #include "scanning/Patient.h"
 #include "scanning/Series.h"
 #include "scanning/Study.h"
+#include "host/core/Url.h"
+#include "host/dicom/DicomPacsConfiguration.h"
+#include "host/network/HttpStatus.h"
 
 #include <QAbstractItemModel>
 #include <QList>
 #include <QPair>
 #include <QString>
 
+#include <atomic>
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,14 +27,22 @@ class DcmDataset;
 
 namespace Dravelin {
 
+class DicomPacsCommunication;
+
 namespace Dicom {
 class DatasetCache;
+class ScannerQt;
 }  // namespace Dicom
 
 // The study tree as a one-column item model: patients, studies, series, images, and one
 // placeholder row ("...") under a study whose series are still on a PACS. Patient, study and
 // series rows are checkable (series hold the state, studies and patients roll it up). The
 // model owns the tree; every change happens on the thread that owns the model.
+//
+// The model also drives the scanners: one scan at a time on a worker thread, whose patients
+// are merged here as they arrive; PACS placeholders resolved on demand; an optional exact
+// dimension update of every series after a scan; and the location string the host's loader
+// reads for a selection of series.
 class DicomBrowserModel : public QAbstractItemModel
 {
     Q_OBJECT
@@ -84,11 +100,50 @@ public:
     void setUpdateSeriesDimensionsAfterScan(bool update) { m_updateSeriesDimensionsAfterScan = update; }
     bool isUpdatingSeriesDimensionsAfterScan() const { return m_updateSeriesDimensionsAfterScan; }
 
+    using ScanFunction = std::function<void(Dicom::ScannerQt&)>;
+    // Runs `scan` against a fresh scanner on a worker thread (`pacs`, when given, is copied
+    // into the connection the scanner uses). Ignored, with a logged error, while busy.
+    void scanAsync(DicomPacsConfiguration* pacs, ScanFunction scan);
+    // The same on the calling thread, merging at the end; no progress signals.
+    void scanBlocking(DicomPacsConfiguration* pacs, ScanFunction scan);
+    bool scanCompleted() const { return !isScanningNow(); }
+    // Replaces the estimated dimensions of every series by the loader's, on a worker thread.
+    void updateSeriesDimensionsAsync();
+
+    // The text the host's DICOM loader reads for these series: one location per series,
+    // "##" between them. Series without images (and web series whose image locations name
+    // no instance) contribute nothing.
+    static std::string retrieveLocationString(const std::vector<Dicom::Series*>& series, bool checkDicomHeader);
+
+Q_SIGNALS:
+    void scanProgressRangeChanged(int min, int max);
+    void scanProgressValueChanged(int value);
+    void scanProgressTextChanged(QString text);
+    void isScanningChanged(bool isScanning);
+    // Emitted from the scan thread for asynchronous web scans.
+    void scanHttpError(QString message, Dravelin::Network::HttpStatus status);
+
 public Q_SLOTS:
     // Takes ownership; merges into an existing patient (same ID and name) when there is one.
     void addPatient(Dravelin::Dicom::Patient* patient);
     void remove(Dravelin::Dicom::PacsSeriesProxy* psp);
+    void scanDirectoryAsync(QString directory, bool recursive, bool useDicomdirOnly, bool checkDicomHeader);
+    void scanDirectoryBlocking(QString directory, bool recursive, bool useDicomdirOnly, bool checkDicomHeader);
+    void scanDicomDirAsync(QString dicomDirFile);
+    void scanDicomDirBlocking(QString dicomDirFile);
+    void scanWebAsync(Dravelin::Filesystem::Url url);
+    void scanWebBlocking(Dravelin::Filesystem::Url url);
+    void scanPacsAsync(Dravelin::DicomPacsConfiguration pacs, QString patientNameFilter, QString studyFilter);
+    void scanPacsBlocking(Dravelin::DicomPacsConfiguration pacs, QString patientNameFilter, QString studyFilter);
+    void getPacsSeriesAsync(Dravelin::Dicom::PacsSeriesProxy* pcp);
+    void getPacsSeriesBlocking(Dravelin::Dicom::PacsSeriesProxy* pcp);
+    // True when the scan, the dimension update and every placeholder retrieval have stopped.
+    bool cancelScan(std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
+    bool isScanning() const { return isScanningNow(); }
     void clear();
+
+private Q_SLOTS:
+    void processPatientsFromMainthread();
 
 private:
     class Merger;
@@ -96,10 +151,40 @@ private:
 
     static void registerMetaTypes();
     int rowOf(const Dicom::Patient* patient) const;
+    bool isScanningNow() const { return m_scanning.load(); }
+    bool isBusy() const;
+    // Steps shared by both scan forms: a fresh scanner and connection, scanning on.
+    void startScan(DicomPacsConfiguration* pacs, bool withErrorHandler);
+    // Runs a scan function, logging what it throws.
+    static void runGuarded(const ScanFunction& scan, Dicom::ScannerQt& scanner);
+    void takeScannedPatients();
+    // Merges taken patients until the budget (ms, negative: none) is used; true when none is left.
+    bool mergePending(int budgetMs);
+    void mergeScannedPatients();
+    void finishScanning();
+    void stopDimensionUpdate();
+    std::vector<Dicom::Series*> allSeries() const;
 
     std::shared_ptr<Dicom::DatasetCache> m_datasetCache;
     std::vector<Dicom::Patient*> m_patients;  // owned
     bool m_updateSeriesDimensionsAfterScan = false;
+
+    std::unique_ptr<Dicom::ScannerQt> m_scanner;
+    // Written by the GUI thread and, when a dimension update ends, by its thread.
+    std::atomic<bool> m_scanning{false};
+    std::future<void> m_scanFuture;
+    std::atomic<bool> m_scannerIdle{true};
+    std::vector<std::future<void>> m_retrievalFutures;
+    std::atomic<int> m_pendingRetrievals{0};
+    std::future<void> m_dimensionFuture;
+    std::atomic<bool> m_dimensionsStopped{true};
+    std::unique_ptr<DicomPacsCommunication> m_pacsConnection;
+    // Set while cancelScan merges what a stopped scan left, so that no dimension update starts.
+    bool m_cancelling = false;
+    // Taken from the scanner, not merged yet (merging is sliced to keep the event loop moving).
+    std::deque<std::unique_ptr<Dicom::Patient>> m_pendingPatients;
+    bool m_mergeQueued = false;
+    static constexpr int mergeSliceMs = 8;
 };
 
 }  // namespace Dravelin
@@ -110,3 +195,5 @@ Q_DECLARE_METATYPE(Dravelin::Dicom::Study*)
 Q_DECLARE_METATYPE(Dravelin::Dicom::Series*)
 Q_DECLARE_METATYPE(Dravelin::Dicom::Image*)
 Q_DECLARE_METATYPE(Dravelin::Dicom::PacsSeriesProxy*)
+Q_DECLARE_METATYPE(Dravelin::Network::HttpStatus)
+Q_DECLARE_METATYPE(Dravelin::DicomPacsConfiguration)

@@ -1,5 +1,6 @@
 #include "host/dicom/DicomLoader.h"
 
+#include "host/core/LocationString.h"
 #include "host/core/Log.h"
 #include "host/core/Url.h"
 #include "host/dicom/DatasetCache.h"
@@ -247,8 +248,12 @@ std::vector<ImageDescriptor> describeGroup(std::vector<Instance*> group)
 
 DicomLoader::DicomLoader(std::vector<std::string> locations, Progress* progress,
                          std::shared_ptr<Dicom::DatasetCache> cache, Dicom::IOD_Registry* registry)
-    : m_locations(std::move(locations)), m_progress(progress), m_cache(std::move(cache)), m_registry(registry)
+    : m_progress(progress), m_cache(std::move(cache)), m_registry(registry)
 {
+    // A location may itself be a "##"-joined list (what the browser hands over).
+    for (const std::string& location : locations)
+        for (std::string& part : Filesystem::splitLocationString(location))
+            m_locations.push_back(std::move(part));
     if (!m_cache)
         m_cache = std::make_shared<Dicom::DatasetCache>(0);
 }

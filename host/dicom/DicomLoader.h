@@ -53,7 +53,7 @@ struct ImageDescriptor
 // except for a multi-frame volume whose slice spacing is the default of rule 1.
 //
 // Locations are texts of Filesystem::Url (what Url::string gives, with the sub-queries of
-// DatasetCache::load) or plain paths.
+// DatasetCache::load) or plain paths, or "##"-joined lists of them (location strings).
 class DicomLoader
 {
 public:

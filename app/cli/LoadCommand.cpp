@@ -1,0 +1,135 @@
+#include "app/cli/LoadCommand.h"
+
+#include "host/core/LocationString.h"
+#include "host/core/Url.h"
+#include "host/dicom/DatasetCache.h"
+#include "host/dicom/DicomLoader.h"
+#include "host/dicom/Error.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTextStream>
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdatset.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+
+#include <cstdio>
+#include <map>
+
+namespace Dravelin::Cli {
+
+namespace {
+
+const char* const usage = "usage: dravelin-dicom load LOCATION [--json]\n";
+
+// SOP Instance UID of every instance the location names, by the name the loader reports for
+// it (a file path, or the instance's URL for web and PACS locations).
+std::map<std::string, QString> instanceUids(Dicom::DatasetCache& cache, const std::string& locationString)
+{
+    std::map<std::string, QString> uids;
+    for (const std::string& location : Filesystem::splitLocationString(locationString)) {
+        std::vector<std::string> names;
+        const auto datasets = cache.load(Filesystem::Url(location), &names, nullptr, false);
+        for (size_t i = 0; i < datasets.size() && i < names.size(); ++i) {
+            OFString uid;
+            datasets[i]->findAndGetOFString(DCM_SOPInstanceUID, uid);
+            uids[names[i]] = QString::fromUtf8(uid.c_str());
+        }
+    }
+    return uids;
+}
+
+QString kindOf(const ImageDescriptor& d)
+{
+    return d.slices > 1 ? QStringLiteral("volume") : QStringLiteral("image");
+}
+
+QJsonObject descriptorJson(const ImageDescriptor& d, const std::map<std::string, QString>& uids)
+{
+    QJsonArray instances;
+    for (const std::string& file : d.files) {
+        const auto it = uids.find(file);
+        instances.append(it == uids.end() ? QString() : it->second);
+    }
+    return QJsonObject{{"kind", kindOf(d)},
+                       {"width", d.width},
+                       {"height", d.height},
+                       {"slices", d.slices},
+                       {"spacing", QJsonArray{d.spacing[0], d.spacing[1], d.spacing[2]}},
+                       {"metric", d.isMetric},
+                       {"modality", QString::fromStdString(d.modality)},
+                       {"instances", instances}};
+}
+
+void printText(QTextStream& out, const std::vector<std::vector<ImageDescriptor>>& sets,
+               const std::map<std::string, QString>& uids)
+{
+    for (size_t s = 0; s < sets.size(); ++s) {
+        out << "Image set " << s + 1 << ":\n";
+        for (const ImageDescriptor& d : sets[s]) {
+            out << "  " << kindOf(d) << ' ' << d.width << 'x' << d.height << ", " << d.slices << " slices, spacing "
+                << d.spacing[0] << ' ' << d.spacing[1] << ' ' << d.spacing[2] << (d.isMetric ? " mm" : "")
+                << (d.modality.empty() ? QString() : ", " + QString::fromStdString(d.modality)) << '\n';
+            for (const std::string& file : d.files) {
+                const auto it = uids.find(file);
+                out << "    " << (it == uids.end() ? QStringLiteral("?") : it->second) << '\n';
+            }
+        }
+    }
+}
+
+}  // namespace
+
+int runLoadCommand(const QStringList& args)
+{
+    QString location;
+    bool json = false;
+    for (const QString& arg : args) {
+        if (arg == "--json") {
+            json = true;
+        } else if (arg.startsWith("--") || !location.isEmpty()) {
+            std::fprintf(stderr, "dravelin-dicom load: unexpected argument %s\n%s", arg.toUtf8().constData(), usage);
+            return 2;
+        } else {
+            location = arg;
+        }
+    }
+    if (location.isEmpty()) {
+        std::fprintf(stderr, "dravelin-dicom load: LOCATION is missing\n%s", usage);
+        return 2;
+    }
+
+    auto cache = std::make_shared<Dicom::DatasetCache>(0);
+    const std::string text = location.toStdString();
+    std::vector<std::vector<ImageDescriptor>> sets;
+    try {
+        DicomLoader loader({text}, nullptr, cache, nullptr);
+        sets = loader.loadDescriptors();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "dravelin-dicom load: %s\n", e.what());
+        return 1;
+    }
+    const auto uids = instanceUids(*cache, text);
+
+    if (json) {
+        QJsonArray list;
+        for (const auto& set : sets) {
+            QJsonArray images;
+            for (const ImageDescriptor& d : set)
+                images.append(descriptorJson(d, uids));
+            list.append(QJsonObject{{"images", images}});
+        }
+        const QByteArray bytes = QJsonDocument(QJsonObject{{"imageSets", list}}).toJson(QJsonDocument::Indented);
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+        std::fflush(stdout);
+        return 0;
+    }
+    QTextStream out(stdout);
+    printText(out, sets, uids);
+    out.flush();
+    return 0;
+}
+
+}  // namespace Dravelin::Cli

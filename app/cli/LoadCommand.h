@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QStringList>
+
+namespace Dravelin::Cli {
+
+// `dravelin-dicom load LOCATION [--json]`: loads a location (a location string as the browser
+// produces it: file, folder, DICOMweb or PACS URLs, "##"-joined) through the host's loader and
+// prints each image set: kind, size, slices and spacing of every image, with the SOP Instance
+// UIDs of its instances. Returns 0 on success, 1 when the location cannot be loaded, 2 for a
+// bad command line.
+int runLoadCommand(const QStringList& args);
+
+}  // namespace Dravelin::Cli

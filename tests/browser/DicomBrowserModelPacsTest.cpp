@@ -1,0 +1,172 @@
+#include "browser/models/DicomBrowserModel.h"
+#include "host/core/LocationString.h"
+#include "host/core/LogCapture.h"
+#include "host/dicom/DatasetCache.h"
+#include "host/dicom/DicomLoader.h"
+#include "tests/support/OrthancTestServer.h"
+#include "tests/support/PacsTestServer.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace Dravelin;
+using namespace Dravelin::Dicom;
+namespace DT = Dravelin::Test;
+
+namespace {
+
+const char* const BrainStudy = "1.3.6.1.4.1.5962.1.1.0.0.0.1196533885.18148.0.1";
+
+class ModelPacs : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        server = new DT::PacsTestServer(DT::PacsTestServer::Kind::Orthanc);
+        ASSERT_TRUE(server->start()) << server->errorText().toStdString();
+        ASSERT_EQ(server->store(DT::pacsCorpusFiles()), 83);
+    }
+    static void TearDownTestSuite() { delete server; }
+
+    static DicomPacsConfiguration config()
+    {
+        DicomPacsConfiguration c("127.0.0.1", server->port(), server->options().aeTitle, true);
+        c.ownAeTitle = server->options().clientAeTitle;
+        c.ownPort = server->options().clientPort;
+        return c;
+    }
+
+    static Study* findStudy(const DicomBrowserModel& model, const QString& uid)
+    {
+        for (Patient* p : model.patients())
+            for (Study* s : p->studies)
+                if (s->studyInstanceUid == uid)
+                    return s;
+        return nullptr;
+    }
+
+    static DT::PacsTestServer* server;
+};
+
+DT::PacsTestServer* ModelPacs::server = nullptr;
+
+}  // namespace
+
+TEST_F(ModelPacs, AsyncPlaceholderRetrievalReplacesTheRowAndLocationsLoadBack)
+{
+    DicomBrowserModel model(nullptr);
+    QSignalSpy scanning(&model, &DicomBrowserModel::isScanningChanged);
+    model.scanPacsAsync(config(), QStringLiteral("Doe*"), QString());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return scanning.size() == 2; }, 60000));
+    EXPECT_FALSE(model.isScanning());
+    EXPECT_EQ(model.patients().size(), 2u);
+    Study* brain = findStudy(model, BrainStudy);
+    ASSERT_NE(brain, nullptr);
+    ASSERT_NE(brain->pacsSeriesProxy, nullptr);
+    const QModelIndex studyIndex = model.index(brain);
+    EXPECT_EQ(model.rowCount(studyIndex), 1);  // the "..." row
+
+    LogCapture log;
+    QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
+    model.getPacsSeriesAsync(brain->pacsSeriesProxy);
+    // Pending retrievals block new scans.
+    model.scanPacsAsync(config(), QStringLiteral("Doe*"), QString());
+    EXPECT_TRUE(log.contains("Scanner is already running", 4));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return brain->pacsSeriesProxy == nullptr && brain->series.size() == 3; }, 60000));
+    EXPECT_EQ(model.rowCount(studyIndex), 3);
+    EXPECT_EQ(removed.size(), 1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return log.contains("Finished getting series proxy", 0); }, 10000));
+    EXPECT_TRUE(model.cancelScan());
+
+    // Each series' location names the whole series on the server.
+    auto cache = std::make_shared<DatasetCache>(64);
+    for (Series* series : brain->series) {
+        const std::string location = DicomBrowserModel::retrieveLocationString({series}, true);
+        ASSERT_EQ(location.rfind("pacs://", 0), 0u) << location;
+        if (series->images.size() > 1) {
+            EXPECT_EQ(location.find("instance="), std::string::npos) << location;
+        }
+        std::vector<std::string> names;
+        const auto datasets = cache->load(Filesystem::Url(location), &names, nullptr, false);
+        EXPECT_EQ(datasets.size(), series->images.size()) << location;
+    }
+}
+
+TEST_F(ModelPacs, BlockingPlaceholderRetrievalMergesAndRemovesAtOnce)
+{
+    DicomBrowserModel model(nullptr);
+    model.scanPacsBlocking(config(), QStringLiteral("Doe*"), QString());
+    Study* brain = findStudy(model, BrainStudy);
+    ASSERT_NE(brain, nullptr);
+    PacsSeriesProxy* proxy = brain->pacsSeriesProxy;
+    ASSERT_NE(proxy, nullptr);
+    model.getPacsSeriesBlocking(proxy);
+    EXPECT_EQ(brain->pacsSeriesProxy, nullptr);
+    EXPECT_EQ(brain->series.size(), 3u);
+    EXPECT_EQ(model.rowCount(model.index(brain)), 3);
+    // Queued notifications of the same retrieval must not touch the deleted placeholder.
+    QTest::qWait(50);
+    EXPECT_EQ(brain->series.size(), 3u);
+}
+
+TEST_F(ModelPacs, UnreachableServerIsLoggedAndTheScanEnds)
+{
+    DicomPacsConfiguration dead("127.0.0.1", DT::freeLoopbackPort(), "NOBODY", true);
+    dead.connectTimeoutSeconds = 2;
+    DicomBrowserModel model(nullptr);
+    QSignalSpy scanning(&model, &DicomBrowserModel::isScanningChanged);
+    LogCapture log;
+    model.scanPacsAsync(dead, QString(), QString());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return scanning.size() == 2; }, 30000));
+    EXPECT_TRUE(model.patients().empty());
+    bool errorLogged = false;
+    for (const auto& e : log.entries())
+        errorLogged = errorLogged || (e.level == 4 && e.channel == "DICOM");
+    EXPECT_TRUE(errorLogged);
+}
+
+TEST(ModelWeb, SeriesLocationsOfADicomWebScanLoadTheirInstances)
+{
+    if (!DT::OrthancTestServer::isInstalled())
+        GTEST_SKIP() << "orthanc and orthanc-dicomweb are not installed";
+    DT::OrthancTestServer server;
+    QString error;
+    ASSERT_TRUE(server.start(&error)) << error.toStdString();
+    ASSERT_TRUE(server.store(DT::OrthancTestServer::pydicomCorpus(), &error)) << error.toStdString();
+
+    DicomBrowserModel model(nullptr);
+    QSignalSpy scanning(&model, &DicomBrowserModel::isScanningChanged);
+    QSignalSpy errors(&model, &DicomBrowserModel::scanHttpError);
+    model.scanWebAsync(Filesystem::Url(server.dicomWebUrl()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return scanning.size() == 2; }, 120000));
+    EXPECT_TRUE(errors.isEmpty());
+    std::vector<Series*> all;
+    for (Patient* p : model.patients())
+        for (Study* s : p->studies)
+            all.insert(all.end(), s->series.begin(), s->series.end());
+    ASSERT_EQ(all.size(), 16u);
+
+    auto cache = std::make_shared<DatasetCache>(128);
+    size_t images = 0;
+    for (Series* series : all) {
+        const std::string location = DicomBrowserModel::retrieveLocationString({series}, true);
+        if (series->images.size() > 1) {
+            EXPECT_EQ(location.find("/instances/"), std::string::npos) << location;
+        }
+        std::vector<std::string> names;
+        EXPECT_EQ(cache->load(Filesystem::Url(location), &names, nullptr, false).size(), series->images.size())
+            << location;
+        images += series->images.size();
+    }
+    EXPECT_EQ(images, 83u);
+    // All series at once, through the loader.
+    DicomLoader loader({DicomBrowserModel::retrieveLocationString(all, true)}, nullptr, cache, nullptr);
+    size_t described = 0;
+    for (const auto& set : loader.loadDescriptors())
+        for (const auto& d : set)
+            described += d.files.size();
+    EXPECT_EQ(described, 83u);
+}

@@ -1,0 +1,323 @@
+#include "browser/models/DicomBrowserModel.h"
+#include "host/core/LogCapture.h"
+#include "host/dicom/DatasetCache.h"
+#include "scanning/ScannerQt.h"
+#include "tests/support/HttpTestServer.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+using namespace Dravelin;
+using namespace Dravelin::Dicom;
+namespace DT = Dravelin::Test;
+using namespace std::chrono_literals;
+
+namespace {
+
+// A folder of generated data: P patients x 1 study x R series x N images.
+QString generatedFolder(DT::TempDir& dir, int patients, int series, int images)
+{
+    const QString path = dir.file("data");
+    const bool ok =
+        DT::runGenerator({"folder", path, "--patients", QString::number(patients), "--studies", "1", "--series",
+                          QString::number(series), "--images", QString::number(images), "--size", "16"});
+    return ok ? path : QString();
+}
+
+int seriesCount(const DicomBrowserModel& model)
+{
+    int n = 0;
+    for (const Patient* p : model.patients())
+        for (const Study* s : p->studies)
+            n += static_cast<int>(s->series.size());
+    return n;
+}
+
+int imageCount(const DicomBrowserModel& model)
+{
+    int n = 0;
+    for (const Patient* p : model.patients())
+        for (const Study* s : p->studies)
+            for (const Series* r : s->series)
+                n += static_cast<int>(r->images.size());
+    return n;
+}
+
+std::vector<bool> boolArguments(const QSignalSpy& spy)
+{
+    std::vector<bool> result;
+    for (const auto& args : spy)
+        result.push_back(args.at(0).toBool());
+    return result;
+}
+
+// Waits (running the event loop) until the model reports the end of its scan.
+bool waitForIdle(DicomBrowserModel& model, QSignalSpy& scanning, int timeoutMs = 60000)
+{
+    return QTest::qWaitFor(
+        [&] { return !model.isScanning() && !scanning.isEmpty() && !scanning.last().at(0).toBool(); }, timeoutMs);
+}
+
+// Every header load of a dimension update goes through DatasetCache::load: slowing or
+// failing it there steers the update without touching the scan.
+class SteeredCache : public DatasetCache
+{
+public:
+    std::atomic<int> delayMs{0};
+    std::atomic<bool> fail{false};
+    std::atomic<int> loads{0};
+
+    std::vector<std::shared_ptr<DcmDataset>> load(const Filesystem::Url& url, std::vector<std::string>* fileNames,
+                                                  Progress* progress, bool complete) override
+    {
+        ++loads;
+        if (delayMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs.load()));
+        if (fail)
+            throw std::runtime_error("disk on fire");
+        return DatasetCache::load(url, fileNames, progress, complete);
+    }
+};
+
+class ModelScan : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        dir = new DT::TempDir;
+        folder = generatedFolder(*dir, 2, 3, 4);  // 6 series, 24 images
+    }
+    static void TearDownTestSuite() { delete dir; }
+
+    static DT::TempDir* dir;
+    static QString folder;
+};
+
+DT::TempDir* ModelScan::dir = nullptr;
+QString ModelScan::folder;
+
+}  // namespace
+
+TEST_F(ModelScan, AsyncScanAnnouncesStartOnceAndEndOnceAfterTheLastMerge)
+{
+    ASSERT_FALSE(folder.isEmpty());
+    DicomBrowserModel model(nullptr);
+    QSignalSpy scanning(&model, &DicomBrowserModel::isScanningChanged);
+    int imagesAtEnd = -1;
+    QObject::connect(&model, &DicomBrowserModel::isScanningChanged, [&](bool on) {
+        if (!on)
+            imagesAtEnd = imageCount(model);
+    });
+    model.scanDirectoryAsync(folder, true, false, true);
+    EXPECT_TRUE(model.isScanning());
+    EXPECT_FALSE(model.scanCompleted());
+    ASSERT_TRUE(waitForIdle(model, scanning));
+    QTest::qWait(50);  // nothing may follow
+    EXPECT_EQ(boolArguments(scanning), (std::vector<bool>{true, false}));
+    EXPECT_EQ(imagesAtEnd, 24);
+    EXPECT_EQ(seriesCount(model), 6);
+    EXPECT_TRUE(model.scanCompleted());
+    for (const Patient* p : model.patients())
+        for (const Study* s : p->studies)
+            for (const Series* r : s->series)
+                EXPECT_TRUE(r->dimensions.empty());
+}
+
+TEST_F(ModelScan, SecondScanWhileBusyIsRejectedAndChangesNothing)
+{
+    DicomBrowserModel model(nullptr);
+    QSignalSpy scanning(&model, &DicomBrowserModel::isScanningChanged);
+    LogCapture log;
+    model.scanDirectoryAsync(folder, true, false, true);
+    model.scanDirectoryAsync(folder, true, false, true);
+    model.scanDicomDirBlocking(folder + "/DICOMDIR");
+    EXPECT_EQ(log.count("Scanner is already running", 4), 2);
+    ASSERT_TRUE(waitForIdle(model, scanning));
+    EXPECT_EQ(boolArguments(scanning), (std::vector<bool>{true, false}));
+    EXPECT_EQ(imageCount(model), 24);
+
+    // Once idle a new scan is accepted again.
+    model.clear();
+    model.scanDirectoryBlocking(folder, true, false, true);
+    EXPECT_EQ(imageCount(model), 24);
+}
+
+TEST_F(ModelScan, DimensionUpdateReportsProgressPerSeriesThenEnds)
+{
+    DicomBrowserModel model(nullptr);
+    model.setUpdateSeriesDimensionsAfterScan(true);
+    QSignalSpy scanning(&model, &DicomBrowserModel::isScanningChanged);
+    QSignalSpy range(&model, &DicomBrowserModel::scanProgressRangeChanged);
+    QSignalSpy text(&model, &DicomBrowserModel::scanProgressTextChanged);
+    QSignalSpy value(&model, &DicomBrowserModel::scanProgressValueChanged);
+    std::vector<int> valuesAtEnd;
+    QObject::connect(&model, &DicomBrowserModel::isScanningChanged, [&](bool on) {
+        if (!on)
+            for (const auto& args : value)
+                valuesAtEnd.push_back(args.at(0).toInt());
+    });
+    model.scanDirectoryAsync(folder, true, false, true);
+    ASSERT_TRUE(waitForIdle(model, scanning));
+    EXPECT_EQ(boolArguments(scanning), (std::vector<bool>{true, false}));
+    ASSERT_FALSE(text.isEmpty());
+    EXPECT_EQ(text.last().at(0).toString(), "Determining series kinds...");
+    // The scanner's own queued progress may still arrive after the update has begun.
+    bool seriesRange = false;
+    for (const auto& args : range)
+        seriesRange = seriesRange || (args.at(0).toInt() == 0 && args.at(1).toInt() == 6);
+    EXPECT_TRUE(seriesRange);
+    ASSERT_GE(valuesAtEnd.size(), 6u);
+    EXPECT_EQ(std::vector<int>(valuesAtEnd.end() - 6, valuesAtEnd.end()), (std::vector<int>{1, 2, 3, 4, 5, 6}));
+    for (const Patient* p : model.patients())
+        for (const Study* s : p->studies)
+            for (const Series* r : s->series) {
+                ASSERT_EQ(r->dimensions.size(), 1u);
+                EXPECT_EQ(r->dimensions[0].slices, 4);
+            }
+}
+
+TEST_F(ModelScan, BlockingScanUpdatesDimensionsAndSurvivesAFailingLoader)
+{
+    auto cache = std::make_shared<SteeredCache>();
+    DicomBrowserModel model(cache);
+    model.setUpdateSeriesDimensionsAfterScan(true);
+    QSignalSpy scanning(&model, &DicomBrowserModel::isScanningChanged);
+    cache->fail = true;
+    LogCapture log;
+    model.scanDirectoryBlocking(folder, true, false, true);
+    EXPECT_EQ(boolArguments(scanning), (std::vector<bool>{true, false}));
+    EXPECT_FALSE(model.isScanning());
+    // Every series was tried although each one threw.
+    EXPECT_EQ(log.count("disk on fire", 4), 6);
+    EXPECT_EQ(cache->loads.load(), 6);
+
+    cache->fail = false;
+    model.clear();
+    model.scanDirectoryBlocking(folder, true, false, true);
+    EXPECT_EQ(model.patients().front()->studies.front()->series.front()->dimensions.size(), 1u);
+}
+
+TEST_F(ModelScan, CancelDuringDimensionUpdateStopsItForGood)
+{
+    auto cache = std::make_shared<SteeredCache>();
+    cache->delayMs = 150;
+    DicomBrowserModel model(cache);
+    model.setUpdateSeriesDimensionsAfterScan(true);
+    QSignalSpy scanning(&model, &DicomBrowserModel::isScanningChanged);
+    QSignalSpy text(&model, &DicomBrowserModel::scanProgressTextChanged);
+    LogCapture log;
+    model.scanDirectoryAsync(folder, true, false, true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cache->loads.load() >= 1; }, 60000));
+    EXPECT_TRUE(model.isScanning());
+    EXPECT_TRUE(model.cancelScan(2000ms));
+    EXPECT_FALSE(model.isScanning());
+    EXPECT_TRUE(log.contains("Cancelling updating series kinds.", 1));
+    EXPECT_TRUE(log.contains("Updating series kinds cancelled", 1));
+    const int loads = cache->loads.load();
+    EXPECT_LT(loads, 6);
+    QTest::qWait(400);
+    EXPECT_EQ(cache->loads.load(), loads);  // not started again
+    EXPECT_EQ(boolArguments(scanning), (std::vector<bool>{true, false}));
+    EXPECT_FALSE(log.contains("Updating series kinds finished"));
+}
+
+TEST_F(ModelScan, CancelDuringScanMergesWhatWasFoundAndEnds)
+{
+    DT::TempDir big;
+    const QString bigFolder = generatedFolder(big, 4, 5, 60);  // 1200 files
+    ASSERT_FALSE(bigFolder.isEmpty());
+    DicomBrowserModel model(nullptr);
+    model.setUpdateSeriesDimensionsAfterScan(true);
+    QSignalSpy scanning(&model, &DicomBrowserModel::isScanningChanged);
+    LogCapture log;
+    QSignalSpy progress(&model, &DicomBrowserModel::scanProgressValueChanged);
+    model.scanDirectoryAsync(bigFolder, true, false, true);
+    // A folder scan clears the cancel flag when it starts: cancel once it is under way.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !progress.isEmpty(); }, 30000));
+    EXPECT_TRUE(model.cancelScan(10000ms));
+    EXPECT_FALSE(model.isScanning());
+    EXPECT_LT(imageCount(model), 1200);
+    QTest::qWait(100);
+    EXPECT_EQ(boolArguments(scanning), (std::vector<bool>{true, false}));
+    // A cancelled scan starts no dimension update.
+    EXPECT_FALSE(log.contains("Starting updating series kinds"));
+    EXPECT_FALSE(log.contains("Could not cancel"));
+}
+
+TEST(ModelScanEdges, CancelWithoutScannerReturnsTrueSilently)
+{
+    DicomBrowserModel model(nullptr);
+    LogCapture log;
+    EXPECT_TRUE(model.cancelScan());
+    EXPECT_TRUE(model.cancelScan(0ms));
+    EXPECT_TRUE(log.entries().empty());
+}
+
+TEST(ModelScanEdges, ThrowingScanFunctionIsLoggedAndEndsTheScan)
+{
+    DicomBrowserModel model(nullptr);
+    QSignalSpy scanning(&model, &DicomBrowserModel::isScanningChanged);
+    LogCapture log;
+    model.scanAsync(nullptr, [](ScannerQt&) { throw std::runtime_error("scanner exploded"); });
+    ASSERT_TRUE(waitForIdle(model, scanning, 10000));
+    EXPECT_TRUE(log.contains("scanner exploded", 4));
+    EXPECT_EQ(boolArguments(scanning), (std::vector<bool>{true, false}));
+
+    model.scanBlocking(nullptr, [](ScannerQt&) { throw 42; });
+    EXPECT_FALSE(model.isScanning());
+    EXPECT_FALSE(log.contains("Scanner is already running"));
+    EXPECT_EQ(boolArguments(scanning), (std::vector<bool>{true, false, true, false}));
+}
+
+TEST(ModelScanEdges, PlaceholderRequestWithoutPacsScanIsRejected)
+{
+    DicomBrowserModel model(nullptr);
+    LogCapture log;
+    PacsSeriesProxy proxy(nullptr);
+    model.getPacsSeriesAsync(&proxy);
+    model.scanDirectoryBlocking(DT::pydicomData("test_files/dicomdirtests"), true, false, true);
+    model.getPacsSeriesBlocking(&proxy);
+    EXPECT_EQ(log.count("Internal error: Previous scan was not a PACS", 4), 2);
+}
+
+TEST(ModelScanEdges, WebScanWithHttpErrorSignalsTheStatusAndKeepsTheRest)
+{
+    DT::HttpTestServer server([](const DT::HttpTestServer::Request& request) {
+        const auto ui = [](const char* tag, const std::string& uid) {
+            return "\"" + std::string(tag) + "\": {\"vr\": \"UI\", \"Value\": [\"" + uid + "\"]}";
+        };
+        if (request.path == "/dicomweb/studies")
+            return DT::HttpTestServer::json("[{" + ui("0020000D", "S") + "}]");
+        if (request.path == "/dicomweb/studies/S/series")
+            return DT::HttpTestServer::json("[{" + ui("0020000E", "R1") + "}, {" + ui("0020000E", "R2") + "}]");
+        if (request.path == "/dicomweb/studies/S/series/R1/instances")
+            return DT::HttpTestServer::json("[{" + ui("00080018", "I1") + ", " + ui("0020000D", "S") + ", " +
+                                            ui("0020000E", "R1") + "}, {" + ui("00080018", "I2") + ", " +
+                                            ui("0020000D", "S") + ", " + ui("0020000E", "R1") + "}]");
+        return DT::HttpTestServer::json("{}", 403);
+    });
+    ASSERT_TRUE(server.isListening());
+    DicomBrowserModel model(nullptr);
+    QSignalSpy scanning(&model, &DicomBrowserModel::isScanningChanged);
+    QSignalSpy errors(&model, &DicomBrowserModel::scanHttpError);
+    model.scanWebAsync(Filesystem::Url(server.url("/dicomweb")));
+    ASSERT_TRUE(waitForIdle(model, scanning, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return errors.size() == 1; }, 5000));
+    EXPECT_EQ(errors[0].at(1).value<Network::HttpStatus>(), Network::HttpStatus::Forbidden);
+    EXPECT_FALSE(errors[0].at(0).toString().isEmpty());
+    ASSERT_EQ(seriesCount(model), 1);
+    Series* r1 = model.patients()[0]->studies[0]->series[0];
+    EXPECT_EQ(DicomBrowserModel::retrieveLocationString({r1}, true), server.url("/dicomweb/studies/S/series/R1"));
+
+    model.clear();
+    model.scanWebBlocking(Filesystem::Url(server.url("/dicomweb")));
+    EXPECT_EQ(errors.size(), 2);
+    EXPECT_EQ(seriesCount(model), 1);
+}
