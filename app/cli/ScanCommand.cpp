@@ -16,9 +16,6 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTextStream>
 
 #include <dcmtk/config/osconfig.h>
@@ -309,16 +306,6 @@ QStringList checkSeries(DicomBrowserFilterModel& filter, const std::vector<QMode
     return missing;
 }
 
-void printJson(const DicomBrowserModel& model, const QString& summary)
-{
-    QJsonArray list;
-    for (const Patient* p : model.patients())
-        list.append(patientJson(*p));
-    const QByteArray text = QJsonDocument(QJsonObject{{"patients", list}}).toJson(QJsonDocument::Indented);
-    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
-    std::fprintf(stderr, "%s\n", summary.toUtf8().constData());
-}
-
 }  // namespace
 
 int runScanCommand(const QStringList& args)
@@ -346,7 +333,7 @@ int runScanCommand(const QStringList& args)
     const double seconds = timer.nsecsElapsed() / 1e9;
     const QString summary = summaryLine(model.patients(), QString::number(files) + " files", seconds);
     if (options->json) {
-        printJson(model, summary);
+        printJsonTree(model.patients(), summary);
         std::fflush(stdout);
         return status;
     }

@@ -166,19 +166,24 @@ QString summaryLine(const std::vector<Patient*>& patients, const QString& what, 
         .arg(seconds, 0, 'f', 3);
 }
 
+void printJsonTree(const std::vector<Patient*>& patients, const QString& summary)
+{
+    {
+        JsonWriter json(stdout);
+        json.beginObject();
+        json.key("patients").beginArray();
+        for (const Patient* p : patients)
+            writePatientJson(json, *p);
+        json.endArray();
+        json.endObject();
+    }
+    std::fprintf(stderr, "%s\n", summary.toUtf8().constData());
+}
+
 void printTreeOutput(Scanner& scanner, bool json, bool withImages, const QString& summary)
 {
     if (json) {
-        {
-            JsonWriter json(stdout);
-            json.beginObject();
-            json.key("patients").beginArray();
-            for (const Patient* p : scanner.patients())
-                writePatientJson(json, *p);
-            json.endArray();
-            json.endObject();
-        }
-        std::fprintf(stderr, "%s\n", summary.toUtf8().constData());
+        printJsonTree(scanner.patients(), summary);
     } else {
         // The browser's own model renders the text, so both always agree.
         DicomBrowserModel model(scanner.datasetCache());

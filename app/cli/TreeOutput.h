@@ -21,6 +21,9 @@ void writePatientJson(JsonWriter& json, const Dicom::Patient& patient);
 // "P patients, S studies, R series, I images, <what>, T seconds".
 QString summaryLine(const std::vector<Dicom::Patient*>& patients, const QString& what, double seconds);
 
+// {"patients":[...]} on stdout, then the summary on stderr.
+void printJsonTree(const std::vector<Dicom::Patient*>& patients, const QString& summary);
+
 // With json: one document {"patients":[...]} on stdout, the summary on stderr. Otherwise the
 // scanner's patients are handed to a browser model, whose view is printed, then the summary.
 void printTreeOutput(Dicom::Scanner& scanner, bool json, bool withImages, const QString& summary);

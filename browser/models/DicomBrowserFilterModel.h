@@ -1,5 +1,7 @@
 #pragma once
 
+#include "browser/models/DateRangeFilter.h"
+
 #include <QCollator>
 #include <QDate>
 #include <QList>
@@ -84,4 +86,3 @@ private:
 }  // namespace Dravelin
 
 Q_DECLARE_METATYPE(std::vector<QString>)
-Q_DECLARE_METATYPE(std::optional<Dravelin::DicomBrowserFilterModel::DateRange>)

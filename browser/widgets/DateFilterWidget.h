@@ -1,5 +1,7 @@
 #pragma once
 
+#include "browser/models/DateRangeFilter.h"
+
 #include <QDate>
 #include <QMetaType>
 #include <QWidget>
@@ -24,7 +26,7 @@ class DateFilterWidget : public QWidget
 
 public:
     // (first, last), first being the earlier date; empty means no date filter.
-    using Filter = std::optional<std::tuple<QDate, QDate>>;
+    using Filter = DateRangeFilter;
 
     explicit DateFilterWidget(const QString& label, QWidget* parent = nullptr);
 
@@ -58,5 +60,3 @@ private:
 };
 
 }  // namespace Dravelin
-
-Q_DECLARE_METATYPE(Dravelin::DateFilterWidget::Filter)
