@@ -7,7 +7,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config ccache
   qtbase5-dev qtbase5-dev-tools
   libdcmtk-dev dcmtk
-  libfmt-dev libeigen3-dev libgtest-dev libgmock-dev libcurl4-openssl-dev
+  libfmt-dev libeigen3-dev libgtest-dev libgmock-dev libcurl4-openssl-dev libjemalloc-dev
   python3-pydicom
   orthanc orthanc-dicomweb
 )

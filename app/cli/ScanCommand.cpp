@@ -2,6 +2,7 @@
 
 #include "app/cli/ModelTextPrinter.h"
 #include "app/cli/TreeOutput.h"
+#include "host/dicom/DatasetCache.h"
 #include "browser/models/DicomBrowserFilterModel.h"
 #include "browser/models/DicomBrowserModel.h"
 #include "host/core/LogCapture.h"
@@ -325,7 +326,7 @@ int runScanCommand(const QStringList& args)
     }
     OFLog::configure(OFLogger::FATAL_LOG_LEVEL);
 
-    DicomBrowserModel model(nullptr);
+    DicomBrowserModel model(std::make_shared<Dicom::DatasetCache>(0));
     QElapsedTimer timer;
     timer.start();
     int files = 0;

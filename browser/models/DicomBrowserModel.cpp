@@ -17,6 +17,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QStringList>
+#include <QTimer>
 #include <QUrl>
 
 #include <dcmtk/config/osconfig.h>
@@ -612,6 +613,32 @@ void DicomBrowserModel::startScan(DicomPacsConfiguration* pacs, bool withErrorHa
     Q_EMIT isScanningChanged(true);
 }
 
+void DicomBrowserModel::emitScanProgress()
+{
+    const int maximum = m_progressMaximum.load();
+    const int value = m_progressValue.load();
+    if (maximum < 0)
+        return;
+    if (maximum != m_emittedProgressMaximum) {
+        m_emittedProgressMaximum = maximum;
+        Q_EMIT scanProgressRangeChanged(0, maximum);
+    }
+    if (value >= 0 && value != m_emittedProgressValue) {
+        m_emittedProgressValue = value;
+        Q_EMIT scanProgressValueChanged(value);
+    }
+}
+
+void DicomBrowserModel::pumpScanReports(const Dicom::ScannerQt* scanner)
+{
+    // A newer scan has its own pump; the end of the scan delivers the rest (see scanAsync).
+    if (m_scanner.get() != scanner || m_scannerIdle.load())
+        return;
+    emitScanProgress();
+    processPatientsFromMainthread();
+    QTimer::singleShot(reportIntervalMs, this, [this, scanner] { pumpScanReports(scanner); });
+}
+
 void DicomBrowserModel::scanAsync(DicomPacsConfiguration* pacs, ScanFunction scan)
 {
     if (isBusy()) {
@@ -620,21 +647,50 @@ void DicomBrowserModel::scanAsync(DicomPacsConfiguration* pacs, ScanFunction sca
     }
     startScan(pacs, true);
     ScannerQt* scanner = m_scanner.get();
-    connect(scanner, &ScannerQt::progressRangeChanged, this, &DicomBrowserModel::scanProgressRangeChanged,
-            Qt::QueuedConnection);
-    connect(scanner, &ScannerQt::progressValueChanged, this, &DicomBrowserModel::scanProgressValueChanged,
-            Qt::QueuedConnection);
+    // A folder scan reports every file: one queued event per report would flood the GUI thread
+    // (three per file). The worker only records its progress; a pump on the GUI thread picks up
+    // progress and new patients every few milliseconds while the scan runs.
+    m_progressMaximum = -1;
+    m_progressValue = -1;
+    m_emittedProgressMaximum = -1;
+    m_emittedProgressValue = -1;
+    connect(
+        scanner, &ScannerQt::progressRangeChanged, this, [this](int, int maximum) { m_progressMaximum = maximum; },
+        Qt::DirectConnection);
+    connect(
+        scanner, &ScannerQt::progressValueChanged, this, [this](int value) { m_progressValue = value; },
+        Qt::DirectConnection);
     connect(scanner, &ScannerQt::progressTextChanged, this, &DicomBrowserModel::scanProgressTextChanged,
             Qt::QueuedConnection);
-    connect(scanner, &ScannerQt::patientAdded, this, &DicomBrowserModel::processPatientsFromMainthread,
-            Qt::QueuedConnection);
+    // Placeholder retrievals run after the scan, when no pump runs: their patients are announced
+    // with at most one queued event at a time.
+    connect(
+        scanner, &ScannerQt::patientAdded, this,
+        [this] {
+            if (m_scannerIdle.load() && !m_patientsPosted.exchange(true))
+                QMetaObject::invokeMethod(
+                    this,
+                    [this] {
+                        m_patientsPosted = false;
+                        processPatientsFromMainthread();
+                    },
+                    Qt::QueuedConnection);
+        },
+        Qt::DirectConnection);
     connect(scanner, &ScannerQt::pacsProxyRemoved, this, &DicomBrowserModel::remove, Qt::QueuedConnection);
     m_scanFuture = std::async([this, scanner, scan = std::move(scan)] {
         runGuarded(scan, *scanner);
         m_scannerIdle = true;
-        QMetaObject::invokeMethod(this, "processPatientsFromMainthread", Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                emitScanProgress();
+                processPatientsFromMainthread();
+            },
+            Qt::QueuedConnection);
         Log::log(0, "Dicom", "Finished scanning", __FILE__, __LINE__);
     });
+    QTimer::singleShot(reportIntervalMs, this, [this, scanner] { pumpScanReports(scanner); });
 }
 
 void DicomBrowserModel::scanBlocking(DicomPacsConfiguration* pacs, ScanFunction scan)

@@ -185,6 +185,15 @@ private:
     std::deque<std::unique_ptr<Dicom::Patient>> m_pendingPatients;
     bool m_mergeQueued = false;
     static constexpr int mergeSliceMs = 8;
+    // Reports of the scan worker, picked up by a pump on the GUI thread (see scanAsync).
+    void emitScanProgress();
+    void pumpScanReports(const Dicom::ScannerQt* scanner);
+    static constexpr int reportIntervalMs = 5;
+    std::atomic<bool> m_patientsPosted{false};
+    std::atomic<int> m_progressMaximum{-1};
+    std::atomic<int> m_progressValue{-1};
+    int m_emittedProgressMaximum = -1;  // GUI thread only
+    int m_emittedProgressValue = -1;    // GUI thread only
 };
 
 }  // namespace Dravelin
