@@ -326,7 +326,10 @@ int runScanCommand(const QStringList& args)
     }
     OFLog::configure(OFLogger::FATAL_LOG_LEVEL);
 
-    DicomBrowserModel model(std::make_shared<Dicom::DatasetCache>(0));
+    // Deliberately never destroyed: the process ends right after the output, and tearing down
+    // a tree of 100,000 records and their cached datasets would only delay the exit.
+    auto* kept = new DicomBrowserModel(std::make_shared<Dicom::DatasetCache>(0));
+    DicomBrowserModel& model = *kept;
     QElapsedTimer timer;
     timer.start();
     int files = 0;
