@@ -625,8 +625,8 @@ std::optional<Network::HttpError> Scanner::scanWeb(const Filesystem::Url& url)
 
     if (errors.empty())
         return std::nullopt;
-    DRAVELIN_LOG(4, "", "Scan did not finish successfully (first HTTP status: " + std::to_string(errors.front().code()) +
-                            ")");
+    DRAVELIN_LOG(4, "",
+                 "Scan did not finish successfully (first HTTP status: " + std::to_string(errors.front().code()) + ")");
     for (const auto& error : errors)
         DRAVELIN_LOG(1, "", error.message + " (" + std::to_string(error.code()) + ")");
     return errors.front();

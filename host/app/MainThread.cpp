@@ -19,8 +19,7 @@ void runOnMainThread(std::function<void()> function, bool blocking)
         function();
         return;
     }
-    QMetaObject::invokeMethod(app, std::move(function),
-                              blocking ? Qt::BlockingQueuedConnection : Qt::QueuedConnection);
+    QMetaObject::invokeMethod(app, std::move(function), blocking ? Qt::BlockingQueuedConnection : Qt::QueuedConnection);
 }
 
 }  // namespace Dravelin::QtHelpers

@@ -24,8 +24,7 @@ using Sink = std::function<void(const Entry&)>;
 // True when a message of this level would reach stderr or any installed sink.
 bool isAccepted(int level);
 
-void log(int level, const std::string& channel, const std::string& message, const char* file = nullptr,
-         int line = 0);
+void log(int level, const std::string& channel, const std::string& message, const char* file = nullptr, int line = 0);
 void log(int level, const std::string& channel, const QString& message, const char* file = nullptr, int line = 0);
 void log(int level, const std::string& channel, const char* message, const char* file = nullptr, int line = 0);
 
@@ -39,8 +38,8 @@ void removeSink(int handle);
 }  // namespace Dravelin::Log
 
 // Logs with file and line, formatting the message only when it will be used.
-#define DRAVELIN_LOG(level, channel, message)                                          \
-    do {                                                                               \
-        if (::Dravelin::Log::isAccepted(level))                                        \
-            ::Dravelin::Log::log((level), (channel), (message), __FILE__, __LINE__);  \
+#define DRAVELIN_LOG(level, channel, message)                                        \
+    do {                                                                             \
+        if (::Dravelin::Log::isAccepted(level))                                      \
+            ::Dravelin::Log::log((level), (channel), (message), __FILE__, __LINE__); \
     } while (false)

@@ -19,7 +19,7 @@ class Url
 public:
     enum FormattingOption : unsigned {
         Default = 0x00,
-        RemoveUserInfo = 0x01,   // drop "user:password@"
+        RemoveUserInfo = 0x01,  // drop "user:password@"
         RemoveQuery = 0x02,
         RemoveFragment = 0x04,
         // The text the host's loader reads back: every character that is not allowed
@@ -48,9 +48,9 @@ public:
     std::string password() const;
     std::string host() const;
     int port(int defaultPort = -1) const;
-    std::string path() const;      // decoded
-    std::string query() const;     // encoded query text, without "?"
-    std::string fragment() const;  // decoded
+    std::string path() const;           // decoded
+    std::string query() const;          // encoded query text, without "?"
+    std::string fragment() const;       // decoded
     std::string localFilePath() const;  // empty unless a local file
 
     void setScheme(const std::string& scheme);

@@ -15,8 +15,8 @@ struct Error
     enum Code : int {
         Success = 0,
         Unknown = 1,
-        InvalidValue = 2,   // a value that cannot be parsed
-        NotSupported = 3,   // valid DICOM that we do not handle
+        InvalidValue = 2,  // a value that cannot be parsed
+        NotSupported = 3,  // valid DICOM that we do not handle
         MissingValue = 4,
         IoError = 5,
         NetworkError = 6,
