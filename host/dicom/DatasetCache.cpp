@@ -16,6 +16,7 @@
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdatset.h>
+#include <dcmtk/dcmdata/dcobject.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
 #include <dcmtk/dcmdata/dcistrmb.h>
@@ -263,6 +264,11 @@ void DatasetCache::Private::store(const std::string& path, const Parsed& parsed,
 DatasetCache::DatasetCache(int capacity) : d(std::make_unique<Private>())
 {
     Utils::silenceDcmtkLogging();
+    // Some writers store known attributes with VR UN (some RT dose files store
+    // SeriesInstanceUID so). DCMTK then hands out their bytes escaped ("31\2e\32..."); with
+    // this switch it reads them with the dictionary's VR, so they compare and display as text.
+    static std::once_flag once;
+    std::call_once(once, [] { dcmEnableUnknownVRConversion.set(OFTrue); });
     if (capacity > 0)
         d->capacity = capacity;
 }
