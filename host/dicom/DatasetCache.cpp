@@ -5,6 +5,7 @@
 #include "host/core/Log.h"
 #include "host/dicom/DicomPacsConfiguration.h"
 #include "host/dicom/HeaderParser.h"
+#include "host/dicom/HeaderReadAhead.h"
 #include "host/dicom/PacsRetriever.h"
 #include "host/dicom/Utils.h"
 
@@ -73,15 +74,52 @@ struct Parsed
 
 // Headers usually end within the first kilobytes. A header that does not fit the small chunk
 // is tried with the large one, then read through DCMTK's file stream.
-constexpr size_t kSmallHeaderChunk = 8 * 1024;
+constexpr size_t kSmallHeaderChunk = HeaderReadAhead::DefaultBytes;
 constexpr size_t kLargeHeaderChunk = 512 * 1024;
 
 enum class ChunkResult { Parsed, Failed, NeedsFileStream };
+
+// Parses the first bytes of a file (all of it when they are as long as the file) up to the
+// pixel data.
+ChunkResult parseHeaderBytes(const std::vector<char>& buffer, size_t fileSize, DcmFileFormat& file, std::string& error)
+{
+    const size_t filled = buffer.size();
+    if (filled == 0) {
+        error = "the file is empty";
+        return ChunkResult::Failed;
+    }
+    const bool wholeFile = filled == fileSize;
+    switch (HeaderParser::parse(buffer.data(), filled, wholeFile, *file.getDataset())) {
+        case HeaderParser::Result::Parsed: return ChunkResult::Parsed;
+        case HeaderParser::Result::NeedsMoreData: return ChunkResult::NeedsFileStream;
+        case HeaderParser::Result::Unsupported: file.clear(); break;
+    }
+
+    DcmInputBufferStream stream;
+    stream.setBuffer(buffer.data(), static_cast<offile_off_t>(filled));
+    if (wholeFile)
+        stream.setEos();
+    file.transferInit();
+    const OFCondition status = file.readUntilTag(stream, EXS_Unknown, EGL_noChange, kNoReadLimit, DCM_PixelData);
+    file.transferEnd();
+    stream.releaseBuffer();
+    if (status.good())
+        return ChunkResult::Parsed;
+    if (status == EC_StreamNotifyClient && !wholeFile)
+        return ChunkResult::NeedsFileStream;
+    error = status.text();
+    return ChunkResult::Failed;
+}
 
 // Reads the start of the file with one system call and parses it up to the pixel data from
 // memory. DCMTK's file stream seeks and stats repeatedly, which dominates for small files.
 ChunkResult parseHeaderChunk(const std::string& path, size_t chunkSize, DcmFileFormat& file, std::string& error)
 {
+    // A scan has usually just read these bytes to check the preamble.
+    std::size_t readAheadSize = 0;
+    const std::vector<char>* readAhead = HeaderReadAhead::take(path, readAheadSize);
+    if (readAhead && chunkSize == HeaderReadAhead::DefaultBytes)
+        return parseHeaderBytes(*readAhead, readAheadSize, file, error);
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return ChunkResult::NeedsFileStream;  // let DCMTK report why
@@ -103,32 +141,7 @@ ChunkResult parseHeaderChunk(const std::string& path, size_t chunkSize, DcmFileF
     ::close(fd);
     if (filled != buffer.size())
         return ChunkResult::NeedsFileStream;
-    if (filled == 0) {
-        error = "the file is empty";
-        return ChunkResult::Failed;
-    }
-
-    const bool wholeFile = filled == size;
-    switch (HeaderParser::parse(buffer.data(), filled, wholeFile, *file.getDataset())) {
-        case HeaderParser::Result::Parsed: return ChunkResult::Parsed;
-        case HeaderParser::Result::NeedsMoreData: return ChunkResult::NeedsFileStream;
-        case HeaderParser::Result::Unsupported: file.clear(); break;
-    }
-
-    DcmInputBufferStream stream;
-    stream.setBuffer(buffer.data(), static_cast<offile_off_t>(filled));
-    if (wholeFile)
-        stream.setEos();
-    file.transferInit();
-    const OFCondition status = file.readUntilTag(stream, EXS_Unknown, EGL_noChange, kNoReadLimit, DCM_PixelData);
-    file.transferEnd();
-    stream.releaseBuffer();
-    if (status.good())
-        return ChunkResult::Parsed;
-    if (status == EC_StreamNotifyClient && !wholeFile)
-        return ChunkResult::NeedsFileStream;
-    error = status.text();
-    return ChunkResult::Failed;
+    return parseHeaderBytes(buffer, size, file, error);
 }
 
 struct Entry

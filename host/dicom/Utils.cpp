@@ -1,5 +1,7 @@
 #include "host/dicom/Utils.h"
 
+#include "host/dicom/HeaderReadAhead.h"
+
 #include "host/core/Log.h"
 
 #include <dcmtk/config/osconfig.h>
@@ -129,14 +131,10 @@ std::string parseDICOMSex(const std::string& value)
 
 bool hasDicomHeader(const std::string& path)
 {
-    // Plain POSIX I/O: a scan calls this for every file, and a stream object costs more than the read.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    char buffer[132];
-    const ssize_t n = ::pread(fd, buffer, sizeof buffer, 0);
-    ::close(fd);
-    return n == static_cast<ssize_t>(sizeof buffer) && std::memcmp(buffer + 128, "DICM", 4) == 0;
+    // Reads as much as a header parse needs first, so that a scan's parse right after this
+    // check finds the bytes already read (HeaderReadAhead).
+    const std::vector<char>* bytes = HeaderReadAhead::read(path);
+    return bytes && bytes->size() >= 132 && std::memcmp(bytes->data() + 128, "DICM", 4) == 0;
 }
 
 namespace {

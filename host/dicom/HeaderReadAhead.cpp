@@ -1,0 +1,74 @@
+#include "host/dicom/HeaderReadAhead.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+
+namespace Dravelin::Dicom {
+
+namespace {
+
+struct ReadAhead
+{
+    std::string path;
+    std::vector<char> bytes;
+    std::size_t fileSize = 0;
+    std::chrono::steady_clock::time_point readAt;
+    bool valid = false;
+};
+
+// Buffers stay allocated per thread: a fresh buffer per file costs page faults.
+thread_local ReadAhead t_readAhead;
+thread_local std::vector<char> t_handedOut;
+
+constexpr auto kFreshFor = std::chrono::seconds(1);
+
+}  // namespace
+
+const std::vector<char>* HeaderReadAhead::read(const std::string& path, std::size_t bytes)
+{
+    ReadAhead& r = t_readAhead;
+    r.valid = false;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return nullptr;
+    }
+    const std::size_t size = static_cast<std::size_t>(info.st_size);
+    r.bytes.resize(std::min(size, bytes));
+    std::size_t filled = 0;
+    while (filled < r.bytes.size()) {
+        const ssize_t n = ::pread(fd, r.bytes.data() + filled, r.bytes.size() - filled, static_cast<off_t>(filled));
+        if (n <= 0)
+            break;
+        filled += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    r.bytes.resize(filled);
+    r.path = path;
+    r.fileSize = size;
+    r.readAt = std::chrono::steady_clock::now();
+    // A short read (the file shrank meanwhile) is not worth keeping.
+    r.valid = filled == std::min(size, bytes);
+    return &r.bytes;
+}
+
+const std::vector<char>* HeaderReadAhead::take(const std::string& path, std::size_t& fileSize)
+{
+    ReadAhead& r = t_readAhead;
+    if (!r.valid)
+        return nullptr;
+    r.valid = false;
+    if (r.path != path || std::chrono::steady_clock::now() - r.readAt > kFreshFor)
+        return nullptr;
+    fileSize = r.fileSize;
+    t_handedOut.swap(r.bytes);
+    return &t_handedOut;
+}
+
+}  // namespace Dravelin::Dicom
