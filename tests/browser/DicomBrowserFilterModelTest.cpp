@@ -22,7 +22,7 @@ QT_END_NAMESPACE
 
 namespace {
 
-struct SeriesSpec
+struct SeriesFields
 {
     QString number;
     QString description;
@@ -35,10 +35,10 @@ struct SeriesSpec
 
 int uidCounter = 0;
 
-SeriesSpec spec(const QString& number, const QString& description, const QString& modality, const QString& imageType,
-                const QDate& date = QDate(), const QString& width = "64", int images = 1)
+SeriesFields fields(const QString& number, const QString& description, const QString& modality,
+                    const QString& imageType, const QDate& date = QDate(), const QString& width = "64", int images = 1)
 {
-    SeriesSpec s;
+    SeriesFields s;
     s.number = number;
     s.description = description;
     s.modality = modality;
@@ -49,20 +49,20 @@ SeriesSpec spec(const QString& number, const QString& description, const QString
     return s;
 }
 
-Series* addSeries(Study* study, const SeriesSpec& spec)
+Series* addSeries(Study* study, const SeriesFields& fields)
 {
     auto* s = new Series(study);
     s->seriesInstanceUid = QString("1.9.%1").arg(++uidCounter);
-    s->seriesNumber = spec.number;
-    s->seriesDescription = spec.description;
-    s->modality = spec.modality;
-    s->imageType = spec.imageType;
-    s->seriesDate = spec.date;
-    for (int i = 0; i < spec.images; ++i) {
+    s->seriesNumber = fields.number;
+    s->seriesDescription = fields.description;
+    s->modality = fields.modality;
+    s->imageType = fields.imageType;
+    s->seriesDate = fields.date;
+    for (int i = 0; i < fields.images; ++i) {
         auto* image = new Image(s);
         image->sopInstanceUid = QString("%1.%2").arg(s->seriesInstanceUid).arg(i);
-        image->imageType = spec.imageType;
-        image->width = spec.width;
+        image->imageType = fields.imageType;
+        image->width = fields.width;
         image->height = "64";
         image->channels = "1";
         image->bitsAllocated = "16";
@@ -114,15 +114,15 @@ protected:
         //      study "Remote".
         Patient* doe = newPatient("1", "DOE^JOHN");
         Study* head = addStudy(doe, "Head", QDate(2024, 1, 10));
-        addSeries(head, spec("10", "Axial", "CT", "ORIGINAL\\PRIMARY\\AXIAL", {}, "64", 2));
-        addSeries(head, spec("2", "Scout", "CT", "ORIGINAL\\PRIMARY\\LOCALIZER"));
-        addSeries(head, spec("3", "Fusion", "MR", "DERIVED\\SECONDARY"));
+        addSeries(head, fields("10", "Axial", "CT", "ORIGINAL\\PRIMARY\\AXIAL", {}, "64", 2));
+        addSeries(head, fields("2", "Scout", "CT", "ORIGINAL\\PRIMARY\\LOCALIZER"));
+        addSeries(head, fields("3", "Fusion", "MR", "DERIVED\\SECONDARY"));
         Study* knee = addStudy(doe, "Knee");
-        addSeries(knee, spec("1", "Sagittal", "CT", "ORIGINAL\\PRIMARY", QDate(2023, 5, 5)));
-        addSeries(knee, spec("4", "Undated", "CT", ""));
+        addSeries(knee, fields("1", "Sagittal", "CT", "ORIGINAL\\PRIMARY", QDate(2023, 5, 5)));
+        addSeries(knee, fields("4", "Undated", "CT", ""));
         Patient* roe = newPatient("2", "ROE^JANE");
         Study* chest = addStudy(roe, "Chest", QDate(2024, 2, 1));
-        addSeries(chest, spec("5", "Lungs", "MR", "ORIGINAL\\PRIMARY", {}, "?"));
+        addSeries(chest, fields("5", "Lungs", "MR", "ORIGINAL\\PRIMARY", {}, "?"));
         Study* remote = addStudy(roe, "Remote");
         remote->pacsSeriesProxy = new PacsSeriesProxy(remote);
         model.addPatient(doe);

@@ -23,7 +23,7 @@ using namespace Dravelin::Dicom;
 
 namespace {
 
-struct InstanceSpec
+struct InstanceFields
 {
     QString patientId = "P1";
     QString patientName = "DOE^JANE";
@@ -36,7 +36,7 @@ struct InstanceSpec
     double z = 0;
 };
 
-std::shared_ptr<DcmDataset> makeDataset(const InstanceSpec& s)
+std::shared_ptr<DcmDataset> makeDataset(const InstanceFields& s)
 {
     auto ds = std::make_shared<DcmDataset>();
     ds->putAndInsertString(DCM_PatientID, s.patientId.toUtf8());
@@ -59,7 +59,7 @@ std::shared_ptr<DcmDataset> makeDataset(const InstanceSpec& s)
     return ds;
 }
 
-Patient* makePatient(const InstanceSpec& s)
+Patient* makePatient(const InstanceFields& s)
 {
     auto ds = makeDataset(s);
     auto* p = new Patient(*ds, true);
@@ -95,23 +95,23 @@ protected:
 TEST_F(DicomBrowserModelTest, StaysConsistentWhileShuffledInstancesMerge)
 {
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
-    std::vector<InstanceSpec> specs;
+    std::vector<InstanceFields> fieldSets;
     for (int p = 0; p < 3; ++p)
         for (int st = 0; st < 2; ++st)
             for (int se = 0; se < 2; ++se)
                 for (int i = 1; i <= 5; ++i) {
-                    InstanceSpec s;
+                    InstanceFields s;
                     s.patientId = QString("P%1").arg(p);
                     s.studyUid = QString("1.2.%1.%2").arg(p).arg(st);
                     s.seriesUid = QString("1.2.%1.%2.%3").arg(p).arg(st).arg(se);
                     s.seriesNumber = QString::number(se + 1);
                     s.instance = i;
                     s.z = 2.0 * i;
-                    specs.push_back(s);
+                    fieldSets.push_back(s);
                 }
     std::mt19937 rng(7);
-    std::shuffle(specs.begin(), specs.end(), rng);
-    for (const auto& s : specs)
+    std::shuffle(fieldSets.begin(), fieldSets.end(), rng);
+    for (const auto& s : fieldSets)
         model.addPatient(makePatient(s));
 
     ASSERT_EQ(model.rowCount(), 3);
@@ -164,11 +164,11 @@ TEST_F(DicomBrowserModelTest, RealFilesThroughTheDatasetConstructor)
 
 TEST_F(DicomBrowserModelTest, DisplayTextsOfEveryLevel)
 {
-    InstanceSpec s;
+    InstanceFields s;
     s.patientId = "123";
     s.patientName = "ALPHA^BETA";
     model.addPatient(makePatient(s));
-    InstanceSpec empty;
+    InstanceFields empty;
     empty.patientId = "";
     empty.patientName = "";
     empty.studyDescription = "";
@@ -177,7 +177,7 @@ TEST_F(DicomBrowserModelTest, DisplayTextsOfEveryLevel)
     empty.studyUid = "9.9";
     empty.seriesUid = "9.9.9";
     model.addPatient(makePatient(empty));
-    InstanceSpec onlyDescription = empty;
+    InstanceFields onlyDescription = empty;
     onlyDescription.seriesUid = "9.9.8";
     onlyDescription.seriesDescription = "Scout";
     model.addPatient(makePatient(onlyDescription));
@@ -217,7 +217,7 @@ TEST_F(DicomBrowserModelTest, DisplayTextsOfEveryLevel)
 
 TEST_F(DicomBrowserModelTest, PropertyListsAndDimensionTexts)
 {
-    InstanceSpec s;
+    InstanceFields s;
     s.patientName = "DOE^^JOHN^";
     model.addPatient(makePatient(s));
     const QModelIndex patient = model.index(0, 0);
@@ -268,7 +268,7 @@ TEST_F(DicomBrowserModelTest, CheckStatesCascadeAndRollUp)
 {
     for (int st = 0; st < 2; ++st)
         for (int se = 0; se < 2; ++se) {
-            InstanceSpec s;
+            InstanceFields s;
             s.studyUid = QString("1.%1").arg(st);
             s.seriesUid = QString("1.%1.%2").arg(st).arg(se);
             model.addPatient(makePatient(s));
@@ -308,7 +308,7 @@ TEST_F(DicomBrowserModelTest, MergingAddsImagesInInstanceOrderAndKeepsPatientsAp
 {
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
     for (int i : {12, 7, 30}) {
-        InstanceSpec s;
+        InstanceFields s;
         s.instance = i;
         model.addPatient(makePatient(s));
     }
@@ -317,7 +317,7 @@ TEST_F(DicomBrowserModelTest, MergingAddsImagesInInstanceOrderAndKeepsPatientsAp
 
     QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
     QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
-    InstanceSpec s;
+    InstanceFields s;
     s.instance = 9;
     model.addPatient(makePatient(s));
     ASSERT_EQ(inserted.count(), 1);
@@ -330,7 +330,7 @@ TEST_F(DicomBrowserModelTest, MergingAddsImagesInInstanceOrderAndKeepsPatientsAp
         order << DicomBrowserModel::toImage(model.index(r, 0, series))->instanceNumberText;
     EXPECT_EQ(order, QStringList({"7", "9", "12", "30"}));
 
-    InstanceSpec other;
+    InstanceFields other;
     other.patientName = "DOE^JOHN";
     model.addPatient(makePatient(other));
     EXPECT_EQ(model.rowCount(), 2);

@@ -59,11 +59,11 @@ TEST(ScanCommand, EmptyFolderSucceeds)
 TEST(ScanCommand, JsonHoldsTheRecordFields)
 {
     T::TempDir dir;
-    T::ImageSpec spec;
+    T::ImageFields fields;
     for (int i = 1; i <= 3; ++i) {
-        spec.instanceNumber = 4 - i;
-        spec.z = 1.25 * (4 - i);
-        ASSERT_TRUE(T::writeImage(dir.file(QString("img%1.dcm").arg(i)), spec));
+        fields.instanceNumber = 4 - i;
+        fields.z = 1.25 * (4 - i);
+        ASSERT_TRUE(T::writeImage(dir.file(QString("img%1.dcm").arg(i)), fields));
     }
     QFile junk(dir.file("notes.txt"));
     ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
@@ -105,11 +105,11 @@ TEST(ScanCommand, JsonHoldsTheRecordFields)
 TEST(ScanCommand, TextIsTheBrowserView)
 {
     T::TempDir dir;
-    T::ImageSpec spec;
+    T::ImageFields fields;
     for (int i = 1; i <= 3; ++i) {
-        spec.instanceNumber = 4 - i;
-        spec.z = 1.25 * (4 - i);
-        ASSERT_TRUE(T::writeImage(dir.file(QString("img%1.dcm").arg(i)), spec));
+        fields.instanceNumber = 4 - i;
+        fields.z = 1.25 * (4 - i);
+        ASSERT_TRUE(T::writeImage(dir.file(QString("img%1.dcm").arg(i)), fields));
     }
     const Result text = runScan({dir.path(), "--no-recursive"});
     ASSERT_EQ(text.exitCode, 0) << text.err.toStdString();

@@ -24,8 +24,8 @@
 using namespace Dravelin;
 using namespace Dravelin::Dicom;
 namespace T = Dravelin::Test;
-using T::ImageSpec;
-using T::RecordSpec;
+using T::ImageFields;
+using T::RecordFields;
 using T::TempDir;
 
 namespace {
@@ -219,11 +219,11 @@ TEST(ScannerFolder, ThreadCountIsClampedAndDefaultsToThreeQuarters)
 TEST(ScannerFolder, FilesOfOneSeriesOnDifferentThreadsMergeInInstanceOrder)
 {
     TempDir dir;
-    ImageSpec spec;
-    spec.instanceNumber = 12;
-    ASSERT_TRUE(T::writeImage(dir.file("img1.dcm"), spec));
-    spec.instanceNumber = 7;
-    ASSERT_TRUE(T::writeImage(dir.file("img2.dcm"), spec));
+    ImageFields fields;
+    fields.instanceNumber = 12;
+    ASSERT_TRUE(T::writeImage(dir.file("img1.dcm"), fields));
+    fields.instanceNumber = 7;
+    ASSERT_TRUE(T::writeImage(dir.file("img2.dcm"), fields));
     RecordingScanner scanner;
     scanner.setNumberOfThreads(2);
     scanner.scanDirectory(dir.path(), true, false, true);
@@ -249,8 +249,8 @@ TEST(ScannerFolder, FilesOfOneSeriesOnDifferentThreadsMergeInInstanceOrder)
 TEST(ScannerFolder, BadFilesCountTowardsProgressAndAddNothing)
 {
     TempDir dir;
-    ImageSpec spec;
-    ASSERT_TRUE(T::writeImage(dir.file("good.dcm"), spec));
+    ImageFields fields;
+    ASSERT_TRUE(T::writeImage(dir.file("good.dcm"), fields));
     touch(dir.file("junk.txt"), "hello");
     touch(dir.file("empty.dcm"), "");
     QFile good(dir.file("good.dcm"));
@@ -272,11 +272,11 @@ TEST(ScannerFolder, CancelFromAnotherThreadStopsTheParallelPhase)
     TempDir dir;
     const int n = 600;
     QDir().mkpath(dir.file("sub"));
-    ImageSpec spec;
+    ImageFields fields;
     for (int i = 1; i <= n; ++i) {
-        spec.instanceNumber = i;
+        fields.instanceNumber = i;
         // One folder level down, so that only the parallel phase reports a maximum of n.
-        ASSERT_TRUE(T::writeImage(dir.file(QString("sub/img%1.dcm").arg(i)), spec));
+        ASSERT_TRUE(T::writeImage(dir.file(QString("sub/img%1.dcm").arg(i)), fields));
     }
     RecordingScanner scanner;
     scanner.setNumberOfThreads(2);
@@ -313,10 +313,10 @@ TEST(ScannerFolder, CancelFromAnotherThreadStopsTheParallelPhase)
 TEST(ScannerFolder, ScannerQtQueuesPatientsUnmergedAndSignals)
 {
     TempDir dir;
-    ImageSpec spec;
-    ASSERT_TRUE(T::writeImage(dir.file("a.dcm"), spec));
-    spec.instanceNumber = 2;
-    ASSERT_TRUE(T::writeImage(dir.file("b.dcm"), spec));
+    ImageFields fields;
+    ASSERT_TRUE(T::writeImage(dir.file("a.dcm"), fields));
+    fields.instanceNumber = 2;
+    ASSERT_TRUE(T::writeImage(dir.file("b.dcm"), fields));
     ScannerQt scanner(nullptr);
     scanner.setNumberOfThreads(1);
     EXPECT_NE(scanner.datasetCache(), nullptr);
@@ -384,19 +384,19 @@ TEST(ScannerDicomdir, HandMadeRecordsAndHostileFileIds)
 {
     TempDir dir;
     using V = std::vector<std::pair<DcmTagKey, std::string>>;
-    RecordSpec lonely{ERT_Patient, V{{DCM_PatientID, "LONELY"}, {DCM_PatientName, "NO^STUDIES"}}, {}};
-    RecordSpec nonImages{ERT_Series,
-                         V{{DCM_SeriesInstanceUID, "1.2.3.2"}, {DCM_Modality, "SR"}},
-                         {{ERT_SRDocument, V{{DCM_ReferencedFileID, "SR\\1"}}, {}},
-                          {ERT_Presentation, V{{DCM_ReferencedFileID, "PR\\1"}}, {}}}};
-    RecordSpec images{
+    RecordFields lonely{ERT_Patient, V{{DCM_PatientID, "LONELY"}, {DCM_PatientName, "NO^STUDIES"}}, {}};
+    RecordFields nonImages{ERT_Series,
+                           V{{DCM_SeriesInstanceUID, "1.2.3.2"}, {DCM_Modality, "SR"}},
+                           {{ERT_SRDocument, V{{DCM_ReferencedFileID, "SR\\1"}}, {}},
+                            {ERT_Presentation, V{{DCM_ReferencedFileID, "PR\\1"}}, {}}}};
+    RecordFields images{
         ERT_Series,
         V{{DCM_SeriesInstanceUID, "1.2.3.1"}, {DCM_Modality, "CT"}},
         {T::imageRecord("IMAGES\\IM0001", "1"), T::imageRecord("..\\..\\etc\\passwd", "2"),
          T::imageRecord("\\etc\\passwd", "3"), T::imageRecord("", "4"), T::imageRecord("IMAGES\\IM0005", "5")}};
-    RecordSpec study{ERT_Study, V{{DCM_StudyInstanceUID, "1.2.3"}, {DCM_StudyDate, "20240131"}}, {images, nonImages}};
-    RecordSpec patient{ERT_Patient, V{{DCM_PatientID, "P1"}, {DCM_PatientName, "DOE^JOHN"}}, {study}};
-    RecordSpec samePatient{ERT_Patient, V{{DCM_PatientID, "P1"}, {DCM_PatientName, "DOE^JOHN"}}, {}};
+    RecordFields study{ERT_Study, V{{DCM_StudyInstanceUID, "1.2.3"}, {DCM_StudyDate, "20240131"}}, {images, nonImages}};
+    RecordFields patient{ERT_Patient, V{{DCM_PatientID, "P1"}, {DCM_PatientName, "DOE^JOHN"}}, {study}};
+    RecordFields samePatient{ERT_Patient, V{{DCM_PatientID, "P1"}, {DCM_PatientName, "DOE^JOHN"}}, {}};
     ASSERT_TRUE(T::writeDicomDir(dir.file("DICOMDIR"), {lonely, patient, samePatient}));
 
     LogCapture log;

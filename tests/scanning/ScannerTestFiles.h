@@ -16,7 +16,7 @@
 
 namespace Dravelin::Test {
 
-struct ImageSpec
+struct ImageFields
 {
     std::string patientId = "P1";
     std::string patientName = "DOE^JANE";
@@ -30,26 +30,26 @@ struct ImageSpec
 };
 
 // A 4x4 CT slice; returns false when DCMTK cannot write it.
-inline bool writeImage(const QString& path, const ImageSpec& spec)
+inline bool writeImage(const QString& path, const ImageFields& fields)
 {
     DcmFileFormat file;
     DcmDataset* ds = file.getDataset();
-    const std::string sop = spec.seriesUid + "." + std::to_string(spec.instanceNumber);
-    const std::string position = "0\\0\\" + std::to_string(spec.z);
-    const std::string spacing = std::to_string(spec.pixelSpacing) + "\\" + std::to_string(spec.pixelSpacing);
+    const std::string sop = fields.seriesUid + "." + std::to_string(fields.instanceNumber);
+    const std::string position = "0\\0\\" + std::to_string(fields.z);
+    const std::string spacing = std::to_string(fields.pixelSpacing) + "\\" + std::to_string(fields.pixelSpacing);
     ds->putAndInsertString(DCM_SOPClassUID, UID_CTImageStorage);
     ds->putAndInsertString(DCM_SOPInstanceUID, sop.c_str());
-    ds->putAndInsertString(DCM_PatientID, spec.patientId.c_str());
-    ds->putAndInsertString(DCM_PatientName, spec.patientName.c_str());
+    ds->putAndInsertString(DCM_PatientID, fields.patientId.c_str());
+    ds->putAndInsertString(DCM_PatientName, fields.patientName.c_str());
     ds->putAndInsertString(DCM_PatientSex, "F");
-    ds->putAndInsertString(DCM_StudyInstanceUID, spec.studyUid.c_str());
-    ds->putAndInsertString(DCM_StudyDate, spec.studyDate.c_str());
-    ds->putAndInsertString(DCM_StudyTime, spec.studyTime.c_str());
-    ds->putAndInsertString(DCM_SeriesInstanceUID, spec.seriesUid.c_str());
+    ds->putAndInsertString(DCM_StudyInstanceUID, fields.studyUid.c_str());
+    ds->putAndInsertString(DCM_StudyDate, fields.studyDate.c_str());
+    ds->putAndInsertString(DCM_StudyTime, fields.studyTime.c_str());
+    ds->putAndInsertString(DCM_SeriesInstanceUID, fields.seriesUid.c_str());
     ds->putAndInsertString(DCM_SeriesNumber, "3");
     ds->putAndInsertString(DCM_Modality, "CT");
     ds->putAndInsertString(DCM_ImageType, "ORIGINAL\\PRIMARY\\AXIAL");
-    ds->putAndInsertString(DCM_InstanceNumber, std::to_string(spec.instanceNumber).c_str());
+    ds->putAndInsertString(DCM_InstanceNumber, std::to_string(fields.instanceNumber).c_str());
     ds->putAndInsertString(DCM_ImagePositionPatient, position.c_str());
     ds->putAndInsertString(DCM_ImageOrientationPatient, "1\\0\\0\\0\\1\\0");
     ds->putAndInsertString(DCM_PixelSpacing, spacing.c_str());
@@ -67,35 +67,35 @@ inline bool writeImage(const QString& path, const ImageSpec& spec)
 }
 
 // One record of a hand-made DICOMDIR: type, a few attributes and children.
-struct RecordSpec
+struct RecordFields
 {
     E_DirRecType type = ERT_Patient;
     std::vector<std::pair<DcmTagKey, std::string>> values;
-    std::vector<RecordSpec> children;
+    std::vector<RecordFields> children;
 };
 
-inline void addRecords(DcmDirectoryRecord& parent, const std::vector<RecordSpec>& specs)
+inline void addRecords(DcmDirectoryRecord& parent, const std::vector<RecordFields>& fieldSets)
 {
-    for (const RecordSpec& spec : specs) {
-        auto* record = new DcmDirectoryRecord(spec.type, nullptr, OFFilename());
-        for (const auto& [tag, value] : spec.values)
+    for (const RecordFields& fields : fieldSets) {
+        auto* record = new DcmDirectoryRecord(fields.type, nullptr, OFFilename());
+        for (const auto& [tag, value] : fields.values)
             record->putAndInsertString(tag, value.c_str());
         parent.insertSub(record);
-        addRecords(*record, spec.children);
+        addRecords(*record, fields.children);
     }
 }
 
 // Writes a DICOMDIR with the given root records (no checks on file IDs: hostile ones are the point).
-inline bool writeDicomDir(const QString& path, const std::vector<RecordSpec>& roots)
+inline bool writeDicomDir(const QString& path, const std::vector<RecordFields>& roots)
 {
     DcmDicomDir dir(OFFilename(path.toUtf8().constData()), "TESTSET");
     addRecords(dir.getRootRecord(), roots);
     return dir.write().good();
 }
 
-inline RecordSpec imageRecord(const std::string& fileId, const std::string& instanceNumber = "1")
+inline RecordFields imageRecord(const std::string& fileId, const std::string& instanceNumber = "1")
 {
-    RecordSpec r{ERT_Image, {{DCM_InstanceNumber, instanceNumber}}, {}};
+    RecordFields r{ERT_Image, {{DCM_InstanceNumber, instanceNumber}}, {}};
     if (!fileId.empty())
         r.values.push_back({DCM_ReferencedFileID, fileId});
     return r;

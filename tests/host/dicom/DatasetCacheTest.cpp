@@ -138,9 +138,9 @@ TEST(DatasetCache, HeaderOnlyEntriesAreReadAgainWhenCompleteIsAsked)
 TEST(DatasetCache, LongHeadersAndValuesAreReadInFull)
 {
     Fixture::TempDir dir;
-    Fixture::SliceSpec spec;
+    Fixture::SliceFields fields;
     const QString path = dir.file("long.dcm");
-    ASSERT_TRUE(Fixture::writeSlice(path, spec));
+    ASSERT_TRUE(Fixture::writeSlice(path, fields));
     // A 40 kB value before the pixel data: longer than the first read of a header.
     DcmFileFormat file;
     ASSERT_TRUE(file.loadFile(path.toUtf8().constData()).good());
@@ -155,7 +155,7 @@ TEST(DatasetCache, LongHeadersAndValuesAreReadInFull)
     EXPECT_FALSE(ds->tagExists(DCM_PixelData));
     QFile::remove(path);  // nothing may be left to read lazily from the file
     EXPECT_EQ(text(*ds, DcmTagKey(0x0009, 0x1000)).size(), longText.size());
-    EXPECT_EQ(text(*ds, DCM_SeriesInstanceUID), spec.seriesUid);
+    EXPECT_EQ(text(*ds, DCM_SeriesInstanceUID), fields.seriesUid);
 }
 
 TEST(DatasetCache, NeverExceedsItsCapacity)
@@ -166,10 +166,10 @@ TEST(DatasetCache, NeverExceedsItsCapacity)
     Fixture::TempDir dir;
     std::vector<std::string> files;
     for (int i = 0; i < 12; ++i) {
-        Fixture::SliceSpec spec;
-        spec.instanceNumber = i;
+        Fixture::SliceFields fields;
+        fields.instanceNumber = i;
         files.push_back(dir.file(QString("s%1.dcm").arg(i)).toStdString());
-        ASSERT_TRUE(Fixture::writeSlice(QString::fromStdString(files.back()), spec));
+        ASSERT_TRUE(Fixture::writeSlice(QString::fromStdString(files.back()), fields));
     }
     DatasetCache cache(4);
     std::atomic<int> maxSize{0};
@@ -261,7 +261,7 @@ TEST(DatasetCache, LoadsFilesAndFoldersOfUrls)
 {
     Fixture::TempDir dir;
     QDir().mkpath(dir.file("sub"));
-    Fixture::SliceSpec a, b;
+    Fixture::SliceFields a, b;
     b.seriesUid = "1.2.3.999";
     for (int i : {10, 2, 1}) {
         a.instanceNumber = i;

@@ -31,10 +31,10 @@ TEST(DicomLoader, VolumeOfSlicesIsOneDescriptor)
     Fixture::TempDir dir;
     // Written out of order: the loader sorts along the slice normal.
     for (int i : {3, 0, 4, 1, 2}) {
-        Fixture::SliceSpec spec;
-        spec.instanceNumber = 5 - i;
-        spec.position = {10, 20, 2.0 * i};
-        ASSERT_TRUE(Fixture::writeSlice(dir.file(QString("slice%1.dcm").arg(i)), spec));
+        Fixture::SliceFields fields;
+        fields.instanceNumber = 5 - i;
+        fields.position = {10, 20, 2.0 * i};
+        ASSERT_TRUE(Fixture::writeSlice(dir.file(QString("slice%1.dcm").arg(i)), fields));
     }
     const auto groups = describe({folderOf(dir)});
     ASSERT_EQ(groups.size(), 1u);
@@ -57,25 +57,25 @@ TEST(DicomLoader, SplitsByOrientationSizeAndSeries)
 {
     Fixture::TempDir dir;
     std::vector<std::string> files;
-    auto write = [&](const QString& name, const Fixture::SliceSpec& spec) {
-        ASSERT_TRUE(Fixture::writeSlice(dir.file(name), spec));
+    auto write = [&](const QString& name, const Fixture::SliceFields& fields) {
+        ASSERT_TRUE(Fixture::writeSlice(dir.file(name), fields));
         files.push_back(dir.file(name).toStdString());
     };
     for (int i = 0; i < 3; ++i) {
-        Fixture::SliceSpec axial;
+        Fixture::SliceFields axial;
         axial.position = {0, 0, 3.0 * i};
         axial.instanceNumber = i + 1;
         write(QString("a%1.dcm").arg(i), axial);
-        Fixture::SliceSpec sagittal;
+        Fixture::SliceFields sagittal;
         sagittal.orientation = {0, 1, 0, 0, 0, -1};
         sagittal.position = {1.5 * i, 0, 0};
         sagittal.instanceNumber = 10 + i;
         write(QString("s%1.dcm").arg(i), sagittal);
     }
-    Fixture::SliceSpec larger;
+    Fixture::SliceFields larger;
     larger.rows = 20;
     write("big.dcm", larger);
-    Fixture::SliceSpec otherSeries;
+    Fixture::SliceFields otherSeries;
     otherSeries.seriesUid = "1.2.3.4.5";
     otherSeries.pixelSpacing.clear();
     write("other.dcm", otherSeries);
@@ -102,11 +102,11 @@ TEST(DicomLoader, RepeatedPositionsGiveSeveralVolumes)
     int n = 0;
     for (int t = 1; t <= 3; ++t)
         for (int z = 0; z < 4; ++z) {
-            Fixture::SliceSpec spec;
-            spec.position = {0, 0, 2.5 * z};
-            spec.temporalPosition = t;
-            spec.instanceNumber = ++n;
-            ASSERT_TRUE(Fixture::writeSlice(dir.file(QString("i%1.dcm").arg(n)), spec));
+            Fixture::SliceFields fields;
+            fields.position = {0, 0, 2.5 * z};
+            fields.temporalPosition = t;
+            fields.instanceNumber = ++n;
+            ASSERT_TRUE(Fixture::writeSlice(dir.file(QString("i%1.dcm").arg(n)), fields));
         }
     const auto groups = describe({folderOf(dir)});
     ASSERT_EQ(groups.size(), 1u);
@@ -122,9 +122,9 @@ TEST(DicomLoader, RepeatedPositionsGiveSeveralVolumes)
     // One position only: a set of 2D images.
     Fixture::TempDir cine;
     for (int i = 1; i <= 4; ++i) {
-        Fixture::SliceSpec spec;
-        spec.instanceNumber = i;
-        ASSERT_TRUE(Fixture::writeSlice(cine.file(QString("c%1.dcm").arg(i)), spec));
+        Fixture::SliceFields fields;
+        fields.instanceNumber = i;
+        ASSERT_TRUE(Fixture::writeSlice(cine.file(QString("c%1.dcm").arg(i)), fields));
     }
     const auto cineGroups = describe({folderOf(cine)});
     ASSERT_EQ(cineGroups.size(), 1u);
@@ -135,17 +135,17 @@ TEST(DicomLoader, RepeatedPositionsGiveSeveralVolumes)
 TEST(DicomLoader, MultiFrameFileIsOneSet)
 {
     Fixture::TempDir dir;
-    Fixture::SliceSpec positioned;
+    Fixture::SliceFields positioned;
     positioned.frames = 4;
     positioned.withPosition = false;
     for (int i = 0; i < 4; ++i)
         positioned.framePositions.push_back({0, 0, 1.25 * i});
     ASSERT_TRUE(Fixture::writeSlice(dir.file("positioned.dcm"), positioned));
-    Fixture::SliceSpec declared;
+    Fixture::SliceFields declared;
     declared.frames = 40;
     declared.spacingBetweenSlices = "2.5";
     ASSERT_TRUE(Fixture::writeSlice(dir.file("declared.dcm"), declared));
-    Fixture::SliceSpec bare;
+    Fixture::SliceFields bare;
     bare.frames = 6;
     ASSERT_TRUE(Fixture::writeSlice(dir.file("zbare.dcm"), bare));
 

@@ -19,7 +19,7 @@ std::string joined(const double* values, int n)
 
 }  // namespace
 
-bool writeSlice(const QString& path, const SliceSpec& spec)
+bool writeSlice(const QString& path, const SliceFields& fields)
 {
     DcmFileFormat file;
     DcmDataset* ds = file.getDataset();
@@ -27,41 +27,41 @@ bool writeSlice(const QString& path, const SliceSpec& spec)
     ds->putAndInsertString(DCM_SOPClassUID, UID_CTImageStorage);
     ds->putAndInsertString(DCM_SOPInstanceUID, dcmGenerateUniqueIdentifier(uid));
     ds->putAndInsertString(DCM_StudyInstanceUID, "1.2.826.0.1.3680043.2.1143.9");
-    ds->putAndInsertString(DCM_SeriesInstanceUID, spec.seriesUid.c_str());
-    if (!spec.characterSet.empty())
-        ds->putAndInsertString(DCM_SpecificCharacterSet, spec.characterSet.c_str());
-    ds->putAndInsertString(DCM_PatientName, spec.patientName.c_str());
-    ds->putAndInsertString(DCM_Modality, spec.modality.c_str());
-    ds->putAndInsertString(DCM_InstanceNumber, std::to_string(spec.instanceNumber).c_str());
-    if (spec.temporalPosition > 0)
-        ds->putAndInsertString(DCM_TemporalPositionIdentifier, std::to_string(spec.temporalPosition).c_str());
-    ds->putAndInsertString(DCM_ImageOrientationPatient, joined(spec.orientation.data(), 6).c_str());
-    if (spec.withPosition)
-        ds->putAndInsertString(DCM_ImagePositionPatient, joined(spec.position.data(), 3).c_str());
-    if (!spec.pixelSpacing.empty())
-        ds->putAndInsertString(DCM_PixelSpacing, spec.pixelSpacing.c_str());
-    if (!spec.spacingBetweenSlices.empty())
-        ds->putAndInsertString(DCM_SpacingBetweenSlices, spec.spacingBetweenSlices.c_str());
-    if (spec.frames > 1)
-        ds->putAndInsertString(DCM_NumberOfFrames, std::to_string(spec.frames).c_str());
-    for (size_t i = 0; i < spec.framePositions.size(); ++i) {
+    ds->putAndInsertString(DCM_SeriesInstanceUID, fields.seriesUid.c_str());
+    if (!fields.characterSet.empty())
+        ds->putAndInsertString(DCM_SpecificCharacterSet, fields.characterSet.c_str());
+    ds->putAndInsertString(DCM_PatientName, fields.patientName.c_str());
+    ds->putAndInsertString(DCM_Modality, fields.modality.c_str());
+    ds->putAndInsertString(DCM_InstanceNumber, std::to_string(fields.instanceNumber).c_str());
+    if (fields.temporalPosition > 0)
+        ds->putAndInsertString(DCM_TemporalPositionIdentifier, std::to_string(fields.temporalPosition).c_str());
+    ds->putAndInsertString(DCM_ImageOrientationPatient, joined(fields.orientation.data(), 6).c_str());
+    if (fields.withPosition)
+        ds->putAndInsertString(DCM_ImagePositionPatient, joined(fields.position.data(), 3).c_str());
+    if (!fields.pixelSpacing.empty())
+        ds->putAndInsertString(DCM_PixelSpacing, fields.pixelSpacing.c_str());
+    if (!fields.spacingBetweenSlices.empty())
+        ds->putAndInsertString(DCM_SpacingBetweenSlices, fields.spacingBetweenSlices.c_str());
+    if (fields.frames > 1)
+        ds->putAndInsertString(DCM_NumberOfFrames, std::to_string(fields.frames).c_str());
+    for (size_t i = 0; i < fields.framePositions.size(); ++i) {
         DcmItem* frame = nullptr;
         ds->findOrCreateSequenceItem(DCM_PerFrameFunctionalGroupsSequence, frame, static_cast<long>(i));
         DcmItem* plane = nullptr;
         if (frame && frame->findOrCreateSequenceItem(DCM_PlanePositionSequence, plane, 0).good())
-            plane->putAndInsertString(DCM_ImagePositionPatient, joined(spec.framePositions[i].data(), 3).c_str());
+            plane->putAndInsertString(DCM_ImagePositionPatient, joined(fields.framePositions[i].data(), 3).c_str());
     }
-    ds->putAndInsertUint16(DCM_Rows, static_cast<Uint16>(spec.rows));
-    ds->putAndInsertUint16(DCM_Columns, static_cast<Uint16>(spec.columns));
+    ds->putAndInsertUint16(DCM_Rows, static_cast<Uint16>(fields.rows));
+    ds->putAndInsertUint16(DCM_Columns, static_cast<Uint16>(fields.columns));
     ds->putAndInsertUint16(DCM_SamplesPerPixel, 1);
     ds->putAndInsertString(DCM_PhotometricInterpretation, "MONOCHROME2");
     ds->putAndInsertUint16(DCM_BitsAllocated, 16);
     ds->putAndInsertUint16(DCM_BitsStored, 16);
     ds->putAndInsertUint16(DCM_HighBit, 15);
     ds->putAndInsertUint16(DCM_PixelRepresentation, 0);
-    std::vector<Uint16> pixels(static_cast<size_t>(spec.rows) * spec.columns * spec.frames);
+    std::vector<Uint16> pixels(static_cast<size_t>(fields.rows) * fields.columns * fields.frames);
     for (size_t i = 0; i < pixels.size(); ++i)
-        pixels[i] = static_cast<Uint16>(spec.instanceNumber * 10 + i % 7);
+        pixels[i] = static_cast<Uint16>(fields.instanceNumber * 10 + i % 7);
     ds->putAndInsertUint16Array(DCM_PixelData, pixels.data(), static_cast<unsigned long>(pixels.size()));
     return file.saveFile(path.toUtf8().constData(), EXS_LittleEndianExplicit).good();
 }

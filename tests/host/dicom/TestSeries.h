@@ -9,7 +9,7 @@
 namespace Dravelin::Test {
 
 // One generated instance; the defaults describe an axial 16x12 CT slice at z = 0.
-struct SliceSpec
+struct SliceFields
 {
     std::string seriesUid = "1.2.826.0.1.3680043.2.1143.9.1";
     std::string modality = "CT";
@@ -30,6 +30,6 @@ struct SliceSpec
 
 // Writes the instance with DCMTK (explicit little endian, 16-bit pixels holding the
 // instance number); true on success.
-bool writeSlice(const QString& path, const SliceSpec& spec);
+bool writeSlice(const QString& path, const SliceFields& fields);
 
 }  // namespace Dravelin::Test
