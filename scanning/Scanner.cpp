@@ -1,5 +1,6 @@
 #include "scanning/Scanner.h"
 
+#include "host/core/NaturalOrder.h"
 #include "host/core/Log.h"
 #include "host/core/Url.h"
 #include "host/dicom/DatasetCache.h"
@@ -154,11 +155,7 @@ void Scanner::updateProgressText(const std::string&) {}
 
 QList<QFileInfo> Scanner::retrieveFileList(const QDir& dir, bool recursive, bool useDicomdirOnly, int depth)
 {
-    // Qt's C-locale collator ignores numeric mode; natural order must not depend on LANG.
-    QCollator collator;
-    if (collator.locale() == QLocale::c())
-        collator.setLocale(QLocale(QLocale::English, QLocale::UnitedStates));
-    collator.setNumericMode(true);
+    const QCollator collator = naturalOrderCollator();
     QSet<QString> visited;
     visited.insert(QFileInfo(dir.absolutePath()).canonicalFilePath());
     std::vector<ListedFile> files;

@@ -1,5 +1,6 @@
 #include "browser/models/DicomBrowserFilterModel.h"
 
+#include "host/core/NaturalOrder.h"
 #include "browser/models/DicomBrowserModel.h"
 #include "scanning/Image.h"
 #include "scanning/Patient.h"
@@ -33,22 +34,9 @@ bool isMissing(const QString& text)
 
 }  // namespace
 
-namespace {
-
-// Qt's collator ignores numeric mode in the C locale (compares code points), which is what a
-// process without LANG gets; English collation keeps "2" before "10" there.
-QLocale collationLocale()
-{
-    const QLocale system;
-    return system.language() == QLocale::C ? QLocale(QLocale::English, QLocale::UnitedStates) : system;
-}
-
-}  // namespace
-
 DicomBrowserFilterModel::DicomBrowserFilterModel(QObject* parent)
-    : QSortFilterProxyModel(parent), m_collator(collationLocale())
+    : QSortFilterProxyModel(parent), m_collator(naturalOrderCollator())
 {
-    m_collator.setNumericMode(true);
     static std::once_flag once;
     std::call_once(once, [] {
         qRegisterMetaType<std::vector<QString>>("std::vector<QString>");

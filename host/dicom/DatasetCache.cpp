@@ -1,5 +1,6 @@
 #include "host/dicom/DatasetCache.h"
 
+#include "host/core/NaturalOrder.h"
 #include "host/dicom/WadoRetriever.h"
 
 #include "host/core/Log.h"
@@ -161,12 +162,7 @@ std::vector<std::string> listFiles(const QString& folder, bool recursive)
         if (it.fileName().compare(QLatin1String("DICOMDIR"), Qt::CaseInsensitive) != 0)
             found.push_back(path);
     }
-    // Qt's collator ignores the numeric mode in the C locale (the usual one in services and CI).
-    QLocale locale;
-    if (locale.language() == QLocale::C)
-        locale = QLocale(QLocale::English, QLocale::UnitedStates);
-    QCollator collator(locale);
-    collator.setNumericMode(true);
+    const QCollator collator = naturalOrderCollator();
     std::stable_sort(found.begin(), found.end(),
                      [&collator](const QString& a, const QString& b) { return collator.compare(a, b) < 0; });
     std::vector<std::string> files;
