@@ -29,6 +29,20 @@ QJsonObject parseJson(const QString& text)
     return doc.object();
 }
 
+// img1..img3 hold instances 3, 2, 1 of one series at z = 3.75, 2.5, 1.25: file order and
+// instance order disagree.
+bool writeReversedSeries(const T::TempDir& dir)
+{
+    T::ImageFields fields;
+    for (int i = 1; i <= 3; ++i) {
+        fields.instanceNumber = 4 - i;
+        fields.z = 1.25 * (4 - i);
+        if (!T::writeImage(dir.file(QString("img%1.dcm").arg(i)), fields))
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 TEST(ScanCommand, MissingPathAndBadArgumentsExitWithTwo)
@@ -59,12 +73,7 @@ TEST(ScanCommand, EmptyFolderSucceeds)
 TEST(ScanCommand, JsonHoldsTheRecordFields)
 {
     T::TempDir dir;
-    T::ImageFields fields;
-    for (int i = 1; i <= 3; ++i) {
-        fields.instanceNumber = 4 - i;
-        fields.z = 1.25 * (4 - i);
-        ASSERT_TRUE(T::writeImage(dir.file(QString("img%1.dcm").arg(i)), fields));
-    }
+    ASSERT_TRUE(writeReversedSeries(dir));
     QFile junk(dir.file("notes.txt"));
     ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
     junk.write("junk");
@@ -105,12 +114,7 @@ TEST(ScanCommand, JsonHoldsTheRecordFields)
 TEST(ScanCommand, TextIsTheBrowserView)
 {
     T::TempDir dir;
-    T::ImageFields fields;
-    for (int i = 1; i <= 3; ++i) {
-        fields.instanceNumber = 4 - i;
-        fields.z = 1.25 * (4 - i);
-        ASSERT_TRUE(T::writeImage(dir.file(QString("img%1.dcm").arg(i)), fields));
-    }
+    ASSERT_TRUE(writeReversedSeries(dir));
     const Result text = runScan({dir.path(), "--no-recursive"});
     ASSERT_EQ(text.exitCode, 0) << text.err.toStdString();
     const QStringList lines = text.out.split('\n');

@@ -1,4 +1,5 @@
 #include "host/dicom/WebClient.h"
+#include "tests/host/dicom/WebTestItems.h"
 #include "tests/support/OrthancTestServer.h"
 
 #include <gtest/gtest.h>
@@ -12,23 +13,10 @@
 namespace Dravelin::Dicom {
 namespace {
 
+using WebTest::itemsOf;
+using WebTest::text;
+
 using Test::OrthancTestServer;
-
-std::string text(DcmItem& item, const DcmTagKey& tag)
-{
-    OFString value;
-    item.findAndGetOFStringArray(tag, value);
-    return value.c_str();
-}
-
-WebClient::Items itemsOf(WebClient::Result result)
-{
-    if (auto* error = std::get_if<Network::HttpError>(&result)) {
-        ADD_FAILURE() << error->text();
-        return {};
-    }
-    return std::get<WebClient::Items>(result);
-}
 
 #define START_ORTHANC(server)                                             \
     if (!OrthancTestServer::isInstalled())                                \

@@ -1,4 +1,5 @@
 #include "host/dicom/Utils.h"
+#include "tests/host/dicom/WebTestItems.h"
 #include "host/dicom/WebClient.h"
 #include "host/dicom/WebClientErrors.h"
 #include "tests/support/HttpTestServer.h"
@@ -17,27 +18,14 @@
 namespace Dravelin::Dicom {
 namespace {
 
+using WebTest::itemsOf;
+using WebTest::text;
+
 using Test::HttpTestServer;
 
 std::string uidItem(const char* tag, const std::string& uid)
 {
     return "{\"" + std::string(tag) + "\": {\"vr\": \"UI\", \"Value\": [\"" + uid + "\"]}}";
-}
-
-std::string text(DcmItem& item, const DcmTagKey& tag)
-{
-    OFString value;
-    item.findAndGetOFStringArray(tag, value);
-    return value.c_str();
-}
-
-WebClient::Items itemsOf(WebClient::Result result)
-{
-    if (auto* error = std::get_if<Network::HttpError>(&result)) {
-        ADD_FAILURE() << error->text();
-        return {};
-    }
-    return std::get<WebClient::Items>(result);
 }
 
 Network::HttpError errorOf(WebClient::Result result)

@@ -1,4 +1,5 @@
 #include "host/dicom/DicomJsonReader.h"
+#include "tests/host/dicom/WebTestItems.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,8 @@
 namespace Dravelin::Dicom {
 namespace {
 
+using WebTest::text;
+
 std::shared_ptr<DcmItem> readOne(const char* json, int* skipped = nullptr)
 {
     auto result = DicomJsonReader::readArray(QByteArray(json), skipped);
@@ -17,13 +20,6 @@ std::shared_ptr<DcmItem> readOne(const char* json, int* skipped = nullptr)
     auto& items = std::get<DicomJsonReader::Items>(result);
     EXPECT_EQ(items.size(), 1u);
     return items.empty() ? nullptr : items.front();
-}
-
-std::string text(DcmItem& item, const DcmTagKey& tag)
-{
-    OFString value;
-    item.findAndGetOFStringArray(tag, value);
-    return value.c_str();
 }
 
 TEST(WebDicomJsonReader, ConvertsEveryKindOfValue)
