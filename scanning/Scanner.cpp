@@ -551,12 +551,12 @@ Filesystem::Url webInstanceLocation(DcmItem& instance, const Filesystem::Url& sc
     const Filesystem::Url retrieve(text(DCM_RetrieveURL));
     if (!retrieve.isEmpty())
         return retrieve;
-    QUrl built = scanUrl.qUrl();
-    built.setQuery(QString());
-    built.setFragment(QString());
-    built.setPath(QString::fromStdString(scanUrl.path() + "/studies/" + text(DCM_StudyInstanceUID) + "/series/" +
-                                         text(DCM_SeriesInstanceUID) + "/instances/" + text(DCM_SOPInstanceUID)));
-    return Filesystem::Url(built);
+    Filesystem::Url built = scanUrl;
+    built.setQuery({});
+    built.setFragment({});
+    built.setPath(scanUrl.path() + "/studies/" + text(DCM_StudyInstanceUID) + "/series/" + text(DCM_SeriesInstanceUID) +
+                  "/instances/" + text(DCM_SOPInstanceUID));
+    return built;
 }
 
 }  // namespace

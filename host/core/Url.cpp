@@ -134,7 +134,15 @@ void Url::setScheme(const std::string& scheme)
 
 void Url::setUserInfo(const std::string& userInfo)
 {
-    m_url.setUserInfo(qs(userInfo), QUrl::DecodedMode);
+    // QUrl refuses decoded user info as a whole; name and password take it one by one.
+    if (userInfo.empty()) {
+        m_url.setUserInfo(QString());
+        return;
+    }
+    const QString text = qs(userInfo);
+    const int colon = text.indexOf(':');
+    m_url.setUserName(colon < 0 ? text : text.left(colon), QUrl::DecodedMode);
+    m_url.setPassword(colon < 0 ? QString() : text.mid(colon + 1), QUrl::DecodedMode);
 }
 
 void Url::setHost(const std::string& host)
@@ -154,12 +162,13 @@ void Url::setPath(const std::string& path)
 
 void Url::setQuery(const std::string& encodedQuery)
 {
-    m_url.setQuery(qs(encodedQuery), QUrl::StrictMode);
+    // An empty text removes the query (QUrl would keep a bare "?").
+    m_url.setQuery(encodedQuery.empty() ? QString() : qs(encodedQuery), QUrl::StrictMode);
 }
 
 void Url::setFragment(const std::string& fragment)
 {
-    m_url.setFragment(qs(fragment), QUrl::DecodedMode);
+    m_url.setFragment(fragment.empty() ? QString() : qs(fragment), QUrl::DecodedMode);
 }
 
 void Url::appendSubquery(const std::string& key, const std::string& value)

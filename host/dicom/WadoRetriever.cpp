@@ -151,11 +151,10 @@ WadoRetriever::Result WadoRetriever::retrieve(const Filesystem::Url& url, Progre
         }
         std::string name = target;
         if (!instanceUrl) {
-            QUrl instance = url.qUrl();
-            instance.setQuery(QString());
-            instance.setPath(instance.path() + "/instances/" +
-                             QString::fromStdString(uidText(*dataset, DCM_SOPInstanceUID)));
-            name = Network::HttpTransport::requestUrl(Filesystem::Url(instance));
+            Filesystem::Url instance = url;
+            instance.setQuery({});
+            instance.setPath(url.path() + "/instances/" + uidText(*dataset, DCM_SOPInstanceUID));
+            name = Network::HttpTransport::requestUrl(instance);
         }
         result.datasets.push_back(std::move(dataset));
         result.names.push_back(std::move(name));

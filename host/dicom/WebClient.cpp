@@ -75,14 +75,13 @@ void addMissingUid(WebClient::Items& items, const DcmTagKey& tag, const std::str
 
 WebClient::WebClient(const Filesystem::Url& url, ErrorRecorder recorder) : m_recorder(std::move(recorder))
 {
-    QUrl root = url.qUrl();
-    root.setQuery(QString());
-    root.setFragment(QString());
-    QString path = root.path();
-    while (path.endsWith('/'))
-        path.chop(1);
-    root.setPath(path);
-    m_baseUrl = Filesystem::Url(root);
+    m_baseUrl = url;
+    m_baseUrl.setQuery({});
+    m_baseUrl.setFragment({});
+    std::string path = url.path();
+    while (!path.empty() && path.back() == '/')
+        path.pop_back();
+    m_baseUrl.setPath(path);
 }
 
 WebClient::~WebClient() = default;

@@ -84,6 +84,21 @@ TEST(Url, SubqueriesRoundTripAnyCharacter)
     EXPECT_EQ(removed.fragment(), "");
 }
 
+// Clearing a part removes it (no bare "?" or "#"); user info may hold any character.
+TEST(Url, SettersClearAndEncodeParts)
+{
+    Url url("http://host/dicom-web?x=1#frame");
+    url.setQuery("");
+    url.setFragment("");
+    EXPECT_EQ(url.string(), "http://host/dicom-web");
+    url.setUserInfo("us er:p@ss:w");
+    EXPECT_EQ(url.userName(), "us er");
+    EXPECT_EQ(url.password(), "p@ss:w");
+    EXPECT_EQ(Url(url.string(Url::LoaderEncoded)), url);
+    url.setUserInfo("");
+    EXPECT_EQ(url.string(), "http://host/dicom-web");
+}
+
 TEST(Url, CommonParentDirectory)
 {
     EXPECT_EQ(commonParentDirectory({"/data/p1/s1/a.dcm", "/data/p1/s1/b.dcm"}), "/data/p1/s1");
