@@ -17,7 +17,7 @@ class GlobalSettingsBlocks : public ::testing::Test
 {
 protected:
     void SetUp() override { QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path()); }
-    Test::TempDir m_dir;
+    Dravelin::Test::TempDir m_dir;
 };
 
 TEST_F(GlobalSettingsBlocks, NestedBlocksRoundTripInOrderAndAStoreReplacesTheOldOne)

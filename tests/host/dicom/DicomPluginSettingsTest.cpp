@@ -22,7 +22,7 @@ protected:
         QFile file(QSettings().fileName());
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
-    Test::TempDir m_dir;
+    Dravelin::Test::TempDir m_dir;
 };
 
 TEST_F(DicomPluginSettingsStore, ServersAndParametersSurviveAFreshObjectAndDeletedServersLeaveNoTrace)
