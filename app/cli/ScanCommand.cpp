@@ -2,14 +2,13 @@
 
 #include "app/cli/CommandLine.h"
 #include "app/cli/ModelTextPrinter.h"
+#include "app/cli/QuietLog.h"
 #include "app/cli/SeriesTable.h"
 #include "app/cli/TextFormat.h"
 #include "app/cli/TreeOutput.h"
 #include "host/dicom/DatasetCache.h"
 #include "browser/models/DicomBrowserFilterModel.h"
 #include "browser/models/DicomBrowserModel.h"
-#include "host/core/Log.h"
-#include "host/core/LogCapture.h"
 #include "scanning/Image.h"
 #include "scanning/Patient.h"
 #include "scanning/ScannerQt.h"
@@ -266,22 +265,13 @@ QString scan(DicomBrowserModel& model, const Options& options, const QFileInfo& 
         files = fileCount;
     } else {
         // The reader logs why a DICOMDIR cannot be read; that reason becomes the one error line.
-        const int threshold = Log::threshold();
-        if (!qEnvironmentVariableIsSet("DRAVELIN_LOG_LEVEL"))
-            Log::setThreshold(5);
-        LogCapture log;
+        QuietLog log;
         model.scanDicomDirAsync(path);
         if (model.isScanning())
             loop.exec();
-        Log::setThreshold(threshold);
         files = 1;
-        for (const Log::Entry& entry : log.entries()) {
-            const QString message = QString::fromStdString(entry.message);
-            if (message.startsWith("Could not load DICOMDIR"))
-                failure = message;
-            else if (entry.level >= threshold)
-                std::fprintf(stderr, "dravelin-dicom scan: %s\n", entry.message.c_str());
-        }
+        if (model.patients().empty())
+            failure = log.firstMessage(4);
     }
     progress.finish();
     return failure;
@@ -366,7 +356,8 @@ int runScanCommand(const QStringList& args)
 
     DicomBrowserFilterModel filter;
     configureFilter(filter, model, *options);
-    const QString summary = summaryLine(countShown(filter), QString::number(files) + (files == 1 ? " file" : " files"), seconds);
+    const QString summary =
+        summaryLine(countShown(filter), QString::number(files) + (files == 1 ? " file" : " files"), seconds);
     QStringList notes;
     if (!skipped.summary().isEmpty())
         notes << skipped.summary();

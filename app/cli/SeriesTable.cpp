@@ -27,7 +27,7 @@ using Row = std::array<QString, Columns>;
 
 const Row kHeader = {"PATIENT", "STUDY", "SERIES", "MODALITY", "IMAGES", "DIMENSIONS"};
 // Columns that give way, widest first, when the table is too wide; never below this width.
-constexpr int kNarrowest = 10;
+constexpr int kNarrowest = 6;
 
 QString joined(const QString& a, const QString& b)
 {
