@@ -99,7 +99,7 @@ int runPacsFindCommand(const QStringList& args)
     cl.addValue("study", "FILTER", "Study to match (description or ID, as the PACS matches it).");
     cl.addFlag("series", "Resolve every study's series and images.");
     cl.addFlag("json", "Print one JSON document {\"patients\": [...]} instead of text.");
-    cl.addFlag("no-images", "Leave the image rows out of the text.");
+    cl.addFlag("no-images", "Leave the images out.");
     cl.addValue(
         "timeout", "SECONDS",
         QStringLiteral("Connection timeout (default %1).").arg(DicomPacsConfiguration::DefaultConnectTimeoutSeconds));
