@@ -111,6 +111,7 @@ int runLoadCommand(const QStringList& args)
             const QString reason = log.firstMessage();
             return cl.fail(2, reason.isEmpty() ? QString::fromUtf8(e.what()) : reason);
         }
+        log.printHeld("dravelin-dicom load");
     }
     const auto uids = instanceUids(*cache, text);
 
