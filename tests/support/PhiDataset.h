@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <memory>
@@ -14,6 +15,8 @@ namespace Dravelin::Test {
 // A small CT image that identifies its patient everywhere the de-identification table looks:
 // every attribute of the Basic table that DCMTK's dictionary knows holds a value valid for its
 // VR with a marker in it, as do private groups, curve and overlay groups and nested sequences.
+// Every sequence holds an item with attributes the table names and attributes it does not name
+// (codes, report text, a private group, a nested code sequence) besides an instance reference.
 struct PhiDatasetOptions
 {
     std::string studyUid = "1.2.3.999.1";
@@ -33,6 +36,10 @@ std::unique_ptr<DcmDataset> makePhiDataset(const PhiDatasetOptions& options = Ph
 
 // "tag: value" for every element, at any nesting level, that still holds a marker.
 std::vector<std::string> survivingMarkers(DcmItem& item);
+
+// The markers found anywhere in the bytes of a written file (private groups, nested items and
+// values the dataset view might not show included).
+std::vector<std::string> markersInBytes(const QByteArray& bytes);
 
 // The tags of the Basic table that the dataset above fills (dictionary-known single tags).
 int phiAttributeCount();
