@@ -226,7 +226,8 @@ int runDeidentifyCommand(const QStringList& args)
         << QString::number(summary.seconds, 'f', 2) << " s\n";
     QTextStream err(stderr);
     if (summary.leftOut + dicomdirs > 0)
-        err << summary.leftOut + dicomdirs << " DICOMDIR files left out\n";
+        err << summary.leftOut + dicomdirs << (summary.leftOut + dicomdirs == 1 ? " DICOMDIR file" : " DICOMDIR files")
+            << " left out\n";
     if (summary.cancelled) {
         err << "Interrupted: the files not yet converted were not written\n";
         return 1;

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dctk.h>
 
@@ -98,10 +100,42 @@ TEST_F(DeidentifyCommand, UnusableArgumentsAndFailures)
     QDir().mkpath(m_out.file("o"));
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    const CliResult run = deidentify({m_in.path(), m_out.file("o")});
+    const CliResult run = deidentify({m_in.path(), m_out.file("o"), "--overwrite"});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(run.err.contains("Not all files could be saved. See log for details"));
     EXPECT_TRUE(run.err.contains("Could not create output path: "));
+}
+
+TEST_F(DeidentifyCommand, OriginalsAreNeverLostOrSkippedSilently)
+{
+    // Refused: replacing the input without --in-place, writing inside it, into a non-empty folder.
+    EXPECT_EQ(deidentify({m_in.path(), m_in.path()}).exitCode, 2);
+    EXPECT_EQ(deidentify({m_in.path(), m_in.file("out")}).exitCode, 2);
+    QFile(m_out.file("keep")).open(QIODevice::WriteOnly);
+    EXPECT_EQ(deidentify({m_in.path(), m_out.path()}).exitCode, 2);
+    EXPECT_TRUE(relativeFiles(m_in.path()) == m_inputs);
+
+    // Files the run cannot read are named with the reason and counted.
+    QFile text(m_in.file("notes.txt"));
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write("not DICOM");
+    text.close();
+    ASSERT_TRUE(QFile::link(m_in.file("gone.dcm"), m_in.file("dangling.dcm")));
+    QFile first(QDir(m_in.path()).filePath(m_inputs.front()));
+    ASSERT_TRUE(first.open(QIODevice::ReadOnly));
+    const QByteArray bytes = first.readAll();
+    FILE* latin1 = std::fopen((QFile::encodeName(m_in.path()) + "/caf\xe9.dcm").constData(), "wb");
+    ASSERT_NE(latin1, nullptr);
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), latin1);
+    std::fclose(latin1);
+    const CliResult run = deidentify({m_in.path(), "--in-place"});
+    EXPECT_EQ(run.exitCode, 1) << run.err.toStdString();
+    EXPECT_TRUE(run.out.startsWith("6 files written")) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains(", 3 failed")) << run.out.toStdString();
+    for (const char* reason :
+         {"notes.txt: not a DICOM file", "dangling.dcm: No such file or directory", ".dcm: the name is not UTF-8"})
+        EXPECT_TRUE(run.err.contains(reason)) << reason << "\n" << run.err.toStdString();
+    EXPECT_EQ(value(QDir(m_in.path()).filePath(m_inputs.front()), DCM_PatientIdentityRemoved), "YES");
 }
 
 }  // namespace

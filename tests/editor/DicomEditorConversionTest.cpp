@@ -16,7 +16,13 @@
 #include <dcmtk/dcmdata/dcpxitem.h>
 #include <dcmtk/dcmdata/dctk.h>
 
+#include <chrono>
+#include <csignal>
 #include <map>
+#include <mutex>
+#include <thread>
+
+#include <sys/resource.h>
 
 namespace Dravelin {
 namespace {
@@ -202,6 +208,15 @@ TEST(DicomEditorConversion, PhiSeriesLosesEveryMarkerAndKeepsReferences)
         ASSERT_TRUE(other.findAndGetSequenceItem(DCM_ReferencedImageSequence, reference, 0).good());
         EXPECT_EQ(text(*reference, DCM_ReferencedSOPInstanceUID), text(first, DCM_SOPInstanceUID));
     }
+
+    // A structured report: its free text lives in items of the Content Sequence, which the
+    // table does not name one by one.
+    const QString report = in.file("report/reportsi.dcm");
+    QDir().mkpath(QFileInfo(report).absolutePath());
+    ASSERT_TRUE(QFile::copy(T::pydicomData("test_files/reportsi.dcm"), report));
+    ASSERT_TRUE(bytesOf(report).contains("Enter text"));
+    ASSERT_EQ(conversion.run(urls({report})).written, 1);
+    EXPECT_FALSE(bytesOf(out.file("report/reportsi.dcm")).contains("Enter text"));
 }
 
 TEST(DicomEditorConversion, PerFileFaultsAreLoggedCountedAndSkipped)
@@ -242,12 +257,24 @@ TEST(DicomEditorConversion, PerFileFaultsAreLoggedCountedAndSkipped)
 TEST(DicomEditorConversion, OutputEqualToInputReplacesFilesInPlace)
 {
     T::TempDir in;
+    T::TempDir elsewhere;
     const QStringList files{in.file("x/1.dcm"), in.file("x/2.dcm")};
     for (const QString& f : files)
         writePhiFile(f, {});
+    ASSERT_TRUE(QFile::setPermissions(files[0], QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+    // A link in the input: its target is the original that must lose its identifying data.
+    const QString target = elsewhere.file("target.dcm");
+    writePhiFile(target, {});
+    ASSERT_TRUE(QFile::link(target, in.file("x/link.dcm")));
+
     DicomEditorConversion conversion(in.path(), in.path(), Dicom::tagDeidentificationActionBasicProfile(), false);
-    ASSERT_EQ(conversion.run(urls(files)).written, 2);
-    EXPECT_EQ(filesUnder(in.path()), files);
+    EXPECT_TRUE(conversion.inPlace());
+    ASSERT_EQ(conversion.run(urls(files + QStringList{in.file("x/link.dcm")})).written, 3);
+    EXPECT_EQ(filesUnder(in.path()), files + QStringList{in.file("x/link.dcm")});
+    EXPECT_EQ(QFileInfo(in.file("x/link.dcm")).symLinkTarget(), target);
+    EXPECT_FALSE(bytesOf(target).contains(T::kTextMarker));
+    EXPECT_EQ(QFile::permissions(files[0]) & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser),
+              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
     for (const QString& f : files) {
         auto result = load(f);
         ASSERT_TRUE(result);
@@ -274,6 +301,147 @@ TEST(DicomEditorConversion, CancelStopsEarly)
     EXPECT_EQ(summary.written, 2);
     EXPECT_EQ(summary.failed, 0);
     EXPECT_EQ(filesUnder(out.path()).size(), 2);
+}
+
+class RecordingProgress : public Progress
+{
+public:
+    void setRange(long long) override {}
+    void setText(const std::string&) override {}
+    void setValue(long long value) override
+    {
+        if (value % 2)  // widens the window in which an unordered report would overtake this one
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        std::lock_guard<std::mutex> lock(m_mutex);
+        values.push_back(value);
+    }
+    bool wasCancelled() const override { return false; }
+    std::vector<long long> values;
+
+private:
+    std::mutex m_mutex;
+};
+
+TEST(DicomEditorConversion, ProgressNeverGoesBack)
+{
+    T::TempDir in;
+    T::TempDir out;
+    QStringList files;
+    for (int i = 0; i < 12; ++i) {
+        files << in.file(QString("%1.dcm").arg(i));
+        writePhiFile(files.back(), {});
+    }
+    DicomEditorConversion conversion(in.path(), out.path(), Dicom::tagDeidentificationActionBasicProfile(), false);
+    conversion.setThreadCount(4);
+    RecordingProgress progress;
+    ASSERT_EQ(conversion.run(urls(files), &progress).written, 12);
+    std::vector<long long> expected{0};
+    for (int i = 1; i <= 12; ++i)
+        expected.push_back(i);
+    EXPECT_EQ(progress.values, expected);
+}
+
+// Writing: a failed write leaves nothing, long names work, temporaries never remain.
+TEST(DicomEditorConversion, FilesAppearWholeOrNotAtAll)
+{
+    LogCapture log;
+    T::TempDir in;
+    T::TempDir out;
+    const QString longName = in.file(QString(240, QChar('n')) + ".dcm");
+    writePhiFile(longName, {});
+    const QString big = in.file("big.dcm");
+    {
+        auto dataset = T::makePhiDataset();
+        std::vector<Uint16> pixels(256 * 256, 7);
+        dataset->putAndInsertUint16(DCM_Rows, 256);
+        dataset->putAndInsertUint16(DCM_Columns, 256);
+        dataset->putAndInsertUint16Array(DCM_PixelData, pixels.data(), pixels.size());
+        DcmFileFormat file(dataset.release(), OFFalse);
+        ASSERT_TRUE(file.saveFile(QFile::encodeName(big).constData(), EXS_LittleEndianExplicit).good());
+    }
+    // Left by an interrupted run: removed. A user's file of a similar name: kept.
+    QDir().mkpath(out.file("sub"));
+    for (const QString& name : {QString("sub/.dravelin-0123456789ab.part"), QString("sub/.mine.part")}) {
+        QFile f(out.file(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+
+    DicomEditorConversion conversion(in.path(), out.path(), Dicom::tagDeidentificationActionBasicProfile(), false);
+    ASSERT_EQ(conversion.run(urls({longName})).written, 1);
+    EXPECT_TRUE(QFile::exists(out.file(QFileInfo(longName).fileName())));
+    EXPECT_EQ(filesUnder(out.path()),
+              QStringList({out.file(QFileInfo(longName).fileName()), out.file("sub/.mine.part")}));
+
+    // A full disk, as a file size limit: the write fails, is counted, and leaves no file.
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 64 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const auto summary = conversion.run(urls({big}));
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(summary.written, 0);
+    EXPECT_EQ(summary.failed, 1);
+    EXPECT_FALSE(QFile::exists(out.file("big.dcm")));
+    EXPECT_EQ(filesUnder(out.path()).size(), 2);
+    EXPECT_TRUE(log.contains("Could not save file: " + out.file("big.dcm").toStdString(), 4));
+}
+
+TEST(DicomEditorConversion, DicomdirsAreLeftOutAndTheMetaClassSurvives)
+{
+    T::TempDir in;
+    T::TempDir out;
+    const QString dicomdir = in.file("other name");
+    ASSERT_TRUE(QFile::copy(T::pydicomData("test_files/dicomdirtests/DICOMDIR"), dicomdir));
+    // A dataset without SOP Class UID: only its meta header knows the class.
+    const QString classless = in.file("classless.dcm");
+    {
+        DcmFileFormat file(T::makePhiDataset().release(), OFFalse);
+        file.getDataset()->findAndDeleteElement(DCM_SOPClassUID);
+        file.getMetaInfo()->putAndInsertString(DCM_MediaStorageSOPClassUID, UID_CTImageStorage);
+        file.getMetaInfo()->putAndInsertString(DCM_MediaStorageSOPInstanceUID, "1.2.3.999.3");
+        file.getMetaInfo()->putAndInsertString(DCM_TransferSyntaxUID, UID_LittleEndianExplicitTransferSyntax);
+        ASSERT_TRUE(file.saveFile(QFile::encodeName(classless).constData(), EXS_LittleEndianExplicit,
+                                  EET_UndefinedLength, EGL_recalcGL, EPD_noChange, 0, 0, EWM_updateMeta)
+                        .good());
+        ASSERT_EQ(text(*load(classless)->getMetaInfo(), DCM_MediaStorageSOPClassUID), UID_CTImageStorage);
+    }
+    DicomEditorConversion conversion(in.path(), out.path(), Dicom::tagDeidentificationActionBasicProfile(), false);
+    const auto summary = conversion.run(urls({dicomdir, classless}));
+    EXPECT_EQ(summary.leftOut, 1);
+    EXPECT_EQ(summary.failed, 0);
+    EXPECT_FALSE(QFile::exists(out.file("other name")));
+    auto result = load(out.file("classless.dcm"));
+    ASSERT_TRUE(result);
+    EXPECT_EQ(text(*result->getMetaInfo(), DCM_MediaStorageSOPClassUID), UID_CTImageStorage);
+    EXPECT_NE(text(*result->getMetaInfo(), DCM_MediaStorageSOPInstanceUID), "1.2.3.999.3");
+}
+
+TEST(DicomEditorConversion, FoldersThatWouldLoseOriginalsAreRefused)
+{
+    T::TempDir in;
+    T::TempDir out;
+    T::TempDir full;
+    QFile(full.file("x")).open(QIODevice::WriteOnly);
+    const struct
+    {
+        QString output;
+        bool inPlace;
+        bool overwrite;
+        bool refused;
+    } cases[] = {
+        {in.path(), false, false, true},          {in.path(), true, false, false},
+        {in.path() + "/", true, false, false},    {out.path(), true, false, true},
+        {in.file("sub/new"), false, false, true}, {out.file("new/deeper"), false, false, false},
+        {full.path(), false, false, true},        {full.path(), false, true, false},
+        {full.file("x"), false, true, true},      {out.path(), false, false, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(!DicomEditorConversion::folderProblem(in.path(), c.output, c.inPlace, c.overwrite).isEmpty(),
+                  c.refused)
+            << c.output.toStdString() << " in place " << c.inPlace << " overwrite " << c.overwrite;
 }
 
 }  // namespace
