@@ -1,12 +1,13 @@
 #include "app/cli/DeidentifyCommand.h"
 
+#include "app/cli/CommandLine.h"
+#include "app/cli/QuietLog.h"
 #include "editor/ConfidentialityProfile.h"
 #include "editor/DicomEditorConversion.h"
 #include "editor/FolderInventory.h"
 #include "host/core/Progress.h"
 #include "host/dicom/DatasetCache.h"
 #include "host/dicom/DeidentificationProfiles.h"
-#include "host/dicom/Utils.h"
 #include "scanning/Image.h"
 #include "scanning/Patient.h"
 #include "scanning/Scanner.h"
@@ -15,8 +16,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QSet>
 #include <QTextStream>
 
@@ -79,54 +80,20 @@ private:
     QString m_text;
 };
 
-int usage(const QString& problem = QString())
-{
-    QTextStream err(stderr);
-    if (!problem.isEmpty())
-        err << problem << '\n';
-    err << "usage: dravelin-dicom deidentify INPUT OUTPUT [--profile basic|relaxed|FILE.xml] [--keep-private] "
-           "[--series UID[,UID...]] [--overwrite] [--in-place]\n";
-    return 2;
-}
-
-std::optional<Options> parse(const QStringList& args, QString* problem)
+std::optional<Options> parseArguments(CommandLine& cl)
 {
     Options o;
-    QStringList positional;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString& a = args[i];
-        if (a == QLatin1String("--keep-private")) {
-            o.keepPrivate = true;
-        } else if (a == QLatin1String("--in-place")) {
-            o.inPlace = true;
-        } else if (a == QLatin1String("--overwrite")) {
-            o.overwrite = true;
-        } else if (a == QLatin1String("--profile") || a == QLatin1String("--series")) {
-            if (i + 1 >= args.size()) {
-                *problem = a + " needs a value";
-                return std::nullopt;
-            }
-            const QString value = args[++i];
-            if (a == QLatin1String("--profile"))
-                o.profile = value;
-            else
-                for (const QString& uid : value.split(',', Qt::SkipEmptyParts))
-                    o.series.insert(uid.trimmed());
-        } else if (a.startsWith(QLatin1String("--"))) {
-            *problem = "Unknown option " + a;
-            return std::nullopt;
-        } else {
-            positional << a;
-        }
-    }
-    if (o.inPlace && positional.size() == 1)
-        positional << positional.front();
-    if (positional.size() != 2) {
-        *problem = QStringLiteral("INPUT and OUTPUT are required");
+    o.input = cl.positionals().value(0);
+    o.output = cl.positionals().value(1);
+    if (cl.isSet("profile"))
+        o.profile = cl.value("profile");
+    o.keepPrivate = cl.isSet("keep-private");
+    o.inPlace = cl.isSet("in-place");
+    o.overwrite = cl.isSet("overwrite");
+    for (const QString& uid : cl.list("series"))
+        o.series.insert(uid);
+    if (cl.failed())
         return std::nullopt;
-    }
-    o.input = positional[0];
-    o.output = positional[1];
     return o;
 }
 
@@ -142,53 +109,92 @@ std::optional<ConfidentialityProfile::File> profileFile(const QString& profile)
     return file;
 }
 
-// Files of the input that the run will not write, each on one line of stderr with the reason.
-// Returns {failures, left out}: DICOMDIRs are left out on purpose, everything else is a failure.
-std::pair<int, int> reportUnread(const FolderInventory& inventory, const QSet<QString>& scanned)
+QString reasonText(Dicom::Scanner::SkipReason reason)
 {
-    QTextStream err(stderr);
-    int failures = 0;
-    int leftOut = 0;
-    for (const auto& problem : inventory.problems()) {
-        err << "Skipped " << problem.path << ": " << problem.reason << '\n';
-        ++failures;
+    switch (reason) {
+        case Dicom::Scanner::SkipReason::NotDicom: return QStringLiteral("not a DICOM file");
+        case Dicom::Scanner::SkipReason::Truncated: return QStringLiteral("truncated");
+        case Dicom::Scanner::SkipReason::Unreadable: return QStringLiteral("cannot be opened");
     }
+    return QString();
+}
+
+// Input files the run will not write, each on one line of stderr with the reason. Returns
+// {failures, left out}: DICOMDIRs are left out on purpose, everything else is a failure.
+std::pair<int, int> reportUnread(const FolderInventory& inventory, const QMap<QString, QString>& skippedByScan,
+                                 const QSet<QString>& scanned)
+{
+    QMap<QString, QString> problems;  // path -> reason, in path order
+    for (const auto& problem : inventory.problems())
+        problems.insert(QDir::cleanPath(problem.path), problem.reason);
+    for (auto it = skippedByScan.begin(); it != skippedByScan.end(); ++it)
+        if (!problems.contains(it.key()))
+            problems.insert(it.key(), it.value());
+    QTextStream err(stderr);
+    int leftOut = 0;
     for (const QString& file : inventory.files()) {
-        if (scanned.contains(QDir::cleanPath(file)))
+        if (scanned.contains(file) || problems.contains(file))
             continue;
         if (QFileInfo(file).fileName().compare(QLatin1String("DICOMDIR"), Qt::CaseInsensitive) == 0) {
             err << "Left out " << file << ": a DICOMDIR's record offsets would not survive de-identification\n";
             ++leftOut;
-            continue;
+        } else {
+            problems.insert(file, QStringLiteral("no image the scan could read"));
         }
-        const bool dicom = Dicom::Utils::hasDicomHeader(QFile::encodeName(file).toStdString());
-        err << "Skipped " << file << ": " << (dicom ? "could not be read as DICOM" : "not a DICOM file") << '\n';
-        ++failures;
     }
-    return {failures, leftOut};
+    for (auto it = problems.begin(); it != problems.end(); ++it)
+        err << "Skipped " << it.key() << ": " << it.value() << '\n';
+    return {problems.size(), leftOut};
 }
 
 }  // namespace
 
 int runDeidentifyCommand(const QStringList& args)
 {
-    QString problem;
-    const auto options = parse(args, &problem);
+    CommandLine cl("deidentify",
+                   "Scans INPUT and writes de-identified copies of all (or the given) series under OUTPUT, at\n"
+                   "the same relative paths; files appear whole or not at all.");
+    cl.addPositional("INPUT", "The folder to de-identify.");
+    cl.addPositional("OUTPUT", "The folder to write to.");
+    cl.addValue("profile", "PROFILE", "Confidentiality profile: basic (default), relaxed, or a profile file (.xml).");
+    cl.addFlag("keep-private", "Keep private attributes.");
+    cl.addValue("series", "UID[,UID...]", "Only these series (may be given more than once).");
+    cl.addFlag("overwrite", "Write into an OUTPUT folder that is not empty.");
+    cl.addFlag("in-place",
+               "Replace the files of INPUT by their de-identified copies (OUTPUT equal to INPUT);\n"
+               "links are written through to their targets, file modes are kept.");
+    if (const auto status = cl.parse(args))
+        return *status;
+    const auto options = parseArguments(cl);
     if (!options)
-        return usage(problem);
-    problem =
+        return cl.usageError();
+    if (!QFileInfo(options->input).isDir())
+        return cl.fail(2, "input folder not found: " + options->input);
+    if (QFileInfo::exists(options->output) && !QFileInfo(options->output).isDir())
+        return cl.fail(2, "the output is a file, not a folder: " + options->output);
+    const QString folders =
         DicomEditorConversion::folderProblem(options->input, options->output, options->inPlace, options->overwrite);
-    if (!problem.isEmpty())
-        return usage(problem);
-    const auto profile = profileFile(options->profile);
-    if (!profile)
-        return usage("Cannot read profile " + options->profile + " (no tag action in it)");
+    if (!folders.isEmpty())
+        return cl.fail(2, folders);
+    std::optional<ConfidentialityProfile::File> profile;
+    {
+        QuietLog log;
+        profile = profileFile(options->profile);
+        if (!profile)
+            return cl.fail(2, "cannot read the profile " + options->profile + ": " + log.firstMessage());
+    }
 
     for (const int signal : {SIGINT, SIGTERM, SIGHUP})
         std::signal(signal, onInterrupt);
     const FolderInventory inventory(options->input);
     auto cache = std::make_shared<Dicom::DatasetCache>(64);
     Dicom::Scanner scanner(cache);
+    std::mutex skippedMutex;
+    QMap<QString, QString> skippedByScan;
+    scanner.setSkippedFileHandler([&](const QString& path, Dicom::Scanner::SkipReason reason) {
+        std::lock_guard<std::mutex> lock(skippedMutex);
+        skippedByScan.insert(QDir::cleanPath(path), reasonText(reason));
+    });
     scanner.scanDirectory(options->input, true, false, true);
     const auto patients = scanner.takePatients();
 
@@ -208,8 +214,8 @@ int runDeidentifyCommand(const QStringList& args)
             }
     for (const QString& uid : options->series)
         if (!found.contains(uid))
-            return usage("Series not found: " + uid);
-    const auto [unread, dicomdirs] = reportUnread(inventory, scanned);
+            return cl.fail(2, "series not found: " + uid);
+    const auto [unread, dicomdirs] = reportUnread(inventory, skippedByScan, scanned);
 
     // The scan kept headers only; the conversion reads every file in full once, so a small
     // cache of its own is enough.
@@ -225,9 +231,9 @@ int runDeidentifyCommand(const QStringList& args)
     out << summary.written << " files written to " << options->output << ", " << failed << " failed, "
         << QString::number(summary.seconds, 'f', 2) << " s\n";
     QTextStream err(stderr);
-    if (summary.leftOut + dicomdirs > 0)
-        err << summary.leftOut + dicomdirs << (summary.leftOut + dicomdirs == 1 ? " DICOMDIR file" : " DICOMDIR files")
-            << " left out\n";
+    const int leftOut = summary.leftOut + dicomdirs;
+    if (leftOut > 0)
+        err << leftOut << (leftOut == 1 ? " DICOMDIR file" : " DICOMDIR files") << " left out\n";
     if (summary.cancelled) {
         err << "Interrupted: the files not yet converted were not written\n";
         return 1;

@@ -1,5 +1,7 @@
 #include "app/cli/LoadCommand.h"
 
+#include "app/cli/CommandLine.h"
+#include "app/cli/QuietLog.h"
 #include "host/core/LocationString.h"
 #include "host/core/Url.h"
 #include "host/dicom/DatasetCache.h"
@@ -21,8 +23,6 @@
 namespace Dravelin::Cli {
 
 namespace {
-
-const char* const usage = "usage: dravelin-dicom load LOCATION [--json]\n";
 
 // SOP Instance UID of every instance the location names, by the name the loader reports for
 // it (a file path, or the instance's URL for web and PACS locations).
@@ -84,32 +84,31 @@ void printText(QTextStream& out, const std::vector<std::vector<ImageDescriptor>>
 
 int runLoadCommand(const QStringList& args)
 {
-    QString location;
-    bool json = false;
-    for (const QString& arg : args) {
-        if (arg == "--json") {
-            json = true;
-        } else if (arg.startsWith("--") || !location.isEmpty()) {
-            std::fprintf(stderr, "dravelin-dicom load: unexpected argument %s\n%s", arg.toUtf8().constData(), usage);
-            return 2;
-        } else {
-            location = arg;
-        }
-    }
-    if (location.isEmpty()) {
-        std::fprintf(stderr, "dravelin-dicom load: LOCATION is missing\n%s", usage);
-        return 2;
-    }
+    CommandLine cl("load",
+                   "Loads a location through the host's DICOM loader and prints each image set: kind, size,\n"
+                   "slices and spacing of every image, with the SOP Instance UIDs of its instances.");
+    cl.addPositional("LOCATION",
+                     "A location string as the browser makes it: files, folders with sub-queries,\n"
+                     "pacs:// and DICOMweb URLs, joined by \"##\".");
+    cl.addFlag("json", "Print one JSON document {\"imageSets\": [...]} instead of text.");
+    if (const auto status = cl.parse(args))
+        return *status;
+    const QString location = cl.positionals().front();
+    const bool json = cl.isSet("json");
 
     auto cache = std::make_shared<Dicom::DatasetCache>(0);
     const std::string text = location.toStdString();
     std::vector<std::vector<ImageDescriptor>> sets;
-    try {
-        DicomLoader loader({text}, nullptr, cache, nullptr);
-        sets = loader.loadDescriptors();
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "dravelin-dicom load: %s\n", e.what());
-        return 1;
+    {
+        // The loader logs why it failed and then throws; the logged reason is the one line.
+        QuietLog log;
+        try {
+            DicomLoader loader({text}, nullptr, cache, nullptr);
+            sets = loader.loadDescriptors();
+        } catch (const std::exception& e) {
+            const QString reason = log.firstMessage();
+            return cl.fail(2, reason.isEmpty() ? QString::fromUtf8(e.what()) : reason);
+        }
     }
     const auto uids = instanceUids(*cache, text);
 
