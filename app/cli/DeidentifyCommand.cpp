@@ -184,8 +184,6 @@ int runDeidentifyCommand(const QStringList& args)
             return cl.fail(2, "cannot read the profile " + options->profile + ": " + log.firstMessage());
     }
 
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
-        std::signal(signal, onInterrupt);
     const FolderInventory inventory(options->input);
     auto cache = std::make_shared<Dicom::DatasetCache>(64);
     Dicom::Scanner scanner(cache);
@@ -222,6 +220,9 @@ int runDeidentifyCommand(const QStringList& args)
     DicomEditorConversion conversion(options->input, options->output, profile->table, options->keepPrivate,
                                      std::make_shared<Dicom::DatasetCache>(16));
     conversion.setProfileName(profile->name);
+    // From here on an interrupt lets the files in hand finish (before, there is nothing to clean).
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(signal, onInterrupt);
     ProgressLine progress;
     const auto summary = conversion.run(DicomEditorConversion::locationsOf(chosen), &progress);
     progress.finish();
