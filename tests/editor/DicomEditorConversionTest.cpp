@@ -20,7 +20,9 @@
 #include <csignal>
 #include <map>
 #include <mutex>
+#include <numeric>
 #include <thread>
+#include <tuple>
 
 #include <sys/resource.h>
 
@@ -114,15 +116,24 @@ class CancelAfter : public Progress
 public:
     explicit CancelAfter(int steps) : m_steps(steps) {}
     void setRange(long long maximum) override { range = maximum; }
-    void setValue(long long value) override { last = value; }
+    void setValue(long long value) override
+    {
+        if (value % 2)  // widens the window in which an unordered report would overtake this one
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        std::lock_guard<std::mutex> lock(m_mutex);
+        values.push_back(value);
+        last = value;
+    }
     void setText(const std::string& t) override { text = t; }
     bool wasCancelled() const override { return last >= m_steps; }
     long long range = 0;
     std::atomic<long long> last{0};
+    std::vector<long long> values;
     std::string text;
 
 private:
     int m_steps;
+    std::mutex m_mutex;
 };
 
 TEST(DicomEditorConversion, PydicomCorpusKeepsPixelsAndLeavesInputAlone)
@@ -155,6 +166,9 @@ TEST(DicomEditorConversion, PydicomCorpusKeepsPixelsAndLeavesInputAlone)
     EXPECT_EQ(progress.range, inputs.size());
     EXPECT_EQ(progress.last, inputs.size());
     EXPECT_EQ(progress.text, "Converting Files...");
+    std::vector<long long> inOrder(progress.values.size());
+    std::iota(inOrder.begin(), inOrder.end(), 0);
+    EXPECT_EQ(progress.values, inOrder);  // one step at a time, never back
 
     for (const QString& f : inputs) {
         EXPECT_EQ(hashOf(f), before[f]) << f.toStdString();
@@ -209,8 +223,7 @@ TEST(DicomEditorConversion, PhiSeriesLosesEveryMarkerAndKeepsReferences)
         EXPECT_EQ(text(*reference, DCM_ReferencedSOPInstanceUID), text(first, DCM_SOPInstanceUID));
     }
 
-    // A structured report: its free text lives in items of the Content Sequence, which the
-    // table does not name one by one.
+    // A structured report: its free text lives in Content Sequence items the table does not name.
     const QString report = in.file("report/reportsi.dcm");
     QDir().mkpath(QFileInfo(report).absolutePath());
     ASSERT_TRUE(QFile::copy(T::pydicomData("test_files/reportsi.dcm"), report));
@@ -303,44 +316,6 @@ TEST(DicomEditorConversion, CancelStopsEarly)
     EXPECT_EQ(filesUnder(out.path()).size(), 2);
 }
 
-class RecordingProgress : public Progress
-{
-public:
-    void setRange(long long) override {}
-    void setText(const std::string&) override {}
-    void setValue(long long value) override
-    {
-        if (value % 2)  // widens the window in which an unordered report would overtake this one
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        std::lock_guard<std::mutex> lock(m_mutex);
-        values.push_back(value);
-    }
-    bool wasCancelled() const override { return false; }
-    std::vector<long long> values;
-
-private:
-    std::mutex m_mutex;
-};
-
-TEST(DicomEditorConversion, ProgressNeverGoesBack)
-{
-    T::TempDir in;
-    T::TempDir out;
-    QStringList files;
-    for (int i = 0; i < 12; ++i) {
-        files << in.file(QString("%1.dcm").arg(i));
-        writePhiFile(files.back(), {});
-    }
-    DicomEditorConversion conversion(in.path(), out.path(), Dicom::tagDeidentificationActionBasicProfile(), false);
-    conversion.setThreadCount(4);
-    RecordingProgress progress;
-    ASSERT_EQ(conversion.run(urls(files), &progress).written, 12);
-    std::vector<long long> expected{0};
-    for (int i = 1; i <= 12; ++i)
-        expected.push_back(i);
-    EXPECT_EQ(progress.values, expected);
-}
-
 // Writing: a failed write leaves nothing, long names work, temporaries never remain.
 TEST(DicomEditorConversion, FilesAppearWholeOrNotAtAll)
 {
@@ -349,26 +324,15 @@ TEST(DicomEditorConversion, FilesAppearWholeOrNotAtAll)
     T::TempDir out;
     const QString longName = in.file(QString(240, QChar('n')) + ".dcm");
     writePhiFile(longName, {});
-    const QString big = in.file("big.dcm");
-    {
-        auto dataset = T::makePhiDataset();
-        std::vector<Uint16> pixels(256 * 256, 7);
-        dataset->putAndInsertUint16(DCM_Rows, 256);
-        dataset->putAndInsertUint16(DCM_Columns, 256);
-        dataset->putAndInsertUint16Array(DCM_PixelData, pixels.data(), pixels.size());
-        DcmFileFormat file(dataset.release(), OFFalse);
-        ASSERT_TRUE(file.saveFile(QFile::encodeName(big).constData(), EXS_LittleEndianExplicit).good());
-    }
+    const QString big = in.file("big.dcm");  // 39 KB
+    ASSERT_TRUE(QFile::copy(T::pydicomData("test_files/CT_small.dcm"), big));
     // Left by an interrupted run: removed. A user's file of a similar name: kept.
-    QDir().mkpath(out.file("sub"));
-    for (const QString& name : {QString("sub/.dravelin-0123456789ab.part"), QString("sub/.mine.part")}) {
-        QFile f(out.file(name));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    }
+    ASSERT_TRUE(QDir().mkpath(out.file("sub")));
+    ASSERT_TRUE(QFile::copy(big, out.file("sub/.dravelin-0123456789ab.part")));
+    ASSERT_TRUE(QFile::copy(big, out.file("sub/.mine.part")));
 
     DicomEditorConversion conversion(in.path(), out.path(), Dicom::tagDeidentificationActionBasicProfile(), false);
     ASSERT_EQ(conversion.run(urls({longName})).written, 1);
-    EXPECT_TRUE(QFile::exists(out.file(QFileInfo(longName).fileName())));
     EXPECT_EQ(filesUnder(out.path()),
               QStringList({out.file(QFileInfo(longName).fileName()), out.file("sub/.mine.part")}));
 
@@ -377,7 +341,7 @@ TEST(DicomEditorConversion, FilesAppearWholeOrNotAtAll)
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     struct rlimit small = saved;
-    small.rlim_cur = 64 * 1024;
+    small.rlim_cur = 16 * 1024;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     const auto summary = conversion.run(urls({big}));
     setrlimit(RLIMIT_FSIZE, &saved);
@@ -406,7 +370,6 @@ TEST(DicomEditorConversion, DicomdirsAreLeftOutAndTheMetaClassSurvives)
         ASSERT_TRUE(file.saveFile(QFile::encodeName(classless).constData(), EXS_LittleEndianExplicit,
                                   EET_UndefinedLength, EGL_recalcGL, EPD_noChange, 0, 0, EWM_updateMeta)
                         .good());
-        ASSERT_EQ(text(*load(classless)->getMetaInfo(), DCM_MediaStorageSOPClassUID), UID_CTImageStorage);
     }
     DicomEditorConversion conversion(in.path(), out.path(), Dicom::tagDeidentificationActionBasicProfile(), false);
     const auto summary = conversion.run(urls({dicomdir, classless}));
@@ -425,23 +388,20 @@ TEST(DicomEditorConversion, FoldersThatWouldLoseOriginalsAreRefused)
     T::TempDir out;
     T::TempDir full;
     QFile(full.file("x")).open(QIODevice::WriteOnly);
-    const struct
-    {
-        QString output;
-        bool inPlace;
-        bool overwrite;
-        bool refused;
-    } cases[] = {
-        {in.path(), false, false, true},          {in.path(), true, false, false},
-        {in.path() + "/", true, false, false},    {out.path(), true, false, true},
-        {in.file("sub/new"), false, false, true}, {out.file("new/deeper"), false, false, false},
-        {full.path(), false, false, true},        {full.path(), false, true, false},
-        {full.file("x"), false, true, true},      {out.path(), false, false, false},
+    // output, in place, overwrite, refused
+    const std::vector<std::tuple<QString, bool, bool, bool>> cases{
+        {in.path(), false, false, true},
+        {in.path() + "/", true, false, false},
+        {out.path(), true, false, true},
+        {in.file("sub/new"), false, false, true},
+        {out.file("new/deeper"), false, false, false},
+        {full.path(), false, false, true},
+        {full.path(), false, true, false},
+        {full.file("x"), false, true, true},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(!DicomEditorConversion::folderProblem(in.path(), c.output, c.inPlace, c.overwrite).isEmpty(),
-                  c.refused)
-            << c.output.toStdString() << " in place " << c.inPlace << " overwrite " << c.overwrite;
+    for (const auto& [output, inPlace, overwrite, refused] : cases)
+        EXPECT_EQ(!DicomEditorConversion::folderProblem(in.path(), output, inPlace, overwrite).isEmpty(), refused)
+            << output.toStdString() << " in place " << inPlace << " overwrite " << overwrite;
 }
 
 }  // namespace

@@ -77,7 +77,6 @@ DcmItem* makeNestedItem(int index)
     child->putAndInsertString(DCM_ReferencedFrameNumber, "1");
     DcmItem* code = nullptr;
     child->findOrCreateSequenceItem(DCM_ConceptNameCodeSequence, code, -2);
-    code->putAndInsertString(DCM_CodeValue, (std::string(kTextMarker) + n).c_str());
     code->putAndInsertString(DCM_CodeMeaning, (std::string(kTextMarker) + " concept " + n).c_str());
     return child;
 }
@@ -225,15 +224,6 @@ std::unique_ptr<DcmDataset> makePhiDataset(const PhiDatasetOptions& options)
         reference->putAndInsertString(DCM_ReferencedSOPInstanceUID, options.referencedSopInstanceUid.c_str());
     }
     return dataset;
-}
-
-std::vector<std::string> markersInBytes(const QByteArray& bytes)
-{
-    std::vector<std::string> found;
-    for (const char* marker : {kTextMarker, kUidMarker, kDateMarker})
-        if (bytes.contains(marker))
-            found.push_back(marker);
-    return found;
 }
 
 std::vector<std::string> survivingMarkers(DcmItem& item)

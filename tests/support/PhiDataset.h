@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QByteArray>
 #include <QString>
 
 #include <memory>
@@ -36,10 +35,6 @@ std::unique_ptr<DcmDataset> makePhiDataset(const PhiDatasetOptions& options = Ph
 
 // "tag: value" for every element, at any nesting level, that still holds a marker.
 std::vector<std::string> survivingMarkers(DcmItem& item);
-
-// The markers found anywhere in the bytes of a written file (private groups, nested items and
-// values the dataset view might not show included).
-std::vector<std::string> markersInBytes(const QByteArray& bytes);
 
 // The tags of the Basic table that the dataset above fills (dictionary-known single tags).
 int phiAttributeCount();
