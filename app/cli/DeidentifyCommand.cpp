@@ -161,7 +161,7 @@ int runDeidentifyCommand(const QStringList& args)
     cl.addValue("series", "UID[,UID...]", "Only these series (may be given more than once).");
     cl.addFlag("overwrite", "Write into an OUTPUT folder that is not empty.");
     cl.addFlag("in-place",
-               "Replace the files of INPUT by their de-identified copies (OUTPUT equal to INPUT);\n"
+               "Replace the files of INPUT by their de-identified copies (OUTPUT equal to INPUT); "
                "links are written through to their targets, file modes are kept.");
     if (const auto status = cl.parse(args))
         return *status;
