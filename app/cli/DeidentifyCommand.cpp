@@ -180,8 +180,10 @@ int runDeidentifyCommand(const QStringList& args)
     {
         QuietLog log;
         profile = profileFile(options->profile);
-        if (!profile)
-            return cl.fail(2, "cannot read the profile " + options->profile + ": " + log.firstMessage());
+        if (!profile) {
+            const QString reason = log.firstMessage();
+            return cl.fail(2, "cannot read the profile " + options->profile + (reason.isEmpty() ? "" : ": " + reason));
+        }
     }
 
     const FolderInventory inventory(options->input);
