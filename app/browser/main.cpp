@@ -1,0 +1,162 @@
+// dravelin-browser: the DICOM browser dialog on its own, without the rest of the application.
+// Opens it on a folder, a DICOMDIR, a PACS location or a DICOMweb URL, scans it and prints the
+// chosen series' location string on Ok. With --screenshot it saves the dialog once the scan
+// has finished and exits.
+#include "browser/models/DicomBrowserModel.h"
+#include "browser/widgets/DicomBrowser.h"
+#include "browser/widgets/LoginDialog.h"
+#include "host/dicom/DatasetCache.h"
+#include "host/dicom/DicomPacsConfiguration.h"
+#include "host/network/HttpAuthorizationProvider.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QTextStream>
+#include <QTimer>
+#include <QTreeView>
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/oflog/oflog.h>
+
+#include <cstdio>
+#include <memory>
+
+using namespace Dravelin;
+
+namespace {
+
+int fail(const QString& message)
+{
+    QTextStream(stderr) << "dravelin-browser: " << message << '\n';
+    return 2;
+}
+
+// Starts the scan of `location` on the tab it belongs to; false when it names no source.
+bool startScan(DicomBrowser& browser, const QString& location, QString* error)
+{
+    if (location.startsWith(QLatin1String("pacs://"))) {
+        const DicomPacsConfiguration config = DicomPacsConfiguration::fromUri(Filesystem::Url(location.toStdString()));
+        if (!config.isValid()) {
+            *error = "not a usable PACS location: " + location;
+            return false;
+        }
+        browser.fixTabWidget(false, DicomBrowser::PacsTab, location.toStdString());
+        // A configured server is scanned as the user would; any other straight through the model.
+        auto* presets = browser.findChild<QWidget*>("pacsPresets");
+        if (presets && presets->isVisibleTo(&browser))
+            browser.connectToPacs();
+        else
+            browser.browserModel()->scanPacsAsync(config, QString(), QString());
+        return true;
+    }
+    if (location.startsWith(QLatin1String("http://")) || location.startsWith(QLatin1String("https://"))) {
+        browser.fixTabWidget(false, DicomBrowser::DicomWebTab, std::string());
+        browser.findChild<QComboBox*>("dicomWebUrlEdit")->setEditText(location);
+        browser.scanWeb(false);
+        return true;
+    }
+    const QFileInfo info(location);
+    if (info.isDir()) {
+        browser.fixTabWidget(false, DicomBrowser::DirectoryTab, location.toStdString());
+        browser.scan();
+        return true;
+    }
+    if (info.isFile()) {
+        browser.fixTabWidget(false, DicomBrowser::DicomDirTab, location.toStdString());
+        browser.scanDicomDir();
+        return true;
+    }
+    *error = "no such folder or file: " + location;
+    return false;
+}
+
+// Makes the first series current, so that the picture shows its properties and preview.
+void showFirstSeries(DicomBrowser& browser)
+{
+    auto* view = browser.findChild<QTreeView*>("view");
+    const QAbstractItemModel* model = view->model();
+    for (int p = 0; p < model->rowCount(); ++p) {
+        const QModelIndex patient = model->index(p, 0);
+        for (int s = 0; s < model->rowCount(patient); ++s) {
+            const QModelIndex study = model->index(s, 0, patient);
+            if (model->rowCount(study) > 0 && model->index(0, 0, study).data(DicomBrowserModel::SeriesRole).isValid()) {
+                view->setCurrentIndex(model->index(0, 0, study));
+                return;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QCoreApplication::setOrganizationName("Dravelin");
+    QCoreApplication::setApplicationName("Dravelin");
+    OFLog::configure(OFLogger::FATAL_LOG_LEVEL);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Opens the DICOM browser on PATH (a folder or a DICOMDIR file) or URL (pacs://HOST:PORT/AET or a DICOMweb "
+        "root such as http://host/dicom-web; user:password@ in the URL answers the login), scans it and prints the "
+        "location string of the chosen series on Ok.\nExit status: 0 Ok, 1 cancelled, 2 unusable arguments.");
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument("PATH|URL", "The source to scan (optional).");
+    const QCommandLineOption screenshot(
+        "screenshot", "Saves the dialog as FILE.png once the scan has finished, then exits.", "FILE.png");
+    parser.addOption(screenshot);
+    if (!parser.parse(QCoreApplication::arguments()))
+        return fail(parser.errorText() + " (see --help)");
+    if (parser.isSet("help"))
+        parser.showHelp(0);
+    if (parser.isSet("version"))
+        parser.showVersion();
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() > 1)
+        return fail("one source at most (see --help)");
+
+    auto cache = std::make_shared<Dicom::DatasetCache>(2048);
+    auto provider = std::make_shared<Network::HttpAuthorizationProvider>();
+    provider->setCredentialRequest(&LoginDialog::askForCredentials);
+    cache->setAuthorizationProvider(provider);
+
+    DicomBrowser browser(cache, nullptr);
+    browser.resize(1242, 779);
+    if (!positional.isEmpty()) {
+        QString error;
+        if (!startScan(browser, positional.front(), &error))
+            return fail(error);
+    }
+
+    if (parser.isSet(screenshot)) {
+        const QString file = parser.value(screenshot);
+        browser.show();
+        int status = 0;
+        // Saves once the scan has stopped and the view had a moment to lay out its rows.
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (browser.browserModel()->isScanning())
+                return;
+            poll.stop();
+            showFirstSeries(browser);
+            QTimer::singleShot(1500, [&] {
+                if (!browser.grab().save(file, "PNG"))
+                    status = fail("cannot write " + file);
+                app.quit();
+            });
+        });
+        poll.start(100);
+        app.exec();
+        return status;
+    }
+
+    if (browser.exec() != QDialog::Accepted)
+        return 1;
+    std::printf("%s\n", browser.selectedSeriesUri().c_str());
+    return 0;
+}
