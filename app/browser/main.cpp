@@ -59,13 +59,14 @@ bool startScan(DicomBrowser& browser, const QString& location, QString* error)
         return true;
     }
     const QFileInfo info(location);
+    const std::string path = info.absoluteFilePath().toStdString();
     if (info.isDir()) {
-        browser.fixTabWidget(false, DicomBrowser::DirectoryTab, location.toStdString());
+        browser.fixTabWidget(false, DicomBrowser::DirectoryTab, path);
         browser.scan();
         return true;
     }
     if (info.isFile()) {
-        browser.fixTabWidget(false, DicomBrowser::DicomDirTab, location.toStdString());
+        browser.fixTabWidget(false, DicomBrowser::DicomDirTab, path);
         browser.scanDicomDir();
         return true;
     }

@@ -831,7 +831,15 @@ void DicomBrowser::onSelectionChanged(const QModelIndex& current, const QModelIn
     } else {
         m_ui->infoTabWidget->setTabEnabled(kTagsTabIndex, false);
     }
+    const bool wasHidden = m_ui->infoTabWidget->isHidden();
     m_ui->infoTabWidget->setVisible(layout->count() > 0);
+    // The first time the Info tab appears it gets two fifths of the width, so that UIDs and
+    // descriptions are readable; later the user's splitter position is kept.
+    if (wasHidden && m_ui->infoTabWidget->isVisible() && !m_infoWidthSet) {
+        m_infoWidthSet = true;
+        const int total = m_ui->splitter->width();
+        m_ui->splitter->setSizes({total * 3 / 5, total * 2 / 5});
+    }
 }
 
 void DicomBrowser::updateParameterList()

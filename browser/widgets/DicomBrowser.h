@@ -1,5 +1,6 @@
 #pragma once
 
+#include "browser/models/DicomBrowserFilterModel.h"
 #include "host/network/HttpStatus.h"
 
 #include <QDialog>
@@ -22,7 +23,6 @@ class Ui_DicomBrowser;
 
 namespace Dravelin {
 
-class DicomBrowserFilterModel;
 class DicomBrowserModel;
 class LabeledSlider;
 
@@ -126,6 +126,7 @@ private:
 
     Ui_DicomBrowser* m_ui = nullptr;
     bool m_bulkSelecting = false;
+    bool m_infoWidthSet = false;
     DicomBrowserModel* m_model = nullptr;
     DicomBrowserFilterModel* m_filterModel = nullptr;
     QStandardItemModel* m_modalitiesModel = nullptr;
