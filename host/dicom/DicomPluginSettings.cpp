@@ -1,0 +1,125 @@
+#include "host/dicom/DicomPluginSettings.h"
+
+#include "host/app/AttributeText.h"
+#include "host/app/GlobalSettings.h"
+#include "host/core/Log.h"
+
+#include <set>
+
+namespace Dravelin {
+
+const char* const DicomPluginSettings::PacsServersBlock = "pacsServers";
+
+namespace {
+
+const char* const HostnameKey = "pacsServerHostname";
+const char* const PortKey = "pacsServerPort";
+const char* const AeKey = "pacsServerAe";
+const char* const CGetKey = "pacsServerCGet";
+
+}  // namespace
+
+bool DicomPluginSettings::PacsServer::operator==(const PacsServer& other) const
+{
+    return name == other.name && hostname == other.hostname && port == other.port && aeTitle == other.aeTitle &&
+           useCGet == other.useCGet;
+}
+
+DicomPluginSettings::DicomPluginSettings() : PersistentSettings(GlobalSettings::settingsName<DicomPluginSettings>())
+{
+    AttributeText::apply(datasetCacheCapacity, "label: 'Dataset Cache Capacity', min: 1, max: 100000");
+    AttributeText::apply(ignoreNonDicomFiles, "label: 'Ignore Files Without DICOM Header'");
+    AttributeText::apply(applyRescale, "label: 'Apply Rescale Slope and Intercept'");
+    AttributeText::apply(initialWindow, "label: 'Initial Window', values: 'Stored Window|Full Range|Automatic'");
+    AttributeText::apply(exportCompression,
+                         "label: 'Export Compression', values: 'None|JPEG Lossless|JPEG-LS Lossless|JPEG 2000 "
+                         "Lossless|JPEG Lossy|JPEG 2000 Lossy'");
+    AttributeText::apply(exportQuality, "label: 'Lossy Compression Quality', min: 1, max: 100");
+    AttributeText::apply(pacsOwnAeTitle, "label: 'Own Application Entity'");
+    AttributeText::apply(pacsOwnPort, "label: 'Own Port (C-MOVE Destination)', min: 1, max: 65535");
+    AttributeText::apply(pacsConnectTimeout, "label: 'Connection Timeout (s)', min: 1, max: 600");
+    AttributeText::apply(pacsDimseTimeout, "label: 'Response Timeout (s)', min: 1, max: 3600");
+    load();
+}
+
+std::vector<DicomPluginSettings::PacsServer> DicomPluginSettings::pacsServers() const
+{
+    std::vector<PacsServer> servers;
+    for (const Properties* block : pacsServersBlock.value().allSubProperties()) {
+        PacsServer server;
+        server.name = block->name().toStdString();
+        server.hostname = block->param(HostnameKey).toString().toStdString();
+        server.aeTitle = block->param(AeKey).toString().toStdString();
+        if (block->hasParam(PortKey)) {
+            bool ok = false;
+            const int port = block->param(PortKey).toString().toInt(&ok);
+            if (ok && port >= 1 && port <= 65535)
+                server.port = port;
+            else
+                Log::log(3, "DICOM",
+                         "The PACS server " + block->name() + " has an invalid port (" +
+                             block->param(PortKey).toString() + "); using 104");
+        }
+        const QVariant cget = block->param(CGetKey);
+        server.useCGet = cget.isValid() && (cget.toString() == "true" || cget.toString() == "1");
+        servers.push_back(server);
+    }
+    return servers;
+}
+
+void DicomPluginSettings::setPacsServers(const std::vector<PacsServer>& servers)
+{
+    Properties block(PacsServersBlock);
+    std::set<std::string> seen;
+    for (const PacsServer& server : servers) {
+        if (server.name.empty() || !seen.insert(server.name).second) {
+            Log::log(3, "DICOM", "A PACS server needs a name of its own; skipped '" + server.name + "'");
+            continue;
+        }
+        Properties* entry = block.addSubProperties(QString::fromStdString(server.name));
+        entry->addParam(HostnameKey, QString::fromStdString(server.hostname));
+        entry->addParam(PortKey, server.port);
+        entry->addParam(AeKey, QString::fromStdString(server.aeTitle));
+        entry->addParam(CGetKey, server.useCGet);
+    }
+    Properties update(settingsName());
+    *update.addSubProperties(PacsServersBlock) = block;
+    configure(&update);
+}
+
+DicomPacsConfiguration DicomPluginSettings::connectionConfiguration(const PacsServer& server) const
+{
+    DicomPacsConfiguration config(server.hostname, server.port, server.aeTitle, server.useCGet);
+    config.ownAeTitle = pacsOwnAeTitle.value().toStdString();
+    config.ownPort = pacsOwnPort;
+    config.connectTimeoutSeconds = pacsConnectTimeout;
+    config.dimseTimeoutSeconds = pacsDimseTimeout;
+    return config;
+}
+
+QStringList DicomPluginSettings::parameterNames(Group group)
+{
+    switch (group) {
+        case Loading: return {"datasetCacheCapacity", "ignoreNonDicomFiles"};
+        case Display: return {"applyRescale", "initialWindow"};
+        case Export: return {"exportCompression", "exportQuality"};
+        case Pacs: return {"pacsOwnAeTitle", "pacsOwnPort", "pacsConnectTimeout", "pacsDimseTimeout"};
+    }
+    return {};
+}
+
+Properties DicomPluginSettings::pacsServerTemplate()
+{
+    Properties entry(QStringLiteral("PACS Server"));
+    entry.addParam(HostnameKey, QString());
+    AttributeText::apply(entry, HostnameKey, "label: 'PACS Server Hostname'");
+    entry.addParam(PortKey, 104);
+    AttributeText::apply(entry, PortKey, "label: 'PACS Server Port', min: 1, max: 32768");
+    entry.addParam(AeKey, QString());
+    AttributeText::apply(entry, AeKey, "label: 'PACS Server Application Entity'");
+    entry.addParam(CGetKey, false);
+    AttributeText::apply(entry, CGetKey, "label: 'Use C-GET instead of C-MOVE'");
+    return entry;
+}
+
+}  // namespace Dravelin
