@@ -8,6 +8,7 @@
 #include "browser/widgets/PendingHostPieces.h"
 #include "browser/widgets/TagsWidget.h"
 #include "host/core/Log.h"
+#include "host/dicom/DicomPluginSettings.h"
 #include "host/dicom/DatasetCache.h"
 #include "host/dicom/DicomPacsConfiguration.h"
 #include "host/dicom/Utils.h"
@@ -566,7 +567,8 @@ void DicomBrowser::connectToPacs()
         return;
     m_model->clear();
     const QString name = m_ui->pacsServersComboBox->currentText();
-    const auto servers = DicomPluginSettings().pacsServers();
+    const DicomPluginSettings settings;
+    const auto servers = settings.pacsServers();
     const auto server =
         std::find_if(servers.begin(), servers.end(), [&](const auto& s) { return s.name == name.toStdString(); });
     if (server == servers.end()) {
@@ -580,7 +582,8 @@ void DicomBrowser::connectToPacs()
             filter = QLatin1Char('*') + filter + QLatin1Char('*');
         return filter;
     };
-    const DicomPacsConfiguration config(server->hostname, server->port, server->aeTitle, server->useCGet);
+    // The server's host, port, AE title and retrieval mode, with our own AE title and timeouts.
+    const DicomPacsConfiguration config = settings.connectionConfiguration(*server);
     m_model->scanPacsAsync(config, wrap(m_ui->pacsPatientNameFilter->text()), wrap(m_ui->pacsStudyFilter->text()));
 }
 

@@ -1,26 +1,12 @@
 #pragma once
 // TEMPORARY PLACEHOLDER, removed when the host's settings pieces are merged: stands in for
-// DicomPluginSettings, LabeledSlider and QtHelpers::generateMultiSizeIcon so the dialog builds.
+// LabeledSlider and QtHelpers::generateMultiSizeIcon so the dialog builds.
 #include <QIcon>
 #include <QSlider>
 #include <string>
 #include <vector>
 
 namespace Dravelin {
-
-class DicomPluginSettings
-{
-public:
-    struct PacsServer
-    {
-        std::string name;
-        std::string hostname;
-        int port = 104;
-        std::string aeTitle;
-        bool useCGet = false;
-    };
-    std::vector<PacsServer> pacsServers() const { return {}; }
-};
 
 class LabeledSlider : public QSlider
 {
