@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Draws the plug-in's images into resources/ (PNG, animated GIF, ICO) with the standard library only.
+"""Draws the plug-in's images into resources/ and the host's icons into host/ui/resources/icons/SIZE/
+(PNG, animated GIF, ICO) with the standard library only.
 
 Run again after changing a drawing: python3 scripts/make-resources.py
 """
@@ -8,7 +9,10 @@ import os
 import struct
 import zlib
 
-OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "resources")
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
+OUT = os.path.join(ROOT, "resources")
+HOST_ICONS = os.path.join(ROOT, "host", "ui", "resources", "icons")
+HOST_ICON_SIZES = (16, 24, 32, 48, 64)
 SUPERSAMPLE = 4
 
 
@@ -191,9 +195,100 @@ def logo(size):
     return render(size, size, shade)
 
 
-def write(name, data):
-    with open(os.path.join(OUT, name), "wb") as f:
+def segment_distance(px, py, ax, ay, bx, by):
+    dx, dy = bx - ax, by - ay
+    t = clamp01(((px - ax) * dx + (py - ay) * dy) / (dx * dx + dy * dy))
+    return math.hypot(px - (ax + t * dx), py - (ay + t * dy))
+
+
+def warning_icon(size):
+    """A rounded amber triangle with a dark exclamation mark."""
+    def shade(x, y):
+        u, v = x / size, y / size
+        top, left, right = (0.5, 0.08), (0.04, 0.9), (0.96, 0.9)
+        # inside the triangle: between the slanted edges and above the base
+        inside = top[1] <= v <= left[1] and abs(u - 0.5) <= (v - top[1]) / (left[1] - top[1]) * 0.46
+        border = min(segment_distance(u, v, *top, *left), segment_distance(u, v, *top, *right),
+                     segment_distance(u, v, *left, *right))
+        if not inside and border > 0.035:
+            return (0, 0, 0, 0.0)
+        bar = abs(u - 0.5) <= 0.055 and 0.33 <= v <= 0.64
+        dot = math.hypot(u - 0.5, v - 0.76) <= 0.065
+        if inside and (bar or dot):
+            return (40, 36, 30, 1.0)
+        return (230, 165, 20, 1.0)
+    return render(size, size, shade)
+
+
+def options_icon(size):
+    """A grey gear: eight teeth round a ring."""
+    def shade(x, y):
+        u, v = x / size - 0.5, y / size - 0.5
+        r = math.hypot(u, v)
+        angle = math.atan2(v, u)
+        tooth = 0.5 + 0.5 * math.cos(8 * angle)
+        outer = 0.36 + 0.1 * (1 if tooth > 0.45 else 0)
+        if r <= outer and r >= 0.14:
+            return (*GREY, 1.0)
+        return (0, 0, 0, 0.0)
+    return render(size, size, shade)
+
+
+def clear_icon(size):
+    """A grey disc with a white cross: clears a field."""
+    def shade(x, y):
+        u, v = x / size - 0.5, y / size - 0.5
+        if math.hypot(u, v) > 0.44:
+            return (0, 0, 0, 0.0)
+        on_cross = min(segment_distance(u, v, -0.18, -0.18, 0.18, 0.18),
+                       segment_distance(u, v, -0.18, 0.18, 0.18, -0.18)) <= 0.06
+        return (255, 255, 255, 1.0) if on_cross else (*GREY, 1.0)
+    return render(size, size, shade)
+
+
+def arrow_icon(size, down):
+    """A small filled triangle pointing right (closed) or down (open)."""
+    def shade(x, y):
+        u, v = x / size - 0.5, y / size - 0.5
+        if down:
+            u, v = v, u
+        inside = -0.2 <= u <= 0.22 and abs(v) <= (0.22 - u) * 0.75
+        return (*GREY, 1.0) if inside else (0, 0, 0, 0.0)
+    return render(size, size, shade)
+
+
+HOST_ICONS_DRAWN = {
+    "Warning.png": warning_icon,
+    "IconOptions.png": options_icon,
+    "ButtonClear.png": clear_icon,
+    "ExpandClosed.png": lambda size: arrow_icon(size, False),
+    "ExpandOpen.png": lambda size: arrow_icon(size, True),
+}
+
+
+def write(name, data, folder=None):
+    folder = folder or OUT
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, name), "wb") as f:
         f.write(data)
+
+
+def write_host_icons():
+    files = []
+    for name, draw in HOST_ICONS_DRAWN.items():
+        for size in HOST_ICON_SIZES:
+            write(name, png_bytes(draw(size)), os.path.join(HOST_ICONS, str(size)))
+            files.append(f"icons/{size}/{name}")
+    entries = "\n".join(f"    <file>{f}</file>" for f in sorted(files))
+    qrc = f"""<!DOCTYPE RCC>
+<RCC version="1.0">
+  <qresource prefix="/host">
+{entries}
+  </qresource>
+</RCC>
+"""
+    with open(os.path.join(HOST_ICONS, "..", "host_icons.qrc"), "w") as f:
+        f.write(qrc)
 
 
 def main():
@@ -204,6 +299,7 @@ def main():
         frames, palette = spinner_frames(size, 8)
         write(name, gif_bytes(frames, palette, 10))
     write("Logo.ico", ico_bytes([(16, png_bytes(logo(16))), (32, png_bytes(logo(32))), (48, png_bytes(logo(48)))]))
+    write_host_icons()
 
 
 if __name__ == "__main__":

@@ -489,8 +489,8 @@ bool TagsWidget::exportTags(const QString& path) const
 
 void TagsWidget::exportAll()
 {
-    const QString path = QtHelpers::getSaveFilename(this, tr("Export DICOM Tags"),
-                                                    "Text file (*.txt);;XML file (*.xml)", "lastDir/exportDicomTags");
+    const QString path = QtHelpers::getSaveFilename(this, "lastDir/exportDicomTags", tr("Export DICOM Tags"),
+                                                    "Text file (*.txt);;XML file (*.xml)");
     if (!path.isEmpty())
         exportTags(path);
 }

@@ -6,6 +6,7 @@
 #include "browser/widgets/DateFilterWidget.h"
 #include "browser/widgets/TagsWidget.h"
 #include "host/dicom/DatasetCache.h"
+#include "tools/gallery/HostPages.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -17,6 +18,7 @@
 #include <QLineEdit>
 #include <QMovie>
 #include <QProcess>
+#include <QSettings>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QVBoxLayout>
@@ -197,6 +199,9 @@ int main(int argc, char** argv)
     OFLog::configure(OFLogger::FATAL_LOG_LEVEL);
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName("dravelin-gallery");
+    // Demo settings stay out of the user's own.
+    QTemporaryDir settingsDir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
     const QStringList args = QCoreApplication::arguments();
     const int shotIndex = args.indexOf("--screenshot");
     const QString shotDir = shotIndex >= 0 ? args.value(shotIndex + 1) : QString();
@@ -233,6 +238,8 @@ int main(int argc, char** argv)
         {"preview", preview.widget},
         {"memory-loader", memoryLoaderPage(cache, filesLeft)},
         {"resources", resourcesPage()},
+        {"settings-dialog", HostPages::settingsDialog()},
+        {"host-icons", HostPages::icons()},
     };
 
     if (shotDir.isEmpty()) {
