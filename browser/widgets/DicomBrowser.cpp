@@ -5,7 +5,7 @@
 #include "browser/models/DicomBrowserFilterModel.h"
 #include "browser/models/DicomBrowserModel.h"
 #include "browser/widgets/DateFilterWidget.h"
-#include "browser/widgets/PendingHostPieces.h"
+#include "browser/widgets/SettingsWidget.h"
 #include "browser/widgets/TagsWidget.h"
 #include "host/core/Log.h"
 #include "host/dicom/DicomPluginSettings.h"
@@ -14,6 +14,8 @@
 #include "host/dicom/Utils.h"
 #include "host/dicom/WebClientErrors.h"
 #include "host/network/HttpAuthorizationProvider.h"
+#include "host/ui/LabeledSlider.h"
+#include "host/ui/WidgetHelpers.h"
 #include "ui_DicomBrowser.h"
 
 #include <QApplication>
@@ -167,7 +169,7 @@ DicomBrowser::DicomBrowser(std::shared_ptr<Dicom::DatasetCache> cache, QWidget* 
     m_previewLabel->setLoadingPlaceholder(m_loadingMovie);
     m_previewLabel->setErrorPlaceholder(QPixmap(QStringLiteral(":/PreviewFailed.png")));
     m_previewLabel->hide();
-    m_frameSlider = new LabeledSlider(Qt::Horizontal, 1, this);
+    m_frameSlider = new LabeledSlider(Qt::Horizontal, LabeledSlider::FrontLabel, this);
     m_frameSlider->hide();
     // The slider counts frames from 1, the preview from 0.
     connect(m_previewLabel, &Dicom::DatasetPreviewLabel::imageIndexChanged, m_frameSlider,
@@ -589,9 +591,13 @@ void DicomBrowser::connectToPacs()
 
 void DicomBrowser::updateAvailablePacsServers()
 {
-    m_ui->pacsServersComboBox->clear();
+    // The list is refreshed whenever the dialog shows; a server chosen before stays chosen.
+    QComboBox* box = m_ui->pacsServersComboBox;
+    const QString chosen = box->currentText();
+    box->clear();
     for (const auto& server : DicomPluginSettings().pacsServers())
-        m_ui->pacsServersComboBox->addItem(QString::fromStdString(server.name));
+        box->addItem(QString::fromStdString(server.name));
+    box->setCurrentIndex(std::max(0, box->findText(chosen, Qt::MatchFixedString | Qt::MatchCaseSensitive)));
 }
 
 void DicomBrowser::onTabWidgetChanged(int index)
@@ -610,7 +616,6 @@ void DicomBrowser::onTabWidgetChanged(int index)
 void DicomBrowser::onPacsConfigButtonClicked()
 {
     QDialog dialog(this);
-#if 0
     auto* layout = new QVBoxLayout(&dialog);
     auto* page = new Dicom::SettingsWidget(Dicom::SettingsWidget::PacsServers, &dialog);
     page->loadSettings();
@@ -620,7 +625,6 @@ void DicomBrowser::onPacsConfigButtonClicked()
     connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     connect(&dialog, &QDialog::accepted, page, &Dicom::SettingsWidget::saveSettings);
-#endif
     dialog.exec();
     updateAvailablePacsServers();
 }

@@ -1,11 +1,16 @@
 #include "browser/models/DicomBrowserFilterModel.h"
 #include "browser/models/DicomBrowserModel.h"
 #include "browser/widgets/DicomBrowser.h"
+#include "browser/widgets/SettingsWidget.h"
 #include "host/core/LocationString.h"
 #include "host/dicom/DatasetCache.h"
+#include "host/dicom/DicomPluginSettings.h"
 #include "host/network/HttpAuthorizationProvider.h"
+#include "host/ui/PropertiesListWidget.h"
+#include "host/ui/PropertiesWidget.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/OrthancTestServer.h"
+#include "tests/support/PacsTestServer.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QApplication>
@@ -307,4 +312,71 @@ TEST_F(Browser, DicomWebServerFailingOneSeriesReportsAnIncompleteResult)
         << boxes.seen.front().toStdString();
     EXPECT_TRUE(boxes.seen.front().endsWith("(code 500)")) << boxes.seen.front().toStdString();
     EXPECT_EQ(browser->browserModel()->patients().size(), 1u);
+}
+
+// The PACS tab on a real server: the configured server is offered, a plain filter searches for
+// a part of names, one with a wildcard is sent as written.
+TEST_F(Browser, PacsTabScansTheConfiguredServer)
+{
+    DT::PacsTestServer server(DT::PacsTestServer::Kind::Orthanc);
+    ASSERT_TRUE(server.start()) << server.errorText().toStdString();
+    ASSERT_EQ(server.store(DT::pacsCorpusFiles()), 83);
+    DicomPluginSettings settings;
+    settings.pacsOwnAeTitle = QString::fromStdString(server.options().clientAeTitle);
+    settings.setPacsServers({{"Other", "127.0.0.1", 1, "OTHER", false},
+                             {"Test PACS", "127.0.0.1", server.port(), server.options().aeTitle, true}});
+
+    browser = std::make_unique<DicomBrowser>(cache);
+    browser->fixTabWidget(true, DicomBrowser::PacsTab,
+                          "pacs://127.0.0.1:" + std::to_string(server.port()) + "/" + server.options().aeTitle);
+    browser->show();  // refreshes the server list
+    EXPECT_EQ(child<QComboBox>("pacsServersComboBox")->currentText(), "Test PACS");
+    EXPECT_FALSE(child<QWidget>("pacsPresets")->isHidden());
+    EXPECT_TRUE(child<QWidget>("pacsSettings")->isHidden());
+    const std::vector<std::pair<QString, size_t>> filters = {{"", 5}, {"Peter", 1}, {"Doe", 2}, {"D*r", 1}};
+    for (const auto& [filter, patients] : filters) {
+        child<QLineEdit>("pacsPatientNameFilter")->setText(filter);
+        browser->connectToPacs();
+        ASSERT_TRUE(waitForScan());
+        EXPECT_EQ(browser->browserModel()->patients().size(), patients) << filter.toStdString();
+    }
+    // A server that is not configured shows its address instead.
+    browser->fixTabWidget(true, DicomBrowser::PacsTab, "pacs://pacs.example:11112/OTHER");
+    EXPECT_TRUE(child<QWidget>("pacsPresets")->isHidden());
+    EXPECT_EQ(child<QLineEdit>("pacsHostname")->text(), "pacs.example");
+}
+
+// The browser's PACS page edits the servers only: the other settings stay as they were, a
+// removed server leaves no trace, new servers start on port 104 and keep to 1..32768.
+TEST_F(Browser, PacsSettingsPageWritesOnlyTheServers)
+{
+    {
+        DicomPluginSettings settings;
+        settings.datasetCacheCapacity = 77;
+        settings.exportQuality = 42;
+        settings.save();
+        settings.setPacsServers({{"Old", "old.example", 104, "OLD", false}, {"Kept", "kept.example", 4242, "K", true}});
+    }
+    Dicom::SettingsWidget page(Dicom::SettingsWidget::PacsServers);
+    page.loadSettings();
+    auto* list = page.findChild<PropertiesListWidget*>();
+    ASSERT_EQ(list->count(), 2);
+    ASSERT_TRUE(list->removeEntry(0));
+    ASSERT_TRUE(list->addEntry("New"));
+    EXPECT_EQ(list->entries().back().param("pacsServerPort").toInt(), 104);
+    for (const int port : {0, 32769})
+        EXPECT_FALSE(list->entryEditor()->setValue("pacsServerPort", port)) << port;
+    EXPECT_TRUE(list->entryEditor()->setValue("pacsServerPort", 32768));
+    page.saveSettings();
+
+    const DicomPluginSettings stored;
+    EXPECT_EQ(stored.datasetCacheCapacity.value(), 77);
+    EXPECT_EQ(stored.exportQuality.value(), 42);
+    const auto servers = stored.pacsServers();
+    ASSERT_EQ(servers.size(), 2u);
+    EXPECT_EQ(servers[0], (DicomPluginSettings::PacsServer{"Kept", "kept.example", 4242, "K", true}));
+    EXPECT_EQ(servers[1].name, "New");
+    EXPECT_EQ(servers[1].port, 32768);
+    for (const QString& key : QSettings().allKeys())
+        EXPECT_FALSE(key.contains("/Old")) << key.toStdString();
 }
