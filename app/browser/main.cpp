@@ -74,21 +74,32 @@ bool startScan(DicomBrowser& browser, const QString& location, QString* error)
     return false;
 }
 
-// Makes the first series current, so that the picture shows its properties and preview.
-void showFirstSeries(DicomBrowser& browser)
+// Makes the first series current, so that the picture shows its properties and preview. A
+// PACS study shows its series once its placeholder row is current: that one is chosen first.
+// True when a series is current.
+bool showFirstSeries(DicomBrowser& browser)
 {
     auto* view = browser.findChild<QTreeView*>("view");
     const QAbstractItemModel* model = view->model();
+    QModelIndex placeholder;
     for (int p = 0; p < model->rowCount(); ++p) {
         const QModelIndex patient = model->index(p, 0);
         for (int s = 0; s < model->rowCount(patient); ++s) {
             const QModelIndex study = model->index(s, 0, patient);
-            if (model->rowCount(study) > 0 && model->index(0, 0, study).data(DicomBrowserModel::SeriesRole).isValid()) {
-                view->setCurrentIndex(model->index(0, 0, study));
-                return;
+            for (int r = 0; r < model->rowCount(study); ++r) {
+                const QModelIndex row = model->index(r, 0, study);
+                if (row.data(DicomBrowserModel::SeriesRole).isValid()) {
+                    view->setCurrentIndex(row);
+                    return true;
+                }
+                if (!placeholder.isValid() && row.data(DicomBrowserModel::PacsSeriesProxyRole).isValid())
+                    placeholder = row;
             }
         }
     }
+    if (placeholder.isValid() && view->currentIndex() != placeholder)
+        view->setCurrentIndex(placeholder);
+    return false;
 }
 
 }  // namespace
@@ -140,11 +151,13 @@ int main(int argc, char** argv)
         int status = 0;
         // Saves once the scan has stopped and the view had a moment to lay out its rows.
         QTimer poll;
+        int attempts = 0;
         QObject::connect(&poll, &QTimer::timeout, [&] {
             if (browser.browserModel()->isScanning())
                 return;
+            if (!showFirstSeries(browser) && ++attempts < 50)
+                return;
             poll.stop();
-            showFirstSeries(browser);
             QTimer::singleShot(1500, [&] {
                 if (!browser.grab().save(file, "PNG"))
                     status = fail("cannot write " + file);

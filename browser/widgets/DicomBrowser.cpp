@@ -314,6 +314,11 @@ DicomBrowser::DicomBrowser(std::shared_ptr<Dicom::DatasetCache> cache, QWidget* 
     connect(m_filterModel, &QAbstractItemModel::rowsRemoved, this, &DicomBrowser::updateStats);
     connect(m_filterModel, &QAbstractItemModel::modelReset, this, &DicomBrowser::updateStats);
     updateStats();
+    // Rows the filter hides change the totals without a signal of the filter model (a PACS
+    // placeholder replaced by its series, series arriving while a filter is set): the source
+    // model's changes refresh the label too, once per turn of the event loop.
+    connect(m_model, &QAbstractItemModel::rowsInserted, this, &DicomBrowser::scheduleStatsUpdate);
+    connect(m_model, &QAbstractItemModel::rowsRemoved, this, &DicomBrowser::scheduleStatsUpdate);
     connect(m_model, &DicomBrowserModel::scanProgressRangeChanged, m_ui->progressBar, &QProgressBar::setRange);
     connect(m_model, &DicomBrowserModel::scanProgressValueChanged, m_ui->progressBar, &QProgressBar::setValue);
     connect(m_model, &DicomBrowserModel::scanProgressTextChanged, m_ui->progressBar,
@@ -917,6 +922,20 @@ void DicomBrowser::updateStats()
     if (all != shown)
         text += tr("  -  Some filters active");
     m_ui->statsLabel->setText(text);
+}
+
+void DicomBrowser::scheduleStatsUpdate()
+{
+    if (m_statsUpdateQueued)
+        return;
+    m_statsUpdateQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_statsUpdateQueued = false;
+            updateStats();
+        },
+        Qt::QueuedConnection);
 }
 
 void DicomBrowser::onMemoryLoaderQueueSizeChanged(int filesLeft)

@@ -116,6 +116,7 @@ private:
     void rebuildModalities();
     void mirrorModalitiesFilter(const std::vector<QString>& modalities);
     void onMemoryLoaderQueueSizeChanged(int filesLeft);
+    void scheduleStatsUpdate();
     void onSavedRawBuffer(const QString& path);
     // False (logged) when a running scan did not stop in time.
     bool stopRunningWork();
@@ -127,6 +128,7 @@ private:
     Ui_DicomBrowser* m_ui = nullptr;
     bool m_bulkSelecting = false;
     bool m_infoWidthSet = false;
+    bool m_statsUpdateQueued = false;
     DicomBrowserModel* m_model = nullptr;
     DicomBrowserFilterModel* m_filterModel = nullptr;
     QStandardItemModel* m_modalitiesModel = nullptr;
