@@ -4,6 +4,7 @@
 #include "browser/models/DatasetPreviewLabel.h"
 #include "browser/models/DicomBrowserFilterModel.h"
 #include "browser/models/DicomBrowserModel.h"
+#include "browser/models/SeriesLocation.h"
 #include "browser/widgets/DateFilterWidget.h"
 #include "browser/widgets/SettingsWidget.h"
 #include "browser/widgets/TagsWidget.h"
@@ -293,7 +294,15 @@ DicomBrowser::DicomBrowser(std::shared_ptr<Dicom::DatasetCache> cache, QWidget* 
 
     connect(m_filterModel, &QAbstractItemModel::rowsInserted, this, &DicomBrowser::onFilterRowsInserted);
 
-    connect(m_model, &QAbstractItemModel::dataChanged, this, &DicomBrowser::updateOkButton);
+    // Check marks change the choice at once; the many other changes of a scan (a row per image)
+    // are folded into one update per turn of the event loop.
+    connect(m_model, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex&, const QModelIndex&, const QVector<int>& roles) {
+                if (roles.contains(Qt::CheckStateRole))
+                    updateOkButton();
+                else
+                    scheduleOkButtonUpdate();
+            });
     connect(m_ui->view->selectionModel(), &QItemSelectionModel::selectionChanged, this, &DicomBrowser::updateOkButton);
     updateOkButton();
     connect(m_ui->view, &QTreeView::clicked, this, &DicomBrowser::loadSeriesIntoMemory);
@@ -302,15 +311,20 @@ DicomBrowser::DicomBrowser(std::shared_ptr<Dicom::DatasetCache> cache, QWidget* 
     connect(m_ui->view->selectionModel(), &QItemSelectionModel::currentChanged, this,
             &DicomBrowser::onSelectionChanged);
     connect(m_model, &QAbstractItemModel::dataChanged, this,
-            [this](const QModelIndex&, const QModelIndex&, const QVector<int>& roles) {
-                if (roles.contains(DicomBrowserModel::PropertiesRole))
+            [this](const QModelIndex& first, const QModelIndex& last, const QVector<int>& roles) {
+                // Only a change of the row the Info tab shows matters.
+                if (!roles.contains(DicomBrowserModel::PropertiesRole))
+                    return;
+                const QModelIndex current = m_filterModel->mapToSource(m_ui->view->currentIndex());
+                if (current.parent() == first.parent() && current.row() >= first.row() && current.row() <= last.row())
                     updateParameterList();
             });
 
     // Progress of the scans.
     connect(m_model, &DicomBrowserModel::isScanningChanged, m_ui->progressWidget, &QWidget::setVisible);
     m_ui->progressWidget->setVisible(m_model->isScanning());
-    connect(m_filterModel, &QAbstractItemModel::rowsInserted, this, &DicomBrowser::updateStats);
+    // A scan inserts rows many times a second: one label update per turn of the event loop.
+    connect(m_filterModel, &QAbstractItemModel::rowsInserted, this, &DicomBrowser::scheduleStatsUpdate);
     connect(m_filterModel, &QAbstractItemModel::rowsRemoved, this, &DicomBrowser::updateStats);
     connect(m_filterModel, &QAbstractItemModel::modelReset, this, &DicomBrowser::updateStats);
     updateStats();
@@ -676,11 +690,11 @@ void DicomBrowser::fixTabWidget(bool fix, int tabIndex, const std::string& locat
 
 // --- selection ----------------------------------------------------------------------------------
 
-std::string DicomBrowser::selectedSeriesUri() const
+std::vector<Dicom::Series*> DicomBrowser::chosenSeries(bool inViewOrder) const
 {
     QList<Dicom::Series*> list = m_filterModel ? m_filterModel->selectedSeries() : m_model->selectedSeries();
     std::vector<Dicom::Series*> series(list.begin(), list.end());
-    if (m_filterModel) {
+    if (m_filterModel && inViewOrder) {
         std::vector<std::pair<std::vector<int>, Dicom::Series*>> keyed;
         keyed.reserve(series.size());
         for (Dicom::Series* s : series)
@@ -689,6 +703,7 @@ std::string DicomBrowser::selectedSeriesUri() const
         for (size_t i = 0; i < keyed.size(); ++i)
             series[i] = keyed[i].second;
     }
+    // Nothing checked: the selected series rows are the choice.
     if (series.empty()) {
         for (const QModelIndex& row : m_ui->view->selectionModel()->selectedRows(0))
             if (auto* s = row.data(DicomBrowserModel::SeriesRole).value<Dicom::Series*>())
@@ -696,6 +711,12 @@ std::string DicomBrowser::selectedSeriesUri() const
     }
     series.erase(std::remove_if(series.begin(), series.end(), [](Dicom::Series* s) { return s->images.empty(); }),
                  series.end());
+    return series;
+}
+
+std::string DicomBrowser::selectedSeriesUri() const
+{
+    const std::vector<Dicom::Series*> series = chosenSeries(true);
     if (series.empty())
         return {};
     return DicomBrowserModel::retrieveLocationString(series, m_ui->checkDicomHeaderCheckBox->isChecked());
@@ -705,8 +726,28 @@ void DicomBrowser::updateOkButton()
 {
     if (m_bulkSelecting)
         return;
+    // The same answer as selectedSeriesUri() being empty, without building every location.
+    const bool checkHeader = m_ui->checkDicomHeaderCheckBox->isChecked();
+    const std::vector<Dicom::Series*> series = chosenSeries(false);
+    const bool usable = std::any_of(series.begin(), series.end(), [checkHeader](const Dicom::Series* s) {
+        return SeriesLocation::of(*s, checkHeader).has_value();
+    });
     if (QPushButton* ok = m_ui->buttonBox->button(QDialogButtonBox::Ok))
-        ok->setEnabled(!selectedSeriesUri().empty());
+        ok->setEnabled(usable);
+}
+
+void DicomBrowser::scheduleOkButtonUpdate()
+{
+    if (m_okUpdateQueued)
+        return;
+    m_okUpdateQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_okUpdateQueued = false;
+            updateOkButton();
+        },
+        Qt::QueuedConnection);
 }
 
 void DicomBrowser::selectAll()
@@ -862,6 +903,8 @@ void DicomBrowser::updateParameterList()
         if (label == QLatin1String("Dimensions"))
             continue;
         if (QLineEdit* field = m_parameterFields.value(label)) {
+            if (field->text() == value)
+                continue;
             field->setText(value);
             field->setCursorPosition(0);
         } else if (Log::isAccepted(1)) {

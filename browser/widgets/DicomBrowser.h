@@ -28,6 +28,7 @@ class LabeledSlider;
 
 namespace Dicom {
 struct Error;
+class Series;
 class DatasetCache;
 class DatasetMemoryLoader;
 class DatasetPreviewLabel;
@@ -117,6 +118,10 @@ private:
     void mirrorModalitiesFilter(const std::vector<QString>& modalities);
     void onMemoryLoaderQueueSizeChanged(int filesLeft);
     void scheduleStatsUpdate();
+    void scheduleOkButtonUpdate();
+    // The checked series that pass the filters (else the selected series rows), without those
+    // that have no images; in the order of the view when asked.
+    std::vector<Dicom::Series*> chosenSeries(bool inViewOrder) const;
     void onSavedRawBuffer(const QString& path);
     // False (logged) when a running scan did not stop in time.
     bool stopRunningWork();
@@ -129,6 +134,7 @@ private:
     bool m_bulkSelecting = false;
     bool m_infoWidthSet = false;
     bool m_statsUpdateQueued = false;
+    bool m_okUpdateQueued = false;
     DicomBrowserModel* m_model = nullptr;
     DicomBrowserFilterModel* m_filterModel = nullptr;
     QStandardItemModel* m_modalitiesModel = nullptr;
