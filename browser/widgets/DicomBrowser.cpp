@@ -184,6 +184,8 @@ DicomBrowser::DicomBrowser(std::shared_ptr<Dicom::DatasetCache> cache, QWidget* 
     m_filterModel->setFilterCaseSensitivity(Qt::CaseInsensitive);
     m_ui->view->setModel(m_filterModel);
     m_ui->view->setSortingEnabled(true);
+    // Every row is one line of text: the view need not measure each row it lays out.
+    m_ui->view->setUniformRowHeights(true);
     m_ui->view->sortByColumn(0, Qt::AscendingOrder);
 
     m_ui->infoTabWidget->hide();
