@@ -241,6 +241,12 @@ TEST_F(Browser, StatsAndModalityFilter)
     // A filter set elsewhere shows in the check marks.
     browser->browserFilterModel()->setModalitiesFilter({"CT"});
     EXPECT_EQ(browser->selectedModalities(), std::vector<QString>{"CT"});
+    // Rows the filter hides still count: a scan under a text filter that matches nothing.
+    child<QLineEdit>("filterLineEdit")->setText("no such patient");
+    scanFolder(generated(3, 1, 1));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(stats->text(),
+              "3 Patients (0 visible), 3 Studies (0 visible), 3 Series (0 visible)  -  Some filters active");
 }
 
 TEST_F(Browser, PacsTabWithoutServersExplainsAndDisablesScan)
@@ -285,6 +291,7 @@ TEST_F(Browser, DicomWebScanAsksAgainAfterARefusedLogin)
     EXPECT_EQ(messages, (std::vector<std::string>{"", "Invalid username or password"}));
     EXPECT_EQ(browser->browserModel()->patients().size(), 5u);
     EXPECT_TRUE(boxes.seen.isEmpty()) << boxes.seen.join('\n').toStdString();
+    QCoreApplication::processEvents();
     EXPECT_EQ(child<QLabel>("statsLabel")->text(), "5 Patients, 9 Studies, 16 Series");
 }
 
