@@ -382,7 +382,7 @@ bool DicomBrowser::event(QEvent* event)
         updateAvailablePacsServers();
         onTabWidgetChanged(m_ui->tabWidget->currentIndex());
     }
-    return QWidget::event(event);
+    return QDialog::event(event);
 }
 
 // --- sources ------------------------------------------------------------------------------------
