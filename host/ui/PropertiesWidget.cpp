@@ -103,8 +103,21 @@ void PropertiesWidget::setProperties(const Properties* properties)
 
 void PropertiesWidget::build()
 {
-    while (m_layout->rowCount() > 0)
-        m_layout->removeRow(0);
+    // Old editors go later: this may run from one of their own signals.
+    while (m_layout->rowCount() > 0) {
+        const QFormLayout::TakeRowResult row = m_layout->takeRow(0);
+        for (QLayoutItem* item : {row.labelItem, row.fieldItem}) {
+            if (!item)
+                continue;
+            if (QWidget* widget = item->widget()) {
+                widget->hide();
+                widget->setObjectName(QString());
+                widget->disconnect(this);
+                widget->deleteLater();
+            }
+            delete item;
+        }
+    }
     m_editors.clear();
     m_nested.clear();
 

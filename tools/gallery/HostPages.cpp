@@ -1,8 +1,10 @@
 #include "tools/gallery/HostPages.h"
 
+#include "host/core/NestedProgress.h"
 #include "host/dicom/DicomPluginSettings.h"
 #include "host/ui/LabeledSlider.h"
 #include "host/ui/PropertiesListWidget.h"
+#include "host/ui/ProgressWidget.h"
 #include "host/ui/PropertiesWidget.h"
 #include "host/ui/SettingsDialog.h"
 #include "host/ui/WidgetHelpers.h"
@@ -63,6 +65,15 @@ private:
     PropertiesListWidget* m_servers;
 };
 
+// Keeps the demo tasks running as long as the page lives.
+class TaskHolder : public QObject
+{
+public:
+    using QObject::QObject;
+    std::unique_ptr<NestedProgress> nested;
+    std::vector<std::unique_ptr<Progress::Task>> tasks;
+};
+
 }  // namespace
 
 namespace HostPages {
@@ -107,6 +118,24 @@ QWidget* icons()
     grid->addWidget(details, row++, 0, 1, 7);
     page->resize(520, 420);
     return page;
+}
+
+QWidget* progress()
+{
+    auto* display = new ProgressWidget;
+    auto* holder = new TaskHolder(display);
+    holder->nested = std::make_unique<NestedProgress>(display, "RT structures");
+    holder->tasks.push_back(std::make_unique<Progress::Task>(display, 0, "Scanning Folder..."));
+    holder->tasks.push_back(std::make_unique<Progress::Task>(display, 240, "Converting Files..."));
+    holder->tasks.back()->setStep(97);
+    holder->tasks.push_back(std::make_unique<Progress::Task>(holder->nested.get(), 12, "Building meshes"));
+    holder->tasks.back()->setStep(9);
+    holder->tasks.push_back(std::make_unique<Progress::Task>(display, 3, "Writing index", false));
+    holder->tasks.back()->setStep(1);
+    holder->tasks[1]->cancel();
+    display->refresh();
+    display->resize(520, 170);
+    return display;
 }
 
 }  // namespace HostPages

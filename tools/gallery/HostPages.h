@@ -14,5 +14,7 @@ namespace HostPages {
 QWidget* settingsDialog();
 // The host icons at every drawn size.
 QWidget* icons();
+// The progress display with a few running tasks.
+QWidget* progress();
 
 }  // namespace HostPages

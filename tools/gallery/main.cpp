@@ -240,6 +240,7 @@ int main(int argc, char** argv)
         {"resources", resourcesPage()},
         {"settings-dialog", HostPages::settingsDialog()},
         {"host-icons", HostPages::icons()},
+        {"progress", HostPages::progress()},
     };
 
     if (shotDir.isEmpty()) {
