@@ -114,7 +114,8 @@ void Series::estimateDimensions()
         return;
 
     const Image* first = images.front();
-    e.spacing = {first->pixelSpacing[0], first->pixelSpacing[1], 1.0};
+    // Along x (between columns) first, as the loader reports it; the header stores rows first.
+    e.spacing = {first->pixelSpacing[1], first->pixelSpacing[0], 1.0};
     e.hasSpacing = std::fabs(first->pixelSpacing[0]) > 1e-12 || std::fabs(first->pixelSpacing[1]) > 1e-12;
     e.width = toIntOrZero(first->width);
     e.height = toIntOrZero(first->height);
