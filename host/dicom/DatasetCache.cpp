@@ -421,6 +421,9 @@ std::vector<std::shared_ptr<DcmDataset>> DatasetCache::load(const Filesystem::Ur
         } else {
             dataset = loadFromFile(file, nullptr, complete);
         }
+        // A file set's directory under another name than DICOMDIR is no image either.
+        if (dataset && folder && !dataset->tagExists(DCM_SOPClassUID) && Utils::isDicomdirFile(file))
+            dataset.reset();
         if (dataset) {
             result.push_back(std::move(dataset));
             if (fileNames)

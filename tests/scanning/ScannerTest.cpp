@@ -1,4 +1,5 @@
 #include "host/core/LogCapture.h"
+#include "host/dicom/DatasetCache.h"
 #include "scanning/Image.h"
 #include "scanning/Patient.h"
 #include "scanning/Scanner.h"
@@ -11,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
+#include <QTextCodec>
 
 #include <gtest/gtest.h>
 
@@ -344,6 +346,16 @@ TEST(ScannerFolder, DicomdirFilesInsideFoldersAreRead)
     EXPECT_EQ(imageCount(scanner.patients()), 31);
 }
 
+TEST(ScannerFolder, DicomdirsUnderOtherNamesAddNoImages)
+{
+    // DICOMDIR-bigEnd, -implicit, -nooffset, ... beside the file set's own DICOMDIR.
+    RecordingScanner scanner;
+    scanner.scanDirectory(dicomdirTests, false, false, true);
+    EXPECT_TRUE(scanner.patients().empty());
+    DatasetCache cache;
+    EXPECT_TRUE(cache.load(Filesystem::Url::fromLocalFile(dicomdirTests), nullptr, nullptr, false).empty());
+}
+
 // --- DICOMDIR ----------------------------------------------------------------------------------
 
 TEST(ScannerDicomdir, PydicomFileSetGivesLocationsAndProgress)
@@ -419,6 +431,45 @@ TEST(ScannerDicomdir, HandMadeRecordsAndHostileFileIds)
     EXPECT_TRUE(log.contains("'..\\..\\etc\\passwd'", 3));
     EXPECT_TRUE(log.contains("'\\etc\\passwd'", 3));
     EXPECT_EQ(log.count("Skipping DICOMDIR image record"), 2);
+}
+
+TEST(ScannerDicomdir, NamesInOtherCharacterSetsAreReadAtEveryLevel)
+{
+    const QString name = QString::fromUtf8("Иванов^Иван");
+    const QString description = QString::fromUtf8("Грудная клетка");
+    for (const auto& [charset, codecName] : {std::pair{"ISO_IR 144", "ISO-8859-5"}, {"ISO_IR 192", "UTF-8"}}) {
+        QTextCodec* codec = QTextCodec::codecForName(codecName);
+        ASSERT_NE(codec, nullptr);
+        const std::string nameBytes = codec->fromUnicode(name).toStdString();
+        const std::string descriptionBytes = codec->fromUnicode(description).toStdString();
+        using V = std::vector<std::pair<DcmTagKey, std::string>>;
+        RecordFields series{ERT_Series,
+                            V{{DCM_SpecificCharacterSet, charset},
+                              {DCM_SeriesInstanceUID, "1.2.3.1"},
+                              {DCM_SeriesDescription, descriptionBytes}},
+                            {T::imageRecord("IMAGES\\IM0001")}};
+        RecordFields study{ERT_Study,
+                           V{{DCM_SpecificCharacterSet, charset},
+                             {DCM_StudyInstanceUID, "1.2.3"},
+                             {DCM_StudyDescription, descriptionBytes}},
+                           {series}};
+        RecordFields patient{
+            ERT_Patient,
+            V{{DCM_SpecificCharacterSet, charset}, {DCM_PatientID, "P1"}, {DCM_PatientName, nameBytes}},
+            {study}};
+        TempDir dir;
+        ASSERT_TRUE(T::writeDicomDir(dir.file("DICOMDIR"), {patient}));
+
+        RecordingScanner scanner;
+        scanner.scanDicomDir(dir.file("DICOMDIR"));
+        ASSERT_EQ(scanner.patients().size(), 1u) << charset;
+        const Patient* p = scanner.patients()[0];
+        EXPECT_EQ(p->patientName, name) << charset;
+        ASSERT_EQ(p->studies.size(), 1u);
+        EXPECT_EQ(p->studies[0]->studyDescription, description) << charset;
+        ASSERT_EQ(p->studies[0]->series.size(), 1u);
+        EXPECT_EQ(p->studies[0]->series[0]->seriesDescription, description) << charset;
+    }
 }
 
 TEST(ScannerDicomdir, UnreadableInputsLogAndAddNothing)
