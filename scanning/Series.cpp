@@ -178,6 +178,12 @@ void Series::estimateDimensions()
 void Series::updateDimensions(std::shared_ptr<DatasetCache> cache)
 {
     dimensions.clear();
+    dimensions = loadDimensions(std::move(cache));
+}
+
+std::vector<DimensionsInfo> Series::loadDimensions(std::shared_ptr<DatasetCache> cache) const
+{
+    std::vector<DimensionsInfo> result;
     std::vector<std::string> locations;
     locations.reserve(images.size());
     for (const Image* image : images) {
@@ -204,8 +210,9 @@ void Series::updateDimensions(std::shared_ptr<DatasetCache> cache)
         info.slices = d.slices;
         info.spacing = d.spacing;
         info.hasSpacing = d.isMetric;
-        dimensions.push_back(info);
+        result.push_back(info);
     }
+    return result;
 }
 
 int findIndexOfAscendingNumbers(int count, const std::vector<Image*>& images,
