@@ -282,30 +282,22 @@ TEST(ScannerFolder, CancelFromAnotherThreadStopsTheParallelPhase)
     }
     RecordingScanner scanner;
     scanner.setNumberOfThreads(2);
-    std::atomic<bool> started{false};
+    // Cancelled from a worker while the parallel phase runs, however fast the machine is.
     scanner.onProgress = [&](int value, int maximum) {
-        if (maximum == n && value >= 20)
-            started = true;
+        if (maximum == n && value == 20)
+            scanner.cancel();
     };
-    std::chrono::steady_clock::time_point cancelledAt;
-    std::thread canceller([&] {
-        while (!started)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        cancelledAt = std::chrono::steady_clock::now();
-        scanner.cancel();
-    });
     scanner.scanDirectory(dir.path(), true, false, true);
-    const auto returnedAt = std::chrono::steady_clock::now();
-    canceller.join();
     int maxValue = 0;
     for (const auto& [value, maximum] : scanner.progress())
         if (maximum == n)
             maxValue = std::max(maxValue, value);
-    EXPECT_LT(maxValue, n);
-    EXPECT_LT(imageCount(scanner.patients()), n);
-    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(returnedAt - cancelledAt).count(), 200);
+    // Files already in hand finish; no other one is read.
+    EXPECT_LE(maxValue, 20 + scanner.numberOfThreads());
+    EXPECT_LE(imageCount(scanner.patients()), 20 + scanner.numberOfThreads());
 
     // A cancel between scans does not affect the next scan.
+    scanner.onProgress = nullptr;
     scanner.cancel();
     scanner.takePatients();
     scanner.scanDirectory(dir.path(), true, false, true);
