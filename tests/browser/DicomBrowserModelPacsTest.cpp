@@ -182,44 +182,33 @@ TEST(ModelWeb, SeriesLocationsOfADicomWebScanLoadTheirInstances)
 
 TEST(ModelPacsRetrieval, MergingDuringARetrievalDoesNotWaitForIt)
 {
-    // Takes every connection and never answers: the scan and the retrieval stay under way
-    // until the server goes.
+    // Takes every connection and never answers: the scan and the retrieval stay under way until it goes.
     auto silent = std::make_unique<DT::HttpTestServer>([](const DT::HttpTestServer::Request&) {
-        DT::HttpTestServer::Reply reply;
-        reply.mode = DT::HttpTestServer::Reply::Mode::Silent;
-        return reply;
+        return DT::HttpTestServer::Reply{200, {}, {}, DT::HttpTestServer::Reply::Mode::Silent};
     });
-    ASSERT_TRUE(silent->isListening());
     DicomPacsConfiguration pacs("127.0.0.1", silent->port(), "SILENT", true);
-    pacs.connectTimeoutSeconds = 600;
-    pacs.dimseTimeoutSeconds = 600;
+    pacs.connectTimeoutSeconds = pacs.dimseTimeoutSeconds = 600;
     DicomBrowserModel model(nullptr);
     model.scanPacsAsync(pacs, QString(), QString());
     DcmDataset record;
-    record.putAndInsertString(DCM_PatientID, "P1");
     record.putAndInsertString(DCM_StudyInstanceUID, "1.2.3");
     auto* patient = new Patient(record, false);
-    auto* study = new Study(patient, record, false);
-    patient->studies.push_back(study);
-    study->pacsSeriesProxy = new PacsSeriesProxy(study);
+    patient->studies.push_back(new Study(patient, record, false));
+    patient->studies[0]->pacsSeriesProxy = new PacsSeriesProxy(patient->studies[0]);
     model.addPatient(patient);
-    model.getPacsSeriesAsync(study->pacsSeriesProxy);
+    model.getPacsSeriesAsync(patient->studies[0]->pacsSeriesProxy);
 
-    std::atomic<bool> returned{false};
-    std::atomic<bool> released{false};
+    std::atomic<bool> returned{false}, released{false};
     std::thread hangGuard([&] {
         for (int i = 0; i < 30000 && !returned; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        if (!returned) {
-            released = true;
+        if (!returned && !released.exchange(true))
             silent.reset();
-        }
     });
     // What the model runs whenever a retrieved patient arrives.
     QMetaObject::invokeMethod(&model, "processPatientsFromMainthread", Qt::DirectConnection);
-    const bool retrievalStillHeld = !released;
+    EXPECT_FALSE(released) << "waited for the retrieval";
     returned = true;
     hangGuard.join();
-    EXPECT_TRUE(retrievalStillHeld);
     silent.reset();  // ends the scan and the retrieval before the model goes
 }
