@@ -13,6 +13,7 @@ struct DimensionsInfo
     int width = 0;
     int height = 0;
     int slices = 0;
+    // Along x (between columns, across `width`), y (between rows), z (between slices).
     std::array<double, 3> spacing{0.0, 0.0, 0.0};
     bool hasSpacing = false;  // a physical (metric) spacing, not a default
 

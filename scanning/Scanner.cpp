@@ -7,6 +7,7 @@
 #include "host/dicom/DicomPacsCommunication.h"
 #include "host/dicom/Utils.h"
 #include "host/dicom/WebClient.h"
+#include "host/network/HttpAuthorizationProvider.h"
 #include "host/core/ThreadPool.h"
 #include "host/dicom/Element.h"
 #include "scanning/Image.h"
@@ -56,6 +57,33 @@ bool isSafeFileId(const QString& fileId)
     normalized.replace('\\', '/');
     const QStringList parts = normalized.split('/');
     return std::none_of(parts.begin(), parts.end(), [](const QString& p) { return p.trimmed() == ".."; });
+}
+
+bool needsConversion(const OFString& charset)
+{
+    return !charset.empty() && charset != "ISO_IR 192" && charset != "ISO_IR 6";
+}
+
+// Converting a record converts its own attributes only, never the records below it: each
+// record is converted on its own, from its own character set or else the file set's.
+// False when any record could not be converted (its values stay as stored).
+bool convertRecordsToUtf8(DcmDirectoryRecord& root, const OFString& fileSetCharset)
+{
+    bool converted = true;
+    std::vector<DcmDirectoryRecord*> pending{&root};
+    while (!pending.empty()) {
+        DcmDirectoryRecord* record = pending.back();
+        pending.pop_back();
+        OFString charset;
+        if (record->findAndGetOFStringArray(DCM_SpecificCharacterSet, charset).bad() || charset.empty())
+            charset = fileSetCharset;
+        if (needsConversion(charset) && record->convertCharacterSet(charset, "ISO_IR 192", 0, OFTrue).bad())
+            converted = false;
+        for (unsigned long i = record->cardSub(); i > 0; --i)
+            if (DcmDirectoryRecord* sub = record->getSub(i - 1))
+                pending.push_back(sub);
+    }
+    return converted;
 }
 
 void logException(const char* where, const QString& path, const char* what)
@@ -278,6 +306,12 @@ void Scanner::scanFile(const QFileInfo& file, bool checkDicomHeader)
         skip(checkDicomHeader || Utils::hasDicomHeader(path));
         return;
     }
+    // Outside DICOMDIR mode a file set's directory is left out whatever its name: its records
+    // are no image. Such datasets carry no SOP class of their own, so only they cost the look.
+    if (!dataset->tagExists(DCM_SOPClassUID) && Utils::isDicomdirFile(path)) {
+        DRAVELIN_LOG(1, "DICOM", "Skipping DICOMDIR file " + file.absoluteFilePath());
+        return;
+    }
     auto patient = std::make_unique<Patient>(*dataset, true);
     dataset.reset();
     const Filesystem::Url location = Filesystem::Url::fromLocalFile(path);
@@ -334,7 +368,10 @@ void Scanner::readDicomDir(const QString& path, bool reportProgress)
     }
 
     DcmDirectoryRecord& root = dicomDir.getRootRecord();
-    if (root.convertToUTF8().bad())
+    OFString fileSetCharset;
+    if (DcmDataset* fileSet = dicomDir.getDirFileFormat().getDataset())
+        fileSet->findAndGetOFStringArray(DCM_SpecificCharacterSet, fileSetCharset);
+    if (!convertRecordsToUtf8(root, fileSetCharset))
         DRAVELIN_LOG(3, "", "Cannot convert DICOM file to UTF8. Assuming Latin1 character encoding.");
     const int recordCount = int(root.cardSub());
     if (reportProgress) {
@@ -571,10 +608,23 @@ Filesystem::Url webInstanceLocation(DcmItem& instance, const Filesystem::Url& sc
 
 }  // namespace
 
-std::optional<Network::HttpError> Scanner::scanWeb(const Filesystem::Url& url)
+std::optional<Network::HttpError> Scanner::scanWeb(const Filesystem::Url& givenUrl)
 {
     QElapsedTimer timer;
     timer.start();
+    // Credentials written into the URL are handed to the authorization provider (which the
+    // retrievals of the images share), so that they never show in logs or image locations.
+    Filesystem::Url url = givenUrl;
+    if (!url.userInfo().empty()) {
+        std::shared_ptr<Network::HttpAuthorizationProvider> provider = m_cache->authorizationProvider();
+        if (!provider) {
+            provider = std::make_shared<Network::HttpAuthorizationProvider>();
+            m_cache->setAuthorizationProvider(provider);
+        }
+        if (!provider->hasCredentials())
+            provider->setBasic(url.userName(), url.password());
+        url.setUserInfo({});
+    }
     WebClient client(url);
     client.setAuthorizationProvider(m_cache->authorizationProvider());
     DRAVELIN_LOG(2, "", "Scanning " + client.baseUrl().string());

@@ -114,7 +114,8 @@ void Series::estimateDimensions()
         return;
 
     const Image* first = images.front();
-    e.spacing = {first->pixelSpacing[0], first->pixelSpacing[1], 1.0};
+    // Along x (between columns) first, as the loader reports it; the header stores rows first.
+    e.spacing = {first->pixelSpacing[1], first->pixelSpacing[0], 1.0};
     e.hasSpacing = std::fabs(first->pixelSpacing[0]) > 1e-12 || std::fabs(first->pixelSpacing[1]) > 1e-12;
     e.width = toIntOrZero(first->width);
     e.height = toIntOrZero(first->height);
@@ -177,6 +178,12 @@ void Series::estimateDimensions()
 void Series::updateDimensions(std::shared_ptr<DatasetCache> cache)
 {
     dimensions.clear();
+    dimensions = loadDimensions(std::move(cache));
+}
+
+std::vector<DimensionsInfo> Series::loadDimensions(std::shared_ptr<DatasetCache> cache) const
+{
+    std::vector<DimensionsInfo> result;
     std::vector<std::string> locations;
     locations.reserve(images.size());
     for (const Image* image : images) {
@@ -203,8 +210,9 @@ void Series::updateDimensions(std::shared_ptr<DatasetCache> cache)
         info.slices = d.slices;
         info.spacing = d.spacing;
         info.hasSpacing = d.isMetric;
-        dimensions.push_back(info);
+        result.push_back(info);
     }
+    return result;
 }
 
 int findIndexOfAscendingNumbers(int count, const std::vector<Image*>& images,

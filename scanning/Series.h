@@ -36,6 +36,9 @@ public:
     void estimateDimensions();
     // Replaces `dimensions` by what the host loader reports; may throw what the loader throws.
     void updateDimensions(std::shared_ptr<DatasetCache> cache);
+    // What updateDimensions would store, leaving the series as it is (for a worker thread
+    // while another thread shows the series).
+    std::vector<DimensionsInfo> loadDimensions(std::shared_ptr<DatasetCache> cache) const;
 
     Study* study = nullptr;  // not owned
     QString seriesInstanceUid;

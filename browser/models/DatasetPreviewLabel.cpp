@@ -65,6 +65,11 @@ void DatasetPreviewLabel::setLoadingPlaceholder(QMovie* movie)
     m_loadingPlaceholder = movie;
 }
 
+void DatasetPreviewLabel::setLoadingPlaceholderDelay(int milliseconds)
+{
+    m_loadingDelayMs = std::max(0, milliseconds);
+}
+
 void DatasetPreviewLabel::setErrorPlaceholder(const QPixmap& pixmap)
 {
     m_errorPlaceholder = pixmap.isNull() ? pixmap : pixmap.scaledToWidth(m_thumbnailSize, Qt::SmoothTransformation);
@@ -134,6 +139,7 @@ void DatasetPreviewLabel::updatePreviewLabel()
     if (!target) {
         if (m_loadingTimer)
             m_loadingTimer->stop();
+        m_shownRequest = request;
         showErrorPlaceholder();
         return;
     }
@@ -141,10 +147,9 @@ void DatasetPreviewLabel::updatePreviewLabel()
     if (!m_loadingTimer) {
         m_loadingTimer = new QTimer(this);
         m_loadingTimer->setSingleShot(true);
-        m_loadingTimer->setInterval(1000);
         connect(m_loadingTimer, &QTimer::timeout, this, &DatasetPreviewLabel::onLoadingTimeout);
     }
-    m_loadingTimer->start();
+    m_loadingTimer->start(m_loadingDelayMs);
 
     m_worker.enqueue([this, request, cache = m_model->datasetCache(), url = target->location, frame] {
         m_runningRequest = request;
@@ -154,7 +159,9 @@ void DatasetPreviewLabel::updatePreviewLabel()
 
 void DatasetPreviewLabel::onLoadingTimeout()
 {
-    if (!movie() && m_loading && m_loadingPlaceholder) {
+    // Reading the file counts as much as rendering it: whatever the latest request still waits
+    // for, the movie shows that it is coming.
+    if (!movie() && m_shownRequest != m_request && m_loadingPlaceholder) {
         setMovie(m_loadingPlaceholder);
         m_loadingPlaceholder->start();
     }
@@ -176,12 +183,10 @@ void DatasetPreviewLabel::generatePreview(std::shared_ptr<DatasetCache> cache, c
     if (!datasets.empty() && datasets.front()) {
         // Rendering changes the dataset's representation; the cached one stays as it is.
         DcmDataset copy(*datasets.front());
-        m_loading = true;
         std::optional<unsigned int> frameNumber;
         if (frame)
             frameNumber = static_cast<unsigned int>(std::max(0, *frame));
         image = QtHelpers::generateThumbnail(copy, true, frameNumber);
-        m_loading = false;
     }
     if (Threading::ThreadPool::currentTaskShouldStop())
         return;
@@ -191,6 +196,9 @@ void DatasetPreviewLabel::generatePreview(std::shared_ptr<DatasetCache> cache, c
         [self, request, image] {
             if (!self || self->m_request != request)
                 return;
+            self->m_shownRequest = request;
+            if (self->m_loadingTimer)
+                self->m_loadingTimer->stop();
             if (image.isNull()) {
                 self->showErrorPlaceholder();
                 return;

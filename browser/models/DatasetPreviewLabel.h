@@ -36,8 +36,9 @@ public:
     ~DatasetPreviewLabel() override;
 
     void setModel(DicomBrowserModel* model);
-    // Shown while a thumbnail takes longer than a second; not owned.
+    // Shown while a thumbnail takes longer than the delay (a second unless set); not owned.
     void setLoadingPlaceholder(QMovie* movie);
+    void setLoadingPlaceholderDelay(int milliseconds);
     // Shown when there is nothing to preview or the preview failed.
     void setErrorPlaceholder(const QPixmap& pixmap);
     int thumbnailSize() const { return m_thumbnailSize; }
@@ -71,10 +72,12 @@ private:
     QPersistentModelIndex m_current;
     int m_imageIndex = 0;
     Threading::ThreadPool m_worker{1};
-    std::atomic<bool> m_loading{false};
     QTimer* m_loadingTimer = nullptr;
+    int m_loadingDelayMs = 1000;
     // Bumped on every request (GUI thread); a result is shown only while its request is the latest.
     unsigned long long m_request = 0;
+    // The request whose result (or placeholder) the label shows (GUI thread).
+    unsigned long long m_shownRequest = 0;
     std::atomic<unsigned long long> m_runningRequest{0};
 };
 

@@ -569,6 +569,7 @@ void DicomBrowserModel::remove(PacsSeriesProxy* psp)
 void DicomBrowserModel::clear()
 {
     stopDimensionUpdate();
+    ++m_dimensionGeneration;
     beginResetModel();
     for (Patient* p : m_patients)
         delete p;
@@ -767,7 +768,13 @@ void DicomBrowserModel::processPatientsFromMainthread()
     if (!m_scanner)
         return;
     const bool idle = m_scannerIdle.load();
-    m_retrievalFutures.clear();
+    // Only finished retrievals are forgotten: dropping the future of a running one waits for
+    // it, which froze the GUI thread for as long as the retrieval took.
+    m_retrievalFutures.erase(std::remove_if(m_retrievalFutures.begin(), m_retrievalFutures.end(),
+                                            [](std::future<void>& f) {
+                                                return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+                                            }),
+                             m_retrievalFutures.end());
     takeScannedPatients();
     // A scan outpaces the merging whenever the event loop falls behind; merging such a backlog
     // in one go would freeze the views, so it is merged in slices between other events.
@@ -897,7 +904,8 @@ void DicomBrowserModel::updateSeriesDimensionsAsync()
     Q_EMIT scanProgressTextChanged(tr("Determining series kinds..."));
     Log::log(1, "DICOM", "Starting updating series kinds", __FILE__, __LINE__);
     m_dimensionsStopped = false;
-    m_dimensionFuture = std::async([this, series = std::move(series), cache = m_datasetCache] {
+    const unsigned generation = m_dimensionGeneration;
+    m_dimensionFuture = std::async([this, series = std::move(series), cache = m_datasetCache, generation] {
         const auto endScanning = [this] {
             if (m_scanning.exchange(false))
                 QMetaObject::invokeMethod(this, "isScanningChanged", Qt::QueuedConnection, Q_ARG(bool, false));
@@ -909,14 +917,27 @@ void DicomBrowserModel::updateSeriesDimensionsAsync()
                 endScanning();
                 return;
             }
+            // The GUI thread shows the series meanwhile: it alone stores the result.
+            std::vector<DimensionsInfo> dimensions;
             try {
-                s->updateDimensions(cache);
+                dimensions = s->loadDimensions(cache);
             } catch (const std::exception& e) {
                 Log::log(
                     4, "DICOM",
                     "Could not update the dimensions of series " + s->seriesInstanceUid.toStdString() + ": " + e.what(),
                     __FILE__, __LINE__);
             }
+            QMetaObject::invokeMethod(
+                this,
+                [this, s, generation, dimensions = std::move(dimensions)] {
+                    if (generation != m_dimensionGeneration)
+                        return;  // the tree was cleared meanwhile
+                    s->dimensions = dimensions;
+                    const QModelIndex row = index(s);
+                    if (row.isValid())
+                        Q_EMIT dataChanged(row, row.siblingAtColumn(columnCount(row.parent()) - 1));
+                },
+                Qt::QueuedConnection);
             ++counter;
             QMetaObject::invokeMethod(this, "scanProgressValueChanged", Qt::QueuedConnection, Q_ARG(int, counter));
         }

@@ -180,6 +180,8 @@ private:
     std::atomic<int> m_pendingRetrievals{0};
     std::future<void> m_dimensionFuture;
     std::atomic<bool> m_dimensionsStopped{true};
+    // Bumped (GUI thread) when the tree is cleared: results still queued for it are dropped.
+    unsigned m_dimensionGeneration = 0;
     std::unique_ptr<DicomPacsCommunication> m_pacsConnection;
     // Set while cancelScan merges what a stopped scan left, so that no dimension update starts.
     bool m_cancelling = false;

@@ -62,7 +62,9 @@ QTime convertDICOMTime(const std::string& value, std::optional<Dicom::Error>* er
     }
     const std::int64_t micro = std::get<std::int64_t>(parsed);
     const std::int64_t milli = micro / 1000 + (micro % 1000 >= 500 ? 1 : 0);
-    return QTime::fromMSecsSinceStartOfDay(static_cast<int>(milli));
+    // Rounding must not carry the last half millisecond of a day over into the next one.
+    constexpr std::int64_t lastMilliOfDay = 24 * 3600 * 1000 - 1;
+    return QTime::fromMSecsSinceStartOfDay(static_cast<int>(std::min(milli, lastMilliOfDay)));
 }
 
 QDateTime convertDICOMDateTime(const std::string& value, std::optional<Dicom::Error>* error)

@@ -17,6 +17,7 @@
 #include <QSaveFile>
 #include <QScrollBar>
 #include <QStandardItemModel>
+#include <QStyledItemDelegate>
 #include <QToolButton>
 
 #include <dcmtk/config/osconfig.h>
@@ -109,6 +110,25 @@ bool writeWhole(const QString& path, const QByteArray& bytes)
     return true;
 }
 
+// Each value on one line, elided at the cell's end: wrapping long UIDs or multi-line texts
+// into a row of one line's height left only their first characters readable. The tooltip
+// holds the whole value.
+class SingleLineDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QString displayText(const QVariant& value, const QLocale& locale) const override
+    {
+        // The base class has already turned line feeds into line separators.
+        QString text = QStyledItemDelegate::displayText(value, locale);
+        for (const QChar lineBreak :
+             {QChar(QChar::LineSeparator), QChar(QChar::ParagraphSeparator), QChar('\r'), QChar('\n')})
+            text.replace(lineBreak, QLatin1Char(' '));
+        return text;
+    }
+};
+
 }  // namespace
 
 TagsWidget::TagsWidget(QWidget* parent) : TagsWidget(nullptr, parent) {}
@@ -123,6 +143,9 @@ TagsWidget::TagsWidget(std::shared_ptr<DcmDataset> dataset, QWidget* parent)
     connect(m_model, &QStandardItemModel::itemChanged, this, &TagsWidget::onItemChanged);
     connect(m_ui->filterTagsEdit, &QLineEdit::textChanged, this, &TagsWidget::refreshTextFilter);
     m_ui->tagsView->setModel(m_model);
+    m_ui->tagsView->setWordWrap(false);
+    m_ui->tagsView->setTextElideMode(Qt::ElideRight);
+    m_ui->tagsView->setItemDelegate(new SingleLineDelegate(m_ui->tagsView));
     m_ui->tagsView->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_ui->tagsView, &QWidget::customContextMenuRequested, this, &TagsWidget::onTagsContextMenu);
     connect(m_ui->frameSpinBox, qOverload<int>(&QSpinBox::valueChanged), this, &TagsWidget::setCurrentFrame);

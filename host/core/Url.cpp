@@ -162,8 +162,9 @@ void Url::setPath(const std::string& path)
 
 void Url::setQuery(const std::string& encodedQuery)
 {
-    // An empty text removes the query (QUrl would keep a bare "?").
-    m_url.setQuery(encodedQuery.empty() ? QString() : qs(encodedQuery), QUrl::StrictMode);
+    // An empty text removes the query (QUrl would keep a bare "?"). Characters a query may not
+    // hold unencoded (a person name's "^") are encoded rather than making the URL invalid.
+    m_url.setQuery(encodedQuery.empty() ? QString() : qs(encodedQuery), QUrl::TolerantMode);
 }
 
 void Url::setFragment(const std::string& fragment)

@@ -71,7 +71,19 @@ struct Parsed
 {
     DatasetPtr dataset;
     std::string seriesUid;
+    // Held while the dataset is copied: copying reads it, and DCMTK moves its cursor even then.
+    std::shared_ptr<std::mutex> copyMutex;
 };
+
+// Every caller gets a dataset of its own. The kept dataset is never handed out, so no two
+// threads ever read one dataset at the same time (DCMTK moves an item's cursor on lookups).
+DatasetPtr copyOf(const Parsed& parsed)
+{
+    if (!parsed.dataset)
+        return nullptr;
+    std::lock_guard<std::mutex> lock(*parsed.copyMutex);
+    return std::make_shared<DcmDataset>(*parsed.dataset);
+}
 
 // Headers usually end within the first kilobytes. A header that does not fit the small chunk
 // is tried with the large one, then read through DCMTK's file stream.
@@ -318,31 +330,35 @@ DatasetCache::Loaded DatasetCache::loadParsed(const std::string& path, bool with
     }
     std::promise<Parsed> promise;
     std::shared_future<Parsed> pending;
+    Parsed found;
     {
         std::lock_guard<std::mutex> lock(d->mutex);
         auto it = d->entries.find(path);
         if (it != d->entries.end() && (it->second.complete || !withPixelData)) {
             d->lru.splice(d->lru.begin(), d->lru, it->second.lruPosition);
-            return {it->second.parsed.dataset, it->second.parsed.seriesUid};
+            found = it->second.parsed;
         }
         // A complete load in flight serves a header request as well.
-        if (!withPixelData) {
+        if (!found.dataset && !withPixelData) {
             auto c = d->loadingComplete.find(path);
             if (c != d->loadingComplete.end())
                 pending = c->second;
         }
         auto& loading = withPixelData ? d->loadingComplete : d->loadingHeaders;
-        if (!pending.valid()) {
+        if (!found.dataset && !pending.valid()) {
             auto l = loading.find(path);
             if (l != loading.end())
                 pending = l->second;
         }
-        if (!pending.valid())
+        if (!found.dataset && !pending.valid())
             loading.emplace(path, promise.get_future().share());
     }
+    // Copied outside the cache's lock; the dataset's own lock orders concurrent copies.
+    if (found.dataset)
+        return {copyOf(found), found.seriesUid};
     if (pending.valid()) {
         const Parsed& parsed = pending.get();
-        return {parsed.dataset, parsed.seriesUid};
+        return {copyOf(parsed), parsed.seriesUid};
     }
 
     Parsed parsed;
@@ -352,6 +368,7 @@ DatasetCache::Loaded DatasetCache::loadParsed(const std::string& path, bool with
         OFString uid;
         if (parsed.dataset && parsed.dataset->findAndGetOFString(DCM_SeriesInstanceUID, uid).good())
             parsed.seriesUid = uid.c_str();
+        parsed.copyMutex = std::make_shared<std::mutex>();
     } catch (const std::exception& e) {
         parsed.dataset.reset();
         error = e.what();
@@ -366,7 +383,7 @@ DatasetCache::Loaded DatasetCache::loadParsed(const std::string& path, bool with
     promise.set_value(parsed);
     if (!parsed.dataset)
         reportError(Error(Error::IoError, Error::Warning, "Cannot read DICOM file '" + path + "': " + error));
-    return {parsed.dataset, parsed.seriesUid};
+    return {copyOf(parsed), parsed.seriesUid};
 }
 
 std::vector<std::shared_ptr<DcmDataset>> DatasetCache::load(const Filesystem::Url& url,
@@ -421,6 +438,9 @@ std::vector<std::shared_ptr<DcmDataset>> DatasetCache::load(const Filesystem::Ur
         } else {
             dataset = loadFromFile(file, nullptr, complete);
         }
+        // A file set's directory under another name than DICOMDIR is no image either.
+        if (dataset && folder && !dataset->tagExists(DCM_SOPClassUID) && Utils::isDicomdirFile(file))
+            dataset.reset();
         if (dataset) {
             result.push_back(std::move(dataset));
             if (fileNames)

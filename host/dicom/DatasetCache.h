@@ -25,9 +25,9 @@ namespace Dravelin::Dicom {
 //   header-only entry; a later request for a complete dataset reads the file again in full.
 // - Text is converted to UTF-8 when the dataset declares another character set; when that
 //   fails the values are kept as stored (logged at level 3).
-// - Datasets are shared: callers that modify one copy it first. DCMTK moves an internal cursor
-//   even when it only looks an element up, so one dataset must not be read by two threads at
-//   the same time either; the cache itself never reads a dataset it has handed out.
+// - Every load hands out a dataset of its own (a copy of the one kept), which the caller may
+//   read and change on any one thread: DCMTK moves an internal cursor even when it only looks
+//   an element up, so a dataset shared between threads would not be safe even to read.
 // - Values are read into memory in full (nothing is left to be read lazily from the file).
 // - Failures never throw: they return null (or an empty list), are logged and reported to
 //   the error callbacks.

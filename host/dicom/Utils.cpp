@@ -7,6 +7,8 @@
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcmetinf.h>
+#include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmdata/dcrledrg.h>
 #include <dcmtk/dcmimage/diregist.h>
 #include <dcmtk/dcmimgle/dcmimage.h>
@@ -135,6 +137,15 @@ bool hasDicomHeader(const std::string& path)
     // check finds the bytes already read (HeaderReadAhead).
     const std::vector<char>* bytes = HeaderReadAhead::read(path);
     return bytes && bytes->size() >= 132 && std::memcmp(bytes->data() + 128, "DICM", 4) == 0;
+}
+
+bool isDicomdirFile(const std::string& path)
+{
+    DcmMetaInfo meta;
+    OFString sopClass;
+    return meta.loadFile(path.c_str()).good() &&
+           meta.findAndGetOFString(DCM_MediaStorageSOPClassUID, sopClass).good() &&
+           sopClass == UID_MediaStorageDirectoryStorage;
 }
 
 namespace {

@@ -37,6 +37,10 @@ std::string parseDICOMSex(const std::string& value);
 // True when the file holds a 128-byte preamble followed by "DICM". Reads 132 bytes.
 bool hasDicomHeader(const std::string& path);
 
+// True when the file's meta header names it a directory of a file set (a DICOMDIR), whatever
+// the file is called. Reads the meta header only.
+bool isDicomdirFile(const std::string& path);
+
 // Value representations whose values are raw bytes (OB, OW, OF, OD, OL, OV, UN and DCMTK's
 // pixel-data forms) rather than text or numbers.
 bool isBinaryVR(DcmEVR vr);

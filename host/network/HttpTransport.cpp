@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <mutex>
+#include <string_view>
 
 namespace Dravelin::Network {
 
@@ -109,7 +110,29 @@ void HttpTransport::setMaximumBodySize(long long bytes)
 
 std::string HttpTransport::requestUrl(const Filesystem::Url& url)
 {
-    return url.qUrl().toEncoded(QUrl::RemoveUserInfo | QUrl::RemoveFragment).toStdString();
+    const std::string target =
+        url.qUrl().toEncoded(QUrl::RemoveUserInfo | QUrl::RemoveQuery | QUrl::RemoveFragment).toStdString();
+    const QByteArray query = url.qUrl().query(QUrl::FullyEncoded).toLatin1();
+    if (query.isEmpty())
+        return target;
+    // Search servers match query values as they arrive, some without decoding them: Orthanc
+    // finds nothing for "PatientName=Doe%5EPeter". Printable ASCII goes out as it is, except
+    // what would change the query's structure or meaning (space, "%", "&", "=", "#", "+").
+    std::string sent;
+    sent.reserve(static_cast<size_t>(query.size()));
+    for (int i = 0; i < query.size(); ++i) {
+        if (query[i] == '%' && i + 2 < query.size() && std::isxdigit(static_cast<unsigned char>(query[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(query[i + 2]))) {
+            const char c = static_cast<char>(QByteArray::fromHex(query.mid(i + 1, 2)).at(0));
+            if (c > ' ' && c < 0x7F && std::string_view("%&=#+").find(c) == std::string_view::npos) {
+                sent += c;
+                i += 2;
+                continue;
+            }
+        }
+        sent += query[i];
+    }
+    return target + "?" + sent;
 }
 
 void* HttpTransport::acquireHandle()

@@ -3,6 +3,7 @@
 #include "host/core/LogCapture.h"
 #include "host/dicom/DatasetCache.h"
 #include "host/dicom/DicomLoader.h"
+#include "tests/support/HttpTestServer.h"
 #include "tests/support/OrthancTestServer.h"
 #include "tests/support/PacsTestServer.h"
 #include "tests/support/TestEnvironment.h"
@@ -11,6 +12,14 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdatset.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+
+#include <thread>
+
+#include <atomic>
 
 using namespace Dravelin;
 using namespace Dravelin::Dicom;
@@ -169,4 +178,37 @@ TEST(ModelWeb, SeriesLocationsOfADicomWebScanLoadTheirInstances)
         for (const auto& d : set)
             described += d.files.size();
     EXPECT_EQ(described, 83u);
+}
+
+TEST(ModelPacsRetrieval, MergingDuringARetrievalDoesNotWaitForIt)
+{
+    // Takes every connection and never answers: the scan and the retrieval stay under way until it goes.
+    auto silent = std::make_unique<DT::HttpTestServer>([](const DT::HttpTestServer::Request&) {
+        return DT::HttpTestServer::Reply{200, {}, {}, DT::HttpTestServer::Reply::Mode::Silent};
+    });
+    DicomPacsConfiguration pacs("127.0.0.1", silent->port(), "SILENT", true);
+    pacs.connectTimeoutSeconds = pacs.dimseTimeoutSeconds = 600;
+    DicomBrowserModel model(nullptr);
+    model.scanPacsAsync(pacs, QString(), QString());
+    DcmDataset record;
+    record.putAndInsertString(DCM_StudyInstanceUID, "1.2.3");
+    auto* patient = new Patient(record, false);
+    patient->studies.push_back(new Study(patient, record, false));
+    patient->studies[0]->pacsSeriesProxy = new PacsSeriesProxy(patient->studies[0]);
+    model.addPatient(patient);
+    model.getPacsSeriesAsync(patient->studies[0]->pacsSeriesProxy);
+
+    std::atomic<bool> returned{false}, released{false};
+    std::thread hangGuard([&] {
+        for (int i = 0; i < 30000 && !returned; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (!returned && !released.exchange(true))
+            silent.reset();
+    });
+    // What the model runs whenever a retrieved patient arrives.
+    QMetaObject::invokeMethod(&model, "processPatientsFromMainthread", Qt::DirectConnection);
+    EXPECT_FALSE(released) << "waited for the retrieval";
+    returned = true;
+    hangGuard.join();
+    silent.reset();  // ends the scan and the retrieval before the model goes
 }

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 
@@ -70,20 +72,36 @@ bool waitForIdle(DicomBrowserModel& model, QSignalSpy& scanning, int timeoutMs =
 class SteeredCache : public DatasetCache
 {
 public:
-    std::atomic<int> delayMs{0};
     std::atomic<bool> fail{false};
     std::atomic<int> loads{0};
+
+    // From now on every load waits until open() (called at the latest when the guard goes).
+    void hold() { m_gate = m_opened.get_future().share(); }
+    void open()
+    {
+        std::call_once(m_openOnce, [this] { m_opened.set_value(); });
+    }
+    struct OpenOnExit
+    {
+        SteeredCache& cache;
+        ~OpenOnExit() { cache.open(); }
+    };
 
     std::vector<std::shared_ptr<DcmDataset>> load(const Filesystem::Url& url, std::vector<std::string>* fileNames,
                                                   Progress* progress, bool complete) override
     {
         ++loads;
-        if (delayMs > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs.load()));
+        if (m_gate.valid())
+            m_gate.wait();
         if (fail)
             throw std::runtime_error("disk on fire");
         return DatasetCache::load(url, fileNames, progress, complete);
     }
+
+private:
+    std::promise<void> m_opened;
+    std::once_flag m_openOnce;
+    std::shared_future<void> m_gate;
 };
 
 class ModelScan : public ::testing::Test
@@ -135,9 +153,15 @@ TEST_F(ModelScan, SecondScanWhileBusyIsRejectedAndChangesNothing)
     DicomBrowserModel model(nullptr);
     QSignalSpy scanning(&model, &DicomBrowserModel::isScanningChanged);
     LogCapture log;
-    model.scanDirectoryAsync(folder, true, false, true);
+    // The first scan waits until the other two were tried, however fast it would be.
+    std::promise<void> gate;
+    model.scanAsync(nullptr, [dir = folder, tried = gate.get_future().share()](ScannerQt& s) {
+        tried.wait();
+        s.scanDirectory(dir, true, false, true);
+    });
     model.scanDirectoryAsync(folder, true, false, true);
     model.scanDicomDirBlocking(folder + "/DICOMDIR");
+    gate.set_value();
     EXPECT_EQ(log.count("Scanner is already running", 4), 2);
     ASSERT_TRUE(waitForIdle(model, scanning));
     EXPECT_EQ(boolArguments(scanning), (std::vector<bool>{true, false}));
@@ -204,11 +228,31 @@ TEST_F(ModelScan, BlockingScanUpdatesDimensionsAndSurvivesAFailingLoader)
     EXPECT_EQ(model.patients().front()->studies.front()->series.front()->dimensions.size(), 1u);
 }
 
+TEST_F(ModelScan, DimensionUpdateStoresItsResultsOnTheGuiThread)
+{
+    auto cache = std::make_shared<SteeredCache>();
+    DicomBrowserModel model(cache);
+    SteeredCache::OpenOnExit openOnExit{*cache};
+    model.scanDirectoryBlocking(folder, true, false, true);
+    Series* first = model.patients().front()->studies.front()->series.front();
+    first->dimensions = {DimensionsInfo{5, 1, 1, 1, {1, 1, 1}, false}};  // what the views show so far
+    cache->hold();
+    model.updateSeriesDimensionsAsync();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cache->loads.load() >= 1; }, 60000));
+    // The worker is reading the first series' files: the series itself is untouched.
+    ASSERT_EQ(first->dimensions.size(), 1u);
+    EXPECT_EQ(first->dimensions[0].kind, 5);
+    cache->open();
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return first->dimensions.size() == 1 && first->dimensions[0].slices == 4; }, 60000));
+}
+
 TEST_F(ModelScan, CancelDuringDimensionUpdateStopsItForGood)
 {
     auto cache = std::make_shared<SteeredCache>();
-    cache->delayMs = 150;
+    cache->hold();
     DicomBrowserModel model(cache);
+    SteeredCache::OpenOnExit openOnExit{*cache};
     model.setUpdateSeriesDimensionsAfterScan(true);
     QSignalSpy scanning(&model, &DicomBrowserModel::isScanningChanged);
     QSignalSpy text(&model, &DicomBrowserModel::scanProgressTextChanged);
@@ -216,35 +260,39 @@ TEST_F(ModelScan, CancelDuringDimensionUpdateStopsItForGood)
     model.scanDirectoryAsync(folder, true, false, true);
     ASSERT_TRUE(QTest::qWaitFor([&] { return cache->loads.load() >= 1; }, 60000));
     EXPECT_TRUE(model.isScanning());
+    // The cancel waits for the update, which waits for its held load: let it go once asked to stop.
+    std::thread opener([&] {
+        while (!log.contains("Cancelling updating series kinds.", 1))
+            std::this_thread::sleep_for(1ms);
+        cache->open();
+    });
     EXPECT_TRUE(model.cancelScan(2000ms));
+    opener.join();
     EXPECT_FALSE(model.isScanning());
-    EXPECT_TRUE(log.contains("Cancelling updating series kinds.", 1));
     EXPECT_TRUE(log.contains("Updating series kinds cancelled", 1));
-    const int loads = cache->loads.load();
-    EXPECT_LT(loads, 6);
-    QTest::qWait(400);
-    EXPECT_EQ(cache->loads.load(), loads);  // not started again
+    QCoreApplication::processEvents();
+    EXPECT_EQ(cache->loads.load(), 4);  // the first series' four images only, and not started again
     EXPECT_EQ(boolArguments(scanning), (std::vector<bool>{true, false}));
     EXPECT_FALSE(log.contains("Updating series kinds finished"));
 }
 
 TEST_F(ModelScan, CancelDuringScanMergesWhatWasFoundAndEnds)
 {
-    DT::TempDir big;
-    const QString bigFolder = generatedFolder(big, 4, 5, 60);  // 1200 files
-    ASSERT_FALSE(bigFolder.isEmpty());
     DicomBrowserModel model(nullptr);
     model.setUpdateSeriesDimensionsAfterScan(true);
     QSignalSpy scanning(&model, &DicomBrowserModel::isScanningChanged);
     LogCapture log;
-    QSignalSpy progress(&model, &DicomBrowserModel::scanProgressValueChanged);
-    model.scanDirectoryAsync(bigFolder, true, false, true);
-    // A folder scan clears the cancel flag when it starts: cancel once it is under way.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !progress.isEmpty(); }, 30000));
+    // The scan has found the folder's images and is still running when the cancel comes.
+    std::promise<void> cancelling;
+    model.scanAsync(nullptr, [dir = folder, cancelled = cancelling.get_future().share()](ScannerQt& s) {
+        s.scanDirectory(dir, true, false, true);
+        cancelled.wait();
+    });
+    cancelling.set_value();
     EXPECT_TRUE(model.cancelScan(10000ms));
     EXPECT_FALSE(model.isScanning());
-    EXPECT_LT(imageCount(model), 1200);
-    QTest::qWait(100);
+    EXPECT_EQ(imageCount(model), 24);
+    QCoreApplication::processEvents();
     EXPECT_EQ(boolArguments(scanning), (std::vector<bool>{true, false}));
     // A cancelled scan starts no dimension update.
     EXPECT_FALSE(log.contains("Starting updating series kinds"));

@@ -58,15 +58,4 @@ bool writeMultiFrameFile(const QString& path, int frames, const QString& seriesU
     return file.saveFile(path.toLocal8Bit().constData(), EXS_LittleEndianExplicit).good();
 }
 
-std::shared_ptr<DcmDataset> makeSlowDataset(std::chrono::milliseconds delay)
-{
-    auto ds = std::make_shared<DcmDataset>();
-    putHeader(*ds, 10, "1.2.826.0.1.3680043.9.7001.9");
-    auto* pixelData = new SlowPixelData(DcmTag(DCM_PixelData, EVR_OB), delay);
-    const auto pixels = framePixels(10);
-    pixelData->putUint8Array(pixels.data(), static_cast<unsigned long>(pixels.size()));
-    ds->insert(pixelData, OFTrue);
-    return ds;
-}
-
 }  // namespace Dravelin::Test

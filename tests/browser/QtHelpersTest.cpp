@@ -66,6 +66,14 @@ TEST(ConvertDICOMTime, RoundsMicrosecondsHalfUp)
     EXPECT_EQ(QtHelpers::convertDICOMTime("123456.0004", nullptr), QTime(12, 34, 56, 0));
     EXPECT_EQ(QtHelpers::convertDICOMTime("123456.0005", nullptr), QTime(12, 34, 56, 1));
     EXPECT_EQ(QtHelpers::convertDICOMTime("0730", nullptr), QTime(7, 30));
+    // The last half millisecond of a day stays in that day.
+    for (const char* lastMoment : {"235959.9995", "235959.999999"}) {
+        EXPECT_EQ(QtHelpers::convertDICOMTime(lastMoment, nullptr), QTime(23, 59, 59, 999)) << lastMoment;
+        const std::string dateTime = std::string("20240131") + lastMoment + "+0100";
+        EXPECT_EQ(QtHelpers::convertDICOMDateTime(dateTime, nullptr),
+                  QDateTime(QDate(2024, 1, 31), QTime(23, 59, 59, 999), Qt::OffsetFromUTC, 3600))
+            << dateTime;
+    }
 }
 
 TEST(ConvertDICOMTime, StoresTheParserErrorAndKeepsEarlierOnes)

@@ -18,6 +18,7 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QStandardItemModel>
+#include <QHeaderView>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
@@ -216,6 +217,25 @@ TEST(TagsWidget, RowsShowValuesSummariesAndIndentation)
     EXPECT_EQ(rowOf(w, "(0010,0010)"), sequence + 8);
     EXPECT_NE(view(w)->indexWidget(model(w)->index(sequence, 0)), nullptr);
     EXPECT_EQ(view(w)->indexWidget(model(w)->index(nested, 0)), nullptr);
+}
+
+TEST(TagsWidget, EveryValueTakesOneLineAndTheTooltipHoldsItWhole)
+{
+    auto ds = makeDataset();
+    const QString history = "First line of the history\nsecond line\r\nthird";
+    ds->putAndInsertString(DCM_AdditionalPatientHistory, history.toUtf8().constData());
+    TagsWidget w(ds);
+    view(w)->horizontalHeader()->setStretchLastSection(false);
+    view(w)->setColumnWidth(3, 80);  // far narrower than the UID
+    // QAbstractItemView makes the table's own row size hint public.
+    QAbstractItemView* rows = view(w);
+    const int oneLine = rows->sizeHintForRow(rowOf(w, "(0010,0020)"));
+    for (const char* tag : {"(0008,0018)", "(0010,21b0)"}) {
+        const int row = rowOf(w, tag);
+        EXPECT_EQ(rows->sizeHintForRow(row), oneLine) << tag;
+        EXPECT_EQ(model(w)->index(row, 3).data(Qt::ToolTipRole).toString(), cell(w, row, 3)) << tag;
+    }
+    EXPECT_EQ(cell(w, rowOf(w, "(0010,21b0)"), 3), history);
 }
 
 TEST(TagsWidget, FilterKeepsAncestorsAndCollapseHidesMatches)

@@ -57,7 +57,7 @@ TEST(Estimate, EmptyAndSingleImage)
     EXPECT_EQ(e.width, 64);
     EXPECT_EQ(e.height, 32);
     EXPECT_EQ(e.slices, 1);
-    EXPECT_EQ(e.spacing, (std::array<double, 3>{0.5, 0.6, 1.0}));
+    EXPECT_EQ(e.spacing, (std::array<double, 3>{0.6, 0.5, 1.0}));
     EXPECT_TRUE(e.hasSpacing);
 }
 
@@ -121,7 +121,7 @@ TEST(Estimate, UnevenPositionsKeepPartialValues)
     EXPECT_EQ(e.width, 64);
     EXPECT_EQ(e.height, 32);
     EXPECT_EQ(e.slices, 3);
-    EXPECT_EQ(e.spacing, (std::array<double, 3>{0.5, 0.6, 1.0}));
+    EXPECT_EQ(e.spacing, (std::array<double, 3>{0.6, 0.5, 1.0}));
 }
 
 TEST(Estimate, TwoImagesOrNoRunGiveAllZeros)

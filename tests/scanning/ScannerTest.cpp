@@ -1,4 +1,5 @@
 #include "host/core/LogCapture.h"
+#include "host/dicom/DatasetCache.h"
 #include "scanning/Image.h"
 #include "scanning/Patient.h"
 #include "scanning/Scanner.h"
@@ -11,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
+#include <QTextCodec>
 
 #include <gtest/gtest.h>
 
@@ -280,30 +282,22 @@ TEST(ScannerFolder, CancelFromAnotherThreadStopsTheParallelPhase)
     }
     RecordingScanner scanner;
     scanner.setNumberOfThreads(2);
-    std::atomic<bool> started{false};
+    // Cancelled from a worker while the parallel phase runs, however fast the machine is.
     scanner.onProgress = [&](int value, int maximum) {
-        if (maximum == n && value >= 20)
-            started = true;
+        if (maximum == n && value == 20)
+            scanner.cancel();
     };
-    std::chrono::steady_clock::time_point cancelledAt;
-    std::thread canceller([&] {
-        while (!started)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        cancelledAt = std::chrono::steady_clock::now();
-        scanner.cancel();
-    });
     scanner.scanDirectory(dir.path(), true, false, true);
-    const auto returnedAt = std::chrono::steady_clock::now();
-    canceller.join();
     int maxValue = 0;
     for (const auto& [value, maximum] : scanner.progress())
         if (maximum == n)
             maxValue = std::max(maxValue, value);
-    EXPECT_LT(maxValue, n);
-    EXPECT_LT(imageCount(scanner.patients()), n);
-    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(returnedAt - cancelledAt).count(), 200);
+    // Files already in hand finish; no other one is read.
+    EXPECT_LE(maxValue, 20 + scanner.numberOfThreads());
+    EXPECT_LE(imageCount(scanner.patients()), 20 + scanner.numberOfThreads());
 
     // A cancel between scans does not affect the next scan.
+    scanner.onProgress = nullptr;
     scanner.cancel();
     scanner.takePatients();
     scanner.scanDirectory(dir.path(), true, false, true);
@@ -342,6 +336,16 @@ TEST(ScannerFolder, DicomdirFilesInsideFoldersAreRead)
     scanner.scanDirectory(dicomdirTests, false, true, true);
     EXPECT_EQ(scanner.patients().size(), 2u);
     EXPECT_EQ(imageCount(scanner.patients()), 31);
+}
+
+TEST(ScannerFolder, DicomdirsUnderOtherNamesAddNoImages)
+{
+    // DICOMDIR-bigEnd, -implicit, -nooffset, ... beside the file set's own DICOMDIR.
+    RecordingScanner scanner;
+    scanner.scanDirectory(dicomdirTests, false, false, true);
+    EXPECT_TRUE(scanner.patients().empty());
+    DatasetCache cache;
+    EXPECT_TRUE(cache.load(Filesystem::Url::fromLocalFile(dicomdirTests), nullptr, nullptr, false).empty());
 }
 
 // --- DICOMDIR ----------------------------------------------------------------------------------
@@ -419,6 +423,30 @@ TEST(ScannerDicomdir, HandMadeRecordsAndHostileFileIds)
     EXPECT_TRUE(log.contains("'..\\..\\etc\\passwd'", 3));
     EXPECT_TRUE(log.contains("'\\etc\\passwd'", 3));
     EXPECT_EQ(log.count("Skipping DICOMDIR image record"), 2);
+}
+
+TEST(ScannerDicomdir, NamesInOtherCharacterSetsAreReadAtEveryLevel)
+{
+    const QString name = QString::fromUtf8("Иванов^Иван");
+    for (const auto& [charset, codec] : {std::pair{"ISO_IR 144", "ISO-8859-5"}, {"ISO_IR 192", "UTF-8"}}) {
+        const std::string bytes = QTextCodec::codecForName(codec)->fromUnicode(name).toStdString();
+        const auto record = [&, set = charset](E_DirRecType type, DcmTagKey tag, std::vector<RecordFields> below) {
+            return RecordFields{type, {{DCM_SpecificCharacterSet, set}, {tag, bytes}}, std::move(below)};
+        };
+        TempDir dir;
+        ASSERT_TRUE(T::writeDicomDir(
+            dir.file("DICOMDIR"),
+            {record(ERT_Patient, DCM_PatientName,
+                    {record(ERT_Study, DCM_StudyDescription, {record(ERT_Series, DCM_SeriesDescription, {})})})}));
+        RecordingScanner scanner;
+        scanner.scanDicomDir(dir.file("DICOMDIR"));
+        ASSERT_EQ(scanner.patients().size(), 1u) << charset;
+        const Patient* p = scanner.patients()[0];
+        ASSERT_TRUE(p->studies.size() == 1 && p->studies[0]->series.size() == 1) << charset;
+        EXPECT_EQ(p->patientName, name) << charset;
+        EXPECT_EQ(p->studies[0]->studyDescription, name) << charset;
+        EXPECT_EQ(p->studies[0]->series[0]->seriesDescription, name) << charset;
+    }
 }
 
 TEST(ScannerDicomdir, UnreadableInputsLogAndAddNothing)

@@ -1,4 +1,6 @@
+#include "host/core/LogCapture.h"
 #include "host/dicom/DatasetCache.h"
+#include "host/network/HttpAuthorizationProvider.h"
 #include "host/network/HttpError.h"
 #include "scanning/Image.h"
 #include "scanning/Patient.h"
@@ -106,6 +108,37 @@ TEST(ScannerWeb, OneFailingSeriesLeavesTheOthersAndReturnsItsError)
     EXPECT_EQ(server.requests().front().query, "PatientName=DOE&fuzzymatching=true");
     const std::string instanceQuery = server.requests().back().query;
     EXPECT_EQ(instanceQuery.rfind("includefield=00080008&includefield=00280002&", 0), 0u) << instanceQuery;
+}
+
+TEST(ScannerWeb, CredentialsInTheUrlGoOnlyIntoTheAuthorizationHeader)
+{
+    const std::string authorization = "Basic " + QByteArray("alice:s3cret").toBase64().toStdString();
+    HttpTestServer server([&](const HttpTestServer::Request& request) {
+        if (request.header("authorization") != authorization)
+            return HttpTestServer::json("{}", 401);
+        const auto ui = [](const char* tag, const char* uid) {
+            return "\"" + std::string(tag) + "\": {\"vr\": \"UI\", \"Value\": [\"" + uid + "\"]}";
+        };
+        const std::string instance =
+            request.path.size() > 10 && request.path.rfind("/instances") == request.path.size() - 10
+                ? ", " + ui("00080018", "I")
+                : std::string();
+        return HttpTestServer::json("[{" + ui("0020000D", "S") + ", " + ui("0020000E", "R") + instance + "}]");
+    });
+    LogCapture log;
+    auto cache = std::make_shared<DatasetCache>();
+    Scanner scanner(cache);
+    Filesystem::Url url(server.url("/dicomweb"));
+    url.setUserInfo("alice:s3cret");
+    const auto result = scanner.scanWeb(url);
+    EXPECT_FALSE(result.has_value()) << result->text();
+    ASSERT_EQ(scanner.patients().size(), 1u);
+    const Filesystem::Url location = scanner.patients()[0]->studies[0]->series[0]->images[0]->location;
+    EXPECT_EQ(location.string(), server.url("/dicomweb/studies/S/series/R/instances/I"));
+    ASSERT_TRUE(cache->authorizationProvider());
+    EXPECT_EQ(cache->authorizationProvider()->authorizationHeader(location), authorization);
+    for (const auto& entry : log.entries())
+        EXPECT_EQ(entry.message.find("s3cret"), std::string::npos) << entry.message;
 }
 
 }  // namespace

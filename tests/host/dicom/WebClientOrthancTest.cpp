@@ -68,6 +68,9 @@ TEST(WebClientOrthanc, WalksTheWholeArchiveAndConvertsItsAttributes)
     // Filters reach the server; the fuzzy-matching flag is accepted alongside.
     auto peter = itemsOf(client.getStudies("PatientName=doe*", true));
     EXPECT_EQ(peter.size(), 6u);
+    // Person name components and wildcards arrive as the server expects them.
+    for (const char* query : {"PatientName=Doe^Peter", "PatientName=Doe%5EPeter", "PatientName=Doe^P*"})
+        EXPECT_EQ(itemsOf(client.getStudies(query, false)).size(), 4u) << query;
     std::map<std::string, int> byDate;
     for (const auto& study : itemsOf(client.getStudies("StudyDate=20010101", false)))
         ++byDate[text(*study, DCM_PatientName)];
