@@ -574,6 +574,16 @@ void DicomBrowserModel::clear()
     endResetModel();
 }
 
+std::vector<Patient*> DicomBrowserModel::takePatients()
+{
+    stopDimensionUpdate();
+    beginResetModel();
+    std::vector<Patient*> taken;
+    taken.swap(m_patients);
+    endResetModel();
+    return taken;
+}
+
 // --- scanning --------------------------------------------------------------------------------
 
 bool DicomBrowserModel::isBusy() const
