@@ -90,7 +90,12 @@ std::optional<ConfidentialityProfile::File> ConfidentialityProfile::readFile(con
         DRAVELIN_LOG(4, "", "Could not load " + path);
         return std::nullopt;
     }
-    return File{properties->param(QStringLiteral("profileName")).toString(), actionTable(*properties)};
+    File file{properties->param(QStringLiteral("profileName")).toString(), actionTable(*properties)};
+    if (file.table.empty()) {  // an empty table would de-identify nothing
+        DRAVELIN_LOG(4, "", "Could not load " + path + ": it holds no tag action");
+        return std::nullopt;
+    }
+    return file;
 }
 
 bool ConfidentialityProfile::writeFile(const QString& path, const QString& name,

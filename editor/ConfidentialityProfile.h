@@ -56,7 +56,7 @@ public:
         QString name;  // empty when the file names none
         Dicom::DeidentificationActionTable table;
     };
-    // Nothing when the file cannot be read (logged "Could not load " + path).
+    // Nothing when the file cannot be read or holds no tag action (logged "Could not load " + path).
     static std::optional<File> readFile(const QString& path);
     static bool writeFile(const QString& path, const QString& name, const Dicom::DeidentificationActionTable& table);
 

@@ -4,6 +4,7 @@
 #include "host/core/Progress.h"
 #include "host/dicom/Anonymizer.h"
 #include "host/dicom/DatasetCache.h"
+#include "host/dicom/DicomFileWriter.h"
 #include "host/dicom/UidMap.h"
 #include "scanning/Image.h"
 #include "scanning/Series.h"
@@ -13,19 +14,19 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdatset.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcmetinf.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <exception>
+#include <mutex>
 #include <thread>
+#include <utility>
 
 namespace Dravelin {
 
@@ -38,6 +39,7 @@ struct DicomEditorConversion::Counters
 {
     std::atomic<int> written{0};
     std::atomic<int> failed{0};
+    std::atomic<int> leftOut{0};
 };
 
 namespace {
@@ -45,6 +47,26 @@ namespace {
 void logFailure(const QString& message)
 {
     DRAVELIN_LOG(4, "DICOM", message);
+}
+
+QString canonicalOrAbsolute(const QString& path)
+{
+    const QFileInfo info(path);
+    const QString canonical = info.canonicalFilePath();
+    return canonical.isEmpty() ? info.absoluteFilePath() : canonical;
+}
+
+// The SOP class and instance of a file's meta header (empty when unreadable).
+std::pair<std::string, std::string> metaUids(const std::string& fileName)
+{
+    DcmFileFormat file;
+    OFString sopClass;
+    OFString instance;
+    if (file.loadFile(fileName.c_str(), EXS_Unknown, EGL_noChange, DCM_MaxReadLength, ERM_metaOnly).good()) {
+        file.getMetaInfo()->findAndGetOFString(DCM_MediaStorageSOPClassUID, sopClass);
+        file.getMetaInfo()->findAndGetOFString(DCM_MediaStorageSOPInstanceUID, instance);
+    }
+    return {sopClass.c_str(), instance.c_str()};
 }
 
 }  // namespace
@@ -60,7 +82,9 @@ DicomEditorConversion::DicomEditorConversion(QString inputFolder, QString output
                                              std::shared_ptr<Dicom::DatasetCache> cache)
     : m_input(std::move(inputFolder)),
       m_output(std::move(outputFolder)),
+      m_table(table),
       m_keepPrivateTags(keepPrivateTags),
+      m_inPlace(canonicalOrAbsolute(m_input) == canonicalOrAbsolute(m_output)),
       m_cache(cache ? std::move(cache) : std::make_shared<Dicom::DatasetCache>(16)),
       m_uids(std::make_shared<Dicom::UidMap>()),
       d(std::make_unique<Private>())
@@ -70,9 +94,44 @@ DicomEditorConversion::DicomEditorConversion(QString inputFolder, QString output
 
 DicomEditorConversion::~DicomEditorConversion() = default;
 
+void DicomEditorConversion::setProfileName(const QString& name)
+{
+    d->anonymizer = std::make_unique<Dicom::Anonymizer>(m_table, m_keepPrivateTags, m_uids, name.toStdString());
+}
+
 const Dicom::UidMap& DicomEditorConversion::uids() const
 {
     return *m_uids;
+}
+
+QString DicomEditorConversion::folderProblem(const QString& input, const QString& output, bool inPlace, bool overwrite)
+{
+    if (!QFileInfo(input).isDir())
+        return "Input folder not found: " + input;
+    if (QFileInfo::exists(output) && !QFileInfo(output).isDir())
+        return QStringLiteral("Output directory cannot be a file.");
+    // The output may not exist yet: compare through its nearest existing ancestor.
+    QString existing = QFileInfo(output).absoluteFilePath();
+    QString rest;
+    while (!QFileInfo::exists(existing) && QFileInfo(existing).fileName() != existing) {
+        rest = "/" + QFileInfo(existing).fileName() + rest;
+        existing = QFileInfo(existing).absolutePath();
+    }
+    const QString in = canonicalOrAbsolute(input);
+    const QString out = QDir::cleanPath(canonicalOrAbsolute(existing) + rest);
+    if (out == in)
+        return inPlace ? QString()
+                       : QStringLiteral(
+                             "OUTPUT is INPUT: give --in-place to replace the input files by their "
+                             "de-identified copies");
+    if (inPlace)
+        return QStringLiteral("--in-place needs OUTPUT equal to INPUT");
+    if (out.startsWith(in + "/") || in == "/")
+        return QStringLiteral("OUTPUT must not be inside INPUT");
+    if (!overwrite && QFileInfo(output).isDir() &&
+        !QDir(output).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).isEmpty())
+        return QStringLiteral("OUTPUT is not empty: give --overwrite to write into it");
+    return QString();
 }
 
 std::vector<Filesystem::Url> DicomEditorConversion::locationsOf(const std::vector<const Dicom::Series*>& series)
@@ -93,21 +152,23 @@ DicomEditorConversion::Summary DicomEditorConversion::run(const std::vector<File
     timer.start();
     Summary summary;
     Counters counters;
-    std::atomic<size_t> next{0};
-    std::atomic<int> done{0};
-    std::atomic<bool> cancelled{false};
+    if (QFileInfo(m_output).isDir())
+        if (const int stale = Dicom::DicomFileWriter::removeStaleTemporaries(m_output))
+            DRAVELIN_LOG(
+                2, "DICOM",
+                QStringLiteral("Removed %1 temporary files of an interrupted run from %2").arg(stale).arg(m_output));
     if (progress) {
         progress->setText("Converting Files...");
         progress->setRange(static_cast<long long>(locations.size()));
         progress->setValue(0);
     }
 
+    std::atomic<size_t> next{0};
+    std::atomic<bool> cancelled{progress && progress->wasCancelled()};
+    std::mutex mutex;
+    int done = 0;
     auto worker = [&]() {
-        while (true) {
-            if (progress && progress->wasCancelled())
-                cancelled = true;
-            if (cancelled)
-                return;
+        while (!cancelled) {
             const size_t index = next++;
             if (index >= locations.size())
                 return;
@@ -118,9 +179,15 @@ DicomEditorConversion::Summary DicomEditorConversion::run(const std::vector<File
                                .arg(QString::fromStdString(locations[index].string()), QString::fromUtf8(e.what())));
                 ++counters.failed;
             }
-            const int finished = ++done;
-            if (progress)
-                progress->setValue(finished);
+            // One at a time: the values never go back, and a cancel seen here stops every thread
+            // before its next file.
+            std::lock_guard<std::mutex> lock(mutex);
+            ++done;
+            if (progress) {
+                progress->setValue(done);
+                if (progress->wasCancelled())
+                    cancelled = true;
+            }
         }
     };
 
@@ -136,6 +203,7 @@ DicomEditorConversion::Summary DicomEditorConversion::run(const std::vector<File
     summary.locations = done;
     summary.written = counters.written;
     summary.failed = counters.failed;
+    summary.leftOut = counters.leftOut;
     summary.cancelled = cancelled;
     summary.seconds = timer.nsecsElapsed() / 1e9;
     return summary;
@@ -153,26 +221,34 @@ void DicomEditorConversion::convertLocation(const Filesystem::Url& location, Cou
     }
     for (size_t j = 0; j < datasets.size(); ++j) {
         const std::string fileName = j < fileNames.size() ? fileNames[j] : location.localFilePath();
-        if (datasets[j] && convertDataset(*datasets[j], fileName))
-            ++counters.written;
-        else
-            ++counters.failed;
+        switch (datasets[j] ? convertDataset(*datasets[j], fileName) : Outcome::Failed) {
+            case Outcome::Written: ++counters.written; break;
+            case Outcome::Failed: ++counters.failed; break;
+            case Outcome::LeftOut: ++counters.leftOut; break;
+        }
     }
 }
 
-bool DicomEditorConversion::convertDataset(const DcmDataset& source, const std::string& fileName) const
+DicomEditorConversion::Outcome DicomEditorConversion::convertDataset(const DcmDataset& source,
+                                                                     const std::string& fileName) const
 {
     const QDir input(m_input);
     const QDir output(m_output);
     const QString rel = input.relativeFilePath(QString::fromStdString(fileName));
     if (rel == QLatin1String("..") || rel.startsWith(QLatin1String("../")) || QDir::isAbsolutePath(rel)) {
         logFailure("Could not create relative path: " + rel);
-        return false;
+        return Outcome::Failed;
+    }
+    if (const_cast<DcmDataset&>(source).tagExists(DCM_DirectoryRecordSequence)) {
+        DRAVELIN_LOG(2, "DICOM",
+                     "Left out DICOMDIR " + QString::fromStdString(fileName) +
+                         ": its record offsets would not survive de-identification");
+        return Outcome::LeftOut;
     }
     const QString out = output.absoluteFilePath(rel);
     if (!QDir().mkpath(QFileInfo(out).absolutePath())) {
         logFailure("Could not create output path: " + out);
-        return false;
+        return Outcome::Failed;
     }
 
     // The cache shares its datasets; all values are read now so that nothing is fetched
@@ -180,32 +256,45 @@ bool DicomEditorConversion::convertDataset(const DcmDataset& source, const std::
     auto copy = std::make_unique<DcmDataset>(source);
     if (copy->loadAllDataIntoMemory().bad()) {
         logFailure("Could not read file: " + QString::fromStdString(fileName));
-        return false;
+        return Outcome::Failed;
     }
     if (!d->anonymizer->apply(*copy)) {
         logFailure("Could not de-identify file: " + QString::fromStdString(fileName));
-        return false;
+        return Outcome::Failed;
     }
-    return write(copy.release(), out);
+    return write(copy.release(), fileName, out) ? Outcome::Written : Outcome::Failed;
 }
 
-bool DicomEditorConversion::write(DcmDataset* dataset, const QString& target) const
+bool DicomEditorConversion::write(DcmDataset* dataset, const std::string& sourceFile, QString target) const
 {
-    const QFileInfo info(target);
-    const QString temporary = info.absolutePath() + "/." + info.fileName() + "." +
-                              QString::number(QRandomGenerator::global()->generate64(), 36) + ".part";
     DcmFileFormat file(dataset, OFFalse);  // takes the dataset over
-    const OFCondition status = file.saveFile(QFile::encodeName(temporary).constData(), EXS_Unknown, EET_UndefinedLength,
-                                             EGL_recalcGL, EPD_noChange, 0, 0, EWM_createNewMeta);
-    if (status.bad()) {
-        QFile::remove(temporary);
-        logFailure("Could not save file: " + target + " (" + QString::fromLatin1(status.text()) + ")");
-        return false;
+    E_FileWriteMode mode = EWM_createNewMeta;
+    if (!dataset->tagExists(DCM_SOPClassUID)) {
+        // The new meta header would take its SOP class from the dataset: keep the source's.
+        const auto [sopClass, instance] = metaUids(sourceFile);
+        if (!sopClass.empty()) {
+            OFString newInstance;
+            dataset->findAndGetOFString(DCM_SOPInstanceUID, newInstance);
+            const std::string uid = !newInstance.empty() ? std::string(newInstance.c_str())
+                                    : instance.empty()   ? Dicom::UidMap::generate()
+                                                         : m_uids->replacement(instance);
+            file.getMetaInfo()->putAndInsertString(DCM_MediaStorageSOPClassUID, sopClass.c_str());
+            file.getMetaInfo()->putAndInsertString(DCM_MediaStorageSOPInstanceUID, uid.c_str());
+            mode = EWM_updateMeta;
+        }
     }
-    if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(target).constData()) != 0) {
-        const int error = errno;
-        QFile::remove(temporary);
-        logFailure("Could not save file: " + target + " (" + QString::fromLocal8Bit(std::strerror(error)) + ")");
+    if (m_inPlace && QFileInfo(target).isSymLink()) {
+        // Replacing the link would leave its target, the original, as it was.
+        const QString resolved = QFileInfo(target).canonicalFilePath();
+        if (resolved.isEmpty()) {
+            logFailure("Could not save file: " + target + " (the link's target is missing)");
+            return false;
+        }
+        target = resolved;
+    }
+    std::string error;
+    if (!Dicom::DicomFileWriter::save(file, target, EXS_Unknown, mode, &error)) {
+        logFailure("Could not save file: " + target + " (" + QString::fromLocal8Bit(error.c_str()) + ")");
         return false;
     }
     return true;

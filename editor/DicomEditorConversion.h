@@ -24,15 +24,21 @@ class UidMap;
 // Writes de-identified copies of DICOM files into an output folder, each at the path it has
 // relative to the input folder.
 //
-// - Every file is written under a temporary name in its target folder and renamed when
-//   complete, so a crash or a full disk never leaves a half-written file at the target path.
+// - Every file is written whole or not at all (Dicom::DicomFileWriter: checked writes, fsync,
+//   rename); a failed write counts as a failure and leaves no file behind. Temporaries that an
+//   interrupted run left in the output folder are removed when a run starts.
 // - Sources are read through a dataset cache and copied before they are changed: neither the
-//   cache nor the input files are modified (unless output and input are the same folder, where
-//   each file is replaced by its de-identified copy).
-// - One UidMap serves the whole run, so references between the written instances hold.
+//   cache nor the input files are modified, unless output and input are the same folder (in
+//   place). In place, each file is replaced by its de-identified copy with the same permission
+//   bits, and a symbolic link is written through: its target gets the copy, the link stays.
+// - A DICOMDIR (a dataset with directory records) is left out and logged: its offsets would not
+//   survive the changes. Left-out files are counted apart from failures.
+// - A dataset without SOP Class UID keeps the media storage SOP class of its source's file meta.
+// - One UidMap serves the whole run, so references between the written instances hold and each
+//   original Patient ID gets one dummy.
 // - Per-file problems are logged (level 4, "DICOM") and counted; the other files go on.
-// - Files are converted on several threads; progress advances per location and a cancel
-//   request stops after the locations already started.
+// - Files are converted on several threads. Progress is reported one value at a time, in
+//   increasing order, and a cancel request stops every thread after the file in hand.
 class DicomEditorConversion
 {
 public:
@@ -41,6 +47,7 @@ public:
         int locations = 0;  // image locations handled (all, unless cancelled)
         int written = 0;    // files written
         int failed = 0;     // files (or unreadable locations) that were not written
+        int leftOut = 0;    // DICOMDIRs, not written on purpose
         bool cancelled = false;
         double seconds = 0;
         bool complete() const { return failed == 0; }
@@ -57,8 +64,19 @@ public:
     // Worker threads; 0 (default) uses every core.
     void setThreadCount(int threads) { m_threads = threads; }
 
+    // The profile's name, for DeidentificationMethod when the table is not a preset.
+    void setProfileName(const QString& name);
+
+    // True when output and input are the same folder.
+    bool inPlace() const { return m_inPlace; }
+
     // Converts every dataset of every location, in order of the list. Never throws.
     Summary run(const std::vector<Filesystem::Url>& locations, Progress* progress = nullptr);
+
+    // Why writing `output` from `input` must not start (empty when it may), so that no run
+    // destroys or mixes up originals: OUTPUT equal to INPUT needs `inPlace`, OUTPUT inside INPUT
+    // is refused, a non-empty OUTPUT needs `overwrite`, `inPlace` needs OUTPUT equal to INPUT.
+    static QString folderProblem(const QString& input, const QString& output, bool inPlace, bool overwrite);
 
     // The image locations of the series, series by series in image order.
     static std::vector<Filesystem::Url> locationsOf(const std::vector<const Dicom::Series*>& series);
@@ -68,12 +86,15 @@ public:
 private:
     struct Counters;
     void convertLocation(const Filesystem::Url& location, Counters& counters) const;
-    bool convertDataset(const DcmDataset& source, const std::string& fileName) const;
-    bool write(DcmDataset* dataset, const QString& target) const;
+    enum class Outcome { Written, Failed, LeftOut };
+    Outcome convertDataset(const DcmDataset& source, const std::string& fileName) const;
+    bool write(DcmDataset* dataset, const std::string& sourceFile, QString target) const;
 
     QString m_input;
     QString m_output;
+    Dicom::DeidentificationActionTable m_table;
     bool m_keepPrivateTags;
+    bool m_inPlace = false;
     std::shared_ptr<Dicom::DatasetCache> m_cache;
     std::shared_ptr<Dicom::UidMap> m_uids;
     int m_threads = 0;

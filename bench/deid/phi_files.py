@@ -54,6 +54,9 @@ def phi_dataset(rows, index):
             item = Dataset()
             item.PatientName = f"{TEXT}^nested{n}"
             item.PatientID = f"{TEXT}id{n}"
+            # attributes the table does not name, as in code items and report content
+            item.CodeMeaning = f"{TEXT} meaning {n}"
+            item.TextValue = f"{TEXT} report text {n}"
             ds.add_new(tag, vr, Sequence([item]))
             continue
         value = marker(vr, n)

@@ -17,7 +17,7 @@ if ! command -v gdcmanon >/dev/null 2>&1; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -o DPkg::Lock::Timeout=600 --no-install-recommends \
         libgdcm-tools >/dev/null
 fi
-if ! "$cli" 2>&1 | grep -q deidentify; then
+if ! "$cli" --help 2>&1 | grep -q deidentify; then
     echo "$cli has no deidentify command (yet); build the CLI first" >&2
     exit 1
 fi

@@ -5,7 +5,9 @@
 #include <memory>
 #include <string>
 
+class DcmElement;
 class DcmItem;
+class DcmSequenceOfItems;
 
 namespace Dravelin::Dicom {
 
@@ -13,33 +15,53 @@ class UidMap;
 
 // Applies a de-identification action table to datasets, at every nesting level.
 //
-// What each code does:
-//  - X removes the element. Z empties it (a sequence loses its items).
+// What each code does to an attribute that is not a sequence:
+//  - X removes it. Z empties it. K keeps it.
 //  - D puts a dummy value valid for the VR ("ANONYMIZED" for texts, 19000101 for dates,
 //    000000.00 for times, 0 for numbers, a new UID for UIDs, two zero bytes for OB/UN...).
-//    On a sequence, D keeps the items and applies the table inside them.
-//  - K keeps the value; inside a kept sequence the table still applies.
-//  - C: there is no generic way to keep the meaning without the identity, so a value is
-//    replaced like D; a sequence is kept and cleaned by the table like K.
-//  - U replaces every UID value with its replacement from the run's UidMap.
+//    Patient ID is the exception: each original ID gets its own dummy, the same one in every
+//    file of the run (UidMap::patientId), so distinct patients stay distinct.
+//  - C: there is no generic way to keep the meaning without the identity, so it acts as D.
+//  - U replaces every UID value with its replacement from the run's UidMap, also when the
+//    dictionary does not know the tag and the value is stored as UN.
 //  - Combined codes keep the attribute present, because without the IOD's attribute types at
 //    hand only that never drops a Type 1 or Type 2 attribute: X/Z acts as Z; Z/D, X/D and
-//    X/Z/D act as D; X/Z/U* keeps the sequence, whose UIDs the table's U rows then replace.
-//  - An unknown code removes the element (logged), so a typo never leaks a value.
-// Attributes the table does not name are kept (sequences among them are still walked).
-// Private attributes (odd groups) follow their own row when the table names the tag, else are
-// kept with `keepPrivateTags`, else follow the table's private row, else are removed.
+//    X/Z/D act as D.
+//  - An unknown code removes the attribute (logged), so a typo never leaks a value.
+// And to a sequence, so that nothing the table does not name survives inside it:
+//  - X removes it, Z and X/Z leave it without items.
+//  - D (and Z/D, X/D, X/Z/D) leaves one empty item: a dummy holding nothing of the original.
+//  - C cleans every attribute inside it, at every level (each gets a dummy, UIDs are replaced).
+//  - X/Z/U* keeps, at every level, only UIDs (those the table names replaced, the others such
+//    as SOP class UIDs kept), whole numbers that locate inside the referenced instance (frame,
+//    segment numbers...) and the nested sequences holding them.
+//  - K, or no row at all: the sequence stays and the table applies to every nested attribute.
+// Other attributes the table does not name are kept. Private attributes (odd groups) follow
+// their own row when the table names the tag, else are kept with `keepPrivateTags`, else follow
+// the table's private row, else are removed. Group 0004 (directory structure, meaningless and
+// wrong outside a DICOMDIR) is removed from the dataset.
 //
-// Afterwards PatientIdentityRemoved is "YES", DeidentificationMethod names the profile and
-// DeidentificationMethodCodeSequence holds 113100 (Basic Application Confidentiality Profile)
-// and, when UIDs were kept, 113110 (Retain UIDs Option). Text inside the pixel data is not
-// touched: an image whose BurnedInAnnotation is "YES" is logged as a warning (level 2).
+// Afterwards:
+//  - when the profile is at least as strict as the Basic profile on every row of that profile
+//    and private attributes are not kept: PatientIdentityRemoved "YES", a DeidentificationMethod
+//    value "Basic Application Confidentiality Profile" (plus the profile name for a stricter
+//    custom table) and code 113100 in DeidentificationMethodCodeSequence;
+//  - otherwise PatientIdentityRemoved "NO" (unless an earlier run made it "YES") and the profile
+//    name as DeidentificationMethod value, without a code.
+//  Values and code items of an earlier de-identification are kept; ours are appended.
+//  - LongitudinalTemporalInformationModified is "REMOVED" unless the table keeps Study Date.
+// Text inside the pixel data is not touched: an image whose BurnedInAnnotation is "YES" is
+// logged as a warning (level 2).
 //
+// Lists are walked with iterators, so sequences of many items cost linear time.
 // One Anonymizer may be used from several threads at once (the UidMap is thread-safe).
 class Anonymizer
 {
 public:
-    Anonymizer(DeidentificationActionTable table, bool keepPrivateTags, std::shared_ptr<UidMap> uids);
+    // `profileName` names a table that is neither of the presets in DeidentificationMethod
+    // (default "Custom Profile").
+    Anonymizer(DeidentificationActionTable table, bool keepPrivateTags, std::shared_ptr<UidMap> uids,
+               const std::string& profileName = std::string());
     ~Anonymizer();
     Anonymizer(const Anonymizer&) = delete;
     Anonymizer& operator=(const Anonymizer&) = delete;
@@ -50,19 +72,28 @@ public:
 
     const UidMap& uids() const { return *m_uids; }
 
+    // True when the table is at least as strict as the Basic profile on each of its rows.
+    static bool atLeastAsStrictAsBasic(const DeidentificationActionTable& table);
+
 private:
     enum class Action;
+    enum class Mode;
     struct Context;
 
     Action actionFor(TagProxy tag, const std::string** code) const;
-    bool processItem(DcmItem& item, Context& context) const;
+    void processItem(DcmItem& item, Mode mode, bool topLevel, Context& context) const;
+    bool processElement(DcmItem& item, DcmElement* element, Mode mode, Context& context) const;
+    void processSequence(DcmSequenceOfItems& sequence, Mode mode, Context& context) const;
+    bool putDummy(DcmItem& item, DcmElement& element) const;
+    bool replaceUids(DcmItem& item, DcmElement& element) const;
     bool addMethod(DcmItem& dataset) const;
 
     DeidentificationActionTable m_table;
     bool m_keepPrivateTags;
     std::shared_ptr<UidMap> m_uids;
     std::string m_methodText;
-    bool m_uidsRetained = false;
+    bool m_strict = false;
+    bool m_datesKept = false;
 };
 
 }  // namespace Dravelin::Dicom

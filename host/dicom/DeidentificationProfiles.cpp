@@ -72,7 +72,9 @@ Tables buildTables()
         }
         const std::string basic = cells[kBasicColumn].toStdString();
         t.basic[*key] = basic;
-        t.relaxed[*key] = cells[kRetainUidsColumn] == QLatin1String("K") ? "K" : basic;
+        // Every U row too: the option column leaves out a few UIDs (Digital Signature UID, UID)
+        // that the profile promises to keep.
+        t.relaxed[*key] = cells[kRetainUidsColumn] == QLatin1String("K") || basic == "U" ? "K" : basic;
     }
     for (const TagProxy kept :
          {TagProxy(0x0008, 0x1030), TagProxy(0x0008, 0x103e), TagProxy(0x0008, 0x0022), TagProxy(0x0008, 0x002a)})

@@ -34,7 +34,7 @@ const DeidentificationActionTable& tagDeidentificationActionBasicProfile();
 //  - Study Description (0008,1030) and Series Description (0008,103e)
 //  - Acquisition Date (0008,0022) and Acquisition DateTime (0008,002a)
 //  - every row whose "Retain UIDs Option" column says K (all instance, series, study, frame of
-//    reference and other UIDs, 60 rows)
+//    reference and other UIDs, 60 rows), and every other U row (Digital Signature UID, UID)
 const DeidentificationActionTable& tagDeidentificationActionRelaxedProfile();
 
 // The key a table row's tag text maps to: "(0010,0010)" -> (0010,0010), "(60xx,3000)" ->

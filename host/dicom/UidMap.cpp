@@ -30,6 +30,21 @@ std::string UidMap::replacement(const std::string& oldUid)
     return it->second;
 }
 
+std::string UidMap::patientId(const std::string& oldId)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_patientIds.find(oldId);
+    if (it != m_patientIds.end())
+        return it->second;
+    std::string dummy;
+    do {
+        dummy = "ANON";
+        for (int i = 0; i < 12; ++i)
+            dummy += "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ"[QRandomGenerator::system()->bounded(36)];
+    } while (!m_patientDummies.insert(dummy).second);
+    return m_patientIds.emplace(oldId, dummy).first->second;
+}
+
 size_t UidMap::size() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -40,6 +55,8 @@ void UidMap::clear()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_map.clear();
+    m_patientIds.clear();
+    m_patientDummies.clear();
 }
 
 }  // namespace Dravelin::Dicom

@@ -76,6 +76,12 @@ TEST_F(ConfidentialityProfileTest, ReadingIgnoresUnknownParametersAndLaterDuplic
     EXPECT_EQ(file->name, "Hand made");
     const Dicom::DeidentificationActionTable expected{{TagProxy(0x0010, 0x0010), "D"}, {TagProxy(0x0010, 0x0020), "K"}};
     EXPECT_EQ(file->table, expected);
+
+    // No tag action at all (a file of another kind): refused, never an empty table.
+    writeText(path,
+              "<propertyfile><property name=\"\"><param name=\"profileName\">Empty</param>"
+              "<param name=\"(0010)\">X</param></property></propertyfile>");
+    EXPECT_FALSE(ConfidentialityProfile::readFile(path));
 }
 
 TEST_F(ConfidentialityProfileTest, LoadByNameFallsBackToBasic)

@@ -16,7 +16,15 @@
 #include <dcmtk/dcmdata/dcpxitem.h>
 #include <dcmtk/dcmdata/dctk.h>
 
+#include <chrono>
+#include <csignal>
 #include <map>
+#include <mutex>
+#include <numeric>
+#include <thread>
+#include <tuple>
+
+#include <sys/resource.h>
 
 namespace Dravelin {
 namespace {
@@ -108,15 +116,24 @@ class CancelAfter : public Progress
 public:
     explicit CancelAfter(int steps) : m_steps(steps) {}
     void setRange(long long maximum) override { range = maximum; }
-    void setValue(long long value) override { last = value; }
+    void setValue(long long value) override
+    {
+        if (value % 2)  // widens the window in which an unordered report would overtake this one
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        std::lock_guard<std::mutex> lock(m_mutex);
+        values.push_back(value);
+        last = value;
+    }
     void setText(const std::string& t) override { text = t; }
     bool wasCancelled() const override { return last >= m_steps; }
     long long range = 0;
     std::atomic<long long> last{0};
+    std::vector<long long> values;
     std::string text;
 
 private:
     int m_steps;
+    std::mutex m_mutex;
 };
 
 TEST(DicomEditorConversion, PydicomCorpusKeepsPixelsAndLeavesInputAlone)
@@ -149,6 +166,9 @@ TEST(DicomEditorConversion, PydicomCorpusKeepsPixelsAndLeavesInputAlone)
     EXPECT_EQ(progress.range, inputs.size());
     EXPECT_EQ(progress.last, inputs.size());
     EXPECT_EQ(progress.text, "Converting Files...");
+    std::vector<long long> inOrder(progress.values.size());
+    std::iota(inOrder.begin(), inOrder.end(), 0);
+    EXPECT_EQ(progress.values, inOrder);  // one step at a time, never back
 
     for (const QString& f : inputs) {
         EXPECT_EQ(hashOf(f), before[f]) << f.toStdString();
@@ -202,6 +222,14 @@ TEST(DicomEditorConversion, PhiSeriesLosesEveryMarkerAndKeepsReferences)
         ASSERT_TRUE(other.findAndGetSequenceItem(DCM_ReferencedImageSequence, reference, 0).good());
         EXPECT_EQ(text(*reference, DCM_ReferencedSOPInstanceUID), text(first, DCM_SOPInstanceUID));
     }
+
+    // A structured report: its free text lives in Content Sequence items the table does not name.
+    const QString report = in.file("report/reportsi.dcm");
+    QDir().mkpath(QFileInfo(report).absolutePath());
+    ASSERT_TRUE(QFile::copy(T::pydicomData("test_files/reportsi.dcm"), report));
+    ASSERT_TRUE(bytesOf(report).contains("Enter text"));
+    ASSERT_EQ(conversion.run(urls({report})).written, 1);
+    EXPECT_FALSE(bytesOf(out.file("report/reportsi.dcm")).contains("Enter text"));
 }
 
 TEST(DicomEditorConversion, PerFileFaultsAreLoggedCountedAndSkipped)
@@ -242,12 +270,24 @@ TEST(DicomEditorConversion, PerFileFaultsAreLoggedCountedAndSkipped)
 TEST(DicomEditorConversion, OutputEqualToInputReplacesFilesInPlace)
 {
     T::TempDir in;
+    T::TempDir elsewhere;
     const QStringList files{in.file("x/1.dcm"), in.file("x/2.dcm")};
     for (const QString& f : files)
         writePhiFile(f, {});
+    ASSERT_TRUE(QFile::setPermissions(files[0], QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+    // A link in the input: its target is the original that must lose its identifying data.
+    const QString target = elsewhere.file("target.dcm");
+    writePhiFile(target, {});
+    ASSERT_TRUE(QFile::link(target, in.file("x/link.dcm")));
+
     DicomEditorConversion conversion(in.path(), in.path(), Dicom::tagDeidentificationActionBasicProfile(), false);
-    ASSERT_EQ(conversion.run(urls(files)).written, 2);
-    EXPECT_EQ(filesUnder(in.path()), files);
+    EXPECT_TRUE(conversion.inPlace());
+    ASSERT_EQ(conversion.run(urls(files + QStringList{in.file("x/link.dcm")})).written, 3);
+    EXPECT_EQ(filesUnder(in.path()), files + QStringList{in.file("x/link.dcm")});
+    EXPECT_EQ(QFileInfo(in.file("x/link.dcm")).symLinkTarget(), target);
+    EXPECT_FALSE(bytesOf(target).contains(T::kTextMarker));
+    EXPECT_EQ(QFile::permissions(files[0]) & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser),
+              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
     for (const QString& f : files) {
         auto result = load(f);
         ASSERT_TRUE(result);
@@ -274,6 +314,94 @@ TEST(DicomEditorConversion, CancelStopsEarly)
     EXPECT_EQ(summary.written, 2);
     EXPECT_EQ(summary.failed, 0);
     EXPECT_EQ(filesUnder(out.path()).size(), 2);
+}
+
+// Writing: a failed write leaves nothing, long names work, temporaries never remain.
+TEST(DicomEditorConversion, FilesAppearWholeOrNotAtAll)
+{
+    LogCapture log;
+    T::TempDir in;
+    T::TempDir out;
+    const QString longName = in.file(QString(240, QChar('n')) + ".dcm");
+    writePhiFile(longName, {});
+    const QString big = in.file("big.dcm");  // 39 KB
+    ASSERT_TRUE(QFile::copy(T::pydicomData("test_files/CT_small.dcm"), big));
+    // Left by an interrupted run: removed. A user's file of a similar name: kept.
+    ASSERT_TRUE(QDir().mkpath(out.file("sub")));
+    ASSERT_TRUE(QFile::copy(big, out.file("sub/.dravelin-0123456789ab.part")));
+    ASSERT_TRUE(QFile::copy(big, out.file("sub/.mine.part")));
+
+    DicomEditorConversion conversion(in.path(), out.path(), Dicom::tagDeidentificationActionBasicProfile(), false);
+    ASSERT_EQ(conversion.run(urls({longName})).written, 1);
+    EXPECT_EQ(filesUnder(out.path()),
+              QStringList({out.file(QFileInfo(longName).fileName()), out.file("sub/.mine.part")}));
+
+    // A full disk, as a file size limit: the write fails, is counted, and leaves no file.
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 16 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const auto summary = conversion.run(urls({big}));
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(summary.written, 0);
+    EXPECT_EQ(summary.failed, 1);
+    EXPECT_FALSE(QFile::exists(out.file("big.dcm")));
+    EXPECT_EQ(filesUnder(out.path()).size(), 2);
+    EXPECT_TRUE(log.contains("Could not save file: " + out.file("big.dcm").toStdString(), 4));
+}
+
+TEST(DicomEditorConversion, DicomdirsAreLeftOutAndTheMetaClassSurvives)
+{
+    T::TempDir in;
+    T::TempDir out;
+    const QString dicomdir = in.file("other name");
+    ASSERT_TRUE(QFile::copy(T::pydicomData("test_files/dicomdirtests/DICOMDIR"), dicomdir));
+    // A dataset without SOP Class UID: only its meta header knows the class.
+    const QString classless = in.file("classless.dcm");
+    {
+        DcmFileFormat file(T::makePhiDataset().release(), OFFalse);
+        file.getDataset()->findAndDeleteElement(DCM_SOPClassUID);
+        file.getMetaInfo()->putAndInsertString(DCM_MediaStorageSOPClassUID, UID_CTImageStorage);
+        file.getMetaInfo()->putAndInsertString(DCM_MediaStorageSOPInstanceUID, "1.2.3.999.3");
+        file.getMetaInfo()->putAndInsertString(DCM_TransferSyntaxUID, UID_LittleEndianExplicitTransferSyntax);
+        ASSERT_TRUE(file.saveFile(QFile::encodeName(classless).constData(), EXS_LittleEndianExplicit,
+                                  EET_UndefinedLength, EGL_recalcGL, EPD_noChange, 0, 0, EWM_updateMeta)
+                        .good());
+    }
+    DicomEditorConversion conversion(in.path(), out.path(), Dicom::tagDeidentificationActionBasicProfile(), false);
+    const auto summary = conversion.run(urls({dicomdir, classless}));
+    EXPECT_EQ(summary.leftOut, 1);
+    EXPECT_EQ(summary.failed, 0);
+    EXPECT_FALSE(QFile::exists(out.file("other name")));
+    auto result = load(out.file("classless.dcm"));
+    ASSERT_TRUE(result);
+    EXPECT_EQ(text(*result->getMetaInfo(), DCM_MediaStorageSOPClassUID), UID_CTImageStorage);
+    EXPECT_NE(text(*result->getMetaInfo(), DCM_MediaStorageSOPInstanceUID), "1.2.3.999.3");
+}
+
+TEST(DicomEditorConversion, FoldersThatWouldLoseOriginalsAreRefused)
+{
+    T::TempDir in;
+    T::TempDir out;
+    T::TempDir full;
+    QFile(full.file("x")).open(QIODevice::WriteOnly);
+    // output, in place, overwrite, refused
+    const std::vector<std::tuple<QString, bool, bool, bool>> cases{
+        {in.path(), false, false, true},
+        {in.path() + "/", true, false, false},
+        {out.path(), true, false, true},
+        {in.file("sub/new"), false, false, true},
+        {out.file("new/deeper"), false, false, false},
+        {full.path(), false, false, true},
+        {full.path(), false, true, false},
+        {full.file("x"), false, true, true},
+    };
+    for (const auto& [output, inPlace, overwrite, refused] : cases)
+        EXPECT_EQ(!DicomEditorConversion::folderProblem(in.path(), output, inPlace, overwrite).isEmpty(), refused)
+            << output.toStdString() << " in place " << inPlace << " overwrite " << overwrite;
 }
 
 }  // namespace

@@ -60,6 +60,27 @@ std::string markerValue(DcmEVR vr, int index)
     }
 }
 
+// An item with attributes the table names, attributes it does not name (codes, text, a private
+// group, a nested code sequence) and a reference to an instance.
+DcmItem* makeNestedItem(int index)
+{
+    const std::string n = std::to_string(index);
+    auto* child = new DcmItem();
+    child->putAndInsertString(DCM_PatientName, (std::string(kTextMarker) + "^nested" + n).c_str());
+    child->putAndInsertString(DCM_PatientID, (std::string(kTextMarker) + "id" + n).c_str());
+    child->putAndInsertString(DCM_CodeMeaning, (std::string(kTextMarker) + " meaning " + n).c_str());
+    child->putAndInsertString(DCM_TextValue, (std::string(kTextMarker) + " report text " + n).c_str());
+    child->putAndInsertString(DcmTag(0x0011, 0x0010, EVR_LO), "PHIMARK NESTED CREATOR");
+    child->putAndInsertString(DcmTag(0x0011, 0x1001, EVR_LO), (std::string(kTextMarker) + " private " + n).c_str());
+    child->putAndInsertString(DCM_ReferencedSOPClassUID, UID_CTImageStorage);
+    child->putAndInsertString(DCM_ReferencedSOPInstanceUID, (std::string(kUidMarker) + "200." + n).c_str());
+    child->putAndInsertString(DCM_ReferencedFrameNumber, "1");
+    DcmItem* code = nullptr;
+    child->findOrCreateSequenceItem(DCM_ConceptNameCodeSequence, code, -2);
+    code->putAndInsertString(DCM_CodeMeaning, (std::string(kTextMarker) + " concept " + n).c_str());
+    return child;
+}
+
 void putMarker(DcmItem& item, const DcmTagKey& key, int index)
 {
     DcmTag tag(key);
@@ -67,11 +88,7 @@ void putMarker(DcmItem& item, const DcmTagKey& key, int index)
     tag.setVR(DcmVR(vr));
     if (vr == EVR_SQ) {
         auto* sequence = new DcmSequenceOfItems(tag);
-        auto* child = new DcmItem();
-        child->putAndInsertString(DCM_PatientName,
-                                  (std::string(kTextMarker) + "^nested" + std::to_string(index)).c_str());
-        child->putAndInsertString(DCM_PatientID, (std::string(kTextMarker) + "id" + std::to_string(index)).c_str());
-        sequence->append(child);
+        sequence->append(makeNestedItem(index));
         item.insert(sequence, true);
         return;
     }
@@ -125,12 +142,12 @@ bool hasMarker(DcmElement& element)
 
 void collect(DcmItem& item, std::vector<std::string>& out)
 {
-    for (unsigned long i = 0; i < item.card(); ++i) {
-        DcmElement* element = item.getElement(i);
+    for (DcmObject* object = item.nextInContainer(nullptr); object; object = item.nextInContainer(object)) {
+        auto* element = static_cast<DcmElement*>(object);
         if (element->ident() == EVR_SQ) {
             auto* sequence = static_cast<DcmSequenceOfItems*>(element);
-            for (unsigned long j = 0; j < sequence->card(); ++j)
-                collect(*sequence->getItem(j), out);
+            for (DcmObject* child = sequence->nextInContainer(nullptr); child; child = sequence->nextInContainer(child))
+                collect(*static_cast<DcmItem*>(child), out);
         } else if (hasMarker(*element)) {
             OFString value;
             element->getOFStringArray(value);

@@ -14,6 +14,8 @@ namespace Dravelin::Test {
 // A small CT image that identifies its patient everywhere the de-identification table looks:
 // every attribute of the Basic table that DCMTK's dictionary knows holds a value valid for its
 // VR with a marker in it, as do private groups, curve and overlay groups and nested sequences.
+// Every sequence holds an item with attributes the table names and attributes it does not name
+// (codes, report text, a private group, a nested code sequence) besides an instance reference.
 struct PhiDatasetOptions
 {
     std::string studyUid = "1.2.3.999.1";

@@ -51,14 +51,15 @@ TEST(DeidentificationTables, RelaxedKeepsDescriptionsAcquisitionDatesAndUids)
     const auto& basic = tagDeidentificationActionBasicProfile();
     const auto& relaxed = tagDeidentificationActionRelaxedProfile();
     ASSERT_EQ(relaxed.size(), basic.size());
-    for (TagProxy kept : {TagProxy(0x0008, 0x1030), TagProxy(0x0008, 0x103e), TagProxy(0x0008, 0x0022),
-                          TagProxy(0x0008, 0x002a), TagProxy(0x0008, 0x0018), TagProxy(0x0020, 0x000d),
-                          TagProxy(0x0020, 0x000e), TagProxy(0x0020, 0x0052), TagProxy(0x0008, 0x1155)})
+    for (TagProxy kept :
+         {TagProxy(0x0008, 0x1030), TagProxy(0x0008, 0x103e), TagProxy(0x0008, 0x0022), TagProxy(0x0008, 0x002a),
+          TagProxy(0x0008, 0x0018), TagProxy(0x0020, 0x000d), TagProxy(0x0020, 0x000e), TagProxy(0x0020, 0x0052),
+          TagProxy(0x0008, 0x1155), TagProxy(0x0040, 0xa124), TagProxy(0x0400, 0x0100)})
         EXPECT_EQ(relaxed.at(kept), "K") << kept.toString();
     int changed = 0;
     for (const auto& [tag, code] : basic)
         changed += relaxed.at(tag) != code;
-    EXPECT_EQ(changed, 64);  // 60 UID rows + 4 named rows
+    EXPECT_EQ(changed, 66);  // 60 UID rows of the option column + 2 other U rows + 4 named rows
     EXPECT_EQ(relaxed.at(TagProxy(0x0010, 0x0010)), "Z");
     EXPECT_EQ(relaxed.at(TagProxy(0x0008, 0x0032)), basic.at(TagProxy(0x0008, 0x0032)));
 }
@@ -100,6 +101,7 @@ TEST(Anonymizer, BasicProfileLeavesNoMarkerAtAnyLevel)
     EXPECT_TRUE(d.tagExists(DCM_PatientName));
     EXPECT_EQ(text(d, DCM_PatientName), "");
     EXPECT_EQ(text(d, DCM_AcquisitionDateTime), "19000101000000.000000");  // X/Z/D -> D
+    EXPECT_EQ(text(d, DCM_LongitudinalTemporalInformationModified), "REMOVED");
     EXPECT_FALSE(d.tagExists(DCM_PatientAddress));
     EXPECT_FALSE(d.tagExists(DcmTagKey(0x0009, 0x0010)));
     EXPECT_FALSE(d.tagExists(DcmTagKey(0x0009, 0x1001)));
@@ -124,7 +126,8 @@ TEST(Anonymizer, KeepPrivateTagsAndKRows)
     EXPECT_EQ(text(*dataset, DCM_PatientID).rfind("PHIMARK", 0), 0u);
     EXPECT_EQ(text(*dataset, DcmTagKey(0x0009, 0x0010)), "ACME PHIMARK CREATOR");
     EXPECT_FALSE(dataset->tagExists(DcmTagKey(0x0009, 0x1001)));
-    EXPECT_EQ(text(*dataset, DCM_DeidentificationMethod), "Basic Application Confidentiality Profile\\Custom Profile");
+    EXPECT_EQ(text(*dataset, DCM_DeidentificationMethod), "Custom Profile");
+    EXPECT_EQ(text(*dataset, DCM_PatientIdentityRemoved), "NO");
     // A kept sequence is still cleaned inside.
     table[DCM_VOILUTSequence] = "K";
     auto second = Dravelin::Test::makePhiDataset();
@@ -177,9 +180,109 @@ TEST(Anonymizer, RelaxedKeepsWhatItPromises)
     EXPECT_EQ(text(*dataset, DCM_SOPInstanceUID), "1.2.3.999.3");
     EXPECT_EQ(text(*dataset, DCM_PatientName), "");
     EXPECT_FALSE(dataset->tagExists(DcmTagKey(0x0009, 0x1001)));
+    EXPECT_EQ(text(*dataset, DCM_PatientIdentityRemoved), "NO");  // less strict than Basic
+    EXPECT_EQ(text(*dataset, DCM_DeidentificationMethod), "Relaxed Profile");
+    EXPECT_FALSE(dataset->tagExists(DCM_DeidentificationMethodCodeSequence));
+}
+
+// Every sequence of the Basic table under one code: nothing identifying survives inside.
+class SequenceCodes : public ::testing::TestWithParam<const char*>
+{
+};
+
+TEST_P(SequenceCodes, LeaveNothingIdentifyingInside)
+{
+    const std::string code = GetParam();
+    auto table = tagDeidentificationActionBasicProfile();
+    for (auto& [tag, action] : table)
+        if (DcmTag(tag.key()).getEVR() == EVR_SQ)
+            action = code;
+    auto dataset = Dravelin::Test::makePhiDataset();
+    ASSERT_TRUE(Utils::anonymize(*dataset, table, false));
+    const auto left = Dravelin::Test::survivingMarkers(*dataset);
+    EXPECT_TRUE(left.empty()) << code << ": " << left.size() << " left, first: " << (left.empty() ? "" : left.front());
+
+    DcmSequenceOfItems* content = nullptr;
+    const bool present = dataset->findAndGetSequence(DCM_ContentSequence, content).good() && content;
+    EXPECT_EQ(present, code != "X");
+    if (code == "Z" || code == "X/Z" || code.find('D') != std::string::npos) {  // no item, or one empty item
+        EXPECT_EQ(content->card(), code.find('D') != std::string::npos ? 1u : 0u);
+        EXPECT_TRUE(content->card() == 0 || content->getItem(0)->card() == 0);
+    }
+    if (code == "X/Z/U*") {  // only the reference stays, with a new instance UID
+        DcmItem* item = content->getItem(0);
+        ASSERT_NE(item, nullptr);
+        EXPECT_EQ(text(*item, DCM_ReferencedSOPClassUID), UID_CTImageStorage);
+        EXPECT_EQ(text(*item, DCM_ReferencedSOPInstanceUID).rfind("2.25.", 0), 0u);
+        EXPECT_EQ(text(*item, DCM_ReferencedFrameNumber), "1");
+        EXPECT_FALSE(item->tagExists(DCM_CodeMeaning));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Anonymizer, SequenceCodes,
+                         ::testing::Values("X", "Z", "X/Z", "D", "Z/D", "X/D", "X/Z/D", "C", "X/Z/U*"));
+
+TEST(Anonymizer, MethodAttributesTellHowStrictTheProfileWas)
+{
+    struct Case
+    {
+        DeidentificationActionTable table;
+        bool keepPrivate;
+        std::string removed;  // "YES" comes with code 113100
+        std::string method;
+    };
+    auto stricter = tagDeidentificationActionBasicProfile();
+    stricter[TagProxy(0x0010, 0x0020)] = "X";
+    auto laxer = tagDeidentificationActionBasicProfile();
+    laxer[TagProxy(0x0010, 0x0030)] = "K";
+    const std::string basic = "Basic Application Confidentiality Profile";
+    const std::vector<Case> cases{
+        {tagDeidentificationActionBasicProfile(), false, "YES", basic},
+        {stricter, false, "YES", basic + "\\Mine"},
+        {laxer, false, "NO", "Mine"},
+        {tagDeidentificationActionBasicProfile(), true, "NO", "Mine"},
+        {tagDeidentificationActionRelaxedProfile(), false, "NO", "Relaxed Profile"},
+    };
+    for (const Case& c : cases) {
+        auto dataset = Dravelin::Test::makePhiDataset();
+        dataset->putAndInsertString(DCM_FileSetID, "PHIMARK");  // directory structure outside a DICOMDIR
+        ASSERT_TRUE(Anonymizer(c.table, c.keepPrivate, nullptr, "Mine").apply(*dataset));
+        EXPECT_EQ(text(*dataset, DCM_PatientIdentityRemoved), c.removed) << c.method;
+        EXPECT_EQ(text(*dataset, DCM_DeidentificationMethod), c.method);
+        EXPECT_EQ(dataset->tagExists(DCM_DeidentificationMethodCodeSequence), c.removed == "YES") << c.method;
+        EXPECT_FALSE(dataset->tagExists(DCM_FileSetID));
+    }
+
+    // An earlier de-identification stays on record; ours is appended.
+    auto twice = Dravelin::Test::makePhiDataset();
+    const Anonymizer anonymizer(tagDeidentificationActionBasicProfile(), false, nullptr);
+    ASSERT_TRUE(anonymizer.apply(*twice));
+    ASSERT_TRUE(anonymizer.apply(*twice));
+    EXPECT_EQ(text(*twice, DCM_DeidentificationMethod), basic + "\\" + basic);
     DcmItem* code = nullptr;
-    ASSERT_TRUE(dataset->findAndGetSequenceItem(DCM_DeidentificationMethodCodeSequence, code, 1).good());
-    EXPECT_EQ(text(*code, DCM_CodeValue), "113110");
+    EXPECT_TRUE(twice->findAndGetSequenceItem(DCM_DeidentificationMethodCodeSequence, code, 1).good());
+}
+
+TEST(Anonymizer, PatientsStayDistinctAndUnknownUidAttributesGetUids)
+{
+    auto uids = std::make_shared<UidMap>();
+    const Anonymizer anonymizer(tagDeidentificationActionBasicProfile(), false, uids);
+    std::vector<std::string> ids;
+    for (const char* id : {"PHIMARK-A", "PHIMARK-B", "PHIMARK-A"}) {
+        auto dataset = Dravelin::Test::makePhiDataset();
+        dataset->putAndInsertString(DCM_PatientID, id);
+        // Table Top Position Alignment UID, which the dictionary does not know: read as UN.
+        const char uid[] = "1.2.3.999.77";
+        auto* unknown = new DcmOtherByteOtherWord(DcmTag(0x300a, 0x0054, EVR_UN));
+        unknown->putUint8Array(reinterpret_cast<const Uint8*>(uid), sizeof(uid) - 1);
+        ASSERT_TRUE(dataset->insert(unknown, true).good());
+        ASSERT_TRUE(anonymizer.apply(*dataset));
+        ids.push_back(text(*dataset, DCM_PatientID));
+        EXPECT_EQ(text(*dataset, DcmTagKey(0x300a, 0x0054)), uids->replacement("1.2.3.999.77"));  // UI, not UN
+    }
+    EXPECT_NE(ids[0], ids[1]);
+    EXPECT_EQ(ids[0], ids[2]);
+    EXPECT_EQ(ids[0].find("PHIMARK"), std::string::npos);
 }
 
 TEST(Anonymizer, UnknownCodesRemoveAndBurnedInAnnotationWarns)
@@ -192,7 +295,7 @@ TEST(Anonymizer, UnknownCodesRemoveAndBurnedInAnnotationWarns)
     ASSERT_TRUE(Utils::anonymize(*dataset, table, true));
     EXPECT_FALSE(dataset->tagExists(DCM_PatientName));
     EXPECT_TRUE(log.contains("burned-in annotation", 2));
-    EXPECT_EQ(text(*dataset, DCM_PatientIdentityRemoved), "YES");
+    EXPECT_EQ(text(*dataset, DCM_PatientIdentityRemoved), "NO");
 }
 
 }  // namespace

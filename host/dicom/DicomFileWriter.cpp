@@ -1,0 +1,170 @@
+#include "host/dicom/DicomFileWriter.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+
+#include <dcmtk/dcmdata/dcdatset.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcostrma.h>
+#include <dcmtk/dcmdata/dcwcache.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <limits>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Dravelin::Dicom {
+
+namespace {
+
+// Buffered writes to a file descriptor that remember the first error. DCMTK's own file stream
+// does not look at what the writes and the close return.
+class CheckedConsumer : public DcmConsumer
+{
+public:
+    explicit CheckedConsumer(int fd) : m_fd(fd) { m_buffer.reserve(kBufferSize); }
+    OFBool good() const override { return m_error == 0; }
+    OFCondition status() const override
+    {
+        return good() ? EC_Normal : makeOFCondition(OFM_dcmdata, 901, OF_error, std::strerror(m_error));
+    }
+    OFBool isFlushed() const override { return m_buffer.empty(); }
+    offile_off_t avail() const override { return std::numeric_limits<offile_off_t>::max(); }
+    offile_off_t write(const void* buf, offile_off_t buflen) override
+    {
+        if (m_error == 0 && buflen > 0) {  // after an error, bytes are dropped (the file is discarded)
+            const char* bytes = static_cast<const char*>(buf);
+            m_buffer.insert(m_buffer.end(), bytes, bytes + buflen);
+            if (m_buffer.size() >= kBufferSize)
+                flush();
+        }
+        return buflen;
+    }
+    void flush() override
+    {
+        size_t done = 0;
+        while (m_error == 0 && done < m_buffer.size()) {
+            const ssize_t n = ::write(m_fd, m_buffer.data() + done, m_buffer.size() - done);
+            if (n > 0)
+                done += size_t(n);
+            else if (n < 0 && errno != EINTR)
+                m_error = errno;
+            else if (n == 0)
+                m_error = EIO;
+        }
+        m_buffer.clear();
+    }
+    int error() const { return m_error; }
+
+private:
+    static constexpr size_t kBufferSize = 1 << 20;
+    int m_fd;
+    int m_error = 0;
+    std::vector<char> m_buffer;
+};
+
+class CheckedStream : public DcmOutputStream
+{
+public:
+    explicit CheckedStream(DcmConsumer* consumer) : DcmOutputStream(consumer) {}
+};
+
+QString temporaryName()
+{
+    static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    QString name = QStringLiteral(".dravelin-");
+    for (int i = 0; i < 12; ++i)
+        name += QLatin1Char(digits[QRandomGenerator::global()->bounded(36)]);
+    return name + QStringLiteral(".part");
+}
+
+bool fail(std::string* error, const std::string& text)
+{
+    if (error)
+        *error = text;
+    return false;
+}
+
+}  // namespace
+
+bool DicomFileWriter::isTemporaryName(const QString& fileName)
+{
+    static const QRegularExpression pattern(QStringLiteral("^\\.dravelin-[0-9a-z]{12}\\.part$"));
+    return pattern.match(fileName).hasMatch();
+}
+
+int DicomFileWriter::removeStaleTemporaries(const QString& folder)
+{
+    int removed = 0;
+    QDirIterator it(folder, {QStringLiteral(".dravelin-*.part")}, QDir::Files | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (isTemporaryName(it.fileName()) && QFile::remove(path))
+            ++removed;
+    }
+    return removed;
+}
+
+bool DicomFileWriter::save(DcmFileFormat& file, const QString& target, E_TransferSyntax xfer, E_FileWriteMode mode,
+                           std::string* error)
+{
+    const QByteArray targetPath = QFile::encodeName(target);
+    const QByteArray temporary = QFile::encodeName(QFileInfo(target).absolutePath() + "/" + temporaryName());
+    DcmDataset* dataset = file.getDataset();
+    if (xfer == EXS_Unknown && dataset)
+        xfer = dataset->getOriginalXfer();
+    if (xfer == EXS_Unknown)
+        xfer = EXS_LittleEndianExplicit;
+    if (!file.canWriteXfer(xfer))
+        return fail(error, std::string("cannot be written as ") + DcmXfer(xfer).getXferName());
+
+    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return fail(error, std::strerror(errno));
+    struct stat existing;
+    if (::stat(targetPath.constData(), &existing) == 0)
+        ::fchmod(fd, existing.st_mode & 07777);
+
+    CheckedConsumer consumer(fd);
+    OFCondition status;
+    try {
+        CheckedStream stream(&consumer);
+        DcmWriteCache cache;
+        file.transferInit();
+        status = file.write(stream, xfer, EET_UndefinedLength, &cache, EGL_recalcGL, EPD_noChange, 0, 0, 0, mode);
+        file.transferEnd();
+        for (int i = 0; i < 16 && !stream.isFlushed(); ++i)
+            stream.flush();
+    } catch (const std::exception& e) {
+        status = makeOFCondition(OFM_dcmdata, 902, OF_error, e.what());
+    }
+    consumer.flush();
+    std::string problem;
+    if (status.bad())
+        problem = status.text();
+    else if (!consumer.good())
+        problem = std::strerror(consumer.error());
+    else if (::fsync(fd) != 0)
+        problem = std::strerror(errno);
+    if (::close(fd) != 0 && problem.empty())
+        problem = std::strerror(errno);
+    if (problem.empty() && std::rename(temporary.constData(), targetPath.constData()) != 0)
+        problem = std::strerror(errno);
+    if (!problem.empty()) {
+        ::unlink(temporary.constData());
+        return fail(error, problem);
+    }
+    return true;
+}
+
+}  // namespace Dravelin::Dicom
