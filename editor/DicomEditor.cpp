@@ -27,6 +27,7 @@
 #include <QSettings>
 #include <QTabWidget>
 #include <QToolButton>
+#include <QTreeView>
 #include <QtConcurrent>
 
 namespace Dravelin {
@@ -229,6 +230,12 @@ bool DicomEditor::convert(const QString& input, const QString& output)
     std::vector<const Dicom::Series*> series;
     for (const Dicom::Series* s : browserModel()->selectedSeries())
         series.push_back(s);
+    // Nothing checked: the series rows selected in the tree, as "Anonymize" was enabled for them.
+    if (series.empty())
+        if (auto* view = findChild<QTreeView*>(QStringLiteral("view")))
+            for (const QModelIndex& row : view->selectionModel()->selectedRows(0))
+                if (auto* s = row.data(DicomBrowserModel::SeriesRole).value<Dicom::Series*>())
+                    series.push_back(s);
     const auto locations = DicomEditorConversion::locationsOf(series);
 
     auto conversion =
@@ -260,7 +267,7 @@ bool DicomEditor::convert(const QString& input, const QString& output)
     task->finish();
     m_progress->hide();
     setConverting(false);
-    DRAVELIN_LOG(2, "DICOM",
+    DRAVELIN_LOG(1, "DICOM",
                  QStringLiteral("De-identified %1 files into %2 (%3 failed)%4")
                      .arg(summary.written)
                      .arg(output)

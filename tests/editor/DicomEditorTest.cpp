@@ -47,10 +47,11 @@ struct Answers
             QWidget* w = QApplication::activeModalWidget();
             if (auto* box = qobject_cast<QMessageBox*>(w)) {
                 seen << box->windowTitle() + "|" + box->text();
-                box->done(answer);
+                QAbstractButton* button = box->button(answer);
+                button ? button->click() : box->done(answer);
             } else if (auto* files = qobject_cast<QFileDialog*>(w)) {
                 files->selectFile(file);
-                files->accept();
+                QMetaObject::invokeMethod(files, "accept");
             } else if (auto* input = qobject_cast<QInputDialog*>(w)) {
                 input->reject();
             }
