@@ -153,6 +153,7 @@ void OverrideConfidentialityDialog::applySettingsToTable()
     for (const auto& [tag, action] : m_actions) {
         auto* label = new QLabel(tagName(tag));
         label->setContentsMargins(4, 0, 4, 0);
+        label->setToolTip(label->text());  // for names longer than the column
         m_tagTable->setCellWidget(row, 0, label);
         auto* header = new QTableWidgetItem(QString::fromStdString(tag.toString()));
         header->setData(kGroupRole, tag.group);
