@@ -106,31 +106,55 @@ bool showFirstSeries(DicomBrowser& browser)
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
-    QCoreApplication::setOrganizationName("Dravelin");
-    QCoreApplication::setApplicationName("Dravelin");
-    OFLog::configure(OFLogger::FATAL_LOG_LEVEL);
-
+    // The arguments are read before the window system is asked for, so that --help and
+    // argument errors work without a display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "Opens the DICOM browser on PATH (a folder or a DICOMDIR file) or URL (pacs://HOST:PORT/AET or a DICOMweb "
         "root such as http://host/dicom-web; user:password@ in the URL answers the login), scans it and prints the "
         "location string of the chosen series on Ok.\nExit status: 0 Ok, 1 cancelled, 2 unusable arguments.");
-    parser.addHelpOption();
-    parser.addVersionOption();
-    parser.addPositionalArgument("PATH|URL", "The source to scan (optional).");
+    const QCommandLineOption help({"h", "help"}, "Shows this help.");
+    const QCommandLineOption version("version", "Shows the version.");
     const QCommandLineOption screenshot(
-        "screenshot", "Saves the dialog as FILE.png once the scan has finished, then exits.", "FILE.png");
+        "screenshot", "Saves the dialog as FILE.png once the scan has finished, then exits (no display needed).",
+        "FILE.png");
+    parser.addOption(help);
+    parser.addOption(version);
     parser.addOption(screenshot);
-    if (!parser.parse(QCoreApplication::arguments()))
+    parser.addPositionalArgument("PATH|URL", "The source to scan (optional).");
+    if (!parser.parse(arguments))
         return fail(parser.errorText() + " (see --help)");
-    if (parser.isSet("help"))
-        parser.showHelp(0);
-    if (parser.isSet("version"))
-        parser.showVersion();
+    if (parser.isSet(help)) {
+        // Written out: QCommandLineParser::helpText() needs an application object.
+        std::printf(
+            "usage: dravelin-browser [PATH|URL] [--screenshot FILE.png]\n\n%s\n\n"
+            "  PATH|URL               the source to scan (optional)\n"
+            "  --screenshot FILE.png  saves the dialog once the scan has finished, then exits (no display needed)\n"
+            "  -h, --help             shows this help\n"
+            "  --version              shows the version\n",
+            qPrintable(parser.applicationDescription()));
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        std::printf("dravelin-browser %s\n", DRAVELIN_VERSION);
+        return 0;
+    }
     const QStringList positional = parser.positionalArguments();
     if (positional.size() > 1)
         return fail("one source at most (see --help)");
+    if (parser.isSet(screenshot) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    else if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+             qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return fail("no display to show the dialog on (set DISPLAY, or use --screenshot FILE.png)");
+
+    QApplication app(argc, argv);
+    QCoreApplication::setOrganizationName("Dravelin");
+    QCoreApplication::setApplicationName("Dravelin");
+    OFLog::configure(OFLogger::FATAL_LOG_LEVEL);
 
     auto cache = std::make_shared<Dicom::DatasetCache>(2048);
     auto provider = std::make_shared<Network::HttpAuthorizationProvider>();

@@ -82,7 +82,9 @@ protected:
     bool waitForScan(int timeoutMs = 120000)
     {
         QTest::qWait(20);
-        return QTest::qWaitFor([&] { return !browser->browserModel()->isScanning(); }, timeoutMs);
+        const bool stopped = QTest::qWaitFor([&] { return !browser->browserModel()->isScanning(); }, timeoutMs);
+        QCoreApplication::processEvents();  // the label updates queued by the last rows
+        return stopped;
     }
 
     void scanFolder(const QString& path)
@@ -244,7 +246,6 @@ TEST_F(Browser, StatsAndModalityFilter)
     // Rows the filter hides still count: a scan under a text filter that matches nothing.
     child<QLineEdit>("filterLineEdit")->setText("no such patient");
     scanFolder(generated(3, 1, 1));
-    QCoreApplication::processEvents();
     EXPECT_EQ(stats->text(),
               "3 Patients (0 visible), 3 Studies (0 visible), 3 Series (0 visible)  -  Some filters active");
 }
