@@ -132,8 +132,12 @@ bool DicomFileWriter::save(DcmFileFormat& file, const QString& target, E_Transfe
     if (fd < 0)
         return fail(error, std::strerror(errno));
     struct stat existing;
-    if (::stat(targetPath.constData(), &existing) == 0)
+    if (::stat(targetPath.constData(), &existing) == 0) {
+        // Owner and group too where allowed (only the owner's own group, or anything for root).
+        if (::fchown(fd, existing.st_uid, existing.st_gid) != 0)
+            (void)!::fchown(fd, static_cast<uid_t>(-1), existing.st_gid);
         ::fchmod(fd, existing.st_mode & 07777);
+    }
 
     CheckedConsumer consumer(fd);
     OFCondition status;

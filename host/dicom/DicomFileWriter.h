@@ -18,8 +18,8 @@ namespace Dravelin::Dicom {
 // target name never makes it pass the file system's limit), every write and the close are
 // checked, the data reaches the disk (fsync) before the temporary is renamed to the target, and
 // on any failure the temporary is removed and the target is left as it was. A replaced file's
-// permission bits are kept. A full disk or a file size limit is therefore a reported failure,
-// never a truncated file at the target path.
+// permission bits are kept, and its owner and group where the user may set them. A full disk or
+// a file size limit is therefore a reported failure, never a truncated file at the target path.
 class DicomFileWriter
 {
 public:

@@ -100,7 +100,6 @@ TEST_F(DeidentifyCommand, FilesThatCannotBeWrittenAreFailures)
 TEST_F(DeidentifyCommand, OriginalsAreNeverLostOrSkippedSilently)
 {
     EXPECT_EQ(deidentify({m_in.path(), m_in.path()}).exitCode, 2);  // in place only when asked for
-
     // Files the run cannot read are named with the reason and counted.
     ASSERT_TRUE(QFile::copy(QStringLiteral(DRAVELIN_SOURCE_DIR "/README.md"), m_in.file("notes.txt")));
     ASSERT_TRUE(QFile::link(m_in.file("gone.dcm"), m_in.file("dangling.dcm")));

@@ -279,7 +279,6 @@ TEST(DicomEditorConversion, OutputEqualToInputReplacesFilesInPlace)
     const QString target = elsewhere.file("target.dcm");
     writePhiFile(target, {});
     ASSERT_TRUE(QFile::link(target, in.file("x/link.dcm")));
-
     DicomEditorConversion conversion(in.path(), in.path(), Dicom::tagDeidentificationActionBasicProfile(), false);
     EXPECT_TRUE(conversion.inPlace());
     ASSERT_EQ(conversion.run(urls(files + QStringList{in.file("x/link.dcm")})).written, 3);
@@ -336,20 +335,23 @@ TEST(DicomEditorConversion, FilesAppearWholeOrNotAtAll)
     EXPECT_EQ(filesUnder(out.path()),
               QStringList({out.file(QFileInfo(longName).fileName()), out.file("sub/.mine.part")}));
 
-    // A full disk, as a file size limit: the write fails, is counted, and leaves no file.
+    // A full disk, as a file size limit that only the last write, at the close, passes: the
+    // write fails, is counted, and the earlier whole file (same UIDs, same size) stays.
+    ASSERT_EQ(conversion.run(urls({big})).written, 1);
+    const qint64 whole = QFileInfo(out.file("big.dcm")).size();
     struct rlimit saved;
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     struct rlimit small = saved;
-    small.rlim_cur = 16 * 1024;
+    small.rlim_cur = rlim_t(whole - 32);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     const auto summary = conversion.run(urls({big}));
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(summary.written, 0);
     EXPECT_EQ(summary.failed, 1);
-    EXPECT_FALSE(QFile::exists(out.file("big.dcm")));
-    EXPECT_EQ(filesUnder(out.path()).size(), 2);
+    EXPECT_EQ(QFileInfo(out.file("big.dcm")).size(), whole);
+    EXPECT_EQ(filesUnder(out.path()).size(), 3);
     EXPECT_TRUE(log.contains("Could not save file: " + out.file("big.dcm").toStdString(), 4));
 }
 
