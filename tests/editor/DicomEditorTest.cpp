@@ -115,8 +115,7 @@ TEST_F(Editor, ShowsTheInputFolderAndDicomWebTabsOnly)
     EXPECT_EQ(tabs->tabText(0), "Input Directory");
     EXPECT_EQ(tabs->widget(1)->objectName(), "tab");  // DICOMweb
     auto* dicomdir = editor->findChild<QCheckBox*>("useDicomdirCheckBox");
-    EXPECT_TRUE(dicomdir->isHidden());
-    EXPECT_FALSE(dicomdir->isChecked());
+    EXPECT_TRUE(dicomdir->isHidden() && !dicomdir->isChecked());
 }
 
 TEST_F(Editor, OutputFolderQuestionsGuardTheFiles)
@@ -147,9 +146,9 @@ TEST_F(Editor, OutputFolderQuestionsGuardTheFiles)
         EXPECT_EQ(answers.seen,
                   c.question.isEmpty() ? QStringList() : QStringList{"Overwrite existing files|" + c.question});
         EXPECT_EQ(filesUnder(c.output).contains("sub/0.dcm"), c.written || c.output == in.path());
-        auto file = std::make_unique<DcmFileFormat>();
-        ASSERT_TRUE(file->loadFile(in.file("sub/0.dcm").toUtf8().constData()).good());
-        EXPECT_EQ(T::survivingMarkers(*file->getDataset()).empty(), c.written && c.output == in.path());
+        DcmFileFormat file;  // the input changes only when the user agreed to write into it
+        ASSERT_TRUE(file.loadFile(in.file("sub/0.dcm").toUtf8().constData()).good());
+        EXPECT_EQ(T::survivingMarkers(*file.getDataset()).empty(), c.written && c.output == in.path());
     }
 }
 
@@ -161,18 +160,11 @@ TEST_F(Editor, FilesOutsideTheInputFolderAreSkippedWithTheMessage)
     EXPECT_FALSE(anonymize(dicomdir, out.path(), T::pydicomData("test_files/dicomdirtests/98892003")));
     EXPECT_EQ(answers.seen, QStringList{"Error|Not all files could be saved. See log for details"});
     EXPECT_TRUE(log.contains("Could not create relative path: ../77654033/", 4));
-    EXPECT_TRUE(filesUnder(out.path()).contains("MR700/4648"));
-    EXPECT_FALSE(filesUnder(out.path()).join(' ').contains("77654033"));
+    EXPECT_EQ(filesUnder(out.path()).size(), 17);  // every file below the input folder
+    EXPECT_FALSE(QFileInfo::exists(out.file("../77654033")));
 }
 
-TEST_F(Editor, TheLaterOfTwoTagParametersDecides)
-{
-    algorithm.confidentialityProfile->addTag("(0010,0010)", "K");
-    algorithm.confidentialityProfile->addTag("(0010,0010)", "X");
-    EXPECT_EQ(editor->actionTable().at(Dicom::TagProxy(0x0010, 0x0010)), "X");
-}
-
-TEST_F(Editor, AcceptingTheDialogUnchangedMakesACustomProfile)
+TEST_F(Editor, AcceptingTheDialogUnchangedMakesACustomProfileAndLaterTagParametersWin)
 {
     showProfileTable();
     editor->confidentialityDialog()->findChild<QPushButton*>("acceptButton")->click();
@@ -181,6 +173,9 @@ TEST_F(Editor, AcceptingTheDialogUnchangedMakesACustomProfile)
     EXPECT_TRUE(label->styleSheet().contains("orange"));
     EXPECT_EQ(QSettings().value("dicom/confidentialitySettingsDialog/profileName").toString(), "Custom Profile");
     EXPECT_EQ(editor->actionTable(), Dicom::tagDeidentificationActionBasicProfile());
+    algorithm.confidentialityProfile->addTag("(0010,0010)", "K");
+    algorithm.confidentialityProfile->addTag("(0010,0010)", "X");
+    EXPECT_EQ(editor->actionTable().at(Dicom::TagProxy(0x0010, 0x0010)), "X");
 }
 
 TEST_F(Editor, ExportWithoutANameListsTheFileUnderItsPath)
@@ -236,9 +231,8 @@ QByteArray normalized(const QString& path, const QString& scratch)
         }
     }
     file.saveFile(scratch.toUtf8().constData(), EXS_Unknown);
-    QFile f(scratch);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
+    QFile written(scratch);
+    return written.open(QIODevice::ReadOnly) ? written.readAll() : QByteArray("unwritable");
 }
 
 TEST_P(EditorMatchesCommand, FileForFile)
