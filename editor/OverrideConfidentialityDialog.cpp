@@ -258,6 +258,10 @@ void OverrideConfidentialityDialog::acceptProfile()
 void OverrideConfidentialityDialog::reject()
 {
     // Whatever was chosen or edited since the dialog opened is dropped.
+    if (!isVisible()) {
+        QDialog::reject();
+        return;
+    }
     const bool changed = m_actions != m_shown.actions || m_name != m_shown.name || m_path != m_shown.path;
     m_actions = m_shown.actions;
     m_name = m_shown.name;
