@@ -144,9 +144,8 @@ int runPacsFindCommand(const QStringList& args)
                    .arg(options->pacs.port)
                    .arg(QString::fromStdString(firstError->text())));
     }
-    const QString summary =
-        summaryLine(scanner.patients(), "PACS " + QString::fromStdString(options->pacs.aeTitle), seconds);
-    printTreeOutput(scanner, options->json, options->images, summary);
+    printTreeOutput(scanner, options->json, options->images, "PACS " + QString::fromStdString(options->pacs.aeTitle),
+                    seconds);
     if (firstError) {
         // A partial answer: print what arrived, then say what went wrong.
         return cl.fail(1, "incomplete result: " + QString::fromStdString(firstError->text()));

@@ -127,9 +127,8 @@ int runWebScanCommand(const QStringList& args)
     if (httpError && scanner.patients().empty()) {
         return cl.fail(2, QString::fromStdString(describe(*httpError)));
     }
-    const QString summary =
-        summaryLine(scanner.patients(), QString::fromStdString(url.string(Filesystem::Url::RemoveUserInfo)), seconds);
-    printTreeOutput(scanner, options->json, options->images, summary);
+    printTreeOutput(scanner, options->json, options->images,
+                    QString::fromStdString(url.string(Filesystem::Url::RemoveUserInfo)), seconds);
     if (httpError) {
         // Part of the server answered: print what arrived, then the first error.
         return cl.fail(1, "incomplete result: " + QString::fromStdString(describe(*httpError)));
