@@ -213,6 +213,7 @@ void DicomVolumeReader::addError(Error::Code code, Error::Type type, const std::
 std::vector<LoadedImageSet> DicomVolumeReader::read(const std::string& locationString, Progress* progress)
 {
     std::vector<LoadedImageSet> result;
+    m_nonImages.clear();
     std::vector<Source> sources;
     for (const std::string& location : Filesystem::splitLocationString(locationString)) {
         const Filesystem::Url url(location);
@@ -220,9 +221,22 @@ std::vector<LoadedImageSet> DicomVolumeReader::read(const std::string& locationS
         // no more than a few complete datasets are in memory at once.
         const bool local = url.isLocalFile() || url.scheme().empty();
         std::vector<std::string> names;
+        std::vector<Error> reported;
+        std::mutex reportedMutex;
+        const int callback = m_cache->addErrorCallback([&](const Error& e) {
+            std::lock_guard<std::mutex> lock(reportedMutex);
+            reported.push_back(e);
+        });
         const auto datasets = m_cache->load(url, &names, progress, !local);
+        m_cache->removeErrorCallback(callback);
         if (datasets.empty()) {
-            addError(Error::IoError, Error::Fatal, "Cannot load DICOM data from '" + location + "'");
+            // The cache's own reason says more than a generic message.
+            const auto fatal =
+                std::find_if(reported.begin(), reported.end(), [](const Error& e) { return e.type == Error::Fatal; });
+            if (fatal != reported.end())
+                addError(fatal->code, Error::Fatal, fatal->message);
+            else
+                addError(Error::IoError, Error::Fatal, "Cannot load DICOM data from '" + location + "'");
             continue;
         }
         for (std::size_t i = 0; i < datasets.size() && i < names.size(); ++i)
@@ -234,7 +248,9 @@ std::vector<LoadedImageSet> DicomVolumeReader::read(const std::string& locationS
     std::map<std::string, const Source*> byName;
     for (const Source& s : sources) {
         if (!isImage(*s.header)) {
-            addError(Error::NotSupported, Error::Information, fileLabel(s.name) + " holds no image");
+            if (text(*s.header, DCM_Modality) != "RTSTRUCT")
+                addError(Error::NotSupported, Error::Information, fileLabel(s.name) + " holds no image");
+            m_nonImages.push_back(s.header);
             continue;
         }
         images.push_back(s.header);

@@ -48,6 +48,8 @@ public:
     std::vector<LoadedImageSet> read(const std::string& locationString, Progress* progress);
 
     const std::vector<Error>& errors() const { return m_errors; }
+    // The datasets of the last read that hold no image (RT structure sets, reports, plans).
+    const std::vector<std::shared_ptr<DcmDataset>>& nonImageDatasets() const { return m_nonImages; }
 
 private:
     struct Source;
@@ -57,6 +59,7 @@ private:
 
     std::shared_ptr<DatasetCache> m_cache;
     std::vector<Error> m_errors;
+    std::vector<std::shared_ptr<DcmDataset>> m_nonImages;
     std::mutex m_errorMutex;
 };
 

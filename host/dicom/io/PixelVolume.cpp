@@ -39,7 +39,7 @@ bool isSignedVoxelType(VoxelType type)
 }
 
 PixelVolume::PixelVolume(int w, int h, int s, int c, VoxelType t)
-    : width(w), height(h), slices(s), channels(c), type(t), m_data(new std::uint8_t[byteSize()])
+    : width(w), height(h), slices(s), channels(c), type(t), m_data(byteSize())
 {
 }
 
@@ -101,7 +101,7 @@ VolumeStatistics statisticsOf(const T* values, std::size_t count, double slope, 
 
 double PixelVolume::storedValue(std::size_t index) const
 {
-    const std::uint8_t* p = m_data.get();
+    const std::uint8_t* p = m_data.data();
     switch (type) {
         case VoxelType::UInt8: return at<std::uint8_t>(p, index);
         case VoxelType::Int8: return at<std::int8_t>(p, index);
@@ -117,7 +117,7 @@ double PixelVolume::storedValue(std::size_t index) const
 VolumeStatistics PixelVolume::statistics() const
 {
     const std::size_t n = sampleCount();
-    const std::uint8_t* p = m_data.get();
+    const std::uint8_t* p = m_data.data();
     switch (type) {
         case VoxelType::UInt8: return statisticsOf(reinterpret_cast<const std::uint8_t*>(p), n, slope, intercept);
         case VoxelType::Int8: return statisticsOf(reinterpret_cast<const std::int8_t*>(p), n, slope, intercept);

@@ -56,14 +56,20 @@ public:
     std::size_t sampleCount() const;
     std::size_t sliceBytes() const;
     std::size_t byteSize() const { return sampleCount() * static_cast<std::size_t>(voxelSize(type)); }
-    std::uint8_t* data() { return m_data.get(); }
-    const std::uint8_t* data() const { return m_data.get(); }
-    std::uint8_t* slice(int index) { return m_data.get() + sliceBytes() * static_cast<std::size_t>(index); }
-    const std::uint8_t* slice(int index) const { return m_data.get() + sliceBytes() * static_cast<std::size_t>(index); }
+    std::uint8_t* data() { return m_data.data(); }
+    const std::uint8_t* data() const { return m_data.data(); }
+    std::uint8_t* slice(int index) { return m_data.data() + sliceBytes() * static_cast<std::size_t>(index); }
+    const std::uint8_t* slice(int index) const
+    {
+        return m_data.data() + sliceBytes() * static_cast<std::size_t>(index);
+    }
 
     // A new volume of the same size and description (geometry, window, modality) with
     // uninitialised samples of another type, slope 1 and intercept 0.
     PixelVolume withType(VoxelType newType) const;
+
+    // Hands the sample memory over (the volume is empty afterwards).
+    std::vector<std::uint8_t> takeData() { return std::move(m_data); }
 
     double storedValue(std::size_t index) const;
     double value(std::size_t index) const { return storedValue(index) * slope + intercept; }
@@ -73,7 +79,7 @@ public:
     std::array<double, 3> sliceOrigin(int k) const;
 
 private:
-    std::unique_ptr<std::uint8_t[]> m_data;
+    std::vector<std::uint8_t> m_data;
 };
 
 }  // namespace Dravelin::Dicom
