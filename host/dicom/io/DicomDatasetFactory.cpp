@@ -177,10 +177,10 @@ PixelPlan planPixels(const SharedImage& image, bool wantUnsigned, int maxBits, b
         plan.bitsStored = 8;
     else if (maxBits == 12)
         plan.bitsStored = 12;
-    else if (!compressed || plan.isSigned)
+    else if (!compressed || plan.isSigned || plan.bitsStored > 12)
         plan.bitsStored = 16;
     else
-        plan.bitsStored = std::clamp(plan.bitsStored, 8, 16);
+        plan.bitsStored = 12;  // what CT and MR readers expect of fewer bits
     return plan;
 }
 

@@ -1,5 +1,6 @@
 #include "host/dicom/io/SharedImageConversion.h"
 
+#include "host/core/Url.h"
 #include "host/data/DataSourceComponent.h"
 #include "host/data/SharedImageSet.h"
 #include "host/dicom/Element.h"
@@ -146,8 +147,12 @@ std::unique_ptr<SharedImageSet> toSharedImageSet(LoadedImageSet&& loaded, const 
             Element<std::string>(first, DCM_SeriesDescription, ElementBase::Optional, true).value(std::string()));
     }
     const QString location = QString::fromStdString(loaded.location);
-    if (name.isEmpty())
-        name = QFileInfo(location).fileName().isEmpty() ? QStringLiteral("DICOM") : QFileInfo(location).fileName();
+    if (name.isEmpty()) {
+        const Filesystem::Url url(loaded.location);
+        name = QFileInfo(QString::fromStdString(url.isLocalFile() ? url.localFilePath() : url.path())).fileName();
+        if (name.isEmpty())
+            name = QStringLiteral("DICOM");
+    }
     set->setName(name);
     set->ensureProperties().setParam(QStringLiteral("filename"), location);
     // Overlays of a multi-frame dataset count from its first frame; those of single-frame
