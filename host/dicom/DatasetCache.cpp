@@ -28,7 +28,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <string_view>
 #include <atomic>
 #include <future>
 #include <list>
@@ -96,10 +95,6 @@ ChunkResult parseHeaderBytes(const std::vector<char>& buffer, size_t fileSize, D
         case HeaderParser::Result::NeedsMoreData: return ChunkResult::NeedsFileStream;
         case HeaderParser::Result::Unsupported: file.clear(); break;
     }
-    // DCMTK inflates deflated data sets only from its file stream, not from a memory buffer.
-    static constexpr std::string_view kDeflated = "1.2.840.10008.1.2.1.99";
-    if (std::string_view(buffer.data(), std::min<size_t>(filled, 2048)).find(kDeflated) != std::string_view::npos)
-        return ChunkResult::NeedsFileStream;
 
     DcmInputBufferStream stream;
     stream.setBuffer(buffer.data(), static_cast<offile_off_t>(filled));
