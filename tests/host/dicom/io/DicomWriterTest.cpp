@@ -103,8 +103,7 @@ TEST_P(RoundTrip, WrittenFilesLoadBackAndPassTheIodChecker)
     const QStringList files = dicomFiles(dir.path());
     ASSERT_EQ(files.size(), rgb ? 1 : 4);  // CT: one instance per slice
     for (const QString& file : files)
-        EXPECT_EQ(iodErrors(file, compression == Compression::DeflatedLittleEndian), "")
-            << file.toStdString();
+        EXPECT_EQ(iodErrors(file, compression == Compression::DeflatedLittleEndian), "") << file.toStdString();
 
     DicomIoAlgorithm reader;
     reader.setLocation(dir.path().toStdString());
