@@ -1,7 +1,7 @@
 #include "app/cli/ConvertCommand.h"
 
 #include "app/cli/CommandLine.h"
-#include "host/core/Log.h"
+#include "app/cli/QuietLog.h"
 #include "host/core/Url.h"
 #include "host/data/SharedImageSet.h"
 #include "host/dicom/io/Compression.h"
@@ -38,8 +38,7 @@ int runConvertCommand(const QStringList& args)
     const auto quality = cl.number("quality", 1, 100);
     if (cl.failed())
         return cl.usageError();
-    if (!qEnvironmentVariableIsSet("DRAVELIN_LOG_LEVEL"))
-        Log::setThreshold(5);  // the errors are printed once below
+    QuietLog quiet;  // the algorithm's errors are printed once below
 
     const QStringList positionals = cl.positionals();
     DicomIoAlgorithm reader;
