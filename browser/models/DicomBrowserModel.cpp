@@ -138,9 +138,11 @@ DicomBrowserModel::ParameterList imageProperties(const Image& i)
             {"sliceThickness", i.sliceThickness}};
 }
 
+// A sort key: the recorded wall-clock time as it is. UTC because local time asks the C library
+// for the time zone on every value (a file system look-up per call while a view sorts).
 QDateTime dateTime(const QDate& date, const QTime& time)
 {
-    return QDateTime(date, time, Qt::LocalTime);
+    return QDateTime(date, time, Qt::UTC);
 }
 
 }  // namespace
@@ -572,6 +574,16 @@ void DicomBrowserModel::clear()
         delete p;
     m_patients.clear();
     endResetModel();
+}
+
+std::vector<Patient*> DicomBrowserModel::takePatients()
+{
+    stopDimensionUpdate();
+    beginResetModel();
+    std::vector<Patient*> taken;
+    taken.swap(m_patients);
+    endResetModel();
+    return taken;
 }
 
 // --- scanning --------------------------------------------------------------------------------

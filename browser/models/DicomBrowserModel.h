@@ -90,6 +90,8 @@ public:
     static Qt::CheckState isChecked(Dicom::Patient* patient);
 
     const std::vector<Dicom::Patient*>& patients() const { return m_patients; }
+    // Hands every patient to the caller, who owns them from then on; the model is left empty.
+    std::vector<Dicom::Patient*> takePatients();
     // Every checked series in patient, study, series order.
     QList<Dicom::Series*> selectedSeries() const;
 

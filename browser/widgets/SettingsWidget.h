@@ -1,0 +1,59 @@
+#pragma once
+
+#include "host/ui/SettingsDialog.h"
+
+#include <QFlags>
+
+class QLabel;
+
+namespace Dravelin {
+
+class Properties;
+class PropertiesListWidget;
+class PropertiesWidget;
+
+namespace Dicom {
+
+// The DICOM page of the settings dialog: the general DICOM parameters and the PACS servers the
+// browser offers. The content flags choose which groups it edits; the browser's PACS dialog
+// shows the servers only.
+class SettingsWidget : public SettingsDialog::CustomSettingsWidget
+{
+    Q_OBJECT
+
+public:
+    enum Contents : int {
+        Loading = 1,
+        Display = 2,
+        Export = 4,
+        PacsServers = 8,  // the server list and our own PACS client parameters
+        All = 0xFF,
+    };
+    using ContentFlags = QFlags<Contents>;
+
+    explicit SettingsWidget(ContentFlags contents, QWidget* parent = nullptr);
+    ~SettingsWidget() override;
+
+    QString title() const override;
+
+    // Edits the stored settings.
+    void loadSettings();
+    // Stores what the page holds.
+    void saveSettings();
+
+    void configure(const Properties* p) override;
+    void configuration(Properties* p) const override;
+    // Removes from `p` what this page does not edit.
+    void filterSettings(Properties& p) const;
+
+private:
+    ContentFlags m_contents;
+    PropertiesWidget* m_general = nullptr;
+    QLabel* m_serversLabel = nullptr;
+    PropertiesListWidget* m_servers = nullptr;
+};
+
+}  // namespace Dicom
+}  // namespace Dravelin
+
+Q_DECLARE_OPERATORS_FOR_FLAGS(Dravelin::Dicom::SettingsWidget::ContentFlags)

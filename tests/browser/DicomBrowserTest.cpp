@@ -1,0 +1,390 @@
+#include "browser/models/DicomBrowserFilterModel.h"
+#include "browser/models/DicomBrowserModel.h"
+#include "browser/widgets/DicomBrowser.h"
+#include "browser/widgets/SettingsWidget.h"
+#include "host/core/LocationString.h"
+#include "host/dicom/DatasetCache.h"
+#include "host/dicom/DicomPluginSettings.h"
+#include "host/network/HttpAuthorizationProvider.h"
+#include "host/ui/PropertiesListWidget.h"
+#include "host/ui/PropertiesWidget.h"
+#include "tests/support/HttpTestServer.h"
+#include "tests/support/OrthancTestServer.h"
+#include "tests/support/PacsTestServer.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <QTreeView>
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdatset.h>
+
+#include <gtest/gtest.h>
+
+using namespace Dravelin;
+namespace DT = Dravelin::Test;
+
+namespace {
+
+// Answers every message box that opens meanwhile (also inside nested event loops) with Ok and
+// keeps "title|text" of each.
+class MessageBoxes
+{
+public:
+    MessageBoxes()
+    {
+        m_timer.setInterval(10);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                seen << box->windowTitle() + "|" + box->text();
+                box->done(QMessageBox::Ok);
+            }
+        });
+        m_timer.start();
+    }
+    QStringList seen;
+
+private:
+    QTimer m_timer;
+};
+
+class Browser : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        // Every case starts from empty settings of its own.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
+        QSettings().clear();
+        cache = std::make_shared<Dicom::DatasetCache>(256);
+        browser = std::make_unique<DicomBrowser>(cache);
+    }
+
+    template <typename T>
+    T* child(const char* name) const
+    {
+        T* widget = browser->findChild<T*>(name);
+        EXPECT_TRUE(widget) << name;
+        return widget;
+    }
+
+    bool waitForScan(int timeoutMs = 120000)
+    {
+        QTest::qWait(20);
+        const bool stopped = QTest::qWaitFor([&] { return !browser->browserModel()->isScanning(); }, timeoutMs);
+        QCoreApplication::processEvents();  // the label updates queued by the last rows
+        return stopped;
+    }
+
+    void scanFolder(const QString& path)
+    {
+        child<QComboBox>("pathEdit")->setEditText(path);
+        browser->scan();
+        ASSERT_TRUE(waitForScan());
+    }
+
+    QString generated(int patients, int series, int images)
+    {
+        const QString path = m_dataDir.file(QString("p%1s%2").arg(patients).arg(series));
+        EXPECT_TRUE(
+            DT::runGenerator({"folder", path, "--patients", QString::number(patients), "--studies", "1", "--series",
+                              QString::number(series), "--images", QString::number(images), "--size", "16"}));
+        return path;
+    }
+
+    bool okEnabled() const { return child<QDialogButtonBox>("buttonBox")->button(QDialogButtonBox::Ok)->isEnabled(); }
+
+    // The series rows of the tree, in the order the view shows them.
+    std::vector<QModelIndex> seriesRows() const
+    {
+        std::vector<QModelIndex> rows;
+        const auto* model = child<QTreeView>("view")->model();
+        for (int p = 0; p < model->rowCount(); ++p)
+            for (int s = 0; s < model->rowCount(model->index(p, 0)); ++s) {
+                const QModelIndex study = model->index(s, 0, model->index(p, 0));
+                for (int r = 0; r < model->rowCount(study); ++r)
+                    rows.push_back(model->index(r, 0, study));
+            }
+        return rows;
+    }
+
+    static std::string uidOf(const QModelIndex& series)
+    {
+        return series.data(DicomBrowserModel::SeriesRole).value<Dicom::Series*>()->seriesInstanceUid.toStdString();
+    }
+
+    DT::TempDir m_settingsDir;
+    DT::TempDir m_dataDir;
+    std::shared_ptr<Dicom::DatasetCache> cache;
+    std::unique_ptr<DicomBrowser> browser;
+};
+
+}  // namespace
+
+TEST_F(Browser, OkFollowsTheChoiceAndTheOutputFollowsTheViewOrder)
+{
+    scanFolder(generated(1, 3, 2));
+    const std::vector<QModelIndex> rows = seriesRows();
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_FALSE(okEnabled());
+    EXPECT_EQ(browser->selectedSeriesUri(), "");
+
+    // Nothing checked: the selected row is the choice.
+    child<QTreeView>("view")->selectionModel()->select(rows[1], QItemSelectionModel::ClearAndSelect);
+    EXPECT_TRUE(okEnabled());
+    EXPECT_NE(browser->selectedSeriesUri().find(uidOf(rows[1])), std::string::npos);
+
+    // Checked in reverse: still returned top to bottom.
+    auto* view = child<QTreeView>("view");
+    view->model()->setData(rows[2], Qt::Checked, Qt::CheckStateRole);
+    view->model()->setData(rows[0], Qt::Checked, Qt::CheckStateRole);
+    const std::vector<std::string> locations = Filesystem::splitLocationString(browser->selectedSeriesUri());
+    ASSERT_EQ(locations.size(), 2u);
+    EXPECT_NE(locations[0].find(uidOf(rows[0])), std::string::npos);
+    EXPECT_NE(locations[1].find(uidOf(rows[2])), std::string::npos);
+
+    // A series without images never makes a choice, even checked.
+    auto model = std::make_unique<DicomBrowserModel>(nullptr);
+    DcmDataset empty;
+    auto* patient = new Dicom::Patient(empty, false);
+    auto* study = new Dicom::Study(patient);
+    patient->studies.push_back(study);
+    study->series.push_back(new Dicom::Series(study));
+    model->addPatient(patient);
+    browser->setBrowserModel(std::move(model));
+    ASSERT_EQ(seriesRows().size(), 1u);
+    view->model()->setData(seriesRows()[0], Qt::Checked, Qt::CheckStateRole);
+    EXPECT_FALSE(okEnabled());
+}
+
+TEST_F(Browser, NetworkPathsAreRefusedAndLocalFoldersRemembered)
+{
+    MessageBoxes boxes;
+    for (const QString path : {"\\\\server\\share", "//server/share"}) {
+        child<QComboBox>("pathEdit")->setEditText(path);
+        browser->scan();
+        ASSERT_EQ(boxes.seen.size(), 1) << path.toStdString();
+        EXPECT_EQ(boxes.seen.takeFirst(),
+                  "DICOM|Directory path starts with '//' or '\\\\' and cannot be scanned. Consider mapping this path "
+                  "to a local filesystem path.");
+    }
+    // Recent folders: newest first, no duplicates, at most ten.
+    QStringList folders;
+    for (int i = 0; i < 11; ++i) {
+        folders.prepend(m_dataDir.file(QString("empty%1").arg(i)));
+        QDir().mkpath(folders.front());
+        scanFolder(folders.front());
+        if (i == 0) {
+            scanFolder(folders.front());
+            EXPECT_EQ(QSettings().value("lastDir/scanDicomFolders").toStringList().count(folders.front()), 1);
+        }
+    }
+    EXPECT_TRUE(boxes.seen.isEmpty());
+    EXPECT_EQ(QSettings().value("lastDir/scanDicomFolders").toStringList(), folders.mid(0, 10));
+    // A new dialog offers the remembered folders, the newest as its text.
+    DicomBrowser again(cache);
+    auto* pathEdit = again.findChild<QComboBox*>("pathEdit");
+    EXPECT_EQ(pathEdit->count(), 10);
+    EXPECT_EQ(pathEdit->currentText(), folders.front());
+}
+
+TEST_F(Browser, AdvancedQuerySwitchesBetweenFieldsAndOneQuery)
+{
+    auto* patient = child<QLineEdit>("dicomWebPatientFilterEdit");
+    auto* study = child<QLineEdit>("dicomWebStudyFilterEdit");
+    patient->setText("DOE JOHN");
+    study->setText("HEAD&NECK");
+    child<QCheckBox>("dicomWebAdvancedQueryCheckBox")->setChecked(true);
+    EXPECT_EQ(patient->text(), "PatientName=DOE%20JOHN&StudyDescription=HEAD%26NECK");
+    EXPECT_TRUE(study->isHidden());
+    child<QCheckBox>("dicomWebAdvancedQueryCheckBox")->setChecked(false);
+    EXPECT_EQ(patient->text(), "DOE JOHN");
+    EXPECT_EQ(study->text(), "HEAD&NECK");
+    EXPECT_EQ(browser->formatUrlQuery("", ""), "");
+}
+
+TEST_F(Browser, StatsAndModalityFilter)
+{
+    auto* stats = child<QLabel>("statsLabel");
+    EXPECT_EQ(stats->text(), "0 Patient, 0 Study, 0 Series");
+    scanFolder(generated(1, 2, 1));
+    EXPECT_EQ(stats->text(), "1 Patient, 1 Study, 2 Series");
+    scanFolder(generated(2, 2, 1));
+    EXPECT_EQ(stats->text(), "2 Patients, 2 Studies, 4 Series");
+    const QString firstName = browser->browserModel()->patients().front()->patientName;
+    child<QLineEdit>("filterLineEdit")->setText(firstName);
+    EXPECT_EQ(stats->text(),
+              "2 Patients (1 visible), 2 Studies (1 visible), 4 Series (2 visible)  -  Some filters "
+              "active");
+    child<QLineEdit>("filterLineEdit")->clear();
+
+    // The generated series alternate between MR and CT; checking one in the list filters and names it.
+    auto* modality = child<QComboBox>("modalityComboBox");
+    ASSERT_TRUE(modality->isEnabled());
+    EXPECT_EQ(modality->currentText(), "Any");
+    ASSERT_EQ(modality->count(), 2);
+    Q_EMIT modality->activated(1);  // "MR", sorted after "CT"
+    EXPECT_EQ(modality->lineEdit()->text(), "MR");
+    EXPECT_EQ(stats->text(), "2 Patients, 2 Studies, 4 Series (2 visible)  -  Some filters active");
+    Q_EMIT modality->activated(0);
+    EXPECT_EQ(modality->lineEdit()->text(), "CT, MR");
+    EXPECT_EQ(browser->browserFilterModel()->modalitiesFilter(), (std::vector<QString>{"CT", "MR"}));
+    // A filter set elsewhere shows in the check marks.
+    browser->browserFilterModel()->setModalitiesFilter({"CT"});
+    EXPECT_EQ(browser->selectedModalities(), std::vector<QString>{"CT"});
+    // Rows the filter hides still count: a scan under a text filter that matches nothing.
+    child<QLineEdit>("filterLineEdit")->setText("no such patient");
+    scanFolder(generated(3, 1, 1));
+    EXPECT_EQ(stats->text(),
+              "3 Patients (0 visible), 3 Studies (0 visible), 3 Series (0 visible)  -  Some filters active");
+}
+
+TEST_F(Browser, PacsTabWithoutServersExplainsAndDisablesScan)
+{
+    MessageBoxes boxes;
+    browser->show();
+    auto* tabs = child<QTabWidget>("tabWidget");
+    for (int round = 0; round < 2; ++round) {
+        tabs->setCurrentIndex(DicomBrowser::PacsTab);
+        EXPECT_FALSE(child<QPushButton>("btnPacsConnect")->isEnabled());
+        tabs->setCurrentIndex(DicomBrowser::DirectoryTab);
+    }
+    const QString box = "No PACS servers configured|Please configure at least one PACS server in the Settings.";
+    EXPECT_EQ(boxes.seen, QStringList({box, box}));
+}
+
+// The DICOMweb tab against Orthanc with a login: a wrong password first makes the dialog ask
+// again with the reason, the right one then scans everything.
+TEST_F(Browser, DicomWebScanAsksAgainAfterARefusedLogin)
+{
+    if (!DT::OrthancTestServer::isInstalled())
+        GTEST_SKIP() << "orthanc and orthanc-dicomweb are not installed";
+    DT::OrthancTestServer server("alice", "secret");
+    QString error;
+    ASSERT_TRUE(server.start(&error)) << error.toStdString();
+    ASSERT_TRUE(server.store(DT::OrthancTestServer::pydicomCorpus(), &error)) << error.toStdString();
+
+    auto provider = std::make_shared<Network::HttpAuthorizationProvider>();
+    std::vector<std::string> messages;
+    provider->setCredentialRequest(
+        [&](Network::HttpAuthorizationProvider& p, const Filesystem::Url&, const std::string& message) {
+            messages.push_back(message);
+            p.setBasic("alice", messages.size() == 1 ? "wrong" : "secret");
+            return true;
+        });
+    cache->setAuthorizationProvider(provider);
+    MessageBoxes boxes;
+    child<QComboBox>("dicomWebUrlEdit")->setEditText(QString::fromStdString(server.dicomWebUrl()));
+    browser->scanWeb(false);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return messages.size() == 2 && !browser->browserModel()->isScanning(); }, 120000));
+    EXPECT_EQ(messages, (std::vector<std::string>{"", "Invalid username or password"}));
+    EXPECT_EQ(browser->browserModel()->patients().size(), 5u);
+    EXPECT_TRUE(boxes.seen.isEmpty()) << boxes.seen.join('\n').toStdString();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(child<QLabel>("statsLabel")->text(), "5 Patients, 9 Studies, 16 Series");
+}
+
+TEST_F(Browser, DicomWebServerFailingOneSeriesReportsAnIncompleteResult)
+{
+    DT::HttpTestServer server([](const DT::HttpTestServer::Request& request) {
+        const auto ui = [](const char* tag, const std::string& uid) {
+            return "\"" + std::string(tag) + "\": {\"vr\": \"UI\", \"Value\": [\"" + uid + "\"]}";
+        };
+        if (request.path == "/dicom-web/studies")
+            return DT::HttpTestServer::json("[{" + ui("0020000D", "S") + "}]");
+        if (request.path == "/dicom-web/studies/S/series")
+            return DT::HttpTestServer::json("[{" + ui("0020000E", "R1") + "}, {" + ui("0020000E", "R2") + "}]");
+        if (request.path == "/dicom-web/studies/S/series/R1/instances")
+            return DT::HttpTestServer::json("[{" + ui("00080018", "I") + ", " + ui("0020000D", "S") + ", " +
+                                            ui("0020000E", "R1") + "}]");
+        return DT::HttpTestServer::json("{}", 500);
+    });
+    MessageBoxes boxes;
+    child<QComboBox>("dicomWebUrlEdit")->setEditText(QString::fromStdString(server.url("/dicom-web")));
+    browser->scanWeb(false);
+    ASSERT_TRUE(waitForScan());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.seen.isEmpty(); }, 10000));
+    EXPECT_TRUE(boxes.seen.front().startsWith("Scan failed|The scan did not succeed. Results may be incomplete. "))
+        << boxes.seen.front().toStdString();
+    EXPECT_TRUE(boxes.seen.front().endsWith("(code 500)")) << boxes.seen.front().toStdString();
+    EXPECT_EQ(browser->browserModel()->patients().size(), 1u);
+}
+
+// The PACS tab on a real server: the configured server is offered, a plain filter searches for
+// a part of names, one with a wildcard is sent as written.
+TEST_F(Browser, PacsTabScansTheConfiguredServer)
+{
+    DT::PacsTestServer server(DT::PacsTestServer::Kind::Orthanc);
+    ASSERT_TRUE(server.start()) << server.errorText().toStdString();
+    ASSERT_EQ(server.store(DT::pacsCorpusFiles()), 83);
+    DicomPluginSettings settings;
+    settings.pacsOwnAeTitle = QString::fromStdString(server.options().clientAeTitle);
+    settings.setPacsServers({{"Other", "127.0.0.1", 1, "OTHER", false},
+                             {"Test PACS", "127.0.0.1", server.port(), server.options().aeTitle, true}});
+
+    browser = std::make_unique<DicomBrowser>(cache);
+    browser->fixTabWidget(true, DicomBrowser::PacsTab,
+                          "pacs://127.0.0.1:" + std::to_string(server.port()) + "/" + server.options().aeTitle);
+    browser->show();  // refreshes the server list
+    EXPECT_EQ(child<QComboBox>("pacsServersComboBox")->currentText(), "Test PACS");
+    EXPECT_FALSE(child<QWidget>("pacsPresets")->isHidden());
+    EXPECT_TRUE(child<QWidget>("pacsSettings")->isHidden());
+    const std::vector<std::pair<QString, size_t>> filters = {{"", 5}, {"Peter", 1}, {"Doe", 2}, {"D*r", 1}};
+    for (const auto& [filter, patients] : filters) {
+        child<QLineEdit>("pacsPatientNameFilter")->setText(filter);
+        browser->connectToPacs();
+        ASSERT_TRUE(waitForScan());
+        EXPECT_EQ(browser->browserModel()->patients().size(), patients) << filter.toStdString();
+    }
+    // A server that is not configured shows its address instead.
+    browser->fixTabWidget(true, DicomBrowser::PacsTab, "pacs://pacs.example:11112/OTHER");
+    EXPECT_TRUE(child<QWidget>("pacsPresets")->isHidden());
+    EXPECT_EQ(child<QLineEdit>("pacsHostname")->text(), "pacs.example");
+}
+
+// The browser's PACS page edits the servers only: the other settings stay as they were, a
+// removed server leaves no trace, new servers start on port 104 and keep to 1..32768.
+TEST_F(Browser, PacsSettingsPageWritesOnlyTheServers)
+{
+    {
+        DicomPluginSettings settings;
+        settings.datasetCacheCapacity = 77;
+        settings.exportQuality = 42;
+        settings.save();
+        settings.setPacsServers({{"Old", "old.example", 104, "OLD", false}, {"Kept", "kept.example", 4242, "K", true}});
+    }
+    Dicom::SettingsWidget page(Dicom::SettingsWidget::PacsServers);
+    page.loadSettings();
+    auto* list = page.findChild<PropertiesListWidget*>();
+    ASSERT_EQ(list->count(), 2);
+    ASSERT_TRUE(list->removeEntry(0));
+    ASSERT_TRUE(list->addEntry("New"));
+    EXPECT_EQ(list->entries().back().param("pacsServerPort").toInt(), 104);
+    for (const int port : {0, 32769})
+        EXPECT_FALSE(list->entryEditor()->setValue("pacsServerPort", port)) << port;
+    EXPECT_TRUE(list->entryEditor()->setValue("pacsServerPort", 32768));
+    page.saveSettings();
+
+    const DicomPluginSettings stored;
+    EXPECT_EQ(stored.datasetCacheCapacity.value(), 77);
+    EXPECT_EQ(stored.exportQuality.value(), 42);
+    const auto servers = stored.pacsServers();
+    ASSERT_EQ(servers.size(), 2u);
+    EXPECT_EQ(servers[0], (DicomPluginSettings::PacsServer{"Kept", "kept.example", 4242, "K", true}));
+    EXPECT_EQ(servers[1].name, "New");
+    EXPECT_EQ(servers[1].port, 32768);
+    for (const QString& key : QSettings().allKeys())
+        EXPECT_FALSE(key.contains("/Old")) << key.toStdString();
+}
