@@ -70,7 +70,7 @@ ImageSummary summarise(const SharedImageSet& set, int index)
     s.spacing = image.spacing();
     s.imageToWorld = image.voxelToWorld().matrix();
     s.voxelType = pixelTypeName(image.pixelType());
-    s.values = Dicom::toPixelVolume(image).statistics();
+    s.values = Dicom::imageStatistics(image);
     s.instances = instancesOf(set, index);
     return s;
 }

@@ -348,6 +348,19 @@ bool DicomVolumeReader::readSlices(const std::vector<const Source*>& slices, Loa
     }
     first = FullDataset();
 
+    // One integer intercept that the stored bits allow is added while each slice is still in
+    // the cache, instead of in two passes over the volume afterwards.
+    const double intercept = attributes.front().intercept;
+    const bool sameRescale = std::all_of(attributes.begin(), attributes.end(), [&](const FrameAttributes& a) {
+        return a.slope == 1.0 && a.intercept == intercept;
+    });
+    const std::optional<VoxelType> interceptType = sameRescale && intercept != 0 && volume.channels == 1
+                                                       ? interceptTypeFor(volume.type, format.bitsStored, intercept)
+                                                       : std::nullopt;
+    const std::size_t sliceSamples = volume.sampleCount() / std::size_t(count);
+    if (interceptType)
+        addIntercept(volume.type, *interceptType, volume.slice(0), sliceSamples, std::int64_t(intercept));
+
     std::vector<std::string> failures(slices.size());
 #pragma omp parallel for schedule(dynamic)
     for (int k = 1; k < count; ++k) {
@@ -367,6 +380,8 @@ bool DicomVolumeReader::readSlices(const std::vector<const Source*>& slices, Loa
         }
         if (!decoder.decodeFrame(0, volume.slice(k), e))
             failures[std::size_t(k)] = e.message;
+        else if (interceptType)
+            addIntercept(volume.type, *interceptType, volume.slice(k), sliceSamples, std::int64_t(intercept));
     }
     for (std::size_t k = 0; k < failures.size(); ++k)
         if (!failures[k].empty()) {
@@ -382,7 +397,9 @@ bool DicomVolumeReader::readSlices(const std::vector<const Source*>& slices, Loa
     }
     setGeometry(volume, attributes.front(), step);
     volume.modality = text(*slices.front()->header, DCM_Modality);
-    if (volume.channels == 1) {
+    if (interceptType) {
+        volume.type = *interceptType;
+    } else if (volume.channels == 1) {
         std::vector<double> slopes, intercepts;
         for (const FrameAttributes& a : attributes) {
             slopes.push_back(a.slope);

@@ -96,9 +96,9 @@ void storeSample(VoxelType type, std::uint8_t* out, std::size_t index, std::int6
 
 // Fast path for the common grey case: 16-bit samples into a 16-bit output.
 template <typename T>
-void convertGrey16(const std::uint8_t* raw, std::size_t count, const StoredBits& bits, T* out)
+void convertGrey16(const std::uint8_t* raw, std::size_t count, const StoredBits& bits, T* __restrict out)
 {
-    const auto* in = reinterpret_cast<const std::uint16_t*>(raw);
+    const auto* __restrict in = reinterpret_cast<const std::uint16_t*>(raw);
     if (bits.shift == 0 && bits.bits == 16) {
         std::memcpy(out, in, count * 2);
         return;
