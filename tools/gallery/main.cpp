@@ -6,6 +6,7 @@
 #include "browser/widgets/DateFilterWidget.h"
 #include "browser/widgets/TagsWidget.h"
 #include "host/dicom/DatasetCache.h"
+#include "tools/gallery/ExportPages.h"
 #include "tools/gallery/HostPages.h"
 
 #include <QApplication>
@@ -241,6 +242,9 @@ int main(int argc, char** argv)
         {"settings-dialog", HostPages::settingsDialog()},
         {"host-icons", HostPages::icons()},
         {"progress", HostPages::progress()},
+        {"export-extensions", ExportPages::exportExtensions(corpusFile("CT_small.dcm"))},
+        {"export-settings", ExportPages::exportSettings(corpusFile("CT_small.dcm"))},
+        {"show-dicom-tags", ExportPages::tagPanel(corpusFile("rtdose.dcm"), 3)},
     };
 
     if (shotDir.isEmpty()) {
