@@ -82,7 +82,7 @@ QWidget* tagPanel(const QString& multiFrameFile, int frame)
     controller->init();
     frameWidget->setTitle("Show DICOM Tags");
     controller->tagsWidget()->setCurrentFrame(frame);
-    frameWidget->resize(720, 640);
+    frameWidget->resize(980, 640);
     return frameWidget;
 }
 
