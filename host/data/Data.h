@@ -5,6 +5,7 @@
 #include "host/data/DataComponent.h"
 
 #include <Eigen/Geometry>
+#include <QMetaType>
 #include <QString>
 
 #include <memory>
@@ -126,3 +127,5 @@ private:
 };
 
 }  // namespace Dravelin
+
+Q_DECLARE_METATYPE(Dravelin::Data*)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "host/data/Data.h"
 #include "host/data/DataList.h"
 
 #include <memory>
