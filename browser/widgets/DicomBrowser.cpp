@@ -366,6 +366,12 @@ DicomBrowser::DicomBrowser(std::shared_ptr<Dicom::DatasetCache> cache, QWidget* 
 
 DicomBrowser::~DicomBrowser()
 {
+    // The models go with the other children after this body: none of their last signals may
+    // reach the slots of a dialog that is half gone.
+    m_model->disconnect(this);
+    m_filterModel->disconnect(this);
+    m_memoryLoader->disconnect(this);
+    m_model->cancelScan(std::chrono::milliseconds(kCancelMs));
     {
         std::lock_guard<std::mutex> lock(m_scanErrorGuard->mutex);
         m_scanErrorGuard->browser = nullptr;

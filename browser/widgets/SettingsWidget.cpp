@@ -30,7 +30,7 @@ Properties withoutBlock(const Properties& p, const QString& name)
 
 }  // namespace
 
-SettingsWidget::SettingsWidget(ContentFlags contents, QWidget* parent)
+SettingsWidget::SettingsWidget(Flags<Contents> contents, QWidget* parent)
     : SettingsDialog::CustomSettingsWidget(parent), m_contents(contents)
 {
     auto* layout = new QVBoxLayout(this);
@@ -102,7 +102,7 @@ void SettingsWidget::configuration(Properties* p) const
 void SettingsWidget::filterSettings(Properties& p) const
 {
     for (const auto group : {DicomPluginSettings::Loading, DicomPluginSettings::Display, DicomPluginSettings::Export})
-        if (!(m_contents & static_cast<int>(group)))
+        if (!m_contents.testFlag(static_cast<Contents>(group)))
             for (const QString& name : DicomPluginSettings::parameterNames(group))
                 p.removeParam(name);
     if (m_contents.testFlag(PacsServers))

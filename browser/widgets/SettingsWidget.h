@@ -2,7 +2,7 @@
 
 #include "host/ui/SettingsDialog.h"
 
-#include <QFlags>
+#include "host/core/Flags.h"
 
 class QLabel;
 
@@ -29,9 +29,8 @@ public:
         PacsServers = 8,  // the server list and our own PACS client parameters
         All = 0xFF,
     };
-    using ContentFlags = QFlags<Contents>;
 
-    explicit SettingsWidget(ContentFlags contents, QWidget* parent = nullptr);
+    explicit SettingsWidget(Flags<Contents> contents, QWidget* parent = nullptr);
     ~SettingsWidget() override;
 
     QString title() const override;
@@ -47,7 +46,7 @@ public:
     void filterSettings(Properties& p) const;
 
 private:
-    ContentFlags m_contents;
+    Flags<Contents> m_contents;
     PropertiesWidget* m_general = nullptr;
     QLabel* m_serversLabel = nullptr;
     PropertiesListWidget* m_servers = nullptr;
@@ -55,5 +54,3 @@ private:
 
 }  // namespace Dicom
 }  // namespace Dravelin
-
-Q_DECLARE_OPERATORS_FOR_FLAGS(Dravelin::Dicom::SettingsWidget::ContentFlags)
