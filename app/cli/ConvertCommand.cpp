@@ -42,7 +42,7 @@ int runConvertCommand(const QStringList& args)
 
     const QStringList positionals = cl.positionals();
     DicomIoAlgorithm reader;
-    reader.setLocation(positionals[0].toStdString());
+    reader.setLocation(positionals[0]);
     reader.compute();
     for (const Dicom::Error& e : reader.caughtErrors())
         if (e.type == Dicom::Error::Fatal)
@@ -56,14 +56,14 @@ int runConvertCommand(const QStringList& args)
     const bool pacs = Filesystem::Url(out.toStdString()).scheme() == "pacs";
     int written = 0;
     for (std::size_t i = 0; i < sets.size(); ++i) {
-        DicomIoAlgorithm writer(DicomIoAlgorithm::Writing);
-        writer.setInput(sets[i]);
+        DicomIoAlgorithm writer(DicomIoAlgorithm::Write);
+        writer.setInput(DataList{sets[i]});
         writer.setCompression(compression);
         writer.setCompressionQuality(quality.value_or(90));
         QString target = out;
         if (!pacs && sets.size() > 1)
             target = QDir(out).filePath(QStringLiteral("set%1").arg(i + 1, 3, 10, QLatin1Char('0')));
-        writer.setLocation(target.toStdString());
+        writer.setLocation(target);
         writer.compute();
         if (writer.status() == Algorithm::Success) {
             ++written;

@@ -106,7 +106,7 @@ int runLoadCommand(const QStringList& args)
     QuietLog quiet;  // the algorithm's errors are printed once below
 
     DicomIoAlgorithm algorithm;
-    algorithm.setLocation(cl.positionals().front().toStdString());
+    algorithm.setLocation(cl.positionals().front());
     algorithm.compute();
     OwningDataList output = algorithm.takeOutput();
     int fatal = 0;
