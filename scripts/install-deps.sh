@@ -7,7 +7,8 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config ccache
   qtbase5-dev qtbase5-dev-tools
   libdcmtk-dev dcmtk
-  libfmt-dev libeigen3-dev libgtest-dev libgmock-dev libcurl4-openssl-dev libjemalloc-dev
+  libfmt-dev libeigen3-dev libgtest-dev libgmock-dev libcurl4-openssl-dev libjemalloc-dev zlib1g-dev
+  clang libclang-rt-14-dev
   python3-pydicom
   orthanc orthanc-dicomweb
 )

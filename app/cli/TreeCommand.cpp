@@ -28,12 +28,15 @@ int runTreeCommand(const QStringList& args)
 
     // Each dataset is needed once, so a small cache is enough.
     Dicom::DatasetCache cache(16);
+    std::string reason;
+    cache.addErrorCallback([&reason](const Dicom::Error& error) { reason = error.text(); });
     Dicom::TreeMerger merger;
     std::vector<Dicom::Patient*> patients;
     for (const QString& file : args) {
+        reason.clear();
         const std::shared_ptr<DcmDataset> dataset = cache.loadFromFile(file.toStdString(), nullptr, false);
         if (!dataset) {
-            err << "cannot read " << file << '\n';
+            err << (reason.empty() ? "cannot read " + file : QString::fromStdString(reason)) << '\n';
             continue;
         }
         auto* patient = new Dicom::Patient(*dataset, true);
