@@ -1,6 +1,10 @@
 #include "app/cli/LoadCommand.h"
 
+#include "app/cli/CommandLine.h"
+#include "app/cli/HttpOptions.h"
 #include "host/core/LocationString.h"
+#include "host/core/Log.h"
+#include "host/core/LogCapture.h"
 #include "host/core/Url.h"
 #include "host/dicom/DatasetCache.h"
 #include "host/dicom/DicomLoader.h"
@@ -21,8 +25,6 @@
 namespace Dravelin::Cli {
 
 namespace {
-
-const char* const usage = "usage: dravelin-dicom load LOCATION [--json]\n";
 
 // SOP Instance UID of every instance the location names, by the name the loader reports for
 // it (a file path, or the instance's URL for web and PACS locations).
@@ -84,23 +86,26 @@ void printText(QTextStream& out, const std::vector<std::vector<ImageDescriptor>>
 
 int runLoadCommand(const QStringList& args)
 {
-    QString location;
-    bool json = false;
-    for (const QString& arg : args) {
-        if (arg == "--json") {
-            json = true;
-        } else if (arg.startsWith("--") || !location.isEmpty()) {
-            std::fprintf(stderr, "dravelin-dicom load: unexpected argument %s\n%s", arg.toUtf8().constData(), usage);
-            return 2;
-        } else {
-            location = arg;
-        }
-    }
-    if (location.isEmpty()) {
-        std::fprintf(stderr, "dravelin-dicom load: LOCATION is missing\n%s", usage);
-        return 2;
-    }
+    CommandLine cl("load",
+                   "Loads a location through the host's DICOM loader and prints each image set: kind, size,\n"
+                   "slices and spacing of every image, with the SOP Instance UIDs of its instances.");
+    cl.addPositional("LOCATION",
+                     "A location string as the browser makes it: files, folders with sub-queries,\n"
+                     "pacs:// and DICOMweb URLs, joined by \"##\".");
+    cl.addFlag("json", "Print one JSON document {\"imageSets\": [...]} instead of text.");
+    addHttpTimeoutOption(cl);
+    if (const auto status = cl.parse(args))
+        return *status;
+    if (!applyHttpTimeoutOption(cl))
+        return cl.usageError();
+    const QString location = cl.positionals().front();
+    const bool json = cl.isSet("json");
 
+    // The loader logs why it failed and then throws; the log's reason is the one line to print.
+    const bool quiet = !qEnvironmentVariableIsSet("DRAVELIN_LOG_LEVEL");
+    if (quiet)
+        Log::setThreshold(4);
+    LogCapture log;
     auto cache = std::make_shared<Dicom::DatasetCache>(0);
     const std::string text = location.toStdString();
     std::vector<std::vector<ImageDescriptor>> sets;
@@ -108,8 +113,10 @@ int runLoadCommand(const QStringList& args)
         DicomLoader loader({text}, nullptr, cache, nullptr);
         sets = loader.loadDescriptors();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "dravelin-dicom load: %s\n", e.what());
-        return 1;
+        for (const Log::Entry& entry : log.entries())
+            if (entry.level >= 3 && quiet)
+                return cl.fail(2, QString::fromStdString(entry.message));
+        return cl.fail(2, QString::fromUtf8(e.what()));
     }
     const auto uids = instanceUids(*cache, text);
 

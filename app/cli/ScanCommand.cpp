@@ -1,5 +1,6 @@
 #include "app/cli/ScanCommand.h"
 
+#include "app/cli/CommandLine.h"
 #include "app/cli/ModelTextPrinter.h"
 #include "app/cli/TreeOutput.h"
 #include "host/dicom/DatasetCache.h"
@@ -35,12 +36,6 @@ namespace Dravelin::Cli {
 namespace {
 
 using namespace Dravelin::Dicom;
-
-const char* const usage =
-    "usage: dravelin-dicom scan PATH [--dicomdir-only] [--no-recursive] [--no-header-check] [--threads N] [--json]\n"
-    "                           [--no-images] [--exact-dimensions] [--location] [--select UID[,UID...]]\n"
-    "                           [--filter TEXT] [--modality M[,M...]] [--from yyyy-MM-dd] [--to yyyy-MM-dd]\n"
-    "                           [--original-only] [--hide-invalid]\n";
 
 // Progress on stderr: one rewritten line on a terminal, throttled plain lines otherwise.
 class ProgressPrinter
@@ -128,92 +123,51 @@ struct Options
     }
 };
 
-std::optional<Options> parseArguments(const QStringList& args, QString& error)
+void declareOptions(CommandLine& cl)
 {
-    Options options;
-    // The value of an option that takes one; sets `error` when it is missing.
-    const auto value = [&](int& i) -> std::optional<QString> {
-        if (i + 1 >= args.size()) {
-            error = args[i] + " needs a value";
-            return std::nullopt;
-        }
-        return args[++i];
-    };
-    const auto date = [&](int& i, std::optional<QDate>& out) {
-        const auto text = value(i);
-        if (!text)
-            return false;
-        out = QDate::fromString(*text, QStringLiteral("yyyy-MM-dd"));
-        if (!out->isValid()) {
-            error = args[i - 1] + " needs a date as yyyy-MM-dd";
-            return false;
-        }
-        return true;
-    };
-    for (int i = 0; i < args.size(); ++i) {
-        const QString& arg = args[i];
-        if (arg == "--dicomdir-only") {
-            options.dicomdirOnly = true;
-        } else if (arg == "--no-recursive") {
-            options.recursive = false;
-        } else if (arg == "--no-header-check") {
-            options.headerCheck = false;
-        } else if (arg == "--json") {
-            options.json = true;
-        } else if (arg == "--no-images") {
-            options.images = false;
-        } else if (arg == "--exact-dimensions") {
-            options.exactDimensions = true;
-        } else if (arg == "--location") {
-            options.location = true;
-        } else if (arg == "--original-only") {
-            options.originalOnly = true;
-        } else if (arg == "--hide-invalid") {
-            options.hideInvalid = true;
-        } else if (arg == "--select" || arg == "--modality" || arg == "--filter") {
-            const auto text = value(i);
-            if (!text)
-                return std::nullopt;
-            if (arg == "--filter") {
-                options.filter = *text;
-                continue;
-            }
-            const QStringList list = text->split(',', Qt::SkipEmptyParts);
-            if (arg == "--select")
-                options.select += list;
-            else
-                options.modalities.insert(options.modalities.end(), list.begin(), list.end());
-        } else if (arg == "--from" || arg == "--to") {
-            if (!date(i, arg == "--from" ? options.from : options.to))
-                return std::nullopt;
-        } else if (arg == "--threads") {
-            bool ok = false;
-            const int n = i + 1 < args.size() ? args[i + 1].toInt(&ok) : 0;
-            if (!ok) {
-                error = "--threads needs a number";
-                return std::nullopt;
-            }
-            options.threads = n;
-            ++i;
-        } else if (arg.startsWith("--")) {
-            error = "unknown option " + arg;
-            return std::nullopt;
-        } else if (options.path.isEmpty()) {
-            options.path = arg;
-        } else {
-            error = "more than one PATH";
-            return std::nullopt;
-        }
-    }
-    if (options.path.isEmpty()) {
-        error = "PATH is missing";
+    cl.addPositional("PATH", "A folder, or a DICOMDIR file.");
+    cl.addFlag("dicomdir-only", "In a folder, read only the DICOMDIR files.");
+    cl.addFlag("no-recursive", "Leave subfolders out.");
+    cl.addFlag("no-header-check", "Try to read files without the DICM header too.");
+    cl.addValue("threads", "N", "Files read in parallel.");
+    cl.addFlag("json", "Print one JSON document {\"patients\": [...]} with every record field.");
+    cl.addFlag("no-images", "Leave the image rows out.");
+    cl.addFlag("exact-dimensions", "Ask the loader for the exact geometry of every series.");
+    cl.addFlag("location", "Print the location string of every shown series.");
+    cl.addValue("select", "UID[,UID...]", "Check these series and print their joined location string.");
+    cl.addValue("filter", "TEXT", "Show the rows whose text contains TEXT.");
+    cl.addValue("modality", "M[,M...]", "Show the series of these modalities.");
+    cl.addValue("from", "yyyy-MM-dd", "Show the studies from this date on.");
+    cl.addValue("to", "yyyy-MM-dd", "Show the studies up to this date.");
+    cl.addFlag("original-only", "Hide derived series.");
+    cl.addFlag("hide-invalid", "Hide series whose geometry is invalid.");
+}
+
+std::optional<Options> parseArguments(CommandLine& cl)
+{
+    Options o;
+    o.path = cl.positionals().front();
+    o.dicomdirOnly = cl.isSet("dicomdir-only");
+    o.recursive = !cl.isSet("no-recursive");
+    o.headerCheck = !cl.isSet("no-header-check");
+    o.threads = cl.number("threads", 1, 1024);
+    o.json = cl.isSet("json");
+    o.images = !cl.isSet("no-images");
+    o.exactDimensions = cl.isSet("exact-dimensions");
+    o.location = cl.isSet("location");
+    o.select = cl.list("select");
+    o.filter = cl.value("filter");
+    for (const QString& modality : cl.list("modality"))
+        o.modalities.push_back(modality);
+    o.from = cl.date("from");
+    o.to = cl.date("to");
+    o.originalOnly = cl.isSet("original-only");
+    o.hideInvalid = cl.isSet("hide-invalid");
+    if (o.json && (o.location || !o.select.isEmpty() || o.filtersView()))
+        cl.reject("--json prints every scanned record; it cannot be combined with --location, --select or filters");
+    if (cl.failed())
         return std::nullopt;
-    }
-    if (options.json && (options.location || !options.select.isEmpty() || options.filtersView())) {
-        error = "--json prints every scanned record; it cannot be combined with --location, --select or filters";
-        return std::nullopt;
-    }
-    return options;
+    return o;
 }
 
 // Runs the model's asynchronous scan and waits in an event loop, printing its progress.
@@ -311,19 +265,19 @@ QStringList checkSeries(DicomBrowserFilterModel& filter, const std::vector<QMode
 
 int runScanCommand(const QStringList& args)
 {
-    QString error;
-    const std::optional<Options> options = parseArguments(args, error);
-    if (!options) {
-        std::fprintf(stderr, "dravelin-dicom scan: %s\n%s", error.toUtf8().constData(), usage);
-        return 2;
-    }
+    CommandLine cl("scan",
+                   "Scans a folder (or a DICOMDIR file) through the browser's model and prints the tree as\n"
+                   "the browser shows it, then a summary line. Progress goes to stderr.");
+    declareOptions(cl);
+    if (const auto status = cl.parse(args))
+        return *status;
+    const std::optional<Options> options = parseArguments(cl);
+    if (!options)
+        return cl.usageError();
     const QFileInfo info(options->path);
     const bool readable = info.exists() && info.isReadable() && (!info.isDir() || info.isExecutable());
-    if (!readable) {
-        std::fprintf(stderr, "dravelin-dicom scan: %s: %s\n", options->path.toUtf8().constData(),
-                     info.exists() ? "cannot be read" : "no such file or folder");
-        return 2;
-    }
+    if (!readable)
+        return cl.fail(2, options->path + (info.exists() ? ": cannot be read" : ": no such file or folder"));
     OFLog::configure(OFLogger::FATAL_LOG_LEVEL);
 
     // Deliberately never destroyed: the process ends right after the output, and tearing down
@@ -348,7 +302,7 @@ int runScanCommand(const QStringList& args)
     shownSeries(filter, QModelIndex(), shown);
     const QStringList missing = checkSeries(filter, shown, options->select);
     for (const QString& uid : missing)
-        std::fprintf(stderr, "dravelin-dicom scan: no shown series %s\n", uid.toUtf8().constData());
+        cl.fail(0, "no shown series " + uid);
 
     QTextStream out(stdout);
     printModel(out, filter, options->images);
