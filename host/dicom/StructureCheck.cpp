@@ -345,8 +345,9 @@ StructureCheck::Result check(Source& source, bool untilPixelData, const Structur
             }
             compressed.assign(p, p + (source.size() - start));
         }
+        bool complete = false;
         const std::optional<std::string> inflated =
-            StructureCheck::inflate(compressed.data(), compressed.size(), limits.maximumInflatedBytes);
+            StructureCheck::inflate(compressed.data(), compressed.size(), limits.maximumInflatedBytes, &complete);
         if (!inflated) {
             result.problem =
                 "its deflated data inflates to more than " + std::to_string(limits.maximumInflatedBytes >> 20) + " MiB";
@@ -355,7 +356,7 @@ StructureCheck::Result check(Source& source, bool untilPixelData, const Structur
         Source inner(inflated->data(), inflated->size());
         const Walk w = walk(inner, 0, Encoding::ExplicitLittle, untilPixelData, limits);
         result.problem = w.problem;
-        result.truncated = w.truncated;
+        result.truncated = w.truncated || !complete;
         return result;
     }
     if (encoding != Encoding::Unknown) {
@@ -417,8 +418,11 @@ StructureCheck::Result StructureCheck::checkFile(const std::string& path, bool u
     return check(source, untilPixelData, limits);
 }
 
-std::optional<std::string> StructureCheck::inflate(const char* data, std::size_t size, std::size_t maximum)
+std::optional<std::string> StructureCheck::inflate(const char* data, std::size_t size, std::size_t maximum,
+                                                   bool* complete)
 {
+    if (complete)
+        *complete = false;
     z_stream stream{};
     if (inflateInit2(&stream, -MAX_WBITS) != Z_OK)
         return std::string();
@@ -447,6 +451,8 @@ std::optional<std::string> StructureCheck::inflate(const char* data, std::size_t
             status = Z_OK;
     }
     inflateEnd(&stream);
+    if (complete)
+        *complete = status == Z_STREAM_END;
     return out;
 }
 

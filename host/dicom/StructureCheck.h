@@ -53,8 +53,10 @@ public:
                             std::size_t fileSize = 0, const Limits& limits = {});
 
     // Raw deflate data inflated, or nothing when it inflates past `maximum` bytes. Data that
-    // stops inflating early (corrupt or truncated) gives what came out before.
-    static std::optional<std::string> inflate(const char* data, std::size_t size, std::size_t maximum);
+    // stops inflating early (corrupt or truncated) gives what came out before, and `complete`
+    // (when given) false.
+    static std::optional<std::string> inflate(const char* data, std::size_t size, std::size_t maximum,
+                                              bool* complete = nullptr);
 };
 
 }  // namespace Dravelin::Dicom

@@ -1,0 +1,29 @@
+// A file loaded through the dataset cache, header only and complete, and the preview of it.
+#include "fuzz/FuzzSetup.h"
+#include "host/dicom/DatasetCache.h"
+#include "host/dicom/Utils.h"
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdatset.h>
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    dravelinFuzzSetup();
+    static const std::string path = "/tmp/dravelin-fuzz-cache-" + std::to_string(::getpid()) + ".dcm";
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file)
+        return 0;
+    std::fwrite(data, 1, size, file);
+    std::fclose(file);
+    Dravelin::Dicom::DatasetCache cache(2);
+    cache.loadFromFile(path, nullptr, false);
+    if (const auto complete = cache.loadFromFile(path, nullptr, true))
+        Dravelin::Dicom::Utils::generatePreview(*complete, true, std::nullopt);
+    return 0;
+}
