@@ -2,9 +2,8 @@
 
 #include "app/cli/CommandLine.h"
 #include "app/cli/HttpOptions.h"
+#include "app/cli/QuietLog.h"
 #include "host/core/LocationString.h"
-#include "host/core/Log.h"
-#include "host/core/LogCapture.h"
 #include "host/core/Url.h"
 #include "host/dicom/DatasetCache.h"
 #include "host/dicom/DicomLoader.h"
@@ -101,22 +100,19 @@ int runLoadCommand(const QStringList& args)
     const QString location = cl.positionals().front();
     const bool json = cl.isSet("json");
 
-    // The loader logs why it failed and then throws; the log's reason is the one line to print.
-    const bool quiet = !qEnvironmentVariableIsSet("DRAVELIN_LOG_LEVEL");
-    if (quiet)
-        Log::setThreshold(4);
-    LogCapture log;
     auto cache = std::make_shared<Dicom::DatasetCache>(0);
     const std::string text = location.toStdString();
     std::vector<std::vector<ImageDescriptor>> sets;
-    try {
-        DicomLoader loader({text}, nullptr, cache, nullptr);
-        sets = loader.loadDescriptors();
-    } catch (const std::exception& e) {
-        for (const Log::Entry& entry : log.entries())
-            if (entry.level >= 3 && quiet)
-                return cl.fail(2, QString::fromStdString(entry.message));
-        return cl.fail(2, QString::fromUtf8(e.what()));
+    {
+        // The loader logs why it failed and then throws; the logged reason is the one line.
+        QuietLog log;
+        try {
+            DicomLoader loader({text}, nullptr, cache, nullptr);
+            sets = loader.loadDescriptors();
+        } catch (const std::exception& e) {
+            const QString reason = log.firstMessage();
+            return cl.fail(2, reason.isEmpty() ? QString::fromUtf8(e.what()) : reason);
+        }
     }
     const auto uids = instanceUids(*cache, text);
 

@@ -2,11 +2,13 @@
 
 #include "app/cli/CommandLine.h"
 #include "app/cli/ModelTextPrinter.h"
+#include "app/cli/QuietLog.h"
+#include "app/cli/SeriesTable.h"
+#include "app/cli/TextFormat.h"
 #include "app/cli/TreeOutput.h"
 #include "host/dicom/DatasetCache.h"
 #include "browser/models/DicomBrowserFilterModel.h"
 #include "browser/models/DicomBrowserModel.h"
-#include "host/core/LogCapture.h"
 #include "scanning/Image.h"
 #include "scanning/Patient.h"
 #include "scanning/ScannerQt.h"
@@ -25,7 +27,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <cstdio>
 #include <optional>
 #include <tuple>
@@ -116,11 +120,8 @@ struct Options
     std::optional<QDate> to;
     bool originalOnly = false;
     bool hideInvalid = false;
-
-    bool filtersView() const
-    {
-        return !filter.isEmpty() || !modalities.empty() || from || to || originalOnly || hideInvalid;
-    }
+    bool tree = false;
+    bool verbose = false;
 };
 
 void declareOptions(CommandLine& cl)
@@ -130,8 +131,10 @@ void declareOptions(CommandLine& cl)
     cl.addFlag("no-recursive", "Leave subfolders out.");
     cl.addFlag("no-header-check", "Try to read files without the DICM header too.");
     cl.addValue("threads", "N", "Files read in parallel.");
+    cl.addFlag("tree", "Print the whole tree as the browser shows it (every row and its properties).");
     cl.addFlag("json", "Print one JSON document {\"patients\": [...]} with every record field.");
-    cl.addFlag("no-images", "Leave the image rows out.");
+    cl.addFlag("verbose", "List the files left out, with the reason.");
+    cl.addFlag("no-images", "Leave the images out (--tree, --json).");
     cl.addFlag("exact-dimensions", "Ask the loader for the exact geometry of every series.");
     cl.addFlag("location", "Print the location string of every shown series.");
     cl.addValue("select", "UID[,UID...]", "Check these series and print their joined location string.");
@@ -163,15 +166,72 @@ std::optional<Options> parseArguments(CommandLine& cl)
     o.to = cl.date("to");
     o.originalOnly = cl.isSet("original-only");
     o.hideInvalid = cl.isSet("hide-invalid");
-    if (o.json && (o.location || !o.select.isEmpty() || o.filtersView()))
-        cl.reject("--json prints every scanned record; it cannot be combined with --location, --select or filters");
+    o.tree = cl.isSet("tree");
+    o.verbose = cl.isSet("verbose");
+    if (o.json && (o.location || !o.select.isEmpty() || o.tree))
+        cl.reject("--json prints one document; it cannot be combined with --location, --select or --tree");
     if (cl.failed())
         return std::nullopt;
     return o;
 }
 
+// Files a folder scan left out, gathered from its worker threads.
+class SkippedFiles
+{
+public:
+    void add(const QString& path, Scanner::SkipReason reason)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_files.emplace_back(path, reason);
+    }
+
+    // "14 files skipped: 9 not DICOM, 3 truncated, 2 unreadable"; empty when none was.
+    QString summary() const
+    {
+        if (m_files.empty())
+            return {};
+        QStringList parts;
+        for (const Scanner::SkipReason reason : kReasons) {
+            const auto n =
+                std::count_if(m_files.begin(), m_files.end(), [&](const auto& f) { return f.second == reason; });
+            if (n > 0)
+                parts << QString::number(n) + ' ' + text(reason);
+        }
+        return QStringLiteral("%1 %2 skipped: %3")
+            .arg(m_files.size())
+            .arg(m_files.size() == 1 ? "file" : "files", parts.join(", "));
+    }
+
+    // One "  PATH: reason" line per file, in path order.
+    QStringList list() const
+    {
+        QStringList lines;
+        for (const auto& [path, reason] : m_files)
+            lines << "  " + TextFormat::printable(path) + ": " + text(reason);
+        lines.sort();
+        return lines;
+    }
+
+private:
+    static constexpr Scanner::SkipReason kReasons[] = {Scanner::SkipReason::NotDicom, Scanner::SkipReason::Truncated,
+                                                       Scanner::SkipReason::Unreadable};
+    static QString text(Scanner::SkipReason reason)
+    {
+        switch (reason) {
+            case Scanner::SkipReason::NotDicom: return QStringLiteral("not DICOM");
+            case Scanner::SkipReason::Truncated: return QStringLiteral("truncated");
+            case Scanner::SkipReason::Unreadable: return QStringLiteral("unreadable");
+        }
+        return {};
+    }
+
+    std::mutex m_mutex;
+    std::vector<std::pair<QString, Scanner::SkipReason>> m_files;
+};
+
 // Runs the model's asynchronous scan and waits in an event loop, printing its progress.
-int scan(DicomBrowserModel& model, const Options& options, const QFileInfo& info, int& files)
+// Returns why PATH could not be read as a DICOMDIR, or nothing.
+QString scan(DicomBrowserModel& model, const Options& options, const QFileInfo& info, int& files, SkippedFiles& skipped)
 {
     ProgressPrinter progress(isatty(fileno(stderr)) != 0);
     QObject::connect(&model, &DicomBrowserModel::scanProgressRangeChanged,
@@ -179,8 +239,6 @@ int scan(DicomBrowserModel& model, const Options& options, const QFileInfo& info
     QObject::connect(&model, &DicomBrowserModel::scanProgressValueChanged, [&](int v) { progress.setValue(v); });
     QObject::connect(&model, &DicomBrowserModel::scanProgressTextChanged,
                      [&](const QString& text) { progress.setText(text); });
-    LogCapture log;
-    int status = 0;
     const QString path = info.absoluteFilePath();
     const std::optional<int> threads = options.threads;
     model.setUpdateSeriesDimensionsAfterScan(options.exactDimensions);
@@ -189,35 +247,38 @@ int scan(DicomBrowserModel& model, const Options& options, const QFileInfo& info
         if (!scanning)
             loop.quit();
     });
+    QString failure;
     if (info.isDir()) {
         // Read from the scanner itself: the model's last range may be the dimension update's.
         std::atomic<int> fileCount{0};
-        model.scanAsync(nullptr, [=, &options, &fileCount](ScannerQt& scanner) {
+        model.scanAsync(nullptr, [=, &options, &fileCount, &skipped](ScannerQt& scanner) {
             QObject::connect(&scanner, &ScannerQt::progressRangeChanged,
                              [&fileCount](int, int max) { fileCount = max; });
             if (threads)
                 scanner.setNumberOfThreads(*threads);
+            scanner.setSkippedFileHandler(
+                [&skipped](const QString& file, Scanner::SkipReason reason) { skipped.add(file, reason); });
             scanner.scanDirectory(path, options.recursive, options.dicomdirOnly, options.headerCheck);
         });
         if (model.isScanning())
             loop.exec();
         files = fileCount;
     } else {
+        // The reader logs why a DICOMDIR cannot be read; that reason becomes the one error line.
+        QuietLog log;
         model.scanDicomDirAsync(path);
         if (model.isScanning())
             loop.exec();
         files = 1;
-        if (log.contains("Could not load DICOMDIR", 4))
-            status = 1;
+        if (model.patients().empty())
+            failure = log.firstMessage(4);
     }
     progress.finish();
-    return status;
+    return failure;
 }
 
 void configureFilter(DicomBrowserFilterModel& filter, DicomBrowserModel& model, const Options& options)
 {
-    filter.setSourceModel(&model);
-    filter.setSortRole(DicomBrowserModel::SortRole);
     filter.setFilterCaseSensitivity(Qt::CaseInsensitive);
     filter.setFilterFixedString(options.filter);
     filter.setModalitiesFilter(options.modalities);
@@ -227,31 +288,17 @@ void configureFilter(DicomBrowserFilterModel& filter, DicomBrowserModel& model, 
     filter.setOriginalOnly(options.originalOnly);
     filter.setImagesVisible(options.images);
     filter.setFilterInvalidSeries(options.hideInvalid);
-    filter.sort(0);
+    sortLikeTheBrowser(filter, model);
 }
 
-// The series rows of the view, in display order.
-void shownSeries(const QAbstractItemModel& view, const QModelIndex& parent, std::vector<QModelIndex>& out)
-{
-    for (int row = 0; row < view.rowCount(parent); ++row) {
-        const QModelIndex index = view.index(row, 0, parent);
-        if (index.data(DicomBrowserModel::SeriesRole).isValid())
-            out.push_back(index);
-        else
-            shownSeries(view, index, out);
-    }
-}
-
-// Checks the named series through the view; the names not found among the shown series.
-QStringList checkSeries(DicomBrowserFilterModel& filter, const std::vector<QModelIndex>& shown, const QStringList& uids)
+QStringList checkSeries(DicomBrowserFilterModel& filter, const std::vector<ShownSeries>& shown, const QStringList& uids)
 {
     QStringList missing;
     for (const QString& uid : uids) {
         bool found = false;
-        for (const QModelIndex& index : shown) {
-            const Series* series = index.data(DicomBrowserModel::SeriesRole).value<Series*>();
-            if (series && series->seriesInstanceUid == uid) {
-                filter.setData(index, Qt::Checked, Qt::CheckStateRole);
+        for (const ShownSeries& row : shown) {
+            if (row.series->seriesInstanceUid == uid) {
+                filter.setData(row.index, Qt::Checked, Qt::CheckStateRole);
                 found = true;
             }
         }
@@ -266,8 +313,8 @@ QStringList checkSeries(DicomBrowserFilterModel& filter, const std::vector<QMode
 int runScanCommand(const QStringList& args)
 {
     CommandLine cl("scan",
-                   "Scans a folder (or a DICOMDIR file) through the browser's model and prints the tree as\n"
-                   "the browser shows it, then a summary line. Progress goes to stderr.");
+                   "Scans a folder (or a DICOMDIR file) through the browser's model and prints one line per\n"
+                   "shown series, a summary line and the files left out. Progress goes to stderr.");
     declareOptions(cl);
     if (const auto status = cl.parse(args))
         return *status;
@@ -287,34 +334,48 @@ int runScanCommand(const QStringList& args)
     QElapsedTimer timer;
     timer.start();
     int files = 0;
-    int status = scan(model, *options, info, files);
+    SkippedFiles skipped;
+    const QString failure = scan(model, *options, info, files, skipped);
+    if (!failure.isEmpty())
+        return cl.fail(2, options->path + ": " + failure);
     const double seconds = timer.nsecsElapsed() / 1e9;
-    const QString summary = summaryLine(model.patients(), QString::number(files) + " files", seconds);
-    if (options->json) {
-        printJsonTree(model.patients(), summary);
-        std::fflush(stdout);
-        return status;
-    }
 
     DicomBrowserFilterModel filter;
     configureFilter(filter, model, *options);
-    std::vector<QModelIndex> shown;
-    shownSeries(filter, QModelIndex(), shown);
+    const QString summary =
+        summaryLine(countShown(filter), QString::number(files) + (files == 1 ? " file" : " files"), seconds);
+    QStringList notes;
+    if (!skipped.summary().isEmpty())
+        notes << skipped.summary();
+    if (options->verbose)
+        notes << skipped.list();
+    if (options->json) {
+        printJson(filter, options->images);
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s\n", (QStringList(summary) + notes).join('\n').toUtf8().constData());
+        return 0;
+    }
+
+    const std::vector<ShownSeries> shown = shownSeries(filter);
     const QStringList missing = checkSeries(filter, shown, options->select);
     for (const QString& uid : missing)
         cl.fail(0, "no shown series " + uid);
 
     QTextStream out(stdout);
-    printModel(out, filter, options->images);
+    if (options->tree)
+        printModel(out, filter, options->images);
+    else
+        printSeriesTable(out, filter, outputWidth(), !options->select.isEmpty());
     out << summary << '\n';
+    for (const QString& note : notes)
+        out << note << '\n';
     if (options->location) {
-        for (const QModelIndex& index : shown) {
-            Series* series = index.data(DicomBrowserModel::SeriesRole).value<Series*>();
-            out << series->seriesInstanceUid << ' '
-                << QString::fromStdString(DicomBrowserModel::retrieveLocationString({series}, options->headerCheck))
+        for (const ShownSeries& row : shown)
+            out << row.series->seriesInstanceUid << ' '
+                << QString::fromStdString(DicomBrowserModel::retrieveLocationString({row.series}, options->headerCheck))
                 << '\n';
-        }
     }
+    int status = 0;
     if (!options->select.isEmpty()) {
         const QList<Series*> selected = filter.selectedSeries();
         const std::string location = DicomBrowserModel::retrieveLocationString(

@@ -89,7 +89,7 @@ int runWebScanCommand(const QStringList& args)
     cl.addValue("token-env", "VARIABLE", "Environment variable that holds a bearer token.");
     cl.addValue("threads", "N", "Requests in parallel.");
     cl.addFlag("json", "Print one JSON document {\"patients\": [...]} instead of text.");
-    cl.addFlag("no-images", "Leave the image rows out of the text.");
+    cl.addFlag("no-images", "Leave the images out.");
     addHttpTimeoutOption(cl);
     if (const auto status = cl.parse(args))
         return *status;
@@ -131,9 +131,8 @@ int runWebScanCommand(const QStringList& args)
     if (httpError && scanner.patients().empty()) {
         return cl.fail(2, QString::fromStdString(describe(*httpError)));
     }
-    const QString summary =
-        summaryLine(scanner.patients(), QString::fromStdString(url.string(Filesystem::Url::RemoveUserInfo)), seconds);
-    printTreeOutput(scanner, options->json, options->images, summary);
+    printTreeOutput(scanner, options->json, options->images,
+                    QString::fromStdString(url.string(Filesystem::Url::RemoveUserInfo)), seconds);
     if (httpError) {
         // Part of the server answered: print what arrived, then the first error.
         return cl.fail(1, "incomplete result: " + QString::fromStdString(describe(*httpError)));

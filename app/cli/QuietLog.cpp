@@ -1,0 +1,28 @@
+#include "app/cli/QuietLog.h"
+
+#include "host/core/Log.h"
+
+namespace Dravelin::Cli {
+
+QuietLog::QuietLog() : m_threshold(Log::threshold()), m_quiet(!qEnvironmentVariableIsSet("DRAVELIN_LOG_LEVEL"))
+{
+    if (m_quiet)
+        Log::setThreshold(5);
+}
+
+QuietLog::~QuietLog()
+{
+    Log::setThreshold(m_threshold);
+}
+
+QString QuietLog::firstMessage(int minimumLevel) const
+{
+    if (!m_quiet)
+        return {};
+    for (const Log::Entry& entry : m_capture.entries())
+        if (entry.level >= minimumLevel)
+            return QString::fromStdString(entry.message);
+    return {};
+}
+
+}  // namespace Dravelin::Cli
