@@ -8,7 +8,7 @@ import zlib
 
 PYDICOM = "/usr/lib/python3/dist-packages/pydicom/data/test_files"
 SMALL_FILES = ["CT_small.dcm", "MR_small.dcm", "rtstruct.dcm", "JPEG2000.dcm", "MR_small_implicit.dcm",
-               "MR_small_bigendian.dcm", "image_dfl.dcm", "MR_small_RLE.dcm", "SC_rgb_rle.dcm", "emri_small_RLE.dcm",
+               "MR_small_bigendian.dcm", "image_dfl.dcm", "MR_small_RLE.dcm", "SC_rgb_rle.dcm", "SC_rgb_rle_2frame.dcm",
                "nested_priv_SQ.dcm", "no_meta_group_length.dcm", "reportsi.dcm"]
 DICOMDIRS = ["DICOMDIR", "DICOMDIR-implicit", "DICOMDIR-bigEnd", "DICOMDIR-reordered", "DICOMDIR-nooffset",
              "DICOMDIR-empty.dcm"]

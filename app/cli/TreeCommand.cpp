@@ -31,7 +31,11 @@ int runTreeCommand(const QStringList& args)
     // Each dataset is needed once, so a small cache is enough.
     Dicom::DatasetCache cache(16);
     std::string reason;
-    cache.addErrorCallback([&reason](const Dicom::Error& error) { reason = error.text(); });
+    // The cache's message names the file; the reason follows it.
+    cache.addErrorCallback([&reason](const Dicom::Error& error) {
+        const auto at = error.message.find("': ");
+        reason = at == std::string::npos ? error.message : error.message.substr(at + 3);
+    });
     Dicom::TreeMerger merger;
     std::vector<Dicom::Patient*> patients;
     int unreadable = 0;
@@ -40,7 +44,7 @@ int runTreeCommand(const QStringList& args)
         reason.clear();
         const std::shared_ptr<DcmDataset> dataset = cache.loadFromFile(file.toStdString(), nullptr, false);
         if (!dataset) {
-            cl.fail(0, reason.empty() ? "cannot read " + file : QString::fromStdString(reason));
+            cl.fail(0, "cannot read " + file + (reason.empty() ? QString() : ": " + QString::fromStdString(reason)));
             ++unreadable;
             continue;
         }

@@ -17,11 +17,12 @@ namespace Dravelin::Dicom {
 
 namespace {
 
-// Where DCMTK read each item from (the offsets that records refer to).
+// Where each item starts in the file (the offsets that records refer to): DCMTK keeps where
+// its content starts, after the 8-byte item header.
 class ItemStart : public DcmItem
 {
 public:
-    static offile_off_t of(const DcmItem& item) { return item.*(&ItemStart::fStartPosition); }
+    static offile_off_t of(const DcmItem& item) { return item.*(&ItemStart::fStartPosition) - 8; }
 };
 
 std::string trimmed(const OFString& value)

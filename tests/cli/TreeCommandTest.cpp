@@ -39,8 +39,10 @@ TEST(TreeCommand, PrintsTheSampleTree)
     const Dravelin::Test::CliResult result = runCli(QStringList{"tree"} + files);
     ASSERT_EQ(result.exitCode, 1);
     const QStringList out = result.outLines();
-    EXPECT_EQ(result.errLines(), QStringList({"dravelin-dicom tree: cannot read " + dir.file("notdicom.txt"),
-                                              "dravelin-dicom tree: cannot read " + dir.file("missing.dcm")}));
+    EXPECT_EQ(
+        result.errLines(),
+        QStringList({"dravelin-dicom tree: cannot read " + dir.file("notdicom.txt") + ": no DICOM element",
+                     "dravelin-dicom tree: cannot read " + dir.file("missing.dcm") + ": No such file or directory"}));
 
     const QStringList patients = linesStartingWith(out, "Patient ");
     ASSERT_EQ(patients.size(), 2);
