@@ -111,6 +111,8 @@ def json_seeds():
                       b'"00280010":{"vr":"US","Value":[512]},"00091010":{"vr":"OB","InlineBinary":"AAEC"}}]',
         "sequence.json": b'[{"00081115":{"vr":"SQ","Value":[{"0020000E":{"vr":"UI","Value":["1.2.3.4"]}}]}}]',
         "deep.json": b"[" + b'{"00081115":{"vr":"SQ","Value":[' * 2000 + b"{}" + b"]}}" * 2000 + b"]",
+        "out-of-range.json": b'[{"00280010":{"vr":"US","Value":[20240101]},"00181310":{"vr":"SS","Value":["-1e300"]},'
+                             b'"00201208":{"vr":"IS","Value":[1e300]},"00189327":{"vr":"FL","Value":[1e300]}}]',
         "bad.json": b'[{"0010":{"vr":"PN"},"GGGGEEEE":1,"00100020":{"vr":"US","Value":["x",null,{}]}}]',
     }
 
