@@ -58,10 +58,10 @@ bool DicomDirReader::fail(std::string message)
 bool DicomDirReader::readFile(const std::string& path)
 {
     const StructureCheck::Result checked = StructureCheck::checkFile(path, false);
-    if (!checked.ok())
-        return fail("cannot read " + path + ": " + checked.problem);
     if (checked.truncated)
         return fail("the DICOMDIR " + path + " is truncated");
+    if (!checked.ok())
+        return fail("cannot read " + path + ": " + checked.problem);
     m_file = std::make_unique<DcmFileFormat>();
     const OFCondition status =
         m_file->loadFile(OFFilename(path.c_str()), EXS_Unknown, EGL_noChange, DCM_MaxReadLength, ERM_autoDetect);
@@ -73,10 +73,10 @@ bool DicomDirReader::readFile(const std::string& path)
 bool DicomDirReader::readBytes(const char* data, std::size_t size)
 {
     const StructureCheck::Result checked = StructureCheck::checkBytes(data, size, false);
-    if (!checked.ok())
-        return fail("cannot read the DICOMDIR: " + checked.problem);
     if (checked.truncated)
         return fail("the DICOMDIR is truncated");
+    if (!checked.ok())
+        return fail("cannot read the DICOMDIR: " + checked.problem);
     m_file = std::make_unique<DcmFileFormat>();
     DcmInputBufferStream stream;
     stream.setBuffer(data, static_cast<offile_off_t>(size));

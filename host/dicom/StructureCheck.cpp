@@ -128,6 +128,13 @@ struct Walk
     bool sawElement = false;
 };
 
+Walk endsInside(Walk& w)
+{
+    w.problem = "the data ends inside a sequence element";
+    w.truncated = true;
+    return w;
+}
+
 // Walks elements from `start` to the end of `source`.
 Walk walk(Source& source, std::size_t start, Encoding encoding, bool untilPixelData,
           const StructureCheck::Limits& limits)
@@ -164,6 +171,8 @@ Walk walk(Source& source, std::size_t start, Encoding encoding, bool untilPixelD
             pos += 8;
             if (element == 0xE000) {
                 if (inFragments) {
+                    if (length != kUndefinedLength && length > size - std::min(size, pos))
+                        return endsInside(w);
                     if (length == kUndefinedLength || length > limit - std::min(limit, pos)) {
                         w.truncated = limit == size;
                         pos = limit;
@@ -243,6 +252,10 @@ Walk walk(Source& source, std::size_t start, Encoding encoding, bool untilPixelD
             frames.push_back(frame);
             pos = valueStart;
         } else if (valueStart > limit || length > limit - valueStart) {
+            // DCMTK allocates a nested value before it finds the data too short: refuse one
+            // that runs past the end rather than let it reserve gigabytes.
+            if (!frames.empty() && (valueStart > size || length > size - valueStart))
+                return endsInside(w);
             // A value that runs past its container ends that container where DCMTK stops too.
             w.truncated = limit == size;
             if (limit == size)
