@@ -84,6 +84,9 @@ def hostile_files():
         "deep-implicit-no-meta.dcm": implicit_patient() + deep_implicit(5650),
         "deep-defined.dcm": meta(explicit) + patient() + deep_defined(300),
         "zeros-1k.dcm": b"\0" * 1024,
+        "nested-overlong.dcm": meta(explicit) + patient() + struct.pack("<HH2sHI", 0x0008, 0x1115, b"SQ", 0, 0xFFFFFFFF) +
+                               struct.pack("<HHI", 0xFFFE, 0xE000, 0xFFFFFFFF) +
+                               struct.pack("<HH2sHI", 0x0009, 0x1010, b"OB", 0, 0xFFFFFFF0) + b"abcd",
         "deflated-8m.dcm": meta("1.2.840.10008.1.2.1.99") + bomb,
         "rle-offset-past-data.dcm": rle_bad_offset(),
     }

@@ -126,11 +126,12 @@ struct Walk
     std::string problem;
     bool truncated = false;
     bool sawElement = false;
+    bool tooDeep = false;
 };
 
 Walk endsInside(Walk& w)
 {
-    w.problem = "the data ends inside a sequence element";
+    w.problem = "the data ends inside an element";
     w.truncated = true;
     return w;
 }
@@ -194,6 +195,7 @@ Walk walk(Source& source, std::size_t start, Encoding encoding, bool untilPixelD
             }
             if (static_cast<int>(frames.size()) > limits.maximumDepth) {
                 w.problem = "sequences nested more than " + std::to_string(limits.maximumDepth / 2) + " levels deep";
+                w.tooDeep = true;
                 return w;
             }
             continue;
@@ -252,9 +254,10 @@ Walk walk(Source& source, std::size_t start, Encoding encoding, bool untilPixelD
             frames.push_back(frame);
             pos = valueStart;
         } else if (valueStart > limit || length > limit - valueStart) {
-            // DCMTK allocates a nested value before it finds the data too short: refuse one
-            // that runs past the end rather than let it reserve gigabytes.
-            if (!frames.empty() && (valueStart > size || length > size - valueStart))
+            // DCMTK may allocate a value before it finds the data too short: refuse one that
+            // runs past the end rather than let it reserve gigabytes. Truncated pixel data is
+            // common and costs nothing (header reads stop before it; DCMTK checks it first).
+            if ((!frames.empty() || !pixelData) && (valueStart > size || length > size - valueStart))
                 return endsInside(w);
             // A value that runs past its container ends that container where DCMTK stops too.
             w.truncated = limit == size;
@@ -280,6 +283,7 @@ Walk walk(Source& source, std::size_t start, Encoding encoding, bool untilPixelD
         }
         if (static_cast<int>(frames.size()) > limits.maximumDepth) {
             w.problem = "sequences nested more than " + std::to_string(limits.maximumDepth / 2) + " levels deep";
+            w.tooDeep = true;
             return w;
         }
     }
@@ -379,21 +383,21 @@ StructureCheck::Result check(Source& source, bool untilPixelData, const Structur
         return result;
     }
     // Undeclared: DCMTK guesses from the first bytes. Refuse when any guess nests too deep;
-    // give up on the data when no guess finds an element.
-    bool anyElement = false;
+    // otherwise the data passes when one guess reads it without a problem.
     result.truncated = true;
+    bool anyClean = false;
     for (const Encoding guess : {Encoding::ImplicitLittle, Encoding::ExplicitLittle, Encoding::ExplicitBig}) {
         const Walk w = walk(source, start, guess, untilPixelData, limits);
-        anyElement = anyElement || w.sawElement;
-        result.truncated = result.truncated && w.truncated;
-        if (!w.problem.empty() && w.sawElement) {
+        if (w.tooDeep) {
             result.problem = w.problem;
             return result;
         }
+        result.truncated = result.truncated && w.truncated;
+        anyClean = anyClean || w.problem.empty();
         if (!w.problem.empty() && result.problem.empty())
             result.problem = w.problem;
     }
-    if (anyElement)
+    if (anyClean)
         result.problem.clear();
     return result;
 }

@@ -65,6 +65,10 @@ TEST(StructureCheck, GivesUpOnDataWithoutElementsAndPassesRealFiles)
     EXPECT_EQ(checkOf(QByteArray(1024, '\0')).problem, "no DICOM element");
     EXPECT_EQ(checkOf(QByteArray(1 << 20, '\0')).problem, "no DICOM element in its first 4096 bytes");
     EXPECT_FALSE(checkOf(H::withMeta("1.2.840.10008.1.2.1", QByteArray(8192, '\0'))).ok());
+    // A nested value declaring nearly 4 GiB in a file of a few hundred bytes.
+    const QByteArray overlong = QByteArray::fromHex("0800151153510000fffffffffeff00e0ffffffff09001010") + "OB" +
+                                QByteArray::fromHex("0000f0ffffff") + "abcd";
+    EXPECT_EQ(checkOf(H::withMeta("1.2.840.10008.1.2.1", overlong)).problem, "the data ends inside an element");
     // Cutting a file shows as truncation unless the cut falls between elements (or into the
     // padding after a deflated stream).
     const struct
