@@ -115,8 +115,10 @@ int runDeidentifyCommand(const QStringList& args)
     {
         QuietLog log;
         table = profileTable(options->profile);
-        if (!table)
-            return cl.fail(2, "cannot read the profile " + options->profile + ": " + log.firstMessage());
+        if (!table) {
+            const QString reason = log.firstMessage();
+            return cl.fail(2, "cannot read the profile " + options->profile + (reason.isEmpty() ? "" : ": " + reason));
+        }
     }
 
     auto cache = std::make_shared<Dicom::DatasetCache>(64);

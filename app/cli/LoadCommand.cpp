@@ -3,6 +3,7 @@
 #include "app/cli/CommandLine.h"
 #include "app/cli/HttpOptions.h"
 #include "app/cli/QuietLog.h"
+#include "app/cli/TextFormat.h"
 #include "host/core/LocationString.h"
 #include "host/core/Url.h"
 #include "host/dicom/DatasetCache.h"
@@ -72,10 +73,11 @@ void printText(QTextStream& out, const std::vector<std::vector<ImageDescriptor>>
         for (const ImageDescriptor& d : sets[s]) {
             out << "  " << kindOf(d) << ' ' << d.width << 'x' << d.height << ", " << d.slices << " slices, spacing "
                 << d.spacing[0] << ' ' << d.spacing[1] << ' ' << d.spacing[2] << (d.isMetric ? " mm" : "")
-                << (d.modality.empty() ? QString() : ", " + QString::fromStdString(d.modality)) << '\n';
+                << (d.modality.empty() ? QString() : ", " + TextFormat::printable(QString::fromStdString(d.modality)))
+                << '\n';
             for (const std::string& file : d.files) {
                 const auto it = uids.find(file);
-                out << "    " << (it == uids.end() ? QStringLiteral("?") : it->second) << '\n';
+                out << "    " << (it == uids.end() ? QStringLiteral("?") : TextFormat::printable(it->second)) << '\n';
             }
         }
     }
@@ -113,6 +115,7 @@ int runLoadCommand(const QStringList& args)
             const QString reason = log.firstMessage();
             return cl.fail(2, reason.isEmpty() ? QString::fromUtf8(e.what()) : reason);
         }
+        log.printHeld("dravelin-dicom load");
     }
     const auto uids = instanceUids(*cache, text);
 

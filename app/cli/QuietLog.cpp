@@ -2,6 +2,8 @@
 
 #include "host/core/Log.h"
 
+#include <QTextStream>
+
 namespace Dravelin::Cli {
 
 QuietLog::QuietLog() : m_threshold(Log::threshold()), m_quiet(!qEnvironmentVariableIsSet("DRAVELIN_LOG_LEVEL"))
@@ -23,6 +25,16 @@ QString QuietLog::firstMessage(int minimumLevel) const
         if (entry.level >= minimumLevel)
             return QString::fromStdString(entry.message);
     return {};
+}
+
+void QuietLog::printHeld(const QString& prefix) const
+{
+    if (!m_quiet)
+        return;
+    QTextStream err(stderr);
+    for (const Log::Entry& entry : m_capture.entries())
+        if (entry.level >= m_threshold)
+            err << prefix << ": " << QString::fromStdString(entry.message) << '\n';
 }
 
 }  // namespace Dravelin::Cli

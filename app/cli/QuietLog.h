@@ -20,6 +20,9 @@ public:
     // The first message of `minimumLevel` or above; empty when there is none, or when the
     // log still reaches stderr (DRAVELIN_LOG_LEVEL is set) and the reason has been printed.
     QString firstMessage(int minimumLevel = 3) const;
+    // Prints the held messages that the log would have shown, one "PREFIX: message" line each
+    // (when the command went on despite them).
+    void printHeld(const QString& prefix) const;
 
 private:
     LogCapture m_capture;

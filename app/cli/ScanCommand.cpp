@@ -272,6 +272,8 @@ QString scan(DicomBrowserModel& model, const Options& options, const QFileInfo& 
         files = 1;
         if (model.patients().empty())
             failure = log.firstMessage(4);
+        if (failure.isEmpty())
+            log.printHeld("dravelin-dicom scan");
     }
     progress.finish();
     return failure;

@@ -4,6 +4,7 @@
 #include "app/cli/TextFormat.h"
 #include "host/core/Url.h"
 #include "host/dicom/DatasetCache.h"
+#include "host/dicom/Error.h"
 #include "scanning/Image.h"
 #include "scanning/Patient.h"
 #include "scanning/Series.h"
@@ -30,21 +31,22 @@ int runTreeCommand(const QStringList& args)
 
     // Each dataset is needed once, so a small cache is enough.
     Dicom::DatasetCache cache(16);
-    std::string reason;
-    // The cache's message names the file; the reason follows it.
-    cache.addErrorCallback([&reason](const Dicom::Error& error) {
-        const auto at = error.message.find("': ");
-        reason = at == std::string::npos ? error.message : error.message.substr(at + 3);
+    QString reason;  // of the last file that could not be read
+    cache.addErrorCallback([&reason](const Dicom::Error& e) {
+        // "Cannot read DICOM file 'PATH': why": the line names the file already.
+        const QString text = QString::fromStdString(e.message);
+        const int end = text.indexOf("': ");
+        reason = end < 0 ? text : text.mid(end + 3);
     });
     Dicom::TreeMerger merger;
     std::vector<Dicom::Patient*> patients;
     int unreadable = 0;
     const QStringList files = cl.positionals();
     for (const QString& file : files) {
-        reason.clear();
         const std::shared_ptr<DcmDataset> dataset = cache.loadFromFile(file.toStdString(), nullptr, false);
         if (!dataset) {
-            cl.fail(0, "cannot read " + file + (reason.empty() ? QString() : ": " + QString::fromStdString(reason)));
+            cl.fail(0, "cannot read " + file + (reason.isEmpty() ? "" : ": " + reason));
+            reason.clear();
             ++unreadable;
             continue;
         }

@@ -350,6 +350,10 @@ Encoding readMeta(Source& source, std::size_t& start)
 StructureCheck::Result check(Source& source, bool untilPixelData, const StructureCheck::Limits& limits)
 {
     StructureCheck::Result result;
+    if (source.size() == 0) {
+        result.problem = "the file is empty";
+        return result;
+    }
     std::size_t start = 0;
     const Encoding encoding = readMeta(source, start);
     if (encoding == Encoding::Deflated) {

@@ -41,7 +41,7 @@ TEST(TreeCommand, PrintsTheSampleTree)
     const QStringList out = result.outLines();
     EXPECT_EQ(
         result.errLines(),
-        QStringList({"dravelin-dicom tree: cannot read " + dir.file("notdicom.txt") + ": no DICOM element",
+        QStringList({"dravelin-dicom tree: cannot read " + dir.file("notdicom.txt") + ": the file is empty",
                      "dravelin-dicom tree: cannot read " + dir.file("missing.dcm") + ": No such file or directory"}));
 
     const QStringList patients = linesStartingWith(out, "Patient ");
