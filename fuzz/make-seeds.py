@@ -78,7 +78,7 @@ def rle_bad_offset():
 def hostile_files():
     explicit = "1.2.840.10008.1.2.1"
     deflater = zlib.compressobj(9, zlib.DEFLATED, -15)
-    bomb = deflater.compress(patient() + element(0x0009, 0x0010, b"OB", b"\0" * (8 << 20))) + deflater.flush()
+    bomb = deflater.compress(patient() + element(0x0009, 0x0010, b"OB", b"\0" * (1 << 20))) + deflater.flush()
     return {
         "deep-explicit.dcm": meta(explicit) + patient() + deep_explicit(5650),
         "deep-implicit-no-meta.dcm": implicit_patient() + deep_implicit(5650),
@@ -87,7 +87,7 @@ def hostile_files():
         "nested-overlong.dcm": meta(explicit) + patient() + struct.pack("<HH2sHI", 0x0008, 0x1115, b"SQ", 0, 0xFFFFFFFF) +
                                struct.pack("<HHI", 0xFFFE, 0xE000, 0xFFFFFFFF) +
                                struct.pack("<HH2sHI", 0x0009, 0x1010, b"OB", 0, 0xFFFFFFF0) + b"abcd",
-        "deflated-8m.dcm": meta("1.2.840.10008.1.2.1.99") + bomb,
+        "deflated-1m.dcm": meta("1.2.840.10008.1.2.1.99") + bomb,
         "rle-offset-past-data.dcm": rle_bad_offset(),
     }
 
@@ -135,6 +135,13 @@ def dicomdir_seeds():
         at = full.find(marker)
         if at >= 0:
             seeds["offset-past-end"] = full[:at + 8] + struct.pack("<I", len(full) + 1000) + full[at + 12:]
+    nooffset = seeds.get("DICOMDIR-nooffset")
+    if nooffset:
+        # Three bytes that make DCMTK throw from inside its reader.
+        patched = bytearray(nooffset)
+        for at, value in ((2932, 0o376), (5175, 0o4), (9362, 0o200)):
+            patched[at] = value
+        seeds["dcmtk-throws"] = bytes(patched)
     return seeds
 
 

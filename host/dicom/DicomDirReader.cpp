@@ -11,6 +11,7 @@
 #include <dcmtk/dcmdata/dcsequen.h>
 #include <dcmtk/dcmdata/dcuid.h>
 
+#include <exception>
 #include <unordered_map>
 
 namespace Dravelin::Dicom {
@@ -63,11 +64,16 @@ bool DicomDirReader::readFile(const std::string& path)
     if (!checked.ok())
         return fail("cannot read " + path + ": " + checked.problem);
     m_file = std::make_unique<DcmFileFormat>();
-    const OFCondition status =
-        m_file->loadFile(OFFilename(path.c_str()), EXS_Unknown, EGL_noChange, DCM_MaxReadLength, ERM_autoDetect);
-    if (status.bad())
-        return fail("cannot read " + path + ": " + status.text());
-    return link();
+    // DCMTK throws from within its reader on some broken values.
+    try {
+        const OFCondition status =
+            m_file->loadFile(OFFilename(path.c_str()), EXS_Unknown, EGL_noChange, DCM_MaxReadLength, ERM_autoDetect);
+        if (status.bad())
+            return fail("cannot read " + path + ": " + status.text());
+        return link();
+    } catch (const std::exception& e) {
+        return fail("cannot read " + path + ": " + e.what());
+    }
 }
 
 bool DicomDirReader::readBytes(const char* data, std::size_t size)
@@ -78,15 +84,19 @@ bool DicomDirReader::readBytes(const char* data, std::size_t size)
     if (!checked.ok())
         return fail("cannot read the DICOMDIR: " + checked.problem);
     m_file = std::make_unique<DcmFileFormat>();
-    DcmInputBufferStream stream;
-    stream.setBuffer(data, static_cast<offile_off_t>(size));
-    stream.setEos();
-    m_file->transferInit();
-    const OFCondition status = m_file->read(stream, EXS_Unknown, EGL_noChange, DCM_MaxReadLength);
-    m_file->transferEnd();
-    if (status.bad())
-        return fail(std::string("cannot read the DICOMDIR: ") + status.text());
-    return link();
+    try {
+        DcmInputBufferStream stream;
+        stream.setBuffer(data, static_cast<offile_off_t>(size));
+        stream.setEos();
+        m_file->transferInit();
+        const OFCondition status = m_file->read(stream, EXS_Unknown, EGL_noChange, DCM_MaxReadLength);
+        m_file->transferEnd();
+        if (status.bad())
+            return fail(std::string("cannot read the DICOMDIR: ") + status.text());
+        return link();
+    } catch (const std::exception& e) {
+        return fail(std::string("cannot read the DICOMDIR: ") + e.what());
+    }
 }
 
 bool DicomDirReader::link()

@@ -97,11 +97,17 @@ std::shared_ptr<DcmDataset> parseInstance(const std::string& bytes, bool complet
     stream.setBuffer(bytes.data(), static_cast<offile_off_t>(bytes.size()));
     stream.setEos();
     DcmFileFormat file;
-    file.transferInit();
-    const OFCondition status = file.read(stream, EXS_Unknown, EGL_noChange, DCM_MaxReadLength);
-    file.transferEnd();
-    if (status.bad()) {
-        error = status.text();
+    // DCMTK throws from within its reader on some broken values.
+    try {
+        file.transferInit();
+        const OFCondition status = file.read(stream, EXS_Unknown, EGL_noChange, DCM_MaxReadLength);
+        file.transferEnd();
+        if (status.bad()) {
+            error = status.text();
+            return nullptr;
+        }
+    } catch (const std::exception& e) {
+        error = e.what();
         return nullptr;
     }
     std::shared_ptr<DcmDataset> dataset(file.getAndRemoveDataset());

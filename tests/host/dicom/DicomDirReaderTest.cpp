@@ -55,6 +55,12 @@ TEST(DicomDirReader, LinksRecordsInEveryEncodingAndRefusesBrokenLinks)
 
     const QByteArray rootOffset = QByteArray::fromHex("04000012");
     const QByteArray nextOffset = QByteArray::fromHex("04000014");
+    // Three bytes that make DCMTK throw from inside its reader.
+    QByteArray throwing = dicomdirBytes("DICOMDIR-nooffset");
+    ASSERT_EQ(throwing.size(), 11092);
+    throwing[2932] = '\xFE';
+    throwing[5175] = '\x04';
+    throwing[9362] = '\x80';
     const int firstRecord =
         full.indexOf(QByteArray::fromHex("feff00e0"), full.indexOf(QByteArray::fromHex("04002012")));
     const struct
@@ -66,6 +72,7 @@ TEST(DicomDirReader, LinksRecordsInEveryEncodingAndRefusesBrokenLinks)
         {withOffset(full, rootOffset, static_cast<quint32>(full.size()) + 1000), "points to no record"},
         {withOffset(full, nextOffset, static_cast<quint32>(firstRecord)), "is linked twice"},
         {withOffset(full, rootOffset, 0), "no record is linked from the root"},
+        {throwing, "cannot read the DICOMDIR"},
     };
     for (const auto& b : broken) {
         DicomDirReader reader;
