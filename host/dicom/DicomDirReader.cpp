@@ -157,7 +157,21 @@ bool DicomDirReader::link()
 
 bool DicomDirReader::convertToUtf8()
 {
-    return m_file && m_file->convertToUTF8().good();
+    if (!m_file)
+        return false;
+    OFString fileSetCharset;
+    m_file->getDataset()->findAndGetOFStringArray(DCM_SpecificCharacterSet, fileSetCharset);
+    // Each record from its own character set, or else the file set's.
+    bool converted = true;
+    for (const Record& record : m_records) {
+        OFString charset;
+        if (record.item->findAndGetOFStringArray(DCM_SpecificCharacterSet, charset).bad() || charset.empty())
+            charset = fileSetCharset;
+        if (!charset.empty() && charset != "ISO_IR 192" && charset != "ISO_IR 6" &&
+            record.item->convertCharacterSet(charset, "ISO_IR 192", 0, OFTrue).bad())
+            converted = false;
+    }
+    return converted;
 }
 
 }  // namespace Dravelin::Dicom

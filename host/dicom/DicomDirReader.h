@@ -41,7 +41,8 @@ public:
     // The top-level records (usually patients), in directory order.
     const std::vector<std::size_t>& roots() const { return m_roots; }
 
-    // Converts the texts of every record to UTF-8; false when the character set is unknown.
+    // Converts the texts of every record to UTF-8, each from its own character set or else the
+    // file set's; false when one could not be converted (its values stay as stored).
     bool convertToUtf8();
 
 private:
