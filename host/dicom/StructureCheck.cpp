@@ -86,7 +86,7 @@ private:
     std::size_t m_windowStart = 0;
 };
 
-enum class Encoding { ImplicitLittle, ExplicitLittle, ExplicitBig, Deflated, Unknown };
+enum class Encoding { ImplicitLittle, ImplicitBig, ExplicitLittle, ExplicitBig, Deflated, Unknown };
 
 std::uint16_t read16(const unsigned char* p, bool big)
 {
@@ -157,7 +157,8 @@ Walk walk(Source& source, std::size_t start, Encoding encoding, bool untilPixelD
             w.truncated = !frames.empty();
             break;
         }
-        const bool big = current == Encoding::ExplicitBig;
+        const bool big = current == Encoding::ExplicitBig || current == Encoding::ImplicitBig;
+        const bool implicit = current == Encoding::ImplicitLittle || current == Encoding::ImplicitBig;
         const unsigned char* p = source.at(pos, 8);
         if (!p) {
             w.truncated = true;
@@ -213,8 +214,8 @@ Walk walk(Source& source, std::size_t start, Encoding encoding, bool untilPixelD
         std::size_t header = 8;
         bool unknownVr = false;
         bool sequenceVr = false;
-        if (current == Encoding::ImplicitLittle) {
-            length = read32(p + 4, false);
+        if (implicit) {
+            length = read32(p + 4, big);
         } else if (isVrLetters(p + 4)) {
             sequenceVr = p[4] == 'S' && p[5] == 'Q';
             unknownVr = p[4] == 'U' && p[5] == 'N';
@@ -254,10 +255,11 @@ Walk walk(Source& source, std::size_t start, Encoding encoding, bool untilPixelD
             frames.push_back(frame);
             pos = valueStart;
         } else if (valueStart > limit || length > limit - valueStart) {
-            // DCMTK may allocate a value before it finds the data too short: refuse one that
-            // runs past the end rather than let it reserve gigabytes. Truncated pixel data is
-            // common and costs nothing (header reads stop before it; DCMTK checks it first).
-            if ((!frames.empty() || !pixelData) && (valueStart > size || length > size - valueStart))
+            // DCMTK may allocate a value before it finds the data too short (always so in
+            // deflated data): refuse one that runs past the end rather than let it reserve
+            // gigabytes. Header reads stop before the pixel data, so a file whose pixel data
+            // was cut still gives its header.
+            if (valueStart > size || length > size - valueStart)
                 return endsInside(w);
             // A value that runs past its container ends that container where DCMTK stops too.
             w.truncated = limit == size;
@@ -273,8 +275,7 @@ Walk walk(Source& source, std::size_t start, Encoding encoding, bool untilPixelD
             const bool itemFollows =
                 first && read16(first, big && !unknownVr) == 0xFFFE && read16(first + 2, big && !unknownVr) == 0xE000;
             if (sequenceVr || itemFollows) {
-                const Encoding inner =
-                    unknownVr || current == Encoding::ImplicitLittle ? Encoding::ImplicitLittle : current;
+                const Encoding inner = unknownVr ? Encoding::ImplicitLittle : current;
                 frames.push_back({Frame::Sequence, valueStart + length, inner});
                 pos = valueStart;
             } else {
@@ -386,23 +387,28 @@ StructureCheck::Result check(Source& source, bool untilPixelData, const Structur
         result.truncated = w.truncated;
         return result;
     }
-    // Undeclared: DCMTK guesses from the first bytes. Refuse when any guess nests too deep;
-    // otherwise the data passes when one guess reads it without a problem.
-    result.truncated = true;
-    bool anyClean = false;
-    for (const Encoding guess : {Encoding::ImplicitLittle, Encoding::ExplicitLittle, Encoding::ExplicitBig}) {
-        const Walk w = walk(source, start, guess, untilPixelData, limits);
-        if (w.tooDeep) {
-            result.problem = w.problem;
-            return result;
-        }
-        result.truncated = result.truncated && w.truncated;
-        anyClean = anyClean || w.problem.empty();
-        if (!w.problem.empty() && result.problem.empty())
+    // Undeclared: DCMTK guesses from the first element (explicit when a VR follows the tag; the
+    // byte order that gives the smaller group). Its guess decides; any other reading that nests
+    // too deep is refused as well.
+    const unsigned char* first = source.at(start, 6);
+    Encoding guess = Encoding::ImplicitLittle;
+    if (first) {
+        const bool little = read16(first, false) <= read16(first, true);
+        const bool explicitVr = isVrLetters(first + 4);
+        guess = explicitVr ? (little ? Encoding::ExplicitLittle : Encoding::ExplicitBig)
+                           : (little ? Encoding::ImplicitLittle : Encoding::ImplicitBig);
+    }
+    const Walk chosen = walk(source, start, guess, untilPixelData, limits);
+    result.problem = chosen.problem;
+    result.truncated = chosen.truncated;
+    for (const Encoding other :
+         {Encoding::ImplicitLittle, Encoding::ImplicitBig, Encoding::ExplicitLittle, Encoding::ExplicitBig}) {
+        if (other == guess || !result.problem.empty())
+            continue;
+        const Walk w = walk(source, start, other, untilPixelData, limits);
+        if (w.tooDeep)
             result.problem = w.problem;
     }
-    if (anyClean)
-        result.problem.clear();
     return result;
 }
 
