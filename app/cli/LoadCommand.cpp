@@ -1,6 +1,7 @@
 #include "app/cli/LoadCommand.h"
 
 #include "app/cli/CommandLine.h"
+#include "app/cli/HttpOptions.h"
 #include "app/cli/QuietLog.h"
 #include "app/cli/TextFormat.h"
 #include "host/data/DataGroup.h"
@@ -100,8 +101,11 @@ int runLoadCommand(const QStringList& args)
                      "A location string as the browser makes it: files, folders with sub-queries,\n"
                      "pacs:// and DICOMweb URLs, joined by \"##\".");
     cl.addFlag("json", "Print one JSON document {\"imageSets\": [...], \"structureSets\": [...]} instead of text.");
+    addHttpTimeoutOption(cl);
     if (const auto status = cl.parse(args))
         return *status;
+    if (!applyHttpTimeoutOption(cl))
+        return cl.usageError();
     const bool json = cl.isSet("json");
     QuietLog quiet;  // the algorithm's errors are printed once below
 
