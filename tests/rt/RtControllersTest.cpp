@@ -12,6 +12,7 @@
 #include "host/data/PointCloudAnnotation.h"
 #include "host/data/SharedImageSet.h"
 #include "host/dicom/annotations/OverlayAnnotation.h"
+#include "host/dicom/annotations/RTStructureAnnotation.h"
 #include "host/dicom/components/RTStructureDataComponent.h"
 #include "host/dicom/components/RTStructureRenderingDataComponent.h"
 #include "host/dicom/io/DicomIoAlgorithm.h"
@@ -118,6 +119,12 @@ TEST(RTStructureDataController, CorpusStructureSetShowsColoursAndBuildsItsLinesO
     ASSERT_EQ(tree->rowCount(group), 3);
     EXPECT_EQ(tree->index(0, 1, group).data(Qt::DecorationRole).value<QColor>(), QColor(220, 160, 120));
     EXPECT_EQ(tree->index(1, 1, group).data(Qt::DecorationRole).value<QColor>(), QColor(255, 64, 255));
+    // What the views draw: closed contours as lines, point contours as markers.
+    const Dicom::RTStructureAnnotation bodyLines(app.structures()[0]), isocentre(app.structures()[1]);
+    EXPECT_EQ(bodyLines.polylines().size(), 3u);
+    EXPECT_TRUE(bodyLines.polylines()[0].closed);
+    EXPECT_EQ(isocentre.points().size(), 1u);
+    EXPECT_TRUE(isocentre.polylines().empty());
 
     // Selecting shows; showing twice builds the lines once; no CT is loaded, so no mesh.
     controller->treeView()->selectionModel()->select(tree->index(0, 0, group),
