@@ -156,6 +156,7 @@ void RTStructureDataController::init()
     m_tree->setObjectName(QStringLiteral("rtStructureTree"));
     m_tree->setModel(m_filter);
     m_tree->header()->setStretchLastSection(true);
+    m_tree->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     m_tree->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_tree->setContextMenuPolicy(Qt::CustomContextMenu);
     m_tree->expandAll();
