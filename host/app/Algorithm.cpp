@@ -4,4 +4,9 @@ namespace Dravelin {
 
 Algorithm::~Algorithm() = default;
 
+OwningDataList Algorithm::takeOutput()
+{
+    return {};
+}
+
 }  // namespace Dravelin

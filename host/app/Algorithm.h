@@ -1,13 +1,17 @@
 #pragma once
 
 #include "host/app/Configurable.h"
+#include "host/data/DataList.h"
+#include "host/data/OwningDataList.h"
+
+#include <QString>
 
 namespace Dravelin {
 
 class Progress;
 
 // An operation the host runs on data: configured through its parameters, started with
-// compute(), which leaves its outcome in status().
+// compute(), which leaves its outcome in status() and its results for takeOutput().
 class Algorithm : public Configurable
 {
 public:
@@ -18,6 +22,18 @@ public:
         InvalidInput = 2,
         OutOfMemory = 3,
         Incomplete = 4,  // cancelled or partly done
+        FileNotFound = 5,
+        UnsupportedFormat = 6,
+        WriteFailed = 7,
+        Cancelled = 8,  // the user dismissed the algorithm's dialog before it ran
+    };
+
+    // Where the algorithm came from: set by the factory that created it.
+    struct FactoryInfo
+    {
+        QString id;     // full id, "<factory>.<id>"
+        QString name;   // display name: the last piece of the menu path
+        DataList data;  // the input it was created for
     };
 
     Algorithm() = default;
@@ -25,17 +41,27 @@ public:
 
     virtual void compute() = 0;
     int status() const { return m_status; }
+    // Controllers set it too, e.g. Cancelled when the user gave up before compute().
+    void setStatus(int status) { m_status = status; }
+
+    // The data produced by the last compute(); the caller owns it. Empty by default and after
+    // a previous call.
+    virtual OwningDataList takeOutput();
+
+    const FactoryInfo& factoryInfo() const { return m_factoryInfo; }
+    void setFactoryInfo(const FactoryInfo& info) { m_factoryInfo = info; }
+    const QString& id() const { return m_factoryInfo.id; }
+    const QString& name() const { return m_factoryInfo.name; }
+    const DataList& input() const { return m_factoryInfo.data; }
 
     // Not owned; may be null.
     void setProgress(Progress* progress) { m_progress = progress; }
     Progress* progress() const { return m_progress; }
 
-protected:
-    void setStatus(int status) { m_status = status; }
-
 private:
     int m_status = Unknown;
     Progress* m_progress = nullptr;
+    FactoryInfo m_factoryInfo;
 };
 
 }  // namespace Dravelin

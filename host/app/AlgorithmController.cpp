@@ -1,0 +1,55 @@
+#include "host/app/AlgorithmController.h"
+
+#include "host/app/Algorithm.h"
+#include "host/app/ApplicationController.h"
+#include "host/core/Log.h"
+#include "host/data/Data.h"
+#include "host/data/DataModel.h"
+
+namespace Dravelin {
+
+AlgorithmController::AlgorithmController(Algorithm* algorithm) : m_algorithm(algorithm) {}
+
+AlgorithmController::~AlgorithmController() = default;
+
+QString AlgorithmController::title() const
+{
+    return m_algorithm ? m_algorithm->name() : QString();
+}
+
+std::vector<int> AlgorithmController::supportedLocations() const
+{
+    return {ControllerDock, OwnWindow};
+}
+
+int AlgorithmController::preferredLocation() const
+{
+    return ControllerDock;
+}
+
+void AlgorithmController::closeAlgorithm(bool notifyHost)
+{
+    if (m_closed) {
+        DRAVELIN_LOG(1, "AlgorithmController", "closeAlgorithm called again for " + title() + "; ignored");
+        return;
+    }
+    m_closed = true;
+    signalClosed.notify(notifyHost);
+    if (ApplicationController* app = applicationController())
+        app->closeAlgorithm(this, notifyHost);
+}
+
+std::vector<Data*> AlgorithmController::addToDataAndAnnotationModels(OwningDataList output)
+{
+    DataModel* model = dataModel();
+    if (!model) {
+        if (!output.empty())
+            DRAVELIN_LOG(
+                2, "AlgorithmController",
+                QStringLiteral("No data model: %1 output item(s) of %2 dropped").arg(output.size()).arg(title()));
+        return {};
+    }
+    return model->add(std::move(output));
+}
+
+}  // namespace Dravelin

@@ -1,0 +1,7 @@
+#include "host/app/ApplicationController.h"
+
+namespace Dravelin {
+
+ApplicationController::~ApplicationController() = default;
+
+}  // namespace Dravelin

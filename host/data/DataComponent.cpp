@@ -1,0 +1,7 @@
+#include "host/data/DataComponent.h"
+
+namespace Dravelin {
+
+DataComponent::~DataComponent() = default;
+
+}  // namespace Dravelin
