@@ -2,7 +2,9 @@
 
 #include "host/app/Algorithm.h"
 #include "host/app/ApplicationController.h"
+#include "host/app/FactoryRegistry.h"
 #include "host/core/Log.h"
+#include "host/data/AnnotationModel.h"
 #include "host/data/Data.h"
 #include "host/data/DataModel.h"
 
@@ -49,7 +51,32 @@ std::vector<Data*> AlgorithmController::addToDataAndAnnotationModels(OwningDataL
                 QStringLiteral("No data model: %1 output item(s) of %2 dropped").arg(output.size()).arg(title()));
         return {};
     }
-    return model->add(std::move(output));
+    Data* parent = nullptr;
+    if (const Properties* p = properties()) {
+        const QString parentName = p->param(QStringLiteral("parentDataset")).toString();
+        if (!parentName.isEmpty())
+            parent = model->get(parentName);
+    }
+    std::vector<Data*> added = model->add(std::move(output));
+    AnnotationModel* annotations = annotationModel();
+    if (!annotations)
+        return added;
+    const FactoryRegistry& registry = FactoryRegistry::global();
+    for (Data* data : added) {
+        if (annotations->getDataAnnotation(data))
+            continue;
+        const QStringList names = registry.compatibleDataAnnotations(data);
+        if (names.isEmpty())
+            continue;
+        // Later factories (plug-ins) refine the host's generic annotations.
+        std::unique_ptr<DataAnnotation> annotation = registry.createDataAnnotation(names.last(), data);
+        if (!annotation)
+            continue;
+        if (const Properties* p = properties())
+            annotation->configure(p);
+        annotations->add(std::move(annotation), parent, -1);
+    }
+    return added;
 }
 
 }  // namespace Dravelin
