@@ -259,15 +259,25 @@ void Scanner::scanDirectory(const QString& directory, bool recursive, bool useDi
 void Scanner::scanFile(const QFileInfo& file, bool checkDicomHeader)
 {
     const std::string path = file.absoluteFilePath().toStdString();
-    if (checkDicomHeader && !Utils::hasDicomHeader(path))
+    const auto skip = [&](bool hasHeader) {
+        if (m_skippedFileHandler)
+            m_skippedFileHandler(file.absoluteFilePath(), !file.isReadable() ? SkipReason::Unreadable
+                                                          : hasHeader        ? SkipReason::Truncated
+                                                                             : SkipReason::NotDicom);
+    };
+    if (checkDicomHeader && !Utils::hasDicomHeader(path)) {
+        skip(false);
         return;
+    }
     if (isDicomdirName(file.fileName())) {
         readDicomDir(file.absoluteFilePath(), false);
         return;
     }
     std::shared_ptr<DcmDataset> dataset = m_cache->loadFromFile(path, nullptr, false);
-    if (!dataset)
+    if (!dataset) {
+        skip(checkDicomHeader || Utils::hasDicomHeader(path));
         return;
+    }
     auto patient = std::make_unique<Patient>(*dataset, true);
     dataset.reset();
     const Filesystem::Url location = Filesystem::Url::fromLocalFile(path);

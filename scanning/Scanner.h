@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <mutex>
@@ -63,6 +64,16 @@ public:
     std::vector<std::unique_ptr<Patient>> takePatients();
 
     void scanDirectory(const QString& directory, bool recursive, bool useDicomdirOnly, bool checkDicomHeader);
+
+    // Why a file of a folder scan gave no record.
+    enum class SkipReason {
+        NotDicom,    // no DICOM file header (or, unchecked, nothing DICOM could read)
+        Truncated,   // a DICOM file header, but the data ends before its elements do
+        Unreadable,  // cannot be opened
+    };
+    using SkippedFileHandler = std::function<void(const QString& path, SkipReason reason)>;
+    // Told of every file a folder scan leaves out; called on the scan's worker threads.
+    void setSkippedFileHandler(SkippedFileHandler handler) { m_skippedFileHandler = std::move(handler); }
     // The files of `dir` in natural path order (img2 before img10). In DICOMDIR mode a folder
     // contributes only its DICOMDIR, or the DICOMDIRs below it. Folders reached twice (through
     // symbolic links) are listed once.
@@ -114,6 +125,7 @@ private:
     int m_numberOfThreads = 1;
     std::mutex m_mutex;
     std::vector<Patient*> m_patients;
+    SkippedFileHandler m_skippedFileHandler;
 };
 
 }  // namespace Dravelin::Dicom

@@ -1,5 +1,6 @@
 #include "app/cli/DeidentifyCommand.h"
 
+#include "app/cli/CommandLine.h"
 #include "editor/ConfidentialityProfile.h"
 #include "editor/DicomEditorConversion.h"
 #include "host/core/Progress.h"
@@ -62,48 +63,18 @@ private:
     QString m_text;
 };
 
-int usage(const QString& problem = QString())
-{
-    QTextStream err(stderr);
-    if (!problem.isEmpty())
-        err << problem << '\n';
-    err << "usage: dravelin-dicom deidentify INPUT OUTPUT [--profile basic|relaxed|FILE.xml] [--keep-private] "
-           "[--series UID[,UID...]]\n";
-    return 2;
-}
-
-std::optional<Options> parse(const QStringList& args, QString* problem)
+std::optional<Options> parseArguments(CommandLine& cl)
 {
     Options o;
-    QStringList positional;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString& a = args[i];
-        if (a == QLatin1String("--keep-private")) {
-            o.keepPrivate = true;
-        } else if (a == QLatin1String("--profile") || a == QLatin1String("--series")) {
-            if (i + 1 >= args.size()) {
-                *problem = a + " needs a value";
-                return std::nullopt;
-            }
-            const QString value = args[++i];
-            if (a == QLatin1String("--profile"))
-                o.profile = value;
-            else
-                for (const QString& uid : value.split(',', Qt::SkipEmptyParts))
-                    o.series.insert(uid.trimmed());
-        } else if (a.startsWith(QLatin1String("--"))) {
-            *problem = "Unknown option " + a;
-            return std::nullopt;
-        } else {
-            positional << a;
-        }
-    }
-    if (positional.size() != 2) {
-        *problem = QStringLiteral("INPUT and OUTPUT are required");
+    o.input = cl.positionals().value(0);
+    o.output = cl.positionals().value(1);
+    if (cl.isSet("profile"))
+        o.profile = cl.value("profile");
+    o.keepPrivate = cl.isSet("keep-private");
+    for (const QString& uid : cl.list("series"))
+        o.series.insert(uid);
+    if (cl.failed())
         return std::nullopt;
-    }
-    o.input = positional[0];
-    o.output = positional[1];
     return o;
 }
 
@@ -122,17 +93,26 @@ std::optional<Dicom::DeidentificationActionTable> profileTable(const QString& pr
 
 int runDeidentifyCommand(const QStringList& args)
 {
-    QString problem;
-    const auto options = parse(args, &problem);
+    CommandLine cl("deidentify",
+                   "Scans INPUT and writes de-identified copies of all (or the given) series under OUTPUT, at\n"
+                   "the same relative paths; files appear whole or not at all.");
+    cl.addPositional("INPUT", "The folder to de-identify.");
+    cl.addPositional("OUTPUT", "The folder to write to.");
+    cl.addValue("profile", "PROFILE", "Confidentiality profile: basic (default), relaxed, or a profile file (.xml).");
+    cl.addFlag("keep-private", "Keep private attributes.");
+    cl.addValue("series", "UID[,UID...]", "Only these series (may be given more than once).");
+    if (const auto status = cl.parse(args))
+        return *status;
+    const auto options = parseArguments(cl);
     if (!options)
-        return usage(problem);
+        return cl.usageError();
     if (!QFileInfo(options->input).isDir())
-        return usage("Input folder not found: " + options->input);
+        return cl.fail(2, "input folder not found: " + options->input);
     if (QFileInfo::exists(options->output) && !QFileInfo(options->output).isDir())
-        return usage(QStringLiteral("Output directory cannot be a file."));
+        return cl.fail(2, "the output is a file, not a folder: " + options->output);
     const auto table = profileTable(options->profile);
     if (!table)
-        return usage("Cannot read profile " + options->profile);
+        return cl.fail(2, "cannot read the profile " + options->profile);
 
     auto cache = std::make_shared<Dicom::DatasetCache>(64);
     Dicom::Scanner scanner(cache);
@@ -150,7 +130,7 @@ int runDeidentifyCommand(const QStringList& args)
                 }
     for (const QString& uid : options->series)
         if (!found.contains(uid))
-            return usage("Series not found: " + uid);
+            return cl.fail(2, "series not found: " + uid);
 
     // The scan kept headers only; the conversion reads every file in full once, so a small
     // cache of its own is enough.

@@ -1,5 +1,6 @@
 #include "app/cli/ModelTextPrinter.h"
 
+#include "app/cli/TextFormat.h"
 #include "browser/models/DicomBrowserModel.h"
 
 #include <QUrl>
@@ -36,10 +37,10 @@ void printRows(QTextStream& out, const QAbstractItemModel& model, const QModelIn
         const QModelIndex index = model.index(row, 0, parent);
         if (!withImages && index.data(DicomBrowserModel::ImageRole).isValid())
             continue;
-        out << indent << checkBox(index) << displayText(index) << '\n';
+        out << indent << checkBox(index) << TextFormat::printable(displayText(index)) << '\n';
         const auto properties = index.data(DicomBrowserModel::PropertiesRole).value<DicomBrowserModel::ParameterList>();
         for (const auto& [label, value] : properties) {
-            QString text = value;
+            QString text = TextFormat::printable(value, true);
             text.replace(QLatin1Char('\n'), QLatin1Char('\n') + propertyIndent + QString(label.size() + 2, ' '));
             out << propertyIndent << label << ": " << text << '\n';
         }

@@ -1,5 +1,6 @@
 #include "app/cli/PacsFindCommand.h"
 
+#include "app/cli/CommandLine.h"
 #include "app/cli/TreeOutput.h"
 #include "host/core/Log.h"
 #include "host/dicom/DicomPacsCommunication.h"
@@ -20,10 +21,6 @@ namespace {
 
 using namespace Dravelin::Dicom;
 
-const char* const usage =
-    "usage: dravelin-dicom pacs-find --host H --port P --aet AET [--calling-aet A] [--patient FILTER]\n"
-    "                                [--study FILTER] [--series] [--json] [--no-images] [--timeout SECONDS]\n";
-
 struct Options
 {
     DicomPacsConfiguration pacs;
@@ -34,65 +31,54 @@ struct Options
     bool images = true;
 };
 
-std::optional<Options> parseArguments(const QStringList& args, QString& error)
+// Why `title` cannot be an AE title, or nothing when it can.
+QString aeTitleProblem(const QString& title)
+{
+    if (title.isEmpty())
+        return QStringLiteral("it is empty");
+    if (title.size() > 16)
+        return QStringLiteral("it has more than 16 characters");
+    if (title.trimmed().isEmpty())
+        return QStringLiteral("it holds only spaces");
+    for (const QChar c : title)
+        if (c == '\\' || c.category() == QChar::Other_Control || c.unicode() > 0x7E)
+            return QStringLiteral("only printable ASCII characters other than a backslash are allowed");
+    return {};
+}
+
+std::optional<Options> parseArguments(CommandLine& cl)
 {
     Options o;
     o.pacs.useCGet = true;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString& arg = args[i];
-        const auto next = [&]() -> std::optional<QString> {
-            if (i + 1 >= args.size()) {
-                error = arg + " needs a value";
-                return std::nullopt;
-            }
-            return args[++i];
-        };
-        const auto number = [&]() -> std::optional<int> {
-            const auto text = next();
-            bool ok = false;
-            const int n = text ? text->toInt(&ok) : 0;
-            if (text && !ok)
-                error = arg + " needs a number";
-            return ok ? std::optional<int>(n) : std::nullopt;
-        };
-        if (arg == "--series") {
-            o.series = true;
-        } else if (arg == "--json") {
-            o.json = true;
-        } else if (arg == "--no-images") {
-            o.images = false;
-        } else if (arg == "--host" || arg == "--aet" || arg == "--calling-aet" || arg == "--patient" ||
-                   arg == "--study") {
-            const auto value = next();
-            if (!value)
-                return std::nullopt;
-            if (arg == "--host")
-                o.pacs.hostname = value->toStdString();
-            else if (arg == "--aet")
-                o.pacs.aeTitle = value->toStdString();
-            else if (arg == "--calling-aet")
-                o.pacs.ownAeTitle = value->toStdString();
-            else if (arg == "--patient")
-                o.patientFilter = *value;
-            else
-                o.studyFilter = *value;
-        } else if (arg == "--port" || arg == "--timeout") {
-            const auto value = number();
-            if (!value)
-                return std::nullopt;
-            if (arg == "--port")
-                o.pacs.port = *value;
-            else
-                o.pacs.connectTimeoutSeconds = *value;
-        } else {
-            error = "unknown argument " + arg;
-            return std::nullopt;
-        }
+    o.pacs.hostname = cl.value("host").toStdString();
+    if (o.pacs.hostname.empty())
+        cl.reject("--host is missing");
+    if (const auto port = cl.number("port", 1, 65535))
+        o.pacs.port = *port;
+    else if (!cl.isSet("port"))
+        cl.reject("--port is missing");
+    for (const char* name : {"aec", "aet"}) {
+        if (!cl.isSet(name))
+            continue;
+        const QString title = cl.value(name);
+        const QString problem = aeTitleProblem(title);
+        if (!problem.isEmpty())
+            cl.reject(QStringLiteral("--%1 '%2' is not a valid AE title: %3").arg(name, title, problem));
     }
-    if (!o.pacs.isValid()) {
-        error = "--host, --port and --aet are required and must be valid";
+    if (!cl.isSet("aec"))
+        cl.reject("--aec (the server's AE title) is missing");
+    o.pacs.aeTitle = cl.value("aec").toStdString();
+    if (cl.isSet("aet"))
+        o.pacs.ownAeTitle = cl.value("aet").toStdString();
+    if (const auto timeout = cl.number("timeout", 1, 3600))
+        o.pacs.connectTimeoutSeconds = *timeout;
+    o.patientFilter = cl.value("patient");
+    o.studyFilter = cl.value("study");
+    o.series = cl.isSet("series");
+    o.json = cl.isSet("json");
+    o.images = !cl.isSet("no-images");
+    if (cl.failed())
         return std::nullopt;
-    }
     return o;
 }
 
@@ -100,12 +86,28 @@ std::optional<Options> parseArguments(const QStringList& args, QString& error)
 
 int runPacsFindCommand(const QStringList& args)
 {
-    QString error;
-    const std::optional<Options> options = parseArguments(args, error);
-    if (!options) {
-        std::fprintf(stderr, "dravelin-dicom pacs-find: %s\n%s", error.toUtf8().constData(), usage);
-        return 2;
-    }
+    CommandLine cl("pacs-find",
+                   "Searches a PACS at study level (C-FIND) and prints the studies found, as the browser\n"
+                   "shows them; --series resolves every study's series and images.");
+    cl.addValue("host", "HOST", "Host name or address of the PACS.");
+    cl.addValue("port", "PORT", "DIMSE port of the PACS (1 to 65535).");
+    cl.addValue("aec", "AETITLE", "Called AE title: the PACS's own AE title.");
+    cl.addValue("aet", "AETITLE",
+                QStringLiteral("Calling AE title: ours, as the PACS knows it (default %1).")
+                    .arg(DicomPacsConfiguration::DefaultOwnAeTitle));
+    cl.addValue("patient", "FILTER", "Patient name to match, wildcards * and ? as the PACS supports them.");
+    cl.addValue("study", "FILTER", "Study to match (description or ID, as the PACS matches it).");
+    cl.addFlag("series", "Resolve every study's series and images.");
+    cl.addFlag("json", "Print one JSON document {\"patients\": [...]} instead of text.");
+    cl.addFlag("no-images", "Leave the image rows out of the text.");
+    cl.addValue(
+        "timeout", "SECONDS",
+        QStringLiteral("Connection timeout (default %1).").arg(DicomPacsConfiguration::DefaultConnectTimeoutSeconds));
+    if (const auto status = cl.parse(args))
+        return *status;
+    const std::optional<Options> options = parseArguments(cl);
+    if (!options)
+        return cl.usageError();
     // The command prints its own errors and summary; the host's notes on settings and progress
     // would only interleave with them. DRAVELIN_LOG_LEVEL still decides when it is set.
     if (!qEnvironmentVariableIsSet("DRAVELIN_LOG_LEVEL"))
@@ -136,17 +138,17 @@ int runPacsFindCommand(const QStringList& args)
     const double seconds = timer.nsecsElapsed() / 1e9;
 
     if (firstError && scanner.patients().empty()) {
-        std::fprintf(stderr, "dravelin-dicom pacs-find: %s@%s:%d: %s\n", options->pacs.aeTitle.c_str(),
-                     options->pacs.hostname.c_str(), options->pacs.port, firstError->text().c_str());
-        return 2;
+        return cl.fail(
+            2, QStringLiteral("%1@%2:%3: %4")
+                   .arg(QString::fromStdString(options->pacs.aeTitle), QString::fromStdString(options->pacs.hostname))
+                   .arg(options->pacs.port)
+                   .arg(QString::fromStdString(firstError->text())));
     }
-    const QString summary =
-        summaryLine(scanner.patients(), "PACS " + QString::fromStdString(options->pacs.aeTitle), seconds);
-    printTreeOutput(scanner, options->json, options->images, summary);
+    printTreeOutput(scanner, options->json, options->images, "PACS " + QString::fromStdString(options->pacs.aeTitle),
+                    seconds);
     if (firstError) {
         // A partial answer: print what arrived, then say what went wrong.
-        std::fprintf(stderr, "dravelin-dicom pacs-find: incomplete result: %s\n", firstError->text().c_str());
-        return 1;
+        return cl.fail(1, "incomplete result: " + QString::fromStdString(firstError->text()));
     }
     return 0;
 }

@@ -1,10 +1,14 @@
 #include "app/cli/ScanCommand.h"
 
+#include "app/cli/CommandLine.h"
 #include "app/cli/ModelTextPrinter.h"
+#include "app/cli/SeriesTable.h"
+#include "app/cli/TextFormat.h"
 #include "app/cli/TreeOutput.h"
 #include "host/dicom/DatasetCache.h"
 #include "browser/models/DicomBrowserFilterModel.h"
 #include "browser/models/DicomBrowserModel.h"
+#include "host/core/Log.h"
 #include "host/core/LogCapture.h"
 #include "scanning/Image.h"
 #include "scanning/Patient.h"
@@ -24,7 +28,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <cstdio>
 #include <optional>
 #include <tuple>
@@ -35,12 +41,6 @@ namespace Dravelin::Cli {
 namespace {
 
 using namespace Dravelin::Dicom;
-
-const char* const usage =
-    "usage: dravelin-dicom scan PATH [--dicomdir-only] [--no-recursive] [--no-header-check] [--threads N] [--json]\n"
-    "                           [--no-images] [--exact-dimensions] [--location] [--select UID[,UID...]]\n"
-    "                           [--filter TEXT] [--modality M[,M...]] [--from yyyy-MM-dd] [--to yyyy-MM-dd]\n"
-    "                           [--original-only] [--hide-invalid]\n";
 
 // Progress on stderr: one rewritten line on a terminal, throttled plain lines otherwise.
 class ProgressPrinter
@@ -121,103 +121,118 @@ struct Options
     std::optional<QDate> to;
     bool originalOnly = false;
     bool hideInvalid = false;
-
-    bool filtersView() const
-    {
-        return !filter.isEmpty() || !modalities.empty() || from || to || originalOnly || hideInvalid;
-    }
+    bool tree = false;
+    bool verbose = false;
 };
 
-std::optional<Options> parseArguments(const QStringList& args, QString& error)
+void declareOptions(CommandLine& cl)
 {
-    Options options;
-    // The value of an option that takes one; sets `error` when it is missing.
-    const auto value = [&](int& i) -> std::optional<QString> {
-        if (i + 1 >= args.size()) {
-            error = args[i] + " needs a value";
-            return std::nullopt;
-        }
-        return args[++i];
-    };
-    const auto date = [&](int& i, std::optional<QDate>& out) {
-        const auto text = value(i);
-        if (!text)
-            return false;
-        out = QDate::fromString(*text, QStringLiteral("yyyy-MM-dd"));
-        if (!out->isValid()) {
-            error = args[i - 1] + " needs a date as yyyy-MM-dd";
-            return false;
-        }
-        return true;
-    };
-    for (int i = 0; i < args.size(); ++i) {
-        const QString& arg = args[i];
-        if (arg == "--dicomdir-only") {
-            options.dicomdirOnly = true;
-        } else if (arg == "--no-recursive") {
-            options.recursive = false;
-        } else if (arg == "--no-header-check") {
-            options.headerCheck = false;
-        } else if (arg == "--json") {
-            options.json = true;
-        } else if (arg == "--no-images") {
-            options.images = false;
-        } else if (arg == "--exact-dimensions") {
-            options.exactDimensions = true;
-        } else if (arg == "--location") {
-            options.location = true;
-        } else if (arg == "--original-only") {
-            options.originalOnly = true;
-        } else if (arg == "--hide-invalid") {
-            options.hideInvalid = true;
-        } else if (arg == "--select" || arg == "--modality" || arg == "--filter") {
-            const auto text = value(i);
-            if (!text)
-                return std::nullopt;
-            if (arg == "--filter") {
-                options.filter = *text;
-                continue;
-            }
-            const QStringList list = text->split(',', Qt::SkipEmptyParts);
-            if (arg == "--select")
-                options.select += list;
-            else
-                options.modalities.insert(options.modalities.end(), list.begin(), list.end());
-        } else if (arg == "--from" || arg == "--to") {
-            if (!date(i, arg == "--from" ? options.from : options.to))
-                return std::nullopt;
-        } else if (arg == "--threads") {
-            bool ok = false;
-            const int n = i + 1 < args.size() ? args[i + 1].toInt(&ok) : 0;
-            if (!ok) {
-                error = "--threads needs a number";
-                return std::nullopt;
-            }
-            options.threads = n;
-            ++i;
-        } else if (arg.startsWith("--")) {
-            error = "unknown option " + arg;
-            return std::nullopt;
-        } else if (options.path.isEmpty()) {
-            options.path = arg;
-        } else {
-            error = "more than one PATH";
-            return std::nullopt;
-        }
-    }
-    if (options.path.isEmpty()) {
-        error = "PATH is missing";
-        return std::nullopt;
-    }
-    if (options.json && (options.location || !options.select.isEmpty() || options.filtersView())) {
-        error = "--json prints every scanned record; it cannot be combined with --location, --select or filters";
-        return std::nullopt;
-    }
-    return options;
+    cl.addPositional("PATH", "A folder, or a DICOMDIR file.");
+    cl.addFlag("dicomdir-only", "In a folder, read only the DICOMDIR files.");
+    cl.addFlag("no-recursive", "Leave subfolders out.");
+    cl.addFlag("no-header-check", "Try to read files without the DICM header too.");
+    cl.addValue("threads", "N", "Files read in parallel.");
+    cl.addFlag("tree", "Print the whole tree as the browser shows it (every row and its properties).");
+    cl.addFlag("json", "Print one JSON document {\"patients\": [...]} with every record field.");
+    cl.addFlag("verbose", "List the files left out, with the reason.");
+    cl.addFlag("no-images", "Leave the images out (--tree, --json).");
+    cl.addFlag("exact-dimensions", "Ask the loader for the exact geometry of every series.");
+    cl.addFlag("location", "Print the location string of every shown series.");
+    cl.addValue("select", "UID[,UID...]", "Check these series and print their joined location string.");
+    cl.addValue("filter", "TEXT", "Show the rows whose text contains TEXT.");
+    cl.addValue("modality", "M[,M...]", "Show the series of these modalities.");
+    cl.addValue("from", "yyyy-MM-dd", "Show the studies from this date on.");
+    cl.addValue("to", "yyyy-MM-dd", "Show the studies up to this date.");
+    cl.addFlag("original-only", "Hide derived series.");
+    cl.addFlag("hide-invalid", "Hide series whose geometry is invalid.");
 }
 
+std::optional<Options> parseArguments(CommandLine& cl)
+{
+    Options o;
+    o.path = cl.positionals().front();
+    o.dicomdirOnly = cl.isSet("dicomdir-only");
+    o.recursive = !cl.isSet("no-recursive");
+    o.headerCheck = !cl.isSet("no-header-check");
+    o.threads = cl.number("threads", 1, 1024);
+    o.json = cl.isSet("json");
+    o.images = !cl.isSet("no-images");
+    o.exactDimensions = cl.isSet("exact-dimensions");
+    o.location = cl.isSet("location");
+    o.select = cl.list("select");
+    o.filter = cl.value("filter");
+    for (const QString& modality : cl.list("modality"))
+        o.modalities.push_back(modality);
+    o.from = cl.date("from");
+    o.to = cl.date("to");
+    o.originalOnly = cl.isSet("original-only");
+    o.hideInvalid = cl.isSet("hide-invalid");
+    o.tree = cl.isSet("tree");
+    o.verbose = cl.isSet("verbose");
+    if (o.json && (o.location || !o.select.isEmpty() || o.tree))
+        cl.reject("--json prints one document; it cannot be combined with --location, --select or --tree");
+    if (cl.failed())
+        return std::nullopt;
+    return o;
+}
+
+// Files a folder scan left out, gathered from its worker threads.
+class SkippedFiles
+{
+public:
+    void add(const QString& path, Scanner::SkipReason reason)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_files.emplace_back(path, reason);
+    }
+
+    // "14 files skipped: 9 not DICOM, 3 truncated, 2 unreadable"; empty when none was.
+    QString summary() const
+    {
+        if (m_files.empty())
+            return {};
+        QStringList parts;
+        for (const Scanner::SkipReason reason : kReasons) {
+            const auto n =
+                std::count_if(m_files.begin(), m_files.end(), [&](const auto& f) { return f.second == reason; });
+            if (n > 0)
+                parts << QString::number(n) + ' ' + text(reason);
+        }
+        return QStringLiteral("%1 %2 skipped: %3")
+            .arg(m_files.size())
+            .arg(m_files.size() == 1 ? "file" : "files", parts.join(", "));
+    }
+
+    // One "  PATH: reason" line per file, in path order.
+    QStringList list() const
+    {
+        QStringList lines;
+        for (const auto& [path, reason] : m_files)
+            lines << "  " + TextFormat::printable(path) + ": " + text(reason);
+        lines.sort();
+        return lines;
+    }
+
+private:
+    static constexpr Scanner::SkipReason kReasons[] = {Scanner::SkipReason::NotDicom, Scanner::SkipReason::Truncated,
+                                                       Scanner::SkipReason::Unreadable};
+    static QString text(Scanner::SkipReason reason)
+    {
+        switch (reason) {
+            case Scanner::SkipReason::NotDicom: return QStringLiteral("not DICOM");
+            case Scanner::SkipReason::Truncated: return QStringLiteral("truncated");
+            case Scanner::SkipReason::Unreadable: return QStringLiteral("unreadable");
+        }
+        return {};
+    }
+
+    std::mutex m_mutex;
+    std::vector<std::pair<QString, Scanner::SkipReason>> m_files;
+};
+
 // Runs the model's asynchronous scan and waits in an event loop, printing its progress.
-int scan(DicomBrowserModel& model, const Options& options, const QFileInfo& info, int& files)
+// Returns why PATH could not be read as a DICOMDIR, or nothing.
+QString scan(DicomBrowserModel& model, const Options& options, const QFileInfo& info, int& files, SkippedFiles& skipped)
 {
     ProgressPrinter progress(isatty(fileno(stderr)) != 0);
     QObject::connect(&model, &DicomBrowserModel::scanProgressRangeChanged,
@@ -225,8 +240,6 @@ int scan(DicomBrowserModel& model, const Options& options, const QFileInfo& info
     QObject::connect(&model, &DicomBrowserModel::scanProgressValueChanged, [&](int v) { progress.setValue(v); });
     QObject::connect(&model, &DicomBrowserModel::scanProgressTextChanged,
                      [&](const QString& text) { progress.setText(text); });
-    LogCapture log;
-    int status = 0;
     const QString path = info.absoluteFilePath();
     const std::optional<int> threads = options.threads;
     model.setUpdateSeriesDimensionsAfterScan(options.exactDimensions);
@@ -235,35 +248,47 @@ int scan(DicomBrowserModel& model, const Options& options, const QFileInfo& info
         if (!scanning)
             loop.quit();
     });
+    QString failure;
     if (info.isDir()) {
         // Read from the scanner itself: the model's last range may be the dimension update's.
         std::atomic<int> fileCount{0};
-        model.scanAsync(nullptr, [=, &options, &fileCount](ScannerQt& scanner) {
+        model.scanAsync(nullptr, [=, &options, &fileCount, &skipped](ScannerQt& scanner) {
             QObject::connect(&scanner, &ScannerQt::progressRangeChanged,
                              [&fileCount](int, int max) { fileCount = max; });
             if (threads)
                 scanner.setNumberOfThreads(*threads);
+            scanner.setSkippedFileHandler(
+                [&skipped](const QString& file, Scanner::SkipReason reason) { skipped.add(file, reason); });
             scanner.scanDirectory(path, options.recursive, options.dicomdirOnly, options.headerCheck);
         });
         if (model.isScanning())
             loop.exec();
         files = fileCount;
     } else {
+        // The reader logs why a DICOMDIR cannot be read; that reason becomes the one error line.
+        const int threshold = Log::threshold();
+        if (!qEnvironmentVariableIsSet("DRAVELIN_LOG_LEVEL"))
+            Log::setThreshold(5);
+        LogCapture log;
         model.scanDicomDirAsync(path);
         if (model.isScanning())
             loop.exec();
+        Log::setThreshold(threshold);
         files = 1;
-        if (log.contains("Could not load DICOMDIR", 4))
-            status = 1;
+        for (const Log::Entry& entry : log.entries()) {
+            const QString message = QString::fromStdString(entry.message);
+            if (message.startsWith("Could not load DICOMDIR"))
+                failure = message;
+            else if (entry.level >= threshold)
+                std::fprintf(stderr, "dravelin-dicom scan: %s\n", entry.message.c_str());
+        }
     }
     progress.finish();
-    return status;
+    return failure;
 }
 
 void configureFilter(DicomBrowserFilterModel& filter, DicomBrowserModel& model, const Options& options)
 {
-    filter.setSourceModel(&model);
-    filter.setSortRole(DicomBrowserModel::SortRole);
     filter.setFilterCaseSensitivity(Qt::CaseInsensitive);
     filter.setFilterFixedString(options.filter);
     filter.setModalitiesFilter(options.modalities);
@@ -273,7 +298,7 @@ void configureFilter(DicomBrowserFilterModel& filter, DicomBrowserModel& model, 
     filter.setOriginalOnly(options.originalOnly);
     filter.setImagesVisible(options.images);
     filter.setFilterInvalidSeries(options.hideInvalid);
-    filter.sort(0);
+    sortLikeTheBrowser(filter, model);
 }
 
 // The series rows of the view, in display order.
@@ -311,19 +336,19 @@ QStringList checkSeries(DicomBrowserFilterModel& filter, const std::vector<QMode
 
 int runScanCommand(const QStringList& args)
 {
-    QString error;
-    const std::optional<Options> options = parseArguments(args, error);
-    if (!options) {
-        std::fprintf(stderr, "dravelin-dicom scan: %s\n%s", error.toUtf8().constData(), usage);
-        return 2;
-    }
+    CommandLine cl("scan",
+                   "Scans a folder (or a DICOMDIR file) through the browser's model and prints the tree as\n"
+                   "the browser shows it, then a summary line. Progress goes to stderr.");
+    declareOptions(cl);
+    if (const auto status = cl.parse(args))
+        return *status;
+    const std::optional<Options> options = parseArguments(cl);
+    if (!options)
+        return cl.usageError();
     const QFileInfo info(options->path);
     const bool readable = info.exists() && info.isReadable() && (!info.isDir() || info.isExecutable());
-    if (!readable) {
-        std::fprintf(stderr, "dravelin-dicom scan: %s: %s\n", options->path.toUtf8().constData(),
-                     info.exists() ? "cannot be read" : "no such file or folder");
-        return 2;
-    }
+    if (!readable)
+        return cl.fail(2, options->path + (info.exists() ? ": cannot be read" : ": no such file or folder"));
     OFLog::configure(OFLogger::FATAL_LOG_LEVEL);
 
     // Deliberately never destroyed: the process ends right after the output, and tearing down
@@ -333,26 +358,41 @@ int runScanCommand(const QStringList& args)
     QElapsedTimer timer;
     timer.start();
     int files = 0;
-    int status = scan(model, *options, info, files);
+    SkippedFiles skipped;
+    const QString failure = scan(model, *options, info, files, skipped);
+    if (!failure.isEmpty())
+        return cl.fail(2, options->path + ": " + failure);
     const double seconds = timer.nsecsElapsed() / 1e9;
-    const QString summary = summaryLine(model.patients(), QString::number(files) + " files", seconds);
-    if (options->json) {
-        printJsonTree(model.patients(), summary);
-        std::fflush(stdout);
-        return status;
-    }
 
     DicomBrowserFilterModel filter;
     configureFilter(filter, model, *options);
+    const QString summary = summaryLine(countShown(filter), QString::number(files) + (files == 1 ? " file" : " files"), seconds);
+    QStringList notes;
+    if (!skipped.summary().isEmpty())
+        notes << skipped.summary();
+    if (options->verbose)
+        notes << skipped.list();
+    if (options->json) {
+        printJson(filter, options->images);
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s\n", (QStringList(summary) + notes).join('\n').toUtf8().constData());
+        return 0;
+    }
+
     std::vector<QModelIndex> shown;
     shownSeries(filter, QModelIndex(), shown);
     const QStringList missing = checkSeries(filter, shown, options->select);
     for (const QString& uid : missing)
-        std::fprintf(stderr, "dravelin-dicom scan: no shown series %s\n", uid.toUtf8().constData());
+        cl.fail(0, "no shown series " + uid);
 
     QTextStream out(stdout);
-    printModel(out, filter, options->images);
+    if (options->tree)
+        printModel(out, filter, options->images);
+    else
+        printSeriesTable(out, filter, outputWidth(), !options->select.isEmpty());
     out << summary << '\n';
+    for (const QString& note : notes)
+        out << note << '\n';
     if (options->location) {
         for (const QModelIndex& index : shown) {
             Series* series = index.data(DicomBrowserModel::SeriesRole).value<Series*>();
@@ -361,6 +401,7 @@ int runScanCommand(const QStringList& args)
                 << '\n';
         }
     }
+    int status = 0;
     if (!options->select.isEmpty()) {
         const QList<Series*> selected = filter.selectedSeries();
         const std::string location = DicomBrowserModel::retrieveLocationString(

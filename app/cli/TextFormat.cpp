@@ -22,9 +22,30 @@ QString numbers(const std::array<double, N>& values)
 
 }  // namespace
 
+QString printable(const QString& text, bool keepLineFeeds)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        // C0 and C1 controls and DEL; a value must never move the cursor or start an escape sequence.
+        if ((u >= 0x20 && u < 0x7F) || u > 0x9F || (keepLineFeeds && u == '\n'))
+            out += c;
+        else if (u == '\n')
+            out += QLatin1String("\\n");
+        else if (u == '\r')
+            out += QLatin1String("\\r");
+        else if (u == '\t')
+            out += QLatin1String("\\t");
+        else
+            out += QStringLiteral("\\x%1").arg(u, 2, 16, QLatin1Char('0'));
+    }
+    return out;
+}
+
 QString quoted(const QString& text)
 {
-    QString escaped = text;
+    QString escaped = printable(text);
     escaped.replace(QLatin1Char('"'), QLatin1String("\\\""));
     return QLatin1Char('"') + escaped + QLatin1Char('"');
 }
@@ -97,13 +118,14 @@ QString imageLine(const Dicom::Image& i)
 void printTree(QTextStream& out, const std::vector<Dicom::Patient*>& patients)
 {
     for (const Dicom::Patient* patient : patients) {
-        out << patientLine(*patient) << '\n';
+        // Unquoted fields (UIDs, modality, sizes) come from the files too.
+        out << printable(patientLine(*patient)) << '\n';
         for (const Dicom::Study* study : patient->studies) {
-            out << "  " << studyLine(*study) << '\n';
+            out << "  " << printable(studyLine(*study)) << '\n';
             for (const Dicom::Series* series : study->series) {
-                out << "    " << seriesLine(*series) << '\n';
+                out << "    " << printable(seriesLine(*series)) << '\n';
                 for (const Dicom::Image* image : series->images)
-                    out << "      " << imageLine(*image) << '\n';
+                    out << "      " << printable(imageLine(*image)) << '\n';
             }
         }
     }

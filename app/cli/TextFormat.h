@@ -20,6 +20,10 @@ class Image;
 // key=value, texts quoted so that empty values stay visible.
 namespace Dravelin::Cli::TextFormat {
 
+// The text with control characters written as \n, \r, \t or \xHH, so that values read from
+// files cannot drive the terminal (ESC sequences, carriage returns over earlier output).
+QString printable(const QString& text, bool keepLineFeeds = false);
+// Printable, in double quotes, inner quotes escaped.
 QString quoted(const QString& text);
 QString date(const QDate& value);  // yyyy-MM-dd, "-" when null
 QString time(const QTime& value);  // HH:mm:ss.zzz, "-" when null

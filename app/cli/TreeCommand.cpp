@@ -1,5 +1,6 @@
 #include "app/cli/TreeCommand.h"
 
+#include "app/cli/CommandLine.h"
 #include "app/cli/TextFormat.h"
 #include "host/core/Url.h"
 #include "host/dicom/DatasetCache.h"
@@ -20,33 +21,38 @@ namespace Dravelin::Cli {
 
 int runTreeCommand(const QStringList& args)
 {
-    QTextStream err(stderr);
-    if (args.isEmpty()) {
-        err << "usage: dravelin-dicom tree FILE...\n";
-        return 2;
-    }
+    CommandLine cl("tree",
+                   "Reads each file as one patient / study / series / image chain, merges the chains and prints\n"
+                   "every record field, one line per record. Files that cannot be read are named on stderr.");
+    cl.addPositional("FILE", "A DICOM file.", false, true);
+    if (const auto status = cl.parse(args))
+        return *status;
 
     // Each dataset is needed once, so a small cache is enough.
     Dicom::DatasetCache cache(16);
     Dicom::TreeMerger merger;
     std::vector<Dicom::Patient*> patients;
-    for (const QString& file : args) {
+    int unreadable = 0;
+    const QStringList files = cl.positionals();
+    for (const QString& file : files) {
         const std::shared_ptr<DcmDataset> dataset = cache.loadFromFile(file.toStdString(), nullptr, false);
         if (!dataset) {
-            err << "cannot read " << file << '\n';
+            cl.fail(0, "cannot read " + file);
+            ++unreadable;
             continue;
         }
         auto* patient = new Dicom::Patient(*dataset, true);
         patient->studies.front()->series.front()->images.front()->location = Filesystem::Url::fromLocalFile(file);
         merger.merge(patients, patient);
     }
-    err.flush();
 
     QTextStream out(stdout);
     TextFormat::printTree(out, patients);
     for (Dicom::Patient* patient : patients)
         delete patient;
-    return 0;
+    if (unreadable == 0)
+        return 0;
+    return unreadable == files.size() ? 2 : 1;
 }
 
 }  // namespace Dravelin::Cli

@@ -2,6 +2,7 @@
 
 #include "app/cli/JsonWriter.h"
 #include "app/cli/ModelTextPrinter.h"
+#include "browser/models/DicomBrowserFilterModel.h"
 #include "browser/models/DicomBrowserModel.h"
 #include "scanning/DimensionsText.h"
 #include "scanning/Image.h"
@@ -40,6 +41,23 @@ void optionalValue(JsonWriter& json, const std::optional<T>& v)
         json.null();
 }
 
+// A number stored as text ("512", "2.5"); null when the text holds none (empty, "?").
+void numberOrNull(JsonWriter& json, const QString& text)
+{
+    bool ok = false;
+    const QString trimmed = text.trimmed();
+    const int whole = trimmed.toInt(&ok);
+    if (ok) {
+        json.value(whole);
+        return;
+    }
+    const double real = trimmed.toDouble(&ok);
+    if (ok)
+        json.value(real);
+    else
+        json.null();
+}
+
 template <typename Array>
 void numbers(JsonWriter& json, const Array& values)
 {
@@ -55,12 +73,12 @@ void writeImage(JsonWriter& json, const Image& i)
     json.key("sopInstanceUid").value(i.sopInstanceUid);
     json.key("instanceNumberText").value(i.instanceNumberText);
     json.key("imageType").value(i.imageType);
-    json.key("width").value(i.width);
-    json.key("height").value(i.height);
-    json.key("channels").value(i.channels);
-    json.key("bitsAllocated").value(i.bitsAllocated);
-    json.key("numberOfFrames").value(i.numberOfFrames);
-    json.key("sliceThickness").value(i.sliceThickness);
+    numberOrNull(json.key("width"), i.width);
+    numberOrNull(json.key("height"), i.height);
+    numberOrNull(json.key("channels"), i.channels);
+    numberOrNull(json.key("bitsAllocated"), i.bitsAllocated);
+    numberOrNull(json.key("numberOfFrames"), i.numberOfFrames);
+    numberOrNull(json.key("sliceThickness"), i.sliceThickness);
     json.key("protocolName").value(i.protocolName);
     json.key("bodyPartExamined").value(i.bodyPartExamined);
     json.key("manufacturer").value(i.manufacturer);
@@ -75,14 +93,14 @@ void writeImage(JsonWriter& json, const Image& i)
     json.endObject();
 }
 
-void writeSeries(JsonWriter& json, const Series& s)
+void writeSeries(JsonWriter& json, const Series& s, bool withImages)
 {
     json.beginObject();
     json.key("seriesInstanceUid").value(s.seriesInstanceUid);
     json.key("sopClassUid").value(s.sopClassUid);
     json.key("seriesTime").value(timeText(s.seriesTime));
     json.key("seriesDate").value(dateText(s.seriesDate));
-    json.key("seriesNumber").value(s.seriesNumber);
+    numberOrNull(json.key("seriesNumber"), s.seriesNumber);
     json.key("seriesDescription").value(s.seriesDescription);
     json.key("imageType").value(s.imageType);
     json.key("modality").value(s.modality);
@@ -92,105 +110,128 @@ void writeSeries(JsonWriter& json, const Series& s)
     json.endArray();
     json.key("estimatedDimensions").value(dimensionsText(s.estimatedDimensions));
     json.key("images").beginArray();
-    for (const Image* i : s.images)
-        writeImage(json, *i);
+    if (withImages)
+        for (const Image* i : s.images)
+            writeImage(json, *i);
     json.endArray();
     json.endObject();
 }
 
-void writeStudy(JsonWriter& json, const Study& s)
+void writeStudyFields(JsonWriter& json, const Study& s)
 {
-    json.beginObject();
     json.key("studyInstanceUid").value(s.studyInstanceUid);
     json.key("studyId").value(s.studyId);
     json.key("studyTime").value(timeText(s.studyTime));
     json.key("studyDate").value(dateText(s.studyDate));
     json.key("studyDescription").value(s.studyDescription);
-    json.key("series").beginArray();
-    for (const Series* r : s.series)
-        writeSeries(json, *r);
-    json.endArray();
-    json.endObject();
 }
 
-}  // namespace
-
-void writePatientJson(JsonWriter& json, const Patient& p)
+void writePatientFields(JsonWriter& json, const Patient& p)
 {
-    json.beginObject();
     json.key("patientId").value(p.patientId);
     json.key("patientName").value(p.patientName);
     json.key("sex").value(p.sex);
     json.key("birthDate").value(dateText(p.birthDate));
     json.key("comment").value(p.comment);
-    json.key("studies").beginArray();
-    for (const Study* s : p.studies)
-        writeStudy(json, *s);
-    json.endArray();
-    json.endObject();
 }
 
-namespace {
-
-struct Counts
+template <typename T>
+T* record(const QModelIndex& index, int role)
 {
-    size_t patients = 0, studies = 0, series = 0, images = 0;
-};
+    return index.data(role).value<T*>();
+}
 
-Counts count(const std::vector<Patient*>& patients)
+QString plural(int n, const char* one, const char* many)
 {
-    Counts c;
-    c.patients = patients.size();
-    for (const Patient* p : patients) {
-        c.studies += p->studies.size();
-        for (const Study* s : p->studies) {
-            c.series += s->series.size();
-            for (const Series* r : s->series)
-                c.images += r->images.size();
+    return QString::number(n) + ' ' + (n == 1 ? one : many);
+}
+
+}  // namespace
+
+ShownCounts countShown(const QAbstractItemModel& view)
+{
+    ShownCounts c;
+    for (int p = 0; p < view.rowCount(); ++p) {
+        const QModelIndex patient = view.index(p, 0);
+        ++c.patients;
+        for (int s = 0; s < view.rowCount(patient); ++s) {
+            const QModelIndex study = view.index(s, 0, patient);
+            ++c.studies;
+            for (int r = 0; r < view.rowCount(study); ++r)
+                if (const Series* series = record<Series>(view.index(r, 0, study), DicomBrowserModel::SeriesRole)) {
+                    ++c.series;
+                    c.images += int(series->images.size());
+                }
         }
     }
     return c;
 }
 
-}  // namespace
-
-QString summaryLine(const std::vector<Patient*>& patients, const QString& what, double seconds)
+QString summaryLine(const ShownCounts& c, const QString& what, double seconds)
 {
-    const Counts c = count(patients);
-    return QString("%1 patients, %2 studies, %3 series, %4 images, %5, %6 seconds")
-        .arg(c.patients)
-        .arg(c.studies)
-        .arg(c.series)
-        .arg(c.images)
-        .arg(what)
+    return QString("%1, %2, %3, %4, %5, %6 seconds")
+        .arg(plural(c.patients, "patient", "patients"), plural(c.studies, "study", "studies"),
+             plural(c.series, "series", "series"), plural(c.images, "image", "images"), what)
         .arg(seconds, 0, 'f', 3);
 }
 
-void printJsonTree(const std::vector<Patient*>& patients, const QString& summary)
+void printJson(const QAbstractItemModel& view, bool withImages)
 {
-    {
-        JsonWriter json(stdout);
+    JsonWriter json(stdout);
+    json.beginObject();
+    json.key("patients").beginArray();
+    for (int p = 0; p < view.rowCount(); ++p) {
+        const QModelIndex patientIndex = view.index(p, 0);
+        const Patient* patient = record<Patient>(patientIndex, DicomBrowserModel::PatientRole);
+        if (!patient)
+            continue;
         json.beginObject();
-        json.key("patients").beginArray();
-        for (const Patient* p : patients)
-            writePatientJson(json, *p);
+        writePatientFields(json, *patient);
+        json.key("studies").beginArray();
+        for (int s = 0; s < view.rowCount(patientIndex); ++s) {
+            const QModelIndex studyIndex = view.index(s, 0, patientIndex);
+            const Study* study = record<Study>(studyIndex, DicomBrowserModel::StudyRole);
+            if (!study)
+                continue;
+            json.beginObject();
+            writeStudyFields(json, *study);
+            json.key("series").beginArray();
+            for (int r = 0; r < view.rowCount(studyIndex); ++r)
+                if (const Series* series = record<Series>(view.index(r, 0, studyIndex), DicomBrowserModel::SeriesRole))
+                    writeSeries(json, *series, withImages);
+            json.endArray();
+            json.endObject();
+        }
         json.endArray();
         json.endObject();
     }
-    std::fprintf(stderr, "%s\n", summary.toUtf8().constData());
+    json.endArray();
+    json.endObject();
 }
 
-void printTreeOutput(Scanner& scanner, bool json, bool withImages, const QString& summary)
+void sortLikeTheBrowser(DicomBrowserFilterModel& view, DicomBrowserModel& model)
 {
+    view.setSourceModel(&model);
+    view.setSortRole(DicomBrowserModel::SortRole);
+    view.sort(0);
+}
+
+void printTreeOutput(Scanner& scanner, bool json, bool withImages, const QString& what, double seconds)
+{
+    // Through the browser's models, so that the order (and the text) is the one a folder scan
+    // of the same files shows.
+    DicomBrowserModel model(scanner.datasetCache());
+    for (auto& patient : scanner.takePatients())
+        model.addPatient(patient.release());
+    DicomBrowserFilterModel view;
+    sortLikeTheBrowser(view, model);
+    const QString summary = summaryLine(countShown(view), what, seconds);
     if (json) {
-        printJsonTree(scanner.patients(), summary);
+        printJson(view, withImages);
+        std::fprintf(stderr, "%s\n", summary.toUtf8().constData());
     } else {
-        // The browser's own model renders the text, so both always agree.
-        DicomBrowserModel model(scanner.datasetCache());
-        for (auto& patient : scanner.takePatients())
-            model.addPatient(patient.release());
         QTextStream out(stdout);
-        printModel(out, model, withImages);
+        printModel(out, view, withImages);
         out << summary << '\n';
     }
     std::fflush(stdout);

@@ -2,30 +2,40 @@
 
 #include <QString>
 
-#include <vector>
+class QAbstractItemModel;
 
+namespace Dravelin {
+class DicomBrowserFilterModel;
+class DicomBrowserModel;
+}  // namespace Dravelin
 namespace Dravelin::Dicom {
-class Patient;
 class Scanner;
-}  // namespace Dravelin::Dicom
+}
 
 // Output shared by the commands that scan (folders, DICOMDIR files, PACS and DICOMweb servers).
+// Each works on a view: the browser model, or the filter model over it, whose rows are the
+// patients, their studies and their series as the browser shows them.
 namespace Dravelin::Cli {
 
-class JsonWriter;
+struct ShownCounts
+{
+    int patients = 0, studies = 0, series = 0, images = 0;
+};
+ShownCounts countShown(const QAbstractItemModel& view);
 
-// One patient tree as JSON: keys are the record field names, dates yyyy-MM-dd, times
-// HH:mm:ss.zzz, empty text for null dates and times, null for empty optionals.
-void writePatientJson(JsonWriter& json, const Dicom::Patient& patient);
+// "1 patient, 2 studies, 3 series, 40 images, <what>, T seconds".
+QString summaryLine(const ShownCounts& counts, const QString& what, double seconds);
 
-// "P patients, S studies, R series, I images, <what>, T seconds".
-QString summaryLine(const std::vector<Dicom::Patient*>& patients, const QString& what, double seconds);
+// {"patients":[...]} on stdout: the shown records in the view's order, keys named after the
+// record fields, numbers as numbers, dates yyyy-MM-dd, times HH:mm:ss.zzz, empty text for null
+// dates and times, null for absent numbers. Every image of a shown series unless !withImages.
+void printJson(const QAbstractItemModel& view, bool withImages);
 
-// {"patients":[...]} on stdout, then the summary on stderr.
-void printJsonTree(const std::vector<Dicom::Patient*>& patients, const QString& summary);
+// The filter model over `model`, in the browser's order.
+void sortLikeTheBrowser(DicomBrowserFilterModel& view, DicomBrowserModel& model);
 
-// With json: one document {"patients":[...]} on stdout, the summary on stderr. Otherwise the
-// scanner's patients are handed to a browser model, whose view is printed, then the summary.
-void printTreeOutput(Dicom::Scanner& scanner, bool json, bool withImages, const QString& summary);
+// For the server searches: hands the scanner's patients to a browser model and prints its
+// sorted view, as JSON (summary on stderr) or as the browser's tree (summary last).
+void printTreeOutput(Dicom::Scanner& scanner, bool json, bool withImages, const QString& what, double seconds);
 
 }  // namespace Dravelin::Cli

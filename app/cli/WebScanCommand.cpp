@@ -1,5 +1,6 @@
 #include "app/cli/WebScanCommand.h"
 
+#include "app/cli/CommandLine.h"
 #include "app/cli/TreeOutput.h"
 #include "host/core/Log.h"
 #include "host/core/Url.h"
@@ -21,10 +22,6 @@ namespace {
 
 using namespace Dravelin::Dicom;
 
-const char* const usage =
-    "usage: dravelin-dicom web-scan URL [--user U] [--password-env VAR] [--token-env VAR] [--threads N] [--json]\n"
-    "                               [--no-images]\n";
-
 struct Options
 {
     QString url;
@@ -36,54 +33,24 @@ struct Options
     bool images = true;
 };
 
-std::optional<Options> parseArguments(const QStringList& args, QString& error)
+std::optional<Options> parseArguments(CommandLine& cl)
 {
     Options o;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString& arg = args[i];
-        if (arg == "--json") {
-            o.json = true;
-        } else if (arg == "--no-images") {
-            o.images = false;
-        } else if (arg == "--user" || arg == "--password-env" || arg == "--token-env" || arg == "--threads") {
-            if (i + 1 >= args.size()) {
-                error = arg + " needs a value";
-                return std::nullopt;
-            }
-            const QString value = args[++i];
-            if (arg == "--user") {
-                o.user = value;
-            } else if (arg == "--password-env") {
-                o.passwordVariable = value;
-            } else if (arg == "--token-env") {
-                o.tokenVariable = value;
-            } else {
-                bool ok = false;
-                o.threads = value.toInt(&ok);
-                if (!ok) {
-                    error = "--threads needs a number";
-                    return std::nullopt;
-                }
-            }
-        } else if (arg.startsWith("--")) {
-            error = "unknown option " + arg;
-            return std::nullopt;
-        } else if (o.url.isEmpty()) {
-            o.url = arg;
-        } else {
-            error = "more than one URL";
-            return std::nullopt;
-        }
-    }
-    if (o.url.isEmpty()) {
-        error = "a DICOMweb URL is required";
-        return std::nullopt;
-    }
+    o.url = cl.positionals().front();
+    o.user = cl.value("user");
+    o.passwordVariable = cl.value("password-env");
+    o.tokenVariable = cl.value("token-env");
+    o.threads = cl.number("threads", 1, 1024);
+    o.json = cl.isSet("json");
+    o.images = !cl.isSet("no-images");
     // A password without a user would be dropped without a word, and the scan fail with 401.
-    if (!o.passwordVariable.isEmpty() && o.user.isEmpty()) {
-        error = "--password-env needs --user";
+    if (!o.passwordVariable.isEmpty() && o.user.isEmpty())
+        cl.reject("--password-env needs --user");
+    const Filesystem::Url url(o.url.toStdString());
+    if (!url.isValid() || (url.scheme() != "http" && url.scheme() != "https"))
+        cl.reject("not an http(s) URL: " + o.url);
+    if (cl.failed())
         return std::nullopt;
-    }
     return o;
 }
 
@@ -111,34 +78,41 @@ std::string describe(const Network::HttpError& error)
 
 int runWebScanCommand(const QStringList& args)
 {
-    QString error;
-    const std::optional<Options> options = parseArguments(args, error);
-    const Filesystem::Url url(options ? options->url.toStdString() : std::string());
-    if (options && (!url.isValid() || (url.scheme() != "http" && url.scheme() != "https")))
-        error = "not an http(s) URL: " + options->url;
-    if (!options || !error.isEmpty()) {
-        std::fprintf(stderr, "dravelin-dicom web-scan: %s\n%s", error.toUtf8().constData(), usage);
-        return 2;
-    }
+    CommandLine cl("web-scan",
+                   "Searches a DICOMweb server (QIDO-RS: studies, series, instances; metadata only) and\n"
+                   "prints the tree as the browser shows it.");
+    cl.addPositional("URL", "The server's DICOMweb root; a query part (?PatientName=Doe*) filters the studies.");
+    cl.addValue("user", "USER", "User name for basic authentication.");
+    cl.addValue("password-env", "VARIABLE",
+                "Environment variable that holds the password (kept out of the process list).");
+    cl.addValue("token-env", "VARIABLE", "Environment variable that holds a bearer token.");
+    cl.addValue("threads", "N", "Requests in parallel.");
+    cl.addFlag("json", "Print one JSON document {\"patients\": [...]} instead of text.");
+    cl.addFlag("no-images", "Leave the image rows out of the text.");
+    if (const auto status = cl.parse(args))
+        return *status;
+    const std::optional<Options> options = parseArguments(cl);
+    if (!options)
+        return cl.usageError();
+    const Filesystem::Url url(options->url.toStdString());
 
     // The command prints its own errors and summary; the host's notes on settings and progress
     // would only interleave with them. DRAVELIN_LOG_LEVEL still decides when it is set.
     if (!qEnvironmentVariableIsSet("DRAVELIN_LOG_LEVEL"))
         Log::setThreshold(3);
     auto provider = std::make_shared<Network::HttpAuthorizationProvider>();
+    QString error;
     const auto password = environment(options->passwordVariable, error);
     const auto token = environment(options->tokenVariable, error);
-    if (!error.isEmpty()) {
-        std::fprintf(stderr, "dravelin-dicom web-scan: %s\n", error.toUtf8().constData());
-        return 2;
-    }
+    if (!error.isEmpty())
+        return cl.fail(2, error);
     if (token)
         provider->setBearerToken(*token);
     else if (!options->user.isEmpty())
         provider->setBasic(options->user.toStdString(), password.value_or(std::string()));
     const std::string warning = Utils::checkDicomWebUrlWarnings(options->url.toStdString());
     if (!warning.empty())
-        std::fprintf(stderr, "dravelin-dicom web-scan: warning: %s\n", warning.c_str());
+        cl.fail(0, "warning: " + QString::fromStdString(warning));
 
     auto cache = std::make_shared<DatasetCache>(0);
     cache->setAuthorizationProvider(provider);
@@ -151,16 +125,13 @@ int runWebScanCommand(const QStringList& args)
     const double seconds = timer.nsecsElapsed() / 1e9;
 
     if (httpError && scanner.patients().empty()) {
-        std::fprintf(stderr, "dravelin-dicom web-scan: %s\n", describe(*httpError).c_str());
-        return 2;
+        return cl.fail(2, QString::fromStdString(describe(*httpError)));
     }
-    const QString summary =
-        summaryLine(scanner.patients(), QString::fromStdString(url.string(Filesystem::Url::RemoveUserInfo)), seconds);
-    printTreeOutput(scanner, options->json, options->images, summary);
+    printTreeOutput(scanner, options->json, options->images,
+                    QString::fromStdString(url.string(Filesystem::Url::RemoveUserInfo)), seconds);
     if (httpError) {
         // Part of the server answered: print what arrived, then the first error.
-        std::fprintf(stderr, "dravelin-dicom web-scan: incomplete result: %s\n", describe(*httpError).c_str());
-        return 1;
+        return cl.fail(1, "incomplete result: " + QString::fromStdString(describe(*httpError)));
     }
     return 0;
 }

@@ -1,5 +1,7 @@
 // dravelin-dicom: command-line access to the plug-in. This file only dispatches; each
 // command lives in its own <Name>Command file.
+#include "app/cli/CommandLine.h"
+#include "app/cli/ConvertCommand.h"
 #include "app/cli/DeidentifyCommand.h"
 #include "app/cli/LoadCommand.h"
 #include "app/cli/PacsFindCommand.h"
@@ -15,17 +17,51 @@
 #include <dcmtk/oflog/oflog.h>
 
 #include <functional>
-#include <map>
+#include <vector>
 
 namespace {
 
-int usage(const std::map<QString, std::function<int(const QStringList&)>>& commands)
+struct Command
 {
-    QTextStream err(stderr);
-    err << "usage: dravelin-dicom COMMAND ARGS...\ncommands:";
-    for (const auto& entry : commands)
-        err << ' ' << entry.first;
-    err << '\n';
+    QString name;
+    const char* summary;
+    std::function<int(const QStringList&)> run;
+};
+
+const std::vector<Command>& commands()
+{
+    using namespace Dravelin::Cli;
+    static const std::vector<Command> list = {
+        {"scan", "list the series of a folder or a DICOMDIR file", runScanCommand},
+        {"tree", "print every record field of the given files", runTreeCommand},
+        {"load", "load a location string with its pixels and print its image sets", runLoadCommand},
+        {"convert", "load a location and write it as DICOM with a chosen compression", runConvertCommand},
+        {"pacs-find", "search a PACS (C-FIND)", runPacsFindCommand},
+        {"web-scan", "search a DICOMweb server (QIDO-RS)", runWebScanCommand},
+        {"deidentify", "write de-identified copies of a folder", runDeidentifyCommand},
+    };
+    return list;
+}
+
+void printHelp()
+{
+    QTextStream out(stdout);
+    out << "usage: dravelin-dicom COMMAND [options] [arguments]\n"
+           "       dravelin-dicom COMMAND --help\n\n"
+           "Commands:\n";
+    for (const Command& c : commands())
+        out << "  " << c.name.leftJustified(12) << c.summary << '\n';
+    out << "\nOptions:\n"
+           "  -h, --help  Show this help and exit.\n"
+           "  --version   Show the version and exit.\n\n"
+           "Exit status: 0 when everything was read; 1 for a partial result (some of the input could not\n"
+           "be read, the rest was printed); 2 when nothing usable came of it (a bad command line, a\n"
+           "missing or unusable input, an unreachable or refusing server).\n";
+}
+
+int usageError(const QString& message)
+{
+    QTextStream(stderr) << "dravelin-dicom: " << message << " (see 'dravelin-dicom --help')\n";
     return 2;
 }
 
@@ -34,23 +70,30 @@ int usage(const std::map<QString, std::function<int(const QStringList&)>>& comma
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral(DRAVELIN_VERSION));
     // DCMTK's own warnings would interleave with the tool's output; files it cannot read
     // are reported by the commands themselves.
     OFLog::configure(OFLogger::FATAL_LOG_LEVEL);
 
-    const std::map<QString, std::function<int(const QStringList&)>> commands = {
-        {QStringLiteral("deidentify"), Dravelin::Cli::runDeidentifyCommand},
-        {QStringLiteral("load"), Dravelin::Cli::runLoadCommand},
-        {QStringLiteral("pacs-find"), Dravelin::Cli::runPacsFindCommand},
-        {QStringLiteral("scan"), Dravelin::Cli::runScanCommand},
-        {QStringLiteral("tree"), Dravelin::Cli::runTreeCommand},
-        {QStringLiteral("web-scan"), Dravelin::Cli::runWebScanCommand},
-    };
     QStringList args = QCoreApplication::arguments().mid(1);
     if (args.isEmpty())
-        return usage(commands);
-    const auto command = commands.find(args.takeFirst());
-    if (command == commands.end())
-        return usage(commands);
-    return command->second(args);
+        return usageError("a command is missing");
+    const QString first = args.takeFirst();
+    if (first == "--help" || first == "-h" || first == "help") {
+        printHelp();
+        return 0;
+    }
+    if (first == "--version") {
+        QTextStream(stdout) << Dravelin::Cli::versionText() << '\n';
+        return 0;
+    }
+    QStringList names;
+    for (const Command& c : commands()) {
+        if (c.name == first)
+            return c.run(args);
+        names << c.name;
+    }
+    const QString hint = Dravelin::Cli::closestMatchHint(first, names);
+    const QString what = first.startsWith('-') ? "unknown option '" : "unknown command '";
+    return usageError(what + first + "'" + (hint.isEmpty() ? QString() : "; " + hint));
 }

@@ -45,19 +45,6 @@ bool writeReversedSeries(const T::TempDir& dir)
 
 }  // namespace
 
-TEST(ScanCommand, MissingPathAndBadArgumentsExitWithTwo)
-{
-    T::TempDir dir;
-    const Result missing = runScan({dir.file("nowhere")});
-    EXPECT_EQ(missing.exitCode, 2);
-    EXPECT_EQ(missing.err.count('\n'), 1);
-    EXPECT_TRUE(missing.err.contains("nowhere"));
-    EXPECT_TRUE(missing.out.isEmpty());
-    EXPECT_EQ(runScan({}).exitCode, 2);
-    EXPECT_EQ(runScan({dir.path(), "--threads", "many"}).exitCode, 2);
-    EXPECT_EQ(runScan({dir.path(), "--bogus"}).exitCode, 2);
-}
-
 TEST(ScanCommand, EmptyFolderSucceeds)
 {
     T::TempDir dir;

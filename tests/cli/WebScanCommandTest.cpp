@@ -226,17 +226,3 @@ TEST(WebScanCommandFaults, EveryRequestCarriesTheCredentials)
     for (const auto& request : basic.requests())
         EXPECT_EQ(request.header("authorization"), "Basic dTpw") << request.path;
 }
-
-TEST(WebScanCommandFaults, UsageErrors)
-{
-    const T::CliResult noUrl = T::runCli({"web-scan", "--json"});
-    EXPECT_EQ(noUrl.exitCode, 2);
-    EXPECT_TRUE(noUrl.err.contains("usage: dravelin-dicom web-scan URL")) << noUrl.err.toStdString();
-    EXPECT_EQ(T::runCli({"web-scan", "ftp://127.0.0.1/x"}).exitCode, 2);
-    EXPECT_EQ(T::runCli({"web-scan", "http://127.0.0.1:1/a", "http://127.0.0.1:1/b"}).exitCode, 2);
-    EXPECT_EQ(T::runCli({"web-scan", "http://127.0.0.1:1/a", "--threads", "x"}).exitCode, 2);
-    EXPECT_EQ(T::runCli({"web-scan", "http://127.0.0.1:1/a", "--user"}).exitCode, 2);
-    const T::CliResult passwordOnly = T::runCli({"web-scan", "http://127.0.0.1:1/a", "--password-env", "PW"});
-    EXPECT_EQ(passwordOnly.exitCode, 2);
-    EXPECT_TRUE(passwordOnly.err.startsWith("dravelin-dicom web-scan: --password-env needs --user\n"));
-}
