@@ -15,6 +15,7 @@
 #include "host/data/DataGroup.h"
 #include "host/data/DataItemModel.h"
 #include "host/data/DataModel.h"
+#include "host/data/SharedImageSet.h"
 #include "host/ui/AnnotationWidget.h"
 #include "host/ui/DataTreeWidget.h"
 #include "host/ui/DisplayWidgetMulti.h"
@@ -417,29 +418,37 @@ bool MainWindowBase::loadLocation(const QString& location, const QString& algori
     Properties p(config ? *config : Properties(QStringLiteral("Config")));
     p.setParam(QStringLiteral("location"), location);
     algorithm->configure(&p);
-    auto task = std::make_shared<Progress::Task>(m_progress, 0, tr("Loading %1").arg(location).toStdString());
-    algorithm->setProgress(m_progress);
-    ++m_pendingLoads;
-    auto* watcher = new QFutureWatcher<void>(this);
-    connect(watcher, &QFutureWatcher<void>::finished, this, [this, watcher, algorithm, task, location, algorithmId] {
-        watcher->deleteLater();
-        task->finish();
-        if (algorithm->status() == Algorithm::Success) {
+    runInBackground(algorithm, tr("Loading %1").arg(location), [this, location, algorithmId](Algorithm& done) {
+        if (done.status() == Algorithm::Success) {
             Properties config(QStringLiteral("Config"));
-            algorithm->configuration(&config);
+            done.configuration(&config);
             addRecentFile(location, algorithmId, config);
-            const auto added = addOutput(algorithm->takeOutput());
+            const auto added = addOutput(done.takeOutput());
             statusBar()->showMessage(tr("Loaded %1 item(s) from %2").arg(added.size()).arg(location), 5000);
         } else {
             Log::log(4, "MainWindow", "Could not load " + location);
             statusBar()->showMessage(tr("Could not load %1").arg(location));
         }
+    });
+    return true;
+}
+
+void MainWindowBase::runInBackground(std::shared_ptr<Algorithm> algorithm, const QString& description,
+                                     std::function<void(Algorithm&)> done)
+{
+    auto task = std::make_shared<Progress::Task>(m_progress, 0, description.toStdString());
+    algorithm->setProgress(m_progress);
+    ++m_pendingLoads;
+    auto* watcher = new QFutureWatcher<void>(this);
+    connect(watcher, &QFutureWatcher<void>::finished, this, [this, watcher, algorithm, task, done] {
+        watcher->deleteLater();
+        task->finish();
+        done(*algorithm);
         if (--m_pendingLoads == 0)
             emit loadsFinished();
     });
-    // Reading is file and network I/O: never on the GUI thread.
+    // Reading and writing are file and network I/O: never on the GUI thread.
     watcher->setFuture(QtConcurrent::run([algorithm] { algorithm->compute(); }));
-    return true;
 }
 
 std::vector<Data*> MainWindowBase::addOutput(OwningDataList output)
@@ -448,6 +457,7 @@ std::vector<Data*> MainWindowBase::addOutput(OwningDataList output)
         return {};
     const std::vector<Data*> added = m_dataModel->add(std::move(output));
     DataList shown = m_display->visibleData();
+    bool imageShown = false;
     for (Data* data : withDescendants(added)) {
         if (!m_annotationModel->getDataAnnotation(data)) {
             const QStringList names = m_registry->compatibleDataAnnotations(data);
@@ -455,10 +465,22 @@ std::vector<Data*> MainWindowBase::addOutput(OwningDataList output)
                 if (auto annotation = m_registry->createDataAnnotation(names.last(), data))
                     m_annotationModel->add(std::unique_ptr<Annotation>(std::move(annotation)), data);
         }
-        if (data->kind() != Data::KindGroup && !shown.contains(data))
-            shown.add(data);
+        if (data->kind() == Data::KindGroup || shown.contains(data))
+            continue;
+        // Series over series are hard to read: the first new image set replaces the image sets
+        // shown so far, the others wait for their check box. Surfaces and points all show.
+        if (dynamic_cast<SharedImageSet*>(data)) {
+            if (imageShown)
+                continue;
+            for (SharedImageSet* old : shown.getImages())
+                shown.remove(old);
+            imageShown = true;
+        }
+        shown.add(data);
     }
     m_display->setVisibleData(shown);
+    if (imageShown)
+        m_display->resetViews();
     updateDataControllers();
     return added;
 }
@@ -468,13 +490,34 @@ void MainWindowBase::askAndLoad(const AlgorithmDescriptor& descriptor)
     QSettings settings;
     const QString key = QStringLiteral("lastDir/") + descriptor.id;
     const QString dir = settings.value(key).toString();
-    const bool folder = descriptor.id.contains(QLatin1String("folder"), Qt::CaseInsensitive);
+    const bool folder = descriptor.id.contains(QLatin1String("folder"), Qt::CaseInsensitive) ||
+                        descriptor.id.contains(QLatin1String("browser"), Qt::CaseInsensitive);
     const QString path = folder ? QFileDialog::getExistingDirectory(this, tr("Load data"), dir)
                                 : QFileDialog::getOpenFileName(this, tr("Load data"), dir);
     if (path.isEmpty())
         return;
     settings.setValue(key, folder ? path : QFileInfo(path).absolutePath());
     loadLocation(path, descriptor.id);
+}
+
+void MainWindowBase::askAndSave(std::unique_ptr<Algorithm> algorithm)
+{
+    QSettings settings;
+    const QString key = QStringLiteral("lastDir/") + algorithm->id();
+    const QString path = QFileDialog::getSaveFileName(this, tr("Export data"), settings.value(key).toString());
+    if (path.isEmpty())
+        return;
+    settings.setValue(key, QFileInfo(path).absolutePath());
+    Properties p(QStringLiteral("Config"));
+    p.setParam(QStringLiteral("location"), path);
+    algorithm->configure(&p);
+    runInBackground(std::shared_ptr<Algorithm>(std::move(algorithm)), tr("Writing %1").arg(path),
+                    [this, path](Algorithm& done) {
+                        if (done.status() != Algorithm::Success)
+                            QMessageBox::information(this, tr("Export data"), tr("Could not save data"));
+                        else
+                            statusBar()->showMessage(tr("Wrote %1").arg(path), 5000);
+                    });
 }
 
 void MainWindowBase::exportSelection(const QString& algorithmId)
@@ -498,6 +541,10 @@ void MainWindowBase::runAlgorithm(std::unique_ptr<Algorithm> algorithm)
     if (!controller && d && d->ioMode == IoAlgorithm::Read && !dynamic_cast<IoAlgorithm*>(algorithm.get())) {
         // A reader without an interface of its own: the application asks where to read from.
         askAndLoad(*d);
+        return;
+    }
+    if (!controller && d && d->ioMode == IoAlgorithm::Write && !dynamic_cast<IoAlgorithm*>(algorithm.get())) {
+        askAndSave(std::move(algorithm));
         return;
     }
     if (!controller)

@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -113,6 +114,10 @@ private:
     void rebuildRecentMenu();
     void exportSelection(const QString& algorithmId);
     void askAndLoad(const AlgorithmDescriptor& descriptor);
+    void askAndSave(std::unique_ptr<Algorithm> algorithm);
+    // Computes `algorithm` on a worker thread with a progress row; `done` runs on the GUI thread.
+    void runInBackground(std::shared_ptr<Algorithm> algorithm, const QString& description,
+                         std::function<void(Algorithm&)> done);
     void updateDataControllers();
     void showControllerPanel(class Controller* controller, const QString& title);
     void reapClosed();

@@ -141,6 +141,15 @@ void SliceView::setZoom(double millimetresPerPixel)
 {
     m_mmPerPixel = std::clamp(millimetresPerPixel, 1e-3, 1e3);
     m_fitted = true;
+    m_autoFit = false;
+    update();
+}
+
+void SliceView::centerOn(const Eigen::Vector3d& world)
+{
+    m_center = Eigen::Vector2d(world.dot(right()), world.dot(down()));
+    m_fitted = true;
+    m_autoFit = false;
     update();
 }
 
@@ -166,6 +175,7 @@ void SliceView::fit()
                                (maxV - minV + 1.0) / std::max(1, height() - 8));
     m_mmPerPixel = std::clamp(mm, 1e-3, 1e3);
     m_fitted = true;
+    m_autoFit = true;
     update();
 }
 
@@ -247,8 +257,9 @@ void SliceView::drawAnnotations(QPainter& painter) const
                 } else if ((d0 < 0) != (d1 < 0)) {
                     // The segment pierces the slice: mark where.
                     const Eigen::Vector3d hit = a0 + (a1 - a0) * (d0 / (d0 - d1));
-                    const QPointF c = positionOf(hit);
-                    painter.drawEllipse(c, 2.0, 2.0);
+                    painter.setBrush(color);
+                    painter.drawEllipse(positionOf(hit), 2.5, 2.5);
+                    painter.setBrush(Qt::NoBrush);
                 }
             }
         }
@@ -326,7 +337,8 @@ void SliceView::paintEvent(QPaintEvent*)
 void SliceView::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    if (m_fitted)
+    // Until the user zooms or pans, the data keeps filling the view.
+    if (m_autoFit)
         fit();
 }
 
@@ -342,6 +354,7 @@ void SliceView::wheelEvent(QWheelEvent* event)
         m_mmPerPixel = std::clamp(m_mmPerPixel * std::pow(0.85, steps), 1e-3, 1e3);
         const Eigen::Vector3d after = worldAt(event->position());
         m_center += Eigen::Vector2d((before - after).dot(right()), (before - after).dot(down()));
+        m_autoFit = false;
         update();
     } else if (event->modifiers() & Qt::ShiftModifier) {
         stepFrames(steps);
@@ -382,6 +395,7 @@ void SliceView::mouseMoveEvent(QMouseEvent* event)
             break;
         case Drag::Pan:
             m_center -= Eigen::Vector2d(delta.x(), delta.y()) * m_mmPerPixel;
+            m_autoFit = false;
             update();
             break;
         case Drag::Zoom: setZoom(m_mmPerPixel * std::pow(1.01, delta.y())); break;

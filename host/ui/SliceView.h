@@ -54,7 +54,9 @@ public:
 
     double millimetresPerPixel() const { return m_mmPerPixel; }
     void setZoom(double millimetresPerPixel);
-    // Fits the visible data into the widget.
+    // Puts a world point in the middle of the view.
+    void centerOn(const Eigen::Vector3d& world);
+    // Fits the visible data into the widget (and keeps it fitted on resizes).
     void fit();
 
 protected:
@@ -80,6 +82,7 @@ private:
     Eigen::Vector2d m_center = Eigen::Vector2d::Zero();
     double m_mmPerPixel = 1.0;
     bool m_fitted = false;
+    bool m_autoFit = true;
 
     enum class Drag { None, Pending, Window, Pan, Zoom };
     Drag m_drag = Drag::None;
