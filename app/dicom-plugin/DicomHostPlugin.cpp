@@ -1,7 +1,7 @@
 // The host's DICOM plug-in, "Dravelin.Dicom": registers the DICOM readers and the writer of the
 // host's DICOM library, so that the application (and the DICOM GUI plug-in, which depends on
 // this one) finds them in the factory registry.
-#include "host/app/AlgorithmFactory.h"
+#include "host/app/FactoryRegistry.h"
 #include "host/data/SharedImageSet.h"
 #include "host/dicom/io/DicomIOAlgorithmBrowser.h"
 #include "host/dicom/io/DicomIOAlgorithmFile.h"

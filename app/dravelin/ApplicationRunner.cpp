@@ -4,6 +4,7 @@
 #include "host/core/Log.h"
 #include "host/plugin/PluginLoader.h"
 #include "host/ui/MainWindowBase.h"
+#include "host/ui/ProgressWidget.h"
 #include "host/ui/SettingsDialog.h"
 
 #include <QApplication>
@@ -128,22 +129,23 @@ int ApplicationRunner::run(const QStringList& arguments, std::FILE* out, std::FI
 
     int status = 0;
     if (parser.isSet(screenshot)) {
-        // Two turns of the event loop after the last load: the views repaint on the first.
-        auto save = [&] {
+        // Saved once every load has ended and nothing is left to do: the progress rows are gone
+        // and no events wait (the views repaint on the way there).
+        QTimer idle;
+        idle.setInterval(20);
+        QObject::connect(&idle, &QTimer::timeout, &window, [&] {
+            if (window.pendingLoads() > 0 || window.progressWidget()->taskCount() > 0)
+                return;
+            idle.stop();
             QTimer::singleShot(0, &window, [&] {
-                QTimer::singleShot(0, &window, [&] {
-                    if (!window.grab().save(shotPath, "PNG")) {
-                        print(err, QStringLiteral("dravelin: cannot write %1").arg(shotPath));
-                        status = 1;
-                    }
-                    QApplication::exit(status);
-                });
+                if (!window.grab().save(shotPath, "PNG")) {
+                    print(err, QStringLiteral("dravelin: cannot write %1").arg(shotPath));
+                    status = 1;
+                }
+                QApplication::exit(status);
             });
-        };
-        if (window.pendingLoads() == 0)
-            save();
-        else
-            QObject::connect(&window, &MainWindowBase::loadsFinished, &window, save);
+        });
+        idle.start();
     }
     const int loopStatus = QApplication::exec();
     return status != 0 ? status : loopStatus;

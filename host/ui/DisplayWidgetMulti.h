@@ -31,6 +31,12 @@ public:
     explicit DisplayWidgetMulti(QWidget* parent = nullptr);
     ~DisplayWidgetMulti() override;
 
+    // Both bases name these; the argument lists tell them apart.
+    using DataDisplay::isVisible;
+    using DataDisplay::setVisible;
+    using QWidget::isVisible;
+    using QWidget::setVisible;
+
     DataList visibleData() const override { return m_visible; }
     // Newly shown data that is the first to show moves the cross-hair to its centre.
     void setVisibleData(const DataList& data) override;

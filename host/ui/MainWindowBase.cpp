@@ -79,6 +79,7 @@ MainWindowBase::MainWindowBase(FactoryRegistry* registry, QWidget* parent)
     m_annotationModel = new AnnotationModel(m_dataModel, this);
 
     m_display = new DisplayWidgetMulti(this);
+    m_display->setMinimumSize(400, 300);
     m_display->setAnnotationModel(m_annotationModel);
     setCentralWidget(m_display);
 
@@ -142,7 +143,8 @@ MainWindowBase::MainWindowBase(FactoryRegistry* registry, QWidget* parent)
     QSettings settings;
     if (!restoreGeometry(settings.value(QStringLiteral("MainWindow/geometry")).toByteArray()))
         resize(1280, 860);
-    restoreState(settings.value(QStringLiteral("MainWindow/state")).toByteArray());
+    if (!restoreState(settings.value(QStringLiteral("MainWindow/state")).toByteArray()))
+        resizeDocks({dataDock}, {330}, Qt::Horizontal);
     m_progress->parentWidget()->hide();
 }
 
@@ -155,6 +157,8 @@ MainWindowBase::~MainWindowBase()
         delete running->decorator;
     }
     m_running.clear();
+    // The tree's check boxes listen to the display: they go first.
+    delete m_tree;
     m_display->setVisibleData(DataList());
 }
 
@@ -444,8 +448,10 @@ void MainWindowBase::runInBackground(std::shared_ptr<Algorithm> algorithm, const
         watcher->deleteLater();
         task->finish();
         done(*algorithm);
-        if (--m_pendingLoads == 0)
+        if (--m_pendingLoads == 0) {
+            m_progress->refresh();
             emit loadsFinished();
+        }
     });
     // Reading and writing are file and network I/O: never on the GUI thread.
     watcher->setFuture(QtConcurrent::run([algorithm] { algorithm->compute(); }));

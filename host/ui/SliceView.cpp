@@ -290,7 +290,7 @@ void SliceView::drawOverlayText(QPainter& painter) const
         painter.drawText(area, Qt::AlignRight | Qt::AlignBottom, text);
     }
     // Orientation letters at the screen edges: where the patient's sides are.
-    static const char* letters[3][2] = {{"R", "L"}, {"A", "P"}, {"S", "I"}};
+    static const char* letters[3][2] = {{"R", "L"}, {"A", "P"}, {"I", "S"}};
     auto letter = [&](const Eigen::Vector3d& dir) {
         for (int axis = 0; axis < 3; ++axis)
             if (std::abs(dir[axis]) > 0.5)

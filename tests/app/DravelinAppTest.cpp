@@ -1,4 +1,4 @@
-#include "support/TestEnvironment.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <QDir>
 #include <QImage>

@@ -183,7 +183,7 @@ TEST_F(DisplayFixture, TheWheelStepsSlicesOfVolumesAndFramesOfFrameSets)
 {
     SliceView* axial = display.sliceView(SliceView::Axial);
     const double z = display.cursor().z();
-    QWheelEvent wheel(QPointF(100, 100), axial->mapToGlobal(QPointF(100, 100)), QPoint(), QPoint(0, 240),
+    QWheelEvent wheel(QPointF(100, 100), QPointF(axial->mapToGlobal(QPoint(100, 100))), QPoint(), QPoint(0, 240),
                       Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QCoreApplication::sendEvent(axial, &wheel);
     // Two slices of the voxel axis nearest the line of sight, projected onto it.

@@ -5,7 +5,7 @@
 #include "host/data/Mesh.h"
 #include "host/data/SharedImageSet.h"
 #include "host/ui/MainWindowBase.h"
-#include "support/TestEnvironment.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <QAction>
 #include <QFile>
@@ -106,11 +106,12 @@ struct MainWindowFixture : ::testing::Test
     void waitForLoads()
     {
         QSignalSpy finished(window.get(), &MainWindowBase::loadsFinished);
-        if (window->pendingLoads() > 0)
+        if (window->pendingLoads() > 0) {
             ASSERT_TRUE(finished.wait(30000));
+        }
     }
 
-    Test::TempDir settingsDir;
+    Dravelin::Test::TempDir settingsDir;
     FactoryRegistry registry;
     std::unique_ptr<MainWindowBase> window;
 };
