@@ -128,10 +128,10 @@ int ApplicationRunner::run(const QStringList& arguments, std::FILE* out, std::FI
     }
 
     int status = 0;
+    QTimer idle;
     if (parser.isSet(screenshot)) {
         // Saved once every load has ended and nothing is left to do: the progress rows are gone
         // and no events wait (the views repaint on the way there).
-        QTimer idle;
         idle.setInterval(20);
         QObject::connect(&idle, &QTimer::timeout, &window, [&] {
             if (window.pendingLoads() > 0 || window.progressWidget()->taskCount() > 0)

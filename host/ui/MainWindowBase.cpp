@@ -449,7 +449,8 @@ void MainWindowBase::runInBackground(std::shared_ptr<Algorithm> algorithm, const
         task->finish();
         done(*algorithm);
         if (--m_pendingLoads == 0) {
-            m_progress->refresh();
+            // Readers that report through the plain progress calls leave the display's own row.
+            m_progress->reset();
             emit loadsFinished();
         }
     });
