@@ -66,8 +66,8 @@ public:
     int init() override
     {
         auto factory = std::make_unique<Dravelin::AlgorithmFactory>(QStringLiteral("Dicom"));
-        factory->registerAlgorithm<DicomFileReader>(QStringLiteral("DicomIOAlgorithmFile"), QStringLiteral("DICOM File"),
-                                                    QStringLiteral("io: read"));
+        factory->registerAlgorithm<DicomFileReader>(QStringLiteral("DicomIOAlgorithmFile"),
+                                                    QStringLiteral("DICOM File"), QStringLiteral("io: read"));
         factory->registerAlgorithm<DicomFolderReader>(QStringLiteral("DicomIOAlgorithmFolder"),
                                                       QStringLiteral("DICOM Folder"), QStringLiteral("io: read"));
         factory->registerAlgorithm<DicomBrowserReader>(QStringLiteral("DicomIOAlgorithmBrowser"),

@@ -67,9 +67,9 @@ int ApplicationRunner::run(const QStringList& arguments, std::FILE* out, std::FI
     parser.addPositionalArgument(QStringLiteral("LOCATION"),
                                  QStringLiteral("DICOM files or folders (or a location string) to open."),
                                  QStringLiteral("[LOCATION...]"));
-    const QCommandLineOption pluginDir(QStringLiteral("plugin-dir"),
-                                       QStringLiteral("Load the plug-ins of DIR (default: %1).").arg(defaultPluginDir()),
-                                       QStringLiteral("DIR"));
+    const QCommandLineOption pluginDir(
+        QStringLiteral("plugin-dir"), QStringLiteral("Load the plug-ins of DIR (default: %1).").arg(defaultPluginDir()),
+        QStringLiteral("DIR"));
     const QCommandLineOption screenshot(QStringLiteral("screenshot"),
                                         QStringLiteral("Once the locations are loaded and the window is idle, save the "
                                                        "window as a PNG file and exit."),

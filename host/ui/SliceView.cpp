@@ -171,8 +171,8 @@ void SliceView::fit()
         maxV = std::max(maxV, c.dot(down()));
     }
     m_center = Eigen::Vector2d((minU + maxU) / 2, (minV + maxV) / 2);
-    const double mm = std::max((maxU - minU + 1.0) / std::max(1, width() - 8),
-                               (maxV - minV + 1.0) / std::max(1, height() - 8));
+    const double mm =
+        std::max((maxU - minU + 1.0) / std::max(1, width() - 8), (maxV - minV + 1.0) / std::max(1, height() - 8));
     m_mmPerPixel = std::clamp(mm, 1e-3, 1e3);
     m_fitted = true;
     m_autoFit = true;
@@ -199,8 +199,9 @@ void SliceView::drawImage(QImage& target, const SharedImageSet& set, bool blend)
                 continue;
             QRgb pixel;
             if (rgb) {
-                pixel = qRgb(static_cast<int>(image->value(ix, iy, iz, 0)), static_cast<int>(image->value(ix, iy, iz, 1)),
-                             static_cast<int>(image->value(ix, iy, iz, 2)));
+                pixel =
+                    qRgb(static_cast<int>(image->value(ix, iy, iz, 0)), static_cast<int>(image->value(ix, iy, iz, 1)),
+                         static_cast<int>(image->value(ix, iy, iz, 2)));
             } else {
                 const int g = static_cast<int>(std::clamp((image->realValue(ix, iy, iz) - low) * scale, 0.0, 255.0));
                 pixel = qRgb(g, g, g);
@@ -344,8 +345,8 @@ void SliceView::resizeEvent(QResizeEvent* event)
 
 void SliceView::wheelEvent(QWheelEvent* event)
 {
-    const int steps = event->angleDelta().y() / 120 != 0 ? event->angleDelta().y() / 120
-                                                           : (event->angleDelta().y() > 0 ? 1 : -1);
+    const int steps =
+        event->angleDelta().y() / 120 != 0 ? event->angleDelta().y() / 120 : (event->angleDelta().y() > 0 ? 1 : -1);
     if (event->angleDelta().y() == 0)
         return;
     if (event->modifiers() & Qt::ControlModifier) {
