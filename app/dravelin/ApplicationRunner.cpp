@@ -133,8 +133,12 @@ int ApplicationRunner::run(const QStringList& arguments, std::FILE* out, std::FI
         // Saved once every load has ended and nothing is left to do: the progress rows are gone
         // and no events wait (the views repaint on the way there).
         idle.setInterval(20);
+        int quietTicks = 0;
         QObject::connect(&idle, &QTimer::timeout, &window, [&] {
-            if (window.pendingLoads() > 0 || window.progressWidget()->taskCount() > 0)
+            // Idle twice in a row: docks that hid when the loads ended have been laid out.
+            const bool busy = window.pendingLoads() > 0 || window.progressWidget()->taskCount() > 0;
+            quietTicks = busy ? 0 : quietTicks + 1;
+            if (quietTicks < 2)
                 return;
             idle.stop();
             QTimer::singleShot(0, &window, [&] {
