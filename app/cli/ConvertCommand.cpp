@@ -1,7 +1,7 @@
 #include "app/cli/ConvertCommand.h"
 
 #include "app/cli/CommandLine.h"
-#include "host/core/Log.h"
+#include "app/cli/QuietLog.h"
 #include "host/core/Url.h"
 #include "host/data/SharedImageSet.h"
 #include "host/dicom/io/Compression.h"
@@ -38,12 +38,11 @@ int runConvertCommand(const QStringList& args)
     const auto quality = cl.number("quality", 1, 100);
     if (cl.failed())
         return cl.usageError();
-    if (!qEnvironmentVariableIsSet("DRAVELIN_LOG_LEVEL"))
-        Log::setThreshold(5);  // the errors are printed once below
+    QuietLog quiet;  // the algorithm's errors are printed once below
 
     const QStringList positionals = cl.positionals();
     DicomIoAlgorithm reader;
-    reader.setLocation(positionals[0].toStdString());
+    reader.setLocation(positionals[0]);
     reader.compute();
     for (const Dicom::Error& e : reader.caughtErrors())
         if (e.type == Dicom::Error::Fatal)
@@ -57,14 +56,14 @@ int runConvertCommand(const QStringList& args)
     const bool pacs = Filesystem::Url(out.toStdString()).scheme() == "pacs";
     int written = 0;
     for (std::size_t i = 0; i < sets.size(); ++i) {
-        DicomIoAlgorithm writer(DicomIoAlgorithm::Writing);
-        writer.setInput(sets[i]);
+        DicomIoAlgorithm writer(DicomIoAlgorithm::Write);
+        writer.setInput(DataList{sets[i]});
         writer.setCompression(compression);
         writer.setCompressionQuality(quality.value_or(90));
         QString target = out;
         if (!pacs && sets.size() > 1)
             target = QDir(out).filePath(QStringLiteral("set%1").arg(i + 1, 3, 10, QLatin1Char('0')));
-        writer.setLocation(target.toStdString());
+        writer.setLocation(target);
         writer.compute();
         if (writer.status() == Algorithm::Success) {
             ++written;

@@ -1,6 +1,7 @@
 #include "app/cli/DeidentifyCommand.h"
 
 #include "app/cli/CommandLine.h"
+#include "app/cli/QuietLog.h"
 #include "editor/ConfidentialityProfile.h"
 #include "editor/DicomEditorConversion.h"
 #include "host/core/Progress.h"
@@ -110,9 +111,15 @@ int runDeidentifyCommand(const QStringList& args)
         return cl.fail(2, "input folder not found: " + options->input);
     if (QFileInfo::exists(options->output) && !QFileInfo(options->output).isDir())
         return cl.fail(2, "the output is a file, not a folder: " + options->output);
-    const auto table = profileTable(options->profile);
-    if (!table)
-        return cl.fail(2, "cannot read the profile " + options->profile);
+    std::optional<Dicom::DeidentificationActionTable> table;
+    {
+        QuietLog log;
+        table = profileTable(options->profile);
+        if (!table) {
+            const QString reason = log.firstMessage();
+            return cl.fail(2, "cannot read the profile " + options->profile + (reason.isEmpty() ? "" : ": " + reason));
+        }
+    }
 
     auto cache = std::make_shared<Dicom::DatasetCache>(64);
     Dicom::Scanner scanner(cache);

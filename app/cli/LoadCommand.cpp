@@ -1,7 +1,8 @@
 #include "app/cli/LoadCommand.h"
 
 #include "app/cli/CommandLine.h"
-#include "host/core/Log.h"
+#include "app/cli/QuietLog.h"
+#include "app/cli/TextFormat.h"
 #include "host/data/DataGroup.h"
 #include "host/data/PointCloud.h"
 #include "host/data/SharedImageSet.h"
@@ -69,7 +70,7 @@ ImageSummary summarise(const SharedImageSet& set, int index)
     s.spacing = image.spacing();
     s.imageToWorld = image.voxelToWorld().matrix();
     s.voxelType = pixelTypeName(image.pixelType());
-    s.values = Dicom::toPixelVolume(image).statistics();
+    s.values = Dicom::imageStatistics(image);
     s.instances = instancesOf(set, index);
     return s;
 }
@@ -102,11 +103,10 @@ int runLoadCommand(const QStringList& args)
     if (const auto status = cl.parse(args))
         return *status;
     const bool json = cl.isSet("json");
-    if (!qEnvironmentVariableIsSet("DRAVELIN_LOG_LEVEL"))
-        Log::setThreshold(5);  // the errors are printed once below
+    QuietLog quiet;  // the algorithm's errors are printed once below
 
     DicomIoAlgorithm algorithm;
-    algorithm.setLocation(cl.positionals().front().toStdString());
+    algorithm.setLocation(cl.positionals().front());
     algorithm.compute();
     OwningDataList output = algorithm.takeOutput();
     int fatal = 0;
@@ -128,7 +128,7 @@ int runLoadCommand(const QStringList& args)
         if (const auto* group = dynamic_cast<const DataGroup*>(output[i])) {
             QJsonArray regions;
             if (!json)
-                out << "Structure set " << group->name() << ":\n";
+                out << "Structure set " << TextFormat::printable(group->name()) << ":\n";
             for (const auto& child : group->children()) {
                 const auto* rt = child->getComponent<Dicom::RTStructureDataComponent>();
                 const auto* cloud = dynamic_cast<const PointCloud*>(child.get());
@@ -140,8 +140,8 @@ int runLoadCommand(const QStringList& args)
                                            {"contours", contours},
                                            {"points", cloud->size()}});
                 if (!json)
-                    out << "  " << rt->roiNumber << ' ' << QString::fromStdString(rt->roiName) << ": " << contours
-                        << " contours, " << cloud->size() << " points\n";
+                    out << "  " << rt->roiNumber << ' ' << TextFormat::printable(QString::fromStdString(rt->roiName))
+                        << ": " << contours << " contours, " << cloud->size() << " points\n";
             }
             structuresJson.append(QJsonObject{{"name", group->name()}, {"regions", regions}});
             continue;
@@ -151,7 +151,7 @@ int runLoadCommand(const QStringList& args)
             continue;
         QJsonArray images;
         if (!json)
-            out << "Image set " << ++setNumber << ": " << set->name() << '\n';
+            out << "Image set " << ++setNumber << ": " << TextFormat::printable(set->name()) << '\n';
         for (int k = 0; k < set->size(); ++k) {
             const ImageSummary s = summarise(*set, k);
             images.append(QJsonObject{{"kind", s.kind},
@@ -178,7 +178,7 @@ int runLoadCommand(const QStringList& args)
                     << ' ' << number(s.imageToWorld(r, 2)) << ' ' << number(s.imageToWorld(r, 3));
             out << '\n';
             for (const QString& uid : s.instances)
-                out << "    " << uid << '\n';
+                out << "    " << TextFormat::printable(uid) << '\n';
         }
         setsJson.append(
             QJsonObject{{"name", set->name()}, {"modality", Data::modalityName(set->modality())}, {"images", images}});

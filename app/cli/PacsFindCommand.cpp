@@ -96,10 +96,10 @@ int runPacsFindCommand(const QStringList& args)
                 QStringLiteral("Calling AE title: ours, as the PACS knows it (default %1).")
                     .arg(DicomPacsConfiguration::DefaultOwnAeTitle));
     cl.addValue("patient", "FILTER", "Patient name to match, wildcards * and ? as the PACS supports them.");
-    cl.addValue("study", "FILTER", "Study to match (description or ID, as the PACS matches it).");
+    cl.addValue("study", "FILTER", "Study description to match, wildcards as the PACS supports them.");
     cl.addFlag("series", "Resolve every study's series and images.");
     cl.addFlag("json", "Print one JSON document {\"patients\": [...]} instead of text.");
-    cl.addFlag("no-images", "Leave the image rows out of the text.");
+    cl.addFlag("no-images", "Leave the images out.");
     cl.addValue(
         "timeout", "SECONDS",
         QStringLiteral("Connection timeout (default %1).").arg(DicomPacsConfiguration::DefaultConnectTimeoutSeconds));

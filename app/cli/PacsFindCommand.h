@@ -4,7 +4,7 @@
 
 namespace Dravelin::Cli {
 
-// dravelin-dicom pacs-find --host H --port P --aet AET [--calling-aet A] [--patient FILTER]
+// dravelin-dicom pacs-find --host H --port P --aec CALLED [--aet CALLING] [--patient FILTER]
 //                          [--study FILTER] [--series] [--json] [--no-images] [--timeout S]
 int runPacsFindCommand(const QStringList& args);
 

@@ -2,14 +2,13 @@
 
 #include "app/cli/CommandLine.h"
 #include "app/cli/ModelTextPrinter.h"
+#include "app/cli/QuietLog.h"
 #include "app/cli/SeriesTable.h"
 #include "app/cli/TextFormat.h"
 #include "app/cli/TreeOutput.h"
 #include "host/dicom/DatasetCache.h"
 #include "browser/models/DicomBrowserFilterModel.h"
 #include "browser/models/DicomBrowserModel.h"
-#include "host/core/Log.h"
-#include "host/core/LogCapture.h"
 #include "scanning/Image.h"
 #include "scanning/Patient.h"
 #include "scanning/ScannerQt.h"
@@ -266,22 +265,15 @@ QString scan(DicomBrowserModel& model, const Options& options, const QFileInfo& 
         files = fileCount;
     } else {
         // The reader logs why a DICOMDIR cannot be read; that reason becomes the one error line.
-        const int threshold = Log::threshold();
-        if (!qEnvironmentVariableIsSet("DRAVELIN_LOG_LEVEL"))
-            Log::setThreshold(5);
-        LogCapture log;
+        QuietLog log;
         model.scanDicomDirAsync(path);
         if (model.isScanning())
             loop.exec();
-        Log::setThreshold(threshold);
         files = 1;
-        for (const Log::Entry& entry : log.entries()) {
-            const QString message = QString::fromStdString(entry.message);
-            if (message.startsWith("Could not load DICOMDIR"))
-                failure = message;
-            else if (entry.level >= threshold)
-                std::fprintf(stderr, "dravelin-dicom scan: %s\n", entry.message.c_str());
-        }
+        if (model.patients().empty())
+            failure = log.firstMessage(4);
+        if (failure.isEmpty())
+            log.printHeld("dravelin-dicom scan");
     }
     progress.finish();
     return failure;
@@ -301,28 +293,14 @@ void configureFilter(DicomBrowserFilterModel& filter, DicomBrowserModel& model, 
     sortLikeTheBrowser(filter, model);
 }
 
-// The series rows of the view, in display order.
-void shownSeries(const QAbstractItemModel& view, const QModelIndex& parent, std::vector<QModelIndex>& out)
-{
-    for (int row = 0; row < view.rowCount(parent); ++row) {
-        const QModelIndex index = view.index(row, 0, parent);
-        if (index.data(DicomBrowserModel::SeriesRole).isValid())
-            out.push_back(index);
-        else
-            shownSeries(view, index, out);
-    }
-}
-
-// Checks the named series through the view; the names not found among the shown series.
-QStringList checkSeries(DicomBrowserFilterModel& filter, const std::vector<QModelIndex>& shown, const QStringList& uids)
+QStringList checkSeries(DicomBrowserFilterModel& filter, const std::vector<ShownSeries>& shown, const QStringList& uids)
 {
     QStringList missing;
     for (const QString& uid : uids) {
         bool found = false;
-        for (const QModelIndex& index : shown) {
-            const Series* series = index.data(DicomBrowserModel::SeriesRole).value<Series*>();
-            if (series && series->seriesInstanceUid == uid) {
-                filter.setData(index, Qt::Checked, Qt::CheckStateRole);
+        for (const ShownSeries& row : shown) {
+            if (row.series->seriesInstanceUid == uid) {
+                filter.setData(row.index, Qt::Checked, Qt::CheckStateRole);
                 found = true;
             }
         }
@@ -337,8 +315,8 @@ QStringList checkSeries(DicomBrowserFilterModel& filter, const std::vector<QMode
 int runScanCommand(const QStringList& args)
 {
     CommandLine cl("scan",
-                   "Scans a folder (or a DICOMDIR file) through the browser's model and prints the tree as\n"
-                   "the browser shows it, then a summary line. Progress goes to stderr.");
+                   "Scans a folder (or a DICOMDIR file) through the browser's model and prints one line per\n"
+                   "shown series, a summary line and the files left out. Progress goes to stderr.");
     declareOptions(cl);
     if (const auto status = cl.parse(args))
         return *status;
@@ -366,7 +344,8 @@ int runScanCommand(const QStringList& args)
 
     DicomBrowserFilterModel filter;
     configureFilter(filter, model, *options);
-    const QString summary = summaryLine(countShown(filter), QString::number(files) + (files == 1 ? " file" : " files"), seconds);
+    const QString summary =
+        summaryLine(countShown(filter), QString::number(files) + (files == 1 ? " file" : " files"), seconds);
     QStringList notes;
     if (!skipped.summary().isEmpty())
         notes << skipped.summary();
@@ -379,8 +358,7 @@ int runScanCommand(const QStringList& args)
         return 0;
     }
 
-    std::vector<QModelIndex> shown;
-    shownSeries(filter, QModelIndex(), shown);
+    const std::vector<ShownSeries> shown = shownSeries(filter);
     const QStringList missing = checkSeries(filter, shown, options->select);
     for (const QString& uid : missing)
         cl.fail(0, "no shown series " + uid);
@@ -394,12 +372,10 @@ int runScanCommand(const QStringList& args)
     for (const QString& note : notes)
         out << note << '\n';
     if (options->location) {
-        for (const QModelIndex& index : shown) {
-            Series* series = index.data(DicomBrowserModel::SeriesRole).value<Series*>();
-            out << series->seriesInstanceUid << ' '
-                << QString::fromStdString(DicomBrowserModel::retrieveLocationString({series}, options->headerCheck))
+        for (const ShownSeries& row : shown)
+            out << row.series->seriesInstanceUid << ' '
+                << QString::fromStdString(DicomBrowserModel::retrieveLocationString({row.series}, options->headerCheck))
                 << '\n';
-        }
     }
     int status = 0;
     if (!options->select.isEmpty()) {

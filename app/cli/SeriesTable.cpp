@@ -1,7 +1,7 @@
 #include "app/cli/SeriesTable.h"
 
 #include "app/cli/TextFormat.h"
-#include "browser/models/DicomBrowserModel.h"
+#include "app/cli/TreeOutput.h"
 #include "scanning/DimensionsText.h"
 #include "scanning/Patient.h"
 #include "scanning/Series.h"
@@ -27,7 +27,7 @@ using Row = std::array<QString, Columns>;
 
 const Row kHeader = {"PATIENT", "STUDY", "SERIES", "MODALITY", "IMAGES", "DIMENSIONS"};
 // Columns that give way, widest first, when the table is too wide; never below this width.
-constexpr int kNarrowest = 10;
+constexpr int kNarrowest = 6;
 
 QString joined(const QString& a, const QString& b)
 {
@@ -83,21 +83,9 @@ void printSeriesTable(QTextStream& out, const QAbstractItemModel& view, int widt
 {
     std::vector<Row> rows;
     std::vector<bool> checked;
-    for (int p = 0; p < view.rowCount(); ++p) {
-        const QModelIndex patientIndex = view.index(p, 0);
-        const Patient* patient = patientIndex.data(DicomBrowserModel::PatientRole).value<Patient*>();
-        for (int s = 0; patient && s < view.rowCount(patientIndex); ++s) {
-            const QModelIndex studyIndex = view.index(s, 0, patientIndex);
-            const Study* study = studyIndex.data(DicomBrowserModel::StudyRole).value<Study*>();
-            for (int r = 0; study && r < view.rowCount(studyIndex); ++r) {
-                const QModelIndex index = view.index(r, 0, studyIndex);
-                const Series* series = index.data(DicomBrowserModel::SeriesRole).value<Series*>();
-                if (!series)
-                    continue;
-                rows.push_back(rowOf(*patient, *study, *series));
-                checked.push_back(index.data(Qt::CheckStateRole).toInt() == Qt::Checked);
-            }
-        }
+    for (const ShownSeries& shown : shownSeries(view)) {
+        rows.push_back(rowOf(*shown.patient, *shown.study, *shown.series));
+        checked.push_back(shown.index.data(Qt::CheckStateRole).toInt() == Qt::Checked);
     }
 
     std::array<int, Columns> widths{};

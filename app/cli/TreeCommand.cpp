@@ -4,6 +4,7 @@
 #include "app/cli/TextFormat.h"
 #include "host/core/Url.h"
 #include "host/dicom/DatasetCache.h"
+#include "host/dicom/Error.h"
 #include "scanning/Image.h"
 #include "scanning/Patient.h"
 #include "scanning/Series.h"
@@ -30,6 +31,13 @@ int runTreeCommand(const QStringList& args)
 
     // Each dataset is needed once, so a small cache is enough.
     Dicom::DatasetCache cache(16);
+    QString reason;  // of the last file that could not be read
+    cache.addErrorCallback([&reason](const Dicom::Error& e) {
+        // "Cannot read DICOM file 'PATH': why": the line names the file already.
+        const QString text = QString::fromStdString(e.message);
+        const int end = text.indexOf("': ");
+        reason = end < 0 ? text : text.mid(end + 3);
+    });
     Dicom::TreeMerger merger;
     std::vector<Dicom::Patient*> patients;
     int unreadable = 0;
@@ -37,7 +45,8 @@ int runTreeCommand(const QStringList& args)
     for (const QString& file : files) {
         const std::shared_ptr<DcmDataset> dataset = cache.loadFromFile(file.toStdString(), nullptr, false);
         if (!dataset) {
-            cl.fail(0, "cannot read " + file);
+            cl.fail(0, "cannot read " + file + (reason.isEmpty() ? "" : ": " + reason));
+            reason.clear();
             ++unreadable;
             continue;
         }

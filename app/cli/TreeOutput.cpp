@@ -148,21 +148,34 @@ QString plural(int n, const char* one, const char* many)
 
 }  // namespace
 
+std::vector<ShownSeries> shownSeries(const QAbstractItemModel& view)
+{
+    std::vector<ShownSeries> shown;
+    for (int p = 0; p < view.rowCount(); ++p) {
+        const QModelIndex patientIndex = view.index(p, 0);
+        const Patient* patient = record<Patient>(patientIndex, DicomBrowserModel::PatientRole);
+        for (int s = 0; patient && s < view.rowCount(patientIndex); ++s) {
+            const QModelIndex studyIndex = view.index(s, 0, patientIndex);
+            const Study* study = record<Study>(studyIndex, DicomBrowserModel::StudyRole);
+            for (int r = 0; study && r < view.rowCount(studyIndex); ++r) {
+                const QModelIndex index = view.index(r, 0, studyIndex);
+                if (Series* series = record<Series>(index, DicomBrowserModel::SeriesRole))
+                    shown.push_back({patient, study, series, index});
+            }
+        }
+    }
+    return shown;
+}
+
 ShownCounts countShown(const QAbstractItemModel& view)
 {
     ShownCounts c;
-    for (int p = 0; p < view.rowCount(); ++p) {
-        const QModelIndex patient = view.index(p, 0);
-        ++c.patients;
-        for (int s = 0; s < view.rowCount(patient); ++s) {
-            const QModelIndex study = view.index(s, 0, patient);
-            ++c.studies;
-            for (int r = 0; r < view.rowCount(study); ++r)
-                if (const Series* series = record<Series>(view.index(r, 0, study), DicomBrowserModel::SeriesRole)) {
-                    ++c.series;
-                    c.images += int(series->images.size());
-                }
-        }
+    c.patients = view.rowCount();
+    for (int p = 0; p < c.patients; ++p)
+        c.studies += view.rowCount(view.index(p, 0));
+    for (const ShownSeries& shown : shownSeries(view)) {
+        ++c.series;
+        c.images += int(shown.series->images.size());
     }
     return c;
 }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QModelIndex>
 #include <QString>
+
+#include <vector>
 
 class QAbstractItemModel;
 
@@ -9,13 +12,27 @@ class DicomBrowserFilterModel;
 class DicomBrowserModel;
 }  // namespace Dravelin
 namespace Dravelin::Dicom {
+class Patient;
 class Scanner;
-}
+class Series;
+class Study;
+}  // namespace Dravelin::Dicom
 
 // Output shared by the commands that scan (folders, DICOMDIR files, PACS and DICOMweb servers).
 // Each works on a view: the browser model, or the filter model over it, whose rows are the
 // patients, their studies and their series as the browser shows them.
 namespace Dravelin::Cli {
+
+// A series row of a view, with its patient and study.
+struct ShownSeries
+{
+    const Dicom::Patient* patient;
+    const Dicom::Study* study;
+    Dicom::Series* series;
+    QModelIndex index;
+};
+// The series rows of the view, in display order.
+std::vector<ShownSeries> shownSeries(const QAbstractItemModel& view);
 
 struct ShownCounts
 {

@@ -88,7 +88,7 @@ int runWebScanCommand(const QStringList& args)
     cl.addValue("token-env", "VARIABLE", "Environment variable that holds a bearer token.");
     cl.addValue("threads", "N", "Requests in parallel.");
     cl.addFlag("json", "Print one JSON document {\"patients\": [...]} instead of text.");
-    cl.addFlag("no-images", "Leave the image rows out of the text.");
+    cl.addFlag("no-images", "Leave the images out.");
     if (const auto status = cl.parse(args))
         return *status;
     const std::optional<Options> options = parseArguments(cl);

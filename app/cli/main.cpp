@@ -47,7 +47,7 @@ void printHelp()
 {
     QTextStream out(stdout);
     out << "usage: dravelin-dicom COMMAND [options] [arguments]\n"
-           "       dravelin-dicom COMMAND --help\n\n"
+           "       dravelin-dicom COMMAND --help    (or: dravelin-dicom help COMMAND)\n\n"
            "Commands:\n";
     for (const Command& c : commands())
         out << "  " << c.name.leftJustified(12) << c.summary << '\n';
@@ -78,7 +78,12 @@ int main(int argc, char** argv)
     QStringList args = QCoreApplication::arguments().mid(1);
     if (args.isEmpty())
         return usageError("a command is missing");
-    const QString first = args.takeFirst();
+    QString first = args.takeFirst();
+    // "help scan" is "scan --help".
+    if (first == "help" && !args.isEmpty()) {
+        first = args.takeFirst();
+        args = QStringList{"--help"};
+    }
     if (first == "--help" || first == "-h" || first == "help") {
         printHelp();
         return 0;

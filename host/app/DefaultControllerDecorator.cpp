@@ -42,7 +42,13 @@ DefaultControllerDecorator::DefaultControllerDecorator(Controller* controller, Q
     setResizable(false);
 }
 
-DefaultControllerDecorator::~DefaultControllerDecorator() = default;
+DefaultControllerDecorator::~DefaultControllerDecorator()
+{
+    if (m_content && m_content->parentWidget() == this) {
+        m_content->hide();
+        m_content->setParent(nullptr);
+    }
+}
 
 void DefaultControllerDecorator::setTitle(const QString& title)
 {

@@ -2,6 +2,8 @@
 
 #include "host/app/ControllerDecorator.h"
 
+#include <QPointer>
+
 class QLabel;
 class QSizeGrip;
 class QVBoxLayout;
@@ -11,7 +13,8 @@ namespace Dravelin {
 // The standard frame: a title bar with the controller's title and a close button above the
 // controller's panel. A fixed-size decorator keeps the panel at its preferred height (forms);
 // a resizable one lets the panel take the space it is given and shows a size grip (lists, tag
-// tables).
+// tables). The decorator does not own the controller: when it goes first, it hands the panel
+// back (without parent) to the controller's owner.
 class DefaultControllerDecorator : public ControllerDecorator
 {
     Q_OBJECT
@@ -29,7 +32,7 @@ public:
 private:
     QLabel* m_title = nullptr;
     QSizeGrip* m_grip = nullptr;
-    QWidget* m_content = nullptr;
+    QPointer<QWidget> m_content;
     bool m_resizable = false;
 };
 

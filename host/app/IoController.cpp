@@ -69,8 +69,12 @@ void IoController::run()
 
     if (m_io->ioMode() == IoAlgorithm::Write) {
         QString path = m_io->location();
-        if (path.isEmpty())
-            path = QtHelpers::getSaveFilename(parent, tr("Save data"), filter, dialogKey());
+        if (path.isEmpty()) {
+            path = QFileDialog::getSaveFileName(parent, tr("Save data"), QtHelpers::rememberedDirectory(dialogKey()),
+                                                filter);
+            if (!path.isEmpty())
+                QSettings().setValue(dialogKey(), QFileInfo(path).absolutePath());
+        }
         if (path.isEmpty()) {
             closeAlgorithm(false);
             return;

@@ -21,7 +21,8 @@ public:
     // The union of the children's bounds.
     std::optional<Eigen::AlignedBox3d> bounds() const override;
 
-    // Adds `child` (null adds nothing) and returns it. A child can hold only one group.
+    // Adds `child` (null adds nothing) and returns it. For a group inside a data model, add
+    // through DataModel::add(child, name, group), which names the child and tells the views.
     Data* add(std::unique_ptr<Data> child);
     // Removes `child` from this group and hands it back; null when it is not a direct child.
     std::unique_ptr<Data> take(const Data* child);

@@ -1,3 +1,4 @@
+#include "tests/scanning/ScannerTestFiles.h"
 #include "tests/support/CliRun.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -38,8 +39,10 @@ TEST(TreeCommand, PrintsTheSampleTree)
     const Dravelin::Test::CliResult result = runCli(QStringList{"tree"} + files);
     ASSERT_EQ(result.exitCode, 1);
     const QStringList out = result.outLines();
-    EXPECT_EQ(result.errLines(), QStringList({"dravelin-dicom tree: cannot read " + dir.file("notdicom.txt"),
-                                              "dravelin-dicom tree: cannot read " + dir.file("missing.dcm")}));
+    EXPECT_EQ(
+        result.errLines(),
+        QStringList({"dravelin-dicom tree: cannot read " + dir.file("notdicom.txt") + ": the file is empty",
+                     "dravelin-dicom tree: cannot read " + dir.file("missing.dcm") + ": No such file or directory"}));
 
     const QStringList patients = linesStartingWith(out, "Patient ");
     ASSERT_EQ(patients.size(), 2);
@@ -75,4 +78,22 @@ TEST(TreeCommand, OnlyUnreadableFilesGiveAnEmptyTree)
     EXPECT_EQ(result.exitCode, 2);
     EXPECT_TRUE(result.out.isEmpty());
     EXPECT_EQ(result.errLines().size(), 1);
+}
+
+// Values may hold terminal controls (ESC sequences, carriage returns): they are printed escaped.
+TEST(TreeCommand, ControlCharactersInValuesAreEscaped)
+{
+    Dravelin::Test::TempDir dir;
+    Dravelin::Test::ImageFields fields;
+    fields.patientName = "DOE\x1b[2J^JANE\rX";
+    ASSERT_TRUE(Dravelin::Test::writeImage(dir.file("img.dcm"), fields));
+    for (const QStringList& args : {QStringList{"tree", dir.file("img.dcm")}, QStringList{"scan", dir.path()},
+                                    QStringList{"scan", dir.path(), "--tree"}}) {
+        const Dravelin::Test::CliResult result = runCli(args);
+        ASSERT_EQ(result.exitCode, 0) << args.join(' ').toStdString();
+        EXPECT_FALSE(result.out.contains(QChar(0x1b))) << args.join(' ').toStdString();
+        EXPECT_FALSE(result.out.contains('\r')) << args.join(' ').toStdString();
+        EXPECT_TRUE(result.out.contains("\\x1b[2J")) << result.out.toStdString();
+        EXPECT_TRUE(result.out.contains("\\rX")) << result.out.toStdString();
+    }
 }

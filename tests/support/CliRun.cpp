@@ -66,7 +66,7 @@ TreeCounts treeCounts(const QJsonArray& patients)
     return counts;
 }
 
-QStringList imageKeys(const QJsonArray& patients)
+QStringList imageKeys(const QJsonArray& patients, bool sorted)
 {
     QStringList keys;
     for (const QJsonValue& patient : patients)
@@ -75,7 +75,8 @@ QStringList imageKeys(const QJsonArray& patients)
                 for (const QJsonValue& image : series["images"].toArray())
                     keys << study["studyInstanceUid"].toString() + '|' + series["seriesInstanceUid"].toString() + '|' +
                                 image["sopInstanceUid"].toString();
-    keys.sort();
+    if (sorted)
+        keys.sort();
     return keys;
 }
 

@@ -45,8 +45,8 @@ inline std::ostream& operator<<(std::ostream& out, const TreeCounts& c)
                << " images";
 }
 
-// "studyUid|seriesUid|sopInstanceUid" for every image of a "patients" array, sorted: two trees
-// of the same files compare equal whatever their locations.
-QStringList imageKeys(const QJsonArray& patients);
+// "studyUid|seriesUid|sopInstanceUid" for every image of a "patients" array: two trees of the
+// same files compare equal whatever their locations. Sorted, or in the order of the array.
+QStringList imageKeys(const QJsonArray& patients, bool sorted = true);
 
 }  // namespace Dravelin::Test

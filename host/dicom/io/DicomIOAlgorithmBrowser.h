@@ -9,7 +9,7 @@ class DicomIOAlgorithmBrowser : public DicomIoAlgorithm
 {
 public:
     using DicomIoAlgorithm::DicomIoAlgorithm;
-    QString name() const override { return QStringLiteral("DICOM Browser"); }
+    QString readerKind() const override { return QStringLiteral("DICOM Browser"); }
 };
 
 }  // namespace Dravelin

@@ -9,7 +9,7 @@ class DicomIOAlgorithmFile : public DicomIoAlgorithm
 {
 public:
     using DicomIoAlgorithm::DicomIoAlgorithm;
-    QString name() const override { return QStringLiteral("DICOM File"); }
+    QString readerKind() const override { return QStringLiteral("DICOM File"); }
 };
 
 }  // namespace Dravelin

@@ -9,7 +9,7 @@ class DicomIOAlgorithmFolder : public DicomIoAlgorithm
 {
 public:
     using DicomIoAlgorithm::DicomIoAlgorithm;
-    QString name() const override { return QStringLiteral("DICOM Folder"); }
+    QString readerKind() const override { return QStringLiteral("DICOM Folder"); }
 };
 
 }  // namespace Dravelin

@@ -37,58 +37,32 @@ std::pair<std::string, std::string> sopOf(DcmDataset& dataset)
 }  // namespace
 
 DicomIoAlgorithm::DicomIoAlgorithm(int ioMode, std::shared_ptr<Dicom::DatasetCache> cache)
-    : m_ioMode(ioMode), m_cache(cache ? std::move(cache) : std::make_shared<Dicom::DatasetCache>(0))
+    : IoAlgorithm(ioMode), m_cache(cache ? std::move(cache) : std::make_shared<Dicom::DatasetCache>(0))
 {
+    // Each mode shows the user only its own options.
+    for (ParameterBase* p : std::initializer_list<ParameterBase*>{&m_ignoreNonDicom, &m_recursive})
+        p->setAttribute("hidden", ioMode == Read ? "false" : "true");
+    for (ParameterBase* p : std::initializer_list<ParameterBase*>{&m_compression, &m_quality})
+        p->setAttribute("hidden", "true");
+    m_ignoreNonDicom.setAttribute("label", "Ignore files without a DICOM header");
+    m_recursive.setAttribute("label", "Include sub-folders");
 }
 
 DicomIoAlgorithm::~DicomIoAlgorithm() = default;
 
+QStringList DicomIoAlgorithm::extensions() const
+{
+    return {QStringLiteral("dcm"), QStringLiteral("ima"), QString()};
+}
+
+SharedImageSet* DicomIoAlgorithm::inputImage() const
+{
+    return writeInput().getImage();
+}
+
 void DicomIoAlgorithm::setCompressionQuality(int quality)
 {
     m_quality = std::clamp(quality, 1, 100);
-}
-
-Properties DicomIoAlgorithm::userOptions(bool forReading, bool) const
-{
-    Properties options(QStringLiteral("Options"));
-    if (forReading && m_ioMode == Reading) {
-        options.setParam(QStringLiteral("ignoreNonDicom"), m_ignoreNonDicom);
-        options.setParam(QStringLiteral("recursive"), m_recursive);
-    }
-    return options;
-}
-
-void DicomIoAlgorithm::configure(const Properties* properties)
-{
-    if (!properties)
-        return;
-    if (properties->hasParam("location"))
-        m_location = properties->param("location").toString().toStdString();
-    if (properties->hasParam("ignoreNonDicom"))
-        m_ignoreNonDicom = properties->param("ignoreNonDicom").toBool();
-    if (properties->hasParam("recursive"))
-        m_recursive = properties->param("recursive").toBool();
-    if (properties->hasParam("compression")) {
-        const int c = properties->param("compression").toInt();
-        if (c >= 0 && c <= 9)
-            m_compression = static_cast<Dicom::Compression>(c);
-    }
-    if (properties->hasParam("quality"))
-        setCompressionQuality(properties->param("quality").toInt());
-}
-
-void DicomIoAlgorithm::configuration(Properties* properties) const
-{
-    if (!properties)
-        return;
-    properties->setParam("location", QString::fromStdString(m_location));
-    if (m_ioMode == Reading) {
-        properties->setParam("ignoreNonDicom", m_ignoreNonDicom);
-        properties->setParam("recursive", m_recursive);
-    } else {
-        properties->setParam("compression", static_cast<int>(m_compression));
-        properties->setParam("quality", m_quality);
-    }
 }
 
 void DicomIoAlgorithm::addError(const Dicom::Error& error)
@@ -100,7 +74,7 @@ void DicomIoAlgorithm::compute()
 {
     m_errors.clear();
     try {
-        if (m_ioMode == Writing)
+        if (ioMode() == Write)
             write();
         else
             read();
@@ -120,7 +94,7 @@ void DicomIoAlgorithm::read()
     m_output.clear();
     // Folder locations take the user's options unless their query sets them.
     std::vector<std::string> locations;
-    for (const std::string& text : Filesystem::splitLocationString(m_location)) {
+    for (const std::string& text : Filesystem::splitLocationString(location().toStdString())) {
         Filesystem::Url url(text);
         if (url.isLocalFile() && QFileInfo(QString::fromStdString(url.localFilePath())).isDir()) {
             if (!url.hasSubquery("ignoreNonDicom"))
@@ -137,7 +111,7 @@ void DicomIoAlgorithm::read()
     for (const Dicom::Error& e : reader.errors())
         addError(e);
 
-    const QString readerText = QStringLiteral("DICOM reader (") + name() + ")";
+    const QString readerText = QStringLiteral("DICOM reader (") + readerKind() + ")";
     for (auto& loaded : sets)
         m_output.add(Dicom::toSharedImageSet(std::move(loaded), readerText));
     for (auto& group : Dicom::RTStructureReader::read(reader.nonImageDatasets(), m_errors))
@@ -148,7 +122,8 @@ void DicomIoAlgorithm::read()
 std::vector<std::shared_ptr<DcmDataset>> DicomIoAlgorithm::createDatasetsToWrite()
 {
     m_datasets.clear();
-    if (!m_input) {
+    SharedImageSet* input = inputImage();
+    if (!input) {
         addError(Dicom::Error(Dicom::Error::MissingValue, Dicom::Error::Fatal, "No image set to write"));
         return {};
     }
@@ -163,10 +138,10 @@ std::vector<std::shared_ptr<DcmDataset>> DicomIoAlgorithm::createDatasetsToWrite
             referenced.push_back(sopOf(*dataset));
     referenced.erase(std::unique(referenced.begin(), referenced.end()), referenced.end());
 
-    Dicom::DicomDatasetFactory factory(&m_registry, m_compression);
+    Dicom::DicomDatasetFactory factory(&m_registry, compression());
     factory.setReferencedInstances(std::move(referenced));
     Dicom::Error error;
-    m_datasets = factory.create(*m_input, error);
+    m_datasets = factory.create(*input, error);
     if (m_datasets.empty())
         addError(error);
     return m_datasets;
@@ -180,14 +155,15 @@ void DicomIoAlgorithm::write()
         setStatus(InvalidInput);
         return;
     }
-    const Dicom::DicomWriter writer(m_compression, m_quality);
-    const Filesystem::Url url(m_location);
+    const Dicom::DicomWriter writer(compression(), m_quality);
+    const std::string target = location().toStdString();
+    const Filesystem::Url url(target);
     Dicom::Error error;
     bool ok = false;
     if (url.scheme() == DicomPacsConfiguration::Scheme) {
-        ok = writer.store(m_datasets, m_location, error);
+        ok = writer.store(m_datasets, target, error);
     } else {
-        const std::string path = url.isLocalFile() ? url.localFilePath() : m_location;
+        const std::string path = url.isLocalFile() ? url.localFilePath() : target;
         if (path.empty()) {
             error = Dicom::Error(Dicom::Error::MissingValue, Dicom::Error::Fatal, "No location to write to");
         } else if (m_datasets.size() == 1 && !QFileInfo(QString::fromStdString(path)).isDir()) {
@@ -204,7 +180,7 @@ void DicomIoAlgorithm::write()
     // After a failure they are kept, with the caller's edits, for another destination.
     if (ok)
         m_datasets.clear();
-    setStatus(ok ? Success : Error);
+    setStatus(ok ? Success : WriteFailed);
 }
 
 }  // namespace Dravelin

@@ -15,6 +15,10 @@
 #include <dcmtk/dcmdata/dcfilefo.h>
 #include <dcmtk/dcmdata/dcsequen.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <map>
@@ -318,6 +322,42 @@ FullDataset fullDataset(const std::string& name, const std::shared_ptr<DcmDatase
     return full;
 }
 
+// Native little-endian pixel data usually ends the file: then one read of the file's tail
+// replaces a full parse. False (nothing read) when the tail is not that element.
+bool readTrailingPixelData(const std::string& path, E_TransferSyntax xfer, std::size_t bytes,
+                           std::vector<std::uint8_t>& buffer)
+{
+    if (xfer != EXS_LittleEndianExplicit && xfer != EXS_LittleEndianImplicit)
+        return false;
+    const std::size_t header = xfer == EXS_LittleEndianExplicit ? 12 : 8;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info;
+    bool ok = ::fstat(fd, &info) == 0 && std::size_t(info.st_size) >= bytes + header;
+    if (ok) {
+        buffer.resize(bytes + header);
+        const off_t start = info.st_size - off_t(bytes + header);
+        std::size_t filled = 0;
+        while (filled < buffer.size()) {
+            const ssize_t n = ::pread(fd, buffer.data() + filled, buffer.size() - filled, start + off_t(filled));
+            if (n <= 0)
+                break;
+            filled += std::size_t(n);
+        }
+        ok = filled == buffer.size();
+    }
+    ::close(fd);
+    if (!ok)
+        return false;
+    const std::uint8_t* h = buffer.data();
+    const std::uint32_t length = std::uint32_t(h[header - 4]) | std::uint32_t(h[header - 3]) << 8 |
+                                 std::uint32_t(h[header - 2]) << 16 | std::uint32_t(h[header - 1]) << 24;
+    const bool tag = h[0] == 0xE0 && h[1] == 0x7F && h[2] == 0x10 && h[3] == 0x00;
+    const bool vr = header == 8 || ((h[4] == 'O' && (h[5] == 'W' || h[5] == 'B')) && h[6] == 0 && h[7] == 0);
+    return tag && vr && length == bytes;
+}
+
 }  // namespace
 
 bool DicomVolumeReader::readSlices(const std::vector<const Source*>& slices, LoadedImageSet& set)
@@ -348,10 +388,42 @@ bool DicomVolumeReader::readSlices(const std::vector<const Source*>& slices, Loa
     }
     first = FullDataset();
 
+    // One integer intercept that the stored bits allow is added while each slice is still in
+    // the cache, instead of in two passes over the volume afterwards.
+    const double intercept = attributes.front().intercept;
+    const bool sameRescale = std::all_of(attributes.begin(), attributes.end(), [&](const FrameAttributes& a) {
+        return a.slope == 1.0 && a.intercept == intercept;
+    });
+    const std::optional<VoxelType> interceptType = sameRescale && intercept != 0 && volume.channels == 1
+                                                       ? interceptTypeFor(volume.type, format.bitsStored, intercept)
+                                                       : std::nullopt;
+    const std::size_t sliceSamples = volume.sampleCount() / std::size_t(count);
+    if (interceptType)
+        addIntercept(volume.type, *interceptType, volume.slice(0), sliceSamples, std::int64_t(intercept));
+
     std::vector<std::string> failures(slices.size());
+    // Plain grey or colour samples of whole bytes, from local files.
+    const std::size_t frameBytes = std::size_t(format.rows) * std::size_t(format.columns) *
+                                   std::size_t(format.samplesPerPixel) * std::size_t(format.bitsAllocated / 8);
+    const bool fastPath = !slices.front()->complete && format.bitsAllocated >= 8 && format.frames == 1 &&
+                          format.photometric != "YBR_FULL_422" && format.photometric != "PALETTE COLOR";
 #pragma omp parallel for schedule(dynamic)
     for (int k = 1; k < count; ++k) {
         const Source& s = *slices[std::size_t(k)];
+        if (fastPath) {
+            thread_local std::vector<std::uint8_t> tail;
+            PixelDecoder decoder(*s.header);
+            Error e;
+            if (readTrailingPixelData(s.name, s.header->getOriginalXfer(), frameBytes, tail) && decoder.openFormat(e) &&
+                decoder.format().rows == format.rows && decoder.format().columns == format.columns &&
+                decoder.outputType() == volume.type && decoder.format().bitsStored == format.bitsStored &&
+                decoder.format().frames == 1 &&
+                decoder.decodeRawFrame(tail.data() + (tail.size() - frameBytes), frameBytes, volume.slice(k), e)) {
+                if (interceptType)
+                    addIntercept(volume.type, *interceptType, volume.slice(k), sliceSamples, std::int64_t(intercept));
+                continue;
+            }
+        }
         FullDataset full = fullDataset(s.name, s.header, s.complete);
         if (!full.dataset) {
             failures[std::size_t(k)] = "cannot be read: " + full.error;
@@ -367,6 +439,8 @@ bool DicomVolumeReader::readSlices(const std::vector<const Source*>& slices, Loa
         }
         if (!decoder.decodeFrame(0, volume.slice(k), e))
             failures[std::size_t(k)] = e.message;
+        else if (interceptType)
+            addIntercept(volume.type, *interceptType, volume.slice(k), sliceSamples, std::int64_t(intercept));
     }
     for (std::size_t k = 0; k < failures.size(); ++k)
         if (!failures[k].empty()) {
@@ -382,7 +456,9 @@ bool DicomVolumeReader::readSlices(const std::vector<const Source*>& slices, Loa
     }
     setGeometry(volume, attributes.front(), step);
     volume.modality = text(*slices.front()->header, DCM_Modality);
-    if (volume.channels == 1) {
+    if (interceptType) {
+        volume.type = *interceptType;
+    } else if (volume.channels == 1) {
         std::vector<double> slopes, intercepts;
         for (const FrameAttributes& a : attributes) {
             slopes.push_back(a.slope);

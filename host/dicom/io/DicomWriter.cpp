@@ -26,6 +26,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 
@@ -233,18 +234,38 @@ bool DicomWriter::writeFolder(const std::vector<std::shared_ptr<DcmDataset>>& da
     }
     if (progress)
         progress->setRange(static_cast<long long>(datasets.size()));
-    for (std::size_t i = 0; i < datasets.size(); ++i) {
+    // Encoding dominates: datasets are independent, so they are encoded and written side by side.
+    const long count = static_cast<long>(datasets.size());
+    std::vector<Error> errors(datasets.size());
+    std::vector<char> failed(datasets.size(), 0);
+    std::atomic<long> done{0};
+    std::atomic<bool> stop{false};
+#pragma omp parallel for schedule(dynamic)
+    for (long i = 0; i < count; ++i) {
+        if (stop)
+            continue;
         if (progress && progress->wasCancelled()) {
-            error = Error(Error::Cancelled, Error::Fatal, "Writing was cancelled");
-            return false;
+            errors[std::size_t(i)] = Error(Error::Cancelled, Error::Fatal, "Writing was cancelled");
+            failed[std::size_t(i)] = 1;
+            stop = true;
+            continue;
         }
         char name[32];
-        std::snprintf(name, sizeof(name), "IMG%04zu.dcm", i + 1);
-        if (!datasets[i] || !writeFile(*datasets[i], dir.filePath(name).toStdString(), error))
-            return false;
+        std::snprintf(name, sizeof(name), "IMG%04ld.dcm", i + 1);
+        const auto& dataset = datasets[std::size_t(i)];
+        if (!dataset || !writeFile(*dataset, dir.filePath(name).toStdString(), errors[std::size_t(i)])) {
+            failed[std::size_t(i)] = 1;
+            stop = true;
+            continue;
+        }
         if (progress)
-            progress->setValue(static_cast<long long>(i + 1));
+            progress->setValue(++done);
     }
+    for (std::size_t i = 0; i < datasets.size(); ++i)
+        if (failed[i]) {
+            error = errors[i].message.empty() ? Error(Error::IoError, Error::Fatal, "A dataset is missing") : errors[i];
+            return false;
+        }
     return true;
 }
 

@@ -96,9 +96,9 @@ void storeSample(VoxelType type, std::uint8_t* out, std::size_t index, std::int6
 
 // Fast path for the common grey case: 16-bit samples into a 16-bit output.
 template <typename T>
-void convertGrey16(const std::uint8_t* raw, std::size_t count, const StoredBits& bits, T* out)
+void convertGrey16(const std::uint8_t* raw, std::size_t count, const StoredBits& bits, T* __restrict out)
 {
-    const auto* in = reinterpret_cast<const std::uint16_t*>(raw);
+    const auto* __restrict in = reinterpret_cast<const std::uint16_t*>(raw);
     if (bits.shift == 0 && bits.bits == 16) {
         std::memcpy(out, in, count * 2);
         return;
@@ -149,7 +149,7 @@ std::size_t PixelDecoder::outputFrameBytes() const
            static_cast<std::size_t>(m_outputChannels) * static_cast<std::size_t>(voxelSize(m_outputType));
 }
 
-bool PixelDecoder::open(Error& error)
+bool PixelDecoder::openFormat(Error& error)
 {
     PixelFormat& f = m_format;
     f.rows = intValue(m_dataset, DCM_Rows, 0);
@@ -210,7 +210,21 @@ bool PixelDecoder::open(Error& error)
             default: m_outputType = f.isSigned ? VoxelType::Int32 : VoxelType::UInt32; break;
         }
     }
+    return true;
+}
 
+bool PixelDecoder::decodeRawFrame(const std::uint8_t* raw, std::size_t rawBytes, std::uint8_t* out, Error& error) const
+{
+    if (m_format.bitsAllocated < 8)
+        return error = failure(Error::NotSupported, "packed bits need the dataset"), false;
+    return convert(raw, rawBytes, m_format.planarConfiguration, m_format.photometric, out, error);
+}
+
+bool PixelDecoder::open(Error& error)
+{
+    if (!openFormat(error))
+        return false;
+    const PixelFormat& f = m_format;
     DcmElement* element = nullptr;
     if (m_dataset.findAndGetElement(DCM_PixelData, element).bad() || !element) {
         error = failure(Error::MissingValue, "the dataset has no pixel data");

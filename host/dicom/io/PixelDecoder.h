@@ -44,6 +44,10 @@ public:
     // Reads the pixel attributes and checks that the pixel data can be decoded (enough native
     // data, a known codec). False with `error` set otherwise.
     bool open(Error& error);
+    // Reads the pixel attributes only (the dataset may lack its pixel data), for decodeRawFrame.
+    bool openFormat(Error& error);
+    // Converts one native little-endian frame read elsewhere (8 bits or more per sample).
+    bool decodeRawFrame(const std::uint8_t* raw, std::size_t rawBytes, std::uint8_t* out, Error& error) const;
 
     const PixelFormat& format() const { return m_format; }
     VoxelType outputType() const { return m_outputType; }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <type_traits>
 
 namespace Dravelin::Dicom {
 
@@ -75,28 +76,57 @@ double at(const std::uint8_t* data, std::size_t index)
     return static_cast<double>(reinterpret_cast<const T*>(data)[index]);
 }
 
+}  // namespace
+
 template <typename T>
 VolumeStatistics statisticsOf(const T* values, std::size_t count, double slope, double intercept)
 {
     VolumeStatistics s;
     if (count == 0)
         return s;
+    // Integer sums are exact and vectorise; the volume is split between threads.
+    using Sum = std::conditional_t<std::is_integral_v<T>, long long, double>;
+    // Blocks small enough for a 32-bit partial sum of 16-bit values let the inner loop vectorise.
+    using Partial = std::conditional_t<std::is_integral_v<T> && sizeof(T) <= 2, std::int32_t, Sum>;
+    constexpr long long kBlock = 32768;
     T lo = std::numeric_limits<T>::max();
     T hi = std::numeric_limits<T>::lowest();
-    double sum = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        lo = std::min(lo, values[i]);
-        hi = std::max(hi, values[i]);
-        sum += static_cast<double>(values[i]);
+    Sum sum = 0;
+    const long long n = static_cast<long long>(count);
+    const long long blocks = (n + kBlock - 1) / kBlock;
+#pragma omp parallel for reduction(min : lo) reduction(max : hi) reduction(+ : sum)
+    for (long long b = 0; b < blocks; ++b) {
+        const T* v = values + b * kBlock;
+        const long long m = std::min(kBlock, n - b * kBlock);
+        T blockLo = std::numeric_limits<T>::max();
+        T blockHi = std::numeric_limits<T>::lowest();
+        Partial partial = 0;
+        for (long long i = 0; i < m; ++i) {
+            blockLo = v[i] < blockLo ? v[i] : blockLo;
+            blockHi = v[i] > blockHi ? v[i] : blockHi;
+            partial += static_cast<Partial>(v[i]);
+        }
+        lo = std::min(lo, blockLo);
+        hi = std::max(hi, blockHi);
+        sum += static_cast<Sum>(partial);
     }
     const double a = static_cast<double>(lo) * slope + intercept;
     const double b = static_cast<double>(hi) * slope + intercept;
     s.minimum = std::min(a, b);
     s.maximum = std::max(a, b);
-    s.mean = sum / static_cast<double>(count) * slope + intercept;
+    s.mean = static_cast<double>(sum) / static_cast<double>(count) * slope + intercept;
     return s;
 }
 
+template VolumeStatistics statisticsOf(const std::uint8_t*, std::size_t, double, double);
+template VolumeStatistics statisticsOf(const std::int8_t*, std::size_t, double, double);
+template VolumeStatistics statisticsOf(const std::uint16_t*, std::size_t, double, double);
+template VolumeStatistics statisticsOf(const std::int16_t*, std::size_t, double, double);
+template VolumeStatistics statisticsOf(const std::uint32_t*, std::size_t, double, double);
+template VolumeStatistics statisticsOf(const std::int32_t*, std::size_t, double, double);
+template VolumeStatistics statisticsOf(const float*, std::size_t, double, double);
+
+namespace {
 }  // namespace
 
 double PixelVolume::storedValue(std::size_t index) const

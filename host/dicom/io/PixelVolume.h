@@ -23,6 +23,10 @@ struct VolumeStatistics
     double mean = 0;
 };
 
+// Statistics of `count` stored values after the rescale (computed in parallel).
+template <typename T>
+VolumeStatistics statisticsOf(const T* values, std::size_t count, double slope, double intercept);
+
 // One volume of decoded pixels, before it becomes an image of the data model.
 // Samples are stored slice after slice, row after row, with the channels of a pixel interleaved.
 // The real value of a sample is stored * slope + intercept, so that integer data with a fractional

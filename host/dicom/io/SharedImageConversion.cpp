@@ -98,6 +98,15 @@ std::unique_ptr<SharedImage> toSharedImage(PixelVolume&& v)
     return image;
 }
 
+VolumeStatistics imageStatistics(const SharedImage& image)
+{
+    const std::size_t n = image.voxelCount() * std::size_t(image.channels());
+    return dispatchPixelType(image.pixelType(), [&](auto zero) {
+        using T = decltype(zero);
+        return statisticsOf(static_cast<const T*>(image.data()), n, image.rescaleSlope(), image.rescaleIntercept());
+    });
+}
+
 PixelVolume toPixelVolume(const SharedImage& image)
 {
     VoxelType type = VoxelType::UInt8;

@@ -20,6 +20,9 @@ struct LoadedImageSet;
 // when its values allow, else floating point; colour deeper than 8 bits is reduced to 8 bits).
 std::unique_ptr<SharedImage> toSharedImage(PixelVolume&& volume);
 
+// Minimum, maximum and mean of the real values of an image, without copying it.
+VolumeStatistics imageStatistics(const SharedImage& image);
+
 // The decoded volume of an image, for writing and comparing.
 PixelVolume toPixelVolume(const SharedImage& image);
 

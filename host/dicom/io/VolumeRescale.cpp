@@ -13,12 +13,13 @@ template <typename T>
 void rangeOf(const PixelVolume& v, double& lo, double& hi)
 {
     const T* p = reinterpret_cast<const T*>(v.data());
-    const std::size_t n = v.sampleCount();
+    const long long n = static_cast<long long>(v.sampleCount());
     T a = std::numeric_limits<T>::max();
     T b = std::numeric_limits<T>::lowest();
-    for (std::size_t i = 0; i < n; ++i) {
-        a = std::min(a, p[i]);
-        b = std::max(b, p[i]);
+#pragma omp parallel for reduction(min : a) reduction(max : b)
+    for (long long i = 0; i < n; ++i) {
+        a = p[i] < a ? p[i] : a;
+        b = p[i] > b ? p[i] : b;
     }
     lo = static_cast<double>(a);
     hi = static_cast<double>(b);
@@ -59,7 +60,9 @@ void addInto(const std::uint8_t* in, std::uint8_t* out, std::size_t n, std::int6
 {
     const From* src = reinterpret_cast<const From*>(in);
     To* dst = reinterpret_cast<To*>(out);
-    for (std::size_t i = 0; i < n; ++i)
+    const long long count = static_cast<long long>(n);
+#pragma omp parallel for if (count > 1000000)
+    for (long long i = 0; i < count; ++i)
         dst[i] = static_cast<To>(static_cast<std::int64_t>(src[i]) + offset);
 }
 
@@ -104,6 +107,34 @@ VoxelType integerTypeFor(VoxelType current, double lo, double hi)
 }
 
 }  // namespace
+
+std::optional<VoxelType> interceptTypeFor(VoxelType stored, int bitsStored, double intercept)
+{
+    if (intercept != std::floor(intercept) || std::abs(intercept) > 2147483647.0 || stored == VoxelType::Float ||
+        bitsStored <= 0 || bitsStored > 32)
+        return std::nullopt;
+    const bool isSigned = isSignedVoxelType(stored);
+    const double lo = isSigned ? -std::ldexp(1.0, bitsStored - 1) : 0.0;
+    const double hi = isSigned ? std::ldexp(1.0, bitsStored - 1) - 1 : std::ldexp(1.0, bitsStored) - 1;
+    for (VoxelType t : {stored, VoxelType::UInt8, VoxelType::Int8, VoxelType::UInt16, VoxelType::Int16,
+                        VoxelType::UInt32, VoxelType::Int32})
+        if (voxelSize(t) == voxelSize(stored) && fits(t, lo + intercept, hi + intercept))
+            return t;
+    return std::nullopt;
+}
+
+void addIntercept(VoxelType from, VoxelType to, std::uint8_t* samples, std::size_t count, std::int64_t intercept)
+{
+    // The common case, unsigned 16-bit samples with a negative intercept, in a loop that vectorises.
+    if (from == VoxelType::UInt16 && to == VoxelType::Int16 && intercept >= -65535 && intercept <= 65535) {
+        auto* p = reinterpret_cast<std::uint16_t*>(samples);
+        const auto offset = static_cast<std::uint16_t>(intercept);
+        for (std::size_t i = 0; i < count; ++i)
+            p[i] = static_cast<std::uint16_t>(p[i] + offset);  // two's complement gives the int16 value
+        return;
+    }
+    addOffset(from, to, samples, samples, count, intercept);
+}
 
 void applyRescale(PixelVolume& volume, const std::vector<double>& slopes, const std::vector<double>& intercepts)
 {

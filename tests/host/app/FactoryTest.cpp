@@ -50,8 +50,18 @@ struct Broken : Algorithm
 
 struct Reader : IoAlgorithm
 {
-    Reader() : IoAlgorithm(Read) {}
-    void compute() override {}
+    Reader() : IoAlgorithm(Read) { secret.setAttribute("hidden", "true"); }
+    Parameter<bool> normalize{"normalize", true, this};
+    Parameter<QString> secret{"secret", "x", this};
+    // Reads "good*" locations as one image; anything else fails.
+    void compute() override
+    {
+        setStatus(location().startsWith("good") ? Success : FileNotFound);
+        if (status() == Success)
+            m_output.add(std::make_unique<SharedImageSet>(std::make_unique<SharedImage>(PixelType::Int16, 4, 4)));
+    }
+    OwningDataList takeOutput() override { return std::move(m_output); }
+    OwningDataList m_output;
 };
 
 struct FrontFactory : AlgorithmFactory
@@ -101,7 +111,8 @@ struct FakeApplication : ApplicationController
     DataDisplay* display() const override { return nullptr; }
     QWidget* mainWidget() const override { return nullptr; }
     Progress* progress() const override { return nullptr; }
-    void addRecentFile(const QString&, const QString&, const Properties&) override {}
+    QStringList recent;
+    void addRecentFile(const QString& path, const QString&, const Properties&) override { recent << path; }
     void showAnnotationWidget(bool) override {}
     void runAlgorithm(std::unique_ptr<Algorithm>) override {}
     void algorithmFinished(Algorithm*, bool) override { ++finished; }
@@ -324,4 +335,26 @@ TEST(DefaultAlgorithmControllerTest, PanelEditsParametersWithinLimitsAndComputeA
     panel.compute();
     EXPECT_EQ(app.data.getAll(Data::KindMesh).size(), 1u);
     EXPECT_EQ(app.finished, 1);
+}
+
+TEST(IoControllerTest, ReadsAGivenLocationIntoTheModelAndOffersOnlyVisibleOptions)
+{
+    Reader reader;
+    const Properties options = reader.userOptions(true, false);
+    EXPECT_TRUE(options.hasParam("normalize"));
+    EXPECT_FALSE(options.hasParam("secret"));
+    EXPECT_FALSE(options.hasParam("location"));
+    EXPECT_TRUE(reader.userOptions(false, true).hasParam("secret"));
+
+    for (const QString& location : {QString("good.raw"), QString("missing.raw")}) {
+        FakeApplication app;
+        reader.setLocation(location);
+        IoController controller(&reader);
+        controller.setApplicationController(&app);
+        controller.run();
+        const bool good = location.startsWith("good");
+        EXPECT_EQ(app.data.getAll().size(), good ? 1u : 0u);
+        EXPECT_EQ(app.recent, good ? QStringList{location} : QStringList{});
+        EXPECT_EQ(app.closes, std::vector<bool>{true});
+    }
 }

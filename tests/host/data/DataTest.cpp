@@ -1,6 +1,7 @@
 #include "host/data/DataGroup.h"
 #include "host/data/DataList.h"
 #include "host/data/DataSourceComponent.h"
+#include "host/data/Geometry.h"
 #include "host/data/Mesh.h"
 #include "host/data/OwningDataList.h"
 #include "host/data/PointCloud.h"
@@ -183,4 +184,22 @@ TEST(MeshTest, NormalsPointOutOfCounterClockwiseFacesAndBadIndicesAreRejected)
 
     mesh.triangles().push_back({0, 1, 4});
     EXPECT_FALSE(mesh.isValid());
+}
+
+TEST(GeometryTest, FitsTiltedContoursAndRefusesLines)
+{
+    // A closed contour on the plane z = x, with a little noise.
+    std::vector<Eigen::Vector3d> contour;
+    for (int i = 0; i < 12; ++i) {
+        const double a = i * M_PI / 6, x = 10 + 5 * std::cos(a), y = 5 * std::sin(a);
+        contour.push_back({x, y, x + (i % 2 ? 0.01 : -0.01)});
+    }
+    const auto plane = Geometry::fitPlane(contour);
+    ASSERT_TRUE(plane);
+    EXPECT_NEAR(std::abs(plane->normal.dot(Eigen::Vector3d(-1, 0, 1).normalized())), 1.0, 1e-5);
+    EXPECT_TRUE(plane->centre.isApprox(Eigen::Vector3d(10, 0, 10), 1e-6));
+    EXPECT_LT(plane->rms, 0.01);
+
+    EXPECT_FALSE(Geometry::fitPlane({{0, 0, 0}, {1, 1, 1}, {2, 2, 2}, {5, 5, 5}}));
+    EXPECT_FALSE(Geometry::fitPlane({{0, 0, 0}, {1, 0, 0}}));
 }

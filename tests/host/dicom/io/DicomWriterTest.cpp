@@ -96,11 +96,11 @@ TEST_P(RoundTrip, WrittenFilesLoadBackAndPassTheIodChecker)
     T::TempDir dir;
     const auto input = makeSet(rgb);
 
-    DicomIoAlgorithm writer(DicomIoAlgorithm::Writing);
-    writer.setInput(input.get());
+    DicomIoAlgorithm writer(DicomIoAlgorithm::Write);
+    writer.setInput(DataList{input.get()});
     writer.setCompression(compression);
     writer.setCompressionQuality(90);
-    writer.setLocation(dir.path().toStdString());
+    writer.setLocation(dir.path());
     writer.compute();
     ASSERT_EQ(writer.status(), 0) << (writer.caughtErrors().empty() ? "" : writer.caughtErrors()[0].message);
     const QStringList files = dicomFiles(dir.path());
@@ -109,7 +109,7 @@ TEST_P(RoundTrip, WrittenFilesLoadBackAndPassTheIodChecker)
         EXPECT_EQ(iodErrors(file, compression == Compression::DeflatedLittleEndian), "") << file.toStdString();
 
     DicomIoAlgorithm reader;
-    reader.setLocation(dir.path().toStdString());
+    reader.setLocation(dir.path());
     reader.compute();
     OwningDataList output = reader.takeOutput();
     const auto sets = output.getImages();
@@ -156,15 +156,15 @@ TEST(DicomExport, CStoreArrivesInOrthanc)
     config.ownAeTitle = server.options().clientAeTitle;
 
     const auto input = makeSet(false);
-    DicomIoAlgorithm writer(DicomIoAlgorithm::Writing);
-    writer.setInput(input.get());
+    DicomIoAlgorithm writer(DicomIoAlgorithm::Write);
+    writer.setInput(DataList{input.get()});
     writer.setCompression(Compression::JpegLsLossless);
     const auto datasets = writer.createDatasetsToWrite();
     ASSERT_EQ(datasets.size(), 4u);
     OFString study, series;
     datasets[0]->findAndGetOFString(DCM_StudyInstanceUID, study);
     datasets[0]->findAndGetOFString(DCM_SeriesInstanceUID, series);
-    writer.setLocation(config.generateUri().string());
+    writer.setLocation(QString::fromStdString(config.generateUri().string()));
     writer.compute();
     ASSERT_EQ(writer.status(), 0) << (writer.caughtErrors().empty() ? "" : writer.caughtErrors()[0].message);
 

@@ -1,0 +1,59 @@
+#include "scanning/Scanner.h"
+#include "tests/scanning/ScannerTestFiles.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <mutex>
+
+using namespace Dravelin::Dicom;
+namespace T = Dravelin::Test;
+
+namespace {
+
+using Reasons = std::map<QString, Scanner::SkipReason>;
+
+Reasons skippedFiles(const QString& dir, bool checkHeader)
+{
+    Scanner scanner(nullptr);
+    std::mutex mutex;
+    Reasons reasons;
+    scanner.setNumberOfThreads(4);
+    scanner.setSkippedFileHandler([&](const QString& path, Scanner::SkipReason reason) {
+        std::lock_guard<std::mutex> lock(mutex);
+        reasons[path.section('/', -1)] = reason;
+    });
+    scanner.scanDirectory(dir, true, false, checkHeader);
+    return reasons;
+}
+
+bool write(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+}  // namespace
+
+// Every file that gives no record is reported once, with why; good files are not.
+TEST(ScannerSkippedFiles, EveryFileLeftOutIsReportedWithItsReason)
+{
+    T::TempDir dir;
+    ASSERT_TRUE(T::writeImage(dir.file("good.dcm"), T::ImageFields()));
+    QFile good(dir.file("good.dcm"));
+    ASSERT_TRUE(good.open(QIODevice::ReadOnly));
+    const QByteArray bytes = good.readAll();
+    ASSERT_TRUE(write(dir.file("notes.txt"), "hello"));
+    ASSERT_TRUE(write(dir.file("empty.dcm"), ""));
+    // Cut inside the patient name: the element says it is longer than what is left.
+    ASSERT_TRUE(write(dir.file("truncated.dcm"), bytes.left(bytes.indexOf("DOE^JANE") + 3)));
+
+    const auto NotDicom = Scanner::SkipReason::NotDicom;
+    const Reasons expected = {
+        {"notes.txt", NotDicom}, {"empty.dcm", NotDicom}, {"truncated.dcm", Scanner::SkipReason::Truncated}};
+    EXPECT_EQ(skippedFiles(dir.path(), true), expected);
+    EXPECT_EQ(skippedFiles(dir.path(), false), expected);
+}
