@@ -17,21 +17,21 @@ class DicomFileReader : public Dravelin::DicomIOAlgorithmFile
 {
 public:
     static constexpr int kIoMode = Dravelin::IoAlgorithm::Read;
-    DicomFileReader() : DicomIOAlgorithmFile(Reading) {}
+    DicomFileReader() : DicomIOAlgorithmFile(Read) {}
 };
 
 class DicomFolderReader : public Dravelin::DicomIOAlgorithmFolder
 {
 public:
     static constexpr int kIoMode = Dravelin::IoAlgorithm::Read;
-    DicomFolderReader() : DicomIOAlgorithmFolder(Reading) {}
+    DicomFolderReader() : DicomIOAlgorithmFolder(Read) {}
 };
 
 class DicomBrowserReader : public Dravelin::DicomIOAlgorithmBrowser
 {
 public:
     static constexpr int kIoMode = Dravelin::IoAlgorithm::Read;
-    DicomBrowserReader() : DicomIOAlgorithmBrowser(Reading) {}
+    DicomBrowserReader() : DicomIOAlgorithmBrowser(Read) {}
 };
 
 // Writes one image set.
@@ -39,18 +39,16 @@ class DicomWriter : public Dravelin::DicomIoAlgorithm
 {
 public:
     static constexpr int kIoMode = Dravelin::IoAlgorithm::Write;
-    DicomWriter() : DicomIoAlgorithm(Writing) {}
+    DicomWriter() : DicomIoAlgorithm(Write) {}
 
     static bool createCompatible(const Dravelin::DataList& data, Dravelin::Algorithm** out)
     {
         auto* image = data.size() == 1 ? dynamic_cast<Dravelin::SharedImageSet*>(data[0]) : nullptr;
         if (!image || image->empty())
             return false;
-        if (out) {
-            auto* writer = new DicomWriter;
-            writer->setInput(image);
-            *out = writer;
-        }
+        // The factory hands the data over as the writer's input.
+        if (out)
+            *out = new DicomWriter;
         return true;
     }
 };

@@ -547,8 +547,9 @@ void MainWindowBase::runAlgorithm(std::unique_ptr<Algorithm> algorithm)
         return;
     const AlgorithmDescriptor* d = m_registry->algorithmDescriptor(algorithm->id());
     AlgorithmController* controller = m_registry->createController(algorithm.get(), false);
-    if (!controller && d && d->ioMode == IoAlgorithm::Read && !dynamic_cast<IoAlgorithm*>(algorithm.get())) {
-        // A reader without an interface of its own: the application asks where to read from.
+    if (!controller && d && d->ioMode == IoAlgorithm::Read) {
+        // A reader without an interface of its own: the application asks where to read from and
+        // reads on a worker thread.
         askAndLoad(*d);
         return;
     }
