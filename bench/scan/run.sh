@@ -97,7 +97,7 @@ for t in 1 2; do
 done
 echo "  peak memory of scan t2      = ${PEAK["dravelin scan t2"]:-?} MiB   (goal < 300)"
 
-if [ -x "$BUILD/tests/test_scanning" ]; then
+if [ -x "$BUILD/bench/bench_scan_cancel" ]; then
     echo
-    DRAVELIN_BENCH_DIR=$D "$BUILD/tests/test_scanning" --gtest_filter='ScannerBench.*' 2>&1 | grep -E "cancel|OK|FAIL" || true
+    "$BUILD/bench/bench_scan_cancel" "$D" || true
 fi

@@ -67,8 +67,6 @@ TEST(DateFilterWidget, NewWidgetIsOffAndRangeCoversEverythingUntilToday)
     EXPECT_EQ(c.enabled->text(), "Study date");
     EXPECT_FALSE(c.mode->isEnabled());
     EXPECT_TRUE(c.amount->isHidden());
-    EXPECT_EQ(c.mode->itemText(2), "Older than");
-    EXPECT_EQ(c.unit->itemData(1).toInt(), 1);
 
     c.enabled->setChecked(true);
     EXPECT_TRUE(c.mode->isEnabled());
@@ -82,31 +80,33 @@ TEST(DateFilterWidget, NewWidgetIsOffAndRangeCoversEverythingUntilToday)
 
 TEST(DateFilterWidget, RelativeModesCountBackFromToday)
 {
-    PinnedDateFilterWidget w(QDate(2023, 5, 31));
-    Controls c(w);
-    c.enabled->setChecked(true);
-    c.mode->setCurrentIndex(1);
-    EXPECT_TRUE(c.from->isHidden());
-    EXPECT_FALSE(c.amount->isHidden());
-    c.amount->setValue(3);
-    c.unit->setCurrentIndex(1);
-    // Qt clamps 31 February to the last day of February.
-    EXPECT_EQ(w.dateFilter(), interval(QDate(2023, 2, 28), QDate(2023, 5, 31)));
-
-    PinnedDateFilterWidget leap(QDate(2024, 5, 31));
-    Controls l(leap);
-    l.enabled->setChecked(true);
-    l.mode->setCurrentIndex(1);
-    l.amount->setValue(3);
-    l.unit->setCurrentIndex(1);
-    EXPECT_EQ(leap.dateFilter(), interval(QDate(2024, 2, 29), QDate(2024, 5, 31)));
-
-    c.mode->setCurrentIndex(2);
-    c.amount->setValue(1);
-    c.unit->setCurrentIndex(0);
-    EXPECT_EQ(w.dateFilter(), interval(QDate(1950, 1, 1), QDate(2022, 5, 31)));
-    c.unit->setCurrentIndex(2);
-    EXPECT_EQ(w.dateFilter(), interval(QDate(1950, 1, 1), QDate(2023, 5, 30)));
+    // Mode 1 ends today, mode 2 ("Older than") ends that long ago; units: 0 years, 1 months, 2 days.
+    struct Case
+    {
+        QDate today;
+        int mode, amount, unit;
+        Filter expected;
+    };
+    const Case cases[] = {
+        // Qt clamps 31 February to the last day of February.
+        {QDate(2023, 5, 31), 1, 3, 1, interval(QDate(2023, 2, 28), QDate(2023, 5, 31))},
+        {QDate(2024, 5, 31), 1, 3, 1, interval(QDate(2024, 2, 29), QDate(2024, 5, 31))},
+        {QDate(2023, 5, 31), 1, 2, 2, interval(QDate(2023, 5, 29), QDate(2023, 5, 31))},
+        {QDate(2023, 5, 31), 2, 1, 0, interval(QDate(1950, 1, 1), QDate(2022, 5, 31))},
+        {QDate(2023, 5, 31), 2, 1, 2, interval(QDate(1950, 1, 1), QDate(2023, 5, 30))},
+    };
+    for (const Case& t : cases) {
+        PinnedDateFilterWidget w(t.today);
+        Controls c(w);
+        c.enabled->setChecked(true);
+        c.mode->setCurrentIndex(t.mode);
+        EXPECT_TRUE(c.from->isHidden());
+        EXPECT_FALSE(c.amount->isHidden());
+        c.amount->setValue(t.amount);
+        c.unit->setCurrentIndex(t.unit);
+        EXPECT_EQ(w.dateFilter(), t.expected)
+            << t.today.toString().toStdString() << " " << t.mode << t.amount << t.unit;
+    }
 }
 
 TEST(DateFilterWidget, EveryControlChangeEmitsTheCurrentFilter)

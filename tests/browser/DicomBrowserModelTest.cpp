@@ -253,15 +253,6 @@ TEST_F(DicomBrowserModelTest, PropertyListsAndDimensionTexts)
     EXPECT_EQ(property(series, "SOP Class UID"), "Unknown (1.2.3.4.5)");
     EXPECT_EQ(property(series, "Dimensions"), "2D+t (Unknown Spacing)\n3D (No Spacing)");
     EXPECT_EQ(property(series, "Estimated Dimensions"), "<missing>");
-
-    DimensionsInfo volume;
-    volume.kind = 2;
-    volume.hasSpacing = true;
-    volume.spacing = {0.5, 0.5, 1.25};
-    EXPECT_EQ(Dicom::dimensionsText(volume), "3D (0.5mm x 0.5mm x 1.25mm)");
-    volume.kind = 9;
-    volume.spacing = {0.123456, 1, 2};
-    EXPECT_EQ(Dicom::dimensionsText(volume), "Unknown (0.1235mm x 1mm x 2mm)");
 }
 
 TEST_F(DicomBrowserModelTest, CheckStatesCascadeAndRollUp)

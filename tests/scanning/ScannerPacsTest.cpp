@@ -91,6 +91,10 @@ TEST_F(ScannerPacs, StudySearchGivesPlaceholdersThatResolveOnce)
     ASSERT_EQ(brain->series.size(), 3u);
     int images = 0;
     for (auto* series : brain->series) {
+        // The resolved tree is built from copies of the answers: their values must survive.
+        EXPECT_FALSE(series->seriesNumber.isEmpty()) << series->seriesInstanceUid.toStdString();
+        EXPECT_FALSE(series->modality.isEmpty()) << series->seriesInstanceUid.toStdString();
+        EXPECT_FALSE(series->seriesInstanceUid.isEmpty());
         for (size_t i = 0; i < series->images.size(); ++i) {
             ++images;
             EXPECT_EQ(series->images[i]->location.scheme(), "pacs");

@@ -11,19 +11,6 @@ using Dravelin::DicomPacsConfiguration;
 using Dravelin::Dicom::PacsRetriever;
 using Dravelin::Filesystem::Url;
 
-TEST(DicomPacsConfiguration, ConstructorSetsServerAndKeepsDefaults)
-{
-    const DicomPacsConfiguration config("pacs.local", 104, "ARCHIVE", true);
-    EXPECT_EQ(config.hostname, "pacs.local");
-    EXPECT_EQ(config.port, 104);
-    EXPECT_EQ(config.aeTitle, "ARCHIVE");
-    EXPECT_TRUE(config.useCGet);
-    EXPECT_EQ(config.ownAeTitle, "DRAVELIN");
-    EXPECT_EQ(config.connectTimeoutSeconds, 10);
-    EXPECT_EQ(config.dimseTimeoutSeconds, 30);
-    EXPECT_TRUE(config.isValid());
-}
-
 TEST(DicomPacsConfiguration, ValidityBoundaries)
 {
     auto with = [](auto change) {

@@ -1,8 +1,7 @@
-// Measurements on a large generated folder; skipped unless DRAVELIN_BENCH_DIR names one
-// (bench/scan/run.sh sets it).
+// How long a folder scan takes to return after cancel(), with one and two threads, cancelled
+// early and late in the parallel phase. Usage: bench_scan_cancel FOLDER (bench/scan/run.sh
+// passes its generated folder).
 #include "scanning/Scanner.h"
-
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
@@ -32,11 +31,14 @@ protected:
 
 }  // namespace
 
-TEST(ScannerBench, CancelLatencyOnLargeFolder)
+int main(int argc, char** argv)
 {
-    const QString dir = qEnvironmentVariable("DRAVELIN_BENCH_DIR");
-    if (dir.isEmpty())
-        GTEST_SKIP() << "DRAVELIN_BENCH_DIR not set";
+    if (argc != 2 || std::string(argv[1]) == "--help") {
+        std::fprintf(argc == 2 ? stdout : stderr, "usage: bench_scan_cancel FOLDER\n");
+        return argc == 2 ? 0 : 2;
+    }
+    const QString dir = QString::fromLocal8Bit(argv[1]);
+    int slow = 0;
     for (const int threads : {1, 2}) {
         for (const int delayMs : {5, 300}) {
             CancelWatcher scanner;
@@ -54,10 +56,12 @@ TEST(ScannerBench, CancelLatencyOnLargeFolder)
             const auto returnedAt = Clock::now();
             canceller.join();
             const double ms = std::chrono::duration<double, std::milli>(returnedAt - cancelledAt).count();
-            std::printf("cancel latency, %d thread(s), cancelled after %d ms: %.2f ms (%d of %d files done)\n", threads,
-                        delayMs, ms, scanner.value.load(), scanner.maximum.load());
-            EXPECT_LT(ms, 200.0);
-            EXPECT_LT(scanner.value.load(), scanner.maximum.load());
+            std::printf(
+                "cancel latency, %d thread(s), cancelled after %d ms: %.2f ms (%d of %d files done)   "
+                "(goal < 200 ms, before the end)\n",
+                threads, delayMs, ms, scanner.value.load(), scanner.maximum.load());
+            slow += ms >= 200.0 || scanner.value.load() >= scanner.maximum.load();
         }
     }
+    return slow ? 1 : 0;
 }
