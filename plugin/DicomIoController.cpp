@@ -180,7 +180,7 @@ void DicomIoController::run()
             closeAlgorithm(true);
         return;
     }
-    const QString path = QString::fromStdString(Filesystem::Url(m_algorithm->location()).path());
+    const QString path = QString::fromStdString(Filesystem::Url(m_algorithm->location().toStdString()).path());
     if (dynamic_cast<DicomIOAlgorithmFile*>(m_algorithm))
         runFileFlow(path);
     else if (dynamic_cast<DicomIOAlgorithmBrowser*>(m_algorithm))
