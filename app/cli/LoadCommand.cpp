@@ -3,8 +3,6 @@
 #include "app/cli/CommandLine.h"
 #include "app/cli/QuietLog.h"
 #include "app/cli/TextFormat.h"
-#include "host/core/LocationString.h"
-#include "host/core/Url.h"
 #include "host/dicom/DatasetCache.h"
 #include "host/dicom/DicomLoader.h"
 #include "host/dicom/Error.h"
@@ -14,46 +12,22 @@
 #include <QJsonObject>
 #include <QTextStream>
 
-#include <dcmtk/config/osconfig.h>
-#include <dcmtk/dcmdata/dcdatset.h>
-#include <dcmtk/dcmdata/dcdeftag.h>
-
 #include <cstdio>
-#include <map>
 
 namespace Dravelin::Cli {
 
 namespace {
-
-// SOP Instance UID of every instance the location names, by the name the loader reports for
-// it (a file path, or the instance's URL for web and PACS locations).
-std::map<std::string, QString> instanceUids(Dicom::DatasetCache& cache, const std::string& locationString)
-{
-    std::map<std::string, QString> uids;
-    for (const std::string& location : Filesystem::splitLocationString(locationString)) {
-        std::vector<std::string> names;
-        const auto datasets = cache.load(Filesystem::Url(location), &names, nullptr, false);
-        for (size_t i = 0; i < datasets.size() && i < names.size(); ++i) {
-            OFString uid;
-            datasets[i]->findAndGetOFString(DCM_SOPInstanceUID, uid);
-            uids[names[i]] = QString::fromUtf8(uid.c_str());
-        }
-    }
-    return uids;
-}
 
 QString kindOf(const ImageDescriptor& d)
 {
     return d.slices > 1 ? QStringLiteral("volume") : QStringLiteral("image");
 }
 
-QJsonObject descriptorJson(const ImageDescriptor& d, const std::map<std::string, QString>& uids)
+QJsonObject descriptorJson(const ImageDescriptor& d)
 {
     QJsonArray instances;
-    for (const std::string& file : d.files) {
-        const auto it = uids.find(file);
-        instances.append(it == uids.end() ? QString() : it->second);
-    }
+    for (const std::string& uid : d.instanceUids)
+        instances.append(QString::fromUtf8(uid.c_str()));
     return QJsonObject{{"kind", kindOf(d)},
                        {"width", d.width},
                        {"height", d.height},
@@ -64,8 +38,7 @@ QJsonObject descriptorJson(const ImageDescriptor& d, const std::map<std::string,
                        {"instances", instances}};
 }
 
-void printText(QTextStream& out, const std::vector<std::vector<ImageDescriptor>>& sets,
-               const std::map<std::string, QString>& uids)
+void printText(QTextStream& out, const std::vector<std::vector<ImageDescriptor>>& sets)
 {
     for (size_t s = 0; s < sets.size(); ++s) {
         out << "Image set " << s + 1 << ":\n";
@@ -74,10 +47,8 @@ void printText(QTextStream& out, const std::vector<std::vector<ImageDescriptor>>
                 << d.spacing[0] << ' ' << d.spacing[1] << ' ' << d.spacing[2] << (d.isMetric ? " mm" : "")
                 << (d.modality.empty() ? QString() : ", " + TextFormat::printable(QString::fromStdString(d.modality)))
                 << '\n';
-            for (const std::string& file : d.files) {
-                const auto it = uids.find(file);
-                out << "    " << (it == uids.end() ? QStringLiteral("?") : TextFormat::printable(it->second)) << '\n';
-            }
+            for (const std::string& uid : d.instanceUids)
+                out << "    " << TextFormat::printable(QString::fromUtf8(uid.c_str())) << '\n';
         }
     }
 }
@@ -113,14 +84,13 @@ int runLoadCommand(const QStringList& args)
         }
         log.printHeld("dravelin-dicom load");
     }
-    const auto uids = instanceUids(*cache, text);
 
     if (json) {
         QJsonArray list;
         for (const auto& set : sets) {
             QJsonArray images;
             for (const ImageDescriptor& d : set)
-                images.append(descriptorJson(d, uids));
+                images.append(descriptorJson(d));
             list.append(QJsonObject{{"images", images}});
         }
         const QByteArray bytes = QJsonDocument(QJsonObject{{"imageSets", list}}).toJson(QJsonDocument::Indented);
@@ -129,7 +99,7 @@ int runLoadCommand(const QStringList& args)
         return 0;
     }
     QTextStream out(stdout);
-    printText(out, sets, uids);
+    printText(out, sets);
     out.flush();
     return 0;
 }
