@@ -4,6 +4,7 @@
 #include "host/core/Log.h"
 #include "host/core/Url.h"
 #include "host/dicom/DatasetCache.h"
+#include "host/dicom/DicomDirReader.h"
 #include "host/dicom/DicomPacsCommunication.h"
 #include "host/dicom/Utils.h"
 #include "host/dicom/WebClient.h"
@@ -26,8 +27,7 @@
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
-#include <dcmtk/dcmdata/dcdicdir.h>
-#include <dcmtk/dcmdata/dcdirrec.h>
+#include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dcmetinf.h>
 #include <dcmtk/dcmdata/dcuid.h>
 
@@ -59,31 +59,20 @@ bool isSafeFileId(const QString& fileId)
     return std::none_of(parts.begin(), parts.end(), [](const QString& p) { return p.trimmed() == ".."; });
 }
 
-bool needsConversion(const OFString& charset)
+// A file ID may still leave the folder through symbolic links: the file (or, when it does not
+// exist, its nearest existing folder) must resolve to a path inside `canonicalBase`.
+bool staysInside(const QString& location, const QString& canonicalBase)
 {
-    return !charset.empty() && charset != "ISO_IR 192" && charset != "ISO_IR 6";
-}
-
-// Converting a record converts its own attributes only, never the records below it: each
-// record is converted on its own, from its own character set or else the file set's.
-// False when any record could not be converted (its values stay as stored).
-bool convertRecordsToUtf8(DcmDirectoryRecord& root, const OFString& fileSetCharset)
-{
-    bool converted = true;
-    std::vector<DcmDirectoryRecord*> pending{&root};
-    while (!pending.empty()) {
-        DcmDirectoryRecord* record = pending.back();
-        pending.pop_back();
-        OFString charset;
-        if (record->findAndGetOFStringArray(DCM_SpecificCharacterSet, charset).bad() || charset.empty())
-            charset = fileSetCharset;
-        if (needsConversion(charset) && record->convertCharacterSet(charset, "ISO_IR 192", 0, OFTrue).bad())
-            converted = false;
-        for (unsigned long i = record->cardSub(); i > 0; --i)
-            if (DcmDirectoryRecord* sub = record->getSub(i - 1))
-                pending.push_back(sub);
+    QFileInfo info(location);
+    QString resolved = info.canonicalFilePath();
+    while (resolved.isEmpty()) {
+        const QString parent = info.absolutePath();
+        if (parent == info.absoluteFilePath())
+            return false;
+        info = QFileInfo(parent);
+        resolved = info.canonicalFilePath();
     }
-    return converted;
+    return resolved == canonicalBase || resolved.startsWith(canonicalBase + '/');
 }
 
 void logException(const char* where, const QString& path, const char* what)
@@ -341,8 +330,8 @@ void Scanner::scanDicomDirImpl(const QString& path, bool reportProgress)
 
 void Scanner::readDicomDir(const QString& path, bool reportProgress)
 {
-    // DcmDicomDir silently starts a new, empty directory for a missing file, and reads a
-    // file without the DICOM file header (e.g. plain text) as an empty one.
+    // DCMTK would start a new, empty directory for a missing file, and read a file without
+    // the DICOM file header (e.g. plain text) as an empty one.
     if (!QFileInfo(path).isFile() || !QFile(path).open(QIODevice::ReadOnly)) {
         DRAVELIN_LOG(4, "", "Could not load DICOMDIR: cannot open " + path);
         return;
@@ -351,68 +340,55 @@ void Scanner::readDicomDir(const QString& path, bool reportProgress)
         DRAVELIN_LOG(4, "", "Could not load DICOMDIR: no DICOM file header in " + path);
         return;
     }
-    DcmDicomDir dicomDir(OFFilename(path.toUtf8().constData()));
-    if (dicomDir.error().bad()) {
-        DRAVELIN_LOG(4, "", std::string("Could not load DICOMDIR: ") + dicomDir.error().text());
+    DicomDirReader dicomDir;
+    if (!dicomDir.readFile(path.toStdString())) {
+        DRAVELIN_LOG(4, "", "Could not load DICOMDIR: " + dicomDir.error());
         return;
     }
-    // A DICOM file of another kind named DICOMDIR reads as an empty directory; say what it is.
-    OFString sopClass;
-    if (DcmMetaInfo* meta = dicomDir.getDirFileFormat().getMetaInfo())
-        meta->findAndGetOFString(DCM_MediaStorageSOPClassUID, sopClass);
-    if (!sopClass.empty() && sopClass != UID_MediaStorageDirectoryStorage) {
-        DRAVELIN_LOG(4, "",
-                     "Could not load DICOMDIR: not a DICOMDIR (media storage SOP class '" +
-                         QString::fromStdString(sopClass.c_str()) + "')");
-        return;
-    }
-
-    DcmDirectoryRecord& root = dicomDir.getRootRecord();
-    OFString fileSetCharset;
-    if (DcmDataset* fileSet = dicomDir.getDirFileFormat().getDataset())
-        fileSet->findAndGetOFStringArray(DCM_SpecificCharacterSet, fileSetCharset);
-    if (!convertRecordsToUtf8(root, fileSetCharset))
+    if (!dicomDir.convertToUtf8())
         DRAVELIN_LOG(3, "", "Cannot convert DICOM file to UTF8. Assuming Latin1 character encoding.");
-    const int recordCount = int(root.cardSub());
+    const auto& records = dicomDir.records();
+    const auto childrenOf = [&records](std::size_t index, const char* type) {
+        std::vector<DcmItem*> items;
+        for (const std::size_t child : records[index].children)
+            if (records[child].type == type)
+                items.push_back(records[child].item);
+        return items;
+    };
+    const int recordCount = int(dicomDir.roots().size());
     if (reportProgress) {
         updateProgress(0, recordCount);
         updateProgressText("Processing files...");
     }
     const QString base = QFileInfo(path).absolutePath();
+    const QString canonicalBase = QFileInfo(base).canonicalFilePath();
 
     int patientsDone = 0;
-    for (int p = 0; p < recordCount; ++p) {
+    for (const std::size_t p : dicomDir.roots()) {
         if (m_cancel.load())
             return;
-        DcmDirectoryRecord* patientRecord = root.getSub(p);
-        if (!patientRecord || patientRecord->getRecordType() != ERT_Patient)
+        if (records[p].type != "PATIENT")
             continue;
-        auto patient = std::make_unique<Patient>(*patientRecord, false);
-        for (unsigned long s = 0; s < patientRecord->cardSub(); ++s) {
+        auto patient = std::make_unique<Patient>(*records[p].item, false);
+        for (const std::size_t s : records[p].children) {
             if (m_cancel.load())
                 return;
-            DcmDirectoryRecord* studyRecord = patientRecord->getSub(s);
-            if (!studyRecord || studyRecord->getRecordType() != ERT_Study)
+            if (records[s].type != "STUDY")
                 continue;
-            auto study = std::make_unique<Study>(patient.get(), *studyRecord, false);
-            for (unsigned long r = 0; r < studyRecord->cardSub(); ++r) {
+            auto study = std::make_unique<Study>(patient.get(), *records[s].item, false);
+            for (const std::size_t r : records[s].children) {
                 if (m_cancel.load())
                     return;
-                DcmDirectoryRecord* seriesRecord = studyRecord->getSub(r);
-                if (!seriesRecord || seriesRecord->getRecordType() != ERT_Series)
+                if (records[r].type != "SERIES")
                     continue;
-                auto series = std::make_unique<Series>(study.get(), *seriesRecord, false);
-                for (unsigned long i = 0; i < seriesRecord->cardSub(); ++i) {
-                    if (m_cancel.load())
-                        return;
-                    DcmDirectoryRecord* imageRecord = seriesRecord->getSub(i);
-                    if (!imageRecord || imageRecord->getRecordType() != ERT_Image)
-                        continue;
+                auto series = std::make_unique<Series>(study.get(), *records[r].item, false);
+                for (DcmItem* imageRecord : childrenOf(r, "IMAGE")) {
                     OFString fileIdText;
                     if (imageRecord->findAndGetOFStringArray(DCM_ReferencedFileID, fileIdText).bad())
                         continue;
                     const QString fileId = QString::fromUtf8(fileIdText.c_str());
-                    if (!isSafeFileId(fileId)) {
+                    const QString location = QString(base + '/' + fileId).replace('\\', '/');
+                    if (!isSafeFileId(fileId) || !staysInside(location, canonicalBase)) {
                         DRAVELIN_LOG(3, "",
                                      "Skipping DICOMDIR image record with a file ID outside the DICOMDIR's "
                                      "folder: '" +
@@ -420,7 +396,6 @@ void Scanner::readDicomDir(const QString& path, bool reportProgress)
                         continue;
                     }
                     auto image = std::make_unique<Image>(series.get(), *imageRecord);
-                    const QString location = QString(base + '/' + fileId).replace('\\', '/');
                     image->location = Filesystem::Url::fromLocalFile(location);
                     series->images.push_back(image.release());
                 }

@@ -7,8 +7,10 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config ccache
   qtbase5-dev qtbase5-dev-tools
   libdcmtk-dev dcmtk
-  libfmt-dev libeigen3-dev libgtest-dev libgmock-dev libcurl4-openssl-dev libjemalloc-dev
-  python3-pydicom
+  libfmt-dev libeigen3-dev libgtest-dev libgmock-dev libcurl4-openssl-dev libjemalloc-dev zlib1g-dev
+  libopenjp2-7-dev clang libclang-rt-14-dev
+  libvtk9-dev
+  python3-pydicom python3-numpy python3-gdcm dicom3tools
   orthanc orthanc-dicomweb
 )
 

@@ -1,6 +1,7 @@
 #include "app/cli/WebScanCommand.h"
 
 #include "app/cli/CommandLine.h"
+#include "app/cli/HttpOptions.h"
 #include "app/cli/TreeOutput.h"
 #include "host/core/Log.h"
 #include "host/core/Url.h"
@@ -89,8 +90,11 @@ int runWebScanCommand(const QStringList& args)
     cl.addValue("threads", "N", "Requests in parallel.");
     cl.addFlag("json", "Print one JSON document {\"patients\": [...]} instead of text.");
     cl.addFlag("no-images", "Leave the images out.");
+    addHttpTimeoutOption(cl);
     if (const auto status = cl.parse(args))
         return *status;
+    if (!applyHttpTimeoutOption(cl))
+        return cl.usageError();
     const std::optional<Options> options = parseArguments(cl);
     if (!options)
         return cl.usageError();

@@ -136,7 +136,11 @@ Anonymizer::Anonymizer(DeidentificationActionTable table, bool keepPrivateTags, 
 {
     const bool basic = m_table == tagDeidentificationActionBasicProfile();
     std::string name = profileName.empty() ? std::string("Custom Profile") : profileName;
-    if (m_table == tagDeidentificationActionRelaxedProfile())
+    // A preset table is named after the preset whatever the caller calls it, so the command and
+    // the editor (which names an accepted table "Custom Profile") write the same method text.
+    if (basic)
+        name = "Basic Profile";
+    else if (m_table == tagDeidentificationActionRelaxedProfile())
         name = "Relaxed Profile";
     m_strict = !m_keepPrivateTags && atLeastAsStrictAsBasic(m_table);
     if (m_strict)

@@ -8,6 +8,7 @@
 #include "host/dicom/HeaderParser.h"
 #include "host/dicom/HeaderReadAhead.h"
 #include "host/dicom/PacsRetriever.h"
+#include "host/dicom/StructureCheck.h"
 #include "host/dicom/Utils.h"
 
 #include <QCollator>
@@ -126,14 +127,13 @@ ChunkResult parseHeaderBytes(const std::vector<char>& buffer, size_t fileSize, D
 
 // Reads the start of the file with one system call and parses it up to the pixel data from
 // memory. DCMTK's file stream seeks and stats repeatedly, which dominates for small files.
-ChunkResult parseHeaderChunk(const std::string& path, size_t chunkSize, DcmFileFormat& file, std::string& error)
+// `readAhead`: the first bytes of the file when a scan has just read them to check the preamble.
+ChunkResult parseHeaderChunk(const std::string& path, size_t chunkSize, const std::vector<char>* readAhead,
+                             std::size_t readAheadSize, DcmFileFormat& file, std::string& error)
 {
-    // A scan has usually just read these bytes to check the preamble.
-    std::size_t readAheadSize = 0;
-    const std::vector<char>* readAhead = HeaderReadAhead::take(path, readAheadSize);
     if (readAhead && chunkSize == HeaderReadAhead::DefaultBytes)
         return parseHeaderBytes(*readAhead, readAheadSize, file, error);
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return ChunkResult::NeedsFileStream;  // let DCMTK report why
     struct stat info;
@@ -213,13 +213,25 @@ DatasetPtr DatasetCache::Private::parse(const std::string& path, bool withPixelD
                                         std::string& error)
 {
     ++parses;
+    std::size_t readAheadSize = 0;
+    const std::vector<char>* readAhead = withPixelData ? nullptr : HeaderReadAhead::take(path, readAheadSize);
+    // What DCMTK cannot parse safely (deep nesting, no elements, deflate bombs, FIFOs) never
+    // reaches it. A retry without charset conversion reads bytes that were checked already.
+    if (convertCharset) {
+        const StructureCheck::Result checked =
+            StructureCheck::checkFile(path, !withPixelData, readAhead, readAheadSize);
+        if (!checked.ok()) {
+            error = checked.problem;
+            return nullptr;
+        }
+    }
     DcmFileFormat file;
     ChunkResult chunk = ChunkResult::NeedsFileStream;
     if (!withPixelData) {
-        chunk = parseHeaderChunk(path, kSmallHeaderChunk, file, error);
+        chunk = parseHeaderChunk(path, kSmallHeaderChunk, readAhead, readAheadSize, file, error);
         if (chunk == ChunkResult::NeedsFileStream) {
             file.clear();
-            chunk = parseHeaderChunk(path, kLargeHeaderChunk, file, error);
+            chunk = parseHeaderChunk(path, kLargeHeaderChunk, nullptr, 0, file, error);
         }
         if (chunk == ChunkResult::NeedsFileStream)
             file.clear();

@@ -16,6 +16,8 @@
 #include <dcmtk/dcmdata/dcvruv.h>
 
 #include <cmath>
+#include <limits>
+#include <type_traits>
 #include <cstring>
 
 namespace Dravelin::Dicom {
@@ -45,7 +47,7 @@ std::string numberOrText(const QJsonValue& value, bool integer)
     if (!value.isDouble())
         return {};
     const double number = value.toDouble();
-    if (integer && std::isfinite(number) && std::floor(number) == number)
+    if (integer && std::isfinite(number) && std::floor(number) == number && std::fabs(number) < 9.2e18)
         return QString::number(static_cast<long long>(number)).toStdString();
     return decimalText(number);
 }
@@ -115,9 +117,28 @@ OFCondition putInlineBinary(DcmElement& element, DcmEVR vr, const QByteArray& by
     }
 }
 
+// Whether `number` converts to T without leaving its range (converting one that does not is
+// undefined behaviour, and a server may send anything).
+template <typename T>
+bool fits(double number)
+{
+    if (std::is_floating_point_v<T>)
+        return !std::isfinite(number) || std::fabs(number) <= double(std::numeric_limits<T>::max());
+    return std::isfinite(number) && number > double(std::numeric_limits<T>::lowest()) - 1 &&
+           number < double(std::numeric_limits<T>::max()) + 1;
+}
+
 OFCondition putNumber(DcmElement& element, DcmEVR vr, const QJsonValue& value, unsigned long pos)
 {
     const double number = value.isString() ? value.toString().toDouble() : value.toDouble();
+    const bool inRange = vr == EVR_US   ? fits<Uint16>(number)
+                         : vr == EVR_SS ? fits<Sint16>(number)
+                         : vr == EVR_UL ? fits<Uint32>(number)
+                         : vr == EVR_SL ? fits<Sint32>(number)
+                         : vr == EVR_FL ? fits<Float32>(number)
+                                        : true;
+    if (!inRange)
+        return EC_InvalidValue;
     switch (vr) {
         case EVR_US: return element.putUint16(static_cast<Uint16>(number), pos);
         case EVR_SS: return element.putSint16(static_cast<Sint16>(number), pos);

@@ -31,7 +31,8 @@ const std::vector<char>* HeaderReadAhead::read(const std::string& path, std::siz
 {
     ReadAhead& r = t_readAhead;
     r.valid = false;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without blocking: opening a FIFO would wait for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return nullptr;
     struct stat info;

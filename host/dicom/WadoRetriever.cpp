@@ -1,6 +1,7 @@
 #include "host/dicom/WadoRetriever.h"
 
 #include "host/core/Log.h"
+#include "host/dicom/StructureCheck.h"
 #include "host/dicom/WebClientErrors.h"
 
 #include <QString>
@@ -11,38 +12,102 @@
 #include <dcmtk/dcmdata/dcfilefo.h>
 #include <dcmtk/dcmdata/dcistrmb.h>
 
-#include <regex>
+#include <algorithm>
 
 namespace Dravelin::Dicom {
 
 namespace {
 
-std::string boundaryOf(const std::string& contentType, const std::string& body)
+// Boundaries have at most 70 characters; a few servers go beyond, none by much. Longer ones
+// are refused rather than searched for in every part.
+constexpr std::size_t kMaximumBoundary = 200;
+
+bool isSpace(char c)
 {
-    static const std::regex pattern(R"re(boundary\s*=\s*(?:"([^"]+)"|([^;\s]+)))re", std::regex::icase);
-    std::smatch match;
-    if (std::regex_search(contentType, match, pattern))
-        return match[1].matched ? match[1].str() : match[2].str();
-    // Some servers leave the parameter out; the body then starts with the delimiter.
-    if (body.rfind("--", 0) == 0) {
-        const auto end = body.find("\r\n");
-        if (end != std::string::npos)
-            return body.substr(2, end - 2);
+    return c == ' ' || c == '\t';
+}
+
+// The boundary parameter of a Content-Type, read by hand: a regular expression recurses once
+// per character and overflows the stack on a long header.
+std::string boundaryParameter(const std::string& contentType)
+{
+    std::size_t pos = contentType.find(';');
+    while (pos != std::string::npos && pos < contentType.size()) {
+        ++pos;
+        while (pos < contentType.size() && isSpace(contentType[pos]))
+            ++pos;
+        const std::size_t nameEnd = contentType.find_first_of("=;", pos);
+        if (nameEnd == std::string::npos)
+            return {};
+        std::string name = contentType.substr(pos, nameEnd - pos);
+        while (!name.empty() && isSpace(name.back()))
+            name.pop_back();
+        if (contentType[nameEnd] == ';') {
+            pos = nameEnd;
+            continue;
+        }
+        pos = nameEnd + 1;
+        while (pos < contentType.size() && isSpace(contentType[pos]))
+            ++pos;
+        std::string value;
+        if (pos < contentType.size() && contentType[pos] == '"') {
+            const std::size_t close = contentType.find('"', pos + 1);
+            if (close == std::string::npos)
+                return {};
+            value = contentType.substr(pos + 1, close - pos - 1);
+            pos = contentType.find(';', close);
+        } else {
+            const std::size_t end = contentType.find(';', pos);
+            value = contentType.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+            while (!value.empty() && isSpace(value.back()))
+                value.pop_back();
+            pos = end;
+        }
+        if (QString::fromStdString(name).compare("boundary", Qt::CaseInsensitive) == 0)
+            return value;
     }
     return {};
 }
 
+std::string boundaryOf(const std::string& contentType, const std::string& body)
+{
+    std::string boundary = boundaryParameter(contentType);
+    // Some servers leave the parameter out; the body then starts with the delimiter.
+    if (boundary.empty() && body.rfind("--", 0) == 0) {
+        const auto end = body.find("\r\n");
+        if (end != std::string::npos)
+            boundary = body.substr(2, std::min(end - 2, kMaximumBoundary + 1));
+    }
+    if (boundary.size() > kMaximumBoundary) {
+        DRAVELIN_LOG(3, "DICOM",
+                     "Multipart boundary longer than " + std::to_string(kMaximumBoundary) + " characters refused");
+        return {};
+    }
+    return boundary;
+}
+
 std::shared_ptr<DcmDataset> parseInstance(const std::string& bytes, bool complete, std::string& error)
 {
+    const StructureCheck::Result checked = StructureCheck::checkBytes(bytes.data(), bytes.size(), false);
+    if (!checked.ok()) {
+        error = checked.problem;
+        return nullptr;
+    }
     DcmInputBufferStream stream;
     stream.setBuffer(bytes.data(), static_cast<offile_off_t>(bytes.size()));
     stream.setEos();
     DcmFileFormat file;
-    file.transferInit();
-    const OFCondition status = file.read(stream, EXS_Unknown, EGL_noChange, DCM_MaxReadLength);
-    file.transferEnd();
-    if (status.bad()) {
-        error = status.text();
+    // DCMTK throws from within its reader on some broken values.
+    try {
+        file.transferInit();
+        const OFCondition status = file.read(stream, EXS_Unknown, EGL_noChange, DCM_MaxReadLength);
+        file.transferEnd();
+        if (status.bad()) {
+            error = status.text();
+            return nullptr;
+        }
+    } catch (const std::exception& e) {
+        error = e.what();
         return nullptr;
     }
     std::shared_ptr<DcmDataset> dataset(file.getAndRemoveDataset());

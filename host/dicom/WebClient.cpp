@@ -7,6 +7,9 @@
 #include <QUrl>
 #include <QUrlQuery>
 
+#include <sstream>
+#include <unordered_set>
+
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcitem.h>
@@ -15,7 +18,24 @@ namespace Dravelin::Dicom {
 
 namespace {
 
-constexpr int MaximumPages = 100000;
+constexpr int MaximumPages = 10000;
+
+// What tells items of one search apart: their UIDs, or all their values when they have none.
+std::string identityOf(DcmItem& item)
+{
+    std::string key;
+    for (const DcmTagKey& tag : {DCM_StudyInstanceUID, DCM_SeriesInstanceUID, DCM_SOPInstanceUID}) {
+        OFString value;
+        item.findAndGetOFString(tag, value);
+        key += value.c_str();
+        key += '|';
+    }
+    if (key.size() > 3)
+        return key;
+    std::ostringstream text;
+    item.print(text);
+    return text.str();
+}
 
 std::string uidOf(const DcmItem& item, const DcmTagKey& tag)
 {
@@ -156,6 +176,7 @@ WebClient::Result WebClient::search(const std::string& path, std::string query, 
     const std::vector<std::string> headers = {"Accept: application/dicom+json, application/json;q=0.9"};
 
     Items all;
+    std::unordered_set<std::string> seen;
     for (int page = 0; page < MaximumPages; ++page) {
         Filesystem::Url url = resourceUrl(path);
         url.setQuery(page == 0 ? query : appendQuery(query, "offset=" + std::to_string(all.size())));
@@ -180,8 +201,16 @@ WebClient::Result WebClient::search(const std::string& path, std::string query, 
         Items& items = std::get<Items>(parsed);
         if (skipped > 0)
             DRAVELIN_LOG(1, "DICOM", std::to_string(skipped) + " unreadable attributes skipped in " + target);
-        const bool more = !pagedByCaller && isCappedResult(response) && !items.empty();
-        all.insert(all.end(), std::make_move_iterator(items.begin()), std::make_move_iterator(items.end()));
+        // A server that ignores the offset sends the same page again and again: stop when a
+        // page adds nothing new.
+        bool added = false;
+        for (auto& item : items) {
+            if (seen.insert(identityOf(*item)).second || page == 0) {
+                all.push_back(std::move(item));
+                added = true;
+            }
+        }
+        const bool more = !pagedByCaller && isCappedResult(response) && added;
         if (!more)
             break;
         DRAVELIN_LOG(0, "DICOM", "Result of " + target + " capped; asking for the next page");

@@ -28,7 +28,8 @@ namespace Dravelin::Dicom {
 //
 // When a server caps a result (a "299" Warning header saying more results exist), the
 // remaining results are fetched page by page with offset (and limit when the server named
-// its page size), until a page comes without the warning or empty. A query that sets its
+// its page size), until a page comes without the warning, empty, or with nothing not seen on
+// an earlier page (a server that ignores the offset). A query that sets its
 // own limit or offset is sent once, as asked.
 //
 // Failed requests answer an HttpError; the error recorder (when given) also receives each

@@ -72,7 +72,24 @@ int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 
 }  // namespace
 
-HttpTransport::HttpTransport()
+namespace {
+std::mutex g_defaultsMutex;
+HttpTransport::Limits g_defaults;
+}  // namespace
+
+HttpTransport::Limits HttpTransport::defaultLimits()
+{
+    std::lock_guard<std::mutex> lock(g_defaultsMutex);
+    return g_defaults;
+}
+
+void HttpTransport::setDefaultLimits(const Limits& limits)
+{
+    std::lock_guard<std::mutex> lock(g_defaultsMutex);
+    g_defaults = limits;
+}
+
+HttpTransport::HttpTransport() : m_limits(defaultLimits())
 {
     initCurlOnce();
 }
@@ -98,14 +115,20 @@ std::shared_ptr<HttpAuthorizationProvider> HttpTransport::authorizationProvider(
 void HttpTransport::setTimeouts(long connectMs, long stallMs)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_connectTimeoutMs = std::max(1L, connectMs);
-    m_stallTimeoutMs = std::max(1L, stallMs);
+    m_limits.connectMs = std::max(1L, connectMs);
+    m_limits.stallMs = std::max(1L, stallMs);
 }
 
 void HttpTransport::setMaximumBodySize(long long bytes)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_maxBodySize = bytes;
+    m_limits.maxBodySize = bytes;
+}
+
+void HttpTransport::setTotalTimeout(long ms)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_limits.totalMs = std::max(0L, ms);
 }
 
 std::string HttpTransport::requestUrl(const Filesystem::Url& url)
@@ -165,15 +188,13 @@ HttpTransport::Result HttpTransport::get(const Filesystem::Url& url, const std::
         return HttpError(HttpStatus::BadRequest, "Not an http(s) URL: " + target);
 
     std::shared_ptr<HttpAuthorizationProvider> provider;
-    long connectMs, stallMs;
-    long long maxBody;
+    Limits limits;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         provider = m_provider;
-        connectMs = m_connectTimeoutMs;
-        stallMs = m_stallTimeoutMs;
-        maxBody = m_maxBodySize;
+        limits = m_limits;
     }
+    const long long maxBody = limits.maxBodySize;
     std::string authorization = provider ? provider->authorizationHeader(url) : std::string();
     if (authorization.empty() && !url.userName().empty()) {
         const QByteArray pair = QByteArray::fromStdString(url.userName() + ":" + url.password());
@@ -208,10 +229,15 @@ HttpTransport::Result HttpTransport::get(const Filesystem::Url& url, const std::
     curl_easy_setopt(curl, CURLOPT_TCP_KEEPALIVE, 1L);
     curl_easy_setopt(curl, CURLOPT_TCP_NODELAY, 1L);
     curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, connectMs);
-    // A transfer slower than one byte per second for the stall time is a silent server.
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, limits.connectMs);
+    // A transfer slower than one byte per second for the stall time is a silent server; one
+    // that trickles faster still ends at the total limit.
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, std::max(1L, (stallMs + 999) / 1000));
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, std::max(1L, (limits.stallMs + 999) / 1000));
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, limits.totalMs);
+    // A declared length past the cap fails before any byte arrives.
+    if (maxBody > 0)
+        curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxBody));
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, onHeader);
@@ -234,10 +260,10 @@ HttpTransport::Result HttpTransport::get(const Filesystem::Url& url, const std::
         std::string reason = errorText[0] ? errorText : curl_easy_strerror(code);
         if (code == CURLE_OPERATION_TIMEDOUT)
             reason = "the server did not answer in time (" + reason + ")";
+        else if (code == CURLE_FILESIZE_EXCEEDED || (code == CURLE_WRITE_ERROR && transfer.tooLarge))
+            reason = "the answer is larger than " + std::to_string(maxBody) + " bytes";
         else if (code == CURLE_ABORTED_BY_CALLBACK)
             reason = "cancelled";
-        else if (code == CURLE_WRITE_ERROR && transfer.tooLarge)
-            reason = "the answer is larger than " + std::to_string(maxBody) + " bytes";
         return HttpError(HttpStatus::NoResponse, "Request to " + target + " failed: " + reason);
     }
     transfer.response.status = static_cast<HttpStatus>(status);

@@ -176,6 +176,14 @@ void HttpTestServer::serve(int socket)
         for (const auto& [name, value] : reply.headers)
             response += name + ": " + value + "\r\n";
         response += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n\r\n";
+        if (reply.mode == Reply::Mode::Trickle) {
+            open = sendAll(socket, response);
+            for (size_t i = 0; open && i < reply.body.size() && !m_stop; ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                open = sendAll(socket, reply.body.substr(i, 1));
+            }
+            continue;
+        }
         if (reply.mode == Reply::Mode::Truncated) {
             sendAll(socket, response + reply.body.substr(0, reply.body.size() / 2));
             break;

@@ -31,6 +31,7 @@ public:
             Normal,
             Truncated,  // announces the whole body, sends half of it and closes
             Silent,     // never answers (until the server stops)
+            Trickle,    // sends the body one byte every 50 ms
         };
         int status = 200;
         std::vector<std::pair<std::string, std::string>> headers;

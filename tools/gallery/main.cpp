@@ -6,6 +6,8 @@
 #include "browser/widgets/DateFilterWidget.h"
 #include "browser/widgets/TagsWidget.h"
 #include "host/dicom/DatasetCache.h"
+#include "tools/gallery/EditorPages.h"
+#include "tools/gallery/ExportPages.h"
 #include "tools/gallery/HostPages.h"
 
 #include <QApplication>
@@ -182,14 +184,18 @@ QWidget* resourcesPage()
 }
 
 // A 9-image series written by the data generator; empty when it cannot be written.
-QString generateSeries(QTemporaryDir& dir)
+QString generate(QTemporaryDir& dir, const QStringList& args)
 {
     QProcess generator;
-    generator.start(QStringLiteral(DRAVELIN_GALLERY_GEN_DATA_EXE),
-                    {"folder", dir.path(), "--patients", "1", "--studies", "1", "--series", "1", "--images", "9"});
+    generator.start(QStringLiteral(DRAVELIN_GALLERY_GEN_DATA_EXE), args);
     if (!generator.waitForFinished(120000) || generator.exitCode() != 0)
         return QString();
     return dir.path();
+}
+
+QString generateSeries(QTemporaryDir& dir)
+{
+    return generate(dir, {"folder", dir.path(), "--patients", "1", "--studies", "1", "--series", "1", "--images", "9"});
 }
 
 }  // namespace
@@ -229,6 +235,9 @@ int main(int argc, char** argv)
     }
     DicomBrowserModel model(datasets, paths, cache);
 
+    QTemporaryDir sampleDir;
+    const QString sample = generate(sampleDir, {"sample", sampleDir.path()});
+
     int filesLeft = -1;
     PreviewPage preview = previewPage(&model);
     const std::vector<std::pair<QString, QWidget*>> pages = {
@@ -241,6 +250,12 @@ int main(int argc, char** argv)
         {"settings-dialog", HostPages::settingsDialog()},
         {"host-icons", HostPages::icons()},
         {"progress", HostPages::progress()},
+        {"editor", EditorPages::editor(sample)},
+        {"profile-dialog", EditorPages::profileDialog("patient")},
+        {"export-extensions", ExportPages::exportExtensions(corpusFile("CT_small.dcm"))},
+        {"export-settings", ExportPages::exportSettings(corpusFile("CT_small.dcm"), false)},
+        {"export-tags", ExportPages::exportSettings(corpusFile("CT_small.dcm"), true)},
+        {"show-dicom-tags", ExportPages::tagPanel(corpusFile("rtdose.dcm"), 3)},
     };
 
     if (shotDir.isEmpty()) {

@@ -240,7 +240,7 @@ TEST(Anonymizer, MethodAttributesTellHowStrictTheProfileWas)
         {tagDeidentificationActionBasicProfile(), false, "YES", basic},
         {stricter, false, "YES", basic + "\\Mine"},
         {laxer, false, "NO", "Mine"},
-        {tagDeidentificationActionBasicProfile(), true, "NO", "Mine"},
+        {tagDeidentificationActionBasicProfile(), true, "NO", "Basic Profile"},  // a preset keeps its name
         {tagDeidentificationActionRelaxedProfile(), false, "NO", "Relaxed Profile"},
     };
     for (const Case& c : cases) {

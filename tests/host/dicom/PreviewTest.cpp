@@ -6,6 +6,10 @@
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdatset.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcpixel.h>
+#include <dcmtk/dcmdata/dcpixseq.h>
+#include <dcmtk/dcmdata/dcpxitem.h>
 
 #include <cstdlib>
 
@@ -89,4 +93,31 @@ TEST(GeneratePreview, FramesAndFailures)
     EXPECT_FALSE(preview("JPEG2000.dcm", false));  // no JPEG 2000 decoder in DCMTK here
     DcmDataset empty;
     EXPECT_FALSE(generatePreview(empty, true, std::nullopt));
+}
+
+TEST(GeneratePreview, RefusesRleHeadersThatPointOutsideTheFrame)
+{
+    // Multi-frame data holds one fragment per frame.
+    ASSERT_TRUE(preview("SC_rgb_rle_16bit_2frame.dcm", false, 1));
+    ASSERT_TRUE(preview("rtdose_rle.dcm", false, 14));
+    Dicom::DatasetCache cache;
+    auto ds = cache.loadFromFile(Fixture::pydicomData("test_files/MR_small_RLE.dcm").toStdString(), nullptr, true);
+    ASSERT_TRUE(ds);
+    // Header words (segment count, then offsets) of the first fragment, each made hostile.
+    const std::pair<int, Uint32> patches[] = {{1, 0x7FFFFFF0u}, {1, 8}, {0, 0}, {0, 16}, {2, 64}};
+    for (const auto& [word, value] : patches) {
+        SCOPED_TRACE(word);
+        DcmDataset copy(*ds);
+        DcmElement* element = nullptr;
+        DcmPixelSequence* sequence = nullptr;
+        DcmPixelItem* fragment = nullptr;
+        Uint8* data = nullptr;
+        ASSERT_TRUE(copy.findAndGetElement(DCM_PixelData, element).good());
+        auto* pixels = static_cast<DcmPixelData*>(element);
+        ASSERT_TRUE(pixels->getEncapsulatedRepresentation(EXS_RLELossless, nullptr, sequence).good());
+        ASSERT_TRUE(sequence->getItem(fragment, 1).good() && fragment->getUint8Array(data).good());
+        for (int i = 0; i < 4; ++i)
+            data[4 * word + i] = static_cast<Uint8>(value >> (8 * i));
+        EXPECT_FALSE(generatePreview(copy, false, std::nullopt));
+    }
 }

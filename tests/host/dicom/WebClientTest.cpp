@@ -230,6 +230,20 @@ TEST(WebClient, PagesThroughACappedResult)
     EXPECT_EQ(itemsOf(client.getStudies("limit=3", false)).size(), 3u);
 }
 
+TEST(WebClient, StopsPagingWhenAPageAddsNothingNew)
+{
+    // A server that ignores the offset and always claims more results.
+    HttpTestServer server([](const HttpTestServer::Request&) {
+        auto reply =
+            HttpTestServer::json("[" + uidItem("0020000D", "1.2.1") + "," + uidItem("0020000D", "1.2.2") + "]");
+        reply.headers.emplace_back("Warning", "299 test: \"Additional results can be requested.\"");
+        return reply;
+    });
+    WebClient client(Filesystem::Url(server.url()));
+    EXPECT_EQ(itemsOf(client.getStudies("", false)).size(), 2u);
+    EXPECT_EQ(server.requests().size(), 2u);
+}
+
 TEST(WebClient, ServesManyThreadsAtOnce)
 {
     HttpTestServer server(

@@ -120,11 +120,17 @@ TEST(WebDicomJsonReader, SkipsBrokenAttributesButKeepsTheRest)
       "0010": {"vr": "PN"},
       "00100020": {"vr": "LO", "Value": ["ID1"]},
       "00280010": {"vr": "US", "Value": [{"oops": 1}]},
-      "00100030": "not an object"
+      "00100030": "not an object",
+      "00280011": {"vr": "US", "Value": [20240101]},
+      "00181310": {"vr": "SS", "Value": ["-1e300"]},
+      "00280008": {"vr": "UL", "Value": [-1]},
+      "00186020": {"vr": "SL", "Value": [1e10]},
+      "00189327": {"vr": "FL", "Value": [1e300]}
     }])",
                         &skipped);
     ASSERT_TRUE(item);
-    EXPECT_EQ(skipped, 3);
+    // Numbers outside their VR's range are broken values too.
+    EXPECT_EQ(skipped, 8);
     EXPECT_EQ(text(*item, DCM_PatientID), "ID1");
 }
 

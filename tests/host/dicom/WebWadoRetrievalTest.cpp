@@ -2,6 +2,7 @@
 #include "host/dicom/WadoRetriever.h"
 #include "host/dicom/WebClientErrors.h"
 #include "host/network/HttpAuthorizationProvider.h"
+#include "tests/support/HostileData.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/OrthancTestServer.h"
 #include "tests/support/TestEnvironment.h"
@@ -98,6 +99,10 @@ TEST(WebWadoRetrieval, BrokenAndTruncatedMultipartAnswersGivePartialResults)
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const std::string instance = file.readAll().toStdString();
     const std::string boundary = "b0undary-with-many-characters-0123456789";
+    // A part nested deeper than the parser's stack allows.
+    const std::string deep =
+        Dravelin::Test::HostileData::nestedSequences(5650, Dravelin::Test::HostileData::Nesting::ExplicitLittle)
+            .toStdString();
     const auto part = [&](const std::string& body) {
         return "--" + boundary + "\r\nContent-Type: application/dicom\r\n\r\n" + body + "\r\n";
     };
@@ -107,7 +112,7 @@ TEST(WebWadoRetrieval, BrokenAndTruncatedMultipartAnswersGivePartialResults)
         if (request.path == "/good")
             reply.body = part(instance) + part(instance) + "--" + boundary + "--\r\n";
         else if (request.path == "/broken")
-            reply.body = part(instance) + part("not dicom at all") + "--" + boundary + "--\r\n";
+            reply.body = part(instance) + part(deep) + "--" + boundary + "--\r\n";
         else if (request.path == "/cut")
             reply.body = part(instance) + "--" + boundary + "\r\nContent-Type: application/dicom\r\n\r\n" +
                          instance.substr(0, 100);
@@ -150,6 +155,14 @@ TEST(WebWadoRetrieval, SplitsMultipartBodiesWithQuotedOrMissingBoundaryParameter
     EXPECT_EQ(WadoRetriever::splitMultipart(body.substr(0, 60), "multipart/related; boundary=abc", &complete),
               std::vector<std::string>{"ONE"});
     EXPECT_FALSE(complete);
+    EXPECT_EQ(WadoRetriever::splitMultipart(body, "multipart/related; Type=x ; BOUNDARY = abc ;q=1", &complete).size(),
+              2u);
+    // Boundaries of tens of thousands of characters are refused, in the header or in the body.
+    const std::string longBoundary(40000, 'a');
+    const std::string longBody = "--" + longBoundary + "\r\n\r\nONE\r\n--" + longBoundary + "--\r\n";
+    EXPECT_TRUE(
+        WadoRetriever::splitMultipart(longBody, "multipart/related; boundary=" + longBoundary, &complete).empty());
+    EXPECT_TRUE(WadoRetriever::splitMultipart(longBody, "multipart/related", &complete).empty());
 }
 
 }  // namespace

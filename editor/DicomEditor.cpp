@@ -1,0 +1,279 @@
+#include "editor/DicomEditor.h"
+
+#include "browser/models/DicomBrowserModel.h"
+#include "editor/ConfidentialityProfile.h"
+#include "editor/DicomEditorAlgorithm.h"
+#include "editor/DicomEditorConversion.h"
+#include "editor/OverrideConfidentialityDialog.h"
+#include "host/app/ApplicationController.h"
+#include "host/core/Log.h"
+#include "host/core/Progress.h"
+#include "host/dicom/DatasetCache.h"
+#include "host/ui/ProgressWidget.h"
+
+#include <QBoxLayout>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFutureWatcher>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QTabWidget>
+#include <QToolButton>
+#include <QTreeView>
+#include <QtConcurrent>
+
+namespace Dravelin {
+
+namespace {
+
+const char* const kOutputFolderKey = "lastDir/dicomEditorOutputFolder";
+
+// Lets the conversion report into one Progress::Task: one step per image location.
+class TaskProgress : public Progress
+{
+public:
+    explicit TaskProgress(Progress::Task& task) : m_task(task) {}
+    void setRange(long long) override {}
+    void setText(const std::string&) override {}
+    void setValue(long long value) override { m_task.setStep(static_cast<int>(value)); }
+    bool wasCancelled() const override { return m_task.wasCancelled(); }
+
+private:
+    Progress::Task& m_task;
+};
+
+}  // namespace
+
+DicomEditor::DicomEditor(DicomEditorAlgorithm* algorithm, QWidget* parent)
+    : DicomBrowser(nullptr, parent, nullptr),
+      AlgorithmController(algorithm),
+      m_algorithm(algorithm),
+      m_cache(std::make_shared<Dicom::DatasetCache>(2048))
+{
+    setWindowTitle(tr("Dicom Editor"));
+
+    // Sources: the input folder and DICOMweb; a DICOMDIR or a PACS has no folder to mirror.
+    auto* sources = findChild<QTabWidget*>(QStringLiteral("tabWidget"));
+    sources->removeTab(PacsTab);
+    sources->removeTab(DicomDirTab);
+    sources->setTabText(0, tr("Input Directory"));
+    auto* useDicomdir = findChild<QCheckBox*>(QStringLiteral("useDicomdirCheckBox"));
+    useDicomdir->setChecked(false);
+    useDicomdir->hide();
+
+    // Bottom row: [scan progress] [spacer] "Confidentiality Profile:" [name] [buttons].
+    auto* bottom = findChild<QHBoxLayout*>(QStringLiteral("horizontalLayout_4"));
+    auto* buttons = findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+    for (int i = 0; i < bottom->count(); ++i)
+        if (QSpacerItem* spacer = bottom->itemAt(i)->spacerItem())
+            spacer->changeSize(0, 0, QSizePolicy::Expanding, QSizePolicy::Minimum);
+    buttons->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Minimum);
+    m_profileLabel = new QLabel(m_algorithm->confidentialityProfile->profileName.value(), this);
+    m_profileLabel->setObjectName(QStringLiteral("profileLabel"));
+    bottom->insertWidget(2, new QLabel(tr("Confidentiality Profile:"), this));
+    bottom->insertWidget(3, m_profileLabel);
+    m_progress = new ProgressWidget(this);
+    m_progress->setObjectName(QStringLiteral("conversionProgress"));
+    m_progress->hide();
+    bottom->insertWidget(1, m_progress, 1);
+    buttons->button(QDialogButtonBox::Ok)->setText(tr("Anonymize"));
+
+    const auto& profile = m_algorithm->confidentialityProfile.value();
+    m_profileDialog = std::make_unique<OverrideConfidentialityDialog>(profile.profileName, profile.profilePath);
+    m_profileDialog->signalProfileChanged.connect([this] { applyProfile(); });
+    applyProfile();
+    setConfigDialog(m_profileDialog.get());
+
+    // Output folder, as a tab below the sources.
+    auto* outputPage = new QWidget;
+    auto* outputLayout = new QVBoxLayout(outputPage);
+    auto* row = new QHBoxLayout;
+    m_outputDir = new QLineEdit(QSettings().value(kOutputFolderKey).toString());
+    m_outputDir->setObjectName(QStringLiteral("outputDirectoryEdit"));
+    connect(m_outputDir, &QLineEdit::textChanged, this,
+            [](const QString& text) { QSettings().setValue(kOutputFolderKey, text); });
+    auto* choose = new QToolButton;
+    choose->setObjectName(QStringLiteral("outputDirectoryButton"));
+    choose->setText(QStringLiteral("..."));
+    connect(choose, &QToolButton::clicked, this, &DicomEditor::chooseOutputDirectory);
+    row->addWidget(m_outputDir);
+    row->addWidget(choose);
+    outputLayout->addLayout(row);
+    m_keepPrivateTags = new QCheckBox(tr("Keep private tags"));
+    m_keepPrivateTags->setObjectName(QStringLiteral("keepPrivateTagsCheckBox"));
+    outputLayout->addWidget(m_keepPrivateTags);
+    m_outputTabs = new QTabWidget;
+    m_outputTabs->setObjectName(QStringLiteral("outputTabWidget"));
+    m_outputTabs->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
+    m_outputTabs->addTab(outputPage, tr("Output Directory"));
+    auto* main = qobject_cast<QBoxLayout*>(layout());
+    main->insertWidget(main->indexOf(sources) + 1, m_outputTabs);
+
+    // One interaction: the window closing either way ends it.
+    connect(this, &QDialog::finished, this, [this](int result) {
+        m_algorithm->setStatus(result == QDialog::Accepted ? Algorithm::Success : Algorithm::Cancelled);
+        closeAlgorithm(result == QDialog::Accepted);
+    });
+}
+
+DicomEditor::~DicomEditor() = default;
+
+void DicomEditor::init()
+{
+    if (QWidget* window = mainWidget())
+        setParent(window, windowFlags());
+    show();
+}
+
+std::vector<int> DicomEditor::supportedLocations() const
+{
+    return {OwnWindow};
+}
+
+int DicomEditor::preferredLocation() const
+{
+    return OwnWindow;
+}
+
+void DicomEditor::applyProfile()
+{
+    const QString name = m_profileDialog->currentName();
+    m_algorithm->confidentialityProfile->setTable(name, m_profileDialog->currentPath(), m_profileDialog->actionTable());
+    m_profileLabel->setText(name);
+    // Anything but the standard profile stands out.
+    m_profileLabel->setStyleSheet(
+        name == ConfidentialityProfile::basicProfileName ? QString() : QStringLiteral("QLabel {color : orange; }"));
+}
+
+Dicom::DeidentificationActionTable DicomEditor::actionTable() const
+{
+    Properties configuration;
+    m_algorithm->configuration(&configuration);
+    const Properties* block = configuration.subProperties(QStringLiteral("confidentialityProfile"));
+    return block ? ConfidentialityProfile::actionTable(*block) : Dicom::DeidentificationActionTable();
+}
+
+void DicomEditor::chooseOutputDirectory()
+{
+    const QString folder =
+        QFileDialog::getExistingDirectory(this, tr("Select directory"), currentPath(), QFileDialog::ShowDirsOnly);
+    if (!folder.isEmpty())
+        m_outputDir->setText(folder);
+}
+
+void DicomEditor::accept()
+{
+    if (m_converting)
+        return;
+    const QString outputText = m_outputDir->text();
+    if (outputText.isEmpty()) {
+        QMessageBox::critical(this, tr("Missing output folder"), tr("Please enter a valid output directory."),
+                              QMessageBox::Ok);
+        return;
+    }
+    if (QFileInfo::exists(outputText) && !QFileInfo(outputText).isDir()) {
+        QMessageBox::critical(this, tr("Invalid output folder"), tr("Output directory cannot be a file."),
+                              QMessageBox::Ok);
+        return;
+    }
+    const QString input = currentPath();
+    const QDir inputDir(input);
+    const QDir outputDir(outputText);
+    QMessageBox::StandardButton answer = QMessageBox::Yes;
+    if (inputDir == outputDir) {
+        answer = QMessageBox::question(this, tr("Overwrite existing files"),
+                                       tr("You specified the same folder for input and output. Are you sure you "
+                                          "want to replace all files in the input folder?"),
+                                       QMessageBox::Yes | QMessageBox::No);
+    } else if (!outputDir.entryList(QDir::AllEntries | QDir::Drives | QDir::NoDotAndDotDot).isEmpty()) {
+        answer = QMessageBox::question(
+            this, tr("Overwrite existing files"),
+            tr("The output folder is not empty. Are you sure you want to overwrite existing files?"),
+            QMessageBox::Yes | QMessageBox::No);
+    }
+    if (answer != QMessageBox::Yes)
+        return;
+
+    if (!convert(input, outputText)) {
+        QMessageBox::critical(this, tr("Error"), tr("Not all files could be saved. See log for details"),
+                              QMessageBox::Ok);
+        return;
+    }
+    DicomBrowser::accept();
+}
+
+void DicomEditor::reject()
+{
+    if (!m_converting)
+        DicomBrowser::reject();
+}
+
+void DicomEditor::setConverting(bool converting)
+{
+    m_converting = converting;
+    // The choice of files, folders and profile stays as it was until the conversion ends.
+    for (const char* name : {"tabWidget", "splitter", "buttonBox", "outputTabWidget"})
+        if (auto* widget = findChild<QWidget*>(QLatin1String(name)))
+            widget->setEnabled(!converting);
+}
+
+bool DicomEditor::convert(const QString& input, const QString& output)
+{
+    std::vector<const Dicom::Series*> series;
+    for (const Dicom::Series* s : browserModel()->selectedSeries())
+        series.push_back(s);
+    // Nothing checked: the series rows selected in the tree, as "Anonymize" was enabled for them.
+    if (series.empty())
+        if (auto* view = findChild<QTreeView*>(QStringLiteral("view")))
+            for (const QModelIndex& row : view->selectionModel()->selectedRows(0))
+                if (auto* s = row.data(DicomBrowserModel::SeriesRole).value<Dicom::Series*>())
+                    series.push_back(s);
+    const auto locations = DicomEditorConversion::locationsOf(series);
+
+    auto conversion =
+        std::make_shared<DicomEditorConversion>(input, output, actionTable(), m_keepPrivateTags->isChecked(), m_cache);
+    conversion->setProfileName(m_algorithm->confidentialityProfile->profileName);
+
+    Progress* reporter = m_algorithm->progress();
+    if (!reporter && applicationController())
+        reporter = applicationController()->progress();
+    if (!reporter) {
+        reporter = m_progress;
+        m_progress->show();
+    }
+    auto task = std::make_shared<Progress::Task>(reporter, static_cast<int>(locations.size()),
+                                                 tr("Converting Files...").toStdString());
+    setConverting(true);
+    // The files are read and written on worker threads; this loop keeps the window painting
+    // and the cancel button working meanwhile.
+    QFutureWatcher<DicomEditorConversion::Summary> watcher;
+    QEventLoop loop;
+    connect(&watcher, &QFutureWatcher<DicomEditorConversion::Summary>::finished, &loop, &QEventLoop::quit);
+    watcher.setFuture(QtConcurrent::run([conversion, locations, task] {
+        TaskProgress progress(*task);
+        return conversion->run(locations, &progress);
+    }));
+    if (!watcher.isFinished())
+        loop.exec();
+    const DicomEditorConversion::Summary summary = watcher.result();
+    task->finish();
+    m_progress->hide();
+    setConverting(false);
+    DRAVELIN_LOG(1, "DICOM",
+                 QStringLiteral("De-identified %1 files into %2 (%3 failed)%4")
+                     .arg(summary.written)
+                     .arg(output)
+                     .arg(summary.failed)
+                     .arg(summary.cancelled ? QStringLiteral(", cancelled") : QString()));
+    return summary.complete();
+}
+
+}  // namespace Dravelin

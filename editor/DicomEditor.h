@@ -1,0 +1,80 @@
+#pragma once
+
+#include "browser/widgets/DicomBrowser.h"
+#include "host/app/AlgorithmController.h"
+#include "host/dicom/DeidentificationProfiles.h"
+
+#include <memory>
+#include <vector>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QTabWidget;
+
+namespace Dravelin {
+
+class DicomEditorAlgorithm;
+class OverrideConfidentialityDialog;
+class ProgressWidget;
+
+namespace Dicom {
+class DatasetCache;
+}
+
+// The window of the DICOM editor: the browser (input folder or DICOMweb server, the series to
+// process), an output folder, "Keep private tags" and the confidentiality profile, edited in
+// the OverrideConfidentialityDialog behind the configuration button. "Anonymize" writes a
+// de-identified copy of every file of the checked series into the output folder, at the path it
+// has relative to the input folder, through DicomEditorConversion (the engine of the
+// `deidentify` command): files appear whole or not at all, and the input stays untouched unless
+// the user agreed to write into the input folder itself.
+//
+// The conversion runs on worker threads while the window stays responsive; its progress task
+// can be cancelled (it stops after the files in hand).
+class DicomEditor : public DicomBrowser, public AlgorithmController
+{
+    Q_OBJECT
+
+public:
+    explicit DicomEditor(DicomEditorAlgorithm* algorithm, QWidget* parent = nullptr);
+    ~DicomEditor() override;
+
+    // Shows the window over the application's main window.
+    void init() override;
+    std::vector<int> supportedLocations() const override;
+    int preferredLocation() const override;
+
+    OverrideConfidentialityDialog* confidentialityDialog() const { return m_profileDialog.get(); }
+    // The action table the conversion applies: the algorithm's profile parameters, each named
+    // like a tag; of two parameters for one tag the later wins.
+    Dicom::DeidentificationActionTable actionTable() const;
+    // True while files are being converted.
+    bool isConverting() const { return m_converting; }
+
+public Q_SLOTS:
+    // Asks what the folders need and converts; closes only when every file was written.
+    void accept() override;
+    // Refused while converting.
+    void reject() override;
+
+private:
+    // Copies the dialog's profile into the algorithm, the label and the remembered settings.
+    void applyProfile();
+    void chooseOutputDirectory();
+    // Converts the files of the checked series; false when some could not be written.
+    bool convert(const QString& input, const QString& output);
+    void setConverting(bool converting);
+
+    DicomEditorAlgorithm* m_algorithm;
+    QLineEdit* m_outputDir = nullptr;
+    QCheckBox* m_keepPrivateTags = nullptr;
+    QLabel* m_profileLabel = nullptr;
+    std::shared_ptr<Dicom::DatasetCache> m_cache;
+    std::unique_ptr<OverrideConfidentialityDialog> m_profileDialog;
+    QTabWidget* m_outputTabs = nullptr;
+    ProgressWidget* m_progress = nullptr;  // shows the conversion when the host gives no reporter
+    bool m_converting = false;
+};
+
+}  // namespace Dravelin

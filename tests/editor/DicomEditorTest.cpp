@@ -1,0 +1,267 @@
+#include "browser/models/DicomBrowserModel.h"
+#include "editor/DicomEditor.h"
+#include "editor/DicomEditorAlgorithm.h"
+#include "editor/OverrideConfidentialityDialog.h"
+#include "host/core/LogCapture.h"
+#include "tests/support/CliRun.h"
+#include "tests/support/PhiDataset.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDirIterator>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTimer>
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dctk.h>
+
+#include <gtest/gtest.h>
+
+using namespace Dravelin;
+namespace T = Dravelin::Test;
+
+namespace {
+
+// Answers the modal dialogs that open meanwhile: message boxes with `answer` (each recorded as
+// "title|text"), a file dialog with `file`, an input dialog with Cancel.
+struct Answers
+{
+    QStringList seen;
+    QMessageBox::StandardButton answer = QMessageBox::Yes;
+    QString file;
+    QTimer timer;
+    Answers()
+    {
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            QWidget* w = QApplication::activeModalWidget();
+            if (auto* box = qobject_cast<QMessageBox*>(w)) {
+                seen << box->windowTitle() + "|" + box->text();
+                QAbstractButton* button = box->button(answer);
+                button ? button->click() : box->done(answer);
+            } else if (auto* files = qobject_cast<QFileDialog*>(w)) {
+                files->selectFile(file);
+                QMetaObject::invokeMethod(files, "accept");
+            } else if (auto* input = qobject_cast<QInputDialog*>(w)) {
+                input->reject();
+            }
+        });
+        timer.start(10);
+    }
+};
+
+QStringList filesUnder(const QString& dir)
+{
+    QStringList files;
+    for (QDirIterator it(dir, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+        files << QDir(dir).relativeFilePath(it.next());
+    files.sort();
+    return files;
+}
+
+class Editor : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+        QSettings().clear();
+        for (int i = 0; i < 3; ++i) {
+            T::PhiDatasetOptions o;
+            o.sopInstanceUid += std::to_string(i);
+            DcmFileFormat file(T::makePhiDataset(o).release(), OFFalse);
+            QDir(in.path()).mkpath("sub");
+            file.saveFile(in.file(QString("sub/%1.dcm").arg(i)).toUtf8().constData(), EXS_LittleEndianExplicit);
+        }
+        editor = std::make_unique<DicomEditor>(&algorithm);
+    }
+    // Scans `folder` (or a DICOMDIR file), checks everything, converts from `input` into `output`.
+    bool anonymize(const QString& folder, const QString& output, QString input = QString())
+    {
+        if (folder.endsWith("DICOMDIR"))
+            editor->browserModel()->scanDicomDirBlocking(folder);
+        else
+            editor->browserModel()->scanDirectoryBlocking(folder, true, false, true);
+        editor->selectAll();
+        editor->setCurrentPath(input.isEmpty() ? folder : input);
+        editor->findChild<QLineEdit*>("outputDirectoryEdit")->setText(output);
+        editor->accept();
+        return editor->result() == QDialog::Accepted;
+    }
+    QTableWidget* showProfileTable()
+    {
+        editor->confidentialityDialog()->show();
+        return editor->confidentialityDialog()->findChild<QTableWidget*>();
+    }
+    T::TempDir settings, in, out;
+    DicomEditorAlgorithm algorithm;
+    std::unique_ptr<DicomEditor> editor;
+};
+
+TEST_F(Editor, ShowsTheInputFolderAndDicomWebTabsOnly)
+{
+    auto* tabs = editor->findChild<QTabWidget*>("tabWidget");
+    ASSERT_EQ(tabs->count(), 2);
+    EXPECT_EQ(tabs->tabText(0), "Input Directory");
+    EXPECT_EQ(tabs->widget(1)->objectName(), "tab");  // DICOMweb
+    auto* dicomdir = editor->findChild<QCheckBox*>("useDicomdirCheckBox");
+    EXPECT_TRUE(dicomdir->isHidden() && !dicomdir->isChecked());
+}
+
+TEST_F(Editor, OutputFolderQuestionsGuardTheFiles)
+{
+    QDir(out.path()).mkpath("empty");
+    QFile(out.file("full.txt")).open(QIODevice::WriteOnly);
+    struct Case
+    {
+        QString output;
+        QMessageBox::StandardButton answer;
+        QString question;  // empty: none asked
+        bool written;
+    };
+    const QString sameFolder =
+        "You specified the same folder for input and output. Are you sure you want to "
+        "replace all files in the input folder?";
+    const QString notEmpty = "The output folder is not empty. Are you sure you want to overwrite existing files?";
+    const std::vector<Case> cases{
+        {in.path(), QMessageBox::No, sameFolder, false}, {out.path(), QMessageBox::No, notEmpty, false},
+        {out.file("empty"), QMessageBox::No, "", true},  {out.file("missing/deeper"), QMessageBox::No, "", true},
+        {in.path(), QMessageBox::Yes, sameFolder, true},
+    };
+    for (const Case& c : cases) {
+        editor = std::make_unique<DicomEditor>(&algorithm);
+        Answers answers;
+        answers.answer = c.answer;
+        EXPECT_EQ(anonymize(in.path(), c.output), c.written) << c.output.toStdString();
+        EXPECT_EQ(answers.seen,
+                  c.question.isEmpty() ? QStringList() : QStringList{"Overwrite existing files|" + c.question});
+        EXPECT_EQ(filesUnder(c.output).contains("sub/0.dcm"), c.written || c.output == in.path());
+        DcmFileFormat file;  // the input changes only when the user agreed to write into it
+        ASSERT_TRUE(file.loadFile(in.file("sub/0.dcm").toUtf8().constData()).good());
+        EXPECT_EQ(T::survivingMarkers(*file.getDataset()).empty(), c.written && c.output == in.path());
+    }
+}
+
+TEST_F(Editor, FilesOutsideTheInputFolderAreSkippedWithTheMessage)
+{
+    const QString dicomdir = T::pydicomData("test_files/dicomdirtests/DICOMDIR");
+    Answers answers;
+    LogCapture log;
+    EXPECT_FALSE(anonymize(dicomdir, out.path(), T::pydicomData("test_files/dicomdirtests/98892003")));
+    EXPECT_EQ(answers.seen, QStringList{"Error|Not all files could be saved. See log for details"});
+    EXPECT_TRUE(log.contains("Could not create relative path: ../77654033/", 4));
+    EXPECT_EQ(filesUnder(out.path()).size(), 17);  // every file below the input folder
+    EXPECT_FALSE(QFileInfo::exists(out.file("../77654033")));
+}
+
+TEST_F(Editor, AcceptingTheDialogUnchangedMakesACustomProfileAndLaterTagParametersWin)
+{
+    showProfileTable();
+    editor->confidentialityDialog()->findChild<QPushButton*>("acceptButton")->click();
+    auto* label = editor->findChild<QLabel*>("profileLabel");
+    EXPECT_EQ(label->text(), "Custom Profile");
+    EXPECT_TRUE(label->styleSheet().contains("orange"));
+    EXPECT_EQ(QSettings().value("dicom/confidentialitySettingsDialog/profileName").toString(), "Custom Profile");
+    EXPECT_EQ(editor->actionTable(), Dicom::tagDeidentificationActionBasicProfile());
+    algorithm.confidentialityProfile->addTag("(0010,0010)", "K");
+    algorithm.confidentialityProfile->addTag("(0010,0010)", "X");
+    EXPECT_EQ(editor->actionTable().at(Dicom::TagProxy(0x0010, 0x0010)), "X");
+}
+
+TEST_F(Editor, ExportWithoutANameListsTheFileUnderItsPath)
+{
+    showProfileTable();
+    Answers answers;
+    answers.file = out.file("profile.xml");
+    editor->confidentialityDialog()->exportSettings();
+    auto* profiles = editor->confidentialityDialog()->findChild<QComboBox*>("profileComboBox");
+    EXPECT_EQ(profiles->currentText(), answers.file);
+    EXPECT_EQ(profiles->currentData(Qt::ToolTipRole).toString(), answers.file);
+    OverrideConfidentialityDialog reloaded("", answers.file);
+    EXPECT_EQ(reloaded.currentName(), "");
+    EXPECT_EQ(reloaded.actionTable(), Dicom::tagDeidentificationActionBasicProfile());
+}
+
+TEST_F(Editor, FilterShowsExactlyTheRowsWhoseNamesContainIt)
+{
+    QTableWidget* table = showProfileTable();
+    editor->confidentialityDialog()->findChild<QLineEdit*>("filterLineEdit")->setText("pAtIeNt");
+    int shown = 0;
+    for (int row = 0; row < table->rowCount(); ++row) {
+        const QString name = qobject_cast<QLabel*>(table->cellWidget(row, 0))->text();
+        EXPECT_EQ(table->isRowHidden(row), !name.contains("patient", Qt::CaseInsensitive)) << name.toStdString();
+        shown += !table->isRowHidden(row);
+    }
+    EXPECT_GT(shown, 10);
+    EXPECT_LT(shown, table->rowCount() / 2);
+}
+
+// The command and the editor write the same bytes for the same input, profile and private-tag
+// choice, apart from the values generated per run: UIDs ("2.25." + random) and dummy Patient
+// IDs ("ANON" + 12 random characters), replaced here by their order of appearance in the file.
+class EditorMatchesCommand : public Editor, public ::testing::WithParamInterface<std::tuple<bool, bool>>
+{
+};
+
+QByteArray normalized(const QString& path, const QString& scratch)
+{
+    static const QRegularExpression generated("^(2\\.25\\.\\d+|ANON[0-9A-Z]{12})$");
+    DcmFileFormat file;
+    if (file.loadFile(path.toUtf8().constData()).bad())
+        return "unreadable " + path.toUtf8();
+    QStringList seen;
+    DcmStack stack;
+    while (file.nextObject(stack, OFTrue).good()) {
+        auto* element = dynamic_cast<DcmElement*>(stack.top());
+        OFString value;
+        if (element && element->getOFStringArray(value).good() && generated.match(value.c_str()).hasMatch()) {
+            if (!seen.contains(value.c_str()))
+                seen << value.c_str();
+            element->putString(QString("9.%1").arg(seen.indexOf(value.c_str())).toLatin1().constData());
+        }
+    }
+    file.saveFile(scratch.toUtf8().constData(), EXS_Unknown);
+    QFile written(scratch);
+    return written.open(QIODevice::ReadOnly) ? written.readAll() : QByteArray("unwritable");
+}
+
+TEST_P(EditorMatchesCommand, FileForFile)
+{
+    const auto [relaxed, keepPrivate] = GetParam();
+    QStringList args{"deidentify", in.path(), out.file("command"), "--profile", relaxed ? "relaxed" : "basic"};
+    if (keepPrivate)
+        args << "--keep-private";
+    ASSERT_EQ(T::runCli(args).exitCode, 0);
+    if (relaxed) {
+        showProfileTable();
+        editor->confidentialityDialog()->findChild<QComboBox*>("profileComboBox")->setCurrentText("Relaxed Profile");
+        editor->confidentialityDialog()->acceptProfile();
+    }
+    editor->findChild<QCheckBox*>("keepPrivateTagsCheckBox")->setChecked(keepPrivate);
+    ASSERT_TRUE(anonymize(in.path(), out.file("editor")));
+    const QStringList files = filesUnder(out.file("command"));
+    ASSERT_EQ(files, filesUnder(out.file("editor")));
+    for (const QString& f : files) {
+        EXPECT_EQ(normalized(out.file("command/" + f), out.file("a")),
+                  normalized(out.file("editor/" + f), out.file("b")))
+            << f.toStdString();
+        DcmFileFormat written;
+        written.loadFile(out.file("editor/" + f).toUtf8().constData());
+        EXPECT_EQ(written.getDataset()->tagExists(DcmTagKey(0x0009, 0x0010)), keepPrivate);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(ProfilesAndPrivateTags, EditorMatchesCommand,
+                         ::testing::Combine(::testing::Bool(), ::testing::Bool()));
+
+}  // namespace
