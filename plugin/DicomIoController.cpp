@@ -148,11 +148,11 @@ DicomIoController::~DicomIoController()
     delete m_browserModel;
 }
 
-QString DicomIoController::fileFilter(const QString& name, const std::vector<std::string>& extensions)
+QString DicomIoController::fileFilter(const QString& name, const QStringList& extensions)
 {
     QString patterns;
-    for (const std::string& e : extensions)
-        patterns += QStringLiteral("*.%1 ").arg(QString::fromStdString(e));
+    for (const QString& e : extensions)
+        patterns += QStringLiteral("*.%1 ").arg(e);
     if (patterns.isEmpty())
         return tr("All files (*)");
     patterns.chop(1);
@@ -173,8 +173,8 @@ void DicomIoController::run()
         closeAlgorithm(false);
         return;
     }
-    if (m_algorithm->ioMode() != DicomIoAlgorithm::Reading) {
-        if (m_algorithm->ioMode() == DicomIoAlgorithm::Writing)
+    if (m_algorithm->ioMode() != DicomIoAlgorithm::Read) {
+        if (m_algorithm->ioMode() == DicomIoAlgorithm::Write)
             runSaveFlow();
         else
             closeAlgorithm(true);
@@ -217,7 +217,7 @@ void DicomIoController::runFileFlow(const QString& path)
         return;
     }
     for (const QString& file : files) {
-        m_algorithm->setLocation(file.toStdString());
+        m_algorithm->setLocation(file);
         m_algorithm->compute();
         if (m_algorithm->status() != Algorithm::Success)
             continue;
@@ -411,7 +411,7 @@ void DicomIoController::runBrowserFlow(const QString& path)
 
 void DicomIoController::loadSingleLocation(const QString& path)
 {
-    m_algorithm->setLocation(path.toStdString());
+    m_algorithm->setLocation(path);
     m_algorithm->compute();
     showFatalErrors();
     if (m_algorithm->status() == Algorithm::Success) {
@@ -428,7 +428,7 @@ void DicomIoController::loadSingleLocation(const QString& path)
         closeAlgorithm(false);
         return;
     }
-    if (!m_algorithm->location().empty())
+    if (!m_algorithm->location().isEmpty())
         QMessageBox::information(mainWidget(), tr("Load data"), tr("Could not load data"), QMessageBox::Ok);
     closeAlgorithm(false);
 }

@@ -33,7 +33,7 @@ public:
     void showFatalErrors();
 
     // "<name> (*.a *.b);;All files (*)" for the reader's extensions, "All files (*)" without.
-    static QString fileFilter(const QString& name, const std::vector<std::string>& extensions);
+    static QString fileFilter(const QString& name, const QStringList& extensions);
     // The browser shared by every controller of the process (null until first needed).
     static DicomBrowser* sharedBrowser() { return m_dicomBrowser; }
     // The error logger of the browser flow: cache errors go to the log by severity.

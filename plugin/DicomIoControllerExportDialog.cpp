@@ -244,7 +244,7 @@ void DicomIoControllerExportDialog::gotoPage2()
     m_ui->tags->setDatasets(m_datasets);
     m_ui->tags->setEditable(true);
     m_singleFile = m_datasets.size() == 1;
-    m_ui->pathEdit->setText(QString::fromStdString(m_algorithm.location()));
+    m_ui->pathEdit->setText(m_algorithm.location());
     m_ui->urlTabWidget->setTabText(0, m_singleFile ? tr("File") : tr("Folder"));
     if (m_ui->pathEdit->text().isEmpty())
         m_ui->pathEdit->setText(QSettings().value(m_singleFile ? FileKey : FolderKey, QString()).toString());
@@ -349,7 +349,7 @@ void DicomIoControllerExportDialog::accept()
         }
         QSettings().setValue(m_singleFile ? FileKey : FolderKey, path);
     }
-    m_algorithm.setLocation(url.string());
+    m_algorithm.setLocation(QString::fromStdString(url.string()));
     m_algorithm.compute();
     if (m_algorithm.status() != 0) {
         QMessageBox::critical(this, tr("Failure"),

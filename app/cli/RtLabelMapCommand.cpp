@@ -30,7 +30,7 @@ void collectStructures(Data* data, std::vector<PointCloud*>& out)
 OwningDataList load(const QString& location, QString& error)
 {
     DicomIoAlgorithm reader;
-    reader.setLocation(location.toStdString());
+    reader.setLocation(location);
     reader.compute();
     for (const Dicom::Error& e : reader.caughtErrors())
         if (e.type == Dicom::Error::Fatal && error.isEmpty())

@@ -58,9 +58,9 @@ std::string textOf(DcmItem& item, const DcmTagKey& tag)
 // A writer of `slices` slices with its dialog on page 2.
 struct Page2
 {
-    explicit Page2(int slices) : input(makeCt(slices)), writer(DicomIoAlgorithm::Writing)
+    explicit Page2(int slices) : input(makeCt(slices)), writer(DicomIoAlgorithm::Write)
     {
-        writer.setInput(input.get());
+        writer.setInput(DataList{input.get()});
         dialog = std::make_unique<DicomIoControllerExportDialog>(writer, nullptr);
         dialog->gotoPage2();
     }
@@ -162,7 +162,7 @@ TEST(DicomExportDialog, AddFilesRefusesNonDicomFiles)
     QFile text(dir.file("notes.txt"));
     ASSERT_TRUE(text.open(QIODevice::WriteOnly) && text.write("not DICOM") > 0);
     text.close();
-    DicomIoAlgorithm writer(DicomIoAlgorithm::Writing);
+    DicomIoAlgorithm writer(DicomIoAlgorithm::Write);
     DicomIoControllerExportDialog dialog(writer, nullptr);
     auto* list = dialog.findChild<QListView*>("referencedImagesListView");
     T::ModalAnswer chooser(T::isVisibleOf<QFileDialog>, [&](QWidget* w) {
@@ -254,7 +254,7 @@ TEST(DicomExportDialog, FolderExportReloadsEqualAndPassesTheIodChecker)
         EXPECT_EQ(iodErrors(folder + "/" + file), "") << file.toStdString();
 
     DicomIoAlgorithm reader;
-    reader.setLocation(folder.toStdString());
+    reader.setLocation(folder);
     reader.compute();
     const OwningDataList output = reader.takeOutput();
     const SharedImageSet* loaded = output.getImage();

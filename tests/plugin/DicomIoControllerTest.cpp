@@ -59,7 +59,7 @@ TEST(DicomIoController, OneSeriesFolderLoadsWithoutTheBrowser)
     T::TempDir dir;
     ASSERT_TRUE(QFile::copy(testFile("CT_small.dcm"), dir.file("a.dcm")));
     DicomIOAlgorithmFolder algorithm;
-    algorithm.setLocation(dir.path().toStdString());
+    algorithm.setLocation(dir.path());
     ControllerRun run(&algorithm);
     T::ModalAnswer browser(isBrowser, [](QWidget* w) { static_cast<QDialog*>(w)->reject(); });
     run.controller.run();
@@ -90,7 +90,7 @@ TEST_P(DicomDirNames, ChooseTheScanAndCancelLeavesStatus8)
         ASSERT_TRUE(QFile::copy(testFile("MR_small.dcm"), path + "/mr.dcm"));
     }
     DicomIOAlgorithmFolder algorithm;
-    algorithm.setLocation(path.toStdString());
+    algorithm.setLocation(path);
     ControllerRun run(&algorithm);
     int tab = -1, patients = 0;
     T::ModalAnswer answer(isBrowser, [&](QWidget* w) {
@@ -117,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(Names, DicomDirNames,
 TEST(DicomIoController, FatalErrorDialogListsOnlyFatalErrors)
 {
     DicomIoAlgorithm algorithm;
-    algorithm.setLocation((testFile("MR_truncated.dcm") + "##" + testFile("CT_small.dcm")).toStdString());
+    algorithm.setLocation(testFile("MR_truncated.dcm") + "##" + testFile("CT_small.dcm"));
     ControllerRun run(&algorithm);
     QString shown;
     T::ModalAnswer dialog([](QWidget* w) { return w->isVisible() && w->windowTitle() == "DICOM IO"; },
@@ -137,7 +137,7 @@ TEST(DicomIoController, FatalErrorDialogListsOnlyFatalErrors)
 
     // Without fatal errors there is no dialog.
     DicomIoAlgorithm good;
-    good.setLocation(testFile("CT_small.dcm").toStdString());
+    good.setLocation(testFile("CT_small.dcm"));
     ControllerRun second(&good);
     T::ModalAnswer none([](QWidget* w) { return w->isVisible() && w->windowTitle() == "DICOM IO"; },
                         [](QWidget* w) { static_cast<QDialog*>(w)->accept(); });

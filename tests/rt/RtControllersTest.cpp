@@ -83,7 +83,7 @@ struct FakeApplication : ApplicationController
 OwningDataList load(const QString& location)
 {
     DicomIoAlgorithm reader;
-    reader.setLocation(location.toStdString());
+    reader.setLocation(location);
     reader.compute();
     return reader.takeOutput();
 }

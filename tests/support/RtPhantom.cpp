@@ -28,7 +28,7 @@ namespace {
 OwningDataList load(const QString& location)
 {
     DicomIoAlgorithm reader;
-    reader.setLocation(location.toStdString());
+    reader.setLocation(location);
     reader.compute();
     return reader.takeOutput();
 }

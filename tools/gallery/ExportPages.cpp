@@ -36,7 +36,7 @@ Scene& scene()
 SharedImageSet* read(const QString& file)
 {
     DicomIoAlgorithm reader;
-    reader.setLocation(file.toStdString());
+    reader.setLocation(file);
     reader.compute();
     const std::vector<Data*> added = scene().model.add(reader.takeOutput());
     return added.empty() ? nullptr : dynamic_cast<SharedImageSet*>(added.front());
@@ -46,9 +46,9 @@ DicomIoControllerExportDialog* exportDialog(const QString& ctFile)
 {
     SharedImageSet* input = read(ctFile);
     read(ctFile);  // a second image the export may refer to
-    scene().writers.push_back(std::make_unique<DicomIoAlgorithm>(DicomIoAlgorithm::Writing));
+    scene().writers.push_back(std::make_unique<DicomIoAlgorithm>(DicomIoAlgorithm::Write));
     DicomIoAlgorithm& writer = *scene().writers.back();
-    writer.setInput(input);
+    writer.setInput(DataList{input});
     auto* dialog = new DicomIoControllerExportDialog(writer, &scene().model);
     dialog->resize(560, 760);
     return dialog;
