@@ -117,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(Names, DicomDirNames,
 TEST(DicomIoController, FatalErrorDialogListsOnlyFatalErrors)
 {
     DicomIoAlgorithm algorithm;
-    algorithm.setLocation(testFile("MR_truncated.dcm") + "##" + testFile("CT_small.dcm"));
+    algorithm.setLocation((testFile("MR_truncated.dcm") + "##" + testFile("CT_small.dcm")));
     ControllerRun run(&algorithm);
     QString shown;
     T::ModalAnswer dialog([](QWidget* w) { return w->isVisible() && w->windowTitle() == "DICOM IO"; },
