@@ -29,7 +29,6 @@ constexpr double kSamePosition = 0.01;
 struct Instance
 {
     std::string file;
-    std::string sopInstanceUid;
     std::string seriesUid;
     std::string modality;
     int rows = 0;
@@ -108,7 +107,6 @@ Instance readInstance(DcmDataset& dataset, const std::string& file, size_t order
     Instance in;
     in.file = file;
     in.order = order;
-    in.sopInstanceUid = Element<std::string>(dataset, DCM_SOPInstanceUID).value(std::string());
     in.seriesUid = Element<std::string>(dataset, DCM_SeriesInstanceUID).value(std::string());
     in.modality = Element<std::string>(dataset, DCM_Modality).value(std::string());
     in.rows = Element<int>(dataset, DCM_Rows, ElementBase::Optional, true).value(0);
@@ -183,7 +181,6 @@ std::vector<ImageDescriptor> describeMultiFrame(const Instance& in)
     ImageDescriptor d = describe(in);
     d.slices = in.frames;
     d.files = {in.file};
-    d.instanceUids = {in.sopInstanceUid};
     const auto& p = in.framePositions;
     if (p.size() >= 2) {
         const Vec3 delta{p.back()[0] - p.front()[0], p.back()[1] - p.front()[1], p.back()[2] - p.front()[2]};
@@ -207,7 +204,6 @@ std::vector<ImageDescriptor> describeGroup(std::vector<Instance*> group)
         for (const Instance* in : group) {
             ImageDescriptor d = describe(*in);
             d.files = {in->file};
-            d.instanceUids = {in->sopInstanceUid};
             result.push_back(std::move(d));
         }
         return result;
@@ -241,10 +237,8 @@ std::vector<ImageDescriptor> describeGroup(std::vector<Instance*> group)
         if (slices.size() >= 2)
             d.spacing[2] =
                 (slices.back()->distance - slices.front()->distance) / static_cast<double>(slices.size() - 1);
-        for (const Instance* in : slices) {
+        for (const Instance* in : slices)
             d.files.push_back(in->file);
-            d.instanceUids.push_back(in->sopInstanceUid);
-        }
         result.push_back(std::move(d));
     }
     return result;

@@ -25,8 +25,7 @@ struct ImageDescriptor
     std::array<double, 3> spacing{1, 1, 1};  // column, row, slice spacing in mm
     bool isMetric = false;                   // the spacing came from the data, not a default
     std::string modality;
-    std::vector<std::string> files;         // the files that make up this image
-    std::vector<std::string> instanceUids;  // SOPInstanceUID of each of `files` ("" when absent)
+    std::vector<std::string> files;  // the files that make up this image
 };
 
 // Groups the instances of a list of locations into the image sets a full load would
