@@ -32,6 +32,7 @@
 #include <dcmtk/dcmdata/dcuid.h>
 
 #include <omp.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <exception>
@@ -170,11 +171,20 @@ void Scanner::updateProgress(int, int) {}
 
 void Scanner::updateProgressText(const std::string&) {}
 
+std::optional<Scanner::FolderId> Scanner::folderId(const QString& path)
+{
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return std::nullopt;
+    return FolderId{static_cast<unsigned long long>(info.st_dev), static_cast<unsigned long long>(info.st_ino)};
+}
+
 QList<QFileInfo> Scanner::retrieveFileList(const QDir& dir, bool recursive, bool useDicomdirOnly, int depth)
 {
     const QCollator collator = naturalOrderCollator();
-    QSet<QString> visited;
-    visited.insert(QFileInfo(dir.absolutePath()).canonicalFilePath());
+    FolderIds visited;
+    if (const auto id = folderId(dir.absolutePath()))
+        visited.insert(*id);
     std::vector<ListedFile> files;
     listFolder(dir, recursive, useDicomdirOnly, depth, visited, collator, files);
     QList<QFileInfo> result;
@@ -185,7 +195,7 @@ QList<QFileInfo> Scanner::retrieveFileList(const QDir& dir, bool recursive, bool
 }
 
 // Sort keys are computed once per file; each level then sorts its own collection by them.
-void Scanner::listFolder(const QDir& dir, bool recursive, bool useDicomdirOnly, int depth, QSet<QString>& visited,
+void Scanner::listFolder(const QDir& dir, bool recursive, bool useDicomdirOnly, int depth, FolderIds& visited,
                          const QCollator& collator, std::vector<ListedFile>& out)
 {
     const QFileInfoList entries = dir.entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot, QDir::NoSort);
@@ -209,11 +219,12 @@ void Scanner::listFolder(const QDir& dir, bool recursive, bool useDicomdirOnly, 
             break;
         if (entry.isDir()) {
             if (recursive) {
-                const QString canonical = entry.canonicalFilePath();
-                if (canonical.isEmpty() || visited.contains(canonical)) {
+                // A folder met again (through a link) is known by its device and inode: one
+                // stat, where resolving the canonical path would look at every parent.
+                const auto id = folderId(entry.absoluteFilePath());
+                if (!id || !visited.insert(*id).second) {
                     DRAVELIN_LOG(1, "DICOM", "Skipping folder already listed: " + entry.absoluteFilePath());
                 } else {
-                    visited.insert(canonical);
                     listFolder(QDir(entry.absoluteFilePath()), true, useDicomdirOnly, depth + 1, visited, collator,
                                found);
                 }

@@ -10,6 +10,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
+#include <utility>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -112,7 +114,10 @@ protected:
 
 private:
     struct ListedFile;
-    void listFolder(const QDir& dir, bool recursive, bool useDicomdirOnly, int depth, QSet<QString>& visited,
+    using FolderId = std::pair<unsigned long long, unsigned long long>;  // device, inode
+    using FolderIds = std::set<FolderId>;
+    static std::optional<FolderId> folderId(const QString& path);
+    void listFolder(const QDir& dir, bool recursive, bool useDicomdirOnly, int depth, FolderIds& visited,
                     const QCollator& collator, std::vector<ListedFile>& out);
     void scanFile(const QFileInfo& file, bool checkDicomHeader);
     // Reads one DICOMDIR without touching the cancel flag (also used inside a folder scan,

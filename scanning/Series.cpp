@@ -46,6 +46,21 @@ void refreshOrder(std::vector<Image*>& order, const std::vector<Image*>& images,
     std::sort(order.begin(), order.end(), less);
 }
 
+// The images of a series mostly repeat these texts: an equal text shares the neighbour's
+// copy, which keeps a large scan's memory to about one copy per series.
+void shareRepeatedText(Image& image, const Image& neighbour)
+{
+    for (QString Image::*field :
+         {&Image::imageType, &Image::width, &Image::height, &Image::channels, &Image::bitsAllocated,
+          &Image::numberOfFrames, &Image::sliceThickness, &Image::protocolName, &Image::bodyPartExamined,
+          &Image::manufacturer, &Image::manufacturerModelName}) {
+        QString& own = image.*field;
+        const QString& other = neighbour.*field;
+        if (!own.isNull() && own == other)
+            own = other;
+    }
+}
+
 }  // namespace
 
 Series::Series(Study* study) : study(study) {}
@@ -100,6 +115,8 @@ Series::~Series()
 
 void Series::insertImage(std::vector<Image*>::iterator position, Image* image)
 {
+    if (!images.empty())
+        shareRepeatedText(*image, position == images.end() ? *images.back() : **position);
     insertIntoOrder(imagesByAcquisition, images.size(), image, compareAcquisitionNumbers);
     insertIntoOrder(imagesByInstance, images.size(), image, compareInstanceNumbers);
     images.insert(position, image);

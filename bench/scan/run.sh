@@ -1,20 +1,28 @@
 #!/usr/bin/env bash
-# Folder-scan benchmark: our `scan` against the header-read floor, gdcmscanner and pydicom,
-# measured in one run on one folder with the page cache warm.
+# Folder-scan benchmark: our `scan` against the header-read floor, gdcmscanner and dcmdump,
+# run in turn (A B C ... A B C ...) for ROUNDS rounds after one warm-up round, so that the
+# load of this shared machine hits every tool alike. Each row gives the median wall and CPU
+# (user + system) seconds and the peak memory; each ratio is the median of the per-round
+# ratios, for wall and for CPU. The 1-minute load average before each round is printed too.
 #
-# Usage: bench/scan/run.sh [RUNS]      (from anywhere; default RUNS=3)
+# Usage: bench/scan/run.sh [ROUNDS]      (from anywhere; default ROUNDS=5)
 #   R=DIR      data root outside the repository (default $HOME/bench-data)
 #   BUILD=DIR  build folder holding dravelin-dicom and dravelin-gen-data (default <repo>/build)
+#   A=BINARY   the dravelin-dicom to measure (default $BUILD/dravelin-dicom)
+#   B=BINARY   a second dravelin-dicom (e.g. a build of main) run in turn with A; adds "before" rows
+#   BIG=1      also scan 100,000 files once each for the memory per image (generated once, 3.3 GiB)
 # The data set (20,000 images of 128x128 plus 20 junk and 20 truncated files) is generated once.
 set -euo pipefail
-RUNS=${1:-3}
+ROUNDS=${1:-5}
 HERE=$(cd "$(dirname "$0")" && pwd)
 REPO=$(cd "$HERE/../.." && pwd)
 BUILD=${BUILD:-$REPO/build}
+A=${A:-$BUILD/dravelin-dicom}
+B=${B:-}
 R=${R:-$HOME/bench-data}
 D=$R/scan20k
+ONE=$R/scan-one
 BIN=$R/bin
-PY=/usr/bin/python3
 mkdir -p "$BIN"
 
 if [ ! -f "$D/.complete" ]; then
@@ -24,53 +32,19 @@ if [ ! -f "$D/.complete" ]; then
         --junk 20 --truncated 20 >&2
     touch "$D/.complete"
 fi
+if [ ! -d "$ONE" ]; then
+    mkdir -p "$ONE"
+    cp "$(find "$D" -name 'img1.dcm' | head -1)" "$ONE/"
+fi
 if ! command -v gdcmscanner >/dev/null; then
     sudo -n apt-get install -y -qq libgdcm-tools >&2 || apt-get install -y -qq libgdcm-tools >&2
 fi
-if ! $PY -c 'import pydicom' 2>/dev/null; then
-    sudo -n apt-get install -y -qq python3-pydicom >&2 || apt-get install -y -qq python3-pydicom >&2
-fi
 [ "$BIN/headread" -nt "$HERE/headread.c" ] || gcc -O2 -fopenmp -o "$BIN/headread" "$HERE/headread.c"
 
-NFILES=$(find "$D" -type f ! -name .complete | wc -l)
-TAGS="-t 0010,0020 -t 0020,000d -t 0020,000e -t 0008,0018 -t 0020,0013 -t 0020,0032 -t 0020,0037 -t 0028,0030 -t 0028,0010 -t 0028,0011"
-
-declare -A RATE PEAK
-# measure KEY FILES CMD: one warm-up run, then RUNS runs; median wall time and median peak RSS.
-measure() {
-    local key=$1 files=$2 cmd=$3 tf status=0
-    tf=$(mktemp)
-    sh -c "$cmd" >/dev/null 2>&1 || status=$?
-    if [ $status -ne 0 ]; then
-        printf "%-28s FAILED (exit %d)\n" "$key" $status
-        rm -f "$tf"
-        return 1
-    fi
-    for _ in $(seq "$RUNS"); do
-        /usr/bin/time -f "%e %M" -a -o "$tf" sh -c "exec $cmd" >/dev/null 2>&1 || true
-    done
-    med=$(cut -d' ' -f1 "$tf" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }')
-    mem=$(cut -d' ' -f2 "$tf" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }')
-    RATE[$key]=$(awk -v n="$files" -v t="$med" 'BEGIN { printf "%.0f", (t > 0 ? n / t : 0) }')
-    PEAK[$key]=$(awk -v m="$mem" 'BEGIN { printf "%.1f", m / 1024 }')
-    printf "%-28s %6.3f s  %8s files/s  peak %7s MiB  (%d files)\n" "$key" "$med" "${RATE[$key]}" "${PEAK[$key]}" "$files"
-    rm -f "$tf"
-}
-
-echo "folder $D: $NFILES files, $(nproc) cores, $RUNS runs each (median), warm cache"
-M=${OMP_NUM_THREADS:-$(nproc)}
-DEFAULT_THREADS=$(( 3 * M >= 8 ? 3 * M / 4 : 1 ))
-measure "headread 8KiB t1" "$NFILES" "$BIN/headread -t 1 -b 8192 $D"
-measure "headread 8KiB t2" "$NFILES" "$BIN/headread -t 2 -b 8192 $D"
-measure "dravelin scan (default t$DEFAULT_THREADS)" "$NFILES" "$BUILD/dravelin-dicom scan $D --json"
-measure "dravelin scan t1" "$NFILES" "$BUILD/dravelin-dicom scan $D --json --threads 1"
-measure "dravelin scan t2" "$NFILES" "$BUILD/dravelin-dicom scan $D --json --threads 2"
-GDCM_KEY="gdcmscanner 10 tags"
-if ! measure "$GDCM_KEY" "$NFILES" "gdcmscanner -d $D -r $TAGS"; then
-    # gdcmscanner aborts on some cut files: time it on a hard-link copy of the readable images.
-    CLEAN=$R/scan20k-clean
-    if [ ! -d "$CLEAN" ]; then
-        "$BUILD/dravelin-dicom" scan "$D" --json 2>/dev/null | $PY -c '
+# gdcmscanner aborts on some cut files: it reads a hard-link copy of the readable images.
+CLEAN=$R/scan20k-clean
+if [ ! -d "$CLEAN" ]; then
+    "$A" scan "$D" --json 2>/dev/null | /usr/bin/python3 -c '
 import json, os, sys
 src, dst = sys.argv[1], sys.argv[2]
 for p in json.load(sys.stdin)["patients"]:
@@ -81,21 +55,85 @@ for p in json.load(sys.stdin)["patients"]:
                 out = os.path.join(dst, os.path.relpath(path, src))
                 os.makedirs(os.path.dirname(out), exist_ok=True)
                 os.link(path, out)' "$D" "$CLEAN"
-    fi
-    GDCM_KEY="gdcmscanner (images only)"
-    measure "$GDCM_KEY" "$(find "$CLEAN" -type f | wc -l)" "gdcmscanner -d $CLEAN -r $TAGS"
 fi
-measure "pydicom 1 proc" "$NFILES" "$PY $HERE/pydicom_scan.py $D"
 
-ratio() { awk -v a="${RATE[$1]:-0}" -v b="${RATE[$2]:-0}" 'BEGIN { printf (b > 0 ? "%.2f" : "n/a"), (b > 0 ? a / b : 0) }'; }
-echo
-echo "ratios (files/s):"
-for t in 1 2; do
-    echo "  scan t$t / gdcmscanner      = $(ratio "dravelin scan t$t" "$GDCM_KEY")   (goal >= 1.5)"
-    echo "  scan t$t / pydicom          = $(ratio "dravelin scan t$t" "pydicom 1 proc")   (goal >= 10)"
-    echo "  headread t$t / scan t$t      = $(ratio "headread 8KiB t$t" "dravelin scan t$t")   (goal <= 4)"
+NFILES=$(find "$D" -type f ! -name .complete | wc -l)
+TAGS="-t 0010,0020 -t 0020,000d -t 0020,000e -t 0008,0018 -t 0020,0013 -t 0020,0032 -t 0020,0037 -t 0028,0030 -t 0028,0010 -t 0028,0011"
+ONEFILE=$(ls "$ONE"/*.dcm)
+KEYS=("headread t1" "headread t2" "scan t1" "scan t2" "gdcmscanner" "scan one file" "dcmdump one file")
+CMDS=("$BIN/headread -t 1 -b 8192 $D"
+    "$BIN/headread -t 2 -b 8192 $D"
+    "$A scan $D --json --threads 1"
+    "$A scan $D --json --threads 2"
+    "gdcmscanner -d $CLEAN -r $TAGS"
+    "$A scan $ONE --json"
+    "dcmdump -q $ONEFILE")
+if [ -n "$B" ]; then
+    KEYS+=("before: scan t1" "before: scan t2" "before: scan one file")
+    CMDS+=("$B scan $D --json --threads 1" "$B scan $D --json --threads 2" "$B scan $ONE --json")
+fi
+T=$(mktemp -d)
+trap 'rm -rf "$T"' EXIT
+
+# one KEY-INDEX CMD: appends "wall cpu peakKiB" of one run to $T/INDEX
+one() {
+    /usr/bin/time -f "%e %U %S %M" -o "$T/t" sh -c "exec $2" >/dev/null 2>&1 || true
+    awk '{ printf "%s %.3f %s\n", $1, $2 + $3, $4 }' "$T/t" >>"$T/$1"
+}
+LOADS=()
+for round in $(seq 0 "$ROUNDS"); do
+    [ "$round" -gt 0 ] && LOADS+=("$(cut -d' ' -f1 /proc/loadavg)")
+    for i in "${!KEYS[@]}"; do
+        one "$i" "${CMDS[$i]}"
+        # the warm-up round is not counted
+        [ "$round" -eq 0 ] && : >"$T/$i"
+    done
 done
-echo "  peak memory of scan t2      = ${PEAK["dravelin scan t2"]:-?} MiB   (goal < 300)"
+
+median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+col() { cut -d' ' -f"$2" "$T/$1" | median; }
+index() { for i in "${!KEYS[@]}"; do [ "${KEYS[$i]}" = "$1" ] && echo "$i"; done; }
+# ratio KEY_A KEY_B COLUMN: median over rounds of A/B
+ratio() {
+    paste -d' ' "$T/$(index "$1")" "$T/$(index "$2")" |
+        awk -v c="$3" '{ print ($(c + 3) > 0 ? $(c) / $(c + 3) : 0) }' | median
+}
+echo "folder $D: $NFILES files ($(find "$CLEAN" -type f | wc -l) for gdcmscanner), $(nproc) cores, warm cache"
+echo "$ROUNDS rounds in turn after one warm-up; 1-minute load average before each round: ${LOADS[*]}"
+for i in "${!KEYS[@]}"; do
+    printf "  %-22s wall %7.3f s  cpu %7.3f s  peak %6.1f MiB\n" "${KEYS[$i]}" "$(col "$i" 1)" "$(col "$i" 2)" \
+        "$(awk -v k="$(col "$i" 3)" 'BEGIN { print k / 1024 }')"
+done
+show() { printf "  %-34s wall %5.2f  cpu %5.2f   %s\n" "$1" "$(ratio "$2" "$3" 1)" "$(ratio "$2" "$3" 2)" "$4"; }
+echo "ratios (median of per-round ratios):"
+show "scan t1 / headread t1" "scan t1" "headread t1" "(goal cpu <= 3)"
+show "scan t2 / headread t2" "scan t2" "headread t2" ""
+show "gdcmscanner / scan t1" "gdcmscanner" "scan t1" "(goal >= 2)"
+show "scan t1 / scan t2" "scan t1" "scan t2" "(goal wall >= 1.6 on an idle machine)"
+show "scan one file / dcmdump" "scan one file" "dcmdump one file" "(goal wall <= 1.5)"
+if [ -n "$B" ]; then
+    show "before / after, scan t1" "before: scan t1" "scan t1" ""
+    show "before / after, scan t2" "before: scan t2" "scan t2" ""
+    show "before / after, one file" "before: scan one file" "scan one file" ""
+fi
+awk -v k="$(col "$(index "scan t2")" 3)" -v n="$NFILES" \
+    'BEGIN { printf "  peak memory of scan t2: %.1f MiB, %.2f KiB per file\n", k / 1024, k / n }'
+
+if [ "${BIG:-0}" = 1 ]; then
+    BIGD=$R/scan100k
+    if [ ! -f "$BIGD/.complete" ]; then
+        rm -rf "$BIGD"
+        "$BUILD/dravelin-gen-data" folder "$BIGD" --patients 50 --studies 2 --series 10 --images 100 --size 128 >&2
+        touch "$BIGD/.complete"
+    fi
+    for bin in "$A" ${B:+"$B"}; do
+        /usr/bin/time -f "%e %U %S %M" -o "$T/big" "$bin" scan "$BIGD" --json --threads 2 >/dev/null 2>&1 || true
+        read -r wall user sys kib <"$T/big"
+        awk -v k="$kib" -v w="$wall" -v b="$bin" 'BEGIN {
+            printf "  100,000 files (%s): peak %.1f MiB (goal < 100), %.2f KiB per image (goal <= 1), wall %.1f s\n",
+                   b, k / 1024, k / 100000, w }'
+    done
+fi
 
 if [ -x "$BUILD/bench/bench_scan_cancel" ]; then
     echo

@@ -404,7 +404,8 @@ std::vector<std::shared_ptr<DcmDataset>> DatasetCache::load(const Filesystem::Ur
 {
     std::vector<std::shared_ptr<DcmDataset>> result;
     if (url.scheme() == DicomPacsConfiguration::Scheme)
-        return PacsRetriever([this](const Error& error) { reportError(error); }).retrieve(url, fileNames, progress);
+        return PacsRetriever([this](const Error& error) { reportError(error); })
+            .retrieve(url, fileNames, progress, complete);
     if (url.scheme() == "http" || url.scheme() == "https") {
         WadoRetriever::Result retrieved = d->wado.retrieve(url, progress, complete);
         for (const Error& error : retrieved.errors)

@@ -5,6 +5,7 @@
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcelem.h>
 
 #include <algorithm>
 #include <tuple>
@@ -57,7 +58,7 @@ PacsRetriever::PacsRetriever(DicomPacsCommunication::ErrorHandler errorHandler)
 
 std::vector<std::shared_ptr<DcmDataset>> PacsRetriever::retrieve(const Filesystem::Url& url,
                                                                  std::vector<std::string>* locations,
-                                                                 Progress* progress)
+                                                                 Progress* progress, bool withPixelData)
 {
     std::vector<std::shared_ptr<DcmDataset>> datasets;
     const DicomPacsConfiguration config = DicomPacsConfiguration::fromUri(url);
@@ -79,6 +80,8 @@ std::vector<std::shared_ptr<DcmDataset>> PacsRetriever::retrieve(const Filesyste
     pacs.retrieve(
         target->level, target->studyUid, target->seriesUid, target->sopInstanceUid,
         [&](std::unique_ptr<DcmDataset> dataset) {
+            if (!withPixelData)
+                delete dataset->remove(DCM_PixelData);
             datasets.emplace_back(std::move(dataset));
             if (progress) {
                 progress->setValue(static_cast<long long>(datasets.size()));

@@ -39,9 +39,11 @@ public:
     // The datasets of the location, in instance-number order (then SOP Instance UID).
     // `locations` (when given) receives the "pacs" location of each dataset. Failures are
     // reported to the error handler and give what was received, possibly nothing.
+    // Without `withPixelData` each dataset drops its pixel data as it arrives, so that a
+    // header-only load of a large series never holds all its pixels at once.
     std::vector<std::shared_ptr<DcmDataset>> retrieve(const Filesystem::Url& url,
                                                       std::vector<std::string>* locations = nullptr,
-                                                      Progress* progress = nullptr);
+                                                      Progress* progress = nullptr, bool withPixelData = true);
 
 private:
     DicomPacsCommunication::ErrorHandler m_errorHandler;

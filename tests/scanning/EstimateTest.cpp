@@ -208,3 +208,20 @@ TEST(UpdateDimensions, PacsImagesAreNotLoaded)
     s.series.updateDimensions(std::make_shared<DatasetCache>(4));
     EXPECT_TRUE(s.series.dimensions.empty());
 }
+
+// Equal texts of images in one series are kept once; a differing text stays the image's own.
+TEST(Series, ImagesShareEqualTexts)
+{
+    TestSeries s;
+    Image* first = s.add(1, 0);
+    Image* second = s.add(2, 1);
+    auto* other = new Image(&s.series);
+    other->width = "128";
+    other->height = QString("32");
+    s.series.insertImage(s.series.images.begin(), other);  // its neighbour is `first`
+    EXPECT_EQ(first->width.constData(), second->width.constData());
+    EXPECT_EQ(other->height.constData(), first->height.constData());
+    EXPECT_EQ(other->width, "128");
+    EXPECT_EQ(first->width, "64");
+    EXPECT_TRUE(other->manufacturer.isNull());
+}

@@ -191,6 +191,12 @@ TEST_P(PacsServerTest, RetrievesSeriesByGetAndStudyByMove)
         EXPECT_EQ(target->sopInstanceUid, stringOf(*series[i], DCM_SOPInstanceUID));
     }
 
+    // A header-only load keeps no pixel data.
+    const auto headers = retriever.retrieve(config(true).generateUri(response), nullptr, nullptr, false);
+    ASSERT_EQ(headers.size(), 3u);
+    for (const auto& dataset : headers)
+        EXPECT_FALSE(dataset->tagExists(DCM_PixelData));
+
     // One instance, by the location a C-FIND response gives.
     response.putAndInsertString(DCM_SOPInstanceUID, PilotInstance);
     auto one = retriever.retrieve(config(true).generateUri(response));
