@@ -8,7 +8,8 @@ PACKAGES=(
   qtbase5-dev qtbase5-dev-tools
   libdcmtk-dev dcmtk
   libfmt-dev libeigen3-dev libgtest-dev libgmock-dev libcurl4-openssl-dev libjemalloc-dev
-  python3-pydicom
+  libopenjp2-7-dev
+  python3-pydicom python3-numpy python3-gdcm dicom3tools
   orthanc orthanc-dicomweb
 )
 

@@ -3,11 +3,13 @@
 #include "app/cli/CommandLine.h"
 #include "app/cli/QuietLog.h"
 #include "app/cli/TextFormat.h"
-#include "host/core/LocationString.h"
-#include "host/core/Url.h"
-#include "host/dicom/DatasetCache.h"
-#include "host/dicom/DicomLoader.h"
-#include "host/dicom/Error.h"
+#include "host/data/DataGroup.h"
+#include "host/data/PointCloud.h"
+#include "host/data/SharedImageSet.h"
+#include "host/dicom/components/RTStructureDataComponent.h"
+#include "host/dicom/components/TagStoreDataComponent.h"
+#include "host/dicom/io/DicomIoAlgorithm.h"
+#include "host/dicom/io/SharedImageConversion.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -19,67 +21,71 @@
 #include <dcmtk/dcmdata/dcdeftag.h>
 
 #include <cstdio>
-#include <map>
 
 namespace Dravelin::Cli {
 
 namespace {
 
-// SOP Instance UID of every instance the location names, by the name the loader reports for
-// it (a file path, or the instance's URL for web and PACS locations).
-std::map<std::string, QString> instanceUids(Dicom::DatasetCache& cache, const std::string& locationString)
+struct ImageSummary
 {
-    std::map<std::string, QString> uids;
-    for (const std::string& location : Filesystem::splitLocationString(locationString)) {
-        std::vector<std::string> names;
-        const auto datasets = cache.load(Filesystem::Url(location), &names, nullptr, false);
-        for (size_t i = 0; i < datasets.size() && i < names.size(); ++i) {
-            OFString uid;
-            datasets[i]->findAndGetOFString(DCM_SOPInstanceUID, uid);
-            uids[names[i]] = QString::fromUtf8(uid.c_str());
-        }
+    QString kind;
+    int width = 0, height = 0, slices = 0;
+    Eigen::Vector3d spacing;
+    Eigen::Matrix4d imageToWorld;
+    QString voxelType;
+    Dicom::VolumeStatistics values;
+    QStringList instances;
+};
+
+// The SOP Instance UIDs of the frames of image `index` (frames run on image after image).
+QStringList instancesOf(const SharedImageSet& set, int index)
+{
+    QStringList uids;
+    const auto* store = set.getComponent<Dicom::TagStoreDataComponent>();
+    if (!store)
+        return uids;
+    int first = 0;
+    for (int i = 0; i < index; ++i)
+        first += set.get(i)->slices();
+    for (int k = 0; k < set.get(index)->slices(); ++k) {
+        const auto dataset = store->dataset(first + k);
+        OFString uid;
+        if (dataset)
+            dataset->findAndGetOFString(DCM_SOPInstanceUID, uid);
+        const QString text = QString::fromUtf8(uid.c_str());
+        if (uids.isEmpty() || uids.back() != text)  // the frames of one multi-frame instance
+            uids << text;
     }
     return uids;
 }
 
-QString kindOf(const ImageDescriptor& d)
+ImageSummary summarise(const SharedImageSet& set, int index)
 {
-    return d.slices > 1 ? QStringLiteral("volume") : QStringLiteral("image");
+    const SharedImage& image = *set.get(index);
+    ImageSummary s;
+    s.kind = image.slices() > 1 ? QStringLiteral("volume") : QStringLiteral("image");
+    s.width = image.width();
+    s.height = image.height();
+    s.slices = image.slices();
+    s.spacing = image.spacing();
+    s.imageToWorld = image.voxelToWorld().matrix();
+    s.voxelType = pixelTypeName(image.pixelType());
+    s.values = Dicom::imageStatistics(image);
+    s.instances = instancesOf(set, index);
+    return s;
 }
 
-QJsonObject descriptorJson(const ImageDescriptor& d, const std::map<std::string, QString>& uids)
+QJsonArray matrixJson(const Eigen::Matrix4d& m)
 {
-    QJsonArray instances;
-    for (const std::string& file : d.files) {
-        const auto it = uids.find(file);
-        instances.append(it == uids.end() ? QString() : it->second);
-    }
-    return QJsonObject{{"kind", kindOf(d)},
-                       {"width", d.width},
-                       {"height", d.height},
-                       {"slices", d.slices},
-                       {"spacing", QJsonArray{d.spacing[0], d.spacing[1], d.spacing[2]}},
-                       {"metric", d.isMetric},
-                       {"modality", QString::fromStdString(d.modality)},
-                       {"instances", instances}};
+    QJsonArray rows;
+    for (int r = 0; r < 4; ++r)
+        rows.append(QJsonArray{m(r, 0), m(r, 1), m(r, 2), m(r, 3)});
+    return rows;
 }
 
-void printText(QTextStream& out, const std::vector<std::vector<ImageDescriptor>>& sets,
-               const std::map<std::string, QString>& uids)
+QString number(double v)
 {
-    for (size_t s = 0; s < sets.size(); ++s) {
-        out << "Image set " << s + 1 << ":\n";
-        for (const ImageDescriptor& d : sets[s]) {
-            out << "  " << kindOf(d) << ' ' << d.width << 'x' << d.height << ", " << d.slices << " slices, spacing "
-                << d.spacing[0] << ' ' << d.spacing[1] << ' ' << d.spacing[2] << (d.isMetric ? " mm" : "")
-                << (d.modality.empty() ? QString() : ", " + TextFormat::printable(QString::fromStdString(d.modality)))
-                << '\n';
-            for (const std::string& file : d.files) {
-                const auto it = uids.find(file);
-                out << "    " << (it == uids.end() ? QStringLiteral("?") : TextFormat::printable(it->second)) << '\n';
-            }
-        }
-    }
+    return QString::number(v, 'g', 10);
 }
 
 }  // namespace
@@ -87,51 +93,104 @@ void printText(QTextStream& out, const std::vector<std::vector<ImageDescriptor>>
 int runLoadCommand(const QStringList& args)
 {
     CommandLine cl("load",
-                   "Loads a location through the host's DICOM loader and prints each image set: kind, size,\n"
-                   "slices and spacing of every image, with the SOP Instance UIDs of its instances.");
+                   "Loads a location with its pixels and prints each image set: per image its size, spacing,\n"
+                   "image-to-world matrix, voxel type, the minimum, maximum and mean of the rescaled values and\n"
+                   "the SOP Instance UIDs of its instances; RT structure sets with their regions.");
     cl.addPositional("LOCATION",
                      "A location string as the browser makes it: files, folders with sub-queries,\n"
                      "pacs:// and DICOMweb URLs, joined by \"##\".");
-    cl.addFlag("json", "Print one JSON document {\"imageSets\": [...]} instead of text.");
+    cl.addFlag("json", "Print one JSON document {\"imageSets\": [...], \"structureSets\": [...]} instead of text.");
     if (const auto status = cl.parse(args))
         return *status;
-    const QString location = cl.positionals().front();
     const bool json = cl.isSet("json");
+    QuietLog quiet;  // the algorithm's errors are printed once below
 
-    auto cache = std::make_shared<Dicom::DatasetCache>(0);
-    const std::string text = location.toStdString();
-    std::vector<std::vector<ImageDescriptor>> sets;
-    {
-        // The loader logs why it failed and then throws; the logged reason is the one line.
-        QuietLog log;
-        try {
-            DicomLoader loader({text}, nullptr, cache, nullptr);
-            sets = loader.loadDescriptors();
-        } catch (const std::exception& e) {
-            const QString reason = log.firstMessage();
-            return cl.fail(2, reason.isEmpty() ? QString::fromUtf8(e.what()) : reason);
+    DicomIoAlgorithm algorithm;
+    algorithm.setLocation(cl.positionals().front().toStdString());
+    algorithm.compute();
+    OwningDataList output = algorithm.takeOutput();
+    int fatal = 0;
+    for (const Dicom::Error& e : algorithm.caughtErrors())
+        if (e.type == Dicom::Error::Fatal) {
+            cl.fail(0, QString::fromStdString(e.message));
+            ++fatal;
         }
-        log.printHeld("dravelin-dicom load");
+    if (output.empty()) {
+        if (fatal == 0)
+            cl.fail(0, "the location holds no image or structure set");
+        return 2;
     }
-    const auto uids = instanceUids(*cache, text);
 
-    if (json) {
-        QJsonArray list;
-        for (const auto& set : sets) {
-            QJsonArray images;
-            for (const ImageDescriptor& d : set)
-                images.append(descriptorJson(d, uids));
-            list.append(QJsonObject{{"images", images}});
-        }
-        const QByteArray bytes = QJsonDocument(QJsonObject{{"imageSets", list}}).toJson(QJsonDocument::Indented);
-        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-        std::fflush(stdout);
-        return 0;
-    }
+    QJsonArray setsJson, structuresJson;
     QTextStream out(stdout);
-    printText(out, sets, uids);
+    int setNumber = 0;
+    for (std::size_t i = 0; i < output.size(); ++i) {
+        if (const auto* group = dynamic_cast<const DataGroup*>(output[i])) {
+            QJsonArray regions;
+            if (!json)
+                out << "Structure set " << TextFormat::printable(group->name()) << ":\n";
+            for (const auto& child : group->children()) {
+                const auto* rt = child->getComponent<Dicom::RTStructureDataComponent>();
+                const auto* cloud = dynamic_cast<const PointCloud*>(child.get());
+                if (!rt || !cloud)
+                    continue;
+                const int contours = static_cast<int>(rt->contours.size());
+                regions.append(QJsonObject{{"number", rt->roiNumber},
+                                           {"name", QString::fromStdString(rt->roiName)},
+                                           {"contours", contours},
+                                           {"points", cloud->size()}});
+                if (!json)
+                    out << "  " << rt->roiNumber << ' ' << TextFormat::printable(QString::fromStdString(rt->roiName))
+                        << ": " << contours << " contours, " << cloud->size() << " points\n";
+            }
+            structuresJson.append(QJsonObject{{"name", group->name()}, {"regions", regions}});
+            continue;
+        }
+        const auto* set = dynamic_cast<const SharedImageSet*>(output[i]);
+        if (!set)
+            continue;
+        QJsonArray images;
+        if (!json)
+            out << "Image set " << ++setNumber << ": " << TextFormat::printable(set->name()) << '\n';
+        for (int k = 0; k < set->size(); ++k) {
+            const ImageSummary s = summarise(*set, k);
+            images.append(QJsonObject{{"kind", s.kind},
+                                      {"width", s.width},
+                                      {"height", s.height},
+                                      {"slices", s.slices},
+                                      {"spacing", QJsonArray{s.spacing.x(), s.spacing.y(), s.spacing.z()}},
+                                      {"imageToWorld", matrixJson(s.imageToWorld)},
+                                      {"voxelType", s.voxelType},
+                                      {"minimum", s.values.minimum},
+                                      {"maximum", s.values.maximum},
+                                      {"mean", s.values.mean},
+                                      {"instances", QJsonArray::fromStringList(s.instances)}});
+            if (json)
+                continue;
+            out << "  " << s.kind << ' ' << s.width << 'x' << s.height << ", " << s.slices << " slices, spacing "
+                << number(s.spacing.x()) << ' ' << number(s.spacing.y()) << ' ' << number(s.spacing.z()) << ", "
+                << s.voxelType << '\n';
+            out << "  values: minimum " << number(s.values.minimum) << ", maximum " << number(s.values.maximum)
+                << ", mean " << number(s.values.mean) << '\n';
+            out << "  image to world:";
+            for (int r = 0; r < 3; ++r)
+                out << (r ? " |" : "") << ' ' << number(s.imageToWorld(r, 0)) << ' ' << number(s.imageToWorld(r, 1))
+                    << ' ' << number(s.imageToWorld(r, 2)) << ' ' << number(s.imageToWorld(r, 3));
+            out << '\n';
+            for (const QString& uid : s.instances)
+                out << "    " << TextFormat::printable(uid) << '\n';
+        }
+        setsJson.append(
+            QJsonObject{{"name", set->name()}, {"modality", Data::modalityName(set->modality())}, {"images", images}});
+    }
+    if (json) {
+        const QByteArray bytes =
+            QJsonDocument(QJsonObject{{"imageSets", setsJson}, {"structureSets", structuresJson}}).toJson();
+        std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
+    }
     out.flush();
-    return 0;
+    std::fflush(stdout);
+    return fatal > 0 ? 1 : 0;
 }
 
 }  // namespace Dravelin::Cli

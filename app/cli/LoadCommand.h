@@ -4,11 +4,12 @@
 
 namespace Dravelin::Cli {
 
-// `dravelin-dicom load LOCATION [--json]`: loads a location (a location string as the browser
-// produces it: file, folder, DICOMweb or PACS URLs, "##"-joined) through the host's loader and
-// prints each image set: kind, size, slices and spacing of every image, with the SOP Instance
-// UIDs of its instances. Returns 0 on success, 2 when the location cannot be loaded (with the
-// reason in one line) or for a bad command line.
+// `dravelin-dicom load LOCATION [--json]`: loads a location string (files, folders with
+// sub-queries, pacs:// and DICOMweb URLs, "##"-joined) with its pixels through the host's DICOM
+// reader and prints every image set: per image its size, spacing, image-to-world matrix, voxel
+// type, the minimum, maximum and mean of the rescaled values and the SOP Instance UIDs behind
+// it; RT structure sets with their regions. Exit status 0 when everything loaded, 1 when some of
+// it did (the errors on stderr), 2 when nothing did.
 int runLoadCommand(const QStringList& args);
 
 }  // namespace Dravelin::Cli

@@ -1,6 +1,7 @@
 // dravelin-dicom: command-line access to the plug-in. This file only dispatches; each
 // command lives in its own <Name>Command file.
 #include "app/cli/CommandLine.h"
+#include "app/cli/ConvertCommand.h"
 #include "app/cli/DeidentifyCommand.h"
 #include "app/cli/LoadCommand.h"
 #include "app/cli/PacsFindCommand.h"
@@ -33,7 +34,8 @@ const std::vector<Command>& commands()
     static const std::vector<Command> list = {
         {"scan", "list the series of a folder or a DICOMDIR file", runScanCommand},
         {"tree", "print every record field of the given files", runTreeCommand},
-        {"load", "load a location string and print its image sets", runLoadCommand},
+        {"load", "load a location string with its pixels and print its image sets", runLoadCommand},
+        {"convert", "load a location and write it as DICOM with a chosen compression", runConvertCommand},
         {"pacs-find", "search a PACS (C-FIND)", runPacsFindCommand},
         {"web-scan", "search a DICOMweb server (QIDO-RS)", runWebScanCommand},
         {"deidentify", "write de-identified copies of a folder", runDeidentifyCommand},

@@ -17,6 +17,11 @@ IoController::IoController(IoAlgorithm* algorithm, bool multipleSelection, bool 
 {
 }
 
+IoController::IoController(Algorithm* algorithm, bool multipleSelection, bool showPanel)
+    : AlgorithmController(algorithm), m_io(nullptr), m_multipleSelection(multipleSelection), m_showPanel(showPanel)
+{
+}
+
 IoController::~IoController() = default;
 
 QString IoController::fileFilter(const QString& name, const QStringList& extensions)

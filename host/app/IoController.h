@@ -34,6 +34,10 @@ public slots:
     virtual void run();
 
 protected:
+    // For readers and writers that are plain Algorithms with an IO interface of their own (the
+    // DICOM ones): the default run() has nothing to work with and closes at once.
+    IoController(Algorithm* algorithm, bool multipleSelection, bool showPanel);
+
     // Reads each location in turn; returns how many succeeded. Failures are logged.
     int readLocations(const QStringList& locations);
     // The settings key under which the file dialogs remember their folder.

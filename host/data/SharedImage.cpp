@@ -13,6 +13,15 @@ SharedImage::SharedImage(PixelType type, int width, int height, int slices)
     m_bytes.assign(voxelCount() * bytesPerVoxel(m_type), 0);
 }
 
+SharedImage::SharedImage(PixelType type, int width, int height, int slices, std::vector<std::uint8_t>&& bytes)
+    : m_type(type), m_dims(std::max(1, width), std::max(1, height), std::max(1, slices))
+{
+    if (bytes.size() == voxelCount() * bytesPerVoxel(m_type))
+        m_bytes = std::move(bytes);
+    else
+        m_bytes.assign(voxelCount() * bytesPerVoxel(m_type), 0);
+}
+
 SharedImage::SharedImage(const SharedImage& other) = default;
 SharedImage& SharedImage::operator=(const SharedImage& other) = default;
 SharedImage::~SharedImage() = default;

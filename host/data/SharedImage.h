@@ -23,6 +23,9 @@ class SharedImage
 public:
     // A zero-filled image. Dimensions below 1 are raised to 1.
     SharedImage(PixelType type, int width, int height, int slices = 1);
+    // Takes over voxel memory filled elsewhere (a reader's decoded pixels); `bytes` must hold
+    // exactly the voxels of that size and type, otherwise the image is zero-filled instead.
+    SharedImage(PixelType type, int width, int height, int slices, std::vector<std::uint8_t>&& bytes);
     SharedImage(const SharedImage& other);
     SharedImage& operator=(const SharedImage& other);
     ~SharedImage();

@@ -244,7 +244,41 @@ std::vector<ImageDescriptor> describeGroup(std::vector<Instance*> group)
     return result;
 }
 
+std::vector<std::vector<ImageDescriptor>> group(std::vector<Instance>& instances)
+{
+    std::vector<std::vector<ImageDescriptor>> result;
+    std::vector<std::vector<Instance*>> groups;
+    std::map<std::string, size_t> groupIndex;
+    std::vector<bool> multiFrame;
+    for (Instance& in : instances) {
+        if (in.frames > 1) {
+            groups.push_back({&in});
+            multiFrame.push_back(true);
+            continue;
+        }
+        auto [it, inserted] = groupIndex.emplace(groupKey(in), groups.size());
+        if (inserted) {
+            groups.emplace_back();
+            multiFrame.push_back(false);
+        }
+        groups[it->second].push_back(&in);
+    }
+    for (size_t g = 0; g < groups.size(); ++g)
+        result.push_back(multiFrame[g] ? describeMultiFrame(*groups[g].front()) : describeGroup(groups[g]));
+    return result;
+}
+
 }  // namespace
+
+std::vector<std::vector<ImageDescriptor>> DicomLoader::describe(
+    const std::vector<std::shared_ptr<DcmDataset>>& datasets, const std::vector<std::string>& names)
+{
+    std::vector<Instance> instances;
+    for (size_t i = 0; i < datasets.size() && i < names.size(); ++i)
+        if (datasets[i])
+            instances.push_back(readInstance(*datasets[i], names[i], instances.size()));
+    return group(instances);
+}
 
 DicomLoader::DicomLoader(std::vector<std::string> locations, Progress* progress,
                          std::shared_ptr<Dicom::DatasetCache> cache, Dicom::IOD_Registry* registry)
@@ -274,25 +308,7 @@ std::vector<std::vector<ImageDescriptor>> DicomLoader::loadDescriptors()
             instances.push_back(readInstance(*datasets[i], files[i], instances.size()));
     }
 
-    std::vector<std::vector<ImageDescriptor>> result;
-    std::vector<std::vector<Instance*>> groups;
-    std::map<std::string, size_t> groupIndex;
-    std::vector<bool> multiFrame;
-    for (Instance& in : instances) {
-        if (in.frames > 1) {
-            groups.push_back({&in});
-            multiFrame.push_back(true);
-            continue;
-        }
-        auto [it, inserted] = groupIndex.emplace(groupKey(in), groups.size());
-        if (inserted) {
-            groups.emplace_back();
-            multiFrame.push_back(false);
-        }
-        groups[it->second].push_back(&in);
-    }
-    for (size_t g = 0; g < groups.size(); ++g)
-        result.push_back(multiFrame[g] ? describeMultiFrame(*groups[g].front()) : describeGroup(groups[g]));
+    std::vector<std::vector<ImageDescriptor>> result = group(instances);
     Log::log(0, "DICOM",
              "Described " + std::to_string(instances.size()) + " instances as " + std::to_string(result.size()) +
                  " image sets",

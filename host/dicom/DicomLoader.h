@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+class DcmDataset;
+
 namespace Dravelin {
 
 namespace Dicom {
@@ -64,6 +66,11 @@ public:
     // Reads only headers. Throws Dicom::Exception when a location cannot be read at all
     // (it does not exist, is not a local location, or holds no readable DICOM file).
     std::vector<std::vector<ImageDescriptor>> loadDescriptors();
+
+    // The same grouping for datasets already in memory; names[i] (a file or URL) names
+    // datasets[i] and is what the descriptors list in `files`.
+    static std::vector<std::vector<ImageDescriptor>> describe(const std::vector<std::shared_ptr<DcmDataset>>& datasets,
+                                                              const std::vector<std::string>& names);
 
 private:
     std::vector<std::string> m_locations;

@@ -7,6 +7,7 @@
 #include "browser/widgets/TagsWidget.h"
 #include "host/dicom/DatasetCache.h"
 #include "tools/gallery/EditorPages.h"
+#include "tools/gallery/ExportPages.h"
 #include "tools/gallery/HostPages.h"
 
 #include <QApplication>
@@ -251,6 +252,9 @@ int main(int argc, char** argv)
         {"progress", HostPages::progress()},
         {"editor", EditorPages::editor(sample)},
         {"profile-dialog", EditorPages::profileDialog("patient")},
+        {"export-extensions", ExportPages::exportExtensions(corpusFile("CT_small.dcm"))},
+        {"export-settings", ExportPages::exportSettings(corpusFile("CT_small.dcm"))},
+        {"show-dicom-tags", ExportPages::tagPanel(corpusFile("rtdose.dcm"), 3)},
     };
 
     if (shotDir.isEmpty()) {

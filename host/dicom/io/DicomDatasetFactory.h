@@ -1,0 +1,51 @@
+#pragma once
+
+#include "host/dicom/Error.h"
+#include "host/dicom/io/Compression.h"
+#include "host/dicom/io/Extension.h"
+
+#include <memory>
+#include <vector>
+
+class DcmDataset;
+
+namespace Dravelin {
+class SharedImageSet;
+}
+
+namespace Dravelin::Dicom {
+
+class IOD_Registry;
+
+// Turns an image set into the datasets of new DICOM instances (pixel data uncompressed).
+//
+// - Grey images of a CT or MR set become one instance per slice of that modality's image IOD
+//   with its position, orientation and spacing; everything else becomes one multi-frame
+//   Secondary Capture instance per image (byte, word or true colour).
+// - Patient, study, frame of reference, equipment and acquisition attributes come from the
+//   set's tag store (Dicom::TagStoreDataComponent) when it has one; SOP and series instance
+//   UIDs are always new, as are study and frame of reference UIDs without a tag store.
+// - Real values are kept exactly whenever 16 bits hold them (integer values, with the offset
+//   folded into the rescale intercept); otherwise they are quantised to 16 bits (12 for lossy
+//   JPEG) with a rescale slope.
+// - Enabled extensions of the registry add their modules.
+class DicomDatasetFactory
+{
+public:
+    DicomDatasetFactory(const IOD_Registry* registry, Compression compression);
+
+    void setReferencedInstances(std::vector<std::pair<std::string, std::string>> instances);
+
+    // Empty with `error` set when the set cannot be written (no images, unsupported type).
+    std::vector<std::shared_ptr<DcmDataset>> create(const SharedImageSet& set, Error& error) const;
+
+private:
+    const IOD_Registry* m_registry;
+    Compression m_compression;
+    std::vector<std::pair<std::string, std::string>> m_referenced;
+};
+
+// Decimal text of at most 16 characters (the DS value limit).
+std::string decimalString(double value);
+
+}  // namespace Dravelin::Dicom

@@ -1,0 +1,210 @@
+#include "host/dicom/io/DicomIoAlgorithm.h"
+
+#include "host/core/LocationString.h"
+#include "host/core/Log.h"
+#include "host/core/Url.h"
+#include "host/data/DataGroup.h"
+#include "host/data/SharedImageSet.h"
+#include "host/dicom/DatasetCache.h"
+#include "host/dicom/DicomPacsConfiguration.h"
+#include "host/dicom/components/TagStoreDataComponent.h"
+#include "host/dicom/io/DicomDatasetFactory.h"
+#include "host/dicom/io/DicomVolumeReader.h"
+#include "host/dicom/io/DicomWriter.h"
+#include "host/dicom/io/RTStructureReader.h"
+#include "host/dicom/io/SharedImageConversion.h"
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdatset.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace Dravelin {
+
+namespace {
+
+std::pair<std::string, std::string> sopOf(DcmDataset& dataset)
+{
+    OFString sopClass, sopInstance;
+    dataset.findAndGetOFString(DCM_SOPClassUID, sopClass);
+    dataset.findAndGetOFString(DCM_SOPInstanceUID, sopInstance);
+    return {sopClass.c_str(), sopInstance.c_str()};
+}
+
+}  // namespace
+
+DicomIoAlgorithm::DicomIoAlgorithm(int ioMode, std::shared_ptr<Dicom::DatasetCache> cache)
+    : m_ioMode(ioMode), m_cache(cache ? std::move(cache) : std::make_shared<Dicom::DatasetCache>(0))
+{
+}
+
+DicomIoAlgorithm::~DicomIoAlgorithm() = default;
+
+void DicomIoAlgorithm::setCompressionQuality(int quality)
+{
+    m_quality = std::clamp(quality, 1, 100);
+}
+
+Properties DicomIoAlgorithm::userOptions(bool forReading, bool) const
+{
+    Properties options(QStringLiteral("Options"));
+    if (forReading && m_ioMode == Reading) {
+        options.setParam(QStringLiteral("ignoreNonDicom"), m_ignoreNonDicom);
+        options.setParam(QStringLiteral("recursive"), m_recursive);
+    }
+    return options;
+}
+
+void DicomIoAlgorithm::configure(const Properties* properties)
+{
+    if (!properties)
+        return;
+    if (properties->hasParam("location"))
+        m_location = properties->param("location").toString().toStdString();
+    if (properties->hasParam("ignoreNonDicom"))
+        m_ignoreNonDicom = properties->param("ignoreNonDicom").toBool();
+    if (properties->hasParam("recursive"))
+        m_recursive = properties->param("recursive").toBool();
+    if (properties->hasParam("compression")) {
+        const int c = properties->param("compression").toInt();
+        if (c >= 0 && c <= 9)
+            m_compression = static_cast<Dicom::Compression>(c);
+    }
+    if (properties->hasParam("quality"))
+        setCompressionQuality(properties->param("quality").toInt());
+}
+
+void DicomIoAlgorithm::configuration(Properties* properties) const
+{
+    if (!properties)
+        return;
+    properties->setParam("location", QString::fromStdString(m_location));
+    if (m_ioMode == Reading) {
+        properties->setParam("ignoreNonDicom", m_ignoreNonDicom);
+        properties->setParam("recursive", m_recursive);
+    } else {
+        properties->setParam("compression", static_cast<int>(m_compression));
+        properties->setParam("quality", m_quality);
+    }
+}
+
+void DicomIoAlgorithm::addError(const Dicom::Error& error)
+{
+    m_errors.push_back(error);
+}
+
+void DicomIoAlgorithm::compute()
+{
+    m_errors.clear();
+    try {
+        if (m_ioMode == Writing)
+            write();
+        else
+            read();
+    } catch (const std::exception& e) {
+        addError(Dicom::Error(Dicom::Error::Unknown, Dicom::Error::Fatal, e.what()));
+        setStatus(Error);
+    }
+}
+
+OwningDataList DicomIoAlgorithm::takeOutput()
+{
+    return std::move(m_output);
+}
+
+void DicomIoAlgorithm::read()
+{
+    m_output.clear();
+    // Folder locations take the user's options unless their query sets them.
+    std::vector<std::string> locations;
+    for (const std::string& text : Filesystem::splitLocationString(m_location)) {
+        Filesystem::Url url(text);
+        if (url.isLocalFile() && QFileInfo(QString::fromStdString(url.localFilePath())).isDir()) {
+            if (!url.hasSubquery("ignoreNonDicom"))
+                url.appendSubquery("ignoreNonDicom", m_ignoreNonDicom ? "1" : "0");
+            if (!url.hasSubquery("recursive"))
+                url.appendSubquery("recursive", m_recursive ? "1" : "0");
+            locations.push_back(url.string(Filesystem::Url::LoaderEncoded));
+        } else {
+            locations.push_back(text);
+        }
+    }
+    Dicom::DicomVolumeReader reader(m_cache);
+    auto sets = reader.read(Filesystem::joinLocationString(locations), progress());
+    for (const Dicom::Error& e : reader.errors())
+        addError(e);
+
+    const QString readerText = QStringLiteral("DICOM reader (") + name() + ")";
+    for (auto& loaded : sets)
+        m_output.add(Dicom::toSharedImageSet(std::move(loaded), readerText));
+    for (auto& group : Dicom::RTStructureReader::read(reader.nonImageDatasets(), m_errors))
+        m_output.add(std::move(group));
+    setStatus(m_output.empty() ? Error : Success);
+}
+
+std::vector<std::shared_ptr<DcmDataset>> DicomIoAlgorithm::createDatasetsToWrite()
+{
+    m_datasets.clear();
+    if (!m_input) {
+        addError(Dicom::Error(Dicom::Error::MissingValue, Dicom::Error::Fatal, "No image set to write"));
+        return {};
+    }
+    std::vector<std::pair<std::string, std::string>> referenced;
+    for (const SharedImageSet* image : m_referencedImages)
+        if (const auto* store = image ? image->getComponent<Dicom::TagStoreDataComponent>() : nullptr)
+            for (const auto& dataset : store->extractDatasets())
+                if (dataset)
+                    referenced.push_back(sopOf(*dataset));
+    for (const std::string& file : m_referencedFiles)
+        if (auto dataset = m_cache->loadFromFile(file, nullptr, false))
+            referenced.push_back(sopOf(*dataset));
+    referenced.erase(std::unique(referenced.begin(), referenced.end()), referenced.end());
+
+    Dicom::DicomDatasetFactory factory(&m_registry, m_compression);
+    factory.setReferencedInstances(std::move(referenced));
+    Dicom::Error error;
+    m_datasets = factory.create(*m_input, error);
+    if (m_datasets.empty())
+        addError(error);
+    return m_datasets;
+}
+
+void DicomIoAlgorithm::write()
+{
+    if (m_datasets.empty())
+        createDatasetsToWrite();
+    if (m_datasets.empty()) {
+        setStatus(InvalidInput);
+        return;
+    }
+    const Dicom::DicomWriter writer(m_compression, m_quality);
+    const Filesystem::Url url(m_location);
+    Dicom::Error error;
+    bool ok = false;
+    if (url.scheme() == DicomPacsConfiguration::Scheme) {
+        ok = writer.store(m_datasets, m_location, error);
+    } else {
+        const std::string path = url.isLocalFile() ? url.localFilePath() : m_location;
+        if (path.empty()) {
+            error = Dicom::Error(Dicom::Error::MissingValue, Dicom::Error::Fatal, "No location to write to");
+        } else if (m_datasets.size() == 1 && !QFileInfo(QString::fromStdString(path)).isDir()) {
+            ok = writer.writeFile(*m_datasets.front(), path, error);
+        } else {
+            ok = writer.writeFolder(m_datasets, path, progress(), error);
+        }
+    }
+    if (!ok) {
+        addError(error);
+        Log::log(4, "DICOM", error.message, __FILE__, __LINE__);
+    }
+    // Written datasets carry encoded pixel data now; a further run starts from the image again.
+    // After a failure they are kept, with the caller's edits, for another destination.
+    if (ok)
+        m_datasets.clear();
+    setStatus(ok ? Success : Error);
+}
+
+}  // namespace Dravelin

@@ -1,0 +1,515 @@
+#include "host/dicom/io/DicomVolumeReader.h"
+
+#include "host/core/LocationString.h"
+#include "host/core/Log.h"
+#include "host/core/Url.h"
+#include "host/dicom/DatasetCache.h"
+#include "host/dicom/DicomLoader.h"
+#include "host/dicom/Element.h"
+#include "host/dicom/io/PixelDecoder.h"
+#include "host/dicom/io/VolumeRescale.h"
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdatset.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcsequen.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <optional>
+
+namespace Dravelin::Dicom {
+
+namespace {
+
+using Vec3 = std::array<double, 3>;
+
+std::string text(DcmItem& item, const DcmTagKey& key)
+{
+    return Element<std::string>(item, key, ElementBase::Optional, true).value(std::string());
+}
+
+std::optional<std::vector<double>> numbers(DcmItem& item, const DcmTagKey& key, std::size_t count)
+{
+    auto v = Element<std::vector<double>>(item, key, ElementBase::Optional, true).get();
+    if (!v || v->size() < count)
+        return std::nullopt;
+    return v;
+}
+
+DcmItem* firstItem(DcmItem* item, const DcmTagKey& sequence, long index = 0)
+{
+    DcmItem* result = nullptr;
+    if (!item || item->findAndGetSequenceItem(sequence, result, index).bad())
+        return nullptr;
+    return result;
+}
+
+// The attributes an image's geometry and rescale come from, looked up in the dataset and in
+// the functional groups of enhanced multi-frame objects (per-frame first, then shared).
+struct FrameAttributes
+{
+    std::optional<std::vector<double>> orientation;
+    std::optional<Vec3> position;
+    std::optional<std::vector<double>> pixelSpacing;  // row spacing, column spacing
+    std::optional<double> spacingBetweenSlices;
+    double slope = 1;
+    double intercept = 0;
+    std::vector<double> windowCenters, windowWidths;
+};
+
+void readMacros(DcmItem* groups, FrameAttributes& a)
+{
+    if (!groups)
+        return;
+    if (DcmItem* plane = firstItem(groups, DCM_PlaneOrientationSequence))
+        if (auto o = numbers(*plane, DCM_ImageOrientationPatient, 6))
+            a.orientation = o;
+    if (DcmItem* plane = firstItem(groups, DCM_PlanePositionSequence))
+        if (auto p = numbers(*plane, DCM_ImagePositionPatient, 3))
+            a.position = Vec3{(*p)[0], (*p)[1], (*p)[2]};
+    if (DcmItem* measures = firstItem(groups, DCM_PixelMeasuresSequence)) {
+        if (auto s = numbers(*measures, DCM_PixelSpacing, 2))
+            a.pixelSpacing = s;
+        if (auto d = Element<double>(*measures, DCM_SpacingBetweenSlices, ElementBase::Optional, true).get())
+            a.spacingBetweenSlices = d;
+    }
+    if (DcmItem* transform = firstItem(groups, DCM_PixelValueTransformationSequence)) {
+        a.slope = Element<double>(*transform, DCM_RescaleSlope, ElementBase::Optional, true).value(a.slope);
+        a.intercept = Element<double>(*transform, DCM_RescaleIntercept, ElementBase::Optional, true).value(a.intercept);
+    }
+    if (DcmItem* voi = firstItem(groups, DCM_FrameVOILUTSequence)) {
+        if (auto c = numbers(*voi, DCM_WindowCenter, 1))
+            a.windowCenters = *c;
+        if (auto w = numbers(*voi, DCM_WindowWidth, 1))
+            a.windowWidths = *w;
+    }
+}
+
+FrameAttributes readAttributes(DcmItem& dataset, int frame)
+{
+    FrameAttributes a;
+    a.orientation = numbers(dataset, DCM_ImageOrientationPatient, 6);
+    if (auto p = numbers(dataset, DCM_ImagePositionPatient, 3))
+        a.position = Vec3{(*p)[0], (*p)[1], (*p)[2]};
+    a.pixelSpacing = numbers(dataset, DCM_PixelSpacing, 2);
+    a.spacingBetweenSlices = Element<double>(dataset, DCM_SpacingBetweenSlices, ElementBase::Optional, true).get();
+    a.slope = Element<double>(dataset, DCM_RescaleSlope, ElementBase::Optional, true).value(1.0);
+    a.intercept = Element<double>(dataset, DCM_RescaleIntercept, ElementBase::Optional, true).value(0.0);
+    if (text(dataset, DCM_Modality) == "RTDOSE")
+        a.slope = Element<double>(dataset, DCM_DoseGridScaling, ElementBase::Optional, true).value(1.0);
+    if (auto c = numbers(dataset, DCM_WindowCenter, 1))
+        a.windowCenters = *c;
+    if (auto w = numbers(dataset, DCM_WindowWidth, 1))
+        a.windowWidths = *w;
+    readMacros(firstItem(&dataset, DCM_SharedFunctionalGroupsSequence), a);
+    readMacros(firstItem(&dataset, DCM_PerFrameFunctionalGroupsSequence, frame), a);
+    if (a.slope == 0)
+        a.slope = 1;  // a zero slope would erase the image: treat it as absent
+    return a;
+}
+
+Vec3 cross(const Vec3& a, const Vec3& b)
+{
+    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+}
+
+double dot(const Vec3& a, const Vec3& b)
+{
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
+
+double norm(const Vec3& a)
+{
+    return std::sqrt(dot(a, a));
+}
+
+// Sets spacing and image-to-world matrix. sliceStep: from the first slice to the next, when
+// the slices' positions are known (it may be oblique to the image plane, as in tilted
+// acquisitions).
+void setGeometry(PixelVolume& v, const FrameAttributes& first, const std::optional<Vec3>& sliceStep)
+{
+    Vec3 row{1, 0, 0}, column{0, 1, 0};
+    if (first.orientation) {
+        const auto& o = *first.orientation;
+        row = {o[0], o[1], o[2]};
+        column = {o[3], o[4], o[5]};
+        if (norm(row) < 1e-6 || norm(column) < 1e-6) {
+            row = {1, 0, 0};
+            column = {0, 1, 0};
+        }
+    }
+    Vec3 normal = cross(row, column);
+    const double length = norm(normal);
+    if (length < 1e-6)
+        normal = {0, 0, 1};
+    else
+        for (double& c : normal)
+            c /= length;
+    const double columnSpacing = first.pixelSpacing ? (*first.pixelSpacing)[1] : 1.0;
+    const double rowSpacing = first.pixelSpacing ? (*first.pixelSpacing)[0] : 1.0;
+    Vec3 step;
+    if (sliceStep && norm(*sliceStep) > 1e-9) {
+        step = *sliceStep;
+    } else {
+        const double s = first.spacingBetweenSlices.value_or(1.0);
+        step = {normal[0] * s, normal[1] * s, normal[2] * s};
+    }
+    v.spacing = {columnSpacing, rowSpacing, norm(step)};
+    v.metric = first.pixelSpacing.has_value();
+    const Vec3 origin = first.position.value_or(Vec3{0, 0, 0});
+    auto& m = v.imageToWorld;
+    for (int i = 0; i < 3; ++i) {
+        m[std::size_t(i * 4 + 0)] = row[std::size_t(i)] * columnSpacing;
+        m[std::size_t(i * 4 + 1)] = column[std::size_t(i)] * rowSpacing;
+        m[std::size_t(i * 4 + 2)] = step[std::size_t(i)];
+        m[std::size_t(i * 4 + 3)] = origin[std::size_t(i)];
+    }
+    m[12] = m[13] = m[14] = 0;
+    m[15] = 1;
+    v.windowCenters = first.windowCenters;
+    v.windowWidths = first.windowWidths;
+}
+
+bool isImage(DcmDataset& dataset)
+{
+    return Element<int>(dataset, DCM_Rows, ElementBase::Optional, true).value(0) > 0 &&
+           Element<int>(dataset, DCM_Columns, ElementBase::Optional, true).value(0) > 0 &&
+           Element<int>(dataset, DCM_BitsAllocated, ElementBase::Optional, true).value(0) > 0;
+}
+
+std::string fileLabel(const std::string& name)
+{
+    return "'" + name + "'";
+}
+
+}  // namespace
+
+struct DicomVolumeReader::Source
+{
+    std::string name;  // file path or instance URL
+    std::shared_ptr<DcmDataset> header;
+    bool complete = false;  // header holds the pixel data as well
+    std::string location;
+};
+
+DicomVolumeReader::DicomVolumeReader(std::shared_ptr<DatasetCache> cache) : m_cache(std::move(cache))
+{
+    if (!m_cache)
+        m_cache = std::make_shared<DatasetCache>(0);
+}
+
+DicomVolumeReader::~DicomVolumeReader() = default;
+
+void DicomVolumeReader::addError(Error::Code code, Error::Type type, const std::string& message)
+{
+    std::lock_guard<std::mutex> lock(m_errorMutex);
+    m_errors.emplace_back(code, type, message);
+    DRAVELIN_LOG(type == Error::Fatal ? 3 : 1, "DICOM", message);
+}
+
+std::vector<LoadedImageSet> DicomVolumeReader::read(const std::string& locationString, Progress* progress)
+{
+    std::vector<LoadedImageSet> result;
+    m_nonImages.clear();
+    std::vector<Source> sources;
+    for (const std::string& location : Filesystem::splitLocationString(locationString)) {
+        const Filesystem::Url url(location);
+        // Local files are read twice (headers for grouping, then pixels slice by slice) so that
+        // no more than a few complete datasets are in memory at once.
+        const bool local = url.isLocalFile() || url.scheme().empty();
+        std::vector<std::string> names;
+        std::vector<Error> reported;
+        std::mutex reportedMutex;
+        const int callback = m_cache->addErrorCallback([&](const Error& e) {
+            std::lock_guard<std::mutex> lock(reportedMutex);
+            reported.push_back(e);
+        });
+        const auto datasets = m_cache->load(url, &names, progress, !local);
+        m_cache->removeErrorCallback(callback);
+        if (datasets.empty()) {
+            // The cache's own reason says more than a generic message.
+            const auto fatal =
+                std::find_if(reported.begin(), reported.end(), [](const Error& e) { return e.type == Error::Fatal; });
+            if (fatal != reported.end())
+                addError(fatal->code, Error::Fatal, fatal->message);
+            else
+                addError(Error::IoError, Error::Fatal, "Cannot load DICOM data from '" + location + "'");
+            continue;
+        }
+        for (std::size_t i = 0; i < datasets.size() && i < names.size(); ++i)
+            sources.push_back(Source{names[i], datasets[i], !local, location});
+    }
+
+    std::vector<std::shared_ptr<DcmDataset>> images;
+    std::vector<std::string> names;
+    std::map<std::string, const Source*> byName;
+    for (const Source& s : sources) {
+        if (!isImage(*s.header)) {
+            if (text(*s.header, DCM_Modality) != "RTSTRUCT")
+                addError(Error::NotSupported, Error::Information, fileLabel(s.name) + " holds no image");
+            m_nonImages.push_back(s.header);
+            continue;
+        }
+        images.push_back(s.header);
+        names.push_back(s.name);
+        byName[s.name] = &s;
+    }
+    if (images.empty())
+        return result;
+
+    for (const auto& group : DicomLoader::describe(images, names)) {
+        LoadedImageSet set;
+        bool ok = true;
+        for (const ImageDescriptor& d : group) {
+            std::vector<const Source*> slices;
+            for (const std::string& f : d.files)
+                slices.push_back(byName.at(f));
+            if (slices.empty())
+                continue;
+            const int frames =
+                Element<int>(*slices.front()->header, DCM_NumberOfFrames, ElementBase::Optional, true).value(1);
+            ok = (slices.size() == 1 && frames > 1) ? readMultiFrame(*slices.front(), set) : readSlices(slices, set);
+            if (!ok)
+                break;
+            if (set.location.empty()) {
+                set.location = slices.front()->location;
+                DcmDataset& h = *slices.front()->header;
+                set.seriesInstanceUid = text(h, DCM_SeriesInstanceUID);
+                set.frameOfReferenceUid = text(h, DCM_FrameOfReferenceUID);
+                set.sopClassUid = text(h, DCM_SOPClassUID);
+            }
+        }
+        if (ok && !set.volumes.empty())
+            result.push_back(std::move(set));
+    }
+    return result;
+}
+
+namespace {
+
+// A complete dataset for decoding: the one in memory, or the file parsed again in full.
+struct FullDataset
+{
+    std::unique_ptr<DcmFileFormat> file;
+    std::shared_ptr<DcmDataset> shared;
+    DcmDataset* dataset = nullptr;
+    std::string error;
+};
+
+FullDataset fullDataset(const std::string& name, const std::shared_ptr<DcmDataset>& header, bool complete)
+{
+    FullDataset full;
+    if (complete) {
+        full.shared = header;
+        full.dataset = header.get();
+        return full;
+    }
+    full.file = std::make_unique<DcmFileFormat>();
+    const OFCondition status =
+        full.file->loadFile(name.c_str(), EXS_Unknown, EGL_noChange, DCM_MaxReadLength, ERM_autoDetect);
+    if (status.bad()) {
+        full.error = status.text();
+        return full;
+    }
+    full.dataset = full.file->getDataset();
+    return full;
+}
+
+}  // namespace
+
+bool DicomVolumeReader::readSlices(const std::vector<const Source*>& slices, LoadedImageSet& set)
+{
+    const int count = static_cast<int>(slices.size());
+    std::vector<FrameAttributes> attributes;
+    attributes.reserve(slices.size());
+    for (const Source* s : slices)
+        attributes.push_back(readAttributes(*s->header, 0));
+
+    // The first slice fixes the volume's size and type.
+    FullDataset first = fullDataset(slices.front()->name, slices.front()->header, slices.front()->complete);
+    if (!first.dataset) {
+        addError(Error::IoError, Error::Fatal, fileLabel(slices.front()->name) + " cannot be read: " + first.error);
+        return false;
+    }
+    PixelDecoder firstDecoder(*first.dataset);
+    Error error;
+    if (!firstDecoder.open(error)) {
+        addError(error.code, Error::Fatal, fileLabel(slices.front()->name) + ": " + error.message);
+        return false;
+    }
+    const PixelFormat format = firstDecoder.format();
+    PixelVolume volume(format.columns, format.rows, count, firstDecoder.outputChannels(), firstDecoder.outputType());
+    if (!firstDecoder.decodeFrame(0, volume.slice(0), error)) {
+        addError(error.code, Error::Fatal, fileLabel(slices.front()->name) + ": " + error.message);
+        return false;
+    }
+    first = FullDataset();
+
+    // One integer intercept that the stored bits allow is added while each slice is still in
+    // the cache, instead of in two passes over the volume afterwards.
+    const double intercept = attributes.front().intercept;
+    const bool sameRescale = std::all_of(attributes.begin(), attributes.end(), [&](const FrameAttributes& a) {
+        return a.slope == 1.0 && a.intercept == intercept;
+    });
+    const std::optional<VoxelType> interceptType = sameRescale && intercept != 0 && volume.channels == 1
+                                                       ? interceptTypeFor(volume.type, format.bitsStored, intercept)
+                                                       : std::nullopt;
+    const std::size_t sliceSamples = volume.sampleCount() / std::size_t(count);
+    if (interceptType)
+        addIntercept(volume.type, *interceptType, volume.slice(0), sliceSamples, std::int64_t(intercept));
+
+    std::vector<std::string> failures(slices.size());
+#pragma omp parallel for schedule(dynamic)
+    for (int k = 1; k < count; ++k) {
+        const Source& s = *slices[std::size_t(k)];
+        FullDataset full = fullDataset(s.name, s.header, s.complete);
+        if (!full.dataset) {
+            failures[std::size_t(k)] = "cannot be read: " + full.error;
+            continue;
+        }
+        PixelDecoder decoder(*full.dataset);
+        Error e;
+        if (!decoder.open(e) || decoder.format().rows != format.rows || decoder.format().columns != format.columns ||
+            decoder.outputType() != volume.type || decoder.outputChannels() != volume.channels) {
+            failures[std::size_t(k)] =
+                e.message.empty() ? "its pixel format differs from the first slice's" : e.message;
+            continue;
+        }
+        if (!decoder.decodeFrame(0, volume.slice(k), e))
+            failures[std::size_t(k)] = e.message;
+        else if (interceptType)
+            addIntercept(volume.type, *interceptType, volume.slice(k), sliceSamples, std::int64_t(intercept));
+    }
+    for (std::size_t k = 0; k < failures.size(); ++k)
+        if (!failures[k].empty()) {
+            addError(Error::InvalidValue, Error::Fatal, fileLabel(slices[k]->name) + ": " + failures[k]);
+            return false;
+        }
+
+    std::optional<Vec3> step;
+    if (count >= 2 && attributes.front().position && attributes.back().position) {
+        const Vec3& a = *attributes.front().position;
+        const Vec3& b = *attributes.back().position;
+        step = Vec3{(b[0] - a[0]) / (count - 1), (b[1] - a[1]) / (count - 1), (b[2] - a[2]) / (count - 1)};
+    }
+    setGeometry(volume, attributes.front(), step);
+    volume.modality = text(*slices.front()->header, DCM_Modality);
+    if (interceptType) {
+        volume.type = *interceptType;
+    } else if (volume.channels == 1) {
+        std::vector<double> slopes, intercepts;
+        for (const FrameAttributes& a : attributes) {
+            slopes.push_back(a.slope);
+            intercepts.push_back(a.intercept);
+        }
+        applyRescale(volume, slopes, intercepts);
+    }
+    for (const Source* s : slices)
+        set.datasets.push_back(s->header);
+    set.volumes.push_back(std::move(volume));
+    return true;
+}
+
+bool DicomVolumeReader::readMultiFrame(const Source& source, LoadedImageSet& set)
+{
+    FullDataset full = fullDataset(source.name, source.header, source.complete);
+    if (!full.dataset) {
+        addError(Error::IoError, Error::Fatal, fileLabel(source.name) + " cannot be read: " + full.error);
+        return false;
+    }
+    PixelDecoder decoder(*full.dataset);
+    Error error;
+    if (!decoder.open(error)) {
+        addError(error.code, Error::Fatal, fileLabel(source.name) + ": " + error.message);
+        return false;
+    }
+    const PixelFormat format = decoder.format();
+    const int frames = format.frames;
+    std::vector<FrameAttributes> attributes;
+    for (int f = 0; f < frames; ++f)
+        attributes.push_back(readAttributes(*full.dataset, f));
+
+    // Frames at repeated positions belong to successive volumes (a time series); frames
+    // without positions stay in file order as one volume.
+    std::vector<std::vector<int>> volumes;
+    const bool positioned =
+        std::all_of(attributes.begin(), attributes.end(), [](const FrameAttributes& a) { return a.position; });
+    Vec3 normal{0, 0, 1};
+    if (attributes.front().orientation) {
+        const auto& o = *attributes.front().orientation;
+        normal = cross({o[0], o[1], o[2]}, {o[3], o[4], o[5]});
+    }
+    bool distinctPositions = false;
+    if (positioned) {
+        std::vector<int> order(static_cast<std::size_t>(frames));
+        for (int f = 0; f < frames; ++f)
+            order[std::size_t(f)] = f;
+        auto distance = [&](int f) { return dot(*attributes[std::size_t(f)].position, normal); };
+        std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return distance(a) < distance(b) - 0.01; });
+        double start = distance(order.front());
+        std::size_t index = 0;
+        for (int f : order) {
+            if (distance(f) - start > 0.01) {
+                start = distance(f);
+                index = 0;
+                distinctPositions = true;
+            }
+            if (volumes.size() <= index)
+                volumes.emplace_back();
+            volumes[index++].push_back(f);
+        }
+        // A position reached by fewer frames than the others: keep file order instead.
+        for (const auto& v : volumes)
+            if (v.size() != volumes.front().size())
+                distinctPositions = false;
+    }
+    if (!positioned || !distinctPositions) {
+        volumes.assign(1, {});
+        for (int f = 0; f < frames; ++f)
+            volumes.front().push_back(f);
+    }
+
+    const bool rtDose = text(*full.dataset, DCM_Modality) == "RTDOSE";
+    for (const auto& frameList : volumes) {
+        const int n = static_cast<int>(frameList.size());
+        PixelVolume volume(format.columns, format.rows, n, decoder.outputChannels(), decoder.outputType());
+        for (int k = 0; k < n; ++k)
+            if (!decoder.decodeFrame(frameList[std::size_t(k)], volume.slice(k), error)) {
+                addError(error.code, Error::Fatal, fileLabel(source.name) + ": " + error.message);
+                return false;
+            }
+        const FrameAttributes& firstFrame = attributes[std::size_t(frameList.front())];
+        std::optional<Vec3> step;
+        if (n >= 2 && distinctPositions) {
+            const Vec3& a = *firstFrame.position;
+            const Vec3& b = *attributes[std::size_t(frameList.back())].position;
+            step = Vec3{(b[0] - a[0]) / (n - 1), (b[1] - a[1]) / (n - 1), (b[2] - a[2]) / (n - 1)};
+        } else if (n >= 2 && rtDose) {
+            // Dose planes lie at offsets along the normal from the image position.
+            if (auto offsets = numbers(*full.dataset, DCM_GridFrameOffsetVector, std::size_t(n))) {
+                const double d = ((*offsets)[std::size_t(n - 1)] - (*offsets)[0]) / (n - 1);
+                const double length = norm(normal) > 1e-6 ? norm(normal) : 1.0;
+                step = Vec3{normal[0] / length * d, normal[1] / length * d, normal[2] / length * d};
+            }
+        }
+        setGeometry(volume, firstFrame, step);
+        volume.modality = text(*full.dataset, DCM_Modality);
+        if (volume.channels == 1) {
+            std::vector<double> slopes, intercepts;
+            for (int f : frameList) {
+                slopes.push_back(attributes[std::size_t(f)].slope);
+                intercepts.push_back(attributes[std::size_t(f)].intercept);
+            }
+            applyRescale(volume, slopes, intercepts);
+        }
+        for (int k = 0; k < n; ++k)
+            set.datasets.push_back(source.header);
+        set.volumes.push_back(std::move(volume));
+    }
+    return true;
+}
+
+}  // namespace Dravelin::Dicom

@@ -1,0 +1,78 @@
+#include "tests/support/CliRun.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QThread>
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdatset.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace T = Dravelin::Test;
+
+namespace {
+
+QJsonObject firstImage(const QString& out)
+{
+    return QJsonDocument::fromJson(out.toUtf8())
+        .object()["imageSets"]
+        .toArray()[0]
+        .toObject()["images"]
+        .toArray()[0]
+        .toObject();
+}
+
+}  // namespace
+
+TEST(ConvertCommand, LoadConvertLoadKeepsValuesAndGeometry)
+{
+    const QString source = T::pydicomData("test_files/MR_small_RLE.dcm");
+    T::TempDir out;
+    const auto before = T::runCli({"load", source, "--json"});
+    ASSERT_EQ(before.exitCode, 0) << before.err.toStdString();
+    const auto convert = T::runCli({"convert", source, out.path(), "--compression", "jpeg-ls"});
+    ASSERT_EQ(convert.exitCode, 0) << convert.err.toStdString();
+    const auto after = T::runCli({"load", out.path(), "--json"});
+    ASSERT_EQ(after.exitCode, 0) << after.err.toStdString();
+    for (const char* key : {"minimum", "maximum", "mean", "imageToWorld", "width", "height", "slices"})
+        EXPECT_EQ(firstImage(before.out)[key], firstImage(after.out)[key]) << key;
+    EXPECT_EQ(T::runCli({"convert", source, out.path(), "--compression", "zip"}).exitCode, 2);
+}
+
+// Killing an export half-way leaves whole files only: the one being written is still under a
+// hidden temporary name.
+TEST(ConvertCommand, KilledFolderExportLeavesOnlyWholeFiles)
+{
+    T::TempDir source, out;
+    ASSERT_TRUE(T::runGenerator({"folder", source.path(), "--patients", "1", "--studies", "1", "--series", "1",
+                                 "--images", "40", "--size", "256"}));
+    QString series = source.path();
+    while (QDir(series).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size() == 1)
+        series = QDir(series).filePath(QDir(series).entryList(QDir::Dirs | QDir::NoDotAndDotDot).front());
+
+    QProcess convert;
+    convert.start(DRAVELIN_CLI_EXE, {"convert", series, out.path(), "--compression", "j2k-lossless"});
+    ASSERT_TRUE(convert.waitForStarted());
+    while (convert.state() == QProcess::Running && QDir(out.path()).entryList({"*.dcm"}, QDir::Files).size() < 3)
+        QThread::msleep(5);
+    ::kill(static_cast<pid_t>(convert.processId()), SIGKILL);
+    convert.waitForFinished();
+
+    const QStringList files = QDir(out.path()).entryList({"*.dcm"}, QDir::Files);
+    ASSERT_GE(files.size(), 3);
+    for (const QString& name : files) {
+        DcmFileFormat file;
+        ASSERT_TRUE(file.loadFile(QDir(out.path()).filePath(name).toStdString().c_str()).good()) << name.toStdString();
+        EXPECT_TRUE(file.getDataset()->tagExistsWithValue(DCM_PixelData)) << name.toStdString();
+    }
+}

@@ -1,0 +1,180 @@
+#include "host/data/SharedImageSet.h"
+#include "host/dicom/DicomPacsCommunication.h"
+#include "host/dicom/io/DicomIoAlgorithm.h"
+#include "tests/support/PacsTestServer.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace Dravelin;
+using Dicom::Compression;
+namespace T = Dravelin::Test;
+
+namespace {
+
+// A tilted, offset CT volume of smooth values with negative ones, or an RGB image.
+std::unique_ptr<SharedImageSet> makeSet(bool rgb)
+{
+    auto image = std::make_unique<SharedImage>(rgb ? PixelType::RGB : PixelType::Int16, 24, 20, rgb ? 2 : 4);
+    for (int z = 0; z < image->slices(); ++z)
+        for (int y = 0; y < image->height(); ++y)
+            for (int x = 0; x < image->width(); ++x)
+                for (int c = 0; c < image->channels(); ++c)
+                    image->setValue(x, y, z, c,
+                                    rgb ? x * 5 + y * 3 + z * 20 + c * 30 : -1000 + x * 37 + y * 11 + z * 101);
+    Eigen::Affine3d m = Eigen::Affine3d::Identity();
+    m.linear() = Eigen::AngleAxisd(0.3, Eigen::Vector3d(1, 0.2, 0).normalized()).toRotationMatrix();
+    m.translation() = Eigen::Vector3d(-120.5, 33.25, 7);
+    image->setImageToWorld(m);
+    image->setSpacing(Eigen::Vector3d(0.75, 0.8, 2.5));
+    image->setRescale(1.0, rgb ? 0.0 : -24.0);
+    auto set = std::make_unique<SharedImageSet>(std::move(image));
+    set->setModality(rgb ? Data::ModalityPhoto : Data::ModalityCT);
+    set->setName("test");
+    return set;
+}
+
+// Largest difference of real values allowed after a round trip.
+double tolerance(Compression c, bool rgb)
+{
+    switch (c) {
+        case Compression::JpegLossy: return rgb ? 40 : 30;
+        case Compression::JpegLsNearLossless: return 3;
+        case Compression::Jpeg2000Lossy: return rgb ? 40 : 80;  // 3 % of the range
+        default: return 0;
+    }
+}
+
+QStringList dicomFiles(const QString& folder)
+{
+    QStringList files;
+    for (const QString& name : QDir(folder).entryList({"*.dcm"}, QDir::Files, QDir::Name))
+        files << QDir(folder).filePath(name);
+    return files;
+}
+
+// The error lines dciodvfy reports for a file (deflated files are checked through an
+// explicit little endian copy, which dciodvfy can read).
+std::string iodErrors(const QString& file, bool deflated)
+{
+    QString checked = file;
+    T::TempDir copy;
+    if (deflated) {
+        checked = copy.file("explicit.dcm");
+        QProcess::execute("dcmconv", {"+te", file, checked});
+    }
+    QProcess dciodvfy;
+    dciodvfy.start("dciodvfy", {checked});
+    dciodvfy.waitForFinished(-1);
+    std::string errors;
+    for (const QString& line : QString::fromUtf8(dciodvfy.readAllStandardError()).split('\n'))
+        if (line.contains("Error"))
+            errors += line.toStdString() + "\n";
+    return errors;
+}
+
+class RoundTrip : public ::testing::TestWithParam<std::tuple<int, bool>>
+{
+};
+
+}  // namespace
+
+TEST_P(RoundTrip, WrittenFilesLoadBackAndPassTheIodChecker)
+{
+    const auto compression = static_cast<Compression>(std::get<0>(GetParam()));
+    const bool rgb = std::get<1>(GetParam());
+    T::TempDir dir;
+    const auto input = makeSet(rgb);
+
+    DicomIoAlgorithm writer(DicomIoAlgorithm::Writing);
+    writer.setInput(input.get());
+    writer.setCompression(compression);
+    writer.setCompressionQuality(90);
+    writer.setLocation(dir.path().toStdString());
+    writer.compute();
+    ASSERT_EQ(writer.status(), 0) << (writer.caughtErrors().empty() ? "" : writer.caughtErrors()[0].message);
+    const QStringList files = dicomFiles(dir.path());
+    ASSERT_EQ(files.size(), rgb ? 1 : 4);  // CT: one instance per slice
+    for (const QString& file : files)
+        EXPECT_EQ(iodErrors(file, compression == Compression::DeflatedLittleEndian), "") << file.toStdString();
+
+    DicomIoAlgorithm reader;
+    reader.setLocation(dir.path().toStdString());
+    reader.compute();
+    OwningDataList output = reader.takeOutput();
+    const auto sets = output.getImages();
+    ASSERT_EQ(sets.size(), 1u);
+    ASSERT_EQ(sets[0]->size(), 1);
+    const SharedImage& in = *input->get();
+    const SharedImage& back = *sets[0]->get();
+    ASSERT_EQ(back.dimensions(), in.dimensions());
+    ASSERT_EQ(back.channels(), in.channels());
+    if (!rgb) {
+        EXPECT_TRUE(back.voxelToWorld().matrix().isApprox(in.voxelToWorld().matrix(), 1e-5));
+    }
+    double worst = 0;
+    for (int z = 0; z < in.slices(); ++z)
+        for (int y = 0; y < in.height(); ++y)
+            for (int x = 0; x < in.width(); ++x)
+                for (int c = 0; c < in.channels(); ++c)
+                    worst = std::max(worst, std::abs(back.realValue(x, y, z, c) - in.realValue(x, y, z, c)));
+    EXPECT_LE(worst, tolerance(compression, rgb));
+
+    // pydicom with its GDCM handler reads the same values back from lossless files.
+    T::TempDir values;
+    QProcess python;
+    python.start(
+        "/usr/bin/python3",
+        QStringList{QStringLiteral(DRAVELIN_SOURCE_DIR "/tests/host/dicom/io/pydicom_pixels.py"), values.path()} +
+            files);
+    python.waitForFinished(-1);
+    for (const QString& file : files)
+        EXPECT_TRUE(QFileInfo::exists(values.file(QFileInfo(file).fileName() + ".f64"))) << file.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryCompression, RoundTrip, ::testing::Combine(::testing::Range(0, 10), ::testing::Bool()),
+                         [](const auto& info) {
+                             return "compression" + std::to_string(std::get<0>(info.param)) +
+                                    (std::get<1>(info.param) ? "_rgb" : "_ct");
+                         });
+
+TEST(DicomExport, CStoreArrivesInOrthanc)
+{
+    T::PacsTestServer server(T::PacsTestServer::Kind::Orthanc);
+    ASSERT_TRUE(server.start()) << server.errorText().toStdString();
+    DicomPacsConfiguration config("127.0.0.1", server.port(), server.options().aeTitle, true);
+    config.ownAeTitle = server.options().clientAeTitle;
+
+    const auto input = makeSet(false);
+    DicomIoAlgorithm writer(DicomIoAlgorithm::Writing);
+    writer.setInput(input.get());
+    writer.setCompression(Compression::JpegLsLossless);
+    const auto datasets = writer.createDatasetsToWrite();
+    ASSERT_EQ(datasets.size(), 4u);
+    OFString study, series;
+    datasets[0]->findAndGetOFString(DCM_StudyInstanceUID, study);
+    datasets[0]->findAndGetOFString(DCM_SeriesInstanceUID, series);
+    writer.setLocation(config.generateUri().string());
+    writer.compute();
+    ASSERT_EQ(writer.status(), 0) << (writer.caughtErrors().empty() ? "" : writer.caughtErrors()[0].message);
+
+    DcmDataset query;
+    query.putAndInsertString(DCM_QueryRetrieveLevel, "IMAGE");
+    query.putAndInsertString(DCM_StudyInstanceUID, study.c_str());
+    query.putAndInsertString(DCM_SeriesInstanceUID, series.c_str());
+    query.insertEmptyElement(DCM_SOPInstanceUID);
+    int found = 0;
+    DicomPacsCommunication(config).sendFindRequest(DicomPacsCommunication::StudyRoot, query,
+                                                   [&](std::unique_ptr<DcmDataset>) { ++found; });
+    EXPECT_EQ(found, 4);
+}

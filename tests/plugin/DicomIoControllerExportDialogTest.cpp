@@ -1,0 +1,272 @@
+#include "host/data/SharedImageSet.h"
+#include "host/dicom/DicomPacsCommunication.h"
+#include "host/dicom/DicomPluginSettings.h"
+#include "host/dicom/io/DicomIoAlgorithm.h"
+#include "plugin/DicomIoControllerExportDialog.h"
+#include "tests/support/ModalAnswer.h"
+#include "tests/support/PacsTestServer.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QSlider>
+#include <QStackedWidget>
+#include <QTabWidget>
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdatset.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcsequen.h>
+
+#include <gtest/gtest.h>
+
+using namespace Dravelin;
+namespace T = Dravelin::Test;
+
+namespace {
+
+std::unique_ptr<SharedImageSet> makeCt(int slices)
+{
+    auto image = std::make_unique<SharedImage>(PixelType::Int16, 16, 12, slices);
+    for (int z = 0; z < slices; ++z)
+        for (int y = 0; y < 12; ++y)
+            for (int x = 0; x < 16; ++x)
+                image->setValue(x, y, z, 0, -1000 + x * 37 + y * 11 + z * 101);
+    image->setSpacing(Eigen::Vector3d(0.75, 0.8, 2.5));
+    auto set = std::make_unique<SharedImageSet>(std::move(image));
+    set->setModality(Data::ModalityCT);
+    set->setName("ct");
+    return set;
+}
+
+std::string textOf(DcmItem& item, const DcmTagKey& tag)
+{
+    OFString value;
+    item.findAndGetOFString(tag, value);
+    return value.c_str();
+}
+
+// A writer of `slices` slices with its dialog on page 2.
+struct Page2
+{
+    explicit Page2(int slices) : input(makeCt(slices)), writer(DicomIoAlgorithm::Writing)
+    {
+        writer.setInput(input.get());
+        dialog = std::make_unique<DicomIoControllerExportDialog>(writer, nullptr);
+        dialog->gotoPage2();
+    }
+    template <typename W>
+    W* child(const char* name) const
+    {
+        return dialog->findChild<W*>(name);
+    }
+    std::unique_ptr<SharedImageSet> input;
+    DicomIoAlgorithm writer;
+    std::unique_ptr<DicomIoControllerExportDialog> dialog;
+};
+
+void clickButtonOf(QWidget* box, QMessageBox::StandardButton button)
+{
+    static_cast<QMessageBox*>(box)->button(button)->click();
+}
+
+}  // namespace
+
+TEST(DicomExportDialog, OneDatasetGoesToAFileSeveralToAFolder)
+{
+    for (const int slices : {1, 4}) {
+        Page2 page(slices);
+        const bool single = slices == 1;
+        EXPECT_EQ(page.child<QTabWidget>("urlTabWidget")->tabText(0), single ? "File" : "Folder");
+        bool asksForFolder = false, saves = false;
+        T::ModalAnswer chooser(T::isVisibleOf<QFileDialog>, [&](QWidget* w) {
+            const QFileDialog::FileMode mode = static_cast<QFileDialog*>(w)->fileMode();
+            asksForFolder = mode != QFileDialog::AnyFile && mode != QFileDialog::ExistingFile;
+            saves = static_cast<QFileDialog*>(w)->acceptMode() == QFileDialog::AcceptSave;
+            static_cast<QDialog*>(w)->reject();
+        });
+        page.child<QAbstractButton>("pathButton")->click();
+        ASSERT_TRUE(chooser.answered());
+        EXPECT_EQ(asksForFolder, !single) << slices;
+        EXPECT_EQ(saves, single) << slices;
+    }
+}
+
+TEST(DicomExportDialog, CompressionChoicesAndQualityControls)
+{
+    Page2 page(1);
+    auto* combo = page.child<QComboBox>("compressionComboBox");
+    const int values[] = {0, 1, 2, 3, 4, 5, 7, 6, 8, 9};
+    ASSERT_EQ(combo->count(), 10);
+    for (int i = combo->count() - 1; i >= 0; --i) {
+        combo->setCurrentIndex(i);
+        EXPECT_EQ(static_cast<int>(page.writer.compression()), values[i]) << i;
+        const bool lossy = values[i] == 4 || values[i] == 7 || values[i] == 8;
+        EXPECT_EQ(page.child<QWidget>("qualityControl")->isEnabled(), lossy) << i;
+        EXPECT_EQ(page.child<QLabel>("qualityLabel")->isEnabled(), lossy) << i;
+    }
+    page.child<QSlider>("qualitySlider")->setValue(42);
+    EXPECT_EQ(page.writer.compressionQuality(), 42);
+    EXPECT_EQ(page.child<QLabel>("qualitySliderLabel")->text(), "42%");
+}
+
+TEST(DicomExportDialog, OtherSexIsWrittenBackAsO)
+{
+    Page2 page(2);
+    for (const auto& dataset : page.dialog->datasets())
+        dataset->putAndInsertString(DCM_PatientSex, "X");
+    auto* tabs = page.child<QTabWidget>("infoTabWidget");
+    tabs->setCurrentIndex(1);
+    tabs->setCurrentIndex(0);
+    auto* sex = page.child<QComboBox>("patientSex");
+    EXPECT_EQ(sex->currentText(), "other");
+    sex->setCurrentIndex(0);
+    EXPECT_EQ(textOf(*page.dialog->datasets()[1], DCM_PatientSex), "");
+    sex->setCurrentIndex(3);
+    for (const auto& dataset : page.dialog->datasets())
+        EXPECT_EQ(textOf(*dataset, DCM_PatientSex), "O");
+}
+
+TEST(DicomExportDialog, BackAsksAndCancelKeepsTheEdits)
+{
+    Page2 page(2);
+    auto* stack = page.child<QStackedWidget>("stackedWidget");
+    page.child<QLineEdit>("patientName")->setText("Edited^Name");
+    {
+        T::ModalAnswer no(T::isVisibleOf<QMessageBox>, [](QWidget* w) { clickButtonOf(w, QMessageBox::Cancel); });
+        page.child<QAbstractButton>("backButton")->click();
+        ASSERT_TRUE(no.answered());
+    }
+    EXPECT_EQ(stack->currentWidget()->objectName(), "tagsPage");
+    ASSERT_EQ(page.dialog->datasets().size(), 2u);
+    EXPECT_EQ(textOf(*page.dialog->datasets()[1], DCM_PatientName), "Edited^Name");
+    T::ModalAnswer discard(T::isVisibleOf<QMessageBox>, [](QWidget* w) { clickButtonOf(w, QMessageBox::Discard); });
+    page.child<QAbstractButton>("backButton")->click();
+    EXPECT_EQ(stack->currentWidget()->objectName(), "extensionsPage");
+    EXPECT_TRUE(page.dialog->datasets().empty());
+}
+
+// Merging a tag file: missing elements are added, existing ones replaced only when asked,
+// read-only tags never copied, sequences gain the items they lack.
+class MergeTags : public ::testing::TestWithParam<bool>
+{
+};
+
+TEST_P(MergeTags, MergesRecursively)
+{
+    const bool override = GetParam();
+    DcmDataset source, target;
+    source.putAndInsertString(DCM_PatientName, "From^File");
+    source.putAndInsertString(DCM_InstitutionName, "Hospital");
+    source.putAndInsertString(DCM_SOPInstanceUID, "1.2.3.4");
+    for (int k = 0; k < 3; ++k) {
+        DcmItem* item = nullptr;
+        source.findOrCreateSequenceItem(DCM_ReferencedImageSequence, item, -2);
+        item->putAndInsertString(DCM_ReferencedSOPInstanceUID, ("1.9." + std::to_string(k)).c_str());
+    }
+    target.putAndInsertString(DCM_PatientName, "In^Dataset");
+    target.putAndInsertString(DCM_SOPInstanceUID, "5.6.7");
+    DcmItem* first = nullptr;
+    target.findOrCreateSequenceItem(DCM_ReferencedImageSequence, first, -2);
+    first->putAndInsertString(DCM_ReferencedSOPClassUID, "1.2.840.10008.5.1.4.1.1.2");
+
+    DicomIoControllerExportDialog::mergeItem(source, target, override);
+
+    EXPECT_EQ(textOf(target, DCM_PatientName), override ? "From^File" : "In^Dataset");
+    EXPECT_EQ(textOf(target, DCM_InstitutionName), "Hospital");
+    EXPECT_EQ(textOf(target, DCM_SOPInstanceUID), "5.6.7");
+    DcmSequenceOfItems* sequence = nullptr;
+    ASSERT_TRUE(target.findAndGetSequence(DCM_ReferencedImageSequence, sequence).good());
+    ASSERT_EQ(sequence->card(), 3u);
+    EXPECT_EQ(textOf(*sequence->getItem(0), DCM_ReferencedSOPClassUID), "1.2.840.10008.5.1.4.1.1.2");
+    for (unsigned long k = 0; k < 3; ++k)
+        EXPECT_EQ(textOf(*sequence->getItem(k), DCM_ReferencedSOPInstanceUID), "1.9." + std::to_string(k));
+
+    // The same sequence from a second file does not grow it again.
+    DicomIoControllerExportDialog::mergeItem(source, target, override);
+    EXPECT_EQ(sequence->card(), 3u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Override, MergeTags, ::testing::Bool());
+
+namespace {
+
+// Error lines of dciodvfy for one file.
+QString iodErrors(const QString& file)
+{
+    QProcess dciodvfy;
+    dciodvfy.start("dciodvfy", {file});
+    dciodvfy.waitForFinished(-1);
+    QString errors;
+    for (const QString& line : QString::fromUtf8(dciodvfy.readAllStandardError()).split('\n'))
+        if (line.contains("Error"))
+            errors += line + "\n";
+    return errors;
+}
+
+}  // namespace
+
+TEST(DicomExportDialog, FolderExportReloadsEqualAndPassesTheIodChecker)
+{
+    T::TempDir dir;
+    Page2 page(4);
+    page.child<QComboBox>("compressionComboBox")->setCurrentIndex(7);  // JPEG-LS lossless
+    page.child<QLineEdit>("patientName")->setText("Export^Test");
+    const QString folder = dir.file("out");
+    page.child<QLineEdit>("pathEdit")->setText(folder);
+    page.child<QAbstractButton>("exportButton")->click();
+    ASSERT_EQ(page.dialog->result(), QDialog::Accepted);
+
+    const QStringList files = QDir(folder).entryList(QDir::Files);
+    ASSERT_EQ(files.size(), 4);
+    for (const QString& file : files)
+        EXPECT_EQ(iodErrors(folder + "/" + file), "") << file.toStdString();
+
+    DicomIoAlgorithm reader;
+    reader.setLocation(folder.toStdString());
+    reader.compute();
+    const OwningDataList output = reader.takeOutput();
+    const SharedImageSet* loaded = output.getImage();
+    ASSERT_NE(loaded, nullptr);
+    const SharedImage& a = *page.input->get(0);
+    const SharedImage& b = *loaded->get(0);
+    ASSERT_EQ(a.dimensions(), b.dimensions());
+    for (int z = 0; z < a.slices(); ++z)
+        for (int y = 0; y < a.height(); ++y)
+            for (int x = 0; x < a.width(); ++x)
+                ASSERT_EQ(a.realValue(x, y, z, 0), b.realValue(x, y, z, 0)) << x << " " << y << " " << z;
+}
+
+TEST(DicomExportDialog, PacsExportArrivesInOrthanc)
+{
+    T::PacsTestServer server(T::PacsTestServer::Kind::Orthanc);
+    ASSERT_TRUE(server.start()) << server.errorText().toStdString();
+    DicomPluginSettings settings;
+    settings.pacsOwnAeTitle = QString::fromStdString(server.options().clientAeTitle);
+    settings.setPacsServers({{"Test Orthanc", "127.0.0.1", server.port(), server.options().aeTitle, true}});
+
+    Page2 page(3);
+    page.child<QTabWidget>("urlTabWidget")->setCurrentIndex(1);
+    ASSERT_EQ(page.child<QComboBox>("pacsServersComboBox")->currentText(), "Test Orthanc");
+    page.child<QAbstractButton>("exportButton")->click();
+    ASSERT_EQ(page.dialog->result(), QDialog::Accepted);
+
+    const std::string series = textOf(*page.dialog->datasets()[0], DCM_SeriesInstanceUID);
+    DicomPacsConfiguration config = settings.connectionConfiguration(settings.pacsServers().front());
+    DcmDataset query;
+    query.putAndInsertString(DCM_QueryRetrieveLevel, "IMAGE");
+    query.putAndInsertString(DCM_StudyInstanceUID, textOf(*page.dialog->datasets()[0], DCM_StudyInstanceUID).c_str());
+    query.putAndInsertString(DCM_SeriesInstanceUID, series.c_str());
+    query.insertEmptyElement(DCM_SOPInstanceUID);
+    int found = 0;
+    DicomPacsCommunication(config).sendFindRequest(DicomPacsCommunication::StudyRoot, query,
+                                                   [&](std::unique_ptr<DcmDataset>) { ++found; });
+    EXPECT_EQ(found, 3);
+    settings.setPacsServers({});
+}
