@@ -1,5 +1,6 @@
 // dravelin-gen-data: deterministic DICOM data for the sample tree, tests and benchmarks.
 #include "tools/FolderWriter.h"
+#include "tools/RtStructWriter.h"
 #include "tools/SampleDataWriter.h"
 
 #include <dcmtk/config/osconfig.h>
@@ -18,7 +19,8 @@ int usage()
     std::fprintf(stderr,
                  "usage: dravelin-gen-data sample OUTDIR\n"
                  "       dravelin-gen-data folder OUTDIR --patients P --studies S --series R --images N\n"
-                 "                         [--size 128] [--junk K] [--truncated T] [--seed X]\n");
+                 "                         [--size 128] [--junk K] [--truncated T] [--seed X]\n"
+                 "       dravelin-gen-data rtstruct OUTDIR [--slices 40] [--size 128] [--structures 3]\n");
     return 2;
 }
 
@@ -73,6 +75,29 @@ int runFolder(int argc, char** argv)
     return 0;
 }
 
+int runRtStruct(int argc, char** argv)
+{
+    Dravelin::Tools::RtStructWriter::Options options;
+    options.outDir = argv[2];
+    for (int i = 3; i < argc; i += 2) {
+        long long value = 0;
+        if (i + 1 >= argc || !parseNumber(argv[i + 1], 1, value) || value > 4096)
+            return usage();
+        const std::string key = argv[i];
+        if (key == "--slices")
+            options.slices = static_cast<int>(value);
+        else if (key == "--size" && value >= 128)
+            options.size = static_cast<int>(value);
+        else if (key == "--structures" && value <= 1000)
+            options.structures = static_cast<int>(value);
+        else
+            return usage();
+    }
+    if (options.slices < 30)
+        return usage();
+    return Dravelin::Tools::RtStructWriter(options).write() ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -84,5 +109,7 @@ int main(int argc, char** argv)
     }
     if (argc >= 3 && std::strcmp(argv[1], "folder") == 0)
         return runFolder(argc, argv);
+    if (argc >= 3 && std::strcmp(argv[1], "rtstruct") == 0)
+        return runRtStruct(argc, argv);
     return usage();
 }

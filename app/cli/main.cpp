@@ -5,6 +5,7 @@
 #include "app/cli/DeidentifyCommand.h"
 #include "app/cli/LoadCommand.h"
 #include "app/cli/PacsFindCommand.h"
+#include "app/cli/RtLabelMapCommand.h"
 #include "app/cli/ScanCommand.h"
 #include "app/cli/TreeCommand.h"
 #include "app/cli/WebScanCommand.h"
@@ -39,6 +40,7 @@ const std::vector<Command>& commands()
         {"pacs-find", "search a PACS (C-FIND)", runPacsFindCommand},
         {"web-scan", "search a DICOMweb server (QIDO-RS)", runWebScanCommand},
         {"deidentify", "write de-identified copies of a folder", runDeidentifyCommand},
+        {"rt-labelmap", "fill an RT structure set on a volume's grid (NRRD, STL)", runRtLabelMapCommand},
     };
     return list;
 }

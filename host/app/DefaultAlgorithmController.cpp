@@ -44,6 +44,20 @@ double attributeNumber(const ParameterBase* p, const char* key, double fallback)
     return ok ? v : fallback;
 }
 
+QVariant storedValue(const ParameterBase* p)
+{
+    Properties block;
+    p->configuration(&block);
+    return block.param(p->name());
+}
+
+void storeValue(ParameterBase* p, const QVariant& value)
+{
+    Properties block;
+    block.setParam(p->name(), value);
+    p->configure(&block);
+}
+
 }  // namespace
 
 DefaultAlgorithmController::DefaultAlgorithmController(Algorithm* algorithm, QWidget* parent)
@@ -147,6 +161,24 @@ QWidget* DefaultAlgorithmController::createEditor(ParameterBase* p)
         connect(box, &QCheckBox::toggled, this, [flag](bool v) { flag->setValue(v); });
         m_disconnect.push_back(follow<QCheckBox>(p, box, [flag](QCheckBox* b) { b->setChecked(flag->value()); }));
         return box;
+    }
+    // Enumerations and integer lists go through their stored form (a number, a text).
+    if (p->typeName() == QLatin1String("enum") && !values.isEmpty()) {
+        auto* combo = new QComboBox(this);
+        combo->addItems(values);
+        combo->setCurrentIndex(storedValue(p).toInt());
+        connect(combo, qOverload<int>(&QComboBox::currentIndexChanged), this, [p](int i) { storeValue(p, i); });
+        m_disconnect.push_back(
+            follow<QComboBox>(p, combo, [p](QComboBox* c) { c->setCurrentIndex(storedValue(p).toInt()); }));
+        return combo;
+    }
+    if (p->typeName() == QLatin1String("intlist")) {
+        auto* edit = new QLineEdit(storedValue(p).toString(), this);
+        edit->setPlaceholderText(tr("all"));
+        connect(edit, &QLineEdit::textEdited, this, [p](const QString& v) { storeValue(p, v); });
+        m_disconnect.push_back(
+            follow<QLineEdit>(p, edit, [p](QLineEdit* e) { e->setText(storedValue(p).toString()); }));
+        return edit;
     }
     // Blocks and types this panel does not know stay as they are.
     return nullptr;

@@ -1,0 +1,240 @@
+#include "host/algorithms/RTStructureToLabelMap.h"
+
+#include "host/core/Log.h"
+#include "host/data/DataGroup.h"
+#include "host/data/Mesh.h"
+#include "host/data/PointCloud.h"
+#include "host/data/SharedImageSet.h"
+#include "host/dicom/components/RTStructureDataComponent.h"
+#include "host/vtk/LabelMapSurface.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <map>
+
+namespace Dravelin {
+
+namespace {
+
+using Dicom::RTStructureDataComponent;
+
+// Edges of the closed contours of one structure that fall on one slice, in voxel x/y.
+struct SliceEdges
+{
+    std::vector<Eigen::Vector4d> edges;  // x0, y0, x1, y1
+    double yMin = std::numeric_limits<double>::max();
+    double yMax = std::numeric_limits<double>::lowest();
+};
+
+std::map<int, SliceEdges> edgesBySlice(const RTStructureDataComponent& rt, const Eigen::Affine3d& worldToVoxel,
+                                       int slices)
+{
+    std::map<int, SliceEdges> bySlice;
+    for (const auto& contour : rt.contours) {
+        const auto& points = contour.points();
+        if (points.size() < 3 || contour.geometricType() != "CLOSED_PLANAR")
+            continue;
+        std::vector<Eigen::Vector3d> voxel;
+        voxel.reserve(points.size());
+        double z = 0.0;
+        for (const auto& p : points) {
+            voxel.push_back(worldToVoxel * p);
+            z += voxel.back().z();
+        }
+        z /= static_cast<double>(voxel.size());
+        // A contour drawn between two slices belongs to the nearer one.
+        const long slice = std::lround(z);
+        if (!std::isfinite(z) || slice < 0 || slice >= slices)
+            continue;
+        SliceEdges& target = bySlice[static_cast<int>(slice)];
+        for (std::size_t i = 0; i < voxel.size(); ++i) {
+            const Eigen::Vector3d& a = voxel[i];
+            const Eigen::Vector3d& b = voxel[(i + 1) % voxel.size()];
+            if (a.y() == b.y())
+                continue;  // a horizontal edge never crosses a row centre on its own
+            target.edges.emplace_back(a.x(), a.y(), b.x(), b.y());
+            target.yMin = std::min({target.yMin, a.y(), b.y()});
+            target.yMax = std::max({target.yMax, a.y(), b.y()});
+        }
+    }
+    return bySlice;
+}
+
+// Even-odd fill of one slice: row centres y = 0 .. height-1, voxel centres x inside a span.
+void fillSlice(const SliceEdges& slice, int width, int height, std::uint16_t label, std::uint16_t* plane)
+{
+    if (slice.edges.empty())
+        return;
+    const int rowFirst = std::max(0, static_cast<int>(std::ceil(slice.yMin)));
+    const int rowLast = std::min(height - 1, static_cast<int>(std::floor(slice.yMax)));
+    if (rowFirst > rowLast)
+        return;
+    std::vector<std::vector<double>> crossings(static_cast<std::size_t>(rowLast - rowFirst + 1));
+    for (const Eigen::Vector4d& e : slice.edges) {
+        const double y0 = e[1], y1 = e[3];
+        // Half-open in y, so a vertex shared by two edges is counted once.
+        const int first = std::max(rowFirst, static_cast<int>(std::ceil(std::min(y0, y1))));
+        int last = std::min(rowLast, static_cast<int>(std::ceil(std::max(y0, y1))) - 1);
+        const double slope = (e[2] - e[0]) / (y1 - y0);
+        for (int y = first; y <= last; ++y)
+            crossings[static_cast<std::size_t>(y - rowFirst)].push_back(e[0] + (y - y0) * slope);
+    }
+    for (int y = rowFirst; y <= rowLast; ++y) {
+        auto& xs = crossings[static_cast<std::size_t>(y - rowFirst)];
+        std::sort(xs.begin(), xs.end());
+        std::uint16_t* row = plane + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
+        for (std::size_t i = 0; i + 1 < xs.size(); i += 2) {
+            const double from = std::max(0.0, std::ceil(xs[i]));
+            const double to = std::min(static_cast<double>(width), std::ceil(xs[i + 1]));
+            for (int x = static_cast<int>(from); x < static_cast<int>(to); ++x)
+                row[x] = label;
+        }
+    }
+}
+
+void collectStructures(Data* data, std::vector<PointCloud*>& out)
+{
+    if (auto* cloud = dynamic_cast<PointCloud*>(data)) {
+        if (cloud->hasComponent<RTStructureDataComponent>())
+            out.push_back(cloud);
+    } else if (auto* group = dynamic_cast<DataGroup*>(data)) {
+        for (Data* child : group->descendants())
+            collectStructures(child, out);
+    }
+}
+
+}  // namespace
+
+RTStructureToLabelMap::RTStructureToLabelMap(std::vector<PointCloud*> structures, SharedImageSet* reference)
+    : m_structures(std::move(structures)), m_reference(reference)
+{
+    outputType.setAttribute(QStringLiteral("label"), QStringLiteral("Output"));
+    outputType.setAttribute(QStringLiteral("values"), QStringLiteral("Label map|Mesh|Label map and mesh"));
+    roiNumbers.setAttribute(QStringLiteral("label"), QStringLiteral("ROI numbers"));
+    roiNumbers.setAttribute(QStringLiteral("tooltip"),
+                            QStringLiteral("Comma-separated ROI numbers to convert; empty converts all"));
+}
+
+RTStructureToLabelMap::~RTStructureToLabelMap() = default;
+
+bool RTStructureToLabelMap::createCompatible(const DataList& data, Algorithm** out)
+{
+    std::vector<PointCloud*> structures;
+    SharedImageSet* reference = nullptr;
+    for (Data* d : data.getAll()) {
+        if (d->parentGroup() && data.contains(d->parentGroup()))
+            continue;  // reached through its group
+        collectStructures(d, structures);
+        if (!reference && d->kind() == Data::KindVolume)
+            reference = dynamic_cast<SharedImageSet*>(d);
+    }
+    if (structures.empty())
+        return false;
+    if (out)
+        *out = new RTStructureToLabelMap(std::move(structures), reference);
+    return true;
+}
+
+std::vector<const PointCloud*> RTStructureToLabelMap::selectedStructures() const
+{
+    const std::vector<int>& wanted = roiNumbers.value();
+    std::vector<const PointCloud*> chosen;
+    for (const PointCloud* cloud : m_structures) {
+        const auto* rt = cloud ? cloud->getComponent<Dicom::RTStructureDataComponent>() : nullptr;
+        if (!rt)
+            continue;
+        if (wanted.empty() || std::find(wanted.begin(), wanted.end(), rt->roiNumber) != wanted.end())
+            chosen.push_back(cloud);
+    }
+    return chosen;
+}
+
+void RTStructureToLabelMap::compute()
+{
+    m_output.clear();
+    const SharedImage* grid = m_reference ? m_reference->selected() : nullptr;
+    if (!grid) {
+        DRAVELIN_LOG(4, "", QStringLiteral("RTStructureToLabelMap: no reference volume"));
+        setStatus(InvalidInput);
+        return;
+    }
+    const std::vector<const PointCloud*> chosen = selectedStructures();
+    if (chosen.empty()) {
+        DRAVELIN_LOG(4, "", QStringLiteral("RTStructureToLabelMap: none of the chosen structures is in the input"));
+        setStatus(InvalidInput);
+        return;
+    }
+    std::unique_ptr<SharedImage> labels;
+    try {
+        labels = rasterize(chosen, *grid);
+    } catch (const std::bad_alloc&) {
+        setStatus(OutOfMemory);
+        return;
+    }
+    if (!labels) {
+        setStatus(InvalidInput);
+        return;
+    }
+    const QString baseName = chosen.size() == 1 ? chosen.front()->name() : m_reference->name();
+    const OutputType type = outputType.value();
+    if (type == OutputType::Mesh || type == OutputType::LabelMapAndMesh) {
+        std::unique_ptr<Mesh> mesh = labelMapToMesh(*labels);
+        if (mesh) {
+            mesh->setName(baseName + QStringLiteral(" mesh"));
+            m_output.add(std::move(mesh));
+        }
+    }
+    if (type == OutputType::LabelMap || type == OutputType::LabelMapAndMesh) {
+        auto set = std::make_unique<SharedImageSet>(std::move(labels));
+        set->setName(baseName + QStringLiteral(" label map"));
+        set->setModality(Data::ModalityLabel);
+        m_output.add(std::move(set));
+    }
+    setStatus(m_output.empty() ? Error : Success);
+}
+
+OwningDataList RTStructureToLabelMap::takeOutput()
+{
+    return std::move(m_output);
+}
+
+std::unique_ptr<SharedImage> RTStructureToLabelMap::rasterize(const std::vector<const PointCloud*>& structures,
+                                                              const SharedImage& reference)
+{
+    if (reference.channels() != 1)
+        return nullptr;
+    auto labels =
+        std::make_unique<SharedImage>(PixelType::UInt16, reference.width(), reference.height(), reference.slices());
+    labels->setSpacing(reference.spacing());
+    labels->setImageToWorld(reference.imageToWorld());
+    const Eigen::Affine3d worldToVoxel = reference.worldToVoxel();
+    const int width = labels->width(), height = labels->height(), slices = labels->slices();
+    const std::size_t planeSize = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    std::uint16_t* voxels = labels->typedData<std::uint16_t>();
+    for (const PointCloud* cloud : structures) {
+        const auto* rt = cloud ? cloud->getComponent<Dicom::RTStructureDataComponent>() : nullptr;
+        if (!rt)
+            continue;
+        const auto label = static_cast<std::uint16_t>(std::clamp(rt->roiNumber, 1, 65535));
+        const std::map<int, SliceEdges> bySlice = edgesBySlice(*rt, worldToVoxel, slices);
+        const std::vector<std::pair<int, const SliceEdges*>> work = [&] {
+            std::vector<std::pair<int, const SliceEdges*>> w;
+            for (const auto& [slice, edges] : bySlice)
+                w.emplace_back(slice, &edges);
+            return w;
+        }();
+#pragma omp parallel for schedule(dynamic)
+        for (int i = 0; i < static_cast<int>(work.size()); ++i)
+            fillSlice(*work[static_cast<std::size_t>(i)].second, width, height, label,
+                      voxels + planeSize * static_cast<std::size_t>(work[static_cast<std::size_t>(i)].first));
+    }
+    return labels;
+}
+
+std::unique_ptr<Mesh> RTStructureToLabelMap::labelMapToMesh(const SharedImage& labels)
+{
+    return LabelMapSurface::extract(labels);
+}
+
+}  // namespace Dravelin

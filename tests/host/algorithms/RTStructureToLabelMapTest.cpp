@@ -1,0 +1,138 @@
+#include "host/algorithms/RTStructureToLabelMap.h"
+#include "host/data/Mesh.h"
+#include "host/data/PointCloud.h"
+#include "host/data/SharedImageSet.h"
+#include "host/dicom/components/RTStructureDataComponent.h"
+#include "tests/support/RtPhantom.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace Dravelin;
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+class RTStructureToLabelMapTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        phantom = new Dravelin::Test::RtPhantom(Dravelin::Test::loadRtPhantom());
+        ASSERT_NE(phantom->volume, nullptr);
+        ASSERT_EQ(phantom->structures.size(), 3u);
+    }
+    static void TearDownTestSuite() { delete phantom; }
+
+    static std::unique_ptr<SharedImage> labelsOf(int roi)
+    {
+        return RTStructureToLabelMap::rasterize({phantom->structures[static_cast<std::size_t>(roi - 1)]},
+                                                *phantom->volume->get(0));
+    }
+    static std::size_t count(const SharedImage& labels, int value)
+    {
+        const auto* v = labels.typedData<std::uint16_t>();
+        return static_cast<std::size_t>(std::count(v, v + labels.voxelCount(), value));
+    }
+    // The label of the voxel nearest to a world point.
+    static int labelAt(const SharedImage& labels, const Eigen::Vector3d& world)
+    {
+        const Eigen::Vector3d v = labels.worldToVoxel() * world;
+        return static_cast<int>(labels.value(static_cast<int>(std::lround(v.x())), static_cast<int>(std::lround(v.y())),
+                                             static_cast<int>(std::lround(v.z()))));
+    }
+
+    static Dravelin::Test::RtPhantom* phantom;
+};
+Dravelin::Test::RtPhantom* RTStructureToLabelMapTest::phantom = nullptr;
+
+TEST_F(RTStructureToLabelMapTest, VolumesOfKnownShapesMatchTheAnalyticOnes)
+{
+    const double voxel = 1.0 * 1.0 * 2.0;
+    struct Case
+    {
+        int roi;
+        double analytic;  // mm^3
+    };
+    const Case cases[] = {
+        {1, 4.0 / 3.0 * kPi * 20 * 20 * 20},
+        {2, (40.0 * 40 - 20 * 20 + 8 * 8) * 20},
+        {3, kPi * 12 * 12 * 2.0 * 10},  // ten contoured slices of 2 mm
+    };
+    for (const Case& c : cases) {
+        const auto labels = labelsOf(c.roi);
+        ASSERT_NE(labels, nullptr);
+        EXPECT_NEAR(static_cast<double>(count(*labels, c.roi)) * voxel, c.analytic, 0.02 * c.analytic) << c.roi;
+    }
+}
+
+TEST_F(RTStructureToLabelMapTest, HolesIslandsAndSkippedSlicesStayRight)
+{
+    const auto box = labelsOf(2);
+    EXPECT_EQ(labelAt(*box, {25 + 15, 25, 1}), 2);   // the wall
+    EXPECT_EQ(labelAt(*box, {25 + 7, 25, 1}), 0);    // the hole
+    EXPECT_EQ(labelAt(*box, {25, 25, 1}), 2);        // the island in the hole
+    EXPECT_EQ(labelAt(*box, {25 + 15, 25, 13}), 0);  // above the box
+
+    // Contours 0.6 mm above a slice fill that slice only; the slices in between stay empty.
+    const auto cylinder = labelsOf(3);
+    const SharedImage& grid = *phantom->volume->get(0);
+    const Eigen::Vector3d centre(-35, 35, 0);
+    int filled = 0, empty = 0;
+    for (int k = 0; k < grid.slices(); ++k) {
+        const double z = (grid.voxelToWorld() * Eigen::Vector3d(0, 0, k)).z();
+        const int label = labelAt(*cylinder, {centre.x(), centre.y(), z});
+        (label == 3 ? filled : empty) += 1;
+        if (label == 3) {
+            EXPECT_EQ(labelAt(*cylinder, {centre.x(), centre.y(), z + 2.0}), 0) << k;
+        }
+    }
+    EXPECT_EQ(filled, 10);
+}
+
+TEST_F(RTStructureToLabelMapTest, ChosenRoisBecomeLabelMapAndClosedMesh)
+{
+    RTStructureToLabelMap algorithm(phantom->structures, phantom->volume);
+    algorithm.roiNumbers = std::vector<int>{1, 3};
+    algorithm.outputType = RTStructureToLabelMap::OutputType::LabelMapAndMesh;
+    algorithm.compute();
+    ASSERT_EQ(algorithm.status(), Algorithm::Success);
+    OwningDataList out = algorithm.takeOutput();
+    SharedImageSet* labelMap = out.getImage();
+    ASSERT_NE(labelMap, nullptr);
+    const SharedImage& labels = *labelMap->get(0);
+    EXPECT_EQ(count(labels, 2), 0u);
+    EXPECT_GT(count(labels, 1), 0u);
+    EXPECT_GT(count(labels, 3), 0u);
+    EXPECT_TRUE(labels.voxelToWorld().isApprox(phantom->volume->get(0)->voxelToWorld()));
+
+    const auto meshes = out.getAll(Data::KindMesh);
+    ASSERT_EQ(meshes.size(), 1u);
+    const Mesh& mesh = *static_cast<Mesh*>(meshes.front());
+    ASSERT_TRUE(mesh.isValid());
+    // A closed, outward-facing surface: its signed volume is close to the filled voxels'.
+    double volume = 0.0;
+    for (const Eigen::Vector3i& t : mesh.triangles())
+        volume += mesh.vertices()[std::size_t(t[0])].dot(
+                      mesh.vertices()[std::size_t(t[1])].cross(mesh.vertices()[std::size_t(t[2])])) /
+                  6.0;
+    const double voxels = static_cast<double>(count(labels, 1) + count(labels, 3)) * 2.0;
+    EXPECT_NEAR(volume, voxels, 0.1 * voxels);
+    EXPECT_TRUE(mesh.bounds()->contains(Eigen::Vector3d(-35, -35, 0)));
+}
+
+TEST_F(RTStructureToLabelMapTest, MissingReferenceOrUnknownRoiIsInvalidInput)
+{
+    RTStructureToLabelMap noReference(phantom->structures);
+    noReference.compute();
+    EXPECT_EQ(noReference.status(), Algorithm::InvalidInput);
+    RTStructureToLabelMap unknownRoi(phantom->structures, phantom->volume);
+    unknownRoi.roiNumbers = std::vector<int>{99};
+    unknownRoi.compute();
+    EXPECT_EQ(unknownRoi.status(), Algorithm::InvalidInput);
+    EXPECT_TRUE(unknownRoi.takeOutput().empty());
+}
+
+}  // namespace

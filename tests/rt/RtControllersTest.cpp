@@ -1,0 +1,231 @@
+#include "host/algorithms/RTStructureToLabelMap.h"
+#include "host/app/ApplicationController.h"
+#include "host/core/LogCapture.h"
+#include "host/data/AnnotationModel.h"
+#include "host/data/DataDisplay.h"
+#include "host/data/DataGroup.h"
+#include "host/data/DataItemModel.h"
+#include "host/data/DataModel.h"
+#include "host/data/InteractiveObject.h"
+#include "host/data/Mesh.h"
+#include "host/data/PointCloud.h"
+#include "host/data/PointCloudAnnotation.h"
+#include "host/data/SharedImageSet.h"
+#include "host/dicom/annotations/OverlayAnnotation.h"
+#include "host/dicom/components/RTStructureDataComponent.h"
+#include "host/dicom/components/RTStructureRenderingDataComponent.h"
+#include "host/dicom/io/DicomIoAlgorithm.h"
+#include "rt/OverlayAnnotationDataController.h"
+#include "rt/RTStructureDataController.h"
+#include "rt/RTStructureToLabelMapController.h"
+#include "tests/support/RtPhantom.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QColor>
+#include <QComboBox>
+#include <QDir>
+#include <QTest>
+#include <QTreeView>
+#include <gtest/gtest.h>
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+
+using namespace Dravelin;
+
+namespace {
+
+struct FakeDisplay : DataDisplay
+{
+    DataList visible;
+    DataList visibleData() const override { return visible; }
+    void setVisibleData(const DataList& data) override
+    {
+        visible = data;
+        signalVisibleDataChanged.notify(visible);
+    }
+    void refresh() override {}
+};
+
+struct FakeApplication : ApplicationController
+{
+    DataModel data;
+    DataItemModel items{&data};
+    AnnotationModel annotations{&data};
+    FakeDisplay view;
+    DataModel* dataModel() const override { return const_cast<DataModel*>(&data); }
+    DataItemModel* dataItemModel() const override { return const_cast<DataItemModel*>(&items); }
+    AnnotationModel* annotationModel() const override { return const_cast<AnnotationModel*>(&annotations); }
+    DataDisplay* display() const override { return const_cast<FakeDisplay*>(&view); }
+    QWidget* mainWidget() const override { return nullptr; }
+    Progress* progress() const override { return nullptr; }
+    void addRecentFile(const QString&, const QString&, const Properties&) override {}
+    void showAnnotationWidget(bool) override {}
+    void runAlgorithm(std::unique_ptr<Algorithm>) override {}
+    void algorithmFinished(Algorithm*, bool) override {}
+    void closeAlgorithm(AlgorithmController*, bool) override {}
+
+    // Moves everything of a loaded location into the model; returns the added top-level items.
+    std::vector<Data*> add(OwningDataList list) { return data.add(std::move(list)); }
+    std::vector<PointCloud*> structures() const
+    {
+        std::vector<PointCloud*> out;
+        for (Data* d : data.getAll(Data::KindPointCloud))
+            if (d->hasComponent<Dicom::RTStructureDataComponent>())
+                out.push_back(static_cast<PointCloud*>(d));
+        return out;
+    }
+};
+
+OwningDataList load(const QString& location)
+{
+    DicomIoAlgorithm reader;
+    reader.setLocation(location.toStdString());
+    reader.compute();
+    return reader.takeOutput();
+}
+
+template <typename T>
+std::unique_ptr<T> initController(FakeApplication& app, T* controller)
+{
+    std::unique_ptr<T> owned(controller);
+    owned->setApplicationController(&app);
+    owned->init();
+    return owned;
+}
+
+TEST(RTStructureDataController, CorpusStructureSetShowsColoursAndBuildsItsLinesOnce)
+{
+    FakeApplication app;
+    app.add(load(Test::pydicomData("test_files/rtstruct.dcm")));
+    ASSERT_EQ(app.structures().size(), 3u);
+    EXPECT_FALSE(Dicom::RTStructureDataController::createCompatible(DataList{}, nullptr));
+    DataController* created = nullptr;
+    ASSERT_TRUE(Dicom::RTStructureDataController::createCompatible(DataList{app.structures().front()}, &created));
+    LogCapture log;
+    auto controller = initController(app, static_cast<Dicom::RTStructureDataController*>(created));
+
+    // The tree: the structure set's group with its three regions and their colours.
+    QAbstractItemModel* tree = controller->treeView()->model();
+    ASSERT_EQ(tree->rowCount(), 1);
+    const QModelIndex group = tree->index(0, 0);
+    ASSERT_EQ(tree->rowCount(group), 3);
+    EXPECT_EQ(tree->index(0, 1, group).data(Qt::DecorationRole).value<QColor>(), QColor(220, 160, 120));
+    EXPECT_EQ(tree->index(1, 1, group).data(Qt::DecorationRole).value<QColor>(), QColor(255, 64, 255));
+
+    // Selecting shows; showing twice builds the lines once; no CT is loaded, so no mesh.
+    controller->treeView()->selectionModel()->select(tree->index(0, 0, group),
+                                                     QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    PointCloud* body = app.structures().front();
+    EXPECT_TRUE(app.view.visible.contains(body));
+    app.view.setVisibleData(app.view.visible);
+    int components = 0;
+    for (const auto& c : body->components())
+        components += dynamic_cast<Dicom::RTStructureRenderingDataComponent*>(c.get()) ? 1 : 0;
+    EXPECT_EQ(components, 1);
+    EXPECT_EQ(body->getComponent<Dicom::RTStructureRenderingDataComponent>()->polylines().size(), 3u);
+    EXPECT_EQ(controller->pendingMeshes(), 0);
+    EXPECT_EQ(log.count("because referenced volume cannot be found.", 3), 1);
+    controller->treeView()->selectionModel()->clearSelection();
+    EXPECT_FALSE(app.view.visible.contains(body));
+}
+
+TEST(RTStructureDataController, MeshArrivesForLoadedReferenceAndIsDroppedForDeletedSet)
+{
+    FakeApplication app;
+    Test::RtPhantom phantom = Test::loadRtPhantom();
+    ASSERT_NE(phantom.volume, nullptr);
+    app.add(std::move(phantom.ct));
+    app.add(std::move(phantom.structureSet));
+    auto controller = initController(app, new Dicom::RTStructureDataController);
+    PointCloud* sphere = app.structures().at(0);
+    PointCloud* box = app.structures().at(1);
+
+    LogCapture log;
+    app.view.setVisibleData(DataList{sphere, box});
+    app.view.setVisibleData(DataList{sphere, box});
+    EXPECT_EQ(controller->pendingMeshes(), 2);  // one request per structure, however often shown
+    app.data.remove(box);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return controller->pendingMeshes() == 0; }, 60000));
+    const Mesh* mesh = sphere->getComponent<Dicom::RTStructureRenderingDataComponent>()->mesh();
+    ASSERT_NE(mesh, nullptr);
+    EXPECT_TRUE(mesh->bounds()->contains(Eigen::Vector3d(-35, -35, 0)));
+    EXPECT_EQ(log.count("PointCloud was deleted during mesh generation", 1), 1);
+}
+
+TEST(RTStructureToLabelMapController, ReferenceComesFromParentDatasetAndStaysWhenChoiceIsGone)
+{
+    FakeApplication app;
+    Test::RtPhantom phantom = Test::loadRtPhantom();
+    SharedImageSet* ct = phantom.volume;
+    app.add(std::move(phantom.ct));
+    app.add(std::move(phantom.structureSet));
+    PointCloud* sphere = app.structures().at(0);
+    app.annotations.add(std::make_unique<PointCloudAnnotation>(sphere), ct);
+    auto other = std::make_unique<SharedImageSet>(std::make_unique<SharedImage>(PixelType::UInt8, 4, 4, 4));
+    SharedImageSet* second = static_cast<SharedImageSet*>(app.data.add(std::move(other), "Second volume"));
+
+    RTStructureToLabelMap algorithm({sphere});
+    LogCapture log;
+    RTStructureToLabelMapController controller(&algorithm);
+    controller.setApplicationController(&app);
+    controller.init();
+    EXPECT_EQ(algorithm.referenceVolume(), ct);
+    EXPECT_EQ(controller.referenceBox()->currentText(), ct->name());
+    EXPECT_TRUE(log.contains("Using parent dataset as reference", 1));
+
+    const QString name = second->name();
+    app.data.remove(second);
+    emit controller.referenceBox()->textActivated(name);
+    EXPECT_EQ(algorithm.referenceVolume(), ct);
+    EXPECT_TRUE(log.contains("The selected data '" + name.toStdString() + "' does not exist anymore", 4));
+
+    FakeApplication empty;
+    RTStructureToLabelMap lonely({sphere});
+    RTStructureToLabelMapController without(&lonely);
+    without.setApplicationController(&empty);
+    without.init();
+    EXPECT_FALSE(without.referenceBox()->isEnabled());
+}
+
+TEST(OverlayAnnotationDataController, OverlayPlanesBecomeAnAnnotationOthersNothing)
+{
+    // One CT slice with a 16 x 16 overlay plane whose upper left 4 x 4 bits are set.
+    Test::TempDir dir;
+    DcmFileFormat file;
+    ASSERT_TRUE(file.loadFile(QDir(Test::rtPhantomDir()).filePath("ct/0001.dcm").toStdString().c_str()).good());
+    DcmDataset& ds = *file.getDataset();
+    ds.putAndInsertUint16(DcmTagKey(0x6000, 0x0010), 16);
+    ds.putAndInsertUint16(DcmTagKey(0x6000, 0x0011), 16);
+    ds.putAndInsertString(DcmTagKey(0x6000, 0x0040), "G");
+    const Sint16 origin[2] = {1, 1};
+    ds.putAndInsertSint16Array(DcmTagKey(0x6000, 0x0050), origin, 2);
+    ds.putAndInsertUint16(DcmTagKey(0x6000, 0x0100), 1);
+    ds.putAndInsertUint16(DcmTagKey(0x6000, 0x0102), 0);
+    Uint16 bits[16] = {};
+    for (int row = 0; row < 4; ++row)
+        bits[row] = 0x000F;  // 16 bits per row, least significant bit first
+    ds.putAndInsertUint16Array(DcmTag(0x6000, 0x3000, EVR_OW), bits, 16);
+    ASSERT_TRUE(file.saveFile(dir.file("overlay.dcm").toStdString().c_str(), EXS_LittleEndianExplicit).good());
+
+    FakeApplication app;
+    OwningDataList withOverlay = load(dir.file("overlay.dcm"));
+    ASSERT_EQ(withOverlay.size(), 1u);
+    EXPECT_TRUE(Dicom::OverlayAnnotationDataController::createCompatible(withOverlay.list(), nullptr));
+    auto controller = initController(app, new Dicom::OverlayAnnotationDataController);
+    app.add(load(QDir(Test::rtPhantomDir()).filePath("ct/0002.dcm")));
+    EXPECT_EQ(app.annotations.size(), 0);
+    Data* image = app.add(std::move(withOverlay)).front();
+    ASSERT_EQ(app.annotations.size(), 1);
+    EXPECT_EQ(app.annotations.getParentDataset(app.annotations.at(0)), image);
+    const Annotation* annotation = app.annotations.at(0)->annotation();
+    EXPECT_EQ(annotation->name.value(), "DICOM Overlay");
+    const auto pictures = annotation->bitmaps();
+    ASSERT_EQ(pictures.size(), 1u);
+    EXPECT_GT(qAlpha(pictures[0].image.pixel(3, 3)), 0);
+    EXPECT_EQ(qAlpha(pictures[0].image.pixel(4, 3)), 0);
+    EXPECT_EQ(qAlpha(pictures[0].image.pixel(3, 4)), 0);
+}
+
+}  // namespace

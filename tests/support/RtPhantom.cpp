@@ -1,0 +1,53 @@
+#include "tests/support/RtPhantom.h"
+
+#include "host/data/DataGroup.h"
+#include "host/data/PointCloud.h"
+#include "host/data/SharedImageSet.h"
+#include "host/dicom/components/RTStructureDataComponent.h"
+#include "host/dicom/io/DicomIoAlgorithm.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QDir>
+
+#include <memory>
+
+namespace Dravelin::Test {
+
+QString rtPhantomDir()
+{
+    static TempDir* dir = [] {
+        auto* d = new TempDir;  // lives for the whole test process
+        runGenerator({QStringLiteral("rtstruct"), d->path()});
+        return d;
+    }();
+    return dir->path();
+}
+
+namespace {
+
+OwningDataList load(const QString& location)
+{
+    DicomIoAlgorithm reader;
+    reader.setLocation(location.toStdString());
+    reader.compute();
+    return reader.takeOutput();
+}
+
+}  // namespace
+
+RtPhantom loadRtPhantom()
+{
+    RtPhantom p;
+    p.ct = load(QDir(rtPhantomDir()).filePath("ct"));
+    p.volume = p.ct.getImage(2);
+    p.structureSet = load(QDir(rtPhantomDir()).filePath("rtstruct.dcm"));
+    for (Data* d : p.structureSet.getAll())
+        if (auto* group = dynamic_cast<DataGroup*>(d))
+            for (Data* child : group->descendants())
+                if (auto* cloud = dynamic_cast<PointCloud*>(child);
+                    cloud && cloud->hasComponent<Dicom::RTStructureDataComponent>())
+                    p.structures.push_back(cloud);
+    return p;
+}
+
+}  // namespace Dravelin::Test
