@@ -9,7 +9,7 @@ PACKAGES=(
   libdcmtk-dev dcmtk
   libfmt-dev libeigen3-dev libgtest-dev libgmock-dev libcurl4-openssl-dev libjemalloc-dev
   libopenjp2-7-dev
-  libvtk9-dev
+  libvtk9-dev libvtk9-qt-dev xvfb xauth
   python3-pydicom python3-numpy python3-gdcm dicom3tools
   orthanc orthanc-dicomweb
 )

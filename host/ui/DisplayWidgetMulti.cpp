@@ -1,0 +1,151 @@
+#include "host/ui/DisplayWidgetMulti.h"
+
+#include "host/data/AnnotationModel.h"
+#include "host/data/SharedImageSet.h"
+#include "host/ui/SliceView.h"
+#include "host/ui/View3D.h"
+
+#include <QGridLayout>
+
+#include <algorithm>
+
+namespace Dravelin {
+
+DisplayWidgetMulti::DisplayWidgetMulti(QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("displayWidgetMulti"));
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setSpacing(2);
+    for (int i = 0; i < 3; ++i)
+        m_slices[i] = new SliceView(static_cast<SliceView::Orientation>(i), this, this);
+    m_view3d = new View3D(this);
+    grid->addWidget(m_slices[SliceView::Axial], 0, 0);
+    grid->addWidget(m_slices[SliceView::Sagittal], 0, 1);
+    grid->addWidget(m_slices[SliceView::Coronal], 1, 0);
+    grid->addWidget(m_view3d, 1, 1);
+    setAutoFillBackground(true);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, QColor(40, 40, 40));
+    setPalette(p);
+}
+
+DisplayWidgetMulti::~DisplayWidgetMulti() = default;
+
+void DisplayWidgetMulti::setVisibleData(const DataList& data)
+{
+    if (data == m_visible)
+        return;
+    const bool wasEmpty = m_visible.empty();
+    for (const Data* old : m_visible)
+        if (!data.contains(old))
+            forget(old);
+    m_visible = data;
+    if (wasEmpty && !m_visible.empty())
+        resetViews();
+    refresh();
+    signalVisibleDataChanged.notify(m_visible);
+    emit visibleDataChanged();
+}
+
+void DisplayWidgetMulti::forget(const Data* data)
+{
+    m_windows.erase(static_cast<const SharedImageSet*>(dynamic_cast<const SharedImageSet*>(data)));
+}
+
+void DisplayWidgetMulti::refresh()
+{
+    for (SliceView* view : m_slices)
+        view->update();
+    m_view3d->setScene(m_visible, m_annotations, m_cursor);
+}
+
+void DisplayWidgetMulti::setAnnotationModel(AnnotationModel* model)
+{
+    if (m_annotations)
+        disconnect(m_annotations, nullptr, this, nullptr);
+    m_annotations = model;
+    if (model) {
+        connect(model, &AnnotationModel::objectAdded, this, &DisplayWidgetMulti::refresh);
+        connect(model, &AnnotationModel::objectChanged, this, &DisplayWidgetMulti::refresh);
+        // Removal signals come before the object goes: redraw once it is gone.
+        connect(model, &AnnotationModel::objectAboutToBeRemoved, this, &DisplayWidgetMulti::refresh,
+                Qt::QueuedConnection);
+    }
+    refresh();
+}
+
+void DisplayWidgetMulti::setCursor(const Eigen::Vector3d& world)
+{
+    m_cursor = world;
+    for (SliceView* view : m_slices)
+        view->update();
+    m_view3d->setCursor(world);
+    emit cursorChanged();
+}
+
+SharedImageSet* DisplayWidgetMulti::topImage() const
+{
+    for (auto it = m_visible.end(); it != m_visible.begin();) {
+        --it;
+        if (auto* set = dynamic_cast<SharedImageSet*>(*it); set && !set->empty())
+            return set;
+    }
+    return nullptr;
+}
+
+DisplayWidgetMulti::Window DisplayWidgetMulti::window(const SharedImageSet* image) const
+{
+    if (!image)
+        return {};
+    auto found = m_windows.find(image);
+    if (found != m_windows.end())
+        return found->second;
+    Window w;
+    if (image->hasWindow()) {
+        w = {image->windowCenter(), image->windowWidth()};
+    } else if (const SharedImage* first = image->selected()) {
+        auto [low, high] = first->minMax();
+        low = low * first->rescaleSlope() + first->rescaleIntercept();
+        high = high * first->rescaleSlope() + first->rescaleIntercept();
+        if (low > high)
+            std::swap(low, high);
+        w = {(low + high) / 2.0, std::max(1.0, high - low)};
+    }
+    m_windows[image] = w;
+    return w;
+}
+
+void DisplayWidgetMulti::setWindow(const SharedImageSet* image, Window window)
+{
+    if (!image)
+        return;
+    window.width = std::max(window.width, 1e-6);
+    m_windows[image] = window;
+    for (SliceView* view : m_slices)
+        view->update();
+}
+
+void DisplayWidgetMulti::resetViews()
+{
+    std::optional<Eigen::AlignedBox3d> box;
+    for (const Data* data : m_visible)
+        if (auto b = data->bounds())
+            box = box ? box->merged(*b) : *b;
+    if (box)
+        m_cursor = box->center();
+    for (SliceView* view : m_slices)
+        view->fit();
+    m_view3d->resetCamera();
+    emit cursorChanged();
+}
+
+void DisplayWidgetMulti::setHoverText(const QString& text)
+{
+    if (text == m_hoverText)
+        return;
+    m_hoverText = text;
+    emit hoverTextChanged(text);
+}
+
+}  // namespace Dravelin

@@ -1,0 +1,153 @@
+#pragma once
+
+#include "host/app/ApplicationController.h"
+#include "host/data/DataList.h"
+#include "host/data/OwningDataList.h"
+
+#include <QMainWindow>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QAction;
+class QDockWidget;
+class QLabel;
+class QMenu;
+class QVBoxLayout;
+
+namespace Dravelin {
+
+class AlgorithmDescriptor;
+class AnnotationWidget;
+class DataController;
+class DataTreeWidget;
+class DisplayWidgetMulti;
+class FactoryRegistry;
+class ProgressWidget;
+
+// The application's main window and its application controller: the views in the centre, the
+// data tree, annotations, controller panels and progress in docks, and menus built from the
+// factory registry. File offers every reading IO algorithm, the recent files and "Export" for
+// writers that accept the selection; every other algorithm sits under its ";"-separated menu
+// path, enabled when it accepts the selected data. Window geometry and dock layout are kept in
+// QSettings ("MainWindow/geometry", "MainWindow/state"), recent files under "recentFiles".
+class MainWindowBase : public QMainWindow, public ApplicationController
+{
+    Q_OBJECT
+public:
+    struct RecentFile
+    {
+        QString path;
+        QString algorithmId;
+        QString configXml;  // the reader's configuration as a properties document
+    };
+    static constexpr int kMaxRecentFiles = 10;
+
+    // `registry` null means the global registry. Not owned.
+    explicit MainWindowBase(FactoryRegistry* registry = nullptr, QWidget* parent = nullptr);
+    ~MainWindowBase() override;
+
+    DataModel* dataModel() const override { return m_dataModel; }
+    DataItemModel* dataItemModel() const override { return m_itemModel; }
+    AnnotationModel* annotationModel() const override { return m_annotationModel; }
+    DataDisplay* display() const override;
+    QWidget* mainWidget() const override { return const_cast<MainWindowBase*>(this); }
+    Progress* progress() const override;
+
+    void addRecentFile(const QString& path, const QString& algorithmId, const Properties& config) override;
+    void showAnnotationWidget(bool show) override;
+    void runAlgorithm(std::unique_ptr<Algorithm> algorithm) override;
+    void algorithmFinished(Algorithm* algorithm, bool success) override;
+    void closeAlgorithm(AlgorithmController* controller, bool notifyHost) override;
+
+    DisplayWidgetMulti* displayWidget() const { return m_display; }
+    DataTreeWidget* dataTree() const { return m_tree; }
+    ProgressWidget* progressWidget() const { return m_progress; }
+    FactoryRegistry& registry() const { return *m_registry; }
+
+    // The data the menus work on: the data tree's selection.
+    DataList selectedData() const;
+    void setSelectedData(const DataList& data);
+
+    // Rebuilds the algorithm menus from the registry (after plug-ins were loaded).
+    void rebuildMenus();
+    // Enables each algorithm action by its compatibility with the selection.
+    void updateActions();
+    // The menu action of an algorithm (full id) and, for writers, its "Export" entry.
+    QAction* algorithmAction(const QString& id) const;
+    QAction* exportAction(const QString& id) const;
+    // Ids of the enabled actions among the non-IO algorithms, and among the writers.
+    QStringList enabledAlgorithms() const;
+    QStringList enabledExports() const;
+
+    static std::vector<RecentFile> recentFiles();
+    // Reads a recent entry again with its reader and configuration. False for a bad index or
+    // an unknown reader.
+    bool openRecentFile(int index);
+
+    // Reads `location` with the reader `algorithmId` on a worker thread (with `config` applied
+    // first), then adds the result to the data model, shows it and remembers it as a recent
+    // file. False when the reader cannot be created.
+    bool loadLocation(const QString& location, const QString& algorithmId, const Properties* config = nullptr);
+    // The id of the first registered DICOM reader that opens folders and files, or empty.
+    QString dicomReaderId() const;
+    int pendingLoads() const { return m_pendingLoads; }
+
+    // Adds read data to the models, gives each item the data annotation offered for it, and
+    // shows it. Returns the added items.
+    std::vector<Data*> addOutput(OwningDataList output);
+
+signals:
+    void selectedDataChanged();
+    // The last background load ended.
+    void loadsFinished();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    struct Running;
+    void buildStaticMenus();
+    QMenu* menuForPath(const QStringList& path);
+    void rebuildRecentMenu();
+    void exportSelection(const QString& algorithmId);
+    void askAndLoad(const AlgorithmDescriptor& descriptor);
+    void askAndSave(std::unique_ptr<Algorithm> algorithm);
+    // Computes `algorithm` on a worker thread with a progress row; `done` runs on the GUI thread.
+    void runInBackground(std::shared_ptr<Algorithm> algorithm, const QString& description,
+                         std::function<void(Algorithm&)> done);
+    void updateDataControllers();
+    void showControllerPanel(class Controller* controller, const QString& title);
+    void reapClosed();
+
+    FactoryRegistry* m_registry;
+    DataModel* m_dataModel;
+    DataItemModel* m_itemModel;
+    AnnotationModel* m_annotationModel;
+    DisplayWidgetMulti* m_display;
+    DataTreeWidget* m_tree;
+    AnnotationWidget* m_annotations;
+    ProgressWidget* m_progress;
+    QDockWidget* m_annotationDock;
+    QDockWidget* m_controllerDock;
+    QVBoxLayout* m_controllerLayout;
+    QLabel* m_hover;
+
+    QMenu* m_fileMenu = nullptr;
+    QMenu* m_openMenu = nullptr;
+    QMenu* m_recentMenu = nullptr;
+    QMenu* m_exportMenu = nullptr;
+    QAction* m_fileMenuEnd = nullptr;
+    std::vector<QMenu*> m_algorithmMenus;
+    std::vector<QAction*> m_algorithmActions;
+    std::vector<QAction*> m_exportActions;
+
+    std::vector<std::unique_ptr<Running>> m_running;
+    std::vector<std::unique_ptr<DataController>> m_dataControllers;
+    QStringList m_dataControllerNames;
+    int m_pendingLoads = 0;
+};
+
+}  // namespace Dravelin

@@ -1,0 +1,443 @@
+#include "host/ui/SliceView.h"
+
+#include "host/data/Annotation.h"
+#include "host/data/AnnotationModel.h"
+#include "host/data/SharedImageSet.h"
+#include "host/ui/DisplayWidgetMulti.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+
+namespace Dravelin {
+
+namespace {
+
+constexpr int kDragThreshold = 3;
+
+int roundIndex(double v)
+{
+    return static_cast<int>(std::floor(v + 0.5));
+}
+
+}  // namespace
+
+SliceView::SliceView(Orientation orientation, DisplayWidgetMulti* display, QWidget* parent)
+    : QWidget(parent), m_orientation(orientation), m_display(display)
+{
+    setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
+    setMinimumSize(160, 160);
+    setObjectName(QStringLiteral("sliceView") + orientationName(orientation));
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+SliceView::~SliceView() = default;
+
+QString SliceView::orientationName(Orientation orientation)
+{
+    switch (orientation) {
+        case Axial: return tr("Axial");
+        case Coronal: return tr("Coronal");
+        case Sagittal: return tr("Sagittal");
+    }
+    return QString();
+}
+
+// World coordinates are patient coordinates: x to the patient's left, y to the back, z up.
+Eigen::Vector3d SliceView::right() const
+{
+    return m_orientation == Sagittal ? Eigen::Vector3d(0, 1, 0) : Eigen::Vector3d(1, 0, 0);
+}
+
+Eigen::Vector3d SliceView::down() const
+{
+    return m_orientation == Axial ? Eigen::Vector3d(0, 1, 0) : Eigen::Vector3d(0, 0, -1);
+}
+
+Eigen::Vector3d SliceView::normal() const
+{
+    switch (m_orientation) {
+        case Axial: return Eigen::Vector3d(0, 0, 1);
+        case Coronal: return Eigen::Vector3d(0, 1, 0);
+        case Sagittal: return Eigen::Vector3d(1, 0, 0);
+    }
+    return Eigen::Vector3d::UnitZ();
+}
+
+Eigen::Vector3d SliceView::worldAt(const QPointF& position) const
+{
+    const double u = m_center.x() + (position.x() - width() / 2.0) * m_mmPerPixel;
+    const double v = m_center.y() + (position.y() - height() / 2.0) * m_mmPerPixel;
+    const Eigen::Vector3d n = normal();
+    return right() * u + down() * v + n * n.dot(m_display->cursor());
+}
+
+QPointF SliceView::positionOf(const Eigen::Vector3d& world) const
+{
+    const double u = world.dot(right());
+    const double v = world.dot(down());
+    return QPointF((u - m_center.x()) / m_mmPerPixel + width() / 2.0,
+                   (v - m_center.y()) / m_mmPerPixel + height() / 2.0);
+}
+
+std::optional<SliceView::Sample> SliceView::sampleAt(const Eigen::Vector3d& world) const
+{
+    const SharedImageSet* set = m_display->topImage();
+    const SharedImage* image = set ? set->selected() : nullptr;
+    if (!image)
+        return std::nullopt;
+    const Eigen::Vector3d v = image->worldToVoxel() * world;
+    const Eigen::Vector3i index(roundIndex(v.x()), roundIndex(v.y()), roundIndex(v.z()));
+    if (!image->contains(index.x(), index.y(), index.z()))
+        return std::nullopt;
+    return Sample{index, image->realValue(index.x(), index.y(), index.z())};
+}
+
+double SliceView::sliceStep() const
+{
+    const SharedImageSet* set = m_display->topImage();
+    const SharedImage* image = set ? set->selected() : nullptr;
+    if (!image)
+        return 1.0;
+    // The voxel axis closest to the line of sight sets the step, projected onto it.
+    const Eigen::Matrix3d axes = image->voxelToWorld().linear();
+    double best = 0.0;
+    double step = 1.0;
+    for (int i = 0; i < 3; ++i) {
+        const double along = std::abs(axes.col(i).dot(normal()));
+        if (along > best) {
+            best = along;
+            step = along;
+        }
+    }
+    return step > 1e-6 ? step : 1.0;
+}
+
+void SliceView::stepSlices(int count)
+{
+    const SharedImageSet* set = m_display->topImage();
+    const SharedImage* image = set ? set->selected() : nullptr;
+    if (image && !image->isVolume() && set->size() > 1) {
+        stepFrames(count);
+        return;
+    }
+    m_display->setCursor(m_display->cursor() + normal() * (sliceStep() * count));
+}
+
+void SliceView::stepFrames(int count)
+{
+    SharedImageSet* set = m_display->topImage();
+    if (!set || set->size() < 2)
+        return;
+    set->setSelectedIndex(std::clamp(set->selectedIndex() + count, 0, set->size() - 1));
+    m_display->refresh();
+}
+
+void SliceView::setZoom(double millimetresPerPixel)
+{
+    m_mmPerPixel = std::clamp(millimetresPerPixel, 1e-3, 1e3);
+    m_fitted = true;
+    m_autoFit = false;
+    update();
+}
+
+void SliceView::centerOn(const Eigen::Vector3d& world)
+{
+    m_center = Eigen::Vector2d(world.dot(right()), world.dot(down()));
+    m_fitted = true;
+    m_autoFit = false;
+    update();
+}
+
+void SliceView::fit()
+{
+    std::optional<Eigen::AlignedBox3d> box;
+    for (const Data* data : m_display->visibleData())
+        if (auto b = data->bounds())
+            box = box ? box->merged(*b) : *b;
+    if (!box || width() <= 0 || height() <= 0)
+        return;
+    // Corners projected onto the screen axes give the extent to fit.
+    double minU = 1e300, maxU = -1e300, minV = 1e300, maxV = -1e300;
+    for (int i = 0; i < 8; ++i) {
+        const Eigen::Vector3d c = box->corner(static_cast<Eigen::AlignedBox3d::CornerType>(i));
+        minU = std::min(minU, c.dot(right()));
+        maxU = std::max(maxU, c.dot(right()));
+        minV = std::min(minV, c.dot(down()));
+        maxV = std::max(maxV, c.dot(down()));
+    }
+    m_center = Eigen::Vector2d((minU + maxU) / 2, (minV + maxV) / 2);
+    const double mm = std::max((maxU - minU + 1.0) / std::max(1, width() - 8),
+                               (maxV - minV + 1.0) / std::max(1, height() - 8));
+    m_mmPerPixel = std::clamp(mm, 1e-3, 1e3);
+    m_fitted = true;
+    m_autoFit = true;
+    update();
+}
+
+void SliceView::drawImage(QImage& target, const SharedImageSet& set, bool blend) const
+{
+    const SharedImage* image = set.selected();
+    if (!image)
+        return;
+    const DisplayWidgetMulti::Window w = m_display->window(&set);
+    const double low = w.center - w.width / 2.0;
+    const double scale = 255.0 / std::max(w.width, 1e-9);
+    const bool rgb = image->channels() == 3;
+    const Eigen::Affine3d toVoxel = image->worldToVoxel();
+    const Eigen::Vector3d stepX = toVoxel.linear() * (right() * m_mmPerPixel);
+    for (int y = 0; y < target.height(); ++y) {
+        Eigen::Vector3d v = toVoxel * worldAt(QPointF(0.5, y + 0.5));
+        auto* line = reinterpret_cast<QRgb*>(target.scanLine(y));
+        for (int x = 0; x < target.width(); ++x, v += stepX) {
+            const int ix = roundIndex(v.x()), iy = roundIndex(v.y()), iz = roundIndex(v.z());
+            if (!image->contains(ix, iy, iz))
+                continue;
+            QRgb pixel;
+            if (rgb) {
+                pixel = qRgb(static_cast<int>(image->value(ix, iy, iz, 0)), static_cast<int>(image->value(ix, iy, iz, 1)),
+                             static_cast<int>(image->value(ix, iy, iz, 2)));
+            } else {
+                const int g = static_cast<int>(std::clamp((image->realValue(ix, iy, iz) - low) * scale, 0.0, 255.0));
+                pixel = qRgb(g, g, g);
+            }
+            if (blend) {
+                // Image sets below the top one show through it at half strength.
+                const QRgb under = line[x];
+                pixel = qRgb((qRed(under) + qRed(pixel)) / 2, (qGreen(under) + qGreen(pixel)) / 2,
+                             (qBlue(under) + qBlue(pixel)) / 2);
+            }
+            line[x] = pixel;
+        }
+    }
+}
+
+void SliceView::drawAnnotations(QPainter& painter) const
+{
+    AnnotationModel* model = m_display->annotationModel();
+    if (!model)
+        return;
+    const Eigen::Vector3d n = normal();
+    const double plane = n.dot(m_display->cursor());
+    // Primitives within half a slice of the plane are on it.
+    const double tolerance = sliceStep() / 2.0 + 1e-6;
+    for (InteractiveObject* object : model->objects()) {
+        const Annotation* a = object->annotation();
+        if (!a || !a->visible.value())
+            continue;
+        const QColor color(a->color.value());
+        painter.setPen(QPen(color, a->lineWidth.value()));
+        for (const Annotation::Bitmap& bitmap : a->bitmaps()) {
+            const Eigen::Matrix3d m = bitmap.pixelToWorld.linear();
+            const Eigen::Vector3d bitmapNormal = m.col(0).cross(m.col(1)).normalized();
+            if (bitmap.image.isNull() || std::abs(std::abs(bitmapNormal.dot(n)) - 1.0) > 1e-3 ||
+                std::abs(n.dot(bitmap.pixelToWorld.translation()) - plane) > tolerance)
+                continue;
+            const QPointF o = positionOf(bitmap.pixelToWorld * Eigen::Vector3d(-0.5, -0.5, 0));
+            const QPointF ex = positionOf(bitmap.pixelToWorld * Eigen::Vector3d(0.5, -0.5, 0)) - o;
+            const QPointF ey = positionOf(bitmap.pixelToWorld * Eigen::Vector3d(-0.5, 0.5, 0)) - o;
+            painter.save();
+            painter.setTransform(QTransform(ex.x(), ex.y(), ey.x(), ey.y(), o.x(), o.y()));
+            painter.drawImage(QPointF(0, 0), bitmap.image);
+            painter.restore();
+        }
+        for (const Annotation::Polyline& polyline : a->polylines()) {
+            const auto& p = polyline.points;
+            const std::size_t segments = polyline.closed ? p.size() : (p.empty() ? 0 : p.size() - 1);
+            for (std::size_t i = 0; i < segments && p.size() > 1; ++i) {
+                const Eigen::Vector3d& a0 = p[i];
+                const Eigen::Vector3d& a1 = p[(i + 1) % p.size()];
+                const double d0 = n.dot(a0) - plane, d1 = n.dot(a1) - plane;
+                if (std::abs(d0) <= tolerance && std::abs(d1) <= tolerance) {
+                    painter.drawLine(positionOf(a0), positionOf(a1));
+                } else if ((d0 < 0) != (d1 < 0)) {
+                    // The segment pierces the slice: mark where.
+                    const Eigen::Vector3d hit = a0 + (a1 - a0) * (d0 / (d0 - d1));
+                    painter.setBrush(color);
+                    painter.drawEllipse(positionOf(hit), 2.5, 2.5);
+                    painter.setBrush(Qt::NoBrush);
+                }
+            }
+        }
+        for (const Eigen::Vector3d& point : a->points())
+            if (std::abs(n.dot(point) - plane) <= tolerance) {
+                const QPointF c = positionOf(point);
+                painter.drawLine(c - QPointF(3, 3), c + QPointF(3, 3));
+                painter.drawLine(c - QPointF(3, -3), c + QPointF(3, -3));
+            }
+    }
+}
+
+void SliceView::drawOverlayText(QPainter& painter) const
+{
+    painter.setPen(QColor(230, 230, 120));
+    QFont font = painter.font();
+    font.setPointSizeF(std::max(7.0, font.pointSizeF() * 0.9));
+    painter.setFont(font);
+    const QRect area = rect().adjusted(6, 4, -6, -4);
+    const double position = normal().dot(m_display->cursor());
+    painter.drawText(area, Qt::AlignLeft | Qt::AlignTop,
+                     tr("%1  %2 mm").arg(orientationName(m_orientation)).arg(position, 0, 'f', 1));
+    if (const SharedImageSet* set = m_display->topImage()) {
+        const DisplayWidgetMulti::Window w = m_display->window(set);
+        QString text = tr("W %1  L %2").arg(w.width, 0, 'f', 0).arg(w.center, 0, 'f', 0);
+        if (set->size() > 1)
+            text = tr("Frame %1/%2").arg(set->selectedIndex() + 1).arg(set->size()) + QStringLiteral("\n") + text;
+        painter.drawText(area, Qt::AlignRight | Qt::AlignBottom, text);
+    }
+    // Orientation letters at the screen edges: where the patient's sides are.
+    static const char* letters[3][2] = {{"R", "L"}, {"A", "P"}, {"I", "S"}};
+    auto letter = [&](const Eigen::Vector3d& dir) {
+        for (int axis = 0; axis < 3; ++axis)
+            if (std::abs(dir[axis]) > 0.5)
+                return QString::fromLatin1(letters[axis][dir[axis] > 0 ? 1 : 0]);
+        return QString();
+    };
+    painter.setPen(QColor(150, 200, 255));
+    painter.drawText(area, Qt::AlignLeft | Qt::AlignVCenter, letter(-right()));
+    painter.drawText(area, Qt::AlignRight | Qt::AlignVCenter, letter(right()));
+    painter.drawText(area, Qt::AlignHCenter | Qt::AlignTop, letter(-down()));
+    painter.drawText(area, Qt::AlignHCenter | Qt::AlignBottom, letter(down()));
+}
+
+void SliceView::paintEvent(QPaintEvent*)
+{
+    if (!m_fitted)
+        fit();
+    QImage frame(size(), QImage::Format_RGB32);
+    frame.fill(Qt::black);
+    bool first = true;
+    for (const Data* data : m_display->visibleData())
+        if (auto* set = dynamic_cast<const SharedImageSet*>(data)) {
+            drawImage(frame, *set, !first);
+            first = false;
+        }
+    QPainter painter(this);
+    painter.drawImage(0, 0, frame);
+    painter.setRenderHint(QPainter::Antialiasing);
+    drawAnnotations(painter);
+    // Cross-hair, in the colour of the slice it stands for.
+    static const QColor axisColor[3] = {QColor(80, 160, 255), QColor(90, 220, 90), QColor(255, 90, 90)};
+    const QPointF c = positionOf(m_display->cursor());
+    const QColor vertical = axisColor[m_orientation == Sagittal ? Coronal : Sagittal];
+    const QColor horizontal = axisColor[m_orientation == Axial ? Coronal : Axial];
+    painter.setPen(QPen(vertical, 1));
+    painter.drawLine(QPointF(c.x(), 0), QPointF(c.x(), height()));
+    painter.setPen(QPen(horizontal, 1));
+    painter.drawLine(QPointF(0, c.y()), QPointF(width(), c.y()));
+    drawOverlayText(painter);
+    painter.setPen(QPen(axisColor[m_orientation], 2));
+    painter.drawRect(rect().adjusted(1, 1, -1, -1));
+}
+
+void SliceView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    // Until the user zooms or pans, the data keeps filling the view.
+    if (m_autoFit)
+        fit();
+}
+
+void SliceView::wheelEvent(QWheelEvent* event)
+{
+    const int steps = event->angleDelta().y() / 120 != 0 ? event->angleDelta().y() / 120
+                                                           : (event->angleDelta().y() > 0 ? 1 : -1);
+    if (event->angleDelta().y() == 0)
+        return;
+    if (event->modifiers() & Qt::ControlModifier) {
+        // Zoom about the pointer: the world point under it stays put.
+        const Eigen::Vector3d before = worldAt(event->position());
+        m_mmPerPixel = std::clamp(m_mmPerPixel * std::pow(0.85, steps), 1e-3, 1e3);
+        const Eigen::Vector3d after = worldAt(event->position());
+        m_center += Eigen::Vector2d((before - after).dot(right()), (before - after).dot(down()));
+        m_autoFit = false;
+        update();
+    } else if (event->modifiers() & Qt::ShiftModifier) {
+        stepFrames(steps);
+    } else {
+        stepSlices(steps);
+    }
+    event->accept();
+}
+
+void SliceView::mousePressEvent(QMouseEvent* event)
+{
+    m_pressPos = m_lastPos = event->pos();
+    if (event->button() == Qt::MiddleButton ||
+        (event->button() == Qt::LeftButton && (event->modifiers() & Qt::ShiftModifier)))
+        m_drag = Drag::Pan;
+    else if (event->button() == Qt::RightButton)
+        m_drag = Drag::Zoom;
+    else if (event->button() == Qt::LeftButton)
+        m_drag = Drag::Pending;
+}
+
+void SliceView::mouseMoveEvent(QMouseEvent* event)
+{
+    const QPoint delta = event->pos() - m_lastPos;
+    m_lastPos = event->pos();
+    if (m_drag == Drag::Pending && (event->pos() - m_pressPos).manhattanLength() > kDragThreshold)
+        m_drag = Drag::Window;
+    switch (m_drag) {
+        case Drag::Window:
+            if (SharedImageSet* set = m_display->topImage()) {
+                // Right widens the window, down raises the level; a full widget sweeps the range.
+                DisplayWidgetMulti::Window w = m_display->window(set);
+                const double sensitivity = std::max(w.width, 1.0) / 256.0;
+                w.width = std::max(1.0, w.width + delta.x() * sensitivity);
+                w.center += delta.y() * sensitivity;
+                m_display->setWindow(set, w);
+            }
+            break;
+        case Drag::Pan:
+            m_center -= Eigen::Vector2d(delta.x(), delta.y()) * m_mmPerPixel;
+            m_autoFit = false;
+            update();
+            break;
+        case Drag::Zoom: setZoom(m_mmPerPixel * std::pow(1.01, delta.y())); break;
+        case Drag::None:
+        case Drag::Pending: break;
+    }
+    updateHover(event->pos());
+}
+
+void SliceView::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (m_drag == Drag::Pending && event->button() == Qt::LeftButton)
+        m_display->setCursor(worldAt(event->pos()));
+    m_drag = Drag::None;
+}
+
+void SliceView::mouseDoubleClickEvent(QMouseEvent*)
+{
+    fit();
+}
+
+void SliceView::leaveEvent(QEvent*)
+{
+    m_display->setHoverText(QString());
+}
+
+void SliceView::updateHover(const QPointF& position)
+{
+    const Eigen::Vector3d world = worldAt(position);
+    const auto sample = sampleAt(world);
+    if (!sample) {
+        m_display->setHoverText(QString());
+        return;
+    }
+    m_display->setHoverText(tr("(%1, %2, %3) mm  voxel [%4, %5, %6]  value %7")
+                                .arg(world.x(), 0, 'f', 1)
+                                .arg(world.y(), 0, 'f', 1)
+                                .arg(world.z(), 0, 'f', 1)
+                                .arg(sample->voxel.x())
+                                .arg(sample->voxel.y())
+                                .arg(sample->voxel.z())
+                                .arg(sample->value, 0, 'g', 6));
+}
+
+}  // namespace Dravelin

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <Eigen/Core>
+#include <QPoint>
+#include <QWidget>
+
+#include <optional>
+
+class QPainter;
+
+namespace Dravelin {
+
+class DisplayWidgetMulti;
+class SharedImageSet;
+
+// One slice through the display's cross-hair, perpendicular to a patient axis. Screen
+// directions follow the radiological convention: patient left on the right of the screen,
+// anterior up (axial), superior up (coronal, sagittal). Wheel: next or previous slice (frames
+// for sets of 2D frames, or with Shift); left drag: window; click: cross-hair; middle drag or
+// Shift + left drag: pan; right drag or Ctrl + wheel: zoom; double click: fit.
+class SliceView : public QWidget
+{
+    Q_OBJECT
+public:
+    enum Orientation { Axial = 0, Coronal = 1, Sagittal = 2 };
+
+    SliceView(Orientation orientation, DisplayWidgetMulti* display, QWidget* parent = nullptr);
+    ~SliceView() override;
+
+    Orientation orientation() const { return m_orientation; }
+    static QString orientationName(Orientation orientation);
+    // World directions of the screen's right and down, and of the viewer's line of sight.
+    Eigen::Vector3d right() const;
+    Eigen::Vector3d down() const;
+    Eigen::Vector3d normal() const;
+
+    // Widget position <-> world point on the current slice.
+    Eigen::Vector3d worldAt(const QPointF& position) const;
+    QPointF positionOf(const Eigen::Vector3d& world) const;
+
+    // The voxel of the top image under a world point, and its real value; empty outside.
+    struct Sample
+    {
+        Eigen::Vector3i voxel;
+        double value = 0.0;
+    };
+    std::optional<Sample> sampleAt(const Eigen::Vector3d& world) const;
+
+    // Distance between neighbouring slices of the top image along the normal (1 mm without).
+    double sliceStep() const;
+    // Moves the cross-hair by `count` slices (or steps frames of the top image).
+    void stepSlices(int count);
+    void stepFrames(int count);
+
+    double millimetresPerPixel() const { return m_mmPerPixel; }
+    void setZoom(double millimetresPerPixel);
+    // Puts a world point in the middle of the view.
+    void centerOn(const Eigen::Vector3d& world);
+    // Fits the visible data into the widget (and keeps it fitted on resizes).
+    void fit();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+
+private:
+    // Image sets after the first show at half strength over those before.
+    void drawImage(QImage& target, const SharedImageSet& set, bool blend) const;
+    void drawAnnotations(QPainter& painter) const;
+    void drawOverlayText(QPainter& painter) const;
+    void updateHover(const QPointF& position);
+
+    Orientation m_orientation;
+    DisplayWidgetMulti* m_display;
+    // View centre in the in-plane coordinates (along right and down), in millimetres.
+    Eigen::Vector2d m_center = Eigen::Vector2d::Zero();
+    double m_mmPerPixel = 1.0;
+    bool m_fitted = false;
+    bool m_autoFit = true;
+
+    enum class Drag { None, Pending, Window, Pan, Zoom };
+    Drag m_drag = Drag::None;
+    QPoint m_pressPos;
+    QPoint m_lastPos;
+};
+
+}  // namespace Dravelin

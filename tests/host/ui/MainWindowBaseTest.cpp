@@ -1,0 +1,180 @@
+#include "host/app/AlgorithmFactory.h"
+#include "host/app/FactoryRegistry.h"
+#include "host/app/IoAlgorithm.h"
+#include "host/data/DataModel.h"
+#include "host/data/Mesh.h"
+#include "host/data/SharedImageSet.h"
+#include "host/ui/MainWindowBase.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QAction>
+#include <QFile>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSettings>
+#include <QSignalSpy>
+#include <gtest/gtest.h>
+
+using namespace Dravelin;
+
+namespace {
+
+template <typename Self, typename Accepts>
+bool createIf(const DataList& data, Algorithm** out, Accepts accepts)
+{
+    if (!accepts(data))
+        return false;
+    if (out)
+        *out = new Self;
+    return true;
+}
+
+struct ImageTool : Algorithm
+{
+    void compute() override {}
+    static bool createCompatible(const DataList& d, Algorithm** out)
+    {
+        return createIf<ImageTool>(d, out, [](const DataList& l) { return !l.empty() && l.getImages().size() == l.size(); });
+    }
+};
+
+struct MeshTool : Algorithm
+{
+    void compute() override {}
+    static bool createCompatible(const DataList& d, Algorithm** out)
+    {
+        return createIf<MeshTool>(d, out, [](const DataList& l) { return l.size() == 1 && !l.getMeshes().empty(); });
+    }
+};
+
+struct NoInputTool : Algorithm
+{
+    void compute() override {}
+};
+
+struct ImageWriter : IoAlgorithm
+{
+    static constexpr int kIoMode = IoAlgorithm::Write;
+    ImageWriter() : IoAlgorithm(Write) {}
+    void compute() override {}
+    static bool createCompatible(const DataList& d, Algorithm** out)
+    {
+        return createIf<ImageWriter>(d, out, [](const DataList& l) { return l.size() == 1 && l.getImage(); });
+    }
+};
+
+// Reads a text file holding one number into `repeat` one-voxel images of that value.
+struct NumberReader : IoAlgorithm
+{
+    NumberReader() : IoAlgorithm(Read) {}
+    Parameter<int> repeat{"repeat", 1, this};
+    void compute() override
+    {
+        QFile file(location());
+        bool ok = file.open(QIODevice::ReadOnly);
+        const int value = QString::fromUtf8(file.readAll()).trimmed().toInt(&ok);
+        setStatus(ok ? Success : FileNotFound);
+        for (int i = 0; ok && i < repeat.value(); ++i) {
+            auto image = std::make_unique<SharedImage>(PixelType::Int16, 1, 1);
+            image->setValue(0, 0, 0, 0, value);
+            m_output.add(std::make_unique<SharedImageSet>(std::move(image)));
+        }
+    }
+    OwningDataList takeOutput() override { return std::move(m_output); }
+    OwningDataList m_output;
+};
+
+struct MainWindowFixture : ::testing::Test
+{
+    MainWindowFixture()
+    {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
+        auto factory = std::make_unique<AlgorithmFactory>(QStringLiteral("T"));
+        factory->registerAlgorithm<ImageTool>("ImageTool", "Tools;Image Tool");
+        factory->registerAlgorithm<MeshTool>("MeshTool", "Tools;Surface;Mesh Tool");
+        factory->registerAlgorithm<NoInputTool>("NoInputTool", "New Thing");
+        factory->registerAlgorithm<ImageWriter>("ImageWriter", "Image file");
+        factory->registerAlgorithm<NumberReader>("NumberReader", "Number file");
+        registry.addAlgorithmFactory(std::move(factory));
+        window = std::make_unique<MainWindowBase>(&registry);
+    }
+    Data* addImage(const QString& name)
+    {
+        auto set = std::make_unique<SharedImageSet>(std::make_unique<SharedImage>(PixelType::UInt8, 4, 4, 4));
+        return window->dataModel()->add(std::move(set), name);
+    }
+    void waitForLoads()
+    {
+        QSignalSpy finished(window.get(), &MainWindowBase::loadsFinished);
+        if (window->pendingLoads() > 0) {
+            ASSERT_TRUE(finished.wait(30000));
+        }
+    }
+
+    Dravelin::Test::TempDir settingsDir;
+    FactoryRegistry registry;
+    std::unique_ptr<MainWindowBase> window;
+};
+
+}  // namespace
+
+TEST_F(MainWindowFixture, MenusOfferExactlyTheAlgorithmsThatAcceptTheSelection)
+{
+    Data* a = addImage("a");
+    Data* b = addImage("b");
+    Data* mesh = window->dataModel()->add(std::make_unique<Mesh>(), "surface");
+    struct Case
+    {
+        DataList selection;
+        QStringList algorithms, exports;
+    };
+    const Case cases[] = {
+        {{}, {"T.NoInputTool"}, {}},
+        {{a}, {"T.ImageTool"}, {"T.ImageWriter"}},
+        {{a, b}, {"T.ImageTool"}, {}},
+        {{mesh}, {"T.MeshTool"}, {}},
+        {{a, mesh}, {}, {}},
+    };
+    for (const Case& c : cases) {
+        window->setSelectedData(c.selection);
+        ASSERT_EQ(window->selectedData(), c.selection);
+        EXPECT_EQ(window->enabledAlgorithms(), c.algorithms);
+        EXPECT_EQ(window->enabledExports(), c.exports);
+    }
+    // Menu paths become nested menus; readers sit under File.
+    QMenu* tools = nullptr;
+    for (QAction* action : window->menuBar()->actions())
+        if (action->menu() && action->menu()->title() == "Tools")
+            tools = action->menu();
+    ASSERT_NE(tools, nullptr);
+    EXPECT_TRUE(tools->actions().contains(window->algorithmAction("T.ImageTool")));
+    EXPECT_EQ(window->algorithmAction("T.MeshTool")->parent()->property("title").toString(), "Surface");
+    EXPECT_TRUE(window->algorithmAction("T.NumberReader")->isEnabled());
+}
+
+TEST_F(MainWindowFixture, RecentFilesReopenWithTheirReaderAndConfiguration)
+{
+    const QString path = settingsDir.file("number.txt");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("42\n");
+    file.close();
+    Properties config("Config");
+    config.setParam("repeat", 2);
+    ASSERT_TRUE(window->loadLocation(path, "T.NumberReader", &config));
+    waitForLoads();
+    ASSERT_EQ(window->dataModel()->topLevelCount(), 2);
+
+    window->dataModel()->clear();
+    const auto recent = MainWindowBase::recentFiles();
+    ASSERT_EQ(recent.size(), 1u);
+    EXPECT_EQ(recent[0].path, path);
+    ASSERT_TRUE(window->openRecentFile(0));
+    waitForLoads();
+    const auto images = window->dataModel()->getAll(Data::KindImage);
+    ASSERT_EQ(images.size(), 2u);
+    EXPECT_EQ(static_cast<SharedImageSet*>(images[0])->get()->value(0, 0), 42);
+    // Opening again moves the entry to the front instead of adding one.
+    EXPECT_EQ(MainWindowBase::recentFiles().size(), 1u);
+    EXPECT_FALSE(window->openRecentFile(1));
+}
