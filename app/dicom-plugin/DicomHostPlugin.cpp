@@ -1,6 +1,7 @@
 // The host's DICOM plug-in, "Dravelin.Dicom": registers the DICOM readers and the writer of the
 // host's DICOM library, so that the application (and the DICOM GUI plug-in, which depends on
 // this one) finds them in the factory registry.
+#include "host/algorithms/RTStructureToLabelMap.h"
 #include "host/app/FactoryRegistry.h"
 #include "host/data/SharedImageSet.h"
 #include "host/dicom/io/DicomIOAlgorithmBrowser.h"
@@ -66,14 +67,17 @@ public:
     int init() override
     {
         auto factory = std::make_unique<Dravelin::AlgorithmFactory>(QStringLiteral("Dicom"));
-        factory->registerAlgorithm<DicomFileReader>(QStringLiteral("DicomIOAlgorithmFile"), QStringLiteral("DICOM File"),
-                                                    QStringLiteral("io: read"));
+        factory->registerAlgorithm<DicomFileReader>(QStringLiteral("DicomIOAlgorithmFile"),
+                                                    QStringLiteral("DICOM File"), QStringLiteral("io: read"));
         factory->registerAlgorithm<DicomFolderReader>(QStringLiteral("DicomIOAlgorithmFolder"),
                                                       QStringLiteral("DICOM Folder"), QStringLiteral("io: read"));
         factory->registerAlgorithm<DicomBrowserReader>(QStringLiteral("DicomIOAlgorithmBrowser"),
                                                        QStringLiteral("DICOM Browser"), QStringLiteral("io: read"));
         factory->registerAlgorithm<DicomWriter>(QStringLiteral("DicomIoAlgorithm"), QStringLiteral("DICOM"),
                                                 QStringLiteral("io: write"));
+        // Offered while RT structures are selected; the DICOM GUI plug-in supplies its panel.
+        factory->registerAlgorithm<Dravelin::RTStructureToLabelMap>(
+            QStringLiteral("RTStructureToLabelMap"), QStringLiteral("RT Structures;Convert to Label Map"));
         registerFactories(std::move(factory), nullptr, nullptr);
         return 0;
     }

@@ -7,7 +7,17 @@
 #include "host/ui/ProgressWidget.h"
 #include "host/ui/SettingsDialog.h"
 
+#include "host/app/Algorithm.h"
+#include "host/app/IoAlgorithm.h"
+#include "host/app/Properties.h"
+#include "host/data/DataModel.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QComboBox>
 #include <QApplication>
+#include <QDialog>
+#include <QPointer>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
@@ -67,16 +77,22 @@ int ApplicationRunner::run(const QStringList& arguments, std::FILE* out, std::FI
     parser.addPositionalArgument(QStringLiteral("LOCATION"),
                                  QStringLiteral("DICOM files or folders (or a location string) to open."),
                                  QStringLiteral("[LOCATION...]"));
-    const QCommandLineOption pluginDir(QStringLiteral("plugin-dir"),
-                                       QStringLiteral("Load the plug-ins of DIR (default: %1).").arg(defaultPluginDir()),
-                                       QStringLiteral("DIR"));
+    const QCommandLineOption pluginDir(
+        QStringLiteral("plugin-dir"), QStringLiteral("Load the plug-ins of DIR (default: %1).").arg(defaultPluginDir()),
+        QStringLiteral("DIR"));
     const QCommandLineOption screenshot(QStringLiteral("screenshot"),
                                         QStringLiteral("Once the locations are loaded and the window is idle, save the "
                                                        "window as a PNG file and exit."),
                                         QStringLiteral("FILE.png"));
     const QCommandLineOption list(QStringLiteral("list-plugins"),
                                   QStringLiteral("Print the loaded plug-ins and what they register, then exit."));
-    parser.addOptions({pluginDir, screenshot, list});
+    const QCommandLineOption run(
+        QStringLiteral("run"),
+        QStringLiteral("Start the algorithm ID (as --list-plugins prints it) the way its menu entry does: a reader "
+                       "opens the LOCATIONs itself; any other algorithm runs once they are loaded, on the first "
+                       "loaded image set when it accepts one. With --screenshot, the window it opens is saved."),
+        QStringLiteral("ID"));
+    parser.addOptions({pluginDir, screenshot, list, run});
     if (!parser.parse(arguments)) {
         print(err, QStringLiteral("dravelin: %1 (see --help)").arg(parser.errorText()));
         return 2;
@@ -117,7 +133,24 @@ int ApplicationRunner::run(const QStringList& arguments, std::FILE* out, std::FI
     window.show();
 
     const QStringList locations = parser.positionalArguments();
-    if (!locations.isEmpty()) {
+    const QString runId = parser.value(run);
+    const AlgorithmDescriptor* runDescriptor = runId.isEmpty() ? nullptr : registry.algorithmDescriptor(runId);
+    if (!runId.isEmpty() && !runDescriptor) {
+        print(err, QStringLiteral("dravelin: no algorithm %1 (see --list-plugins)").arg(runId));
+        return 2;
+    }
+    const bool runReads = runDescriptor && runDescriptor->ioMode == IoAlgorithm::Read;
+    if (runReads) {
+        // The reader's own flow (its dialogs) opens what was given.
+        std::unique_ptr<Algorithm> algorithm = registry.instantiateAlgorithm(runId);
+        if (algorithm && !locations.isEmpty()) {
+            const QFileInfo info(locations.first());
+            Properties p(QStringLiteral("Config"));
+            p.setParam(QStringLiteral("location"), info.exists() ? info.absoluteFilePath() : locations.first());
+            algorithm->configure(&p);
+        }
+        window.runAlgorithm(std::move(algorithm));
+    } else if (!locations.isEmpty()) {
         const QString reader = window.dicomReaderId();
         if (reader.isEmpty())
             print(err, QStringLiteral("dravelin: no DICOM reader registered; is the DICOM plug-in in %1?").arg(folder));
@@ -127,22 +160,80 @@ int ApplicationRunner::run(const QStringList& arguments, std::FILE* out, std::FI
         }
     }
 
+    if (runDescriptor && !runReads) {
+        // Once the data is in, as a user would: select it, then pick the menu entry.
+        auto start = [&window, runId] {
+            DataList selection;
+            const std::vector<Data*> images = window.dataModel()->getAll(Data::KindVolume);
+            const std::vector<Data*> all = images.empty() ? window.dataModel()->getAll(Data::KindImage) : images;
+            if (!all.empty())
+                selection.add(all.front());
+            const AlgorithmDescriptor* d = window.registry().algorithmDescriptor(runId);
+            window.setSelectedData(d && d->isCompatible(selection) ? selection : DataList());
+            QAction* action = window.exportAction(runId) ? window.exportAction(runId) : window.algorithmAction(runId);
+            if (action && action->isEnabled())
+                action->trigger();
+            else
+                Log::log(4, "dravelin", runId + " does not accept the loaded data");
+        };
+        if (window.pendingLoads() > 0) {
+            auto connection = std::make_shared<QMetaObject::Connection>();
+            *connection = QObject::connect(&window, &MainWindowBase::loadsFinished, &window, [connection, start] {
+                QObject::disconnect(*connection);
+                start();
+            });
+        } else
+            QTimer::singleShot(0, &window, start);
+    }
+
     int status = 0;
     if (parser.isSet(screenshot)) {
         // Saved once every load has ended and nothing is left to do: the progress rows are gone
-        // and no events wait (the views repaint on the way there).
+        // and no events wait (the views repaint on the way there). With --run, the window the
+        // algorithm opened is saved instead, once it has been shown and quiet for a moment (a
+        // browser scan fills its tree from a worker).
         QTimer idle;
         idle.setInterval(20);
+        int quietTicks = 0;
+        bool typed = false;
         QObject::connect(&idle, &QTimer::timeout, &window, [&] {
-            if (window.pendingLoads() > 0 || window.progressWidget()->taskCount() > 0)
+            if (window.pendingLoads() > 0 || window.progressWidget()->taskCount() > 0) {
+                quietTicks = 0;
                 return;
+            }
+            QWidget* target = &window;
+            if (runDescriptor) {
+                target = nullptr;
+                for (QWidget* top : QApplication::topLevelWidgets())
+                    if (top != &window && top->isVisible() && top->isWindow() && !top->inherits("QMenu"))
+                        target = top;
+                if (!target) {
+                    quietTicks = 0;
+                    return;
+                }
+                // A window that scans folders (the DICOM editor) is shown on the first location.
+                auto* path = target->findChild<QComboBox*>(QStringLiteral("pathEdit"));
+                auto* scan = target->findChild<QAbstractButton*>(QStringLiteral("scanButton"));
+                if (!typed && !runReads && !locations.isEmpty() && path && scan) {
+                    path->setEditText(QFileInfo(locations.first()).absoluteFilePath());
+                    typed = true;
+                    scan->click();
+                }
+                if (++quietTicks < 75)
+                    return;
+            }
             idle.stop();
-            QTimer::singleShot(0, &window, [&] {
-                if (!window.grab().save(shotPath, "PNG")) {
+            QPointer<QWidget> shot(target);
+            QTimer::singleShot(0, &window, [&, shot] {
+                if (!shot || !shot->grab().save(shotPath, "PNG")) {
                     print(err, QStringLiteral("dravelin: cannot write %1").arg(shotPath));
                     status = 1;
                 }
-                QApplication::exit(status);
+                if (auto* dialog = qobject_cast<QDialog*>(shot.data()))
+                    dialog->reject();
+                else if (shot && shot != &window)
+                    shot->close();
+                QTimer::singleShot(0, &window, [&] { QApplication::exit(status); });
             });
         });
         idle.start();
