@@ -187,20 +187,21 @@ int ApplicationRunner::run(const QStringList& arguments, std::FILE* out, std::FI
     }
 
     int status = 0;
+    QTimer idle;
     if (parser.isSet(screenshot)) {
         // Saved once every load has ended and nothing is left to do: the progress rows are gone
         // and no events wait (the views repaint on the way there). With --run, the window the
         // algorithm opened is saved instead, once it has been shown and quiet for a moment (a
         // browser scan fills its tree from a worker).
-        QTimer idle;
         idle.setInterval(20);
         int quietTicks = 0;
         bool typed = false;
         QObject::connect(&idle, &QTimer::timeout, &window, [&] {
-            if (window.pendingLoads() > 0 || window.progressWidget()->taskCount() > 0) {
-                quietTicks = 0;
+            // Idle twice in a row: docks that hid when the loads ended have been laid out.
+            const bool busy = window.pendingLoads() > 0 || window.progressWidget()->taskCount() > 0;
+            quietTicks = busy ? 0 : quietTicks + 1;
+            if (quietTicks < 2)
                 return;
-            }
             QWidget* target = &window;
             if (runDescriptor) {
                 target = nullptr;
@@ -208,7 +209,7 @@ int ApplicationRunner::run(const QStringList& arguments, std::FILE* out, std::FI
                     if (top != &window && top->isVisible() && top->isWindow() && !top->inherits("QMenu"))
                         target = top;
                 if (!target) {
-                    quietTicks = 0;
+                    quietTicks = 1;
                     return;
                 }
                 // A window that scans folders (the DICOM editor) is shown on the first location.
@@ -219,7 +220,7 @@ int ApplicationRunner::run(const QStringList& arguments, std::FILE* out, std::FI
                     typed = true;
                     scan->click();
                 }
-                if (++quietTicks < 75)
+                if (quietTicks < 75)
                     return;
             }
             idle.stop();

@@ -58,6 +58,21 @@ void DisplayWidgetMulti::refresh()
     for (SliceView* view : m_slices)
         view->update();
     m_view3d->setScene(m_visible, m_annotations, m_cursor);
+    updatePlanes();
+}
+
+void DisplayWidgetMulti::updatePlanes()
+{
+    if (!m_view3d->isRendering())
+        return;
+    std::vector<View3D::SlicePlane> planes;
+    const SharedImageSet* top = topImage();
+    if (top && top->selected())
+        for (SliceView* view : m_slices) {
+            SliceView::Plane p = view->renderPlane(top->selected()->worldBounds(), 256);
+            planes.push_back({p.image, p.origin, p.right, p.down, p.millimetresPerPixel});
+        }
+    m_view3d->setSlicePlanes(planes);
 }
 
 void DisplayWidgetMulti::setAnnotationModel(AnnotationModel* model)
@@ -81,6 +96,7 @@ void DisplayWidgetMulti::setCursor(const Eigen::Vector3d& world)
     for (SliceView* view : m_slices)
         view->update();
     m_view3d->setCursor(world);
+    updatePlanes();
     emit cursorChanged();
 }
 
@@ -124,6 +140,7 @@ void DisplayWidgetMulti::setWindow(const SharedImageSet* image, Window window)
     m_windows[image] = window;
     for (SliceView* view : m_slices)
         view->update();
+    updatePlanes();
 }
 
 void DisplayWidgetMulti::resetViews()

@@ -72,6 +72,8 @@ signals:
 
 private:
     void forget(const Data* data);
+    // The 3D view's slice pictures follow the cross-hair and the window.
+    void updatePlanes();
 
     DataList m_visible;
     Eigen::Vector3d m_cursor = Eigen::Vector3d::Zero();

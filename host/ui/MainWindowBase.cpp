@@ -72,6 +72,8 @@ MainWindowBase::MainWindowBase(FactoryRegistry* registry, QWidget* parent)
     : QMainWindow(parent), m_registry(registry ? registry : &FactoryRegistry::global())
 {
     setObjectName(QStringLiteral("mainWindow"));
+    // Docks that come and go with running tasks should not slide the views about.
+    setAnimated(false);
     setWindowTitle(QApplication::applicationDisplayName().isEmpty() ? tr("Dravelin")
                                                                     : QApplication::applicationDisplayName());
     m_dataModel = new DataModel(this);
@@ -373,8 +375,8 @@ void MainWindowBase::rebuildRecentMenu()
     const auto files = recentFiles();
     for (int i = 0; i < static_cast<int>(files.size()); ++i) {
         const QFileInfo info(files[i].path);
-        const QString label = QStringLiteral("&%1 %2").arg(i + 1).arg(info.fileName().isEmpty() ? files[i].path
-                                                                                                 : info.fileName());
+        const QString label =
+            QStringLiteral("&%1 %2").arg(i + 1).arg(info.fileName().isEmpty() ? files[i].path : info.fileName());
         QAction* action = m_recentMenu->addAction(label, this, [this, i] { openRecentFile(i); });
         action->setToolTip(files[i].path);
         action->setStatusTip(files[i].path);
@@ -449,7 +451,8 @@ void MainWindowBase::runInBackground(std::shared_ptr<Algorithm> algorithm, const
         task->finish();
         done(*algorithm);
         if (--m_pendingLoads == 0) {
-            m_progress->refresh();
+            // Readers that report through the plain progress calls leave the display's own row.
+            m_progress->reset();
             emit loadsFinished();
         }
     });

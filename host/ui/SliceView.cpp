@@ -171,15 +171,16 @@ void SliceView::fit()
         maxV = std::max(maxV, c.dot(down()));
     }
     m_center = Eigen::Vector2d((minU + maxU) / 2, (minV + maxV) / 2);
-    const double mm = std::max((maxU - minU + 1.0) / std::max(1, width() - 8),
-                               (maxV - minV + 1.0) / std::max(1, height() - 8));
+    const double mm =
+        std::max((maxU - minU + 1.0) / std::max(1, width() - 8), (maxV - minV + 1.0) / std::max(1, height() - 8));
     m_mmPerPixel = std::clamp(mm, 1e-3, 1e3);
     m_fitted = true;
     m_autoFit = true;
     update();
 }
 
-void SliceView::drawImage(QImage& target, const SharedImageSet& set, bool blend) const
+void SliceView::drawImage(QImage& target, const SharedImageSet& set, bool blend, const Eigen::Vector3d& origin,
+                          double mmPerPixel) const
 {
     const SharedImage* image = set.selected();
     if (!image)
@@ -189,9 +190,9 @@ void SliceView::drawImage(QImage& target, const SharedImageSet& set, bool blend)
     const double scale = 255.0 / std::max(w.width, 1e-9);
     const bool rgb = image->channels() == 3;
     const Eigen::Affine3d toVoxel = image->worldToVoxel();
-    const Eigen::Vector3d stepX = toVoxel.linear() * (right() * m_mmPerPixel);
+    const Eigen::Vector3d stepX = toVoxel.linear() * (right() * mmPerPixel);
     for (int y = 0; y < target.height(); ++y) {
-        Eigen::Vector3d v = toVoxel * worldAt(QPointF(0.5, y + 0.5));
+        Eigen::Vector3d v = toVoxel * (origin + (right() * 0.5 + down() * (y + 0.5)) * mmPerPixel);
         auto* line = reinterpret_cast<QRgb*>(target.scanLine(y));
         for (int x = 0; x < target.width(); ++x, v += stepX) {
             const int ix = roundIndex(v.x()), iy = roundIndex(v.y()), iz = roundIndex(v.z());
@@ -199,8 +200,9 @@ void SliceView::drawImage(QImage& target, const SharedImageSet& set, bool blend)
                 continue;
             QRgb pixel;
             if (rgb) {
-                pixel = qRgb(static_cast<int>(image->value(ix, iy, iz, 0)), static_cast<int>(image->value(ix, iy, iz, 1)),
-                             static_cast<int>(image->value(ix, iy, iz, 2)));
+                pixel =
+                    qRgb(static_cast<int>(image->value(ix, iy, iz, 0)), static_cast<int>(image->value(ix, iy, iz, 1)),
+                         static_cast<int>(image->value(ix, iy, iz, 2)));
             } else {
                 const int g = static_cast<int>(std::clamp((image->realValue(ix, iy, iz) - low) * scale, 0.0, 255.0));
                 pixel = qRgb(g, g, g);
@@ -214,6 +216,34 @@ void SliceView::drawImage(QImage& target, const SharedImageSet& set, bool blend)
             line[x] = pixel;
         }
     }
+}
+
+SliceView::Plane SliceView::renderPlane(const Eigen::AlignedBox3d& box, int maxPixels) const
+{
+    Plane plane;
+    double minU = 1e300, maxU = -1e300, minV = 1e300, maxV = -1e300;
+    for (int i = 0; i < 8; ++i) {
+        const Eigen::Vector3d c = box.corner(static_cast<Eigen::AlignedBox3d::CornerType>(i));
+        minU = std::min(minU, c.dot(right()));
+        maxU = std::max(maxU, c.dot(right()));
+        minV = std::min(minV, c.dot(down()));
+        maxV = std::max(maxV, c.dot(down()));
+    }
+    plane.millimetresPerPixel = std::max({maxU - minU, maxV - minV, 1e-3}) / std::max(1, maxPixels);
+    const int w = std::max(1, static_cast<int>(std::ceil((maxU - minU) / plane.millimetresPerPixel)));
+    const int h = std::max(1, static_cast<int>(std::ceil((maxV - minV) / plane.millimetresPerPixel)));
+    plane.origin = right() * minU + down() * minV + normal() * normal().dot(m_display->cursor());
+    plane.right = right();
+    plane.down = down();
+    plane.image = QImage(w, h, QImage::Format_RGB32);
+    plane.image.fill(Qt::black);
+    bool first = true;
+    for (const Data* data : m_display->visibleData())
+        if (auto* set = dynamic_cast<const SharedImageSet*>(data)) {
+            drawImage(plane.image, *set, !first, plane.origin, plane.millimetresPerPixel);
+            first = false;
+        }
+    return plane;
 }
 
 void SliceView::drawAnnotations(QPainter& painter) const
@@ -313,7 +343,7 @@ void SliceView::paintEvent(QPaintEvent*)
     bool first = true;
     for (const Data* data : m_display->visibleData())
         if (auto* set = dynamic_cast<const SharedImageSet*>(data)) {
-            drawImage(frame, *set, !first);
+            drawImage(frame, *set, !first, worldAt(QPointF(0, 0)), m_mmPerPixel);
             first = false;
         }
     QPainter painter(this);
@@ -344,8 +374,8 @@ void SliceView::resizeEvent(QResizeEvent* event)
 
 void SliceView::wheelEvent(QWheelEvent* event)
 {
-    const int steps = event->angleDelta().y() / 120 != 0 ? event->angleDelta().y() / 120
-                                                           : (event->angleDelta().y() > 0 ? 1 : -1);
+    const int steps =
+        event->angleDelta().y() / 120 != 0 ? event->angleDelta().y() / 120 : (event->angleDelta().y() > 0 ? 1 : -1);
     if (event->angleDelta().y() == 0)
         return;
     if (event->modifiers() & Qt::ControlModifier) {

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <Eigen/Core>
+#include <Eigen/Geometry>
+#include <QImage>
 #include <QPoint>
 #include <QWidget>
 
@@ -52,6 +53,16 @@ public:
     void stepSlices(int count);
     void stepFrames(int count);
 
+    // The current slice of the visible images over `box` (world), without overlays, for the
+    // 3D view: at most `maxPixels` along its longer side.
+    struct Plane
+    {
+        QImage image;
+        Eigen::Vector3d origin, right, down;  // world corner of pixel (0, 0) and screen axes
+        double millimetresPerPixel = 1.0;
+    };
+    Plane renderPlane(const Eigen::AlignedBox3d& box, int maxPixels) const;
+
     double millimetresPerPixel() const { return m_mmPerPixel; }
     void setZoom(double millimetresPerPixel);
     // Puts a world point in the middle of the view.
@@ -70,8 +81,10 @@ protected:
     void leaveEvent(QEvent* event) override;
 
 private:
-    // Image sets after the first show at half strength over those before.
-    void drawImage(QImage& target, const SharedImageSet& set, bool blend) const;
+    // Image sets after the first show at half strength over those before. Pixel (x, y) shows
+    // the world point origin + (right * (x + 0.5) + down * (y + 0.5)) * mmPerPixel.
+    void drawImage(QImage& target, const SharedImageSet& set, bool blend, const Eigen::Vector3d& origin,
+                   double mmPerPixel) const;
     void drawAnnotations(QPainter& painter) const;
     void drawOverlayText(QPainter& painter) const;
     void updateHover(const QPointF& position);

@@ -25,9 +25,13 @@
 #include <vtkProperty.h>
 #include <vtkRenderer.h>
 #include <vtkSmartPointer.h>
+#include <vtkImageData.h>
+#include <vtkPlaneSource.h>
+#include <vtkTexture.h>
 #include <vtkUnsignedCharArray.h>
 #include <vtkPointData.h>
 
+#include <cstring>
 #include <vector>
 
 namespace Dravelin {
@@ -38,6 +42,7 @@ struct View3D::Vtk
     vtkSmartPointer<vtkGenericOpenGLRenderWindow> window;
     vtkSmartPointer<vtkRenderer> renderer;
     vtkSmartPointer<vtkActor> cursor;
+    std::vector<vtkSmartPointer<vtkActor>> planes;
     std::vector<vtkSmartPointer<vtkActor>> actors;
 };
 
@@ -266,6 +271,43 @@ void View3D::resetCamera()
     camera->Elevation(15);
     m_vtk->renderer->ResetCamera();
     m_cameraSet = true;
+    m_vtk->widget->renderWindow()->Render();
+}
+
+void View3D::setSlicePlanes(const std::vector<SlicePlane>& planes)
+{
+    if (!m_vtk)
+        return;
+    for (auto& actor : m_vtk->planes)
+        m_vtk->renderer->RemoveActor(actor);
+    m_vtk->planes.clear();
+    for (const SlicePlane& plane : planes) {
+        const QImage rgb = plane.image.convertToFormat(QImage::Format_RGB888);
+        if (rgb.isNull())
+            continue;
+        vtkNew<vtkImageData> pixels;
+        pixels->SetDimensions(rgb.width(), rgb.height(), 1);
+        pixels->AllocateScalars(VTK_UNSIGNED_CHAR, 3);
+        // Texture row 0 lies at the plane's origin, as does the picture's first row.
+        for (int y = 0; y < rgb.height(); ++y)
+            std::memcpy(pixels->GetScalarPointer(0, y, 0), rgb.constScanLine(y),
+                        static_cast<std::size_t>(rgb.width()) * 3);
+        vtkNew<vtkTexture> texture;
+        texture->SetInputData(pixels);
+        texture->InterpolateOff();
+        vtkNew<vtkPlaneSource> source;
+        const Eigen::Vector3d p1 = plane.origin + plane.right * (rgb.width() * plane.millimetresPerPixel);
+        const Eigen::Vector3d p2 = plane.origin + plane.down * (rgb.height() * plane.millimetresPerPixel);
+        source->SetOrigin(plane.origin.x(), plane.origin.y(), plane.origin.z());
+        source->SetPoint1(p1.x(), p1.y(), p1.z());
+        source->SetPoint2(p2.x(), p2.y(), p2.z());
+        source->Update();
+        auto actor = actorFor(source->GetOutput());
+        actor->SetTexture(texture);
+        actor->GetProperty()->LightingOff();
+        m_vtk->planes.push_back(actor);
+        m_vtk->renderer->AddActor(actor);
+    }
     m_vtk->widget->renderWindow()->Render();
 }
 

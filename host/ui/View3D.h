@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <vector>
 
 namespace Dravelin {
 
@@ -30,6 +31,15 @@ public:
     // Rebuilds the scene from the visible data and the annotations (may be null).
     void setScene(const DataList& data, const AnnotationModel* annotations, const Eigen::Vector3d& cursor);
     void setCursor(const Eigen::Vector3d& cursor);
+    // The three slices through the cross-hair, drawn as textured planes (pictures in world
+    // space: pixel (0, 0)'s corner at `origin`, rows along `right`, columns along `down`).
+    struct SlicePlane
+    {
+        QImage image;
+        Eigen::Vector3d origin, right, down;
+        double millimetresPerPixel = 1.0;
+    };
+    void setSlicePlanes(const std::vector<SlicePlane>& planes);
     void resetCamera();
     // The current picture; null when not rendering.
     QImage renderToImage();

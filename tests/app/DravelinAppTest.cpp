@@ -9,13 +9,13 @@
 
 namespace {
 
-struct Run
+struct AppRun
 {
     int status = -1;
     QString out, err;
 };
 
-Run runApp(const QStringList& args)
+AppRun runApp(const QStringList& args)
 {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -33,7 +33,7 @@ Run runApp(const QStringList& args)
 
 TEST(DravelinApp, ListPluginsShowsAPluginAndWhatItRegistered)
 {
-    const Run run = runApp({"--list-plugins", "--plugin-dir", DRAVELIN_TEST_PLUGIN_DIR "/good"});
+    const AppRun run = runApp({"--list-plugins", "--plugin-dir", DRAVELIN_TEST_PLUGIN_DIR "/good"});
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
     EXPECT_TRUE(run.out.contains(QRegularExpression("Plug-ins:\n  test\\.good  \\S+good\\.so\n")))
         << run.out.toStdString();
@@ -48,7 +48,7 @@ TEST(DravelinApp, ScreenshotAfterLoadingShowsTheSeries)
     Dravelin::Test::TempDir dir;
     ASSERT_TRUE(Dravelin::Test::runGenerator({"sample", dir.file("data")}));
     const QString png = dir.file("window.png");
-    const Run run = runApp({dir.file("data"), "--screenshot", png});
+    const AppRun run = runApp({dir.file("data"), "--screenshot", png});
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
     const QImage shot(png);
     ASSERT_FALSE(shot.isNull());

@@ -221,7 +221,8 @@ TEST(View3DTest, RendersAMeshUnderXvfb)
     const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("xvfb-run"));
     if (xvfb.isEmpty())
         GTEST_SKIP() << "xvfb-run is not installed (apt-get install xvfb xauth): the 3D view is not checked";
-    const QString png = QDir::temp().filePath(QStringLiteral("dravelin-view3d-%1.png").arg(QCoreApplication::applicationPid()));
+    const QString png =
+        QDir::temp().filePath(QStringLiteral("dravelin-view3d-%1.png").arg(QCoreApplication::applicationPid()));
     QProcess run;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DRAVELIN_VIEW3D_PNG"), png);

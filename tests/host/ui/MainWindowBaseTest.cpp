@@ -34,7 +34,8 @@ struct ImageTool : Algorithm
     void compute() override {}
     static bool createCompatible(const DataList& d, Algorithm** out)
     {
-        return createIf<ImageTool>(d, out, [](const DataList& l) { return !l.empty() && l.getImages().size() == l.size(); });
+        return createIf<ImageTool>(d, out,
+                                   [](const DataList& l) { return !l.empty() && l.getImages().size() == l.size(); });
     }
 };
 
@@ -129,10 +130,8 @@ TEST_F(MainWindowFixture, MenusOfferExactlyTheAlgorithmsThatAcceptTheSelection)
         QStringList algorithms, exports;
     };
     const Case cases[] = {
-        {{}, {"T.NoInputTool"}, {}},
-        {{a}, {"T.ImageTool"}, {"T.ImageWriter"}},
-        {{a, b}, {"T.ImageTool"}, {}},
-        {{mesh}, {"T.MeshTool"}, {}},
+        {{}, {"T.NoInputTool"}, {}},   {{a}, {"T.ImageTool"}, {"T.ImageWriter"}},
+        {{a, b}, {"T.ImageTool"}, {}}, {{mesh}, {"T.MeshTool"}, {}},
         {{a, mesh}, {}, {}},
     };
     for (const Case& c : cases) {
