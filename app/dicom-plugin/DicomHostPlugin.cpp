@@ -2,7 +2,9 @@
 // host's DICOM library, so that the application (and the DICOM GUI plug-in, which depends on
 // this one) finds them in the factory registry.
 #include "host/algorithms/RTStructureToLabelMap.h"
+#include "host/app/AnnotationFactory.h"
 #include "host/app/FactoryRegistry.h"
+#include "host/dicom/annotations/RTStructureAnnotation.h"
 #include "host/data/SharedImageSet.h"
 #include "host/dicom/io/DicomIOAlgorithmBrowser.h"
 #include "host/dicom/io/DicomIOAlgorithmFile.h"
@@ -78,7 +80,10 @@ public:
         // Offered while RT structures are selected; the DICOM GUI plug-in supplies its panel.
         factory->registerAlgorithm<Dravelin::RTStructureToLabelMap>(
             QStringLiteral("RTStructureToLabelMap"), QStringLiteral("RT Structures;Convert to Label Map"));
-        registerFactories(std::move(factory), nullptr, nullptr);
+        // RT structures are drawn as their contours in their own colours, not as points.
+        auto annotations = std::make_unique<Dravelin::AnnotationFactory>(QStringLiteral("Dicom"));
+        annotations->registerDataAnnotation<Dravelin::Dicom::RTStructureAnnotation>(QStringLiteral("RT Structure"));
+        registerFactories(std::move(factory), nullptr, std::move(annotations));
         return 0;
     }
 };

@@ -23,6 +23,7 @@
 #include <QFileInfo>
 #include <QPixmap>
 #include <QTimer>
+#include <QTreeView>
 
 namespace Dravelin {
 
@@ -220,7 +221,20 @@ int ApplicationRunner::run(const QStringList& arguments, std::FILE* out, std::FI
                     typed = true;
                     scan->click();
                 }
-                if (quietTicks < 75)
+                // Tree views show their first leaf three levels down (a series) current and
+                // checked, as after a user's click, so the picture shows what a selection does.
+                if (quietTicks == 50)
+                    for (QTreeView* tree : target->findChildren<QTreeView*>()) {
+                        QAbstractItemModel* model = tree->model();
+                        const QModelIndex leaf =
+                            model ? model->index(0, 0, model->index(0, 0, model->index(0, 0))) : QModelIndex();
+                        if (!leaf.isValid() || !tree->isVisible())
+                            continue;
+                        tree->expandToDepth(1);
+                        tree->setCurrentIndex(leaf);
+                        model->setData(leaf, Qt::Checked, Qt::CheckStateRole);
+                    }
+                if (quietTicks < 125)
                     return;
             }
             idle.stop();

@@ -4,6 +4,7 @@
 #include "browser/widgets/DicomBrowser.h"
 #include "editor/DicomEditor.h"
 #include "host/app/FactoryRegistry.h"
+#include "host/data/AnnotationModel.h"
 #include "host/data/DataModel.h"
 #include "host/data/SharedImageSet.h"
 #include "host/dicom/io/DicomIoAlgorithm.h"
@@ -71,7 +72,7 @@ TEST_F(App, BrowserLoadsTwoCheckedSeriesAndOneExportsAsJpegLsAndReloadsEqual)
                                  "--images", "3", "--size", "64"}));
     T::ModalAnswer folder(T::isVisibleOf<QFileDialog>, [&](QWidget* w) {
         static_cast<QFileDialog*>(w)->selectFile(dir.file("in"));
-        static_cast<QFileDialog*>(w)->accept();
+        static_cast<QDialog*>(w)->accept();
     });
     T::ModalAnswer browser(T::isVisibleOf<DicomBrowser>, [](QWidget* w) {
         auto* b = static_cast<DicomBrowser*>(w);
