@@ -156,7 +156,6 @@ void RTStructureDataController::init()
     m_tree->setObjectName(QStringLiteral("rtStructureTree"));
     m_tree->setModel(m_filter);
     m_tree->header()->setStretchLastSection(true);
-    // The structure names are what a user reads: never cut them for the type column.
     m_tree->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     m_tree->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_tree->setContextMenuPolicy(Qt::CustomContextMenu);

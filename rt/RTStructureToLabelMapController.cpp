@@ -9,7 +9,6 @@
 
 #include <QComboBox>
 #include <QFormLayout>
-#include <QVBoxLayout>
 
 namespace Dravelin {
 
@@ -25,10 +24,8 @@ void RTStructureToLabelMapController::init()
     DefaultAlgorithmController::init();
     if (m_reference)
         return;
-    auto* form = new QFormLayout;
     m_reference = new QComboBox(this);
     m_reference->setObjectName(QStringLiteral("referenceBox"));
-    form->addRow(tr("Reference"), m_reference);
     if (DataModel* model = dataModel())
         for (Data* data : model->getAll(Data::KindVolume))
             m_reference->addItem(data->name());
@@ -45,7 +42,8 @@ void RTStructureToLabelMapController::init()
     }
     if (SharedImageSet* reference = m_algorithm->referenceVolume())
         m_reference->setCurrentIndex(m_reference->findText(reference->name()));
-    mainLayout()->insertLayout(0, form);
+    // The first row of the parameter form, so that its labels line up with the others.
+    formLayout()->insertRow(0, tr("Reference"), m_reference);
     if (m_reference->count() == 0) {
         m_reference->setEnabled(false);
         m_reference->setToolTip(tr("Please load a reference volume and restart this algorithm"));

@@ -69,7 +69,7 @@ std::vector<Roi> rois(int count, int slices, int size)
                         return std::vector<Polygon>{square(25, 25, 20), square(25, 25, 10), square(25, 25, 4)};
                     }});
     list.push_back({3, "Every other slice", {0, 0, 255}, [slices](double z, int slice, double& zOut) {
-                        zOut = z + 0.6;  // between slices, nearer to this one
+                        zOut = z - 0.6;  // between slices, nearer to this one
                         const int first = slices / 2 - 10;
                         if (slice < first || slice >= first + 20 || (slice - first) % 2)
                             return std::vector<Polygon>{};

@@ -9,7 +9,7 @@ namespace Dravelin::Tools {
 //   OUTDIR/rtstruct.dcm the structure set referencing them
 // ROI 1 is a sphere (radius 20 mm), ROI 2 a box (40 x 40 mm over 20 mm) with a square hole
 // (20 x 20 mm) and an island (8 x 8 mm) in the hole, ROI 3 a cylinder (radius 12 mm) contoured
-// on every other slice only, its contours 0.6 mm off the slice planes. Further ROIs (up to
+// on every other slice only, its contours 0.6 mm below the slice planes. Further ROIs (up to
 // `structures`) are spheres of varying radius spread over the volume.
 class RtStructWriter
 {

@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Dice of each structure: our label maps (one NRRD per ROI, voxel value = ROI number) against
 Plastimatch's per-structure masks (NRRD files named after the structures).
 

@@ -212,23 +212,25 @@ std::unique_ptr<SharedImage> RTStructureToLabelMap::rasterize(const std::vector<
     const int width = labels->width(), height = labels->height(), slices = labels->slices();
     const std::size_t planeSize = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     std::uint16_t* voxels = labels->typedData<std::uint16_t>();
+    // On each slice the structures are filled in input order, so that the later one wins where
+    // they overlap. One thread: the fill is memory-bound and takes well under a millisecond per
+    // structure, less than starting a thread team costs on a busy machine (measured).
+    std::vector<std::map<int, SliceEdges>> perStructure;
+    std::vector<std::uint16_t> labelOf;
     for (const PointCloud* cloud : structures) {
         const auto* rt = cloud ? cloud->getComponent<Dicom::RTStructureDataComponent>() : nullptr;
         if (!rt)
             continue;
-        const auto label = static_cast<std::uint16_t>(std::clamp(rt->roiNumber, 1, 65535));
-        const std::map<int, SliceEdges> bySlice = edgesBySlice(*rt, worldToVoxel, slices);
-        const std::vector<std::pair<int, const SliceEdges*>> work = [&] {
-            std::vector<std::pair<int, const SliceEdges*>> w;
-            for (const auto& [slice, edges] : bySlice)
-                w.emplace_back(slice, &edges);
-            return w;
-        }();
-#pragma omp parallel for schedule(dynamic)
-        for (int i = 0; i < static_cast<int>(work.size()); ++i)
-            fillSlice(*work[static_cast<std::size_t>(i)].second, width, height, label,
-                      voxels + planeSize * static_cast<std::size_t>(work[static_cast<std::size_t>(i)].first));
+        labelOf.push_back(static_cast<std::uint16_t>(std::clamp(rt->roiNumber, 1, 65535)));
+        perStructure.push_back(edgesBySlice(*rt, worldToVoxel, slices));
     }
+    std::vector<std::vector<std::pair<std::uint16_t, const SliceEdges*>>> bySlice(static_cast<std::size_t>(slices));
+    for (std::size_t i = 0; i < perStructure.size(); ++i)
+        for (const auto& [slice, edges] : perStructure[i])
+            bySlice[static_cast<std::size_t>(slice)].emplace_back(labelOf[i], &edges);
+    for (int z = 0; z < slices; ++z)
+        for (const auto& [label, edges] : bySlice[static_cast<std::size_t>(z)])
+            fillSlice(*edges, width, height, label, voxels + planeSize * static_cast<std::size_t>(z));
     return labels;
 }
 

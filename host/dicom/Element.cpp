@@ -78,6 +78,28 @@ std::optional<std::vector<std::string>> valueList(DcmElement* e)
     const unsigned long vm = e->getVM();
     std::vector<std::string> result;
     result.reserve(vm);
+    const DcmEVR vr = e->ident();
+    if (vm > 1 && (vr == EVR_DS || vr == EVR_IS)) {
+        // Reading value i scans the text from its start each time: split the whole text once
+        // instead, which keeps long lists (contour points) linear.
+        OFString all;
+        if (e->getOFStringArray(all, OFFalse).bad())
+            return std::nullopt;
+        std::size_t start = 0;
+        while (start <= all.length()) {
+            std::size_t end = all.find('\\', start);
+            if (end == OFString_npos)
+                end = all.length();
+            std::size_t first = start, last = end;
+            while (first < last && (all[first] == ' ' || all[first] == '\0'))
+                ++first;
+            while (last > first && (all[last - 1] == ' ' || all[last - 1] == '\0'))
+                --last;
+            result.emplace_back(all.c_str() + first, last - first);
+            start = end + 1;
+        }
+        return result;
+    }
     for (unsigned long i = 0; i < vm; ++i) {
         OFString v;
         if (e->getOFString(v, i, OFTrue).bad())

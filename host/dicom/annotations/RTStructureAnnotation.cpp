@@ -5,16 +5,22 @@
 
 #include <QColor>
 
-#include <algorithm>
-
 namespace Dravelin::Dicom {
 
-RTStructureAnnotation::RTStructureAnnotation(Data* data) : DataAnnotation(data)
+namespace {
+
+const RTStructureDataComponent* structureOf(const Data* data)
 {
-    if (const RTStructureDataComponent* s = structure()) {
-        auto channel = [](double v) { return static_cast<int>(std::clamp(v, 0.0, 1.0) * 255.0 + 0.5); };
-        color = QColor(channel(s->color.x()), channel(s->color.y()), channel(s->color.z())).name();
-        name = QString::fromStdString(s->roiName);
+    return dynamic_cast<const PointCloud*>(data) ? data->getComponent<RTStructureDataComponent>() : nullptr;
+}
+
+}  // namespace
+
+RTStructureAnnotation::RTStructureAnnotation(Data* structure) : DataAnnotation(structure)
+{
+    if (const auto* rt = structureOf(structure)) {
+        name = structure->name();
+        color = QColor::fromRgbF(rt->color.x(), rt->color.y(), rt->color.z()).name();
     }
 }
 
@@ -22,7 +28,7 @@ RTStructureAnnotation::~RTStructureAnnotation() = default;
 
 bool RTStructureAnnotation::isCompatible(const Data* data)
 {
-    return dynamic_cast<const PointCloud*>(data) && data->getComponent<RTStructureDataComponent>();
+    return structureOf(data) != nullptr;
 }
 
 QString RTStructureAnnotation::typeName() const
@@ -30,30 +36,29 @@ QString RTStructureAnnotation::typeName() const
     return QStringLiteral("RT Structure");
 }
 
-const RTStructureDataComponent* RTStructureAnnotation::structure() const
-{
-    return data() ? data()->getComponent<RTStructureDataComponent>() : nullptr;
-}
-
 std::vector<Annotation::Polyline> RTStructureAnnotation::polylines() const
 {
     std::vector<Polyline> lines;
-    if (const RTStructureDataComponent* s = structure())
-        for (const RTStructureDataComponent::Contour& c : s->contours)
-            if (c.points().size() > 1)
-                lines.push_back(
-                    Polyline{c.points(), c.geometricType() != "OPEN_PLANAR" && c.geometricType() != "OPEN_NONPLANAR"});
+    if (const auto* rt = structureOf(data()))
+        for (const auto& contour : rt->contours)
+            if (contour.points().size() > 1)
+                lines.push_back({contour.points(), contour.geometricType() == "CLOSED_PLANAR"});
     return lines;
 }
 
 std::vector<Eigen::Vector3d> RTStructureAnnotation::points() const
 {
-    std::vector<Eigen::Vector3d> points;
-    if (const RTStructureDataComponent* s = structure())
-        for (const RTStructureDataComponent::Contour& c : s->contours)
-            if (c.points().size() == 1)
-                points.push_back(c.points().front());
-    return points;
+    std::vector<Eigen::Vector3d> markers;
+    if (const auto* rt = structureOf(data()))
+        for (const auto& contour : rt->contours)
+            if (contour.points().size() == 1)
+                markers.push_back(contour.points().front());
+    return markers;
+}
+
+std::optional<Eigen::AlignedBox3d> RTStructureAnnotation::bounds() const
+{
+    return data() ? data()->bounds() : std::nullopt;
 }
 
 }  // namespace Dravelin::Dicom
