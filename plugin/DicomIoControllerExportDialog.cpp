@@ -57,6 +57,20 @@ const CompressionChoice compressionChoices[] = {
     {QT_TRANSLATE_NOOP("DicomIoControllerExportDialog", "JPEG 2000 (Lossless)"), Dicom::Compression::Jpeg2000Lossless},
 };
 
+// Date fields show an empty text for an absent date instead of the editor's default day, and
+// write an empty value back for it.
+const QDate NoDate(1800, 1, 1);
+
+void setDateOf(QDateEdit* edit, const QDate& date)
+{
+    edit->setDate(date.isValid() ? date : NoDate);
+}
+
+QString dateText(const QDateEdit* edit)
+{
+    return edit->date() == NoDate ? QString() : edit->date().toString(QStringLiteral("yyyyMMdd"));
+}
+
 const char* const FileKey = "lastDir/saveDicomFile";
 const char* const FolderKey = "lastDir/saveDicomFolder";
 const char* const TagsFileKey = "lastDir/loadDicomTagsFile";
@@ -111,6 +125,11 @@ DicomIoControllerExportDialog::DicomIoControllerExportDialog(DicomIoAlgorithm& a
     for (QLineEdit* edit : {m_ui->patientName, m_ui->patientID, m_ui->patientComment, m_ui->studyID,
                             m_ui->studyDescription, m_ui->seriesNumber, m_ui->seriesDescription})
         connect(edit, &QLineEdit::textChanged, this, &DicomIoControllerExportDialog::onInfoWidgetChanged);
+    for (QDateEdit* edit : {m_ui->patientBirthDate, m_ui->studyDate, m_ui->seriesDate}) {
+        edit->setMinimumDate(NoDate);
+        edit->setSpecialValueText(QStringLiteral(" "));
+        setDateOf(edit, QDate());
+    }
     for (QDateEdit* edit : {m_ui->patientBirthDate, m_ui->studyDate, m_ui->seriesDate})
         connect(edit, &QDateEdit::dateChanged, this, &DicomIoControllerExportDialog::onInfoWidgetChanged);
     connect(m_ui->seriesTime, &QTimeEdit::timeChanged, this, &DicomIoControllerExportDialog::onInfoWidgetChanged);
@@ -354,7 +373,7 @@ void DicomIoControllerExportDialog::onInfoTabWidgetIndexChanged(int index)
     DcmDataset& ds = *source;
     m_ui->patientName->setText(textOf(ds, DCM_PatientName));
     m_ui->patientID->setText(textOf(ds, DCM_PatientID));
-    m_ui->patientBirthDate->setDate(QtHelpers::convertDICOMDate(textOf(ds, DCM_PatientBirthDate).toStdString()));
+    setDateOf(m_ui->patientBirthDate, QtHelpers::convertDICOMDate(textOf(ds, DCM_PatientBirthDate).toStdString()));
     const QString sex = textOf(ds, DCM_PatientSex);
     m_ui->patientSex->setCurrentIndex(sex == QLatin1String("M")   ? 1
                                       : sex == QLatin1String("F") ? 2
@@ -362,10 +381,10 @@ void DicomIoControllerExportDialog::onInfoTabWidgetIndexChanged(int index)
                                                                   : 3);
     m_ui->patientComment->setText(textOf(ds, DCM_PatientComments));
     m_ui->studyID->setText(textOf(ds, DCM_StudyID));
-    m_ui->studyDate->setDate(QtHelpers::convertDICOMDate(textOf(ds, DCM_StudyDate).toStdString()));
+    setDateOf(m_ui->studyDate, QtHelpers::convertDICOMDate(textOf(ds, DCM_StudyDate).toStdString()));
     m_ui->studyDescription->setText(textOf(ds, DCM_StudyDescription));
     m_ui->seriesNumber->setText(textOf(ds, DCM_SeriesNumber));
-    m_ui->seriesDate->setDate(QtHelpers::convertDICOMDate(textOf(ds, DCM_SeriesDate).toStdString()));
+    setDateOf(m_ui->seriesDate, QtHelpers::convertDICOMDate(textOf(ds, DCM_SeriesDate).toStdString()));
     m_ui->seriesTime->setTime(QtHelpers::convertDICOMTime(textOf(ds, DCM_SeriesTime).toStdString()));
     m_ui->seriesDescription->setText(textOf(ds, DCM_SeriesDescription));
 }
@@ -386,7 +405,7 @@ void DicomIoControllerExportDialog::onInfoWidgetChanged()
         value = ui->patientID->text();
     } else if (s == ui->patientBirthDate) {
         tag = DCM_PatientBirthDate;
-        value = ui->patientBirthDate->date().toString(QStringLiteral("yyyyMMdd"));
+        value = dateText(ui->patientBirthDate);
     } else if (s == ui->patientSex) {
         tag = DCM_PatientSex;
         static const char* const codes[] = {"", "M", "F", "O"};
@@ -400,7 +419,7 @@ void DicomIoControllerExportDialog::onInfoWidgetChanged()
         value = ui->studyID->text();
     } else if (s == ui->studyDate) {
         tag = DCM_StudyDate;
-        value = ui->studyDate->date().toString(QStringLiteral("yyyyMMdd"));
+        value = dateText(ui->studyDate);
     } else if (s == ui->studyDescription) {
         tag = DCM_StudyDescription;
         value = ui->studyDescription->text();
@@ -409,7 +428,7 @@ void DicomIoControllerExportDialog::onInfoWidgetChanged()
         value = ui->seriesNumber->text();
     } else if (s == ui->seriesDate) {
         tag = DCM_SeriesDate;
-        value = ui->seriesDate->date().toString(QStringLiteral("yyyyMMdd"));
+        value = dateText(ui->seriesDate);
     } else if (s == ui->seriesTime) {
         tag = DCM_SeriesTime;
         value = ui->seriesTime->time().toString(QStringLiteral("HHmmss"));

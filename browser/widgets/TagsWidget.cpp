@@ -147,6 +147,8 @@ TagsWidget::TagsWidget(std::shared_ptr<DcmDataset> dataset, QWidget* parent)
     m_ui->tagsView->setTextElideMode(Qt::ElideRight);
     m_ui->tagsView->setItemDelegate(new SingleLineDelegate(m_ui->tagsView));
     m_ui->tagsView->setContextMenuPolicy(Qt::CustomContextMenu);
+    // One line per element: wrapping long UIDs at their dots would show only the first piece.
+    m_ui->tagsView->setWordWrap(false);
     connect(m_ui->tagsView, &QWidget::customContextMenuRequested, this, &TagsWidget::onTagsContextMenu);
     connect(m_ui->frameSpinBox, qOverload<int>(&QSpinBox::valueChanged), this, &TagsWidget::setCurrentFrame);
     setDataset(std::move(dataset));

@@ -9,7 +9,10 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QAction>
+#include <QFile>
 #include <QFileDialog>
+#include <QListView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -150,6 +153,28 @@ TEST(DicomExportDialog, BackAsksAndCancelKeepsTheEdits)
     page.child<QAbstractButton>("backButton")->click();
     EXPECT_EQ(stack->currentWidget()->objectName(), "extensionsPage");
     EXPECT_TRUE(page.dialog->datasets().empty());
+}
+
+TEST(DicomExportDialog, AddFilesRefusesNonDicomFiles)
+{
+    T::TempDir dir;
+    QFile::copy(T::pydicomData("test_files/CT_small.dcm"), dir.file("ct.dcm"));
+    QFile text(dir.file("notes.txt"));
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly) && text.write("not DICOM") > 0);
+    text.close();
+    DicomIoAlgorithm writer(DicomIoAlgorithm::Writing);
+    DicomIoControllerExportDialog dialog(writer, nullptr);
+    auto* list = dialog.findChild<QListView*>("referencedImagesListView");
+    T::ModalAnswer chooser(T::isVisibleOf<QFileDialog>, [&](QWidget* w) {
+        auto* files = static_cast<QFileDialog*>(w);
+        files->setDirectory(dir.path());
+        files->findChild<QLineEdit*>("fileNameEdit")->setText("\"ct.dcm\" \"notes.txt\"");
+        static_cast<QDialog*>(files)->accept();
+    });
+    list->actions().front()->trigger();
+    ASSERT_TRUE(chooser.answered());
+    ASSERT_EQ(list->model()->rowCount(), 1);
+    EXPECT_EQ(list->model()->index(0, 0).data().toString(), dir.file("ct.dcm"));
 }
 
 // Merging a tag file: missing elements are added, existing ones replaced only when asked,

@@ -109,7 +109,10 @@ TEST_P(DicomDirNames, ChooseTheScanAndCancelLeavesStatus8)
 
 INSTANTIATE_TEST_SUITE_P(Names, DicomDirNames,
                          ::testing::Values(std::make_pair("DICOMDIR", true), std::make_pair("dicomdir", true),
-                                           std::make_pair("DicomDir", true), std::make_pair("DICOMDIR", false)));
+                                           std::make_pair("DicomDir", true), std::make_pair("DICOMDIR", false)),
+                         [](const auto& info) {
+                             return std::string(info.param.second ? "File" : "Folder") + info.param.first;
+                         });
 
 TEST(DicomIoController, FatalErrorDialogListsOnlyFatalErrors)
 {

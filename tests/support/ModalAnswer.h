@@ -1,28 +1,37 @@
 #pragma once
 
+#include <QApplication>
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
 
 namespace Dravelin::Test {
 
-// Answers a dialog the code under test is about to run modally: once a visible top-level
-// widget of type W (a QMessageBox, a QFileDialog, a product dialog) shows up, `answer` runs on
-// it, once. Polls from the event loop, so it also reaches dialogs opened from inside another
-// modal loop. Returns a handle that stops waiting when destroyed.
+// Answers a dialog the code under test is about to run modally: once a visible top-level widget
+// matches, `answer` runs on it, once. Polls from the event loop, so it also reaches dialogs
+// opened inside another modal loop. Stops waiting when destroyed.
 class ModalAnswer
 {
 public:
-    ModalAnswer(std::function<bool(QWidget*)> matches, std::function<void(QWidget*)> answer);
-    ~ModalAnswer();
-    ModalAnswer(const ModalAnswer&) = delete;
-    ModalAnswer& operator=(const ModalAnswer&) = delete;
-
-    bool answered() const;
+    ModalAnswer(std::function<bool(QWidget*)> matches, std::function<void(QWidget*)> answer)
+    {
+        m_timer.setInterval(5);
+        QObject::connect(&m_timer, &QTimer::timeout, [this, matches, answer] {
+            for (QWidget* widget : QApplication::topLevelWidgets())
+                if (matches(widget)) {
+                    m_timer.stop();
+                    m_answered = true;
+                    return answer(widget);
+                }
+        });
+        m_timer.start();
+    }
+    bool answered() const { return m_answered; }
 
 private:
-    struct State;
-    State* m_state;
+    QTimer m_timer;
+    bool m_answered = false;
 };
 
 template <typename W>

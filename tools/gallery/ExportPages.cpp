@@ -10,6 +10,7 @@
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QTabWidget>
 
 namespace ExportPages {
 
@@ -60,12 +61,13 @@ QWidget* exportExtensions(const QString& ctFile)
     return exportDialog(ctFile);
 }
 
-QWidget* exportSettings(const QString& ctFile)
+QWidget* exportSettings(const QString& ctFile, bool tagsTab)
 {
     DicomIoControllerExportDialog* dialog = exportDialog(ctFile);
     dialog->gotoPage2();
     dialog->findChild<QLineEdit*>("pathEdit")->setText("/home/user/export/ct.dcm");
     dialog->findChild<QComboBox*>("compressionComboBox")->setCurrentIndex(6);  // lossy: quality shown
+    dialog->findChild<QTabWidget*>("infoTabWidget")->setCurrentIndex(tagsTab ? 1 : 0);
     return dialog;
 }
 
@@ -82,7 +84,7 @@ QWidget* tagPanel(const QString& multiFrameFile, int frame)
     controller->init();
     frameWidget->setTitle("Show DICOM Tags");
     controller->tagsWidget()->setCurrentFrame(frame);
-    frameWidget->resize(720, 640);
+    frameWidget->resize(980, 640);
     return frameWidget;
 }
 

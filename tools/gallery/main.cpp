@@ -253,7 +253,8 @@ int main(int argc, char** argv)
         {"editor", EditorPages::editor(sample)},
         {"profile-dialog", EditorPages::profileDialog("patient")},
         {"export-extensions", ExportPages::exportExtensions(corpusFile("CT_small.dcm"))},
-        {"export-settings", ExportPages::exportSettings(corpusFile("CT_small.dcm"))},
+        {"export-settings", ExportPages::exportSettings(corpusFile("CT_small.dcm"), false)},
+        {"export-tags", ExportPages::exportSettings(corpusFile("CT_small.dcm"), true)},
         {"show-dicom-tags", ExportPages::tagPanel(corpusFile("rtdose.dcm"), 3)},
     };
 
