@@ -20,7 +20,6 @@
 #include <dcmtk/dcmdata/dcfilefo.h>
 
 #include <QAction>
-#include <set>
 #include <QComboBox>
 #include <QDirIterator>
 #include <QFileDialog>
@@ -29,6 +28,8 @@
 #include <QSettings>
 #include <QtTest/QTest>
 #include <gtest/gtest.h>
+
+#include <set>
 
 using namespace Dravelin;
 namespace T = Dravelin::Test;
