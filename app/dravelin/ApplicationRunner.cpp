@@ -209,10 +209,12 @@ int ApplicationRunner::run(const QStringList& arguments, std::FILE* out, std::FI
                 for (QWidget* top : QApplication::topLevelWidgets())
                     if (top != &window && top->isVisible() && top->isWindow() && !top->inherits("QMenu"))
                         target = top;
-                if (!target) {
-                    quietTicks = 1;
+                // A panel in the main window's dock instead of a window of its own: the
+                // main window is saved.
+                if (!target && quietTicks < 75)
                     return;
-                }
+                if (!target)
+                    target = &window;
                 // A window that scans folders (the DICOM editor) is shown on the first location.
                 auto* path = target->findChild<QComboBox*>(QStringLiteral("pathEdit"));
                 auto* scan = target->findChild<QAbstractButton*>(QStringLiteral("scanButton"));

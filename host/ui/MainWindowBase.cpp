@@ -600,6 +600,13 @@ void MainWindowBase::runAlgorithm(std::unique_ptr<Algorithm> algorithm)
         m_controllerLayout->insertWidget(m_controllerLayout->count() - 1, decorator);
         m_controllerDock->show();
         m_controllerDock->raise();
+        // A panel such as the tag viewer needs room: half the height beside the views, and its
+        // own width (tag tables want about 560 pixels) up to half the window's.
+        if (m_controllerDock->height() < height() / 2)
+            resizeDocks({m_controllerDock}, {height() / 2}, Qt::Vertical);
+        const int wanted = std::min(std::max(decorator->sizeHint().width() + 40, 560), width() / 2);
+        if (m_controllerDock->width() < wanted)
+            resizeDocks({m_controllerDock}, {wanted}, Qt::Horizontal);
         connect(decorator, &ControllerDecorator::closeRequested, this,
                 [controller] { controller->closeAlgorithm(false); });
     }
