@@ -42,6 +42,9 @@ void RTStructureToLabelMapController::init()
     }
     if (SharedImageSet* reference = m_algorithm->referenceVolume())
         m_reference->setCurrentIndex(m_reference->findText(reference->name()));
+    else if (m_reference->count() > 0)
+        // The volume the box shows is the one Compute uses, even when the user never opens it.
+        onReferenceChosen(m_reference->currentText());
     // The first row of the parameter form, so that its labels line up with the others.
     formLayout()->insertRow(0, tr("Reference"), m_reference);
     if (m_reference->count() == 0) {

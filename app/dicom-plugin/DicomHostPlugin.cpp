@@ -1,7 +1,10 @@
 // The host's DICOM plug-in, "Dravelin.Dicom": registers the DICOM readers and the writer of the
 // host's DICOM library, so that the application (and the DICOM GUI plug-in, which depends on
 // this one) finds them in the factory registry.
+#include "host/algorithms/RTStructureToLabelMap.h"
+#include "host/app/AnnotationFactory.h"
 #include "host/app/FactoryRegistry.h"
+#include "host/dicom/annotations/RTStructureAnnotation.h"
 #include "host/data/SharedImageSet.h"
 #include "host/dicom/io/DicomIOAlgorithmBrowser.h"
 #include "host/dicom/io/DicomIOAlgorithmFile.h"
@@ -72,7 +75,13 @@ public:
                                                        QStringLiteral("DICOM Browser"), QStringLiteral("io: read"));
         factory->registerAlgorithm<DicomWriter>(QStringLiteral("DicomIoAlgorithm"), QStringLiteral("DICOM"),
                                                 QStringLiteral("io: write"));
-        registerFactories(std::move(factory), nullptr, nullptr);
+        // Offered while RT structures are selected; the DICOM GUI plug-in supplies its panel.
+        factory->registerAlgorithm<Dravelin::RTStructureToLabelMap>(
+            QStringLiteral("RTStructureToLabelMap"), QStringLiteral("RT Structures;Convert to Label Map"));
+        // RT structures are drawn as their contours in their own colours, not as points.
+        auto annotations = std::make_unique<Dravelin::AnnotationFactory>(QStringLiteral("Dicom"));
+        annotations->registerDataAnnotation<Dravelin::Dicom::RTStructureAnnotation>(QStringLiteral("RT Structure"));
+        registerFactories(std::move(factory), nullptr, std::move(annotations));
         return 0;
     }
 };

@@ -7,12 +7,23 @@
 #include "host/ui/ProgressWidget.h"
 #include "host/ui/SettingsDialog.h"
 
+#include "host/app/Algorithm.h"
+#include "host/app/IoAlgorithm.h"
+#include "host/app/Properties.h"
+#include "host/data/DataModel.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QComboBox>
 #include <QApplication>
+#include <QDialog>
+#include <QPointer>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
 #include <QPixmap>
 #include <QTimer>
+#include <QTreeView>
 
 namespace Dravelin {
 
@@ -76,7 +87,13 @@ int ApplicationRunner::run(const QStringList& arguments, std::FILE* out, std::FI
                                         QStringLiteral("FILE.png"));
     const QCommandLineOption list(QStringLiteral("list-plugins"),
                                   QStringLiteral("Print the loaded plug-ins and what they register, then exit."));
-    parser.addOptions({pluginDir, screenshot, list});
+    const QCommandLineOption run(
+        QStringLiteral("run"),
+        QStringLiteral("Start the algorithm ID (as --list-plugins prints it) the way its menu entry does: a reader "
+                       "opens the LOCATIONs itself; any other algorithm runs once they are loaded, on the first "
+                       "loaded image set when it accepts one. With --screenshot, the window it opens is saved."),
+        QStringLiteral("ID"));
+    parser.addOptions({pluginDir, screenshot, list, run});
     if (!parser.parse(arguments)) {
         print(err, QStringLiteral("dravelin: %1 (see --help)").arg(parser.errorText()));
         return 2;
@@ -117,7 +134,24 @@ int ApplicationRunner::run(const QStringList& arguments, std::FILE* out, std::FI
     window.show();
 
     const QStringList locations = parser.positionalArguments();
-    if (!locations.isEmpty()) {
+    const QString runId = parser.value(run);
+    const AlgorithmDescriptor* runDescriptor = runId.isEmpty() ? nullptr : registry.algorithmDescriptor(runId);
+    if (!runId.isEmpty() && !runDescriptor) {
+        print(err, QStringLiteral("dravelin: no algorithm %1 (see --list-plugins)").arg(runId));
+        return 2;
+    }
+    const bool runReads = runDescriptor && runDescriptor->ioMode == IoAlgorithm::Read;
+    if (runReads) {
+        // The reader's own flow (its dialogs) opens what was given.
+        std::unique_ptr<Algorithm> algorithm = registry.instantiateAlgorithm(runId);
+        if (algorithm && !locations.isEmpty()) {
+            const QFileInfo info(locations.first());
+            Properties p(QStringLiteral("Config"));
+            p.setParam(QStringLiteral("location"), info.exists() ? info.absoluteFilePath() : locations.first());
+            algorithm->configure(&p);
+        }
+        window.runAlgorithm(std::move(algorithm));
+    } else if (!locations.isEmpty()) {
         const QString reader = window.dicomReaderId();
         if (reader.isEmpty())
             print(err, QStringLiteral("dravelin: no DICOM reader registered; is the DICOM plug-in in %1?").arg(folder));
@@ -127,26 +161,96 @@ int ApplicationRunner::run(const QStringList& arguments, std::FILE* out, std::FI
         }
     }
 
+    if (runDescriptor && !runReads) {
+        // Once the data is in, as a user would: select it, then pick the menu entry.
+        auto start = [&window, runId] {
+            DataList selection;
+            const std::vector<Data*> images = window.dataModel()->getAll(Data::KindVolume);
+            const std::vector<Data*> all = images.empty() ? window.dataModel()->getAll(Data::KindImage) : images;
+            if (!all.empty())
+                selection.add(all.front());
+            const AlgorithmDescriptor* d = window.registry().algorithmDescriptor(runId);
+            window.setSelectedData(d && d->isCompatible(selection) ? selection : DataList());
+            QAction* action = window.exportAction(runId) ? window.exportAction(runId) : window.algorithmAction(runId);
+            if (action && action->isEnabled())
+                action->trigger();
+            else
+                Log::log(4, "dravelin", runId + " does not accept the loaded data");
+        };
+        if (window.pendingLoads() > 0) {
+            auto connection = std::make_shared<QMetaObject::Connection>();
+            *connection = QObject::connect(&window, &MainWindowBase::loadsFinished, &window, [connection, start] {
+                QObject::disconnect(*connection);
+                start();
+            });
+        } else
+            QTimer::singleShot(0, &window, start);
+    }
+
     int status = 0;
     QTimer idle;
     if (parser.isSet(screenshot)) {
         // Saved once every load has ended and nothing is left to do: the progress rows are gone
-        // and no events wait (the views repaint on the way there).
+        // and no events wait (the views repaint on the way there). With --run, the window the
+        // algorithm opened is saved instead, once it has been shown and quiet for a moment (a
+        // browser scan fills its tree from a worker).
         idle.setInterval(20);
         int quietTicks = 0;
+        bool typed = false;
         QObject::connect(&idle, &QTimer::timeout, &window, [&] {
             // Idle twice in a row: docks that hid when the loads ended have been laid out.
             const bool busy = window.pendingLoads() > 0 || window.progressWidget()->taskCount() > 0;
             quietTicks = busy ? 0 : quietTicks + 1;
             if (quietTicks < 2)
                 return;
+            QWidget* target = &window;
+            if (runDescriptor) {
+                target = nullptr;
+                for (QWidget* top : QApplication::topLevelWidgets())
+                    if (top != &window && top->isVisible() && top->isWindow() && !top->inherits("QMenu"))
+                        target = top;
+                // A panel in the main window's dock instead of a window of its own: the
+                // main window is saved.
+                if (!target && quietTicks < 75)
+                    return;
+                if (!target)
+                    target = &window;
+                // A window that scans folders (the DICOM editor) is shown on the first location.
+                auto* path = target->findChild<QComboBox*>(QStringLiteral("pathEdit"));
+                auto* scan = target->findChild<QAbstractButton*>(QStringLiteral("scanButton"));
+                if (!typed && !runReads && !locations.isEmpty() && path && scan) {
+                    path->setEditText(QFileInfo(locations.first()).absoluteFilePath());
+                    typed = true;
+                    scan->click();
+                }
+                // Tree views show their first leaf three levels down (a series) current and
+                // checked, as after a user's click, so the picture shows what a selection does.
+                if (quietTicks == 50)
+                    for (QTreeView* tree : target->findChildren<QTreeView*>()) {
+                        QAbstractItemModel* model = tree->model();
+                        const QModelIndex leaf =
+                            model ? model->index(0, 0, model->index(0, 0, model->index(0, 0))) : QModelIndex();
+                        if (!leaf.isValid() || !tree->isVisible())
+                            continue;
+                        tree->expandToDepth(1);
+                        tree->setCurrentIndex(leaf);
+                        model->setData(leaf, Qt::Checked, Qt::CheckStateRole);
+                    }
+                if (quietTicks < 125)
+                    return;
+            }
             idle.stop();
-            QTimer::singleShot(0, &window, [&] {
-                if (!window.grab().save(shotPath, "PNG")) {
+            QPointer<QWidget> shot(target);
+            QTimer::singleShot(0, &window, [&, shot] {
+                if (!shot || !shot->grab().save(shotPath, "PNG")) {
                     print(err, QStringLiteral("dravelin: cannot write %1").arg(shotPath));
                     status = 1;
                 }
-                QApplication::exit(status);
+                if (auto* dialog = qobject_cast<QDialog*>(shot.data()))
+                    dialog->reject();
+                else if (shot && shot != &window)
+                    shot->close();
+                QTimer::singleShot(0, &window, [&] { QApplication::exit(status); });
             });
         });
         idle.start();

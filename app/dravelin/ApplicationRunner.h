@@ -8,7 +8,7 @@
 namespace Dravelin {
 
 // The application's command line:
-//   dravelin [LOCATION...] [--plugin-dir DIR] [--screenshot FILE.png] [--list-plugins]
+//   dravelin [LOCATION...] [--plugin-dir DIR] [--run ID] [--screenshot FILE.png] [--list-plugins]
 // Kept apart from main() so that tests can run it in-process.
 class ApplicationRunner
 {

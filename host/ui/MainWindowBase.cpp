@@ -133,6 +133,21 @@ MainWindowBase::MainWindowBase(FactoryRegistry* registry, QWidget* parent)
             dc->onDataDeleted(data);
     });
     connect(m_dataModel, &DataModel::dataRemoved, this, [this] { updateDataControllers(); });
+    // Data that controllers add (a DICOM browser's series, a conversion's result) is shown like
+    // the application's own loads, once the adding is over.
+    connect(m_dataModel, &DataModel::dataAdded, this, [this](Data* data) {
+        if (m_newData.empty())
+            QTimer::singleShot(0, this, [this] {
+                if (m_newData.empty())
+                    return;
+                std::vector<Data*> added;
+                for (Data* d : std::exchange(m_newData, {}))
+                    if (m_dataModel->contains(d))
+                        added.push_back(d);
+                showNewData(added);
+            });
+        m_newData.push_back(data);
+    });
     connect(m_dataModel, &DataModel::dataChanged, m_display, &DisplayWidgetMulti::refresh);
     connect(m_tree, &DataTreeWidget::selectedDataChanged, this, [this] {
         updateActions();
@@ -465,6 +480,15 @@ std::vector<Data*> MainWindowBase::addOutput(OwningDataList output)
     if (output.empty())
         return {};
     const std::vector<Data*> added = m_dataModel->add(std::move(output));
+    // Shown here, not again when the model's notifications are handled.
+    for (Data* data : withDescendants(added))
+        m_newData.erase(std::remove(m_newData.begin(), m_newData.end(), data), m_newData.end());
+    showNewData(added);
+    return added;
+}
+
+void MainWindowBase::showNewData(const std::vector<Data*>& added)
+{
     DataList shown = m_display->visibleData();
     bool imageShown = false;
     for (Data* data : withDescendants(added)) {
@@ -491,7 +515,6 @@ std::vector<Data*> MainWindowBase::addOutput(OwningDataList output)
     if (imageShown)
         m_display->resetViews();
     updateDataControllers();
-    return added;
 }
 
 void MainWindowBase::askAndLoad(const AlgorithmDescriptor& descriptor)
@@ -578,6 +601,13 @@ void MainWindowBase::runAlgorithm(std::unique_ptr<Algorithm> algorithm)
         m_controllerLayout->insertWidget(m_controllerLayout->count() - 1, decorator);
         m_controllerDock->show();
         m_controllerDock->raise();
+        // A panel such as the tag viewer needs room: half the height beside the views, and its
+        // own width (tag tables want about 560 pixels) up to half the window's.
+        if (m_controllerDock->height() < height() / 2)
+            resizeDocks({m_controllerDock}, {height() / 2}, Qt::Vertical);
+        const int wanted = std::min(std::max(decorator->sizeHint().width() + 40, 560), width() / 2);
+        if (m_controllerDock->width() < wanted)
+            resizeDocks({m_controllerDock}, {wanted}, Qt::Horizontal);
         connect(decorator, &ControllerDecorator::closeRequested, this,
                 [controller] { controller->closeAlgorithm(false); });
     }

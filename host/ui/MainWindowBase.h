@@ -119,6 +119,9 @@ private:
     void runInBackground(std::shared_ptr<Algorithm> algorithm, const QString& description,
                          std::function<void(Algorithm&)> done);
     void updateDataControllers();
+    // Gives new items their data annotation and shows them (the first new image set replaces
+    // the image sets shown).
+    void showNewData(const std::vector<Data*>& added);
     void showControllerPanel(class Controller* controller, const QString& title);
     void reapClosed();
 
@@ -148,6 +151,7 @@ private:
     std::vector<std::unique_ptr<DataController>> m_dataControllers;
     QStringList m_dataControllerNames;
     int m_pendingLoads = 0;
+    std::vector<Data*> m_newData;  // added to the model since the last showNewData
 };
 
 }  // namespace Dravelin
