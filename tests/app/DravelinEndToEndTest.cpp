@@ -109,7 +109,7 @@ TEST_F(App, BrowserLoadsTwoCheckedSeriesAndOneExportsAsJpegLsAndReloadsEqual)
     window.exportAction("Dicom.DicomIoAlgorithm")->trigger();
     ASSERT_TRUE(QTest::qWaitFor([&] { return filesUnder(dir.file("out")).size() == 3; }, kHang));
     DicomIoAlgorithm reader;
-    reader.setLocation(dir.file("out").toStdString());
+    reader.setLocation(dir.file("out"));
     reader.compute();
     const OwningDataList output = reader.takeOutput();
     ASSERT_TRUE(output.getImage());

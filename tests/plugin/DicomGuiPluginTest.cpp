@@ -36,8 +36,8 @@ bool controls(A* algorithm)
 
 TEST(DicomAlgorithmControllerFactory, CreatesTheControllerOfEachAlgorithmTypeAndNothingElse)
 {
-    EXPECT_TRUE(controls<DicomIoController>(new DicomIOAlgorithmFolder(DicomIoAlgorithm::Reading)));
-    EXPECT_TRUE(controls<DicomIoController>(new DicomIoAlgorithm(DicomIoAlgorithm::Writing)));
+    EXPECT_TRUE(controls<DicomIoController>(new DicomIOAlgorithmFolder(DicomIoAlgorithm::Read)));
+    EXPECT_TRUE(controls<DicomIoController>(new DicomIoAlgorithm(DicomIoAlgorithm::Write)));
     EXPECT_TRUE(controls<ShowDicomTagsController>(new ShowDicomTags(nullptr)));
     EXPECT_TRUE(controls<DicomEditor>(new DicomEditorAlgorithm));
     EXPECT_TRUE(controls<RTStructureToLabelMapController>(new RTStructureToLabelMap({})));
