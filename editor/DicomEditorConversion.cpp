@@ -42,7 +42,17 @@ struct DicomEditorConversion::Counters
     std::atomic<int> leftOut{0};
 };
 
+// A thread's files written to temporaries, not yet at their targets.
+struct DicomEditorConversion::Pending
+{
+    Dicom::DicomFileWriter::Batch batch;
+};
+
 namespace {
+
+// Files per durable batch: large enough that the waits for the disk stop mattering, small enough
+// that a crash loses little finished work.
+constexpr size_t kBatchFiles = 64;
 
 void logFailure(const QString& message)
 {
@@ -168,12 +178,15 @@ DicomEditorConversion::Summary DicomEditorConversion::run(const std::vector<File
     std::mutex mutex;
     int done = 0;
     auto worker = [&]() {
+        Pending pending;
         while (!cancelled) {
             const size_t index = next++;
             if (index >= locations.size())
-                return;
+                break;
             try {
-                convertLocation(locations[index], counters);
+                convertLocation(locations[index], counters, pending);
+                if (pending.batch.size() >= kBatchFiles)
+                    commit(pending, counters);
             } catch (const std::exception& e) {
                 logFailure(QStringLiteral("Could not convert %1: %2")
                                .arg(QString::fromStdString(locations[index].string()), QString::fromUtf8(e.what())));
@@ -189,6 +202,7 @@ DicomEditorConversion::Summary DicomEditorConversion::run(const std::vector<File
                     cancelled = true;
             }
         }
+        commit(pending, counters);  // finished files are kept on cancel too
     };
 
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -209,7 +223,18 @@ DicomEditorConversion::Summary DicomEditorConversion::run(const std::vector<File
     return summary;
 }
 
-void DicomEditorConversion::convertLocation(const Filesystem::Url& location, Counters& counters) const
+void DicomEditorConversion::commit(Pending& pending, Counters& counters)
+{
+    const int added = static_cast<int>(pending.batch.size());
+    const auto failures = pending.batch.commit();
+    for (const auto& failure : failures)
+        logFailure("Could not save file: " + failure.target + " (" + QString::fromLocal8Bit(failure.error.c_str()) +
+                   ")");
+    counters.written += added - static_cast<int>(failures.size());
+    counters.failed += static_cast<int>(failures.size());
+}
+
+void DicomEditorConversion::convertLocation(const Filesystem::Url& location, Counters& counters, Pending& pending) const
 {
     std::vector<std::string> fileNames;
     const auto datasets = m_cache->load(location, &fileNames, nullptr, true);
@@ -221,8 +246,8 @@ void DicomEditorConversion::convertLocation(const Filesystem::Url& location, Cou
     }
     for (size_t j = 0; j < datasets.size(); ++j) {
         const std::string fileName = j < fileNames.size() ? fileNames[j] : location.localFilePath();
-        switch (datasets[j] ? convertDataset(*datasets[j], fileName) : Outcome::Failed) {
-            case Outcome::Written: ++counters.written; break;
+        switch (datasets[j] ? convertDataset(*datasets[j], fileName, pending) : Outcome::Failed) {
+            case Outcome::Added: break;  // counted when its batch is committed
             case Outcome::Failed: ++counters.failed; break;
             case Outcome::LeftOut: ++counters.leftOut; break;
         }
@@ -230,7 +255,8 @@ void DicomEditorConversion::convertLocation(const Filesystem::Url& location, Cou
 }
 
 DicomEditorConversion::Outcome DicomEditorConversion::convertDataset(const DcmDataset& source,
-                                                                     const std::string& fileName) const
+                                                                     const std::string& fileName,
+                                                                     Pending& pending) const
 {
     const QDir input(m_input);
     const QDir output(m_output);
@@ -262,10 +288,11 @@ DicomEditorConversion::Outcome DicomEditorConversion::convertDataset(const DcmDa
         logFailure("Could not de-identify file: " + QString::fromStdString(fileName));
         return Outcome::Failed;
     }
-    return write(copy.release(), fileName, out) ? Outcome::Written : Outcome::Failed;
+    return write(copy.release(), fileName, out, pending) ? Outcome::Added : Outcome::Failed;
 }
 
-bool DicomEditorConversion::write(DcmDataset* dataset, const std::string& sourceFile, QString target) const
+bool DicomEditorConversion::write(DcmDataset* dataset, const std::string& sourceFile, QString target,
+                                  Pending& pending) const
 {
     DcmFileFormat file(dataset, OFFalse);  // takes the dataset over
     E_FileWriteMode mode = EWM_createNewMeta;
@@ -293,7 +320,7 @@ bool DicomEditorConversion::write(DcmDataset* dataset, const std::string& source
         target = resolved;
     }
     std::string error;
-    if (!Dicom::DicomFileWriter::save(file, target, EXS_Unknown, mode, &error)) {
+    if (!pending.batch.add(file, target, EXS_Unknown, mode, &error)) {
         logFailure("Could not save file: " + target + " (" + QString::fromLocal8Bit(error.c_str()) + ")");
         return false;
     }
