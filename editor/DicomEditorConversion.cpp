@@ -23,6 +23,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <exception>
 #include <mutex>
 #include <thread>
@@ -177,16 +179,41 @@ DicomEditorConversion::Summary DicomEditorConversion::run(const std::vector<File
     std::atomic<bool> cancelled{progress && progress->wasCancelled()};
     std::mutex mutex;
     int done = 0;
+    // Full batches go to one thread that waits for the disk, so converting never stops for it. At
+    // most a few wait there: their temporaries are open files.
+    std::mutex queueMutex;
+    std::condition_variable queueChanged;
+    std::deque<std::unique_ptr<Pending>> queue;
+    bool closing = false;
+    const auto handOver = [&](std::unique_ptr<Pending> full) {
+        std::unique_lock<std::mutex> lock(queueMutex);
+        queueChanged.wait(lock, [&] { return queue.size() < 4; });
+        queue.push_back(std::move(full));
+        queueChanged.notify_all();
+    };
+    std::thread committer([&]() {
+        for (;;) {
+            std::unique_lock<std::mutex> lock(queueMutex);
+            queueChanged.wait(lock, [&] { return closing || !queue.empty(); });
+            if (queue.empty())
+                return;
+            std::unique_ptr<Pending> batch = std::move(queue.front());
+            queue.pop_front();
+            queueChanged.notify_all();
+            lock.unlock();
+            commit(*batch, counters);
+        }
+    });
     auto worker = [&]() {
-        Pending pending;
+        auto pending = std::make_unique<Pending>();
         while (!cancelled) {
             const size_t index = next++;
             if (index >= locations.size())
                 break;
             try {
-                convertLocation(locations[index], counters, pending);
-                if (pending.batch.size() >= kBatchFiles)
-                    commit(pending, counters);
+                convertLocation(locations[index], counters, *pending);
+                if (pending->batch.size() >= kBatchFiles)
+                    handOver(std::exchange(pending, std::make_unique<Pending>()));
             } catch (const std::exception& e) {
                 logFailure(QStringLiteral("Could not convert %1: %2")
                                .arg(QString::fromStdString(locations[index].string()), QString::fromUtf8(e.what())));
@@ -202,7 +229,7 @@ DicomEditorConversion::Summary DicomEditorConversion::run(const std::vector<File
                     cancelled = true;
             }
         }
-        commit(pending, counters);  // finished files are kept on cancel too
+        handOver(std::move(pending));  // finished files are kept on cancel too
     };
 
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -213,6 +240,12 @@ DicomEditorConversion::Summary DicomEditorConversion::run(const std::vector<File
     worker();
     for (auto& t : pool)
         t.join();
+    {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        closing = true;
+    }
+    queueChanged.notify_all();
+    committer.join();
 
     summary.locations = done;
     summary.written = counters.written;

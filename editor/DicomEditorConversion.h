@@ -26,7 +26,8 @@ class UidMap;
 //
 // - Every file is written whole or not at all (Dicom::DicomFileWriter::Batch: checked writes,
 //   data synced before the rename); a failed write counts as a failure and leaves no file behind.
-//   Each thread makes its files durable in batches, so the disk is waited for once per batch. Temporaries that an
+//   Files are made durable in batches by a thread of their own, so converting never waits for
+//   the disk and the disk is waited for once per batch. Temporaries that an
 //   interrupted run left in the output folder are removed when a run starts.
 // - Sources are read through a dataset cache and copied before they are changed: neither the
 //   cache nor the input files are modified, unless output and input are the same folder (in
