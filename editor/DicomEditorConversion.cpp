@@ -23,6 +23,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <exception>
 #include <mutex>
 #include <thread>
@@ -42,7 +44,17 @@ struct DicomEditorConversion::Counters
     std::atomic<int> leftOut{0};
 };
 
+// A thread's files written to temporaries, not yet at their targets.
+struct DicomEditorConversion::Pending
+{
+    Dicom::DicomFileWriter::Batch batch;
+};
+
 namespace {
+
+// Files per durable batch: large enough that the waits for the disk stop mattering, small enough
+// that a crash loses little finished work.
+constexpr size_t kBatchFiles = 64;
 
 void logFailure(const QString& message)
 {
@@ -167,13 +179,41 @@ DicomEditorConversion::Summary DicomEditorConversion::run(const std::vector<File
     std::atomic<bool> cancelled{progress && progress->wasCancelled()};
     std::mutex mutex;
     int done = 0;
+    // Full batches go to one thread that waits for the disk, so converting never stops for it. At
+    // most a few wait there: their temporaries are open files.
+    std::mutex queueMutex;
+    std::condition_variable queueChanged;
+    std::deque<std::unique_ptr<Pending>> queue;
+    bool closing = false;
+    const auto handOver = [&](std::unique_ptr<Pending> full) {
+        std::unique_lock<std::mutex> lock(queueMutex);
+        queueChanged.wait(lock, [&] { return queue.size() < 4; });
+        queue.push_back(std::move(full));
+        queueChanged.notify_all();
+    };
+    std::thread committer([&]() {
+        for (;;) {
+            std::unique_lock<std::mutex> lock(queueMutex);
+            queueChanged.wait(lock, [&] { return closing || !queue.empty(); });
+            if (queue.empty())
+                return;
+            std::unique_ptr<Pending> batch = std::move(queue.front());
+            queue.pop_front();
+            queueChanged.notify_all();
+            lock.unlock();
+            commit(*batch, counters);
+        }
+    });
     auto worker = [&]() {
+        auto pending = std::make_unique<Pending>();
         while (!cancelled) {
             const size_t index = next++;
             if (index >= locations.size())
-                return;
+                break;
             try {
-                convertLocation(locations[index], counters);
+                convertLocation(locations[index], counters, *pending);
+                if (pending->batch.size() >= kBatchFiles)
+                    handOver(std::exchange(pending, std::make_unique<Pending>()));
             } catch (const std::exception& e) {
                 logFailure(QStringLiteral("Could not convert %1: %2")
                                .arg(QString::fromStdString(locations[index].string()), QString::fromUtf8(e.what())));
@@ -189,6 +229,7 @@ DicomEditorConversion::Summary DicomEditorConversion::run(const std::vector<File
                     cancelled = true;
             }
         }
+        handOver(std::move(pending));  // finished files are kept on cancel too
     };
 
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -199,6 +240,12 @@ DicomEditorConversion::Summary DicomEditorConversion::run(const std::vector<File
     worker();
     for (auto& t : pool)
         t.join();
+    {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        closing = true;
+    }
+    queueChanged.notify_all();
+    committer.join();
 
     summary.locations = done;
     summary.written = counters.written;
@@ -209,7 +256,18 @@ DicomEditorConversion::Summary DicomEditorConversion::run(const std::vector<File
     return summary;
 }
 
-void DicomEditorConversion::convertLocation(const Filesystem::Url& location, Counters& counters) const
+void DicomEditorConversion::commit(Pending& pending, Counters& counters)
+{
+    const int added = static_cast<int>(pending.batch.size());
+    const auto failures = pending.batch.commit();
+    for (const auto& failure : failures)
+        logFailure("Could not save file: " + failure.target + " (" + QString::fromLocal8Bit(failure.error.c_str()) +
+                   ")");
+    counters.written += added - static_cast<int>(failures.size());
+    counters.failed += static_cast<int>(failures.size());
+}
+
+void DicomEditorConversion::convertLocation(const Filesystem::Url& location, Counters& counters, Pending& pending) const
 {
     std::vector<std::string> fileNames;
     const auto datasets = m_cache->load(location, &fileNames, nullptr, true);
@@ -221,8 +279,8 @@ void DicomEditorConversion::convertLocation(const Filesystem::Url& location, Cou
     }
     for (size_t j = 0; j < datasets.size(); ++j) {
         const std::string fileName = j < fileNames.size() ? fileNames[j] : location.localFilePath();
-        switch (datasets[j] ? convertDataset(*datasets[j], fileName) : Outcome::Failed) {
-            case Outcome::Written: ++counters.written; break;
+        switch (datasets[j] ? convertDataset(*datasets[j], fileName, pending) : Outcome::Failed) {
+            case Outcome::Added: break;  // counted when its batch is committed
             case Outcome::Failed: ++counters.failed; break;
             case Outcome::LeftOut: ++counters.leftOut; break;
         }
@@ -230,7 +288,8 @@ void DicomEditorConversion::convertLocation(const Filesystem::Url& location, Cou
 }
 
 DicomEditorConversion::Outcome DicomEditorConversion::convertDataset(const DcmDataset& source,
-                                                                     const std::string& fileName) const
+                                                                     const std::string& fileName,
+                                                                     Pending& pending) const
 {
     const QDir input(m_input);
     const QDir output(m_output);
@@ -262,10 +321,11 @@ DicomEditorConversion::Outcome DicomEditorConversion::convertDataset(const DcmDa
         logFailure("Could not de-identify file: " + QString::fromStdString(fileName));
         return Outcome::Failed;
     }
-    return write(copy.release(), fileName, out) ? Outcome::Written : Outcome::Failed;
+    return write(copy.release(), fileName, out, pending) ? Outcome::Added : Outcome::Failed;
 }
 
-bool DicomEditorConversion::write(DcmDataset* dataset, const std::string& sourceFile, QString target) const
+bool DicomEditorConversion::write(DcmDataset* dataset, const std::string& sourceFile, QString target,
+                                  Pending& pending) const
 {
     DcmFileFormat file(dataset, OFFalse);  // takes the dataset over
     E_FileWriteMode mode = EWM_createNewMeta;
@@ -293,7 +353,7 @@ bool DicomEditorConversion::write(DcmDataset* dataset, const std::string& source
         target = resolved;
     }
     std::string error;
-    if (!Dicom::DicomFileWriter::save(file, target, EXS_Unknown, mode, &error)) {
+    if (!pending.batch.add(file, target, EXS_Unknown, mode, &error)) {
         logFailure("Could not save file: " + target + " (" + QString::fromLocal8Bit(error.c_str()) + ")");
         return false;
     }

@@ -24,8 +24,10 @@ class UidMap;
 // Writes de-identified copies of DICOM files into an output folder, each at the path it has
 // relative to the input folder.
 //
-// - Every file is written whole or not at all (Dicom::DicomFileWriter: checked writes, fsync,
-//   rename); a failed write counts as a failure and leaves no file behind. Temporaries that an
+// - Every file is written whole or not at all (Dicom::DicomFileWriter::Batch: checked writes,
+//   data synced before the rename); a failed write counts as a failure and leaves no file behind.
+//   Files are made durable in batches by a thread of their own, so converting never waits for
+//   the disk and the disk is waited for once per batch. Temporaries that an
 //   interrupted run left in the output folder are removed when a run starts.
 // - Sources are read through a dataset cache and copied before they are changed: neither the
 //   cache nor the input files are modified, unless output and input are the same folder (in
@@ -85,10 +87,12 @@ public:
 
 private:
     struct Counters;
-    void convertLocation(const Filesystem::Url& location, Counters& counters) const;
-    enum class Outcome { Written, Failed, LeftOut };
-    Outcome convertDataset(const DcmDataset& source, const std::string& fileName) const;
-    bool write(DcmDataset* dataset, const std::string& sourceFile, QString target) const;
+    struct Pending;
+    void convertLocation(const Filesystem::Url& location, Counters& counters, Pending& pending) const;
+    enum class Outcome { Added, Failed, LeftOut };
+    Outcome convertDataset(const DcmDataset& source, const std::string& fileName, Pending& pending) const;
+    bool write(DcmDataset* dataset, const std::string& sourceFile, QString target, Pending& pending) const;
+    static void commit(Pending& pending, Counters& counters);
 
     QString m_input;
     QString m_output;

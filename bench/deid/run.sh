@@ -1,9 +1,12 @@
 #!/bin/sh
-# Our `deidentify` against GDCM's gdcmanon on the same generated folder, in one run:
-# files/s of each (and the ratio), then the attributes each leaves with an identifying value
-# in PHI-rich files (every attribute of the Basic table, private groups, nested sequences).
+# Our `deidentify` against GDCM's gdcmanon on the same generated folder, in one run: ROUNDS
+# interleaved rounds (ours, gdcmanon, ours, gdcmanon, ...) so that a changing load on the machine
+# hits both alike; files/s of each per round, the median ratio, the machine's load; then the
+# attributes each leaves with an identifying value in PHI-rich files (every attribute of the
+# Basic table, private groups, nested sequences).
 #
 #   bench/deid/run.sh [BUILD_DIR] [PATIENTS STUDIES SERIES IMAGES]     (default: build 5 2 5 100)
+#   ROUNDS=3 (default); OTHER=BUILD_DIR2 adds a second build of ours to each round (before/after).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../../build}" && pwd)
@@ -32,20 +35,45 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/ce
 
 now() { date +%s.%N; }
 rate() { echo "$files / ($2 - $1)" | bc -l | xargs printf '%.0f'; }
+median() { sort -g | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2}'; }
+rounds=${ROUNDS:-3}
+other=${OTHER:+$(cd "$OTHER" && pwd)}
 
-t0=$(now); "$cli" deidentify "$work/in" "$work/ours" --profile basic >"$work/ours.txt" 2>/dev/null; t1=$(now)
-gdcmanon -c "$work/cert.pem" -e -r --continue -i "$work/in" -o "$work/gdcm" >/dev/null 2>&1; t2=$(now)
-gdcmanon --dumb --empty 10,10 --empty 10,20 -r --continue -i "$work/in" -o "$work/dumb" >/dev/null 2>&1; t3=$(now)
-ours=$(rate "$t0" "$t1"); gdcm=$(rate "$t1" "$t2"); dumb=$(rate "$t2" "$t3")
-echo "files: $files"
-# The command's summary line ends with the seconds of the conversion alone (without the scan).
-convert=$(awk '{print $(NF-1)}' "$work/ours.txt")
-echo "ours, scan + conversion:   $ours files/s"
-echo "ours, conversion alone:    $(echo "$files / $convert" | bc -l | xargs printf '%.0f') files/s (basic, full table)"
-echo "gdcmanon (basic profile):  $gdcm files/s"
-echo "gdcmanon --dumb (2 tags):  $dumb files/s"
-echo "ratio ours/gdcmanon basic: $(echo "$ours / $gdcm" | bc -l | xargs printf '%.2f') (scan + conversion)," \
-    "$(echo "$files / $convert / $gdcm" | bc -l | xargs printf '%.2f') (conversion alone)"
+echo "files: $files, rounds: $rounds, load before: $(uptime | sed 's/.*load average: //')"
+for round in $(seq "$rounds"); do
+    rm -rf "$work/ours" "$work/other" "$work/gdcm"
+    # Each run starts with nothing left to write back, so none pays for the one before it (gdcmanon
+    # leaves its files to the page cache; our runs wait until theirs are on disk).
+    sync
+    t0=$(now); "$cli" deidentify "$work/in" "$work/ours" --profile basic >"$work/ours.txt" 2>/dev/null; t1=$(now)
+    sync; t1b=$(now)
+    gdcmanon -c "$work/cert.pem" -e -r --continue -i "$work/in" -o "$work/gdcm" >/dev/null 2>&1; t2=$(now)
+    sync; t2b=$(now)
+    ours=$(rate "$t0" "$t1"); gdcm=$(rate "$t1b" "$t2")
+    # The command's summary line ends with the seconds of the conversion alone (without the scan).
+    convert=$(echo "$files / $(awk '{print $(NF-1)}' "$work/ours.txt")" | bc -l | xargs printf '%.0f')
+    line="round $round: ours $ours files/s (conversion alone $convert), gdcmanon $gdcm files/s"
+    line="$line (until on disk: $(rate "$t1b" "$t2b")), ratio $(echo "$ours / $gdcm" | bc -l | xargs printf '%.2f')"
+    echo "$ours / $gdcm" | bc -l >>"$work/ratios"
+    echo "$convert / $gdcm" | bc -l >>"$work/convert-ratios"
+    if [ -n "$other" ]; then
+        t3=$(now)
+        LD_LIBRARY_PATH=$other "$other/dravelin-dicom" deidentify "$work/in" "$work/other" --profile basic \
+            >/dev/null 2>&1 || true
+        t4=$(now)
+        line="$line; other build $(rate "$t3" "$t4") files/s"
+        echo "$(rate "$t0" "$t1") / $(rate "$t3" "$t4")" | bc -l >>"$work/other-ratios"
+    fi
+    echo "$line"
+done
+rm -rf "$work/dumb"
+sync; t0=$(now); gdcmanon --dumb --empty 10,10 --empty 10,20 -r --continue -i "$work/in" -o "$work/dumb" >/dev/null 2>&1
+t1=$(now)
+echo "gdcmanon --dumb (2 tags):  $(rate "$t0" "$t1") files/s (once)"
+echo "median ratio ours/gdcmanon basic: $(median <"$work/ratios" | xargs printf '%.2f') (scan + conversion)," \
+    "$(median <"$work/convert-ratios" | xargs printf '%.2f') (conversion alone)"
+[ -n "$other" ] && echo "median ratio ours/other build: $(median <"$work/other-ratios" | xargs printf '%.2f')"
+echo "load after: $(uptime | sed 's/.*load average: //')"
 
 "$python" "$here/phi_files.py" write "$table" "$work/phi" 5
 "$cli" deidentify "$work/phi" "$work/phi-ours" --profile basic >/dev/null 2>&1 || true

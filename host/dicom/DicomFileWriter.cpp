@@ -11,6 +11,7 @@
 #include <dcmtk/dcmdata/dcostrma.h>
 #include <dcmtk/dcmdata/dcwcache.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -118,6 +119,24 @@ int DicomFileWriter::removeStaleTemporaries(const QString& folder)
 bool DicomFileWriter::save(DcmFileFormat& file, const QString& target, E_TransferSyntax xfer, E_FileWriteMode mode,
                            std::string* error)
 {
+    Batch batch;
+    if (!batch.add(file, target, xfer, mode, error))
+        return false;
+    const auto failures = batch.commit();
+    return failures.empty() || fail(error, failures.front().error);
+}
+
+DicomFileWriter::Batch::~Batch()
+{
+    for (const Entry& entry : m_entries) {
+        ::close(entry.fd);
+        ::unlink(entry.temporary.constData());
+    }
+}
+
+bool DicomFileWriter::Batch::add(DcmFileFormat& file, const QString& target, E_TransferSyntax xfer,
+                                 E_FileWriteMode mode, std::string* error)
+{
     const QByteArray targetPath = QFile::encodeName(target);
     const QByteArray temporary = QFile::encodeName(QFileInfo(target).absolutePath() + "/" + temporaryName());
     DcmDataset* dataset = file.getDataset();
@@ -158,17 +177,62 @@ bool DicomFileWriter::save(DcmFileFormat& file, const QString& target, E_Transfe
         problem = status.text();
     else if (!consumer.good())
         problem = std::strerror(consumer.error());
-    else if (::fsync(fd) != 0)
-        problem = std::strerror(errno);
-    if (::close(fd) != 0 && problem.empty())
-        problem = std::strerror(errno);
-    if (problem.empty() && std::rename(temporary.constData(), targetPath.constData()) != 0)
-        problem = std::strerror(errno);
     if (!problem.empty()) {
+        ::close(fd);
         ::unlink(temporary.constData());
         return fail(error, problem);
     }
+#ifdef __linux__
+    // Start the writeback now, so that the disk works while the next files are converted and the
+    // sync in commit() mostly finds it done.
+    ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+    m_entries.push_back({fd, temporary, targetPath});
     return true;
+}
+
+std::vector<DicomFileWriter::Batch::Failure> DicomFileWriter::Batch::commit()
+{
+    std::vector<Failure> failures;
+    std::vector<QByteArray> folders;
+    const auto failed = [&](const Entry& entry, int code) {
+        ::unlink(entry.temporary.constData());
+        failures.push_back({QFile::decodeName(entry.target), std::strerror(code)});
+    };
+    std::vector<Entry> entries;
+    entries.swap(m_entries);
+    // First every sync: the first one commits the journal for all of them, the rest find their
+    // data written. Only then any rename, so no target ever names data that is not on disk.
+    std::vector<int> errors(entries.size(), 0);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (::fdatasync(entries[i].fd) != 0)
+            errors[i] = errno;
+        if (::close(entries[i].fd) != 0 && errors[i] == 0)
+            errors[i] = errno;
+    }
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const Entry& entry = entries[i];
+        if (errors[i] == 0 && std::rename(entry.temporary.constData(), entry.target.constData()) != 0)
+            errors[i] = errno;
+        if (errors[i] != 0) {
+            failed(entry, errors[i]);
+            continue;
+        }
+        const int slash = entry.target.lastIndexOf('/');
+        const QByteArray folder = slash > 0 ? entry.target.left(slash) : QByteArray(slash == 0 ? "/" : ".");
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end())
+            folders.push_back(folder);
+    }
+    // The renames themselves reach the disk: a crash after commit() keeps the new names. A failure
+    // here leaves each file whole under its name or its old one, so it is not counted against it.
+    for (const QByteArray& folder : folders) {
+        const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir >= 0) {
+            ::fsync(dir);
+            ::close(dir);
+        }
+    }
+    return failures;
 }
 
 }  // namespace Dravelin::Dicom

@@ -7,6 +7,7 @@
 #include <dcmtk/dcmdata/dctypes.h>
 
 #include <string>
+#include <vector>
 
 class DcmFileFormat;
 
@@ -27,6 +28,44 @@ public:
     // reason) on failure. Never throws.
     static bool save(DcmFileFormat& file, const QString& target, E_TransferSyntax xfer, E_FileWriteMode mode,
                      std::string* error);
+
+    // Many files made durable together, so that a run waits for the disk once per batch instead of
+    // once per file. `add` writes a checked temporary as `save` does and starts its writeback
+    // without waiting; `commit` waits until every temporary's data is on disk, then renames each
+    // whole one to its target and syncs each folder it renamed into. A temporary whose write or
+    // sync failed is removed and never renamed, so a crash at any point leaves every target either
+    // as it was or complete. Pending temporaries are removed when a batch is destroyed uncommitted.
+    // One batch per thread; never throws.
+    class Batch
+    {
+    public:
+        struct Failure
+        {
+            QString target;
+            std::string error;
+        };
+
+        Batch() = default;
+        ~Batch();
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+
+        // False (with `error` set) when the temporary could not be written; nothing is left then.
+        bool add(DcmFileFormat& file, const QString& target, E_TransferSyntax xfer, E_FileWriteMode mode,
+                 std::string* error);
+        size_t size() const { return m_entries.size(); }
+        // The targets that could not be written; every other added file is now at its target.
+        std::vector<Failure> commit();
+
+    private:
+        struct Entry
+        {
+            int fd;
+            QByteArray temporary;
+            QByteArray target;
+        };
+        std::vector<Entry> m_entries;
+    };
 
     // True for the names of the temporaries above: ".dravelin-" + 12 characters + ".part".
     static bool isTemporaryName(const QString& fileName);

@@ -355,6 +355,30 @@ TEST(DicomEditorConversion, FilesAppearWholeOrNotAtAll)
     EXPECT_TRUE(log.contains("Could not save file: " + out.file("big.dcm").toStdString(), 4));
 }
 
+// Files are made durable in batches: a file whose final step (the rename) fails in the middle of a
+// batch is counted and leaves no file, no temporary, and the rest of its batch written.
+TEST(DicomEditorConversion, AFailureInsideABatchCostsOnlyThatFile)
+{
+    LogCapture log;
+    T::TempDir in;
+    T::TempDir out;
+    QStringList files;
+    for (int i = 0; i < 5; ++i) {
+        files << in.file(QString("%1.dcm").arg(i));
+        writePhiFile(files.back(), {});
+    }
+    ASSERT_TRUE(QDir().mkpath(out.file("2.dcm/keep")));  // a folder where file 2 would go
+    DicomEditorConversion conversion(in.path(), out.path(), Dicom::tagDeidentificationActionBasicProfile(), false);
+    conversion.setThreadCount(1);
+    const auto summary = conversion.run(urls(files));
+    EXPECT_EQ(summary.written, 4);
+    EXPECT_EQ(summary.failed, 1);
+    EXPECT_EQ(filesUnder(out.path()),
+              QStringList({out.file("0.dcm"), out.file("1.dcm"), out.file("3.dcm"), out.file("4.dcm")}));
+    EXPECT_TRUE(QFileInfo(out.file("2.dcm")).isDir());
+    EXPECT_TRUE(log.contains("Could not save file: " + out.file("2.dcm").toStdString(), 4));
+}
+
 TEST(DicomEditorConversion, DicomdirsAreLeftOutAndTheMetaClassSurvives)
 {
     T::TempDir in;
