@@ -26,6 +26,7 @@
 #include <QTreeView>
 
 #include <algorithm>
+#include <ctime>
 #include <cstdio>
 #include <functional>
 #include <vector>
@@ -39,8 +40,26 @@ struct Run
     double lastPatientSeconds = 0;  // until the last patient row appeared
     double idleSeconds = 0;         // until the scan ended
     double worstStallMs = 0;
+    double cpuSeconds = 0;     // the whole process, until the scan ended
+    double guiCpuSeconds = 0;  // the GUI thread alone
     int patients = 0;
 };
+
+double cpuClock(clockid_t clock)
+{
+    timespec t{};
+    clock_gettime(clock, &t);
+    return t.tv_sec + t.tv_nsec / 1e9;
+}
+
+// The machine's load as `uptime` states it: the numbers are only comparable under like load.
+void printLoad(const char* when)
+{
+    QProcess uptime;
+    uptime.start(QStringLiteral("uptime"), QStringList());
+    uptime.waitForFinished(5000);
+    std::printf("load %s: %s", when, uptime.readAllStandardOutput().constData());
+}
 
 // Runs `start`, which must end the loop when the scan is over, and measures how late a 10 ms
 // timer fires meanwhile and when `model` got its last top-level row.
@@ -61,12 +80,16 @@ Run measure(DicomBrowserModel& model, QEventLoop& loop, const std::function<void
             if (!parent.isValid())
                 run.lastPatientSeconds = clock.nsecsElapsed() / 1e9;
         });
+    const double cpu0 = cpuClock(CLOCK_PROCESS_CPUTIME_ID);
+    const double gui0 = cpuClock(CLOCK_THREAD_CPUTIME_ID);
     clock.start();
     sinceTick.start();
     ticker.start();
     start();
     loop.exec();
     run.idleSeconds = clock.nsecsElapsed() / 1e9;
+    run.cpuSeconds = cpuClock(CLOCK_PROCESS_CPUTIME_ID) - cpu0;
+    run.guiCpuSeconds = cpuClock(CLOCK_THREAD_CPUTIME_ID) - gui0;
     QObject::disconnect(connection);
     run.patients = model.rowCount();
     return run;
@@ -143,17 +166,19 @@ int main(int argc, char** argv)
         std::printf("dialog %.3f s to the last patient, worst stall %.1f ms\n", d.lastPatientSeconds, d.worstStallMs);
         return 0;
     }
+    printLoad("before");
     modelOnly(folder);  // warms the page cache so that every run reads from memory
     const int rounds = 3;
     std::vector<Run> models, dialogs;
     for (int i = 0; i < rounds; ++i) {
         models.push_back(modelOnly(folder));
         dialogs.push_back(dialog(folder));
-        std::printf(
-            "round %d: model %.3f s to the last patient (%.3f s to idle, stall %.1f ms), dialog %.3f s "
-            "(%.3f s to idle, stall %.1f ms)\n",
-            i + 1, models.back().lastPatientSeconds, models.back().idleSeconds, models.back().worstStallMs,
-            dialogs.back().lastPatientSeconds, dialogs.back().idleSeconds, dialogs.back().worstStallMs);
+        for (const auto& [name, r] : {std::pair<const char*, const Run&>{"model ", models.back()},
+                                      std::pair<const char*, const Run&>{"dialog", dialogs.back()}})
+            std::printf(
+                "round %d %s: last patient %.3f s, idle %.3f s, stall %5.1f ms, cpu %.3f s (gui thread "
+                "%.3f s)\n",
+                i + 1, name, r.lastPatientSeconds, r.idleSeconds, r.worstStallMs, r.cpuSeconds, r.guiCpuSeconds);
     }
     const Run m = best(models);
     const Run d = best(dialogs);
@@ -168,5 +193,7 @@ int main(int argc, char** argv)
                 d.lastPatientSeconds, m.lastPatientSeconds, d.lastPatientSeconds / m.lastPatientSeconds);
     std::printf("worst event-loop stall of the dialog %.1f ms (goal < 50 ms); model alone %.1f ms\n", worstStall,
                 modelStall);
+    std::printf("gui thread cpu (best runs): dialog %.3f s, model alone %.3f s\n", d.guiCpuSeconds, m.guiCpuSeconds);
+    printLoad("after");
     return 0;
 }

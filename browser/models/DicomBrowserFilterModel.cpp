@@ -189,6 +189,40 @@ bool DicomBrowserFilterModel::lessThan(const QModelIndex& left, const QModelInde
     return QSortFilterProxyModel::lessThan(left, right);
 }
 
+void DicomBrowserFilterModel::setSourceModel(QAbstractItemModel* model)
+{
+    if (sourceModel())
+        disconnect(sourceModel(), &QAbstractItemModel::dataChanged, this,
+                   &DicomBrowserFilterModel::onSourceDataChanged);
+    QSortFilterProxyModel::setSourceModel(model);
+    if (!model)
+        return;
+    // The base class re-filters and re-sorts every changed row, whatever changed. A scan changes
+    // the properties of a series each time it merges images into it, and neither filter nor
+    // order reads them: those changes only pass on to the views.
+    disconnect(model, SIGNAL(dataChanged(QModelIndex, QModelIndex, QVector<int>)), this,
+               SLOT(_q_sourceDataChanged(QModelIndex, QModelIndex, QVector<int>)));
+    connect(model, &QAbstractItemModel::dataChanged, this, &DicomBrowserFilterModel::onSourceDataChanged);
+}
+
+void DicomBrowserFilterModel::onSourceDataChanged(const QModelIndex& first, const QModelIndex& last,
+                                                  const QVector<int>& roles)
+{
+    // Invalid-series filtering reads the images, which such a change reports.
+    const bool propertiesOnly = roles.size() == 1 && roles.front() == DicomBrowserModel::PropertiesRole;
+    if (!propertiesOnly || m_filterInvalidSeries || first.parent() != last.parent()) {
+        QMetaObject::invokeMethod(this, "_q_sourceDataChanged", Qt::DirectConnection, Q_ARG(QModelIndex, first),
+                                  Q_ARG(QModelIndex, last), Q_ARG(QVector<int>, roles));
+        return;
+    }
+    // Rows the proxy has not mapped or that are filtered out have no view to tell.
+    for (int row = first.row(); row <= last.row(); ++row) {
+        const QModelIndex index = mapFromSource(first.siblingAtRow(row));
+        if (index.isValid())
+            Q_EMIT dataChanged(index, index.siblingAtColumn(columnCount(index.parent()) - 1), roles);
+    }
+}
+
 bool DicomBrowserFilterModel::setData(const QModelIndex& index, const QVariant& value, int role)
 {
     const QModelIndex sourceIndex = mapToSource(index);

@@ -56,6 +56,7 @@ public:
     bool filterAcceptsSeries(const Dicom::Series& series) const;
 
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+    void setSourceModel(QAbstractItemModel* model) override;
 
 Q_SIGNALS:
     void modalitiesFilterChanged(std::vector<QString> modalities);
@@ -73,6 +74,7 @@ protected:
     bool lessThan(const QModelIndex& left, const QModelIndex& right) const override;
 
 private:
+    void onSourceDataChanged(const QModelIndex& first, const QModelIndex& last, const QVector<int>& roles);
     void collectSelected(const QModelIndex& parent, QList<Dicom::Series*>& out) const;
 
     QCollator m_collator;

@@ -170,11 +170,12 @@ protected:
     {
         m_model.beginInsertRows(m_model.index(parent), row, row);
     }
-    void imageInserted(Series* parent, int) override
+    void imageInserted(Series*, int) override { m_model.endInsertRows(); }
+    void seriesChanged(Series* series) override
     {
-        m_model.endInsertRows();
-        // "Number of Files" and the estimate changed.
-        const QModelIndex index = m_model.index(parent);
+        // "Number of Files" and the estimate changed: one notice for all images of the merge,
+        // not one per image (each repaints the row and refreshes the Info tab).
+        const QModelIndex index = m_model.index(series);
         Q_EMIT m_model.dataChanged(index, index, {PropertiesRole});
     }
 

@@ -192,7 +192,7 @@ private:
     // Reports of the scan worker, picked up by a pump on the GUI thread (see scanAsync).
     void emitScanProgress();
     void pumpScanReports(const Dicom::ScannerQt* scanner);
-    static constexpr int reportIntervalMs = 5;
+    static constexpr int reportIntervalMs = 50;
     std::atomic<bool> m_patientsPosted{false};
     std::atomic<int> m_progressMaximum{-1};
     std::atomic<int> m_progressValue{-1};

@@ -658,8 +658,8 @@ void DicomBrowser::onPacsConfigButtonClicked()
 
 void DicomBrowser::fixTabWidget(bool fix, int tabIndex, const std::string& location)
 {
-    if (fix)
-        m_ui->tabWidget->setEnabled(false);
+    // A later flow without a fixed source must get the tabs back.
+    m_ui->tabWidget->setEnabled(!fix);
     m_ui->tabWidget->setCurrentIndex(tabIndex);
     if (location.empty()) {
         m_ui->pacsPresets->show();

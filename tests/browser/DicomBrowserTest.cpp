@@ -354,6 +354,19 @@ TEST_F(Browser, PacsTabScansTheConfiguredServer)
     EXPECT_EQ(child<QLineEdit>("pacsHostname")->text(), "pacs.example");
 }
 
+// A folder flow locks the tabs on its source; a later flow on the same dialog gets them back.
+TEST_F(Browser, FixedSourceLocksTheTabsOnlyForItsFlow)
+{
+    auto* tabs = child<QTabWidget>("tabWidget");
+    browser->fixTabWidget(true, DicomBrowser::DicomDirTab, "/data/DICOMDIR");
+    EXPECT_FALSE(tabs->isEnabled());
+    EXPECT_EQ(tabs->currentIndex(), int(DicomBrowser::DicomDirTab));
+    EXPECT_EQ(child<QComboBox>("pathDDEdit")->currentText(), "/data/DICOMDIR");
+    browser->fixTabWidget(false, DicomBrowser::DirectoryTab, "/data");
+    EXPECT_TRUE(tabs->isEnabled());
+    EXPECT_EQ(child<QComboBox>("pathEdit")->currentText(), "/data");
+}
+
 // The browser's PACS page edits the servers only: the other settings stay as they were, a
 // removed server leaves no trace, new servers start on port 104 and keep to 1..32768.
 TEST_F(Browser, PacsSettingsPageWritesOnlyTheServers)
