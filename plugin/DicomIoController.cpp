@@ -253,31 +253,10 @@ void DicomIoController::addFileOutput(const QString& path)
             if (p.name != QLatin1String("location") && p.name != QLatin1String("filename"))
                 props.setParam(p.name, p.value);
     }
-    Data* parent = nullptr;
-    if (const Properties* p = properties()) {
-        const QString name = p->param(QStringLiteral("parentDataset")).toString();
-        if (!name.isEmpty())
-            parent = model->get(name);
-    }
-    AnnotationModel* annotations = annotationModel();
-    if (!annotations)
-        return;
-    const FactoryRegistry& registry = FactoryRegistry::global();
-    for (Data* data : added) {
-        if (annotations->getDataAnnotation(data))
-            continue;
-        const QStringList names = registry.compatibleDataAnnotations(data);
-        if (names.isEmpty())
-            continue;
-        std::unique_ptr<DataAnnotation> annotation = registry.createDataAnnotation(names.last(), data);
-        if (!annotation)
-            continue;
-        if (const Properties* p = properties())
-            annotation->configure(p);
-        const std::optional<Eigen::AlignedBox3d> bounds = annotation->bounds();
-        annotations->add(std::move(annotation), parent, -1);
+    for (DataAnnotation* annotation : addDataAnnotations(added)) {
         if (app)
             app->showAnnotationWidget(true);
+        const std::optional<Eigen::AlignedBox3d> bounds = annotation->bounds();
         if (modelWasEmpty && bounds && !bounds->isEmpty())
             if (DataDisplay* view = display())
                 view->setSceneCentre(bounds->center());

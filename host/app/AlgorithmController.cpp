@@ -51,16 +51,24 @@ std::vector<Data*> AlgorithmController::addToDataAndAnnotationModels(OwningDataL
                 QStringLiteral("No data model: %1 output item(s) of %2 dropped").arg(output.size()).arg(title()));
         return {};
     }
+    std::vector<Data*> added = model->add(std::move(output));
+    addDataAnnotations(added);
+    return added;
+}
+
+std::vector<DataAnnotation*> AlgorithmController::addDataAnnotations(const std::vector<Data*>& added)
+{
+    std::vector<DataAnnotation*> result;
+    DataModel* model = dataModel();
+    AnnotationModel* annotations = annotationModel();
+    if (!model || !annotations)
+        return result;
     Data* parent = nullptr;
     if (const Properties* p = properties()) {
         const QString parentName = p->param(QStringLiteral("parentDataset")).toString();
         if (!parentName.isEmpty())
             parent = model->get(parentName);
     }
-    std::vector<Data*> added = model->add(std::move(output));
-    AnnotationModel* annotations = annotationModel();
-    if (!annotations)
-        return added;
     const FactoryRegistry& registry = FactoryRegistry::global();
     for (Data* data : added) {
         if (annotations->getDataAnnotation(data))
@@ -74,9 +82,10 @@ std::vector<Data*> AlgorithmController::addToDataAndAnnotationModels(OwningDataL
             continue;
         if (const Properties* p = properties())
             annotation->configure(p);
+        result.push_back(annotation.get());
         annotations->add(std::move(annotation), parent, -1);
     }
-    return added;
+    return result;
 }
 
 }  // namespace Dravelin

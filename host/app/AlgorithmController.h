@@ -10,6 +10,7 @@ namespace Dravelin {
 
 class Algorithm;
 class Data;
+class DataAnnotation;
 
 // The user interface of one algorithm: asks for what the algorithm needs, runs it and hands
 // its output to the application. Every interaction ends with exactly one closeAlgorithm().
@@ -45,6 +46,9 @@ public:
     // data annotation the factories offer last for it. Returns the added items; without a data
     // model the output is dropped (and logged).
     std::vector<Data*> addToDataAndAnnotationModels(OwningDataList output);
+    // The annotation part of the above, for items already in the data model: returns the
+    // annotations it added.
+    std::vector<DataAnnotation*> addDataAnnotations(const std::vector<Data*>& added);
 
 private:
     Algorithm* m_algorithm;
