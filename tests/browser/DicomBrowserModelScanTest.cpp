@@ -283,11 +283,14 @@ TEST_F(ModelScan, CancelDuringScanMergesWhatWasFoundAndEnds)
     QSignalSpy scanning(&model, &DicomBrowserModel::isScanningChanged);
     LogCapture log;
     // The scan has found the folder's images and is still running when the cancel comes.
+    std::promise<void> scanned;
     std::promise<void> cancelling;
-    model.scanAsync(nullptr, [dir = folder, cancelled = cancelling.get_future().share()](ScannerQt& s) {
+    model.scanAsync(nullptr, [&scanned, dir = folder, cancelled = cancelling.get_future().share()](ScannerQt& s) {
         s.scanDirectory(dir, true, false, true);
+        scanned.set_value();
         cancelled.wait();
     });
+    scanned.get_future().wait();
     cancelling.set_value();
     EXPECT_TRUE(model.cancelScan(10000ms));
     EXPECT_FALSE(model.isScanning());
