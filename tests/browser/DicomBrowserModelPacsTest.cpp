@@ -1,10 +1,7 @@
 #include "browser/models/DicomBrowserModel.h"
-#include "host/core/LocationString.h"
 #include "host/core/LogCapture.h"
 #include "host/dicom/DatasetCache.h"
-#include "host/dicom/DicomLoader.h"
 #include "tests/support/HttpTestServer.h"
-#include "tests/support/OrthancTestServer.h"
 #include "tests/support/PacsTestServer.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -35,8 +32,7 @@ protected:
     static void SetUpTestSuite()
     {
         server = new DT::PacsTestServer(DT::PacsTestServer::Kind::Orthanc);
-        ASSERT_TRUE(server->start()) << server->errorText().toStdString();
-        ASSERT_EQ(server->store(DT::pacsCorpusFiles()), 83);
+        ASSERT_TRUE(server->startWithCorpus()) << server->errorText().toStdString();
     }
     static void TearDownTestSuite() { delete server; }
 
@@ -135,49 +131,6 @@ TEST_F(ModelPacs, UnreachableServerIsLoggedAndTheScanEnds)
     for (const auto& e : log.entries())
         errorLogged = errorLogged || (e.level == 4 && e.channel == "DICOM");
     EXPECT_TRUE(errorLogged);
-}
-
-TEST(ModelWeb, SeriesLocationsOfADicomWebScanLoadTheirInstances)
-{
-    if (!DT::OrthancTestServer::isInstalled())
-        GTEST_SKIP() << "orthanc and orthanc-dicomweb are not installed";
-    DT::OrthancTestServer server;
-    QString error;
-    ASSERT_TRUE(server.start(&error)) << error.toStdString();
-    ASSERT_TRUE(server.store(DT::OrthancTestServer::pydicomCorpus(), &error)) << error.toStdString();
-
-    DicomBrowserModel model(nullptr);
-    QSignalSpy scanning(&model, &DicomBrowserModel::isScanningChanged);
-    QSignalSpy errors(&model, &DicomBrowserModel::scanHttpError);
-    model.scanWebAsync(Filesystem::Url(server.dicomWebUrl()));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return scanning.size() == 2; }, 120000));
-    EXPECT_TRUE(errors.isEmpty());
-    std::vector<Series*> all;
-    for (Patient* p : model.patients())
-        for (Study* s : p->studies)
-            all.insert(all.end(), s->series.begin(), s->series.end());
-    ASSERT_EQ(all.size(), 16u);
-
-    auto cache = std::make_shared<DatasetCache>(128);
-    size_t images = 0;
-    for (Series* series : all) {
-        const std::string location = DicomBrowserModel::retrieveLocationString({series}, true);
-        if (series->images.size() > 1) {
-            EXPECT_EQ(location.find("/instances/"), std::string::npos) << location;
-        }
-        std::vector<std::string> names;
-        EXPECT_EQ(cache->load(Filesystem::Url(location), &names, nullptr, false).size(), series->images.size())
-            << location;
-        images += series->images.size();
-    }
-    EXPECT_EQ(images, 83u);
-    // All series at once, through the loader.
-    DicomLoader loader({DicomBrowserModel::retrieveLocationString(all, true)}, nullptr, cache, nullptr);
-    size_t described = 0;
-    for (const auto& set : loader.loadDescriptors())
-        for (const auto& d : set)
-            described += d.files.size();
-    EXPECT_EQ(described, 83u);
 }
 
 TEST(ModelPacsRetrieval, MergingDuringARetrievalDoesNotWaitForIt)

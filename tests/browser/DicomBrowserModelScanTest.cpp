@@ -340,20 +340,7 @@ TEST(ModelScanEdges, PlaceholderRequestWithoutPacsScanIsRejected)
 
 TEST(ModelScanEdges, WebScanWithHttpErrorSignalsTheStatusAndKeepsTheRest)
 {
-    DT::HttpTestServer server([](const DT::HttpTestServer::Request& request) {
-        const auto ui = [](const char* tag, const std::string& uid) {
-            return "\"" + std::string(tag) + "\": {\"vr\": \"UI\", \"Value\": [\"" + uid + "\"]}";
-        };
-        if (request.path == "/dicomweb/studies")
-            return DT::HttpTestServer::json("[{" + ui("0020000D", "S") + "}]");
-        if (request.path == "/dicomweb/studies/S/series")
-            return DT::HttpTestServer::json("[{" + ui("0020000E", "R1") + "}, {" + ui("0020000E", "R2") + "}]");
-        if (request.path == "/dicomweb/studies/S/series/R1/instances")
-            return DT::HttpTestServer::json("[{" + ui("00080018", "I1") + ", " + ui("0020000D", "S") + ", " +
-                                            ui("0020000E", "R1") + "}, {" + ui("00080018", "I2") + ", " +
-                                            ui("0020000D", "S") + ", " + ui("0020000E", "R1") + "}]");
-        return DT::HttpTestServer::json("{}", 403);
-    });
+    DT::HttpTestServer server(DT::HttpTestServer::oneFailingSeries(403));
     ASSERT_TRUE(server.isListening());
     DicomBrowserModel model(nullptr);
     QSignalSpy scanning(&model, &DicomBrowserModel::isScanningChanged);

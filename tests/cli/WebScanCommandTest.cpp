@@ -1,10 +1,8 @@
 #include "tests/support/CliRun.h"
 #include "tests/support/HttpTestServer.h"
-#include "tests/support/OrthancTestServer.h"
 #include "tests/support/PacsTestServer.h"
 #include "tests/support/TestEnvironment.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonObject>
 
@@ -12,88 +10,36 @@
 
 namespace T = Dravelin::Test;
 using T::HttpTestServer;
-using T::OrthancTestServer;
 
-namespace {
-
-// The `scan --json` output of the corpus from disk, the reference for what a server holding
-// the same files must give.
-QJsonArray scanCorpusFromDisk()
+// The end-to-end case: an Orthanc holding the corpus gives what `scan --json` gives for the
+// same files on disk.
+TEST(WebScanCommand, JsonEqualsTheDiskScanOfTheSameFiles)
 {
-    const QStringList files = OrthancTestServer::pydicomCorpus();
+    T::PacsTestServer server(T::PacsTestServer::Kind::Orthanc, T::PacsTestServer::Options::withDicomWeb());
+    ASSERT_TRUE(server.startWithCorpus()) << server.errorText().toStdString();
+    const QStringList files = T::pacsCorpusFiles();
     T::TempDir dir;
     for (int i = 0; i < files.size(); ++i)
-        if (!QFile::copy(files[i], dir.file(QString("f%1.dcm").arg(i))))
-            return {};
-    return T::jsonPatients(T::runCli({"scan", dir.path(), "--json"}).out);
-}
+        ASSERT_TRUE(QFile::copy(files[i], dir.file(QString("f%1.dcm").arg(i))));
+    const QJsonArray disk = T::jsonPatients(T::runCli({"scan", dir.path(), "--json"}).out);
+    ASSERT_EQ(T::treeCounts(disk), (T::TreeCounts{5, 9, 16, 83}));
 
-class WebScanCommand : public ::testing::Test
-{
-protected:
-    // Without credentials and with them; each holds the corpus.
-    static void SetUpTestSuite()
-    {
-        if (!OrthancTestServer::isInstalled())
-            return;
-        open = new OrthancTestServer;
-        secured = new OrthancTestServer("reader", "s3cret");
-        for (OrthancTestServer* server : {open, secured}) {
-            QString error;
-            ASSERT_TRUE(server->start(&error)) << error.toStdString();
-            ASSERT_TRUE(server->store(OrthancTestServer::pydicomCorpus(), &error)) << error.toStdString();
-        }
-        disk = new QJsonArray(scanCorpusFromDisk());
-    }
-    static void TearDownTestSuite()
-    {
-        delete open;
-        delete secured;
-        delete disk;
-        open = secured = nullptr;
-        disk = nullptr;
-    }
-    void SetUp() override
-    {
-        if (!open)
-            GTEST_SKIP() << "orthanc and orthanc-dicomweb are not installed";
-    }
-
-    static OrthancTestServer* open;
-    static OrthancTestServer* secured;
-    static QJsonArray* disk;
-};
-
-OrthancTestServer* WebScanCommand::open = nullptr;
-OrthancTestServer* WebScanCommand::secured = nullptr;
-QJsonArray* WebScanCommand::disk = nullptr;
-
-QString url(const OrthancTestServer& server)
-{
-    return QString::fromStdString(server.dicomWebUrl());
-}
-
-}  // namespace
-
-TEST_F(WebScanCommand, JsonEqualsTheDiskScanOfTheSameFiles)
-{
-    ASSERT_EQ(T::treeCounts(*disk), (T::TreeCounts{5, 9, 16, 83}));
+    const QString url = QString::fromStdString(server.dicomWebUrl());
     for (const char* threads : {"1", "4"}) {
-        const T::CliResult r = T::runCli({"web-scan", url(*open), "--json", "--threads", threads});
+        const T::CliResult r = T::runCli({"web-scan", url, "--json", "--threads", threads});
         ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
         const QJsonArray patients = T::jsonPatients(r.out);
-        EXPECT_EQ(T::treeCounts(patients), T::treeCounts(*disk)) << threads << " threads";
-        EXPECT_EQ(T::imageKeys(patients, false), T::imageKeys(*disk, false));  // in the same order too
-        EXPECT_TRUE(r.err.contains("5 patients, 9 studies, 16 series, 83 images, " + url(*open) + ", "))
+        EXPECT_EQ(T::imageKeys(patients, false), T::imageKeys(disk, false)) << threads;  // in the same order too
+        EXPECT_TRUE(r.err.contains("5 patients, 9 studies, 16 series, 83 images, " + url + ", "))
             << r.err.toStdString();
         const QJsonObject image = patients[0]["studies"][0]["series"][0]["images"][0].toObject();
-        EXPECT_TRUE(image["location"].toString().startsWith(url(*open) + "/studies/"))
+        EXPECT_TRUE(image["location"].toString().startsWith(url + "/studies/"))
             << image["location"].toString().toStdString();
         EXPECT_TRUE(image["location"].toString().endsWith("/instances/" + image["sopInstanceUid"].toString()));
     }
 
     // A query part filters the study search.
-    const T::CliResult doe = T::runCli({"web-scan", url(*open) + "?PatientName=Doe*", "--json"});
+    const T::CliResult doe = T::runCli({"web-scan", url + "?PatientName=Doe*", "--json"});
     ASSERT_EQ(doe.exitCode, 0) << doe.err.toStdString();
     const QJsonArray doePatients = T::jsonPatients(doe.out);
     EXPECT_EQ(doePatients.size(), 2);
@@ -101,86 +47,22 @@ TEST_F(WebScanCommand, JsonEqualsTheDiskScanOfTheSameFiles)
         EXPECT_TRUE(p["patientName"].toString().startsWith("Doe^"));
 }
 
-TEST_F(WebScanCommand, TextIsTheBrowserView)
-{
-    const T::CliResult r = T::runCli({"web-scan", url(*open)});
-    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
-    const QStringList lines = r.outLines();
-    int images = 0;
-    for (const QString& line : lines)
-        images += line.trimmed().startsWith(url(*open) + "/studies/") ? 1 : 0;
-    EXPECT_EQ(images, 83);
-    EXPECT_TRUE(lines.contains("[ ] ID: 98890234 - Name: Doe Peter")) << r.out.toStdString();
-    EXPECT_TRUE(lines.last().startsWith("5 patients, 9 studies, 16 series, 83 images, ")) << lines.last().toStdString();
-}
-
-TEST_F(WebScanCommand, Credentials)
-{
-    const T::CliResult none = T::runCli({"web-scan", url(*secured), "--json"});
-    EXPECT_EQ(none.exitCode, 2);
-    EXPECT_TRUE(none.out.isEmpty());
-    EXPECT_TRUE(none.err.contains("dravelin-dicom web-scan: HTTP 401")) << none.err.toStdString();
-
-    const T::CliResult wrong =
-        T::runCli({"web-scan", url(*secured), "--user", "reader", "--password-env", "PW"}, {{"PW", "guess"}});
-    EXPECT_EQ(wrong.exitCode, 2);
-    EXPECT_TRUE(wrong.err.contains("HTTP 401")) << wrong.err.toStdString();
-    EXPECT_FALSE(wrong.err.contains("guess"));
-
-    const T::CliResult right =
-        T::runCli({"web-scan", url(*secured), "--user", "reader", "--password-env", "DRAVELIN_TEST_PW", "--json"},
-                  {{"DRAVELIN_TEST_PW", "s3cret"}});
-    ASSERT_EQ(right.exitCode, 0) << right.err.toStdString();
-    EXPECT_EQ(T::imageKeys(T::jsonPatients(right.out)), T::imageKeys(*disk));
-    EXPECT_FALSE(right.err.contains("s3cret"));
-
-    const T::CliResult unset =
-        T::runCli({"web-scan", url(*secured), "--user", "reader", "--password-env", "DRAVELIN_TEST_UNSET_VARIABLE"});
-    EXPECT_EQ(unset.exitCode, 2);
-    EXPECT_EQ(unset.errLines(),
-              QStringList{"dravelin-dicom web-scan: environment variable DRAVELIN_TEST_UNSET_VARIABLE is not set"});
-}
-
-namespace {
-
-QString ui(const char* tag, const std::string& uid)
-{
-    return QString("\"%1\": {\"vr\": \"UI\", \"Value\": [\"%2\"]}").arg(tag, QString::fromStdString(uid));
-}
-
-// One study S with series R1 (one instance) and R2, whose instance list answers 404.
-HttpTestServer::Reply oneBadSeries(const HttpTestServer::Request& request)
-{
-    if (request.path == "/dicomweb/studies")
-        return HttpTestServer::json(("[{" + ui("0020000D", "S") + "}]").toStdString());
-    if (request.path == "/dicomweb/studies/S/series")
-        return HttpTestServer::json(("[{" + ui("0020000E", "R1") + "}, {" + ui("0020000E", "R2") + "}]").toStdString());
-    if (request.path == "/dicomweb/studies/S/series/R1/instances")
-        return HttpTestServer::json(("[{" + ui("00080018", "I") + ", " + ui("0020000D", "S") + ", " +
-                                     ui("0020000E", "R1") + ", \"00100020\": {\"vr\": \"LO\", \"Value\": [\"P\"]}}]")
-                                        .toStdString());
-    return HttpTestServer::json("{\"error\": \"no such series\"}", 404);
-}
-
-}  // namespace
-
 TEST(WebScanCommandFaults, FailingSeriesGivesPartialOutputAndExitOne)
 {
-    HttpTestServer server(oneBadSeries);
+    HttpTestServer server(HttpTestServer::oneFailingSeries(404));
     ASSERT_TRUE(server.isListening());
     const T::CliResult r = T::runCli({"web-scan", QString::fromStdString(server.url("/dicomweb")), "--json"});
     EXPECT_EQ(r.exitCode, 1);
     const QJsonArray patients = T::jsonPatients(r.out);
-    EXPECT_EQ(T::treeCounts(patients), (T::TreeCounts{1, 1, 1, 1}));
-    EXPECT_EQ(T::imageKeys(patients), QStringList{"S|R1|I"});
+    EXPECT_EQ(T::imageKeys(patients), (QStringList{"S|R1|I1", "S|R1|I2"}));
     EXPECT_EQ(patients[0]["studies"][0]["series"][0]["images"][0]["location"].toString(),
-              QString::fromStdString(server.url("/dicomweb/studies/S/series/R1/instances/I")));
+              QString::fromStdString(server.url("/dicomweb/studies/S/series/R1/instances/I1")));
     EXPECT_TRUE(r.err.contains("dravelin-dicom web-scan: incomplete result: HTTP 404")) << r.err.toStdString();
 
     // Text mode prints the same partial tree before the error.
     const T::CliResult text = T::runCli({"web-scan", QString::fromStdString(server.url("/dicomweb"))});
     EXPECT_EQ(text.exitCode, 1);
-    EXPECT_TRUE(text.out.contains("1 patient, 1 study, 1 series, 1 image, ")) << text.out.toStdString();
+    EXPECT_TRUE(text.out.contains("1 patient, 1 study, 1 series, 2 images, ")) << text.out.toStdString();
 }
 
 TEST(WebScanCommandFaults, UnusableStudySearchExitsTwo)
@@ -198,7 +80,7 @@ TEST(WebScanCommandFaults, UnusableStudySearchExitsTwo)
     EXPECT_EQ(error.exitCode, 2);
     EXPECT_TRUE(error.err.contains("dravelin-dicom web-scan: HTTP 500: ")) << error.err.toStdString();
 
-    // Nothing listening: no HTTP status to give, only what went wrong, and quickly.
+    // Nothing listening: no HTTP status to give, only what went wrong.
     const int port = T::freeLoopbackPort();
     const T::CliResult refused = T::runCli({"web-scan", QString("http://127.0.0.1:%1/dicomweb").arg(port)}, 30000);
     EXPECT_EQ(refused.exitCode, 2);
@@ -206,20 +88,41 @@ TEST(WebScanCommandFaults, UnusableStudySearchExitsTwo)
     EXPECT_FALSE(refused.err.contains("HTTP 0")) << refused.err.toStdString();
 }
 
-TEST(WebScanCommandFaults, EveryRequestCarriesTheCredentials)
+// A server that wants a token or the user "u" with the password "s3cret" in every request.
+TEST(WebScanCommandFaults, CredentialsGoWithEveryRequestAndNeverIntoTheOutput)
 {
-    HttpTestServer server(oneBadSeries);
-    T::runCli({"web-scan", QString::fromStdString(server.url("/dicomweb")), "--token-env", "TOKEN"},
-              {{"TOKEN", "abc.def"}});
-    const auto bearer = server.requests();
-    ASSERT_EQ(bearer.size(), 4u);
-    for (const auto& request : bearer)
-        EXPECT_EQ(request.header("authorization"), "Bearer abc.def") << request.path;
+    const auto run = [](const QStringList& options, const QMap<QString, QString>& environment,
+                        std::vector<HttpTestServer::Request>* requests = nullptr) {
+        HttpTestServer server([](const HttpTestServer::Request& request) {
+            const std::string authorization = request.header("authorization");
+            if (authorization != "Bearer abc.def" && authorization != "Basic dTpzM2NyZXQ=")
+                return HttpTestServer::json("{}", 401);
+            return HttpTestServer::oneFailingSeries(404)(request);
+        });
+        const T::CliResult r =
+            T::runCli(QStringList{"web-scan", QString::fromStdString(server.url("/dicomweb"))} + options, environment);
+        if (requests)
+            *requests = server.requests();
+        return r;
+    };
+    const T::CliResult none = run({"--json"}, {});
+    EXPECT_EQ(none.exitCode, 2);
+    EXPECT_TRUE(none.out.isEmpty());
+    EXPECT_TRUE(none.err.contains("dravelin-dicom web-scan: HTTP 401")) << none.err.toStdString();
 
-    HttpTestServer basic(oneBadSeries);
-    T::runCli({"web-scan", QString::fromStdString(basic.url("/dicomweb")), "--user", "u", "--password-env", "PW"},
-              {{"PW", "p"}});
-    ASSERT_EQ(basic.requests().size(), 4u);
-    for (const auto& request : basic.requests())
-        EXPECT_EQ(request.header("authorization"), "Basic dTpw") << request.path;
+    const T::CliResult wrong = run({"--user", "u", "--password-env", "PW"}, {{"PW", "guess"}});
+    EXPECT_EQ(wrong.exitCode, 2);
+    EXPECT_TRUE(wrong.err.contains("HTTP 401")) << wrong.err.toStdString();
+    EXPECT_FALSE(wrong.err.contains("guess"));
+
+    std::vector<HttpTestServer::Request> requests;
+    const T::CliResult basic = run({"--user", "u", "--password-env", "PW", "--json"}, {{"PW", "s3cret"}}, &requests);
+    EXPECT_EQ(basic.exitCode, 1);  // the series that fails
+    EXPECT_EQ(T::imageKeys(T::jsonPatients(basic.out)).size(), 2);
+    EXPECT_FALSE(basic.err.contains("s3cret"));
+    EXPECT_EQ(requests.size(), 4u);
+
+    const T::CliResult bearer = run({"--token-env", "TOKEN"}, {{"TOKEN", "abc.def"}}, &requests);
+    EXPECT_EQ(bearer.exitCode, 1);
+    EXPECT_EQ(requests.size(), 4u);
 }

@@ -37,8 +37,7 @@ protected:
     static void SetUpTestSuite()
     {
         server = new Dravelin::Test::PacsTestServer(Dravelin::Test::PacsTestServer::Kind::Orthanc);
-        ASSERT_TRUE(server->start()) << server->errorText().toStdString();
-        ASSERT_EQ(server->store(Dravelin::Test::pacsCorpusFiles()), 83);
+        ASSERT_TRUE(server->startWithCorpus()) << server->errorText().toStdString();
     }
     static void TearDownTestSuite() { delete server; }
 

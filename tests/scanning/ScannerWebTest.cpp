@@ -8,7 +8,7 @@
 #include "scanning/Series.h"
 #include "scanning/Study.h"
 #include "tests/support/HttpTestServer.h"
-#include "tests/support/OrthancTestServer.h"
+#include "tests/support/PacsTestServer.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -24,7 +24,6 @@ namespace Dravelin::Dicom {
 namespace {
 
 using Test::HttpTestServer;
-using Test::OrthancTestServer;
 
 // One line per image with what the records hold, locations left out. DICOM JSON carries DS
 // values as numbers, so "5.000000" from a file arrives as 5: compare the number.
@@ -45,13 +44,10 @@ std::set<std::string> describe(const std::vector<Patient*>& patients)
 
 TEST(ScannerWeb, TreeFromOrthancEqualsTheTreeFromDisk)
 {
-    if (!OrthancTestServer::isInstalled())
-        GTEST_SKIP() << "orthanc and orthanc-dicomweb are not installed";
-    OrthancTestServer server;
-    QString error;
-    ASSERT_TRUE(server.start(&error)) << error.toStdString();
-    const QStringList files = OrthancTestServer::pydicomCorpus();
-    ASSERT_TRUE(server.store(files, &error)) << error.toStdString();
+    Dravelin::Test::PacsTestServer server(Dravelin::Test::PacsTestServer::Kind::Orthanc,
+                                          Dravelin::Test::PacsTestServer::Options::withDicomWeb());
+    ASSERT_TRUE(server.startWithCorpus()) << server.errorText().toStdString();
+    const QStringList files = Dravelin::Test::pacsCorpusFiles();
 
     Dravelin::Test::TempDir dir;
     for (int i = 0; i < files.size(); ++i)
@@ -83,20 +79,7 @@ TEST(ScannerWeb, TreeFromOrthancEqualsTheTreeFromDisk)
 
 TEST(ScannerWeb, OneFailingSeriesLeavesTheOthersAndReturnsItsError)
 {
-    HttpTestServer server([](const HttpTestServer::Request& request) {
-        const auto ui = [](const char* tag, const std::string& uid) {
-            return "\"" + std::string(tag) + "\": {\"vr\": \"UI\", \"Value\": [\"" + uid + "\"]}";
-        };
-        if (request.path == "/dicomweb/studies")
-            return HttpTestServer::json("[{" + ui("0020000D", "S") + "}]");
-        if (request.path == "/dicomweb/studies/S/series")
-            return HttpTestServer::json("[{" + ui("0020000E", "R1") + "}, {" + ui("0020000E", "R2") + "}]");
-        if (request.path == "/dicomweb/studies/S/series/R1/instances")
-            return HttpTestServer::json("[{" + ui("00080018", "I") + ", " + ui("0020000D", "S") + ", " +
-                                        ui("0020000E", "R1") +
-                                        ", \"00100020\": {\"vr\": \"LO\", \"Value\": [\"P\"]}}]");
-        return HttpTestServer::json("{}", 404);
-    });
+    HttpTestServer server(HttpTestServer::oneFailingSeries(404));
     Scanner scanner(nullptr);
     const auto result = scanner.scanWeb(Filesystem::Url(server.url("/dicomweb?PatientName=DOE")));
     ASSERT_TRUE(result.has_value());
@@ -104,7 +87,7 @@ TEST(ScannerWeb, OneFailingSeriesLeavesTheOthersAndReturnsItsError)
     ASSERT_EQ(scanner.patients().size(), 1u);
     const Image* image = scanner.patients()[0]->studies[0]->series[0]->images[0];
     // No RetrieveURL: built from the scan URL, without its query.
-    EXPECT_EQ(image->location.string(), server.url("/dicomweb/studies/S/series/R1/instances/I"));
+    EXPECT_EQ(image->location.string(), server.url("/dicomweb/studies/S/series/R1/instances/I1"));
     EXPECT_EQ(server.requests().front().query, "PatientName=DOE&fuzzymatching=true");
     const std::string instanceQuery = server.requests().back().query;
     EXPECT_EQ(instanceQuery.rfind("includefield=00080008&includefield=00280002&", 0), 0u) << instanceQuery;

@@ -63,6 +63,28 @@ HttpTestServer::Reply HttpTestServer::json(const std::string& body, int status)
     return reply;
 }
 
+HttpTestServer::Handler HttpTestServer::oneFailingSeries(int status)
+{
+    return [status](const Request& request) {
+        const auto ui = [](const char* tag, const char* uid) {
+            return "\"" + std::string(tag) + "\": {\"vr\": \"UI\", \"Value\": [\"" + uid + "\"]}";
+        };
+        const auto instance = [&](const char* uid, const char* number) {
+            return "{" + ui("00080018", uid) + ", " + ui("0020000D", "S") + ", " + ui("0020000E", "R1") +
+                   ", \"00100020\": {\"vr\": \"LO\", \"Value\": [\"P\"]}, \"00200013\": {\"vr\": \"IS\", "
+                   "\"Value\": [" +
+                   number + "]}}";
+        };
+        if (request.path == "/dicomweb/studies")
+            return json("[{" + ui("0020000D", "S") + "}]");
+        if (request.path == "/dicomweb/studies/S/series")
+            return json("[{" + ui("0020000E", "R1") + "}, {" + ui("0020000E", "R2") + "}]");
+        if (request.path == "/dicomweb/studies/S/series/R1/instances")
+            return json("[" + instance("I1", "1") + ", " + instance("I2", "2") + "]");
+        return json("{\"error\": \"no such series\"}", status);
+    };
+}
+
 HttpTestServer::HttpTestServer(Handler handler) : m_handler(std::move(handler))
 {
     m_listenSocket = ::socket(AF_INET, SOCK_STREAM, 0);

@@ -55,6 +55,10 @@ public:
 
     static Reply json(const std::string& body, int status = 200);
 
+    // A DICOMweb root at "/dicomweb": study S holds series R1 (instances I1 and I2, numbered 1 and 2, of patient P)
+    // and R2, whose instance search answers `status`. Other paths answer `status` too.
+    static Handler oneFailingSeries(int status);
+
 private:
     void acceptLoop();
     void serve(int socket);

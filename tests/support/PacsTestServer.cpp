@@ -1,6 +1,7 @@
 #include "tests/support/PacsTestServer.h"
 
 #include "host/dicom/DicomPacsCommunication.h"
+#include "host/network/HttpTransport.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QDir>
@@ -112,7 +113,11 @@ bool PacsTestServer::writeOrthancConfig(QStringList& arguments)
     const QString db = folder() + "/db";
     QDir().mkpath(db);
     const QString plugin = "/usr/share/orthanc/plugins/libOrthancDicomWeb.so";
-    const bool web = m_options.httpEnabled && QFile::exists(plugin);
+    const bool web = m_options.httpEnabled;
+    if (web && !QFile::exists(plugin)) {
+        m_error = plugin + " (Debian package orthanc-dicomweb) is not installed";
+        return false;
+    }
     m_httpPort = m_options.httpEnabled ? freeLoopbackPort() : 0;
     const QString json =
         QString(R"({
@@ -172,7 +177,8 @@ bool PacsTestServer::start()
     QStringList arguments;
     const bool written = m_kind == Kind::Orthanc ? writeOrthancConfig(arguments) : writeDcmqrscpConfig(arguments);
     if (!written || m_port == 0) {
-        m_error = "cannot write the server configuration in " + folder();
+        if (m_error.isEmpty())
+            m_error = "cannot write the server configuration in " + folder();
         return false;
     }
     if (!QFile::exists(arguments.first())) {
@@ -228,13 +234,25 @@ bool PacsTestServer::waitUntilReady()
             m_error = "the server exited during start-up: " + QString::fromUtf8(out.readAll().right(2000));
             return false;
         }
-        if (pacs.sendEchoRequest())
+        if (pacs.sendEchoRequest() && httpAnswers())
             return true;
         QThread::msleep(100);
     }
-    m_error = "the server did not answer C-ECHO within 30 s";
+    m_error = "the server did not answer C-ECHO (and HTTP, when enabled) within 30 s";
     stop();
     return false;
+}
+
+// Orthanc opens its HTTP port after its DICOM port.
+bool PacsTestServer::httpAnswers() const
+{
+    if (!m_options.httpEnabled)
+        return true;
+    Network::HttpTransport http;
+    http.setTimeouts(2000, 2000);
+    const auto answer = http.get(Filesystem::Url(dicomWebUrl() + "/studies"), {});
+    const auto* response = std::get_if<Network::HttpResponse>(&answer);
+    return response && response->status == Network::HttpStatus::Ok;
 }
 
 bool PacsTestServer::isRunning() const
@@ -271,6 +289,16 @@ int PacsTestServer::store(const QStringList& files)
     if (!pacs.sendStoreRequest(datasets) && failures == 0)
         return 0;
     return static_cast<int>(datasets.size()) - failures;
+}
+
+bool PacsTestServer::startWithCorpus()
+{
+    if (!start())
+        return false;
+    const int stored = store(pacsCorpusFiles());
+    if (stored != 83)
+        m_error = QString("%1 of the 83 corpus files stored").arg(stored);
+    return stored == 83;
 }
 
 }  // namespace Dravelin::Test

@@ -34,7 +34,13 @@ public:
         std::string clientAeTitle = "DRAVELINTEST";
         int clientPort = 0;               // 0: a free port is chosen
         bool checkCalledAeTitle = false;  // Orthanc only; dcmqrscp always checks it
-        bool httpEnabled = false;         // Orthanc only: REST + DICOMweb on httpPort()
+        bool httpEnabled = false;         // Orthanc only: REST + DICOMweb on httpPort(), ready at start
+        static Options withDicomWeb()
+        {
+            Options options;
+            options.httpEnabled = true;
+            return options;
+        }
     };
 
     explicit PacsTestServer(Kind kind);
@@ -52,11 +58,15 @@ public:
 
     // Sends the files by C-STORE (through DicomPacsCommunication); the number stored.
     int store(const QStringList& files);
+    // start() and store(pacsCorpusFiles()) of all 83 files; false with errorText() otherwise.
+    bool startWithCorpus();
 
     Kind kind() const { return m_kind; }
     pid_t pid() const { return m_pid; }
     int port() const { return m_port; }
     int httpPort() const { return m_httpPort; }
+    // "http://127.0.0.1:HTTPPORT/dicom-web"
+    std::string dicomWebUrl() const { return "http://127.0.0.1:" + std::to_string(m_httpPort) + "/dicom-web"; }
     const Options& options() const { return m_options; }
     QString folder() const;
     QString errorText() const { return m_error; }
@@ -65,6 +75,7 @@ private:
     bool writeOrthancConfig(QStringList& arguments);
     bool writeDcmqrscpConfig(QStringList& arguments);
     bool waitUntilReady();
+    bool httpAnswers() const;
 
     struct Folder;
     Kind m_kind;

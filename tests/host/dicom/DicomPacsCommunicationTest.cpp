@@ -72,10 +72,7 @@ protected:
     void SetUp() override
     {
         server = std::make_unique<PacsTestServer>(GetParam());
-        ASSERT_TRUE(server->start()) << server->errorText().toStdString();
-        const QStringList files = Dravelin::Test::pacsCorpusFiles();
-        ASSERT_EQ(files.size(), 83);
-        ASSERT_EQ(server->store(files), 83);
+        ASSERT_TRUE(server->startWithCorpus()) << server->errorText().toStdString();
     }
 
     DicomPacsConfiguration config(bool useCGet = true) const
@@ -216,8 +213,7 @@ INSTANTIATE_TEST_SUITE_P(RealServers, PacsServerTest,
 TEST(PacsDatasetCache, LoadsPacsLocationsByGetAndByMove)
 {
     PacsTestServer server(PacsTestServer::Kind::Orthanc);
-    ASSERT_TRUE(server.start()) << server.errorText().toStdString();
-    ASSERT_EQ(server.store(Dravelin::Test::pacsCorpusFiles()), 83);
+    ASSERT_TRUE(server.startWithCorpus()) << server.errorText().toStdString();
     Dicom::DatasetCache cache(64);
     std::vector<Dicom::Error> errors;
     cache.addErrorCallback([&](const Dicom::Error& e) { errors.push_back(e); });

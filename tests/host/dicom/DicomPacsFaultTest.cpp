@@ -16,12 +16,10 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <thread>
 
 using namespace Dravelin;
 using Test::PacsTestServer;
-using Clock = std::chrono::steady_clock;
 
 namespace {
 
@@ -42,13 +40,12 @@ DicomPacsConfiguration loopback(int port, const std::string& aeTitle = "ANY", in
     return config;
 }
 
-// Runs one C-FIND; returns (responses delivered, errors reported, seconds taken).
+// What one C-FIND gave: its result, the responses delivered and the errors reported.
 struct FindOutcome
 {
     bool result = false;
     int responses = 0;
     std::vector<Dicom::Error> errors;
-    double seconds = 0;
 };
 
 FindOutcome find(const DicomPacsConfiguration& config)
@@ -56,10 +53,8 @@ FindOutcome find(const DicomPacsConfiguration& config)
     FindOutcome outcome;
     DicomPacsCommunication pacs(config);
     pacs.setErrorHandler([&](const Dicom::Error& e) { outcome.errors.push_back(e); });
-    const auto start = Clock::now();
     outcome.result = pacs.sendFindRequest(DicomPacsCommunication::StudyRoot, studyQuery(),
                                           [&](std::unique_ptr<DcmDataset>) { ++outcome.responses; });
-    outcome.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     return outcome;
 }
 
@@ -148,7 +143,6 @@ TEST(DicomPacsFaults, ServerNotRunning)
     ASSERT_EQ(outcome.errors.size(), 1u);
     EXPECT_EQ(outcome.errors[0].code, Dicom::Error::NetworkError);
     EXPECT_NE(outcome.errors[0].message.find("C-FIND"), std::string::npos);
-    EXPECT_LT(outcome.seconds, 3.0);
 
     // A retrieval of such a location reports through the same handler and gives nothing.
     int errors = 0;
@@ -162,10 +156,12 @@ TEST(DicomPacsFaults, ServerNotRunning)
 TEST(DicomPacsFaults, SilentServerTimesOut)
 {
     SilentPeer peer;
+    // Ends (the configured timeout is 2 s) with one network error instead of waiting forever.
     const FindOutcome outcome = find(loopback(peer.port(), "ANY", 2));
     EXPECT_FALSE(outcome.result);
-    EXPECT_EQ(outcome.errors.size(), 1u);
-    EXPECT_LT(outcome.seconds, 6.0);
+    EXPECT_EQ(outcome.responses, 0);
+    ASSERT_EQ(outcome.errors.size(), 1u);
+    EXPECT_EQ(outcome.errors[0].code, Dicom::Error::NetworkError);
 }
 
 TEST(DicomPacsFaults, AssociationDroppedMidQuery)
@@ -177,7 +173,6 @@ TEST(DicomPacsFaults, AssociationDroppedMidQuery)
     EXPECT_EQ(outcome.responses, 1);  // what arrived before the drop is kept
     ASSERT_EQ(outcome.errors.size(), 1u);
     EXPECT_EQ(outcome.errors[0].code, Dicom::Error::NetworkError);
-    EXPECT_LT(outcome.seconds, 5.0);
 }
 
 TEST(DicomPacsFaults, WrongCalledAeIsRejected)
@@ -210,8 +205,8 @@ TEST(DicomPacsFaults, UnknownCallingAeAndKilledServer)
     server.stop();  // SIGKILL
     outcome = find(known);
     EXPECT_FALSE(outcome.result);
-    EXPECT_EQ(outcome.errors.size(), 1u);
-    EXPECT_LT(outcome.seconds, 3.0);
+    ASSERT_EQ(outcome.errors.size(), 1u);
+    EXPECT_EQ(outcome.errors[0].code, Dicom::Error::NetworkError);
 }
 
 TEST(DicomPacsFaults, MoveWithOwnPortTakenReportsIt)

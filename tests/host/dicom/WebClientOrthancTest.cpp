@@ -1,6 +1,6 @@
 #include "host/dicom/WebClient.h"
 #include "tests/host/dicom/WebTestItems.h"
-#include "tests/support/OrthancTestServer.h"
+#include "tests/support/PacsTestServer.h"
 
 #include <gtest/gtest.h>
 
@@ -16,19 +16,11 @@ namespace {
 using WebTest::itemsOf;
 using WebTest::text;
 
-using Test::OrthancTestServer;
-
-#define START_ORTHANC(server)                                             \
-    if (!OrthancTestServer::isInstalled())                                \
-        GTEST_SKIP() << "orthanc and orthanc-dicomweb are not installed"; \
-    QString startError;                                                   \
-    ASSERT_TRUE((server).start(&startError)) << startError.toStdString(); \
-    ASSERT_TRUE((server).store(OrthancTestServer::pydicomCorpus(), &startError)) << startError.toStdString()
-
 TEST(WebClientOrthanc, WalksTheWholeArchiveAndConvertsItsAttributes)
 {
-    OrthancTestServer server;
-    START_ORTHANC(server);
+    Dravelin::Test::PacsTestServer server(Dravelin::Test::PacsTestServer::Kind::Orthanc,
+                                          Dravelin::Test::PacsTestServer::Options::withDicomWeb());
+    ASSERT_TRUE(server.startWithCorpus()) << server.errorText().toStdString();
     WebClient client(Filesystem::Url(server.dicomWebUrl()));
 
     auto studies = itemsOf(client.getStudies("", true));
@@ -75,32 +67,6 @@ TEST(WebClientOrthanc, WalksTheWholeArchiveAndConvertsItsAttributes)
     for (const auto& study : itemsOf(client.getStudies("StudyDate=20010101", false)))
         ++byDate[text(*study, DCM_PatientName)];
     EXPECT_EQ(byDate, (std::map<std::string, int>{{"Doe^Archibald", 1}, {"Doe^Peter", 1}}));
-}
-
-TEST(WebClientOrthanc, AuthenticatesEveryRequestWithTheProvider)
-{
-    OrthancTestServer server("alice", "alicePassword");
-    START_ORTHANC(server);
-    WebClient client(Filesystem::Url(server.dicomWebUrl()));
-
-    auto denied = client.getStudies("", true);
-    ASSERT_TRUE(std::holds_alternative<Network::HttpError>(denied));
-    EXPECT_EQ(std::get<Network::HttpError>(denied).status, Network::HttpStatus::Unauthorized);
-
-    auto provider = std::make_shared<Network::HttpAuthorizationProvider>();
-    provider->setBasic("alice", "wrong");
-    client.setAuthorizationProvider(provider);
-    auto wrong = client.getStudies("", true);
-    ASSERT_TRUE(std::holds_alternative<Network::HttpError>(wrong));
-    EXPECT_EQ(std::get<Network::HttpError>(wrong).code(), 401);
-
-    provider->setBasic("alice", "alicePassword");
-    auto studies = itemsOf(client.getStudies("", true));
-    ASSERT_EQ(studies.size(), 9u);
-    size_t instances = 0;
-    for (const auto& series : itemsOf(client.getSeries(*studies.front(), "", true)))
-        instances += itemsOf(client.getInstances(*series, "", false)).size();
-    EXPECT_GT(instances, 0u);
 }
 
 }  // namespace
