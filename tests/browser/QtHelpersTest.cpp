@@ -10,24 +10,24 @@
 
 using namespace Dravelin;
 
-TEST(ConvertDICOMDate, AcceptsTheFourFormsInOrder)
+TEST(ConvertDICOMDate, AcceptsTheFourFormsInOrderAndRejectsTheRest)
 {
-    EXPECT_EQ(QtHelpers::convertDICOMDate("20240131"), QDate(2024, 1, 31));
-    EXPECT_EQ(QtHelpers::convertDICOMDate("240131"), QDate(1924, 1, 31));
-    EXPECT_EQ(QtHelpers::convertDICOMDate("31012024"), QDate(2024, 1, 31));
-    // yyMMdd wins whenever it gives a valid date; ddMMyy only when its year is no day.
-    EXPECT_EQ(QtHelpers::convertDICOMDate("310124"), QDate(1931, 1, 24));
-    EXPECT_EQ(QtHelpers::convertDICOMDate("310100"), QDate(1900, 1, 31));
-    // The value ends at its first NUL byte, as stray padding in files does.
-    EXPECT_EQ(QtHelpers::convertDICOMDate(std::string("20240131\0xyz", 12)), QDate(2024, 1, 31));
-}
-
-TEST(ConvertDICOMDate, RejectsSeparatorsAndNonsense)
-{
-    EXPECT_TRUE(QtHelpers::convertDICOMDate("").isNull());
-    EXPECT_TRUE(QtHelpers::convertDICOMDate("2024-01-31").isNull());
-    EXPECT_TRUE(QtHelpers::convertDICOMDate("2020.01.31").isNull());
-    EXPECT_TRUE(QtHelpers::convertDICOMDate("20241340").isNull());
+    const std::pair<std::string, QDate> cases[] = {
+        {"20240131", QDate(2024, 1, 31)},
+        {"240131", QDate(1924, 1, 31)},
+        {"31012024", QDate(2024, 1, 31)},
+        // yyMMdd wins whenever it gives a valid date; ddMMyy only when its year is no day.
+        {"310124", QDate(1931, 1, 24)},
+        {"310100", QDate(1900, 1, 31)},
+        // The value ends at its first NUL byte, as stray padding in files does.
+        {std::string("20240131\0xyz", 12), QDate(2024, 1, 31)},
+        {"", QDate()},
+        {"2024-01-31", QDate()},
+        {"2020.01.31", QDate()},
+        {"20241340", QDate()},
+    };
+    for (const auto& [value, date] : cases)
+        EXPECT_EQ(QtHelpers::convertDICOMDate(value), date) << value;
 }
 
 // The all-digit shortcut must give exactly what the format parser gives, valid or not.
@@ -45,7 +45,7 @@ TEST(ConvertDICOMDate, DigitShortcutAgreesWithTheFormatParser)
                                        "31122024", "12312024", "000101",   "991231",   "311299",   "290200",
                                        "290201",   "000000",   "010100",   "19000101", "01010000"};
     unsigned seed = 12345;
-    for (int i = 0; i < 20000; ++i) {
+    for (int i = 0; i < 3000; ++i) {
         seed = seed * 1103515245u + 12345u;
         const int digits = (seed >> 8) % 2 ? 8 : 6;
         std::string v;
@@ -137,14 +137,6 @@ TEST(ConvertDICOMDateTime, ReportsEachFailure)
     EXPECT_FALSE(QtHelpers::convertDICOMDateTime("2024013199", &error).isValid());
     EXPECT_TRUE(error.has_value());
     EXPECT_FALSE(QtHelpers::convertDICOMDateTime("20240131+ab", nullptr).isValid());
-}
-
-TEST(ConvertDICOMSex, MapsCodesAndKeepsOtherTexts)
-{
-    EXPECT_EQ(QtHelpers::convertDICOMSex("M"), "Male");
-    EXPECT_EQ(QtHelpers::convertDICOMSex("F"), "Female");
-    EXPECT_EQ(QtHelpers::convertDICOMSex("O"), "Other");
-    EXPECT_EQ(QtHelpers::convertDICOMSex("Männlich"), "Männlich");
 }
 
 TEST(FormatStr, ReplacesCaretsAndSimplifies)

@@ -2,6 +2,7 @@
 #include "browser/widgets/TagsWidget.h"
 #include "host/core/LogCapture.h"
 #include "host/dicom/DatasetCache.h"
+#include "tests/support/ModalAnswer.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QApplication>
@@ -100,45 +101,32 @@ std::vector<int> visibleRows(TagsWidget& w)
     return rows;
 }
 
-// Handles the next modal widget of type T once it is shown (modal dialogs block the test).
-template <typename T>
-void whenModal(std::function<void(T*)> handler)
+using Answer = std::unique_ptr<Dravelin::Test::ModalAnswer>;
+
+Answer answer(QMessageBox::StandardButton button)
 {
-    auto* timer = new QTimer(qApp);
-    auto tries = std::make_shared<int>(0);
-    QObject::connect(timer, &QTimer::timeout, [timer, handler, tries] {
-        if (auto* w = qobject_cast<T*>(QApplication::activeModalWidget())) {
-            timer->stop();
-            timer->deleteLater();
-            handler(w);
-        } else if (++*tries > 500) {
-            timer->stop();
-            timer->deleteLater();
-        }
-    });
-    timer->start(10);
+    return std::make_unique<Dravelin::Test::ModalAnswer>(
+        Dravelin::Test::isVisibleOf<QMessageBox>,
+        [button](QWidget* w) { static_cast<QMessageBox*>(w)->button(button)->click(); });
 }
 
-void answer(QMessageBox::StandardButton button)
+Answer fillInsertDialog(const QString& group, const QString& element, const QString& value,
+                        std::function<void(Dicom::TagInsertDialog*)> more = {})
 {
-    whenModal<QMessageBox>([button](QMessageBox* box) { box->button(button)->click(); });
-}
-
-void fillInsertDialog(const QString& group, const QString& element, const QString& value,
-                      std::function<void(Dicom::TagInsertDialog*)> more = {})
-{
-    whenModal<Dicom::TagInsertDialog>([=](Dicom::TagInsertDialog* d) {
-        auto* groupEdit = d->findChild<QLineEdit*>("groupEdit");
-        auto* elementEdit = d->findChild<QLineEdit*>("elementEdit");
-        groupEdit->clear();
-        elementEdit->clear();
-        QTest::keyClicks(groupEdit, group);
-        QTest::keyClicks(elementEdit, element);
-        d->findChild<QLineEdit*>("valueEdit")->setText(value);
-        if (more)
-            more(d);
-        d->findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Ok)->click();
-    });
+    return std::make_unique<Dravelin::Test::ModalAnswer>(
+        Dravelin::Test::isVisibleOf<Dicom::TagInsertDialog>, [=](QWidget* w) {
+            auto* d = static_cast<Dicom::TagInsertDialog*>(w);
+            auto* groupEdit = d->findChild<QLineEdit*>("groupEdit");
+            auto* elementEdit = d->findChild<QLineEdit*>("elementEdit");
+            groupEdit->clear();
+            elementEdit->clear();
+            QTest::keyClicks(groupEdit, group);
+            QTest::keyClicks(elementEdit, element);
+            d->findChild<QLineEdit*>("valueEdit")->setText(value);
+            if (more)
+                more(d);
+            d->findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Ok)->click();
+        });
 }
 
 QString datasetString(DcmItem& item, const DcmTagKey& key)
@@ -174,17 +162,6 @@ QAction* action(QMenu* menu, const QString& text)
 }
 
 }  // namespace
-
-TEST(TagsWidget, NullDatasetShowsOnlyTheHeaders)
-{
-    TagsWidget w;
-    EXPECT_EQ(model(w)->rowCount(), 0);
-    ASSERT_EQ(model(w)->columnCount(), 4);
-    EXPECT_EQ(model(w)->headerData(1, Qt::Horizontal).toString(), "Tag");
-    EXPECT_EQ(model(w)->headerData(2, Qt::Horizontal).toString(), "Name");
-    EXPECT_EQ(model(w)->headerData(3, Qt::Horizontal).toString(), "Value");
-    EXPECT_EQ(w.findChild<QLineEdit*>("filterTagsEdit")->placeholderText(), "Filter...");
-}
 
 TEST(TagsWidget, RowsShowValuesSummariesAndIndentation)
 {
@@ -334,22 +311,22 @@ TEST(TagsWidget, InsertAsksBeforeOverridingAndFillsSequences)
     TagsWidget w(ds);
     w.setEditable(true);
 
-    fillInsertDialog("0010", "0010", "NEW^NAME", [](Dicom::TagInsertDialog* d) {
+    Answer fill = fillInsertDialog("0010", "0010", "NEW^NAME", [](Dicom::TagInsertDialog* d) {
         EXPECT_EQ(d->findChild<QComboBox*>("tagNameComboBox")->currentText(), "PatientName");
         EXPECT_TRUE(d->findChild<QSpinBox*>("sequenceIndexSpinBox")->isHidden());
     });
-    answer(QMessageBox::No);
+    Answer question = answer(QMessageBox::No);
     w.insertElement(QModelIndex());
     EXPECT_EQ(datasetString(*ds, DCM_PatientName), "DOE^JANE");
 
-    fillInsertDialog("0010", "0010", "NEW^NAME");
-    answer(QMessageBox::Yes);
+    fill = fillInsertDialog("0010", "0010", "NEW^NAME");
+    question = answer(QMessageBox::Yes);
     w.insertElement(QModelIndex());
     EXPECT_EQ(datasetString(*ds, DCM_PatientName), "NEW^NAME");
     EXPECT_EQ(cell(w, rowOf(w, "(0010,0010)"), 3), "NEW^NAME");
 
     // A key that is not in the dictionary selects "Unknown"; a new tag needs no question.
-    fillInsertDialog("0010", "0030", "19700101", [](Dicom::TagInsertDialog* d) {
+    fill = fillInsertDialog("0010", "0030", "19700101", [](Dicom::TagInsertDialog* d) {
         auto* names = d->findChild<QComboBox*>("tagNameComboBox");
         EXPECT_EQ(names->currentText(), "PatientBirthDate");
         auto* element = d->findChild<QLineEdit*>("elementEdit");
@@ -361,7 +338,7 @@ TEST(TagsWidget, InsertAsksBeforeOverridingAndFillsSequences)
     EXPECT_EQ(datasetString(*ds, DCM_PatientBirthDate), "19700101");
 
     const int sequence = rowOf(w, "(0008,1140)");
-    fillInsertDialog("0008", "1150", "1.2.840.10008.5.1.4.1.1.2", [](Dicom::TagInsertDialog* d) {
+    fill = fillInsertDialog("0008", "1150", "1.2.840.10008.5.1.4.1.1.2", [](Dicom::TagInsertDialog* d) {
         auto* index = d->findChild<QSpinBox*>("sequenceIndexSpinBox");
         EXPECT_FALSE(index->isHidden());
         EXPECT_EQ(index->maximum(), 3);
@@ -490,10 +467,10 @@ TEST(TagsWidget, ExportsThatDcmtkReadsBack)
     }
 
     // Through the menu: the chooser appends the filter's suffix and remembers the folder.
-    whenModal<QFileDialog>([&](QFileDialog* chooser) {
-        chooser->selectNameFilter("XML file (*.xml)");
-        chooser->selectFile(dir.file("chosen"));
-        static_cast<QDialog*>(chooser)->accept();
+    Dravelin::Test::ModalAnswer chooser(Dravelin::Test::isVisibleOf<QFileDialog>, [&](QWidget* w) {
+        static_cast<QFileDialog*>(w)->selectNameFilter("XML file (*.xml)");
+        static_cast<QFileDialog*>(w)->selectFile(dir.file("chosen"));
+        static_cast<QDialog*>(w)->accept();
     });
     w.show();
     QMenu* menu = openContextMenu(w, 1);

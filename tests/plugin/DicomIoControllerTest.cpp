@@ -4,7 +4,7 @@
 #include "host/dicom/io/DicomIOAlgorithmBrowser.h"
 #include "host/dicom/io/DicomIOAlgorithmFolder.h"
 #include "plugin/DicomIoController.h"
-#include "tests/plugin/TestApplication.h"
+#include "tests/support/TestApplication.h"
 #include "tests/support/ModalAnswer.h"
 #include "tests/support/TestEnvironment.h"
 

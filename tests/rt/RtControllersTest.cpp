@@ -20,6 +20,7 @@
 #include "rt/RTStructureDataController.h"
 #include "rt/RTStructureToLabelMapController.h"
 #include "tests/support/RtPhantom.h"
+#include "tests/support/TestApplication.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QColor>
@@ -38,47 +39,16 @@ namespace T = Dravelin::Test;
 
 namespace {
 
-struct FakeDisplay : DataDisplay
-{
-    DataList visible;
-    DataList visibleData() const override { return visible; }
-    void setVisibleData(const DataList& data) override
-    {
-        visible = data;
-        signalVisibleDataChanged.notify(visible);
-    }
-    void refresh() override {}
-};
+using App = T::TestApplication;
 
-struct FakeApplication : ApplicationController
+std::vector<PointCloud*> structures(const App& app)
 {
-    DataModel data;
-    DataItemModel items{&data};
-    AnnotationModel annotations{&data};
-    FakeDisplay view;
-    DataModel* dataModel() const override { return const_cast<DataModel*>(&data); }
-    DataItemModel* dataItemModel() const override { return const_cast<DataItemModel*>(&items); }
-    AnnotationModel* annotationModel() const override { return const_cast<AnnotationModel*>(&annotations); }
-    DataDisplay* display() const override { return const_cast<FakeDisplay*>(&view); }
-    QWidget* mainWidget() const override { return nullptr; }
-    Progress* progress() const override { return nullptr; }
-    void addRecentFile(const QString&, const QString&, const Properties&) override {}
-    void showAnnotationWidget(bool) override {}
-    void runAlgorithm(std::unique_ptr<Algorithm>) override {}
-    void algorithmFinished(Algorithm*, bool) override {}
-    void closeAlgorithm(AlgorithmController*, bool) override {}
-
-    // Moves everything of a loaded location into the model; returns the added top-level items.
-    std::vector<Data*> add(OwningDataList list) { return data.add(std::move(list)); }
-    std::vector<PointCloud*> structures() const
-    {
-        std::vector<PointCloud*> out;
-        for (Data* d : data.getAll(Data::KindPointCloud))
-            if (d->hasComponent<Dicom::RTStructureDataComponent>())
-                out.push_back(static_cast<PointCloud*>(d));
-        return out;
-    }
-};
+    std::vector<PointCloud*> out;
+    for (Data* d : app.m_data.getAll(Data::KindPointCloud))
+        if (d->hasComponent<Dicom::RTStructureDataComponent>())
+            out.push_back(static_cast<PointCloud*>(d));
+    return out;
+}
 
 OwningDataList load(const QString& location)
 {
@@ -89,7 +59,7 @@ OwningDataList load(const QString& location)
 }
 
 template <typename T>
-std::unique_ptr<T> initController(FakeApplication& app, T* controller)
+std::unique_ptr<T> initController(App& app, T* controller)
 {
     std::unique_ptr<T> owned(controller);
     owned->setApplicationController(&app);
@@ -103,12 +73,12 @@ TEST(RTStructureDataController, CorpusStructureSetShowsColoursAndBuildsItsLinesO
     DcmFileFormat file;
     ASSERT_TRUE(file.loadFile(T::pydicomData("test_files/rtstruct.dcm").toStdString().c_str()).good());
     ASSERT_TRUE(file.saveFile(dir.file("rtstruct.dcm").toStdString().c_str(), EXS_LittleEndianExplicit).good());
-    FakeApplication app;
-    app.add(load(dir.file("rtstruct.dcm")));
-    ASSERT_EQ(app.structures().size(), 3u);
+    App app;
+    app.m_data.add(load(dir.file("rtstruct.dcm")));
+    ASSERT_EQ(structures(app).size(), 3u);
     EXPECT_FALSE(Dicom::RTStructureDataController::createCompatible(DataList{}, nullptr));
     DataController* created = nullptr;
-    ASSERT_TRUE(Dicom::RTStructureDataController::createCompatible(DataList{app.structures().front()}, &created));
+    ASSERT_TRUE(Dicom::RTStructureDataController::createCompatible(DataList{structures(app).front()}, &created));
     LogCapture log;
     auto controller = initController(app, static_cast<Dicom::RTStructureDataController*>(created));
 
@@ -120,7 +90,7 @@ TEST(RTStructureDataController, CorpusStructureSetShowsColoursAndBuildsItsLinesO
     EXPECT_EQ(tree->index(0, 1, group).data(Qt::DecorationRole).value<QColor>(), QColor(220, 160, 120));
     EXPECT_EQ(tree->index(1, 1, group).data(Qt::DecorationRole).value<QColor>(), QColor(255, 64, 255));
     // What the views draw: closed contours as lines, point contours as markers.
-    const Dicom::RTStructureAnnotation bodyLines(app.structures()[0]), isocentre(app.structures()[1]);
+    const Dicom::RTStructureAnnotation bodyLines(structures(app)[0]), isocentre(structures(app)[1]);
     EXPECT_EQ(bodyLines.polylines().size(), 3u);
     EXPECT_TRUE(bodyLines.polylines()[0].closed);
     EXPECT_EQ(isocentre.points().size(), 1u);
@@ -129,9 +99,9 @@ TEST(RTStructureDataController, CorpusStructureSetShowsColoursAndBuildsItsLinesO
     // Selecting shows; showing twice builds the lines once; no CT is loaded, so no mesh.
     controller->treeView()->selectionModel()->select(tree->index(0, 0, group),
                                                      QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    PointCloud* body = app.structures().front();
-    EXPECT_TRUE(app.view.visible.contains(body));
-    app.view.setVisibleData(app.view.visible);
+    PointCloud* body = structures(app).front();
+    EXPECT_TRUE(app.m_display.visible.contains(body));
+    app.m_display.setVisibleData(app.m_display.visible);
     int components = 0;
     for (const auto& c : body->components())
         components += dynamic_cast<Dicom::RTStructureRenderingDataComponent*>(c.get()) ? 1 : 0;
@@ -140,25 +110,25 @@ TEST(RTStructureDataController, CorpusStructureSetShowsColoursAndBuildsItsLinesO
     EXPECT_EQ(controller->pendingMeshes(), 0);
     EXPECT_TRUE(log.contains("because referenced volume cannot be found.", 3));
     controller->treeView()->selectionModel()->clearSelection();
-    EXPECT_FALSE(app.view.visible.contains(body));
+    EXPECT_FALSE(app.m_display.visible.contains(body));
 }
 
 TEST(RTStructureDataController, MeshArrivesForLoadedReferenceAndIsDroppedForDeletedSet)
 {
-    FakeApplication app;
+    App app;
     T::RtPhantom phantom = T::loadRtPhantom();
     ASSERT_NE(phantom.volume, nullptr);
-    app.add(std::move(phantom.ct));
-    app.add(std::move(phantom.structureSet));
+    app.m_data.add(std::move(phantom.ct));
+    app.m_data.add(std::move(phantom.structureSet));
     auto controller = initController(app, new Dicom::RTStructureDataController);
-    PointCloud* sphere = app.structures().at(0);
-    PointCloud* box = app.structures().at(1);
+    PointCloud* sphere = structures(app).at(0);
+    PointCloud* box = structures(app).at(1);
 
     LogCapture log;
-    app.view.setVisibleData(DataList{sphere, box});
-    app.view.setVisibleData(DataList{sphere, box});
+    app.m_display.setVisibleData(DataList{sphere, box});
+    app.m_display.setVisibleData(DataList{sphere, box});
     EXPECT_EQ(controller->pendingMeshes(), 2);  // one request per structure, however often shown
-    app.data.remove(box);
+    app.m_data.remove(box);
     EXPECT_TRUE(QTest::qWaitFor([&] { return controller->pendingMeshes() == 0; }, 60000));
     const Mesh* mesh = sphere->getComponent<Dicom::RTStructureRenderingDataComponent>()->mesh();
     ASSERT_NE(mesh, nullptr);
@@ -168,15 +138,15 @@ TEST(RTStructureDataController, MeshArrivesForLoadedReferenceAndIsDroppedForDele
 
 TEST(RTStructureToLabelMapController, ReferenceComesFromParentDatasetAndStaysWhenChoiceIsGone)
 {
-    FakeApplication app;
+    App app;
     T::RtPhantom phantom = T::loadRtPhantom();
     SharedImageSet* ct = phantom.volume;
-    app.add(std::move(phantom.ct));
-    app.add(std::move(phantom.structureSet));
-    PointCloud* sphere = app.structures().at(0);
-    app.annotations.add(std::make_unique<PointCloudAnnotation>(sphere), ct);
+    app.m_data.add(std::move(phantom.ct));
+    app.m_data.add(std::move(phantom.structureSet));
+    PointCloud* sphere = structures(app).at(0);
+    app.m_annotations.add(std::make_unique<PointCloudAnnotation>(sphere), ct);
     auto other = std::make_unique<SharedImageSet>(std::make_unique<SharedImage>(PixelType::UInt8, 4, 4, 4));
-    SharedImageSet* second = static_cast<SharedImageSet*>(app.data.add(std::move(other), "Second volume"));
+    SharedImageSet* second = static_cast<SharedImageSet*>(app.m_data.add(std::move(other), "Second volume"));
 
     RTStructureToLabelMap algorithm({sphere});
     LogCapture log;
@@ -188,12 +158,12 @@ TEST(RTStructureToLabelMapController, ReferenceComesFromParentDatasetAndStaysWhe
     EXPECT_TRUE(log.contains("Using parent dataset as reference", 1));
 
     const QString name = second->name();
-    app.data.remove(second);
+    app.m_data.remove(second);
     emit controller.referenceBox()->textActivated(name);
     EXPECT_EQ(algorithm.referenceVolume(), ct);
     EXPECT_TRUE(log.contains("The selected data '" + name.toStdString() + "' does not exist anymore", 4));
 
-    FakeApplication empty;
+    App empty;
     RTStructureToLabelMap lonely({sphere});
     RTStructureToLabelMapController without(&lonely);
     without.setApplicationController(&empty);
@@ -221,17 +191,17 @@ TEST(OverlayAnnotationDataController, OverlayPlanesBecomeAnAnnotationOthersNothi
     ds.putAndInsertUint16Array(DcmTag(0x6000, 0x3000, EVR_OW), bits, 16);
     ASSERT_TRUE(file.saveFile(dir.file("overlay.dcm").toStdString().c_str(), EXS_LittleEndianExplicit).good());
 
-    FakeApplication app;
+    App app;
     OwningDataList withOverlay = load(dir.file("overlay.dcm"));
     ASSERT_EQ(withOverlay.size(), 1u);
     EXPECT_TRUE(Dicom::OverlayAnnotationDataController::createCompatible(withOverlay.list(), nullptr));
     auto controller = initController(app, new Dicom::OverlayAnnotationDataController);
-    app.add(load(QDir(T::rtPhantomDir()).filePath("ct/0002.dcm")));
-    EXPECT_EQ(app.annotations.size(), 0);
-    Data* image = app.add(std::move(withOverlay)).front();
-    ASSERT_EQ(app.annotations.size(), 1);
-    EXPECT_EQ(app.annotations.getParentDataset(app.annotations.at(0)), image);
-    const Annotation* annotation = app.annotations.at(0)->annotation();
+    app.m_data.add(load(QDir(T::rtPhantomDir()).filePath("ct/0002.dcm")));
+    EXPECT_EQ(app.m_annotations.size(), 0);
+    Data* image = app.m_data.add(std::move(withOverlay)).front();
+    ASSERT_EQ(app.m_annotations.size(), 1);
+    EXPECT_EQ(app.m_annotations.getParentDataset(app.m_annotations.at(0)), image);
+    const Annotation* annotation = app.m_annotations.at(0)->annotation();
     EXPECT_EQ(annotation->name.value(), "DICOM Overlay");
     const auto pictures = annotation->bitmaps();
     ASSERT_EQ(pictures.size(), 1u);

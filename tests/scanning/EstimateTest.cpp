@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
+#include <tuple>
 
 using namespace Dravelin;
 using namespace Dravelin::Dicom;
@@ -44,125 +46,94 @@ std::optional<int> instanceOf(const Image* image)
 
 }  // namespace
 
-TEST(Estimate, EmptyAndSingleImage)
+namespace Dravelin::Dicom {
+void PrintTo(const DimensionsInfo& d, std::ostream* out)
 {
-    TestSeries empty;
-    empty.series.estimateDimensions();
-    EXPECT_EQ(empty.series.estimatedDimensions, DimensionsInfo());
+    *out << "kind " << d.kind << ", " << d.width << "x" << d.height << "x" << d.slices << ", spacing " << d.spacing[0]
+         << " " << d.spacing[1] << " " << d.spacing[2] << (d.hasSpacing ? "" : " (none)");
+}
+}  // namespace Dravelin::Dicom
 
-    TestSeries one;
-    one.add(1, 0);
-    const DimensionsInfo& e = one.series.estimatedDimensions;
-    EXPECT_EQ(e.kind, 1);
-    EXPECT_EQ(e.width, 64);
-    EXPECT_EQ(e.height, 32);
-    EXPECT_EQ(e.slices, 1);
-    EXPECT_EQ(e.spacing, (std::array<double, 3>{0.6, 0.5, 1.0}));
-    EXPECT_TRUE(e.hasSpacing);
+namespace {
+
+// Images of 64 x 32 pixels of 0.6 mm (rows) x 0.5 mm (columns), axial unless changed.
+struct EstimateCase
+{
+    const char* name;
+    std::vector<std::tuple<std::optional<int>, double, std::optional<int>>> images;  // instance, z, acquisition
+    std::function<void(Image&)> changeLast;
+    DimensionsInfo expected;
+    bool logsMissingSpacing = false;
+};
+
+std::ostream& operator<<(std::ostream& out, const EstimateCase& c)
+{
+    return out << c.name;
 }
 
-TEST(Estimate, MultiFrameFileUsesSpacingBetweenSlicesOrLogs)
-{
-    TestSeries withSpacing;
-    Image* image = withSpacing.add(1, 0);
-    image->numberOfFrames = "40";
-    image->spacingBetweenSlices = 2.5;
-    {
-        LogCapture log;
-        withSpacing.series.estimateDimensions();
-        EXPECT_FALSE(log.contains(kNoSpacingMessage));
-    }
-    EXPECT_EQ(withSpacing.series.estimatedDimensions.kind, 2);
-    EXPECT_EQ(withSpacing.series.estimatedDimensions.slices, 40);
-    EXPECT_EQ(withSpacing.series.estimatedDimensions.spacing[2], 2.5);
-
-    image->spacingBetweenSlices.reset();
-    LogCapture log;
-    withSpacing.series.estimateDimensions();
-    EXPECT_EQ(withSpacing.series.estimatedDimensions.kind, 2);
-    EXPECT_EQ(withSpacing.series.estimatedDimensions.spacing[2], 1.0);
-    ASSERT_EQ(log.count(kNoSpacingMessage, 1), 1);
-    EXPECT_EQ(log.entries().back().channel, "DICOM");
-}
-
-TEST(Estimate, ThreeImagesByInstanceNumber)
-{
-    TestSeries s;
-    s.add(2, 2);
-    s.add(1, 0);
-    s.add(3, 4);
+const std::vector<EstimateCase> estimateCases = {
+    {"Empty", {}, {}, DimensionsInfo()},
+    {"SingleImage", {{1, 0, 1}}, {}, {1, 64, 32, 1, {0.6, 0.5, 1.0}, true}},
+    {"ZeroPixelSpacingIsNoSpacing",
+     {{1, 0, 1}},
+     [](Image& i) {
+         i.pixelSpacing = {0, 0};
+     },
+     {1, 64, 32, 1, {0, 0, 1.0}, false}},
+    {"MultiFrameWithSpacingBetweenSlices",
+     {{1, 0, 1}},
+     [](Image& i) {
+         i.numberOfFrames = "40";
+         i.spacingBetweenSlices = 2.5;
+     },
+     {2, 64, 32, 40, {0.6, 0.5, 2.5}, true}},
+    {"MultiFrameWithoutSpacingLogs",
+     {{1, 0, 1}},
+     [](Image& i) { i.numberOfFrames = "40"; },
+     {2, 64, 32, 40, {0.6, 0.5, 1.0}, true},
+     true},
     // The acquisition numbers are all 1: only the instance search finds the run.
-    const DimensionsInfo& e = s.series.estimatedDimensions;
-    EXPECT_EQ(e.kind, 2);
-    EXPECT_EQ(e.slices, 3);
-    EXPECT_DOUBLE_EQ(e.spacing[2], 2.0);
-    EXPECT_EQ(s.series.imagesByInstance.size(), 3u);
-    EXPECT_EQ(s.series.imagesByInstance[0]->instanceNumber, 1);
-}
+    {"RunByInstanceNumber", {{2, 2, 1}, {1, 0, 1}, {3, 4, 1}}, {}, {2, 64, 32, 3, {0.6, 0.5, 2.0}, true}},
+    {"RunByAcquisitionNumber",
+     {{std::nullopt, 0, 1}, {std::nullopt, 3, 2}, {std::nullopt, 6, 3}},
+     {},
+     {2, 64, 32, 3, {0.6, 0.5, 3.0}, true}},
+    {"UnevenPositionsKeepPartialValues", {{1, 0, 1}, {2, 2, 1}, {3, 5, 1}}, {}, {0, 64, 32, 3, {0.6, 0.5, 1.0}, true}},
+    {"TwoImages", {{1, 0, 1}, {2, 2, 1}}, {}, DimensionsInfo()},
+    {"NoRun", {{1, 0, 1}, {3, 2, 1}, {5, 4, 1}}, {}, DimensionsInfo()},
+    {"OtherOrientationIsASetOf2DImages",
+     {{1, 0, 1}, {2, 2, 1}, {3, 4, 1}},
+     [](Image& i) { i.imageOrientation = {0, 1, 0, 0, 0, -1}; },
+     {3, 64, 32, 3, {0.6, 0.5, 1.0}, true}},
+    {"NanOrientationIsASetOf2DImages",
+     {{1, 0, 1}, {2, 2, 1}, {3, 4, 1}},
+     [](Image& i) { i.imageOrientation = {1, 0, 0, 0, 1, std::numeric_limits<double>::quiet_NaN()}; },
+     {3, 64, 32, 3, {0.6, 0.5, 1.0}, true}},
+};
 
-TEST(Estimate, AcquisitionRunTakesPrecedence)
+class Estimates : public ::testing::TestWithParam<EstimateCase>
 {
+};
+
+}  // namespace
+
+TEST_P(Estimates, GiveTheGeometryOfTheSeries)
+{
+    const EstimateCase& c = GetParam();
     TestSeries s;
-    s.add(std::nullopt, 0, 1);
-    s.add(std::nullopt, 3, 2);
-    s.add(std::nullopt, 6, 3);
-    EXPECT_EQ(s.series.estimatedDimensions.kind, 2);
-    EXPECT_DOUBLE_EQ(s.series.estimatedDimensions.spacing[2], 3.0);
-}
-
-TEST(Estimate, UnevenPositionsKeepPartialValues)
-{
-    TestSeries s;
-    s.add(1, 0);
-    s.add(2, 2);
-    s.add(3, 5);
-    const DimensionsInfo& e = s.series.estimatedDimensions;
-    EXPECT_EQ(e.kind, 0);
-    EXPECT_EQ(e.width, 64);
-    EXPECT_EQ(e.height, 32);
-    EXPECT_EQ(e.slices, 3);
-    EXPECT_EQ(e.spacing, (std::array<double, 3>{0.6, 0.5, 1.0}));
-}
-
-TEST(Estimate, TwoImagesOrNoRunGiveAllZeros)
-{
-    TestSeries two;
-    two.add(1, 0);
-    two.add(2, 2);
-    EXPECT_EQ(two.series.estimatedDimensions, DimensionsInfo());
-
-    TestSeries gaps;
-    gaps.add(1, 0);
-    gaps.add(3, 2);
-    gaps.add(5, 4);
-    EXPECT_EQ(gaps.series.estimatedDimensions, DimensionsInfo());
-}
-
-TEST(Estimate, DifferentOrientationsAreASetOf2DImages)
-{
-    TestSeries s;
-    s.add(1, 0);
-    s.add(2, 2);
-    Image* odd = s.add(3, 4);
-    odd->imageOrientation = {0, 1, 0, 0, 0, -1};
+    Image* last = nullptr;
+    for (const auto& [instance, z, acquisition] : c.images)
+        last = s.add(instance, z, acquisition);
+    if (c.changeLast)
+        c.changeLast(*last);
+    LogCapture log;
     s.series.estimateDimensions();
-    EXPECT_EQ(s.series.estimatedDimensions.kind, 3);
-
-    odd->imageOrientation = {1, 0, 0, 0, 1, std::numeric_limits<double>::quiet_NaN()};
-    s.series.estimateDimensions();
-    EXPECT_EQ(s.series.estimatedDimensions.kind, 3);
+    EXPECT_EQ(s.series.estimatedDimensions, c.expected);
+    EXPECT_EQ(log.count(kNoSpacingMessage, 1), c.logsMissingSpacing ? 1 : 0);
 }
 
-TEST(Estimate, ZeroPixelSpacingHasNoSpacing)
-{
-    TestSeries s;
-    Image* image = s.add(1, 0);
-    image->pixelSpacing = {0, 0};
-    s.series.estimateDimensions();
-    EXPECT_FALSE(s.series.estimatedDimensions.hasSpacing);
-    EXPECT_EQ(s.series.estimatedDimensions.spacing[0], 0.0);
-    EXPECT_EQ(s.series.estimatedDimensions.spacing[1], 0.0);
-}
+INSTANTIATE_TEST_SUITE_P(Table, Estimates, ::testing::ValuesIn(estimateCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Estimate, InsertKeepsCachedOrdersOrDropsStaleOnes)
 {
@@ -171,6 +142,7 @@ TEST(Estimate, InsertKeepsCachedOrdersOrDropsStaleOnes)
     s.add(1, 0);
     s.add(2, 2);
     ASSERT_EQ(s.series.imagesByInstance.size(), 3u);
+    EXPECT_EQ(s.series.imagesByInstance.front()->instanceNumber, 1);
     s.add(0, -2);  // cache current: inserted at its upper bound
     EXPECT_EQ(s.series.imagesByInstance.front()->instanceNumber, 0);
     s.series.imagesByAcquisition.pop_back();  // make it stale

@@ -10,6 +10,7 @@
 #include "host/data/Mesh.h"
 #include "host/data/PointCloud.h"
 #include "host/data/SharedImageSet.h"
+#include "tests/support/TestApplication.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -97,26 +98,6 @@ struct PickyControllers : AlgorithmControllerFactory
 struct ThrowingControllers : AlgorithmControllerFactory
 {
     AlgorithmController* create(Algorithm*) const override { throw std::runtime_error("factory down"); }
-};
-
-struct FakeApplication : ApplicationController
-{
-    DataModel data;
-    AnnotationModel annotations{&data};
-    std::vector<bool> closes;
-    int finished = 0;
-    DataModel* dataModel() const override { return const_cast<DataModel*>(&data); }
-    DataItemModel* dataItemModel() const override { return nullptr; }
-    AnnotationModel* annotationModel() const override { return const_cast<AnnotationModel*>(&annotations); }
-    DataDisplay* display() const override { return nullptr; }
-    QWidget* mainWidget() const override { return nullptr; }
-    Progress* progress() const override { return nullptr; }
-    QStringList recent;
-    void addRecentFile(const QString& path, const QString&, const Properties&) override { recent << path; }
-    void showAnnotationWidget(bool) override {}
-    void runAlgorithm(std::unique_ptr<Algorithm>) override {}
-    void algorithmFinished(Algorithm*, bool) override { ++finished; }
-    void closeAlgorithm(AlgorithmController*, bool notify) override { closes.push_back(notify); }
 };
 
 std::unique_ptr<SharedImageSet> image(const QString& name)
@@ -268,8 +249,8 @@ TEST(AlgorithmUtilsTest, ParsesMenuPaths)
 TEST_F(RegistryTest, ControllerOutputGoesToTheModelsWithDataAnnotationsAndCloseIsReportedOnce)
 {
     registry.addHostFactories();
-    FakeApplication app;
-    Data* ct = app.data.add(image("CT"));
+    Dravelin::Test::TestApplication app;
+    Data* ct = app.m_data.add(image("CT"));
     Plain algorithm;
     AlgorithmController controller(&algorithm);
     controller.setApplicationController(&app);
@@ -283,10 +264,10 @@ TEST_F(RegistryTest, ControllerOutputGoesToTheModelsWithDataAnnotationsAndCloseI
     const std::vector<Data*> added = controller.addToDataAndAnnotationModels(std::move(output));
     ASSERT_EQ(added.size(), 2u);
     EXPECT_EQ(added[1]->name(), "CT (2)");
-    InteractiveObject* drawn = app.annotations.getDataAnnotation(cloud);
+    InteractiveObject* drawn = app.m_annotations.getDataAnnotation(cloud);
     ASSERT_NE(drawn, nullptr);
-    EXPECT_EQ(app.annotations.getParentDataset(drawn), ct);
-    EXPECT_EQ(app.annotations.size(), 1);
+    EXPECT_EQ(app.m_annotations.getParentDataset(drawn), ct);
+    EXPECT_EQ(app.m_annotations.size(), 1);
 
     controller.closeAlgorithm(true);
     controller.closeAlgorithm(false);
@@ -316,7 +297,7 @@ TEST(DefaultAlgorithmControllerTest, PanelEditsParametersWithinLimitsAndComputeA
         OwningDataList takeOutput() override { return std::move(m_output); }
         OwningDataList m_output;
     } algorithm;
-    FakeApplication app;
+    Dravelin::Test::TestApplication app;
     DefaultAlgorithmController panel(&algorithm);
     panel.setApplicationController(&app);
     panel.init();
@@ -333,7 +314,7 @@ TEST(DefaultAlgorithmControllerTest, PanelEditsParametersWithinLimitsAndComputeA
     EXPECT_EQ(algorithm.mode.value(), "exact");
 
     panel.compute();
-    EXPECT_EQ(app.data.getAll(Data::KindMesh).size(), 1u);
+    EXPECT_EQ(app.m_data.getAll(Data::KindMesh).size(), 1u);
     EXPECT_EQ(app.finished, 1);
 }
 
@@ -347,14 +328,15 @@ TEST(IoControllerTest, ReadsAGivenLocationIntoTheModelAndOffersOnlyVisibleOption
     EXPECT_TRUE(reader.userOptions(false, true).hasParam("secret"));
 
     for (const QString& location : {QString("good.raw"), QString("missing.raw")}) {
-        FakeApplication app;
+        Dravelin::Test::TestApplication app;
+        app.m_withWindow = false;  // no error box to answer
         reader.setLocation(location);
         IoController controller(&reader);
         controller.setApplicationController(&app);
         controller.run();
         const bool good = location.startsWith("good");
-        EXPECT_EQ(app.data.getAll().size(), good ? 1u : 0u);
-        EXPECT_EQ(app.recent, good ? QStringList{location} : QStringList{});
+        EXPECT_EQ(app.m_data.getAll().size(), good ? 1u : 0u);
+        EXPECT_EQ(app.recentFiles, good ? QStringList{location} : QStringList{});
         EXPECT_EQ(app.closes, std::vector<bool>{true});
     }
 }

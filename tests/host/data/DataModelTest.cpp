@@ -7,6 +7,7 @@
 #include "host/data/DataModel.h"
 #include "host/data/PointCloud.h"
 #include "host/data/SharedImageSet.h"
+#include "tests/support/TestApplication.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
@@ -34,18 +35,6 @@ std::unique_ptr<DataGroup> structureSet(const QString& name, int regions)
     }
     return group;
 }
-
-struct FakeDisplay : DataDisplay
-{
-    DataList visible;
-    DataList visibleData() const override { return visible; }
-    void setVisibleData(const DataList& data) override
-    {
-        visible = data;
-        signalVisibleDataChanged.notify(visible);
-    }
-    void refresh() override {}
-};
 
 struct Annot : DataAnnotation
 {
@@ -134,7 +123,7 @@ TEST(DataModelTest, DisplayCheckBoxesFollowVisibilityAndAnnotationsLeaveWithThei
 {
     DataModel model;
     DataItemModel items(&model);
-    FakeDisplay display;
+    Dravelin::Test::TestDisplay display;
     DataDisplayModel visible(&items, &display);
     AnnotationModel annotations(&model);
 

@@ -1,5 +1,6 @@
 #include "host/dicom/DicomPacsCommunication.h"
 #include "host/dicom/PacsRetriever.h"
+#include "tests/support/HttpTestServer.h"
 #include "tests/support/PacsTestServer.h"
 
 #include <dcmtk/config/osconfig.h>
@@ -10,15 +11,11 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <thread>
 
 using namespace Dravelin;
+using Test::HttpTestServer;
 using Test::PacsTestServer;
 
 namespace {
@@ -59,28 +56,10 @@ FindOutcome find(const DicomPacsConfiguration& config)
 }
 
 // Accepts TCP connections and never says a word.
-class SilentPeer
+HttpTestServer::Reply silence(const HttpTestServer::Request&)
 {
-public:
-    SilentPeer()
-    {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof(address);
-        ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
-        ::listen(m_fd, 4);
-    }
-    ~SilentPeer() { ::close(m_fd); }
-    int port() const { return m_port; }
-
-private:
-    int m_fd = -1;
-    int m_port = 0;
-};
+    return HttpTestServer::Reply{200, {}, {}, HttpTestServer::Reply::Mode::Silent};
+}
 
 // A Q/R SCP that answers a C-FIND with one pending response and then drops the association,
 // as a server that dies in the middle of a query does.
@@ -155,7 +134,7 @@ TEST(DicomPacsFaults, ServerNotRunning)
 
 TEST(DicomPacsFaults, SilentServerTimesOut)
 {
-    SilentPeer peer;
+    HttpTestServer peer(silence);
     // Ends (the configured timeout is 2 s) with one network error instead of waiting forever.
     const FindOutcome outcome = find(loopback(peer.port(), "ANY", 2));
     EXPECT_FALSE(outcome.result);
@@ -213,7 +192,7 @@ TEST(DicomPacsFaults, MoveWithOwnPortTakenReportsIt)
 {
     PacsTestServer server(PacsTestServer::Kind::Orthanc);
     ASSERT_TRUE(server.start()) << server.errorText().toStdString();
-    SilentPeer squatter;  // holds the port our storage SCP would listen on
+    HttpTestServer squatter(silence);  // holds the port our storage SCP would listen on
     DicomPacsConfiguration config = loopback(server.port(), server.options().aeTitle);
     config.useCGet = false;
     config.ownPort = squatter.port();
