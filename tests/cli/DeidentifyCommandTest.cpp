@@ -22,23 +22,10 @@ CliResult deidentify(const QStringList& args)
     return T::runCli(QStringList{"deidentify"} + args);
 }
 
-QStringList relativeFiles(const QString& dir)
-{
-    QStringList result;
-    QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        result << QDir(dir).relativeFilePath(it.next());
-    result.sort();
-    return result;
-}
-
 std::string value(const QString& file, const DcmTagKey& key)
 {
     DcmFileFormat f;
-    OFString v;
-    if (f.loadFile(QFile::encodeName(file).constData()).good())
-        f.getDataset()->findAndGetOFStringArray(key, v);
-    return v.c_str();
+    return f.loadFile(QFile::encodeName(file).constData()).good() ? T::text(*f.getDataset(), key) : std::string();
 }
 
 class DeidentifyCommand : public ::testing::Test
@@ -48,7 +35,7 @@ protected:
     {
         ASSERT_TRUE(T::runGenerator(
             {"folder", m_in.path(), "--patients", "1", "--studies", "1", "--series", "2", "--images", "3"}));
-        m_inputs = relativeFiles(m_in.path());
+        m_inputs = T::filesUnder(m_in.path());
         ASSERT_EQ(m_inputs.size(), 6);
     }
     T::TempDir m_in;
@@ -60,7 +47,7 @@ TEST_F(DeidentifyCommand, WritesEveryFileAtItsRelativePath)
 {
     const CliResult run = deidentify({m_in.path(), m_out.path()});
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
-    EXPECT_EQ(relativeFiles(m_out.path()), m_inputs);
+    EXPECT_EQ(T::filesUnder(m_out.path()), m_inputs);
     EXPECT_TRUE(run.out.startsWith("6 files written")) << run.out.toStdString();
     EXPECT_TRUE(run.err.contains("Converting Files... 6/6"));
     const QString first = QDir(m_out.path()).filePath(m_inputs.front());
@@ -76,7 +63,7 @@ TEST_F(DeidentifyCommand, SeriesSelectionAndProfiles)
     const QString series = QString::fromStdString(value(source, DCM_SeriesInstanceUID));
     const CliResult run = deidentify({m_in.path(), m_out.path(), "--series", series, "--profile", "relaxed"});
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
-    const QStringList written = relativeFiles(m_out.path());
+    const QStringList written = T::filesUnder(m_out.path());
     EXPECT_EQ(written.size(), 3);
     for (const QString& f : written)
         EXPECT_EQ(QString::fromStdString(value(QDir(m_out.path()).filePath(f), DCM_SeriesInstanceUID)), series);

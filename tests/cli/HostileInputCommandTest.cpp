@@ -13,18 +13,12 @@ namespace T = Dravelin::Test;
 
 namespace {
 
-void write(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
 TEST(HostileInput, TreeNamesEachUnreadableFileAndNothingBlocksOnAFifo)
 {
     T::TempDir dir;
-    write(dir.file("deep.dcm"), T::HostileData::nestedSequences(5650, T::HostileData::Nesting::ExplicitLittle));
-    write(dir.file("zeros.dcm"), QByteArray(1024, '\0'));
+    ASSERT_TRUE(T::writeFile(dir.file("deep.dcm"),
+                             T::HostileData::nestedSequences(5650, T::HostileData::Nesting::ExplicitLittle)));
+    ASSERT_TRUE(T::writeFile(dir.file("zeros.dcm"), QByteArray(1024, '\0')));
     ASSERT_EQ(::mkfifo(dir.file("fifo").toUtf8().constData(), 0600), 0);
     ASSERT_TRUE(QFile::copy(T::pydicomData("test_files/CT_small.dcm"), dir.file("ct.dcm")));
 

@@ -20,13 +20,6 @@ class ConfidentialityProfileTest : public ::testing::Test
 protected:
     void SetUp() override { QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings.path()); }
 
-    void writeText(const QString& path, const QByteArray& text)
-    {
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(text);
-    }
-
     Dravelin::Test::TempDir m_settings;
     Dravelin::Test::TempDir m_dir;
 };
@@ -63,14 +56,14 @@ TEST_F(ConfidentialityProfileTest, FileRoundTrip)
 TEST_F(ConfidentialityProfileTest, ReadingIgnoresUnknownParametersAndLaterDuplicatesWin)
 {
     const QString path = m_dir.file("hand.xml");
-    writeText(path,
-              "<propertyfile><property name=\"\">"
-              "<param name=\"profileName\">Hand made</param>"
-              "<param name=\"comment\">not a tag</param>"
-              "<param name=\"(0010,0010)\">X</param>"
-              "<param name=\"0010,0020\">K</param>"
-              "<param name=\"(0010,0010)\">D</param>"
-              "</property></propertyfile>");
+    ASSERT_TRUE(Dravelin::Test::writeFile(path,
+                                          "<propertyfile><property name=\"\">"
+                                          "<param name=\"profileName\">Hand made</param>"
+                                          "<param name=\"comment\">not a tag</param>"
+                                          "<param name=\"(0010,0010)\">X</param>"
+                                          "<param name=\"0010,0020\">K</param>"
+                                          "<param name=\"(0010,0010)\">D</param>"
+                                          "</property></propertyfile>"));
     const auto file = ConfidentialityProfile::readFile(path);
     ASSERT_TRUE(file);
     EXPECT_EQ(file->name, "Hand made");
@@ -78,9 +71,9 @@ TEST_F(ConfidentialityProfileTest, ReadingIgnoresUnknownParametersAndLaterDuplic
     EXPECT_EQ(file->table, expected);
 
     // No tag action at all (a file of another kind): refused, never an empty table.
-    writeText(path,
-              "<propertyfile><property name=\"\"><param name=\"profileName\">Empty</param>"
-              "<param name=\"(0010)\">X</param></property></propertyfile>");
+    ASSERT_TRUE(Dravelin::Test::writeFile(path,
+                                          "<propertyfile><property name=\"\"><param name=\"profileName\">Empty</param>"
+                                          "<param name=\"(0010)\">X</param></property></propertyfile>"));
     EXPECT_FALSE(ConfidentialityProfile::readFile(path));
 }
 
@@ -94,7 +87,7 @@ TEST_F(ConfidentialityProfileTest, LoadByNameFallsBackToBasic)
     ASSERT_TRUE(missing);
     EXPECT_EQ(missing->name, "Basic Profile");
     EXPECT_TRUE(log.contains("Invalid profile selection: Mine (" + m_dir.file("nope.xml").toStdString() + ")", 4));
-    writeText(m_dir.file("broken.xml"), "<propertyfile><property");
+    ASSERT_TRUE(Dravelin::Test::writeFile(m_dir.file("broken.xml"), "<propertyfile><property"));
     EXPECT_FALSE(ConfidentialityProfile::load("Mine", m_dir.file("broken.xml")));
     EXPECT_TRUE(log.contains("Could not load " + m_dir.file("broken.xml").toStdString(), 4));
 }

@@ -60,15 +60,6 @@ struct Answers
     }
 };
 
-QStringList filesUnder(const QString& dir)
-{
-    QStringList files;
-    for (QDirIterator it(dir, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
-        files << QDir(dir).relativeFilePath(it.next());
-    files.sort();
-    return files;
-}
-
 class Editor : public ::testing::Test
 {
 protected:
@@ -145,7 +136,7 @@ TEST_F(Editor, OutputFolderQuestionsGuardTheFiles)
         EXPECT_EQ(anonymize(in.path(), c.output), c.written) << c.output.toStdString();
         EXPECT_EQ(answers.seen,
                   c.question.isEmpty() ? QStringList() : QStringList{"Overwrite existing files|" + c.question});
-        EXPECT_EQ(filesUnder(c.output).contains("sub/0.dcm"), c.written || c.output == in.path());
+        EXPECT_EQ(T::filesUnder(c.output).contains("sub/0.dcm"), c.written || c.output == in.path());
         DcmFileFormat file;  // the input changes only when the user agreed to write into it
         ASSERT_TRUE(file.loadFile(in.file("sub/0.dcm").toUtf8().constData()).good());
         EXPECT_EQ(T::survivingMarkers(*file.getDataset()).empty(), c.written && c.output == in.path());
@@ -160,7 +151,7 @@ TEST_F(Editor, FilesOutsideTheInputFolderAreSkippedWithTheMessage)
     EXPECT_FALSE(anonymize(dicomdir, out.path(), T::pydicomData("test_files/dicomdirtests/98892003")));
     EXPECT_EQ(answers.seen, QStringList{"Error|Not all files could be saved. See log for details"});
     EXPECT_TRUE(log.contains("Could not create relative path: ../77654033/", 4));
-    EXPECT_EQ(filesUnder(out.path()).size(), 17);  // every file below the input folder
+    EXPECT_EQ(T::filesUnder(out.path()).size(), 17);  // every file below the input folder
     EXPECT_FALSE(QFileInfo::exists(out.file("../77654033")));
 }
 
@@ -249,8 +240,8 @@ TEST_P(EditorMatchesCommand, FileForFile)
     }
     editor->findChild<QCheckBox*>("keepPrivateTagsCheckBox")->setChecked(keepPrivate);
     ASSERT_TRUE(anonymize(in.path(), out.file("editor")));
-    const QStringList files = filesUnder(out.file("command"));
-    ASSERT_EQ(files, filesUnder(out.file("editor")));
+    const QStringList files = T::filesUnder(out.file("command"));
+    ASSERT_EQ(files, T::filesUnder(out.file("editor")));
     for (const QString& f : files) {
         EXPECT_EQ(normalized(out.file("command/" + f), out.file("a")),
                   normalized(out.file("editor/" + f), out.file("b")))

@@ -48,13 +48,6 @@ std::unique_ptr<SharedImageSet> makeCt(int slices)
     return set;
 }
 
-std::string textOf(DcmItem& item, const DcmTagKey& tag)
-{
-    OFString value;
-    item.findAndGetOFString(tag, value);
-    return value.c_str();
-}
-
 // A writer of `slices` slices with its dialog on page 2.
 struct Page2
 {
@@ -130,10 +123,10 @@ TEST(DicomExportDialog, OtherSexIsWrittenBackAsO)
     auto* sex = page.child<QComboBox>("patientSex");
     EXPECT_EQ(sex->currentText(), "other");
     sex->setCurrentIndex(0);
-    EXPECT_EQ(textOf(*page.dialog->datasets()[1], DCM_PatientSex), "");
+    EXPECT_EQ(T::text(*page.dialog->datasets()[1], DCM_PatientSex), "");
     sex->setCurrentIndex(3);
     for (const auto& dataset : page.dialog->datasets())
-        EXPECT_EQ(textOf(*dataset, DCM_PatientSex), "O");
+        EXPECT_EQ(T::text(*dataset, DCM_PatientSex), "O");
 }
 
 TEST(DicomExportDialog, BackAsksAndCancelKeepsTheEdits)
@@ -148,7 +141,7 @@ TEST(DicomExportDialog, BackAsksAndCancelKeepsTheEdits)
     }
     EXPECT_EQ(stack->currentWidget()->objectName(), "tagsPage");
     ASSERT_EQ(page.dialog->datasets().size(), 2u);
-    EXPECT_EQ(textOf(*page.dialog->datasets()[1], DCM_PatientName), "Edited^Name");
+    EXPECT_EQ(T::text(*page.dialog->datasets()[1], DCM_PatientName), "Edited^Name");
     T::ModalAnswer discard(T::isVisibleOf<QMessageBox>, [](QWidget* w) { clickButtonOf(w, QMessageBox::Discard); });
     page.child<QAbstractButton>("backButton")->click();
     EXPECT_EQ(stack->currentWidget()->objectName(), "extensionsPage");
@@ -203,15 +196,15 @@ TEST_P(MergeTags, MergesRecursively)
 
     DicomIoControllerExportDialog::mergeItem(source, target, override);
 
-    EXPECT_EQ(textOf(target, DCM_PatientName), override ? "From^File" : "In^Dataset");
-    EXPECT_EQ(textOf(target, DCM_InstitutionName), "Hospital");
-    EXPECT_EQ(textOf(target, DCM_SOPInstanceUID), "5.6.7");
+    EXPECT_EQ(T::text(target, DCM_PatientName), override ? "From^File" : "In^Dataset");
+    EXPECT_EQ(T::text(target, DCM_InstitutionName), "Hospital");
+    EXPECT_EQ(T::text(target, DCM_SOPInstanceUID), "5.6.7");
     DcmSequenceOfItems* sequence = nullptr;
     ASSERT_TRUE(target.findAndGetSequence(DCM_ReferencedImageSequence, sequence).good());
     ASSERT_EQ(sequence->card(), 3u);
-    EXPECT_EQ(textOf(*sequence->getItem(0), DCM_ReferencedSOPClassUID), "1.2.840.10008.5.1.4.1.1.2");
+    EXPECT_EQ(T::text(*sequence->getItem(0), DCM_ReferencedSOPClassUID), "1.2.840.10008.5.1.4.1.1.2");
     for (unsigned long k = 0; k < 3; ++k)
-        EXPECT_EQ(textOf(*sequence->getItem(k), DCM_ReferencedSOPInstanceUID), "1.9." + std::to_string(k));
+        EXPECT_EQ(T::text(*sequence->getItem(k), DCM_ReferencedSOPInstanceUID), "1.9." + std::to_string(k));
 
     // The same sequence from a second file does not grow it again.
     DicomIoControllerExportDialog::mergeItem(source, target, override);
@@ -223,18 +216,6 @@ INSTANTIATE_TEST_SUITE_P(Override, MergeTags, ::testing::Bool());
 namespace {
 
 // Error lines of dciodvfy for one file.
-QString iodErrors(const QString& file)
-{
-    QProcess dciodvfy;
-    dciodvfy.start("dciodvfy", {file});
-    dciodvfy.waitForFinished(-1);
-    QString errors;
-    for (const QString& line : QString::fromUtf8(dciodvfy.readAllStandardError()).split('\n'))
-        if (line.contains("Error"))
-            errors += line + "\n";
-    return errors;
-}
-
 }  // namespace
 
 TEST(DicomExportDialog, FolderExportReloadsEqualAndPassesTheIodChecker)
@@ -251,7 +232,7 @@ TEST(DicomExportDialog, FolderExportReloadsEqualAndPassesTheIodChecker)
     const QStringList files = QDir(folder).entryList(QDir::Files);
     ASSERT_EQ(files.size(), 4);
     for (const QString& file : files)
-        EXPECT_EQ(iodErrors(folder + "/" + file), "") << file.toStdString();
+        EXPECT_EQ(T::iodErrors(folder + "/" + file), "") << file.toStdString();
 
     DicomIoAlgorithm reader;
     reader.setLocation(folder);
@@ -282,11 +263,11 @@ TEST(DicomExportDialog, PacsExportArrivesInOrthanc)
     page.child<QAbstractButton>("exportButton")->click();
     ASSERT_EQ(page.dialog->result(), QDialog::Accepted);
 
-    const std::string series = textOf(*page.dialog->datasets()[0], DCM_SeriesInstanceUID);
+    const std::string series = T::text(*page.dialog->datasets()[0], DCM_SeriesInstanceUID);
     DicomPacsConfiguration config = settings.connectionConfiguration(settings.pacsServers().front());
     DcmDataset query;
     query.putAndInsertString(DCM_QueryRetrieveLevel, "IMAGE");
-    query.putAndInsertString(DCM_StudyInstanceUID, textOf(*page.dialog->datasets()[0], DCM_StudyInstanceUID).c_str());
+    query.putAndInsertString(DCM_StudyInstanceUID, T::text(*page.dialog->datasets()[0], DCM_StudyInstanceUID).c_str());
     query.putAndInsertString(DCM_SeriesInstanceUID, series.c_str());
     query.insertEmptyElement(DCM_SOPInstanceUID);
     int found = 0;

@@ -30,12 +30,6 @@ Reasons skippedFiles(const QString& dir, bool checkHeader)
     return reasons;
 }
 
-bool write(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 }  // namespace
 
 // Every file that gives no record is reported once, with why; good files are not.
@@ -43,13 +37,11 @@ TEST(ScannerSkippedFiles, EveryFileLeftOutIsReportedWithItsReason)
 {
     T::TempDir dir;
     ASSERT_TRUE(T::writeImage(dir.file("good.dcm"), T::ImageFields()));
-    QFile good(dir.file("good.dcm"));
-    ASSERT_TRUE(good.open(QIODevice::ReadOnly));
-    const QByteArray bytes = good.readAll();
-    ASSERT_TRUE(write(dir.file("notes.txt"), "hello"));
-    ASSERT_TRUE(write(dir.file("empty.dcm"), ""));
+    const QByteArray bytes = T::readFile(dir.file("good.dcm"));
+    ASSERT_TRUE(T::writeFile(dir.file("notes.txt"), "hello"));
+    ASSERT_TRUE(T::writeFile(dir.file("empty.dcm"), ""));
     // Cut inside the patient name: the element says it is longer than what is left.
-    ASSERT_TRUE(write(dir.file("truncated.dcm"), bytes.left(bytes.indexOf("DOE^JANE") + 3)));
+    ASSERT_TRUE(T::writeFile(dir.file("truncated.dcm"), bytes.left(bytes.indexOf("DOE^JANE") + 3)));
 
     const auto NotDicom = Scanner::SkipReason::NotDicom;
     const Reasons expected = {

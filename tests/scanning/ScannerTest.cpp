@@ -32,6 +32,12 @@ using T::TempDir;
 
 namespace {
 
+// A file of its own ("not dicom" unless given), in folders made as needed.
+void touch(const QString& path, const QByteArray& content = "not dicom")
+{
+    ASSERT_TRUE(T::writeFile(path, content));
+}
+
 class RecordingScanner : public Scanner
 {
 public:
@@ -80,14 +86,6 @@ private:
     std::vector<std::pair<int, int>> m_progress;
     std::vector<std::string> m_texts;
 };
-
-void touch(const QString& path, const QByteArray& content = "not dicom")
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(content);
-}
 
 QStringList relativeNames(const QList<QFileInfo>& files, const QString& root)
 {
@@ -255,10 +253,9 @@ TEST(ScannerFolder, BadFilesCountTowardsProgressAndAddNothing)
     ASSERT_TRUE(T::writeImage(dir.file("good.dcm"), fields));
     touch(dir.file("junk.txt"), "hello");
     touch(dir.file("empty.dcm"), "");
-    QFile good(dir.file("good.dcm"));
-    ASSERT_TRUE(good.open(QIODevice::ReadOnly));
-    touch(dir.file("truncated.dcm"), good.read(200));  // cut inside the file meta
-    touch(dir.file("noheader.dcm"), good.readAll());   // a data set without preamble and "DICM"
+    const QByteArray good = T::readFile(dir.file("good.dcm"));
+    touch(dir.file("truncated.dcm"), good.left(200));  // cut inside the file meta
+    touch(dir.file("noheader.dcm"), good.mid(200));    // a data set without preamble and "DICM"
 
     RecordingScanner scanner;
     scanner.scanDirectory(dir.path(), true, false, true);
@@ -460,9 +457,7 @@ TEST(ScannerDicomdir, UnreadableInputsLogAndAddNothing)
     QDir().mkpath(dir.file("ct"));
     ASSERT_TRUE(QFile::copy(T::pydicomData("test_files/CT_small.dcm"), dir.file("ct/DICOMDIR")));
     touch(dir.file("text/DICOMDIR"), "plain text, not DICOM at all");
-    QFile full(dicomdirTests + "/DICOMDIR");
-    ASSERT_TRUE(full.open(QIODevice::ReadOnly));
-    const QByteArray bytes = full.readAll();
+    const QByteArray bytes = T::readFile(dicomdirTests + "/DICOMDIR");
     touch(dir.file("cut/DICOMDIR"), bytes.left(bytes.size() / 2));
 
     for (const char* name : {"ct/DICOMDIR", "text/DICOMDIR", "missing/DICOMDIR", "cut/DICOMDIR"}) {

@@ -50,12 +50,6 @@ int bindAnyPort()
     return port;
 }
 
-bool writeFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
-}
-
 }  // namespace
 
 int freeLoopbackPort()

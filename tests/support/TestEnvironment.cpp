@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -43,6 +45,53 @@ bool runGenerator(const QStringList& args)
     if (!p.waitForFinished(600000))
         return false;
     return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QStringList filesUnder(const QString& dir)
+{
+    QStringList files;
+    for (QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();)
+        files << QDir(dir).relativeFilePath(it.next());
+    files.sort();
+    return files;
+}
+
+std::string text(DcmItem& item, const DcmTagKey& tag)
+{
+    OFString value;
+    item.findAndGetOFStringArray(tag, value);
+    return value.c_str();
+}
+
+std::string iodErrors(const QString& file, bool deflated)
+{
+    QString checked = file;
+    TempDir copy;
+    if (deflated) {
+        checked = copy.file("explicit.dcm");
+        QProcess::execute("dcmconv", {"+te", file, checked});
+    }
+    QProcess dciodvfy;
+    dciodvfy.start("dciodvfy", {checked});
+    dciodvfy.waitForFinished(-1);
+    std::string errors;
+    for (const QString& line : QString::fromUtf8(dciodvfy.readAllStandardError()).split('\n'))
+        if (line.contains("Error"))
+            errors += line.toStdString() + "\n";
+    return errors;
 }
 
 namespace {

@@ -1,6 +1,11 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+#include <QStringList>
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcitem.h>
 
 #include <string>
 
@@ -26,5 +31,18 @@ private:
 
 // Runs the project's data generator (`dravelin-gen-data ARGS...`); true on exit status 0.
 bool runGenerator(const QStringList& args);
+
+// A whole file; empty when it cannot be read.
+QByteArray readFile(const QString& path);
+// Writes a whole file, creating its folder; false when that fails.
+bool writeFile(const QString& path, const QByteArray& bytes);
+// The files below `dir` (hidden ones too), relative to it and sorted.
+QStringList filesUnder(const QString& dir);
+
+// An attribute's values as DCMTK prints them, joined by "\"; empty when absent.
+std::string text(DcmItem& item, const DcmTagKey& tag);
+// The error lines DCMTK's IOD checker (dciodvfy) reports for a file; deflated files are checked
+// through an explicit little endian copy, which dciodvfy can read.
+std::string iodErrors(const QString& file, bool deflated = false);
 
 }  // namespace Dravelin::Test

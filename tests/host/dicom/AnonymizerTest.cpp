@@ -4,6 +4,7 @@
 #include "host/dicom/UidMap.h"
 #include "host/dicom/Utils.h"
 #include "tests/support/PhiDataset.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
@@ -15,12 +16,7 @@
 namespace Dravelin::Dicom {
 namespace {
 
-std::string text(DcmItem& item, const DcmTagKey& key)
-{
-    OFString value;
-    item.findAndGetOFStringArray(key, value);
-    return value.c_str();
-}
+using Test::text;
 
 bool isValidUid(const std::string& uid)
 {

@@ -29,18 +29,6 @@ std::string testFile(const char* name)
     return Fixture::pydicomData(QString("test_files/") + name).toStdString();
 }
 
-std::string text(DcmDataset& ds, const DcmTagKey& tag)
-{
-    return Dicom::Element<std::string>(ds, tag).value(std::string());
-}
-
-void writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
 }  // namespace
 
 // Every transfer syntax of the corpus gives the values the file holds.
@@ -68,25 +56,25 @@ TEST(DatasetCache, ReadsValuesAcrossTransferSyntaxes)
             SCOPED_TRACE(std::string(c.file) + (complete ? " complete" : " header"));
             auto ds = cache.loadFromFile(testFile(c.file), nullptr, complete);
             ASSERT_TRUE(ds);
-            EXPECT_EQ(text(*ds, DCM_PatientName), c.patientName);
-            EXPECT_EQ(text(*ds, DCM_Rows), c.rows);
+            EXPECT_EQ(Fixture::text(*ds, DCM_PatientName), c.patientName);
+            EXPECT_EQ(Fixture::text(*ds, DCM_Rows), c.rows);
             EXPECT_EQ(ds->tagExists(DCM_PixelData), complete);
         }
     }
     auto bigEndianNoMeta = cache.loadFromFile(testFile("ExplVR_BigEndNoMeta.dcm"), nullptr, false);
     ASSERT_TRUE(bigEndianNoMeta);
-    EXPECT_EQ(text(*bigEndianNoMeta, DCM_Modality), "RTPLAN");
+    EXPECT_EQ(Fixture::text(*bigEndianNoMeta, DCM_Modality), "RTPLAN");
 }
 
 TEST(DatasetCache, BadFilesGiveNullAndReportErrors)
 {
     Fixture::TempDir dir;
-    writeBytes(dir.file("empty.dcm"), QByteArray());
-    writeBytes(dir.file("text.txt"), QByteArray("This is not DICOM at all.\n").repeated(200));
+    ASSERT_TRUE(Fixture::writeFile(dir.file("empty.dcm"), QByteArray()));
+    ASSERT_TRUE(Fixture::writeFile(dir.file("text.txt"), QByteArray("This is not DICOM at all.\n").repeated(200)));
     QByteArray junk(128, '\0');
     junk += "DICM";
     junk += QByteArray(64, '\xff');
-    writeBytes(dir.file("junk.dcm"), junk);
+    ASSERT_TRUE(Fixture::writeFile(dir.file("junk.dcm"), junk));
 
     DatasetCache cache;
     std::vector<Dicom::Error> errors;
@@ -106,7 +94,7 @@ TEST(DatasetCache, BadFilesGiveNullAndReportErrors)
     EXPECT_FALSE(cache.loadFromFile(testFile("MR_truncated.dcm"), nullptr, true));
     auto header = cache.loadFromFile(testFile("MR_truncated.dcm"), nullptr, false);
     ASSERT_TRUE(header);
-    EXPECT_EQ(text(*header, DCM_Modality), "MR");
+    EXPECT_EQ(Fixture::text(*header, DCM_Modality), "MR");
     EXPECT_FALSE(cache.loadFromFile(testFile("rtplan_truncated.dcm"), nullptr, true));
 
     cache.removeErrorCallback(handle);
@@ -155,8 +143,8 @@ TEST(DatasetCache, LongHeadersAndValuesAreReadInFull)
     ASSERT_TRUE(ds);
     EXPECT_FALSE(ds->tagExists(DCM_PixelData));
     QFile::remove(path);  // nothing may be left to read lazily from the file
-    EXPECT_EQ(text(*ds, DcmTagKey(0x0009, 0x1000)).size(), longText.size());
-    EXPECT_EQ(text(*ds, DCM_SeriesInstanceUID), fields.seriesUid);
+    EXPECT_EQ(Fixture::text(*ds, DcmTagKey(0x0009, 0x1000)).size(), longText.size());
+    EXPECT_EQ(Fixture::text(*ds, DCM_SeriesInstanceUID), fields.seriesUid);
 }
 
 TEST(DatasetCache, NeverExceedsItsCapacity)
@@ -259,13 +247,13 @@ TEST(DatasetCache, ConvertsDeclaredCharacterSetsToUtf8)
         auto ds =
             cache.loadFromFile(Fixture::pydicomData(QString("charset_files/") + c.file).toStdString(), nullptr, false);
         ASSERT_TRUE(ds);
-        EXPECT_EQ(text(*ds, DCM_PatientName), c.name);
+        EXPECT_EQ(Fixture::text(*ds, DCM_PatientName), c.name);
     }
     // Japanese ISO 2022 IR 87 cannot be converted here: values stay as stored, with a message.
     LogCapture log;
     auto japanese = cache.loadFromFile(Fixture::pydicomData("charset_files/chrH31.dcm").toStdString(), nullptr, false);
     ASSERT_TRUE(japanese);
-    EXPECT_EQ(text(*japanese, DCM_PatientName).rfind("Yamada^Tarou=\x1b$B", 0), 0u);
+    EXPECT_EQ(Fixture::text(*japanese, DCM_PatientName).rfind("Yamada^Tarou=\x1b$B", 0), 0u);
     EXPECT_TRUE(log.contains("UTF-8", 3));
 }
 
@@ -281,7 +269,7 @@ TEST(DatasetCache, LoadsFilesAndFoldersOfUrls)
     }
     ASSERT_TRUE(Fixture::writeSlice(dir.file("sub/img3.dcm"), a));
     ASSERT_TRUE(Fixture::writeSlice(dir.file("other.dcm"), b));
-    writeBytes(dir.file("notes.txt"), "not dicom");
+    ASSERT_TRUE(Fixture::writeFile(dir.file("notes.txt"), "not dicom"));
     QFile::copy(Fixture::pydicomData("test_files/ExplVR_LitEndNoMeta.dcm"), dir.file("nometa.dcm"));
     QFile::copy(Fixture::pydicomData("test_files/CT_small.dcm"), dir.file("DICOMDIR"));
 

@@ -2,6 +2,7 @@
 #include "host/dicom/DicomPacsCommunication.h"
 #include "host/dicom/PacsRetriever.h"
 #include "tests/support/PacsTestServer.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdatset.h>
@@ -22,16 +23,6 @@ namespace {
 const char* const BrainStudy = "1.3.6.1.4.1.5962.1.1.0.0.0.1196533885.18148.0.1";
 const char* const PilotSeries = "1.3.6.1.4.1.5962.1.1.0.0.0.1196533885.18148.0.17";
 const char* const PilotInstance = "1.3.6.1.4.1.5962.1.1.0.0.0.1196533885.18148.0.19";
-
-std::string stringOf(DcmDataset& dataset, const DcmTagKey& key)
-{
-    OFString value;
-    dataset.findAndGetOFString(key, value);
-    std::string s = value.c_str();
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\0'))
-        s.pop_back();
-    return s;
-}
 
 DcmDataset studyQuery(const std::string& patientName = {})
 {
@@ -119,10 +110,10 @@ TEST_P(PacsServerTest, StudySearchDeliversEveryStudyOnTheCallingThread)
     EXPECT_TRUE(pacs.sendFindRequest(DicomPacsCommunication::StudyRoot, studyQuery(),
                                      [&](std::unique_ptr<DcmDataset> response) {
                                          otherThread |= std::this_thread::get_id() != caller;
-                                         const std::string uid = stringOf(*response, DCM_StudyInstanceUID);
+                                         const std::string uid = Dravelin::Test::text(*response, DCM_StudyInstanceUID);
                                          studies.insert(uid);
                                          if (uid == BrainStudy)
-                                             brainPatient = stringOf(*response, DCM_PatientName);
+                                             brainPatient = Dravelin::Test::text(*response, DCM_PatientName);
                                      }));
     EXPECT_FALSE(otherThread);
     EXPECT_EQ(studies.size(), 9u);
@@ -142,8 +133,9 @@ TEST_P(PacsServerTest, ImageSearchAndAbortWithCancel)
     ErrorLog log;
     pacs.setErrorHandler(log.handler());
     std::set<std::string> instances;
-    pacs.sendFindRequest(DicomPacsCommunication::StudyRoot, imageQuery(BrainStudy, PilotSeries),
-                         [&](std::unique_ptr<DcmDataset> r) { instances.insert(stringOf(*r, DCM_SOPInstanceUID)); });
+    pacs.sendFindRequest(
+        DicomPacsCommunication::StudyRoot, imageQuery(BrainStudy, PilotSeries),
+        [&](std::unique_ptr<DcmDataset> r) { instances.insert(Dravelin::Test::text(*r, DCM_SOPInstanceUID)); });
     EXPECT_EQ(instances.size(), 3u);
     EXPECT_TRUE(instances.count(PilotInstance));
 
@@ -182,10 +174,10 @@ TEST_P(PacsServerTest, RetrievesSeriesByGetAndStudyByMove)
         EXPECT_GT(number, previous);
         previous = number;
         EXPECT_TRUE(series[i]->tagExists(DCM_PixelData));
-        EXPECT_EQ(stringOf(*series[i], DCM_SeriesInstanceUID), PilotSeries);
+        EXPECT_EQ(Dravelin::Test::text(*series[i], DCM_SeriesInstanceUID), PilotSeries);
         const auto target = Dicom::PacsRetriever::targetOf(Filesystem::Url(locations[i]));
         ASSERT_TRUE(target);
-        EXPECT_EQ(target->sopInstanceUid, stringOf(*series[i], DCM_SOPInstanceUID));
+        EXPECT_EQ(target->sopInstanceUid, Dravelin::Test::text(*series[i], DCM_SOPInstanceUID));
     }
 
     // A header-only load keeps no pixel data.
@@ -198,7 +190,7 @@ TEST_P(PacsServerTest, RetrievesSeriesByGetAndStudyByMove)
     response.putAndInsertString(DCM_SOPInstanceUID, PilotInstance);
     auto one = retriever.retrieve(config(true).generateUri(response));
     ASSERT_EQ(one.size(), 1u);
-    EXPECT_EQ(stringOf(*one[0], DCM_SOPInstanceUID), PilotInstance);
+    EXPECT_EQ(Dravelin::Test::text(*one[0], DCM_SOPInstanceUID), PilotInstance);
 
     DcmDataset study;
     study.putAndInsertString(DCM_StudyInstanceUID, BrainStudy);
@@ -230,7 +222,7 @@ TEST(PacsDatasetCache, LoadsPacsLocationsByGetAndByMove)
         std::vector<std::string> names;
         const auto one = cache.load(location, &names, nullptr, true);
         ASSERT_EQ(one.size(), 1u) << (useCGet ? "C-GET" : "C-MOVE");
-        EXPECT_EQ(stringOf(*one[0], DCM_SOPInstanceUID), PilotInstance);
+        EXPECT_EQ(Dravelin::Test::text(*one[0], DCM_SOPInstanceUID), PilotInstance);
         ASSERT_EQ(names.size(), 1u);
         EXPECT_EQ(Dicom::PacsRetriever::targetOf(Filesystem::Url(names[0]))->sopInstanceUid, PilotInstance);
         EXPECT_EQ(cache.load(Dicom::PacsRetriever::seriesUrlOf(location), nullptr, nullptr, true).size(), 3u);

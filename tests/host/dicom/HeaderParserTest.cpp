@@ -18,12 +18,6 @@ using Result = HeaderParser::Result;
 
 namespace {
 
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // What DCMTK's generic parser makes of the same bytes, printed.
 std::string dcmtkHeader(const QByteArray& bytes, E_TransferSyntax* originalXfer = nullptr)
 {
@@ -69,7 +63,7 @@ int expectSameAsDcmtk(const QStringList& files)
     int parsed = 0;
     for (const QString& path : files) {
         SCOPED_TRACE(path.toStdString());
-        const QByteArray bytes = readAll(path);
+        const QByteArray bytes = Dravelin::Test::readFile(path);
         DcmDataset dataset;
         const Result result = HeaderParser::parse(bytes.constData(), size_t(bytes.size()), true, dataset);
         EXPECT_NE(result, Result::NeedsMoreData);
@@ -108,7 +102,7 @@ protected:
         result.sort();
         return result;
     }
-    static QByteArray image() { return readAll(dir->file("p1/s1/r1/img1.dcm")); }
+    static QByteArray image() { return Dravelin::Test::readFile(dir->file("p1/s1/r1/img1.dcm")); }
     static inline Dravelin::Test::TempDir* dir = nullptr;
 };
 
@@ -122,9 +116,11 @@ TEST(HeaderParser, CorpusFilesReadAsDcmtkReadsThem)
     EXPECT_GT(expectSameAsDcmtk(files), 30);
 
     DcmDataset dataset;
-    const QByteArray implicit = readAll(Dravelin::Test::pydicomData("test_files/MR_small_implicit.dcm"));
+    const QByteArray implicit =
+        Dravelin::Test::readFile(Dravelin::Test::pydicomData("test_files/MR_small_implicit.dcm"));
     EXPECT_EQ(HeaderParser::parse(implicit.constData(), size_t(implicit.size()), true, dataset), Result::Unsupported);
-    const QByteArray bigEndian = readAll(Dravelin::Test::pydicomData("test_files/MR_small_bigendian.dcm"));
+    const QByteArray bigEndian =
+        Dravelin::Test::readFile(Dravelin::Test::pydicomData("test_files/MR_small_bigendian.dcm"));
     dataset.clear();
     EXPECT_EQ(HeaderParser::parse(bigEndian.constData(), size_t(bigEndian.size()), true, dataset), Result::Unsupported);
 }

@@ -2,6 +2,7 @@
 
 #include "host/dicom/WebClient.h"
 #include "host/network/HttpError.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
@@ -13,13 +14,7 @@
 
 namespace Dravelin::Dicom::WebTest {
 
-// The value of one attribute as DCMTK prints it (values joined by "\"), empty when absent.
-inline std::string text(DcmItem& item, const DcmTagKey& tag)
-{
-    OFString value;
-    item.findAndGetOFStringArray(tag, value);
-    return value.c_str();
-}
+using Dravelin::Test::text;
 
 // The items of a successful answer; a failed answer fails the test and gives none.
 inline WebClient::Items itemsOf(WebClient::Result result)

@@ -21,16 +21,10 @@ namespace Dravelin::Dicom {
 namespace {
 
 using Test::HttpTestServer;
+using Test::text;
 
 const std::string Study = "1.3.6.1.4.1.5962.1.1.0.0.0.1196533885.18148.0.1";
 const std::string Series = "1.3.6.1.4.1.5962.1.1.0.0.0.1196533885.18148.0.17";
-
-std::string text(DcmDataset& dataset, const DcmTagKey& tag)
-{
-    OFString value;
-    dataset.findAndGetOFString(tag, value);
-    return value.c_str();
-}
 
 struct Recorder
 {

@@ -63,26 +63,6 @@ QStringList dicomFiles(const QString& folder)
     return files;
 }
 
-// The error lines dciodvfy reports for a file (deflated files are checked through an
-// explicit little endian copy, which dciodvfy can read).
-std::string iodErrors(const QString& file, bool deflated)
-{
-    QString checked = file;
-    T::TempDir copy;
-    if (deflated) {
-        checked = copy.file("explicit.dcm");
-        QProcess::execute("dcmconv", {"+te", file, checked});
-    }
-    QProcess dciodvfy;
-    dciodvfy.start("dciodvfy", {checked});
-    dciodvfy.waitForFinished(-1);
-    std::string errors;
-    for (const QString& line : QString::fromUtf8(dciodvfy.readAllStandardError()).split('\n'))
-        if (line.contains("Error"))
-            errors += line.toStdString() + "\n";
-    return errors;
-}
-
 class RoundTrip : public ::testing::TestWithParam<std::tuple<int, bool>>
 {
 };
@@ -106,7 +86,7 @@ TEST_P(RoundTrip, WrittenFilesLoadBackAndPassTheIodChecker)
     const QStringList files = dicomFiles(dir.path());
     ASSERT_EQ(files.size(), rgb ? 1 : 4);  // CT: one instance per slice
     for (const QString& file : files)
-        EXPECT_EQ(iodErrors(file, compression == Compression::DeflatedLittleEndian), "") << file.toStdString();
+        EXPECT_EQ(T::iodErrors(file, compression == Compression::DeflatedLittleEndian), "") << file.toStdString();
 
     DicomIoAlgorithm reader;
     reader.setLocation(dir.path());
