@@ -71,6 +71,10 @@ std::vector<UsageCase> usageCases()
         {{"deidentify", "/no/such/folder", "/no/such/out"}, "input folder not found: /no/such/folder"},
         {{"deidentify", data, file}, "the output is a file, not a folder"},
         {{"deidentify", data, "/no/such/out", "--profile", "/no/such.xml"}, "cannot read the profile /no/such.xml"},
+        {{"deidentify", data, data}, "OUTPUT is INPUT: give --in-place"},
+        {{"deidentify", data + "/dicomdirtests", "/no/such/out", "--series", "1.2.3.4.5"},
+         "series not found: 1.2.3.4.5"},
+        {{"convert", file, "/no/such/out", "--compression", "zip"}, "unknown compression 'zip'"},
     };
 }
 
@@ -118,13 +122,15 @@ TEST_P(Help, DescribesEveryOption)
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryCommand, Help,
-                         ::testing::Values("scan", "tree", "load", "pacs-find", "web-scan", "deidentify"));
+                         ::testing::Values("scan", "tree", "load", "convert", "pacs-find", "web-scan", "deidentify",
+                                           "rt-labelmap"));
 
 TEST(TopLevelHelp, ListsEveryCommand)
 {
     const T::CliResult help = T::runCli({"--help"});
     ASSERT_EQ(help.exitCode, 0);
-    for (const char* command : {"scan", "tree", "load", "pacs-find", "web-scan", "deidentify"})
+    for (const char* command :
+         {"scan", "tree", "load", "convert", "pacs-find", "web-scan", "deidentify", "rt-labelmap"})
         EXPECT_TRUE(help.out.contains(QString("  %1 ").arg(command))) << command;
     EXPECT_EQ(T::runCli({"--version"}).exitCode, 0);
 }

@@ -67,12 +67,10 @@ TEST_F(DeidentifyCommand, SeriesSelectionAndProfiles)
     EXPECT_EQ(written.size(), 3);
     for (const QString& f : written)
         EXPECT_EQ(QString::fromStdString(value(QDir(m_out.path()).filePath(f), DCM_SeriesInstanceUID)), series);
-    EXPECT_EQ(deidentify({m_in.path(), m_out.path(), "--series", "1.2.3.4.5"}).exitCode, 2);
 }
 
 TEST_F(DeidentifyCommand, OriginalsAreNeverLostOrSkippedSilently)
 {
-    EXPECT_EQ(deidentify({m_in.path(), m_in.path()}).exitCode, 2);  // in place only when asked for
     // Files the run cannot read are named with the reason and counted.
     ASSERT_TRUE(QFile::copy(QStringLiteral(DRAVELIN_SOURCE_DIR "/README.md"), m_in.file("notes.txt")));
     ASSERT_TRUE(QFile::link(m_in.file("gone.dcm"), m_in.file("dangling.dcm")));

