@@ -9,6 +9,7 @@
 #include "host/ui/PropertiesListWidget.h"
 #include "host/ui/PropertiesWidget.h"
 #include "tests/support/HttpTestServer.h"
+#include "tests/support/ModalAnswer.h"
 #include "tests/support/PacsTestServer.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -36,27 +37,7 @@ namespace DT = Dravelin::Test;
 
 namespace {
 
-// Answers every message box that opens meanwhile (also inside nested event loops) with Ok and
-// keeps "title|text" of each.
-class MessageBoxes
-{
-public:
-    MessageBoxes()
-    {
-        m_timer.setInterval(10);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                seen << box->windowTitle() + "|" + box->text();
-                box->done(QMessageBox::Ok);
-            }
-        });
-        m_timer.start();
-    }
-    QStringList seen;
-
-private:
-    QTimer m_timer;
-};
+using DT::MessageBoxes;
 
 class Browser : public ::testing::Test
 {

@@ -4,6 +4,7 @@
 #include "editor/OverrideConfidentialityDialog.h"
 #include "host/core/LogCapture.h"
 #include "tests/support/CliRun.h"
+#include "tests/support/ModalAnswer.h"
 #include "tests/support/PhiDataset.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -32,33 +33,6 @@ using namespace Dravelin;
 namespace T = Dravelin::Test;
 
 namespace {
-
-// Answers the modal dialogs that open meanwhile: message boxes with `answer` (each recorded as
-// "title|text"), a file dialog with `file`, an input dialog with Cancel.
-struct Answers
-{
-    QStringList seen;
-    QMessageBox::StandardButton answer = QMessageBox::Yes;
-    QString file;
-    QTimer timer;
-    Answers()
-    {
-        QObject::connect(&timer, &QTimer::timeout, [this] {
-            QWidget* w = QApplication::activeModalWidget();
-            if (auto* box = qobject_cast<QMessageBox*>(w)) {
-                seen << box->windowTitle() + "|" + box->text();
-                QAbstractButton* button = box->button(answer);
-                button ? button->click() : box->done(answer);
-            } else if (auto* files = qobject_cast<QFileDialog*>(w)) {
-                files->selectFile(file);
-                QMetaObject::invokeMethod(files, "accept");
-            } else if (auto* input = qobject_cast<QInputDialog*>(w)) {
-                input->reject();
-            }
-        });
-        timer.start(10);
-    }
-};
 
 class Editor : public ::testing::Test
 {
@@ -131,8 +105,7 @@ TEST_F(Editor, OutputFolderQuestionsGuardTheFiles)
     };
     for (const Case& c : cases) {
         editor = std::make_unique<DicomEditor>(&algorithm);
-        Answers answers;
-        answers.answer = c.answer;
+        T::MessageBoxes answers(c.answer);
         EXPECT_EQ(anonymize(in.path(), c.output), c.written) << c.output.toStdString();
         EXPECT_EQ(answers.seen,
                   c.question.isEmpty() ? QStringList() : QStringList{"Overwrite existing files|" + c.question});
@@ -146,7 +119,7 @@ TEST_F(Editor, OutputFolderQuestionsGuardTheFiles)
 TEST_F(Editor, FilesOutsideTheInputFolderAreSkippedWithTheMessage)
 {
     const QString dicomdir = T::pydicomData("test_files/dicomdirtests/DICOMDIR");
-    Answers answers;
+    T::MessageBoxes answers;
     LogCapture log;
     EXPECT_FALSE(anonymize(dicomdir, out.path(), T::pydicomData("test_files/dicomdirtests/98892003")));
     EXPECT_EQ(answers.seen, QStringList{"Error|Not all files could be saved. See log for details"});
@@ -172,13 +145,17 @@ TEST_F(Editor, AcceptingTheDialogUnchangedMakesACustomProfileAndLaterTagParamete
 TEST_F(Editor, ExportWithoutANameListsTheFileUnderItsPath)
 {
     showProfileTable();
-    Answers answers;
-    answers.file = out.file("profile.xml");
+    const QString file = out.file("profile.xml");
+    T::ModalAnswer noName(T::isVisibleOf<QInputDialog>, [](QWidget* w) { static_cast<QDialog*>(w)->reject(); });
+    T::ModalAnswer chooser(T::isVisibleOf<QFileDialog>, [&](QWidget* w) {
+        static_cast<QFileDialog*>(w)->selectFile(file);
+        static_cast<QDialog*>(w)->accept();
+    });
     editor->confidentialityDialog()->exportSettings();
     auto* profiles = editor->confidentialityDialog()->findChild<QComboBox*>("profileComboBox");
-    EXPECT_EQ(profiles->currentText(), answers.file);
-    EXPECT_EQ(profiles->currentData(Qt::ToolTipRole).toString(), answers.file);
-    OverrideConfidentialityDialog reloaded("", answers.file);
+    EXPECT_EQ(profiles->currentText(), file);
+    EXPECT_EQ(profiles->currentData(Qt::ToolTipRole).toString(), file);
+    OverrideConfidentialityDialog reloaded("", file);
     EXPECT_EQ(reloaded.currentName(), "");
     EXPECT_EQ(reloaded.actionTable(), Dicom::tagDeidentificationActionBasicProfile());
 }

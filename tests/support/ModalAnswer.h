@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QMessageBox>
 #include <QTimer>
 #include <QWidget>
 
@@ -32,6 +34,28 @@ public:
 private:
     QTimer m_timer;
     bool m_answered = false;
+};
+
+// Answers every message box that opens meanwhile (inside other modal loops too) with `answer`
+// and keeps "title|text" of each.
+class MessageBoxes
+{
+public:
+    explicit MessageBoxes(QMessageBox::StandardButton answer = QMessageBox::Ok)
+    {
+        QObject::connect(&m_timer, &QTimer::timeout, [this, answer] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                seen << box->windowTitle() + "|" + box->text();
+                QAbstractButton* button = box->button(answer);
+                button ? button->click() : box->done(answer);
+            }
+        });
+        m_timer.start(10);
+    }
+    QStringList seen;
+
+private:
+    QTimer m_timer;
 };
 
 template <typename W>
