@@ -35,20 +35,6 @@ struct SeriesFields
 
 int uidCounter = 0;
 
-SeriesFields fields(const QString& number, const QString& description, const QString& modality,
-                    const QString& imageType, const QDate& date = QDate(), const QString& width = "64", int images = 1)
-{
-    SeriesFields s;
-    s.number = number;
-    s.description = description;
-    s.modality = modality;
-    s.imageType = imageType;
-    s.date = date;
-    s.width = width;
-    s.images = images;
-    return s;
-}
-
 Series* addSeries(Study* study, const SeriesFields& fields)
 {
     auto* s = new Series(study);
@@ -114,15 +100,15 @@ protected:
         //      study "Remote".
         Patient* doe = newPatient("1", "DOE^JOHN");
         Study* head = addStudy(doe, "Head", QDate(2024, 1, 10));
-        addSeries(head, fields("10", "Axial", "CT", "ORIGINAL\\PRIMARY\\AXIAL", {}, "64", 2));
-        addSeries(head, fields("2", "Scout", "CT", "ORIGINAL\\PRIMARY\\LOCALIZER"));
-        addSeries(head, fields("3", "Fusion", "MR", "DERIVED\\SECONDARY"));
+        addSeries(head, {"10", "Axial", "CT", "ORIGINAL\\PRIMARY\\AXIAL", {}, "64", 2});
+        addSeries(head, {"2", "Scout", "CT", "ORIGINAL\\PRIMARY\\LOCALIZER", {}, "64", 1});
+        addSeries(head, {"3", "Fusion", "MR", "DERIVED\\SECONDARY", {}, "64", 1});
         Study* knee = addStudy(doe, "Knee");
-        addSeries(knee, fields("1", "Sagittal", "CT", "ORIGINAL\\PRIMARY", QDate(2023, 5, 5)));
-        addSeries(knee, fields("4", "Undated", "CT", ""));
+        addSeries(knee, {"1", "Sagittal", "CT", "ORIGINAL\\PRIMARY", QDate(2023, 5, 5), "64", 1});
+        addSeries(knee, {"4", "Undated", "CT", "", {}, "64", 1});
         Patient* roe = newPatient("2", "ROE^JANE");
         Study* chest = addStudy(roe, "Chest", QDate(2024, 2, 1));
-        addSeries(chest, fields("5", "Lungs", "MR", "ORIGINAL\\PRIMARY", {}, "?"));
+        addSeries(chest, {"5", "Lungs", "MR", "ORIGINAL\\PRIMARY", {}, "?", 1});
         Study* remote = addStudy(roe, "Remote");
         remote->pacsSeriesProxy = new PacsSeriesProxy(remote);
         model.addPatient(doe);

@@ -96,7 +96,7 @@ std::string kindName(const ::testing::TestParamInfo<PacsTestServer::Kind>& info)
 
 }  // namespace
 
-TEST_P(PacsServerTest, StudySearchDeliversEveryStudyOnTheCallingThread)
+TEST_P(PacsServerTest, SearchesDeliverEveryAnswerOnTheCallingThreadUntilAborted)
 {
     DicomPacsCommunication pacs(config());
     ErrorLog log;
@@ -124,14 +124,7 @@ TEST_P(PacsServerTest, StudySearchDeliversEveryStudyOnTheCallingThread)
     pacs.sendFindRequest(DicomPacsCommunication::StudyRoot, studyQuery("Doe*"),
                          [&](std::unique_ptr<DcmDataset>) { ++doe; });
     EXPECT_EQ(doe, 6);
-    EXPECT_TRUE(log.errors.empty());
-}
 
-TEST_P(PacsServerTest, ImageSearchAndAbortWithCancel)
-{
-    DicomPacsCommunication pacs(config());
-    ErrorLog log;
-    pacs.setErrorHandler(log.handler());
     std::set<std::string> instances;
     pacs.sendFindRequest(
         DicomPacsCommunication::StudyRoot, imageQuery(BrainStudy, PilotSeries),
