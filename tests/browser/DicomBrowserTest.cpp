@@ -61,7 +61,6 @@ protected:
 
     bool waitForScan(int timeoutMs = 120000)
     {
-        QTest::qWait(20);
         const bool stopped = QTest::qWaitFor([&] { return !browser->browserModel()->isScanning(); }, timeoutMs);
         QCoreApplication::processEvents();  // the label updates queued by the last rows
         return stopped;

@@ -2,8 +2,6 @@
 #include "tests/support/HostileData.h"
 #include "tests/support/TestEnvironment.h"
 
-#include <QFile>
-
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -18,12 +16,6 @@ namespace H = Test::HostileData;
 StructureCheck::Result checkOf(const QByteArray& bytes, StructureCheck::Limits limits = {})
 {
     return StructureCheck::checkBytes(bytes.constData(), static_cast<std::size_t>(bytes.size()), false, limits);
-}
-
-QByteArray fileBytes(const QString& relative)
-{
-    QFile f(Dravelin::Test::pydicomData("test_files/" + relative));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 // Raw deflate of `size` zero bytes in an OB value, after a meta group declaring deflate.
@@ -81,7 +73,8 @@ TEST(StructureCheck, GivesUpOnDataWithoutElementsAndPassesRealFiles)
                  {"rtstruct.dcm", true},           {"MR_small_RLE.dcm", true},
                  {"dicomdirtests/DICOMDIR", true}, {"dicomdirtests/DICOMDIR-bigEnd", true}};
     for (const auto& file : files) {
-        const QByteArray bytes = fileBytes(file.name);
+        const QByteArray bytes =
+            Dravelin::Test::readFile(Dravelin::Test::pydicomData(QString("test_files/") + file.name));
         ASSERT_FALSE(bytes.isEmpty()) << file.name;
         const auto whole = checkOf(bytes);
         EXPECT_TRUE(whole.ok()) << file.name << ": " << whole.problem;
