@@ -1,5 +1,6 @@
 #include "browser/models/DicomBrowserFilterModel.h"
 #include "browser/models/DicomBrowserModel.h"
+#include "browser/widgets/DateFilterWidget.h"
 #include "browser/widgets/DicomBrowser.h"
 #include "browser/widgets/SettingsWidget.h"
 #include "host/core/LocationString.h"
@@ -270,6 +271,8 @@ TEST_F(Browser, AdvancedQuerySwitchesBetweenFieldsAndOneQuery)
 
 TEST_F(Browser, StatsAndModalityFilter)
 {
+    // The date filter sits with the other filters behind "More filters".
+    EXPECT_TRUE(child<QWidget>("moreFiltersWidget")->findChild<DateFilterWidget*>());
     auto* stats = child<QLabel>("statsLabel");
     EXPECT_EQ(stats->text(), "0 Patient, 0 Study, 0 Series");
     scanFolder(generated(1, 2, 1));
