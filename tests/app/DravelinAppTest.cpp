@@ -40,6 +40,9 @@ TEST(DravelinApp, ListPluginsShowsAPluginAndWhatItRegistered)
     EXPECT_TRUE(run.out.contains("Algorithms:\n  test.good.Echo  \"Test;Echo\"\n")) << run.out.toStdString();
     // The host's own annotation factory is not a plug-in; a missing folder is an argument error.
     EXPECT_EQ(runApp({"--list-plugins", "--plugin-dir", "/nonexistent/plugins"}).status, 2);
+    const AppRun version = runApp({"--version"});
+    EXPECT_EQ(version.status, 0) << version.err.toStdString();
+    EXPECT_TRUE(version.out.contains(QRegularExpression("^dravelin \\d"))) << version.out.toStdString();
 }
 
 // Opens the sample data through the DICOM plug-in and saves the window once it is shown.

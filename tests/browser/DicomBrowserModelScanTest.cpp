@@ -2,6 +2,7 @@
 #include "host/core/LogCapture.h"
 #include "host/dicom/DatasetCache.h"
 #include "scanning/ScannerQt.h"
+#include "tests/scanning/ScannerTestFiles.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -300,6 +301,30 @@ TEST_F(ModelScan, CancelDuringScanMergesWhatWasFoundAndEnds)
     // A cancelled scan starts no dimension update.
     EXPECT_FALSE(log.contains("Starting updating series kinds"));
     EXPECT_FALSE(log.contains("Could not cancel"));
+}
+
+// A backlog larger than one merge slice is merged over several turns of the event loop, and the
+// scan ends only when all of it is in.
+TEST(ModelScanEdges, BacklogOfManyPatientsIsMergedWhole)
+{
+    // One directory of patient records: far more than one slice merges on any machine.
+    constexpr int patients = 8000;
+    std::vector<DT::RecordFields> records(patients);
+    for (int i = 0; i < patients; ++i)
+        records[std::size_t(i)].values = {{DCM_PatientID, "P" + std::to_string(i)}};
+    DT::TempDir dir;
+    const QString path = dir.file("DICOMDIR");
+    ASSERT_TRUE(DT::writeDicomDir(path, records));
+    DicomBrowserModel model(nullptr);
+    QSignalSpy scanning(&model, &DicomBrowserModel::isScanningChanged);
+    std::promise<void> scanned;
+    model.scanAsync(nullptr, [&scanned, path](ScannerQt& s) {
+        s.scanDicomDir(path);
+        scanned.set_value();
+    });
+    scanned.get_future().wait();  // all of it waits for the GUI thread at once
+    ASSERT_TRUE(waitForIdle(model, scanning));
+    EXPECT_EQ(model.patients().size(), std::size_t(patients));
 }
 
 TEST(ModelScanEdges, CancelWithoutScannerReturnsTrueSilently)

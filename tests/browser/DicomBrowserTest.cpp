@@ -1,11 +1,13 @@
 #include "browser/models/DicomBrowserFilterModel.h"
 #include "browser/models/DicomBrowserModel.h"
+#include "browser/widgets/DateFilterWidget.h"
 #include "browser/widgets/DicomBrowser.h"
 #include "browser/widgets/SettingsWidget.h"
 #include "host/core/LocationString.h"
 #include "host/dicom/DatasetCache.h"
 #include "host/dicom/DicomPluginSettings.h"
 #include "host/network/HttpAuthorizationProvider.h"
+#include "host/ui/LabeledSlider.h"
 #include "host/ui/PropertiesListWidget.h"
 #include "host/ui/PropertiesWidget.h"
 #include "tests/support/HttpTestServer.h"
@@ -17,6 +19,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -29,6 +32,8 @@
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdatset.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcuid.h>
 
 #include <gtest/gtest.h>
 
@@ -147,6 +152,56 @@ TEST_F(Browser, OkFollowsTheChoiceAndTheOutputFollowsTheViewOrder)
     EXPECT_FALSE(okEnabled());
 }
 
+// The Info tab shows the current row and follows its changes; the Tags tab and the frame slider
+// are there only for a series or an image.
+TEST_F(Browser, InfoTabFollowsTheCurrentRow)
+{
+    auto* tabs = child<QTabWidget>("infoTabWidget");
+    auto* slider = browser->findChild<LabeledSlider*>();
+    ASSERT_TRUE(slider);
+    EXPECT_FALSE(tabs->isTabEnabled(1));
+    EXPECT_FALSE(slider->isVisibleTo(browser.get()));
+
+    const auto image = [](const char* sopUid) {
+        DcmDataset ds;
+        ds.putAndInsertString(DCM_PatientID, "P1");
+        ds.putAndInsertString(DCM_StudyInstanceUID, "1.2.3");
+        ds.putAndInsertString(DCM_SeriesInstanceUID, "1.2.3.4");
+        ds.putAndInsertString(DCM_SOPClassUID, UID_CTImageStorage);
+        ds.putAndInsertString(DCM_SOPInstanceUID, sopUid);
+        ds.putAndInsertString(DCM_Modality, "CT");
+        return new Dicom::Patient(ds, true);
+    };
+    browser->browserModel()->addPatient(image("1.2.3.4.1"));
+    const std::vector<QModelIndex> rows = seriesRows();
+    ASSERT_EQ(rows.size(), 1u);
+    auto* view = child<QTreeView>("view");
+    const auto field = [this](const QString& label) {
+        auto* layout = child<QFormLayout>("infoLayout");
+        for (int row = 0; row < layout->rowCount(); ++row) {
+            auto* name = layout->itemAt(row, QFormLayout::LabelRole);
+            auto* value = layout->itemAt(row, QFormLayout::FieldRole);
+            if (name && value && qobject_cast<QLabel*>(name->widget())->text() == label)
+                return qobject_cast<QLineEdit*>(value->widget())->text();
+        }
+        return QStringLiteral("<none>");
+    };
+    view->selectionModel()->setCurrentIndex(rows[0], QItemSelectionModel::ClearAndSelect);
+    EXPECT_EQ(field("Modality"), "CT");
+    EXPECT_EQ(field("Number of Files"), "1");
+    EXPECT_TRUE(tabs->isTabEnabled(1));
+    EXPECT_TRUE(slider->isVisibleTo(browser.get()));
+
+    // A scan that adds an image to the shown series updates its count in place.
+    browser->browserModel()->addPatient(image("1.2.3.4.2"));
+    EXPECT_EQ(field("Number of Files"), "2");
+
+    view->selectionModel()->setCurrentIndex(rows[0].parent().parent(), QItemSelectionModel::ClearAndSelect);
+    EXPECT_EQ(field("Number of Files"), "<none>");
+    EXPECT_FALSE(tabs->isTabEnabled(1));
+    EXPECT_FALSE(slider->isVisibleTo(browser.get()));
+}
+
 TEST_F(Browser, NetworkPathsAreRefusedAndLocalFoldersRemembered)
 {
     MessageBoxes boxes;
@@ -195,6 +250,8 @@ TEST_F(Browser, AdvancedQuerySwitchesBetweenFieldsAndOneQuery)
 
 TEST_F(Browser, StatsAndModalityFilter)
 {
+    // The date filter sits with the other filters behind "More filters".
+    EXPECT_TRUE(child<QWidget>("moreFiltersWidget")->findChild<DateFilterWidget*>());
     auto* stats = child<QLabel>("statsLabel");
     EXPECT_EQ(stats->text(), "0 Patient, 0 Study, 0 Series");
     scanFolder(generated(1, 2, 1));

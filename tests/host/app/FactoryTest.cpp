@@ -196,6 +196,8 @@ TEST_F(RegistryTest, FrontFactoriesComeFirstControllersFallBackAndOwnersUnregist
     EXPECT_EQ(forPlain, nullptr);
     EXPECT_TRUE(log.contains("factory down", 4));
 
+    // An unloaded plug-in's controllers must go with it: their code is gone.
+    registry.addControllerFactory(std::make_unique<PickyControllers>("Front"), "plugin.front");
     registry.removeFactoriesOf("plugin.front");
     ASSERT_EQ(registry.algorithmFactories().size(), 1u);
     EXPECT_EQ(registry.instantiateAlgorithm("Front.Plain"), nullptr);

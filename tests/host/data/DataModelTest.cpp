@@ -94,7 +94,9 @@ TEST(DataModelTest, SignalsCoverEveryItemInOrderAndTheItemModelStaysConsistent)
     EXPECT_EQ(DataItemModel::dataAt(items.index(2, 1, items.indexOf(group))), extra);
     EXPECT_EQ(items.index(1, 0).data(DataItemModel::DataRole).value<Data*>(), group);
 
-    // Renaming through the item model goes through the uniqueness rule.
+    // Renaming through the item model goes through the uniqueness rule; only names can be edited.
+    EXPECT_TRUE(items.flags(items.indexOf(extra)) & Qt::ItemIsEditable);
+    EXPECT_FALSE(items.flags(items.index(0, 1)) & Qt::ItemIsEditable);
     EXPECT_TRUE(items.setData(items.indexOf(extra), "CT"));
     EXPECT_EQ(extra->name(), "CT (2)");
     const int changesAfterRename = changed.count();

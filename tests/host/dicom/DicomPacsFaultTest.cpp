@@ -206,3 +206,19 @@ TEST(DicomPacsFaults, MoveWithOwnPortTakenReportsIt)
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_NE(errors[0].message.find(std::to_string(squatter.port())), std::string::npos);
 }
+
+// Without a usable server nothing is sent, and no request may look successful.
+TEST(DicomPacsFaults, InvalidConfigurationFailsEveryRequest)
+{
+    std::vector<Dicom::Error> errors;
+    DicomPacsCommunication pacs{DicomPacsConfiguration()};
+    pacs.setErrorHandler([&](const Dicom::Error& e) { errors.push_back(e); });
+    auto dataset = std::make_shared<DcmDataset>();
+    dataset->putAndInsertString(DCM_SOPClassUID, UID_CTImageStorage);
+    EXPECT_FALSE(pacs.sendEchoRequest());
+    EXPECT_FALSE(pacs.sendFindRequest(DicomPacsCommunication::StudyRoot, studyQuery(), {}));
+    EXPECT_FALSE(pacs.sendStoreRequest({dataset}));
+    ASSERT_EQ(errors.size(), 3u);
+    for (const Dicom::Error& e : errors)
+        EXPECT_EQ(e.code, Dicom::Error::InvalidValue) << e.message;
+}

@@ -103,6 +103,19 @@ TEST_F(DisplayFixture, TiltedVolumeShowsTheVoxelUnderAWorldPoint)
     }
 }
 
+TEST_F(DisplayFixture, ResizingKeepsTheDataFittedUntilTheUserZooms)
+{
+    SliceView* view = display.sliceView(SliceView::Axial);
+    const double fitted = view->millimetresPerPixel();
+    display.resize(400, 400);
+    QCoreApplication::processEvents();
+    EXPECT_GT(view->millimetresPerPixel(), fitted * 1.5);
+    view->setZoom(0.5);
+    display.resize(800, 800);
+    QCoreApplication::processEvents();
+    EXPECT_DOUBLE_EQ(view->millimetresPerPixel(), 0.5);
+}
+
 TEST_F(DisplayFixture, DraggingChangesTheWindowAndAClickMovesTheCrossHair)
 {
     struct Case

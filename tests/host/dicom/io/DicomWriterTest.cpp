@@ -1,5 +1,6 @@
 #include "host/data/SharedImageSet.h"
 #include "host/dicom/DicomPacsCommunication.h"
+#include "host/dicom/io/DicomDatasetFactory.h"
 #include "host/dicom/io/DicomIoAlgorithm.h"
 #include "tests/support/PacsTestServer.h"
 #include "tests/support/TestEnvironment.h"
@@ -157,4 +158,20 @@ TEST(DicomExport, CStoreArrivesInOrthanc)
     DicomPacsCommunication(config).sendFindRequest(DicomPacsCommunication::StudyRoot, query,
                                                    [&](std::unique_ptr<DcmDataset>) { ++found; });
     EXPECT_EQ(found, 4);
+}
+
+// Rows and Columns are 16-bit: the largest size they hold is written, one more is refused.
+TEST(DicomExport, ImageSizeLimitIsThatOfRowsAndColumns)
+{
+    struct Case
+    {
+        int width, height;
+        bool written;
+    };
+    for (const Case& c : {Case{1, 65535, true}, Case{65535, 1, true}, Case{1, 65536, false}, Case{65536, 1, false}}) {
+        SharedImageSet set(std::make_unique<SharedImage>(PixelType::UInt8, c.width, c.height));
+        Dicom::Error error;
+        const auto datasets = Dicom::DicomDatasetFactory(nullptr, Compression::ExplicitLittleEndian).create(set, error);
+        EXPECT_EQ(!datasets.empty(), c.written) << c.width << " x " << c.height;
+    }
 }
