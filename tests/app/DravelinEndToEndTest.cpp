@@ -21,7 +21,6 @@
 
 #include <QAction>
 #include <QComboBox>
-#include <QDirIterator>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>

@@ -15,19 +15,16 @@
 #include "tests/support/PacsTestServer.h"
 #include "tests/support/TestEnvironment.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QTabWidget>
 #include <QTest>
-#include <QTimer>
 #include <QTreeView>
 
 #include <dcmtk/config/osconfig.h>

@@ -2,8 +2,6 @@
 #include "tests/support/TestEnvironment.h"
 
 #include <QDir>
-#include <QElapsedTimer>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -15,8 +13,6 @@
 #include <dcmtk/dcmdata/dcfilefo.h>
 
 #include <gtest/gtest.h>
-
-#include <csignal>
 
 namespace T = Dravelin::Test;
 

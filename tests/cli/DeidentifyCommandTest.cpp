@@ -2,7 +2,6 @@
 #include "tests/support/TestEnvironment.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 
 #include <gtest/gtest.h>

@@ -3,7 +3,6 @@
 #include "tests/support/TestEnvironment.h"
 
 #include <QFile>
-#include <QJsonObject>
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,6 @@
 #include "tests/support/CliRun.h"
 #include "tests/support/TestEnvironment.h"
 
-#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -5,7 +5,6 @@
 #include "host/core/LogCapture.h"
 #include "tests/support/TestEnvironment.h"
 
-#include <QFile>
 #include <QSettings>
 
 #include <gtest/gtest.h>

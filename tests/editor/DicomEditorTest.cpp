@@ -8,10 +8,8 @@
 #include "tests/support/PhiDataset.h"
 #include "tests/support/TestEnvironment.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDirIterator>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLabel>
@@ -22,7 +20,6 @@
 #include <QSettings>
 #include <QTabWidget>
 #include <QTableWidget>
-#include <QTimer>
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dctk.h>

@@ -2,8 +2,6 @@
 #include "tests/scanning/ScannerTestFiles.h"
 #include "tests/support/TestEnvironment.h"
 
-#include <QFile>
-
 #include <gtest/gtest.h>
 
 #include <map>

@@ -14,9 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
-#include <QFileInfo>
 
-#include <algorithm>
 #include <iterator>
 #include <set>
 

@@ -9,8 +9,6 @@
 
 #include <QDir>
 
-#include <memory>
-
 namespace Dravelin::Test {
 
 QString rtPhantomDir()

@@ -4,7 +4,6 @@
 #include "tests/host/dicom/TestSeries.h"
 #include "tests/support/TestEnvironment.h"
 
-#include <QDir>
 #include <QFileInfo>
 
 #include <gtest/gtest.h>

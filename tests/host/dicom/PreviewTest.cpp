@@ -11,8 +11,6 @@
 #include <dcmtk/dcmdata/dcpixseq.h>
 #include <dcmtk/dcmdata/dcpxitem.h>
 
-#include <cstdlib>
-
 using namespace Dravelin;
 namespace Fixture = Dravelin::Test;
 using Dicom::Utils::generatePreview;

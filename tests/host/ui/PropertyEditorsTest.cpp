@@ -4,7 +4,6 @@
 #include "host/ui/PropertiesWidget.h"
 
 #include <QComboBox>
-#include <QLineEdit>
 #include <QSpinBox>
 #include <QTest>
 

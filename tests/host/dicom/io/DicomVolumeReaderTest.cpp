@@ -10,7 +10,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <map>
 #include <set>
 
 using namespace Dravelin;
