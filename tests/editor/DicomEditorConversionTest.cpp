@@ -7,7 +7,6 @@
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 
 #include <gtest/gtest.h>
@@ -110,10 +109,30 @@ private:
     std::mutex m_mutex;
 };
 
-TEST(DicomEditorConversion, PydicomCorpusKeepsPixelsAndLeavesInputAlone)
+class DicomEditorConversionTest : public ::testing::Test
 {
+protected:
+    // The basic profile, from the input folder to `output`.
+    DicomEditorConversion convert(const QString& output) const
+    {
+        return DicomEditorConversion(in.path(), output, Dicom::tagDeidentificationActionBasicProfile(), false);
+    }
+    // Input files 0.dcm, 1.dcm, ... of the identifying data set.
+    QStringList phiFiles(int count) const
+    {
+        QStringList files;
+        for (int i = 0; i < count; ++i) {
+            files << in.file(QString("%1.dcm").arg(i));
+            writePhiFile(files.back(), {});
+        }
+        return files;
+    }
     T::TempDir in;
     T::TempDir out;
+};
+
+TEST_F(DicomEditorConversionTest, PydicomCorpusKeepsPixelsAndLeavesInputAlone)
+{
     QStringList inputs;
     for (const QString& name : QDir(T::pydicomData("test_files")).entryList({"*.dcm"}, QDir::Files)) {
         const QString source = T::pydicomData("test_files/" + name);
@@ -131,7 +150,7 @@ TEST(DicomEditorConversion, PydicomCorpusKeepsPixelsAndLeavesInputAlone)
     for (const QString& f : inputs)
         before[f] = hashOf(f);
 
-    DicomEditorConversion conversion(in.path(), out.path(), Dicom::tagDeidentificationActionBasicProfile(), false);
+    auto conversion = convert(out.path());
     CancelAfter progress(1 << 30);
     const auto summary = conversion.run(urls(inputs), &progress);
     EXPECT_EQ(summary.failed, 0);
@@ -161,10 +180,8 @@ TEST(DicomEditorConversion, PydicomCorpusKeepsPixelsAndLeavesInputAlone)
     EXPECT_EQ(T::filesUnder(out.path()).size(), inputs.size());  // no temporary files left
 }
 
-TEST(DicomEditorConversion, PhiSeriesLosesEveryMarkerAndKeepsReferences)
+TEST_F(DicomEditorConversionTest, PhiSeriesLosesEveryMarkerAndKeepsReferences)
 {
-    T::TempDir in;
-    T::TempDir out;
     QStringList inputs;
     for (int i = 0; i < 3; ++i) {
         T::PhiDatasetOptions options;
@@ -174,7 +191,7 @@ TEST(DicomEditorConversion, PhiSeriesLosesEveryMarkerAndKeepsReferences)
         inputs << in.file(QString("patient/study/img%1.dcm").arg(i));
         writePhiFile(inputs.back(), options);
     }
-    DicomEditorConversion conversion(in.path(), out.path(), Dicom::tagDeidentificationActionBasicProfile(), false);
+    auto conversion = convert(out.path());
     ASSERT_EQ(conversion.run(urls(inputs)).written, 3);
 
     std::vector<std::unique_ptr<DcmFileFormat>> results;
@@ -207,11 +224,9 @@ TEST(DicomEditorConversion, PhiSeriesLosesEveryMarkerAndKeepsReferences)
     EXPECT_FALSE(T::readFile(out.file("report/reportsi.dcm")).contains("Enter text"));
 }
 
-TEST(DicomEditorConversion, PerFileFaultsAreLoggedCountedAndSkipped)
+TEST_F(DicomEditorConversionTest, PerFileFaultsAreLoggedCountedAndSkipped)
 {
     LogCapture log;
-    T::TempDir in;
-    T::TempDir out;
     T::TempDir elsewhere;
     const QStringList good{in.file("a.dcm"), in.file("b.dcm")};
     for (const QString& f : good)
@@ -221,7 +236,7 @@ TEST(DicomEditorConversion, PerFileFaultsAreLoggedCountedAndSkipped)
     QStringList locations = good;
     locations << in.file("vanished.dcm") << outside;
 
-    DicomEditorConversion conversion(in.path(), out.path(), Dicom::tagDeidentificationActionBasicProfile(), false);
+    auto conversion = convert(out.path());
     const auto summary = conversion.run(urls(locations));
     EXPECT_EQ(summary.written, 2);
     EXPECT_EQ(summary.failed, 2);
@@ -234,17 +249,14 @@ TEST(DicomEditorConversion, PerFileFaultsAreLoggedCountedAndSkipped)
     QFile blocker(out.file("blocker"));
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    DicomEditorConversion blocked(in.path(), out.file("blocker/sub"), Dicom::tagDeidentificationActionBasicProfile(),
-                                  false);
-    const auto failed = blocked.run(urls(good));
+    const auto failed = convert(out.file("blocker/sub")).run(urls(good));
     EXPECT_EQ(failed.written, 0);
     EXPECT_EQ(failed.failed, 2);
     EXPECT_TRUE(log.contains("Could not create output path: " + out.file("blocker/sub/a.dcm").toStdString(), 4));
 }
 
-TEST(DicomEditorConversion, OutputEqualToInputReplacesFilesInPlace)
+TEST_F(DicomEditorConversionTest, OutputEqualToInputReplacesFilesInPlace)
 {
-    T::TempDir in;
     T::TempDir elsewhere;
     const QStringList files{in.file("x/1.dcm"), in.file("x/2.dcm")};
     for (const QString& f : files)
@@ -254,8 +266,7 @@ TEST(DicomEditorConversion, OutputEqualToInputReplacesFilesInPlace)
     const QString target = elsewhere.file("target.dcm");
     writePhiFile(target, {});
     ASSERT_TRUE(QFile::link(target, in.file("x/link.dcm")));
-    DicomEditorConversion conversion(in.path(), in.path(), Dicom::tagDeidentificationActionBasicProfile(), false);
-    EXPECT_TRUE(conversion.inPlace());
+    auto conversion = convert(in.path());
     ASSERT_EQ(conversion.run(urls(files + QStringList{in.file("x/link.dcm")})).written, 3);
     EXPECT_EQ(T::filesUnder(in.path()), (QStringList{"x/1.dcm", "x/2.dcm", "x/link.dcm"}));
     EXPECT_EQ(QFileInfo(in.file("x/link.dcm")).symLinkTarget(), target);
@@ -270,16 +281,10 @@ TEST(DicomEditorConversion, OutputEqualToInputReplacesFilesInPlace)
     }
 }
 
-TEST(DicomEditorConversion, CancelStopsEarly)
+TEST_F(DicomEditorConversionTest, CancelStopsEarly)
 {
-    T::TempDir in;
-    T::TempDir out;
-    QStringList files;
-    for (int i = 0; i < 6; ++i) {
-        files << in.file(QString("%1.dcm").arg(i));
-        writePhiFile(files.back(), {});
-    }
-    DicomEditorConversion conversion(in.path(), out.path(), Dicom::tagDeidentificationActionBasicProfile(), false);
+    const QStringList files = phiFiles(6);
+    auto conversion = convert(out.path());
     conversion.setThreadCount(1);
     CancelAfter progress(2);
     const auto summary = conversion.run(urls(files), &progress);
@@ -291,11 +296,9 @@ TEST(DicomEditorConversion, CancelStopsEarly)
 }
 
 // Writing: a failed write leaves nothing, long names work, temporaries never remain.
-TEST(DicomEditorConversion, FilesAppearWholeOrNotAtAll)
+TEST_F(DicomEditorConversionTest, FilesAppearWholeOrNotAtAll)
 {
     LogCapture log;
-    T::TempDir in;
-    T::TempDir out;
     const QString longName = in.file(QString(240, QChar('n')) + ".dcm");
     writePhiFile(longName, {});
     const QString big = in.file("big.dcm");  // 39 KB
@@ -305,7 +308,7 @@ TEST(DicomEditorConversion, FilesAppearWholeOrNotAtAll)
     ASSERT_TRUE(QFile::copy(big, out.file("sub/.dravelin-0123456789ab.part")));
     ASSERT_TRUE(QFile::copy(big, out.file("sub/.mine.part")));
 
-    DicomEditorConversion conversion(in.path(), out.path(), Dicom::tagDeidentificationActionBasicProfile(), false);
+    auto conversion = convert(out.path());
     ASSERT_EQ(conversion.run(urls({longName})).written, 1);
     EXPECT_EQ(T::filesUnder(out.path()), QStringList({QFileInfo(longName).fileName(), "sub/.mine.part"}));
 
@@ -331,18 +334,12 @@ TEST(DicomEditorConversion, FilesAppearWholeOrNotAtAll)
 
 // Files are made durable in batches: a file whose final step (the rename) fails in the middle of a
 // batch is counted and leaves no file, no temporary, and the rest of its batch written.
-TEST(DicomEditorConversion, AFailureInsideABatchCostsOnlyThatFile)
+TEST_F(DicomEditorConversionTest, AFailureInsideABatchCostsOnlyThatFile)
 {
     LogCapture log;
-    T::TempDir in;
-    T::TempDir out;
-    QStringList files;
-    for (int i = 0; i < 5; ++i) {
-        files << in.file(QString("%1.dcm").arg(i));
-        writePhiFile(files.back(), {});
-    }
+    const QStringList files = phiFiles(5);
     ASSERT_TRUE(QDir().mkpath(out.file("2.dcm/keep")));  // a folder where file 2 would go
-    DicomEditorConversion conversion(in.path(), out.path(), Dicom::tagDeidentificationActionBasicProfile(), false);
+    auto conversion = convert(out.path());
     conversion.setThreadCount(1);
     const auto summary = conversion.run(urls(files));
     EXPECT_EQ(summary.written, 4);
@@ -352,10 +349,8 @@ TEST(DicomEditorConversion, AFailureInsideABatchCostsOnlyThatFile)
     EXPECT_TRUE(log.contains("Could not save file: " + out.file("2.dcm").toStdString(), 4));
 }
 
-TEST(DicomEditorConversion, DicomdirsAreLeftOutAndTheMetaClassSurvives)
+TEST_F(DicomEditorConversionTest, DicomdirsAreLeftOutAndTheMetaClassSurvives)
 {
-    T::TempDir in;
-    T::TempDir out;
     const QString dicomdir = in.file("other name");
     ASSERT_TRUE(QFile::copy(T::pydicomData("test_files/dicomdirtests/DICOMDIR"), dicomdir));
     // A dataset without SOP Class UID: only its meta header knows the class.
@@ -370,7 +365,7 @@ TEST(DicomEditorConversion, DicomdirsAreLeftOutAndTheMetaClassSurvives)
                                   EET_UndefinedLength, EGL_recalcGL, EPD_noChange, 0, 0, EWM_updateMeta)
                         .good());
     }
-    DicomEditorConversion conversion(in.path(), out.path(), Dicom::tagDeidentificationActionBasicProfile(), false);
+    auto conversion = convert(out.path());
     const auto summary = conversion.run(urls({dicomdir, classless}));
     EXPECT_EQ(summary.leftOut, 1);
     EXPECT_EQ(summary.failed, 0);
@@ -381,10 +376,8 @@ TEST(DicomEditorConversion, DicomdirsAreLeftOutAndTheMetaClassSurvives)
     EXPECT_NE(T::text(*result->getMetaInfo(), DCM_MediaStorageSOPInstanceUID), "1.2.3.999.3");
 }
 
-TEST(DicomEditorConversion, FoldersThatWouldLoseOriginalsAreRefused)
+TEST_F(DicomEditorConversionTest, FoldersThatWouldLoseOriginalsAreRefused)
 {
-    T::TempDir in;
-    T::TempDir out;
     T::TempDir full;
     QFile(full.file("x")).open(QIODevice::WriteOnly);
     // output, in place, overwrite, refused
