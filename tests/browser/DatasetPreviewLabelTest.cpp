@@ -6,7 +6,6 @@
 #include "tests/support/TestEnvironment.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QMovie>
 #include <QSignalSpy>
 #include <QTest>
@@ -32,22 +31,17 @@ protected:
                                                   "--series", "1", "--images", "9", "--size", "32"}));
         ASSERT_TRUE(Dravelin::Test::writeMultiFrameFile(s_dir->file("frames.dcm"), 10, kMultiFrameSeries));
     }
-    static void TearDownTestSuite()
-    {
-        delete s_dir;
-        s_dir = nullptr;
-    }
+    static void TearDownTestSuite() { delete s_dir; }
 
     void SetUp() override { buildModel(std::make_shared<Dicom::DatasetCache>()); }
 
     void buildModel(std::shared_ptr<Dicom::DatasetCache> cache)
     {
         Dicom::DatasetCache reader;
-        std::vector<std::shared_ptr<DcmDataset>> datasets;
         std::vector<std::string> paths;
         Filesystem::Url folder = Filesystem::Url::fromLocalFile(s_dir->file("series"));
         folder.appendSubquery("recursive", "1");
-        datasets = reader.load(folder, &paths, nullptr, false);
+        auto datasets = reader.load(folder, &paths, nullptr, false);
         ASSERT_EQ(datasets.size(), 9u);
         for (const QString& file :
              {s_dir->file("frames.dcm"), Dravelin::Test::pydicomData("test_files/CT_small.dcm")}) {
@@ -96,7 +90,6 @@ Dravelin::Test::TempDir* PreviewFixture::s_dir = nullptr;
 TEST_F(PreviewFixture, StartsInTheMiddleAndTheWheelClampsAtBothEnds)
 {
     DatasetPreviewLabel label(model.get());
-    EXPECT_EQ(label.minimumSize(), QSize(200, 200));
     label.setCurrent(series(9));
     EXPECT_EQ(label.framesCount(), 9);
     EXPECT_EQ(label.imageIndex(), 4);
@@ -113,9 +106,7 @@ TEST_F(PreviewFixture, StartsInTheMiddleAndTheWheelClampsAtBothEnds)
     EXPECT_EQ(label.imageIndex(), 8);
     EXPECT_EQ(spy.last().at(0).toInt(), 8);
 
-    const QImage shown = label.thumbnail();
-    ASSERT_FALSE(shown.isNull());
-    EXPECT_EQ(shown.width(), 200);
+    EXPECT_EQ(label.thumbnail().width(), 200);
 }
 
 TEST_F(PreviewFixture, MultiFrameImagesStepThroughTheirFrames)
@@ -179,8 +170,7 @@ TEST_F(PreviewFixture, UnreadableImageShowsTheErrorPlaceholder)
     QPixmap placeholder(200, 200);
     placeholder.fill(Qt::blue);
     label.setErrorPlaceholder(placeholder);
-    const QModelIndex seriesRow = single.index(0, 0, single.index(0, 0, single.index(0, 0)));
-    label.setCurrent(seriesRow);
+    label.setCurrent(single.index(0, 0, single.index(0, 0, single.index(0, 0))));
     EXPECT_EQ(QColor(label.thumbnail().pixel(5, 5)), QColor(Qt::blue));
 }
 

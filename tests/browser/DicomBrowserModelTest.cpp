@@ -5,7 +5,6 @@
 #include "tests/support/TestEnvironment.h"
 
 #include <QAbstractItemModelTester>
-#include <QDir>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
@@ -68,10 +67,10 @@ Patient* makePatient(const InstanceFields& s)
     return p;
 }
 
-QStringList labels(const DicomBrowserModel::ParameterList& list)
+QStringList labels(const QModelIndex& index)
 {
     QStringList l;
-    for (const auto& p : list)
+    for (const auto& p : index.data(DicomBrowserModel::PropertiesRole).value<DicomBrowserModel::ParameterList>())
         l << p.first;
     return l;
 }
@@ -147,14 +146,12 @@ TEST_F(DicomBrowserModelTest, RealFilesThroughTheDatasetConstructor)
     }
     DicomBrowserModel real(datasets, paths, cache);
     QAbstractItemModelTester tester(&real, QAbstractItemModelTester::FailureReportingMode::Fatal);
-    int images = 0;
-    for (Patient* p : real.patients())
-        for (Study* st : p->studies)
-            for (Series* s : st->series)
-                images += static_cast<int>(s->images.size());
-    EXPECT_EQ(images, 4);
     // The three MR files are one series in different encodings.
-    EXPECT_EQ(real.rowCount(), 2);
+    ASSERT_EQ(real.rowCount(), 2);
+    std::size_t images = 0;
+    for (Patient* p : real.patients())
+        images += p->studies.front()->series.front()->images.size();
+    EXPECT_EQ(images, 4u);
 
     LogCapture log;
     DicomBrowserModel mismatch(datasets, {paths[0]}, cache);
@@ -168,14 +165,7 @@ TEST_F(DicomBrowserModelTest, DisplayTextsOfEveryLevel)
     s.patientId = "123";
     s.patientName = "ALPHA^BETA";
     model.addPatient(makePatient(s));
-    InstanceFields empty;
-    empty.patientId = "";
-    empty.patientName = "";
-    empty.studyDescription = "";
-    empty.seriesNumber = "";
-    empty.seriesDescription = "";
-    empty.studyUid = "9.9";
-    empty.seriesUid = "9.9.9";
+    InstanceFields empty{"", "", "9.9", "", "9.9.9", "", ""};
     model.addPatient(makePatient(empty));
     InstanceFields onlyDescription = empty;
     onlyDescription.seriesUid = "9.9.8";
@@ -225,31 +215,22 @@ TEST_F(DicomBrowserModelTest, PropertyListsAndDimensionTexts)
     const QModelIndex series = model.index(0, 0, study);
     const QModelIndex image = model.index(0, 0, series);
 
-    EXPECT_EQ(labels(patient.data(DicomBrowserModel::PropertiesRole).value<DicomBrowserModel::ParameterList>()),
-              QStringList({"Id", "Name", "Sex", "Birth Date", "Comment"}));
+    EXPECT_EQ(labels(patient), QStringList({"Id", "Name", "Sex", "Birth Date", "Comment"}));
     EXPECT_EQ(property(patient, "Name"), "DOE JOHN");
-    EXPECT_EQ(labels(study.data(DicomBrowserModel::PropertiesRole).value<DicomBrowserModel::ParameterList>()),
-              QStringList({"Instance UID", "Id", "Time", "Date", "Description"}));
-    EXPECT_EQ(labels(series.data(DicomBrowserModel::PropertiesRole).value<DicomBrowserModel::ParameterList>()),
-              QStringList({"Instance UID", "SOP Class UID", "Time", "Date", "Number", "Description", "Modality",
-                           "Number of Files", "Estimated Dimensions"}));
+    EXPECT_EQ(labels(study), QStringList({"Instance UID", "Id", "Time", "Date", "Description"}));
+    EXPECT_EQ(labels(series), QStringList({"Instance UID", "SOP Class UID", "Time", "Date", "Number", "Description",
+                                           "Modality", "Number of Files", "Estimated Dimensions"}));
     EXPECT_EQ(property(series, "SOP Class UID"), QString("CTImageStorage (%1)").arg(UID_CTImageStorage));
     EXPECT_EQ(property(series, "Estimated Dimensions"), "2D (0.5mm x 0.5mm x 1mm)");
-    EXPECT_EQ(labels(image.data(DicomBrowserModel::PropertiesRole).value<DicomBrowserModel::ParameterList>()),
-              QStringList({"SOP Instance UID", "Instance Number", "Image Type", "width", "height", "channels",
-                           "bitsAllocated", "numberOfFrames", "sliceThickness"}));
+    EXPECT_EQ(labels(image), QStringList({"SOP Instance UID", "Instance Number", "Image Type", "width", "height",
+                                          "channels", "bitsAllocated", "numberOfFrames", "sliceThickness"}));
     EXPECT_EQ(property(image, "width"), "64");
     EXPECT_EQ(property(image, "channels"), "?");
 
     // Exact dimensions replace the estimate, one line per image set.
     Series* record = DicomBrowserModel::toSeries(series);
     record->sopClassUid = "1.2.3.4.5";
-    DimensionsInfo a;
-    a.kind = 3;
-    a.hasSpacing = true;
-    DimensionsInfo b;
-    b.kind = 2;
-    record->dimensions = {a, b};
+    record->dimensions = {DimensionsInfo{3, 0, 0, 0, {}, true}, DimensionsInfo{2}};
     EXPECT_EQ(property(series, "SOP Class UID"), "Unknown (1.2.3.4.5)");
     EXPECT_EQ(property(series, "Dimensions"), "2D+t (Unknown Spacing)\n3D (No Spacing)");
     EXPECT_EQ(property(series, "Estimated Dimensions"), "<missing>");

@@ -10,7 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <set>
 
 using namespace Dravelin;
@@ -126,8 +125,7 @@ TEST(LocationString, WebSeriesDropTheInstancePart)
     LogCapture log;
     EXPECT_EQ(DicomBrowserModel::retrieveLocationString({&odd.series, &web.series}, true),
               "https://h:8042/dicom-web/studies/1/series/2");
-    ASSERT_EQ(log.count("Could not determine series URL from image URL: http://h/wado/3", 4), 1);
-    EXPECT_EQ(log.entries().front().channel, "");
+    EXPECT_EQ(log.count("Could not determine series URL from image URL: http://h/wado/3", 4), 1);
 }
 
 TEST(LocationString, SplitAndJoin)
