@@ -79,11 +79,9 @@ protected:
     }
     static int centreGrey(const QImage& image) { return qGray(image.pixel(image.width() / 2, image.height() / 2)); }
 
-    static Dravelin::Test::TempDir* s_dir;
+    static inline Dravelin::Test::TempDir* s_dir = nullptr;
     std::unique_ptr<DicomBrowserModel> model;
 };
-
-Dravelin::Test::TempDir* PreviewFixture::s_dir = nullptr;
 
 }  // namespace
 

@@ -115,12 +115,9 @@ protected:
     }
     static void TearDownTestSuite() { delete dir; }
 
-    static DT::TempDir* dir;
-    static QString folder;
+    static inline DT::TempDir* dir = nullptr;
+    static inline QString folder;
 };
-
-DT::TempDir* ModelScan::dir = nullptr;
-QString ModelScan::folder;
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace Dravelin;
@@ -108,26 +109,20 @@ TEST(ConvertDICOMDateTime, ReadsOffsets)
 
 TEST(ConvertDICOMDateTime, ReportsEachFailure)
 {
-    struct Case
-    {
-        std::string value;
-        Dicom::Error::Code code;
-        std::string message;
-    };
-    const Case cases[] = {
+    const std::tuple<std::string, Dicom::Error::Code, std::string> cases[] = {
         {"", Dicom::Error::InvalidValue, "Cannot parse DateTime from empty string"},
         {"2024", Dicom::Error::NotSupported, "DateTime without a day component are currently not supported"},
         {"20240131123456+1", Dicom::Error::NotSupported, "Only 4 or 2 digit timezones are supported"},
         {"20240131123456+ab", Dicom::Error::InvalidValue,
          "Timezone of a DateTime is expected to be integral but got ab"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [value, code, message] : cases) {
         std::optional<Dicom::Error> error;
-        EXPECT_FALSE(QtHelpers::convertDICOMDateTime(c.value, &error).isValid()) << c.value;
-        ASSERT_TRUE(error.has_value()) << c.value;
-        EXPECT_EQ(error->code, c.code) << c.value;
-        EXPECT_EQ(error->type, Dicom::Error::Warning) << c.value;
-        EXPECT_EQ(error->message, c.message);
+        EXPECT_FALSE(QtHelpers::convertDICOMDateTime(value, &error).isValid()) << value;
+        ASSERT_TRUE(error.has_value()) << value;
+        EXPECT_EQ(error->code, code) << value;
+        EXPECT_EQ(error->type, Dicom::Error::Warning) << value;
+        EXPECT_EQ(error->message, message);
         EXPECT_FALSE(error->tag.has_value());
     }
     // A bad date is invalid without an error; a bad time carries the time parser's error.

@@ -78,9 +78,7 @@ std::vector<UsageCase> usageCases()
     };
 }
 
-class UsageErrors : public ::testing::TestWithParam<UsageCase>
-{
-};
+using UsageErrors = ::testing::TestWithParam<UsageCase>;
 
 TEST_P(UsageErrors, ExitTwoWithOneLine)
 {
@@ -94,9 +92,7 @@ TEST_P(UsageErrors, ExitTwoWithOneLine)
 
 INSTANTIATE_TEST_SUITE_P(EveryCommand, UsageErrors, ::testing::ValuesIn(usageCases()));
 
-class Help : public ::testing::TestWithParam<QString>
-{
-};
+using Help = ::testing::TestWithParam<QString>;
 
 // Help goes to stdout with exit 0, even next to a bad option, and describes every option.
 TEST_P(Help, DescribesEveryOption)

@@ -31,12 +31,9 @@ protected:
         return out.split('\n').filter(QRegularExpression("^[0-9.]+ (file|https?|pacs):"));
     }
 
-    static T::TempDir* dir;
-    static QString data;
+    static inline T::TempDir* dir = nullptr;
+    static inline QString data;
 };
-
-T::TempDir* ScanSelection::dir = nullptr;
-QString ScanSelection::data;
 
 }  // namespace
 

@@ -151,9 +151,7 @@ TEST(DicomExportDialog, AddFilesRefusesNonDicomFiles)
 {
     T::TempDir dir;
     QFile::copy(T::pydicomData("test_files/CT_small.dcm"), dir.file("ct.dcm"));
-    QFile text(dir.file("notes.txt"));
-    ASSERT_TRUE(text.open(QIODevice::WriteOnly) && text.write("not DICOM") > 0);
-    text.close();
+    ASSERT_TRUE(T::writeFile(dir.file("notes.txt"), "not DICOM"));
     DicomIoAlgorithm writer(DicomIoAlgorithm::Write);
     DicomIoControllerExportDialog dialog(writer, nullptr);
     auto* list = dialog.findChild<QListView*>("referencedImagesListView");
@@ -171,9 +169,7 @@ TEST(DicomExportDialog, AddFilesRefusesNonDicomFiles)
 
 // Merging a tag file: missing elements are added, existing ones replaced only when asked,
 // read-only tags never copied, sequences gain the items they lack.
-class MergeTags : public ::testing::TestWithParam<bool>
-{
-};
+using MergeTags = ::testing::TestWithParam<bool>;
 
 TEST_P(MergeTags, MergesRecursively)
 {

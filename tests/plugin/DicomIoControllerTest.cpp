@@ -70,9 +70,7 @@ TEST(DicomIoController, OneSeriesFolderLoadsWithoutTheBrowser)
 
 // A file named DICOMDIR in any letter case is read as a DICOMDIR; a folder of that name is
 // scanned as a folder. Several patients open the browser; cancelling it leaves status 8.
-class DicomDirNames : public ::testing::TestWithParam<std::pair<const char*, bool>>
-{
-};
+using DicomDirNames = ::testing::TestWithParam<std::pair<const char*, bool>>;
 
 TEST_P(DicomDirNames, ChooseTheScanAndCancelLeavesStatus8)
 {

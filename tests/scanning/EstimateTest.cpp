@@ -110,9 +110,7 @@ const std::vector<EstimateCase> estimateCases = {
      {3, 64, 32, 3, {0.6, 0.5, 1.0}, true}},
 };
 
-class Estimates : public ::testing::TestWithParam<EstimateCase>
-{
-};
+using Estimates = ::testing::TestWithParam<EstimateCase>;
 
 }  // namespace
 

@@ -86,9 +86,7 @@ struct VoxelCase
     double readBack;
 };
 
-class SharedImageVoxelTest : public ::testing::TestWithParam<VoxelCase>
-{
-};
+using SharedImageVoxelTest = ::testing::TestWithParam<VoxelCase>;
 
 TEST_P(SharedImageVoxelTest, StoresValuesInItsTypeAndClampsOutOfRange)
 {

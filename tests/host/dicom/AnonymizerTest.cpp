@@ -181,9 +181,7 @@ TEST(Anonymizer, RelaxedKeepsWhatItPromises)
 }
 
 // Every sequence of the Basic table under one code: nothing identifying survives inside.
-class SequenceCodes : public ::testing::TestWithParam<const char*>
-{
-};
+using SequenceCodes = ::testing::TestWithParam<const char*>;
 
 TEST_P(SequenceCodes, LeaveNothingIdentifyingInside)
 {

@@ -76,18 +76,7 @@ protected:
     std::unique_ptr<PacsTestServer> server;
 };
 
-}  // namespace
-
-namespace Dravelin::Test {
-// Readable parameter values in test names and failure messages.
-void PrintTo(PacsTestServer::Kind kind, std::ostream* out)
-{
-    *out << (kind == PacsTestServer::Kind::Orthanc ? "Orthanc" : "Dcmqrscp");
-}
-}  // namespace Dravelin::Test
-
-namespace {
-
+// Readable parameter values in test names.
 std::string kindName(const ::testing::TestParamInfo<PacsTestServer::Kind>& info)
 {
     return info.param == PacsTestServer::Kind::Orthanc ? "Orthanc" : "Dcmqrscp";

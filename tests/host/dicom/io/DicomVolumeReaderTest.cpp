@@ -43,11 +43,7 @@ protected:
         python.start("/usr/bin/python3", args);
         python.waitForFinished(-1);
     }
-    static void TearDownTestSuite()
-    {
-        delete s_dir;
-        s_dir = nullptr;
-    }
+    static void TearDownTestSuite() { delete s_dir; }
     static std::vector<double> expected(const QString& name)
     {
         QFile f(s_dir->file(name + ".f64"));
@@ -58,9 +54,8 @@ protected:
         std::memcpy(values.data(), bytes.constData(), values.size() * sizeof(double));
         return values;
     }
-    static Dravelin::Test::TempDir* s_dir;
+    static inline Dravelin::Test::TempDir* s_dir = nullptr;
 };
-Dravelin::Test::TempDir* PydicomCorpus::s_dir = nullptr;
 
 }  // namespace
 

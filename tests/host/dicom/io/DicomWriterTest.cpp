@@ -64,9 +64,7 @@ QStringList dicomFiles(const QString& folder)
     return files;
 }
 
-class RoundTrip : public ::testing::TestWithParam<std::tuple<int, bool>>
-{
-};
+using RoundTrip = ::testing::TestWithParam<std::tuple<int, bool>>;
 
 }  // namespace
 
