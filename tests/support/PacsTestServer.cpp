@@ -80,31 +80,16 @@ QStringList pacsCorpusFiles()
     return files + images;
 }
 
-struct PacsTestServer::Folder
-{
-    TempDir dir;
-};
-
-PacsTestServer::PacsTestServer(Kind kind) : PacsTestServer(kind, Options()) {}
-
-PacsTestServer::PacsTestServer(Kind kind, Options options)
-    : m_kind(kind), m_options(std::move(options)), m_folder(std::make_unique<Folder>())
-{
-}
+PacsTestServer::PacsTestServer(Kind kind, Options options) : m_kind(kind), m_options(std::move(options)) {}
 
 PacsTestServer::~PacsTestServer()
 {
     stop();
 }
 
-QString PacsTestServer::folder() const
-{
-    return m_folder->dir.path();
-}
-
 bool PacsTestServer::writeOrthancConfig(QStringList& arguments)
 {
-    const QString db = folder() + "/db";
+    const QString db = m_folder.path() + "/db";
     QDir().mkpath(db);
     const QString plugin = "/usr/share/orthanc/plugins/libOrthancDicomWeb.so";
     const bool web = m_options.httpEnabled;
@@ -136,15 +121,15 @@ bool PacsTestServer::writeOrthancConfig(QStringList& arguments)
             .arg(m_port)
             .arg(m_options.checkCalledAeTitle ? "true" : "false", QString::fromStdString(m_options.clientAeTitle))
             .arg(m_options.clientPort);
-    const QString config = folder() + "/orthanc.json";
+    const QString config = m_folder.path() + "/orthanc.json";
     arguments << "/usr/sbin/Orthanc"
-              << "--logfile=" + folder() + "/orthanc.log" << config;
+              << "--logfile=" + m_folder.path() + "/orthanc.log" << config;
     return writeFile(config, json.toUtf8());
 }
 
 bool PacsTestServer::writeDcmqrscpConfig(QStringList& arguments)
 {
-    const QString store = folder() + "/store";
+    const QString store = m_folder.path() + "/store";
     QDir().mkpath(store);
     const QString cfg = QString(
                             "NetworkTCPPort = %1\nMaxPDUSize = 16384\nMaxAssociations = 16\n"
@@ -155,7 +140,7 @@ bool PacsTestServer::writeDcmqrscpConfig(QStringList& arguments)
                             .arg(QString::fromStdString(m_options.clientAeTitle))
                             .arg(m_options.clientPort)
                             .arg(QString::fromStdString(m_options.aeTitle), store);
-    const QString config = folder() + "/dcmqrscp.cfg";
+    const QString config = m_folder.path() + "/dcmqrscp.cfg";
     arguments << "/usr/bin/dcmqrscp"
               << "-c" << config;
     return writeFile(config, cfg.toUtf8());
@@ -172,7 +157,7 @@ bool PacsTestServer::start()
     const bool written = m_kind == Kind::Orthanc ? writeOrthancConfig(arguments) : writeDcmqrscpConfig(arguments);
     if (!written || m_port == 0) {
         if (m_error.isEmpty())
-            m_error = "cannot write the server configuration in " + folder();
+            m_error = "cannot write the server configuration in " + m_folder.path();
         return false;
     }
     if (!QFile::exists(arguments.first())) {
@@ -199,7 +184,7 @@ bool PacsTestServer::start()
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    const std::string output = (folder() + "/server.out").toStdString();
+    const std::string output = (m_folder.path() + "/server.out").toStdString();
     posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
     const int rc = posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), envp.data());
@@ -223,7 +208,7 @@ bool PacsTestServer::waitUntilReady()
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (std::chrono::steady_clock::now() < deadline) {
         if (!isRunning()) {
-            QFile out(folder() + "/server.out");
+            QFile out(m_folder.path() + "/server.out");
             out.open(QIODevice::ReadOnly);
             m_error = "the server exited during start-up: " + QString::fromUtf8(out.readAll().right(2000));
             return false;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/TestEnvironment.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -43,7 +45,7 @@ public:
         }
     };
 
-    explicit PacsTestServer(Kind kind);
+    explicit PacsTestServer(Kind kind) : PacsTestServer(kind, Options()) {}
     PacsTestServer(Kind kind, Options options);
     ~PacsTestServer();
     PacsTestServer(const PacsTestServer&) = delete;
@@ -61,14 +63,12 @@ public:
     // start() and store(pacsCorpusFiles()) of all 83 files; false with errorText() otherwise.
     bool startWithCorpus();
 
-    Kind kind() const { return m_kind; }
     pid_t pid() const { return m_pid; }
     int port() const { return m_port; }
     int httpPort() const { return m_httpPort; }
     // "http://127.0.0.1:HTTPPORT/dicom-web"
     std::string dicomWebUrl() const { return "http://127.0.0.1:" + std::to_string(m_httpPort) + "/dicom-web"; }
     const Options& options() const { return m_options; }
-    QString folder() const;
     QString errorText() const { return m_error; }
 
 private:
@@ -77,10 +77,9 @@ private:
     bool waitUntilReady();
     bool httpAnswers() const;
 
-    struct Folder;
     Kind m_kind;
     Options m_options;
-    std::unique_ptr<Folder> m_folder;
+    TempDir m_folder;
     pid_t m_pid = -1;
     int m_port = 0;
     int m_httpPort = 0;
