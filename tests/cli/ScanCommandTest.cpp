@@ -61,10 +61,7 @@ TEST(ScanCommand, JsonHoldsTheRecordFields)
 {
     T::TempDir dir;
     ASSERT_TRUE(writeReversedSeries(dir));
-    QFile junk(dir.file("notes.txt"));
-    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
-    junk.write("junk");
-    junk.close();
+    ASSERT_TRUE(T::writeFile(dir.file("notes.txt"), "junk"));
 
     const Result r = runScan({dir.path(), "--json", "--threads", "2"});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();

@@ -246,9 +246,7 @@ TEST_F(DicomEditorConversionTest, PerFileFaultsAreLoggedCountedAndSkipped)
     EXPECT_TRUE(QFile::exists(out.file("a.dcm")));
 
     // An output folder that cannot be created: every file fails, nothing appears.
-    QFile blocker(out.file("blocker"));
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
+    ASSERT_TRUE(T::writeFile(out.file("blocker"), ""));
     const auto failed = convert(out.file("blocker/sub")).run(urls(good));
     EXPECT_EQ(failed.written, 0);
     EXPECT_EQ(failed.failed, 2);

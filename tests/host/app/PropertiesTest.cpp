@@ -131,9 +131,7 @@ TEST(PropertiesIO, FailedSaveKeepsTheOldFile)
     const QString path = dir.file("p.xml");
     ASSERT_TRUE(PropertiesIO::saveToXML(p, path));
     EXPECT_FALSE(PropertiesIO::saveToXML(p, dir.file("missing/p.xml")));
-    QFile blocker(dir.file("file"));
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
+    ASSERT_TRUE(Dravelin::Test::writeFile(dir.file("file"), ""));
     EXPECT_FALSE(PropertiesIO::saveToXML(p, dir.file("file/p.xml")));
     EXPECT_EQ(PropertiesIO::loadFromXML(path)->param("x").toString(), "old");
 }

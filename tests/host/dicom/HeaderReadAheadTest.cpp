@@ -73,10 +73,7 @@ TEST(HeaderReadAhead, ParsesAfterACheckAgreeWithPlainParses)
         EXPECT_EQ(plain->card(), scanned->card()) << name;
     }
     Dravelin::Test::TempDir dir;
-    QFile text(dir.file("notes.txt"));
-    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
-    text.write(QByteArray(200, 'x'));
-    text.close();
+    ASSERT_TRUE(Dravelin::Test::writeFile(dir.file("notes.txt"), QByteArray(200, 'x')));
     EXPECT_FALSE(Utils::hasDicomHeader(dir.file("notes.txt").toStdString()));
     DatasetCache cache(4);
     EXPECT_EQ(cache.loadFromFile(dir.file("notes.txt").toStdString(), nullptr, false), nullptr);

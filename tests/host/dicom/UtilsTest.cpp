@@ -83,13 +83,8 @@ TEST(HasDicomHeader, ChecksPreambleAndMagic)
     EXPECT_FALSE(Utils::hasDicomHeader(Dravelin::Test::pydicomData("test_files").toStdString()));
 
     Dravelin::Test::TempDir dir;
-    QFile empty(dir.file("zero.dcm"));
-    ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
-    empty.close();
+    ASSERT_TRUE(Dravelin::Test::writeFile(dir.file("zero.dcm"), ""));
     EXPECT_FALSE(Utils::hasDicomHeader(dir.file("zero.dcm").toStdString()));
-    QFile shortFile(dir.file("short.dcm"));
-    ASSERT_TRUE(shortFile.open(QIODevice::WriteOnly));
-    shortFile.write(QByteArray(128, '\0') + "DIC");
-    shortFile.close();
+    ASSERT_TRUE(Dravelin::Test::writeFile(dir.file("short.dcm"), QByteArray(128, '\0') + "DIC"));
     EXPECT_FALSE(Utils::hasDicomHeader(dir.file("short.dcm").toStdString()));
 }

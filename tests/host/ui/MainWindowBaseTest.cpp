@@ -154,10 +154,7 @@ TEST_F(MainWindowFixture, MenusOfferExactlyTheAlgorithmsThatAcceptTheSelection)
 TEST_F(MainWindowFixture, RecentFilesReopenWithTheirReaderAndConfiguration)
 {
     const QString path = settingsDir.file("number.txt");
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("42\n");
-    file.close();
+    ASSERT_TRUE(Dravelin::Test::writeFile(path, "42\n"));
     Properties config("Config");
     config.setParam("repeat", 2);
     ASSERT_TRUE(window->loadLocation(path, "T.NumberReader", &config));
