@@ -10,15 +10,18 @@ using namespace Dravelin::Dicom;
 
 namespace {
 
-class Tree
+// Owns the merged tree.
+class Merge : public ::testing::Test
 {
-public:
-    ~Tree()
+protected:
+    ~Merge() override
     {
         for (Patient* p : patients)
             delete p;
     }
+    void merge(Patient* chain) { merger.merge(patients, chain); }
     std::vector<Patient*> patients;
+    TreeMerger merger;
 };
 
 // Records the hook calls as text, e.g. "image+ 0" for a finished image insertion at row 0.
@@ -63,14 +66,12 @@ QStringList instanceTexts(const Series* series)
 
 }  // namespace
 
-TEST(Merge, ImagesEndUpInInstanceNumberOrder)
+TEST_F(Merge, ImagesEndUpInInstanceNumberOrder)
 {
-    Tree tree;
-    TreeMerger merger;
-    merger.merge(tree.patients, instance("12"));
-    merger.merge(tree.patients, instance("7"));
-    ASSERT_EQ(tree.patients.size(), 1u);
-    const Series* series = tree.patients[0]->studies.at(0)->series.at(0);
+    merge(instance("12"));
+    merge(instance("7"));
+    ASSERT_EQ(patients.size(), 1u);
+    const Series* series = patients[0]->studies.at(0)->series.at(0);
     EXPECT_EQ(instanceTexts(series), QStringList({"7", "12"}));
     for (const Image* image : series->images)
         EXPECT_EQ(image->series, series);
@@ -78,42 +79,36 @@ TEST(Merge, ImagesEndUpInInstanceNumberOrder)
     EXPECT_EQ(series->imagesByInstance.size(), 2u);
 
     // An image without a number sorts before the first image whose key is not negative.
-    merger.merge(tree.patients, instance("-3"));
-    merger.merge(tree.patients, instance(""));
+    merge(instance("-3"));
+    merge(instance(""));
     EXPECT_EQ(instanceTexts(series), QStringList({"-3", "", "7", "12"}));
 }
 
-TEST(Merge, SamePatientNewStudyAndDifferentNames)
+TEST_F(Merge, SamePatientNewStudyAndDifferentNames)
 {
-    Tree tree;
-    TreeMerger merger;
-    merger.merge(tree.patients, Dravelin::Test::makeChain("ID1", "Doe^Jane", "1.1", "1.1.1"));
-    merger.merge(tree.patients, Dravelin::Test::makeChain("ID1", "Doe^Jane", "1.2", "1.2.1"));
-    merger.merge(tree.patients, Dravelin::Test::makeChain("ID1", "Doe^John", "1.3", "1.3.1"));
-    merger.merge(tree.patients, Dravelin::Test::makeChain("id1", "Doe^Jane", "1.4", "1.4.1"));
-    ASSERT_EQ(tree.patients.size(), 3u);
-    ASSERT_EQ(tree.patients[0]->studies.size(), 2u);
-    EXPECT_EQ(tree.patients[0]->studies[1]->studyInstanceUid, "1.2");
-    EXPECT_EQ(tree.patients[0]->studies[1]->patient, tree.patients[0]);
-    EXPECT_EQ(tree.patients[1]->patientName, "Doe^John");
-    EXPECT_EQ(tree.patients[2]->patientId, "id1");
+    merge(Dravelin::Test::makeChain("ID1", "Doe^Jane", "1.1", "1.1.1"));
+    merge(Dravelin::Test::makeChain("ID1", "Doe^Jane", "1.2", "1.2.1"));
+    merge(Dravelin::Test::makeChain("ID1", "Doe^John", "1.3", "1.3.1"));
+    merge(Dravelin::Test::makeChain("id1", "Doe^Jane", "1.4", "1.4.1"));
+    ASSERT_EQ(patients.size(), 3u);
+    ASSERT_EQ(patients[0]->studies.size(), 2u);
+    EXPECT_EQ(patients[0]->studies[1]->studyInstanceUid, "1.2");
+    EXPECT_EQ(patients[0]->studies[1]->patient, patients[0]);
+    EXPECT_EQ(patients[1]->patientName, "Doe^John");
+    EXPECT_EQ(patients[2]->patientId, "id1");
 
     // Empty IDs and names merge with each other.
-    merger.merge(tree.patients, Dravelin::Test::makeChain("", "", "2.1", "2.1.1"));
-    merger.merge(tree.patients, Dravelin::Test::makeChain("", "", "2.2", "2.2.1"));
-    ASSERT_EQ(tree.patients.size(), 4u);
-    EXPECT_EQ(tree.patients[3]->studies.size(), 2u);
+    merge(Dravelin::Test::makeChain("", "", "2.1", "2.1.1"));
+    merge(Dravelin::Test::makeChain("", "", "2.2", "2.2.1"));
+    ASSERT_EQ(patients.size(), 4u);
+    EXPECT_EQ(patients[3]->studies.size(), 2u);
 }
 
-TEST(Merge, NewSeriesJoinsExistingStudyAndMatchedValuesStay)
+TEST_F(Merge, NewSeriesJoinsExistingStudyAndMatchedValuesStay)
 {
-    Tree tree;
-    TreeMerger merger;
-    merger.merge(tree.patients,
-                 Dravelin::Test::makeChain("ID1", "Doe^Jane", "1.1", "1.1.1", {{DCM_StudyDescription, "first"}}));
-    merger.merge(tree.patients,
-                 Dravelin::Test::makeChain("ID1", "Doe^Jane", "1.1", "1.1.2", {{DCM_StudyDescription, "second"}}));
-    const Study* study = tree.patients.at(0)->studies.at(0);
+    merge(Dravelin::Test::makeChain("ID1", "Doe^Jane", "1.1", "1.1.1", {{DCM_StudyDescription, "first"}}));
+    merge(Dravelin::Test::makeChain("ID1", "Doe^Jane", "1.1", "1.1.2", {{DCM_StudyDescription, "second"}}));
+    const Study* study = patients.at(0)->studies.at(0);
     ASSERT_EQ(study->series.size(), 2u);
     EXPECT_EQ(study->series[1]->study, study);
     EXPECT_EQ(study->studyDescription, "first");
@@ -121,36 +116,33 @@ TEST(Merge, NewSeriesJoinsExistingStudyAndMatchedValuesStay)
     EXPECT_EQ(study->series[1]->estimatedDimensions.kind, 1);
 }
 
-TEST(Merge, PlaceholderOfAMergedStudyIsDroppedAndANewStudyKeepsIt)
+TEST_F(Merge, PlaceholderOfAMergedStudyIsDroppedAndANewStudyKeepsIt)
 {
-    Tree tree;
-    TreeMerger merger;
-    merger.merge(tree.patients, Dravelin::Test::makeChain("ID1", "Doe^Jane", "1.1", "1.1.1"));
+    merge(Dravelin::Test::makeChain("ID1", "Doe^Jane", "1.1", "1.1.1"));
 
     Patient* sameStudy = Dravelin::Test::makeChain("ID1", "Doe^Jane", "1.1", "1.1.2");
     sameStudy->studies[0]->pacsSeriesProxy = new PacsSeriesProxy(sameStudy->studies[0]);
-    merger.merge(tree.patients, sameStudy);  // the placeholder is deleted with its study (checked by ASan builds)
-    EXPECT_EQ(tree.patients[0]->studies[0]->pacsSeriesProxy, nullptr);
+    merge(sameStudy);  // the placeholder is deleted with its study (checked by ASan builds)
+    EXPECT_EQ(patients[0]->studies[0]->pacsSeriesProxy, nullptr);
 
     Patient* newStudy = Dravelin::Test::makeChain("ID1", "Doe^Jane", "1.2", "1.2.1");
     auto* proxy = new PacsSeriesProxy(newStudy->studies[0]);
     newStudy->studies[0]->pacsSeriesProxy = proxy;
-    merger.merge(tree.patients, newStudy);
-    ASSERT_EQ(tree.patients[0]->studies.size(), 2u);
-    EXPECT_EQ(tree.patients[0]->studies[1]->pacsSeriesProxy, proxy);
-    EXPECT_EQ(proxy->study, tree.patients[0]->studies[1]);
+    merge(newStudy);
+    ASSERT_EQ(patients[0]->studies.size(), 2u);
+    EXPECT_EQ(patients[0]->studies[1]->pacsSeriesProxy, proxy);
+    EXPECT_EQ(proxy->study, patients[0]->studies[1]);
 }
 
-TEST(Merge, HooksAnnounceEveryInsertionWithItsRow)
+TEST_F(Merge, HooksAnnounceEveryInsertionWithItsRow)
 {
-    Tree tree;
-    RecordingMerger merger;
-    merger.merge(tree.patients, instance("5"));
-    merger.merge(tree.patients, instance("9"));
-    merger.merge(tree.patients, instance("1"));
-    merger.merge(tree.patients, instance("3", "1.1.2"));
-    merger.merge(tree.patients, Dravelin::Test::makeChain("ID1", "Doe^Jane", "1.2", "1.2.1"));
-    merger.merge(tree.patients, Dravelin::Test::makeChain("ID2", "Roe", "2.1", "2.1.1"));
+    RecordingMerger recording;
+    recording.merge(patients, instance("5"));
+    recording.merge(patients, instance("9"));
+    recording.merge(patients, instance("1"));
+    recording.merge(patients, instance("3", "1.1.2"));
+    recording.merge(patients, Dravelin::Test::makeChain("ID1", "Doe^Jane", "1.2", "1.2.1"));
+    recording.merge(patients, Dravelin::Test::makeChain("ID2", "Roe", "2.1", "2.1.1"));
     const std::vector<std::string> expected = {
         "patient? 0",    "patient+ 0",                      // first chain
         "image? 1 of 1", "image+ 1 of 2", "changed 1.1.1",  // 9 after 5
@@ -159,16 +151,14 @@ TEST(Merge, HooksAnnounceEveryInsertionWithItsRow)
         "study? 1",      "study+ 1",                        // new study
         "patient? 1",    "patient+ 1",                      // new patient
     };
-    EXPECT_EQ(merger.calls, expected);
-    EXPECT_EQ(instanceTexts(tree.patients[0]->studies[0]->series[0]), QStringList({"1", "5", "9"}));
+    EXPECT_EQ(recording.calls, expected);
+    EXPECT_EQ(instanceTexts(patients[0]->studies[0]->series[0]), QStringList({"1", "5", "9"}));
 }
 
-TEST(Merge, DuplicateInstancesAreKeptAndNullIsIgnored)
+TEST_F(Merge, DuplicateInstancesAreKeptAndNullIsIgnored)
 {
-    Tree tree;
-    TreeMerger merger;
-    merger.merge(tree.patients, instance("4"));
-    merger.merge(tree.patients, instance("4"));
-    merger.merge(tree.patients, nullptr);
-    EXPECT_EQ(tree.patients.at(0)->studies.at(0)->series.at(0)->images.size(), 2u);
+    merge(instance("4"));
+    merge(instance("4"));
+    merge(nullptr);
+    EXPECT_EQ(patients.at(0)->studies.at(0)->series.at(0)->images.size(), 2u);
 }
