@@ -39,12 +39,9 @@ TEST(DicomLoader, VolumeOfSlicesIsOneDescriptor)
     ASSERT_EQ(groups.size(), 1u);
     ASSERT_EQ(groups[0].size(), 1u);
     const ImageDescriptor& d = groups[0][0];
-    EXPECT_EQ(d.width, 16);
-    EXPECT_EQ(d.height, 12);
-    EXPECT_EQ(d.slices, 5);
-    EXPECT_DOUBLE_EQ(d.spacing[0], 0.75);  // column spacing: second PixelSpacing value
-    EXPECT_DOUBLE_EQ(d.spacing[1], 0.5);
-    EXPECT_DOUBLE_EQ(d.spacing[2], 2.0);
+    EXPECT_EQ((std::array<int, 3>{d.width, d.height, d.slices}), (std::array<int, 3>{16, 12, 5}));
+    // Column spacing first: the second PixelSpacing value.
+    EXPECT_EQ(d.spacing, (std::array<double, 3>{0.75, 0.5, 2.0}));
     EXPECT_TRUE(d.isMetric);
     EXPECT_EQ(d.modality, "CT");
     ASSERT_EQ(d.files.size(), 5u);
