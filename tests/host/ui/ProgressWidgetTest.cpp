@@ -63,6 +63,13 @@ TEST(ProgressWidget, EveryTaskHasItsOwnRowAndCancelButtonAcrossThreadsAndNesting
     EXPECT_TRUE(later.wasCancelled());
     EXPECT_FALSE(scan->wasCancelled());
 
+    // Progress reported through the widget itself, value before any range, shows as its own row.
+    ProgressWidget plain;
+    plain.setValue(3);
+    plain.setText("Loading");
+    QApplication::processEvents();
+    EXPECT_EQ(plain.taskCount(), 1);
+
     // A display closed before its tasks end leaves them running unseen.
     auto* closed = new ProgressWidget;
     Progress::Task running(closed, 2, "Left running");
