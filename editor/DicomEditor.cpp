@@ -277,3 +277,5 @@ bool DicomEditor::convert(const QString& input, const QString& output)
 }
 
 }  // namespace Dravelin
+
+#include "moc_DicomEditor.cpp"

@@ -280,3 +280,5 @@ void OverrideConfidentialityDialog::showEvent(QShowEvent* event)
 }
 
 }  // namespace Dravelin
+
+#include "moc_OverrideConfidentialityDialog.cpp"

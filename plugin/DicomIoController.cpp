@@ -500,3 +500,5 @@ void DicomIoController::onProgressTextChanged(QString text)
 }
 
 }  // namespace Dravelin
+
+#include "moc_DicomIoController.cpp"

@@ -503,3 +503,5 @@ void DicomIoControllerExportDialog::loadTags()
 }
 
 }  // namespace Dravelin
+
+#include "moc_DicomIoControllerExportDialog.cpp"

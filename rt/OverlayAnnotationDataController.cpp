@@ -62,3 +62,5 @@ void OverlayAnnotationDataController::addAnnotation(SharedImageSet* imageSet)
 }
 
 }  // namespace Dravelin::Dicom
+
+#include "moc_OverlayAnnotationDataController.cpp"

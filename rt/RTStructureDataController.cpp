@@ -292,3 +292,5 @@ void RTStructureDataController::setMesh(PointCloud* structureSet, Mesh* mesh)
 }
 
 }  // namespace Dravelin::Dicom
+
+#include "moc_RTStructureDataController.cpp"

@@ -70,3 +70,5 @@ void RTStructureToLabelMapController::onReferenceChosen(const QString& name)
 }
 
 }  // namespace Dravelin
+
+#include "moc_RTStructureToLabelMapController.cpp"

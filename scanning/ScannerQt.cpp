@@ -31,3 +31,5 @@ void ScannerQt::updateProgressText(const std::string& text)
 }
 
 }  // namespace Dravelin::Dicom
+
+#include "moc_ScannerQt.cpp"

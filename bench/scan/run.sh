@@ -40,6 +40,7 @@ if ! command -v gdcmscanner >/dev/null; then
     sudo -n apt-get install -y -qq libgdcm-tools >&2 || apt-get install -y -qq libgdcm-tools >&2
 fi
 [ "$BIN/headread" -nt "$HERE/headread.c" ] || gcc -O2 -fopenmp -o "$BIN/headread" "$HERE/headread.c"
+[ "$BIN/measure" -nt "$HERE/measure.c" ] || gcc -O2 -o "$BIN/measure" "$HERE/measure.c"
 
 # gdcmscanner aborts on some cut files: it reads a hard-link copy of the readable images.
 CLEAN=$R/scan20k-clean
@@ -75,10 +76,13 @@ fi
 T=$(mktemp -d)
 trap 'rm -rf "$T"' EXIT
 
-# one KEY-INDEX CMD: appends "wall cpu peakKiB" of one run to $T/INDEX
+# one KEY-INDEX CMD: appends "wall cpu peakKiB" of one run to $T/INDEX (CMD is split at spaces)
 one() {
-    /usr/bin/time -f "%e %U %S %M" -o "$T/t" sh -c "exec $2" >/dev/null 2>&1 || true
-    awk '{ printf "%s %.3f %s\n", $1, $2 + $3, $4 }' "$T/t" >>"$T/$1"
+    set -f
+    # shellcheck disable=SC2086
+    "$BIN/measure" "$T/t" $2 >/dev/null 2>&1 || true
+    set +f
+    cat "$T/t" >>"$T/$1"
 }
 LOADS=()
 for round in $(seq 0 "$ROUNDS"); do

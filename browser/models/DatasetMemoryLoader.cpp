@@ -73,3 +73,5 @@ void DatasetMemoryLoader::setMaxThreadCount(int max)
 }
 
 }  // namespace Dravelin::Dicom
+
+#include "moc_DatasetMemoryLoader.cpp"

@@ -221,3 +221,5 @@ QImage DatasetPreviewLabel::thumbnail()
 }
 
 }  // namespace Dravelin::Dicom
+
+#include "moc_DatasetPreviewLabel.cpp"

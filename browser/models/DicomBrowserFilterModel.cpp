@@ -264,3 +264,5 @@ void DicomBrowserFilterModel::collectSelected(const QModelIndex& parent, QList<S
 }
 
 }  // namespace Dravelin
+
+#include "moc_DicomBrowserFilterModel.cpp"

@@ -1007,3 +1007,5 @@ std::string DicomBrowserModel::retrieveLocationString(const std::vector<Series*>
 }
 
 }  // namespace Dravelin
+
+#include "moc_DicomBrowserModel.cpp"

@@ -17,3 +17,5 @@ bool WheelEventFilter::eventFilter(QObject* watched, QEvent* event)
 }
 
 }  // namespace Dravelin
+
+#include "moc_WheelEventFilter.cpp"

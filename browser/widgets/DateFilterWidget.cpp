@@ -172,3 +172,5 @@ void DateFilterWidget::emitChanged()
 }
 
 }  // namespace Dravelin
+
+#include "moc_DateFilterWidget.cpp"

@@ -1116,3 +1116,5 @@ void DicomBrowser::setDatasetCache(std::shared_ptr<Dicom::DatasetCache> cache)
 }
 
 }  // namespace Dravelin
+
+#include "moc_DicomBrowser.cpp"

@@ -63,3 +63,5 @@ bool LoginDialog::askForCredentials(Network::HttpAuthorizationProvider& provider
 }
 
 }  // namespace Dravelin
+
+#include "moc_LoginDialog.cpp"

@@ -113,3 +113,5 @@ void SettingsWidget::filterSettings(Properties& p) const
 }
 
 }  // namespace Dravelin::Dicom
+
+#include "moc_SettingsWidget.cpp"

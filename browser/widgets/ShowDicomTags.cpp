@@ -162,3 +162,5 @@ void ShowDicomTagsController::openRawBuffer(const QString& path)
 }
 
 }  // namespace Dravelin
+
+#include "moc_ShowDicomTags.cpp"

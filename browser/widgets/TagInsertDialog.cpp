@@ -162,3 +162,5 @@ int TagInsertDialog::sequenceIndex() const
 }
 
 }  // namespace Dravelin::Dicom
+
+#include "moc_TagInsertDialog.cpp"

@@ -574,3 +574,5 @@ void TagsWidget::removeElement(const QModelIndex& index)
 }
 
 }  // namespace Dravelin::Dicom
+
+#include "moc_TagsWidget.cpp"

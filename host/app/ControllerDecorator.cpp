@@ -18,3 +18,5 @@ ControllerDecorator::~ControllerDecorator()
 }
 
 }  // namespace Dravelin
+
+#include "moc_ControllerDecorator.cpp"

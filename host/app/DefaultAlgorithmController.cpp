@@ -203,3 +203,5 @@ void DefaultAlgorithmController::compute()
 }
 
 }  // namespace Dravelin
+
+#include "moc_DefaultAlgorithmController.cpp"

@@ -72,3 +72,5 @@ void DefaultControllerDecorator::setResizable(bool resizable)
 }
 
 }  // namespace Dravelin
+
+#include "moc_DefaultControllerDecorator.cpp"

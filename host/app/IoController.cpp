@@ -118,3 +118,5 @@ void IoController::run()
 }
 
 }  // namespace Dravelin
+
+#include "moc_IoController.cpp"

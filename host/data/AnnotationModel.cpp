@@ -139,3 +139,5 @@ void AnnotationModel::onDataAboutToBeRemoved(Data* data)
 }
 
 }  // namespace Dravelin
+
+#include "moc_AnnotationModel.cpp"

@@ -110,3 +110,5 @@ void DataDisplayModel::onVisibleDataChanged()
 }
 
 }  // namespace Dravelin
+
+#include "moc_DataDisplayModel.cpp"

@@ -171,3 +171,5 @@ void DataItemModel::onDataChanged(Data* data)
 }
 
 }  // namespace Dravelin
+
+#include "moc_DataItemModel.cpp"

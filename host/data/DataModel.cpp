@@ -244,3 +244,5 @@ void DataModel::onChanged(const Data* data)
 }
 
 }  // namespace Dravelin
+
+#include "moc_DataModel.cpp"

@@ -89,10 +89,7 @@ void HttpTransport::setDefaultLimits(const Limits& limits)
     g_defaults = limits;
 }
 
-HttpTransport::HttpTransport() : m_limits(defaultLimits())
-{
-    initCurlOnce();
-}
+HttpTransport::HttpTransport() : m_limits(defaultLimits()) {}
 
 HttpTransport::~HttpTransport()
 {
@@ -168,6 +165,9 @@ void* HttpTransport::acquireHandle()
             return handle;
         }
     }
+    // Not in the constructor: every dataset cache has a transport, and curl's set-up (TLS
+    // libraries included) is only worth its time when a request is made.
+    initCurlOnce();
     return curl_easy_init();
 }
 

@@ -74,3 +74,5 @@ void AnnotationWidget::keyPressEvent(QKeyEvent* event)
 }
 
 }  // namespace Dravelin
+
+#include "moc_AnnotationWidget.cpp"

@@ -108,3 +108,5 @@ void DataTreeWidget::showContextMenu(const QPoint& position)
 }
 
 }  // namespace Dravelin
+
+#include "moc_DataTreeWidget.cpp"

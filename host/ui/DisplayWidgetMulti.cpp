@@ -166,3 +166,5 @@ void DisplayWidgetMulti::setHoverText(const QString& text)
 }
 
 }  // namespace Dravelin
+
+#include "moc_DisplayWidgetMulti.cpp"

@@ -118,3 +118,5 @@ void LabeledSlider::updateLabels()
 }
 
 }  // namespace Dravelin
+
+#include "moc_LabeledSlider.cpp"

@@ -704,3 +704,5 @@ void MainWindowBase::closeEvent(QCloseEvent* event)
 }
 
 }  // namespace Dravelin
+
+#include "moc_MainWindowBase.cpp"

@@ -222,3 +222,5 @@ void ProgressWidget::refresh()
 }
 
 }  // namespace Dravelin
+
+#include "moc_ProgressWidget.cpp"

@@ -226,3 +226,5 @@ void PropertiesListWidget::refreshList(int current)
 }
 
 }  // namespace Dravelin
+
+#include "moc_PropertiesListWidget.cpp"

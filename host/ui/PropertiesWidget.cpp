@@ -325,3 +325,5 @@ void PropertiesWidget::configuration(Properties* properties) const
 }
 
 }  // namespace Dravelin
+
+#include "moc_PropertiesWidget.cpp"

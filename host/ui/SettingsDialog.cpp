@@ -170,3 +170,5 @@ void SettingsDialog::accept()
 }
 
 }  // namespace Dravelin
+
+#include "moc_SettingsDialog.cpp"

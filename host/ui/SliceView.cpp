@@ -471,3 +471,5 @@ void SliceView::updateHover(const QPointF& position)
 }
 
 }  // namespace Dravelin
+
+#include "moc_SliceView.cpp"

@@ -320,3 +320,5 @@ QImage View3D::renderToImage()
 }
 
 }  // namespace Dravelin
+
+#include "moc_View3D.cpp"
