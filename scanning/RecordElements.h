@@ -1,6 +1,7 @@
 #pragma once
 
 #include "host/dicom/Element.h"
+#include "host/dicom/RawHeader.h"
 
 #include <optional>
 #include <utility>
@@ -8,24 +9,30 @@
 
 namespace Dravelin::Dicom {
 
-// The top-level elements of one item, collected in a single pass. The record builders read
-// some 35 elements per file, and each DCMTK search walks the item's list from its start.
-// Reads give what Element<T> gives for the same item, tag, type and tolerance.
+// The top-level elements the record builders read, from one of two sources: a DCMTK item
+// (collected in a single pass: each DCMTK search walks the item's list from its start), or
+// the values a RawHeader found in a file's first bytes. Reads give what Element<T> gives for
+// the same item, tag, type and tolerance, missing-element log included.
 class RecordElements
 {
 public:
     explicit RecordElements(DcmItem& item);
+    // `header` parsed with rawFields().
+    explicit RecordElements(const RawHeader& header);
 
-    DcmElement* find(const DcmTagKey& tag) const;
+    // What a RawHeader must keep for the records: every tag of RecordTags and the shared
+    // functional groups, with their dictionary VRs, in tag order.
+    static const std::vector<RawHeader::Field>& rawFields();
 
-    // As Element<T>(item, tag, type, tolerant).value(defaultValue), missing-element log included.
+    bool contains(const DcmTagKey& tag) const;
+    // The item read, or null when the values come from a RawHeader.
+    DcmItem* item() const { return m_item; }
+
+    // As Element<T>(item, tag, type, tolerant).value(defaultValue).
     template <typename T>
     T value(const DcmTagKey& tag, ElementBase::Type type, bool tolerant, const T& defaultValue) const
     {
-        DcmElement* element = find(tag);
-        if (!element && type == ElementBase::Required)
-            ElementBase::logMissing(tag);
-        std::optional<T> v = Element<T>::valueOf(element, tolerant);
+        std::optional<T> v = read<T>(tag, type, tolerant);
         return v ? std::move(*v) : defaultValue;
     }
 
@@ -33,10 +40,29 @@ public:
     template <typename T>
     std::optional<T> get(const DcmTagKey& tag, bool tolerant) const
     {
-        return Element<T>::valueOf(find(tag), tolerant);
+        return read<T>(tag, ElementBase::Optional, tolerant);
     }
 
 private:
+    template <typename T>
+    std::optional<T> read(const DcmTagKey& tag, ElementBase::Type type, bool tolerant) const
+    {
+        if (m_raw) {
+            const EncodedValue* value = findRaw(tag);
+            if (!value && type == ElementBase::Required)
+                ElementBase::logMissing(tag);
+            return Element<T>::valueOf(value, tolerant);
+        }
+        DcmElement* element = find(tag);
+        if (!element && type == ElementBase::Required)
+            ElementBase::logMissing(tag);
+        return Element<T>::valueOf(element, tolerant);
+    }
+    DcmElement* find(const DcmTagKey& tag) const;
+    const EncodedValue* findRaw(const DcmTagKey& tag) const;
+
+    DcmItem* m_item = nullptr;
+    const RawHeader* m_raw = nullptr;
     std::vector<std::pair<DcmTagKey, DcmElement*>> m_elements;
     bool m_sorted = true;
 };

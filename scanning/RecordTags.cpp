@@ -45,7 +45,8 @@ RecordTags::RecordTags()
       imagePosition(DCM_ImagePositionPatient),
       imageOrientation(DCM_ImageOrientationPatient),
       pixelSpacing(DCM_PixelSpacing),
-      spacingBetweenSlices(DCM_SpacingBetweenSlices)
+      spacingBetweenSlices(DCM_SpacingBetweenSlices),
+      sharedFunctionalGroups(DCM_SharedFunctionalGroupsSequence)
 {
 }
 

@@ -49,6 +49,7 @@ struct RecordTags
     DcmTag imageOrientation;
     DcmTag pixelSpacing;
     DcmTag spacingBetweenSlices;
+    DcmTag sharedFunctionalGroups;
 
 private:
     RecordTags();

@@ -6,6 +6,8 @@
 #include "host/dicom/DatasetCache.h"
 #include "host/dicom/DicomDirReader.h"
 #include "host/dicom/DicomPacsCommunication.h"
+#include "host/dicom/HeaderReadAhead.h"
+#include "host/dicom/RawHeader.h"
 #include "host/dicom/Utils.h"
 #include "host/dicom/WebClient.h"
 #include "host/network/HttpAuthorizationProvider.h"
@@ -14,6 +16,7 @@
 #include "scanning/Image.h"
 #include "scanning/PacsSeriesProxy.h"
 #include "scanning/Patient.h"
+#include "scanning/RecordElements.h"
 #include "scanning/Series.h"
 #include "scanning/Study.h"
 #include "scanning/TreeMerger.h"
@@ -31,8 +34,10 @@
 #include <dcmtk/dcmdata/dcmetinf.h>
 #include <dcmtk/dcmdata/dcuid.h>
 
+#include <fcntl.h>
 #include <omp.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <exception>
@@ -76,6 +81,33 @@ bool staysInside(const QString& location, const QString& canonicalBase)
     return resolved == canonicalBase || resolved.startsWith(canonicalBase + '/');
 }
 
+// Headers longer than the read-ahead are read again up to this size before DCMTK gets them.
+constexpr std::size_t kLongHeaderBytes = 1024 * 1024;
+
+// The first `bytes` of a regular file (opened without blocking).
+bool readHeaderBytes(const std::string& path, std::size_t bytes, std::vector<char>& out)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    out.resize(bytes);
+    std::size_t filled = 0;
+    while (filled < bytes) {
+        const ssize_t n = ::pread(fd, out.data() + filled, bytes - filled, static_cast<off_t>(filled));
+        if (n <= 0)
+            break;
+        filled += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    out.resize(filled);
+    return filled == bytes;
+}
+
 void logException(const char* where, const QString& path, const char* what)
 {
     Log::log(4, "DICOM", QString("%1 %2: %3").arg(where, path, what), __FILE__, __LINE__);
@@ -87,6 +119,13 @@ struct Scanner::ListedFile
 {
     QCollatorSortKey key;
     QFileInfo info;
+};
+
+// What one worker of a folder scan keeps from file to file.
+struct Scanner::ScanState
+{
+    RawHeader header{RecordElements::rawFields()};
+    std::vector<char> buffer;  // a header longer than the read-ahead
 };
 
 Scanner::Scanner(std::shared_ptr<DatasetCache> cache) : m_numberOfThreads(defaultNumberOfThreads())
@@ -259,12 +298,13 @@ void Scanner::scanDirectory(const QString& directory, bool recursive, bool useDi
     updateProgress(0, n);
 
     std::atomic<int> done{0};
+    std::vector<ScanState> states(static_cast<std::size_t>(m_numberOfThreads));
 #pragma omp parallel for num_threads(m_numberOfThreads) schedule(static)
     for (int i = 0; i < n; ++i) {
         if (m_cancel.load())
             continue;
         try {
-            scanFile(files.at(i), checkDicomHeader);
+            scanFile(files.at(i), checkDicomHeader, states[static_cast<std::size_t>(omp_get_thread_num())]);
         } catch (const std::exception& e) {
             logException("Cannot scan", files.at(i).absoluteFilePath(), e.what());
         } catch (...) {
@@ -284,7 +324,7 @@ void Scanner::scanDirectory(const QString& directory, bool recursive, bool useDi
     DRAVELIN_LOG(1, "", "Finished scanning " + directory + "in: " + QString::number(timer.elapsed()) + "ms");
 }
 
-void Scanner::scanFile(const QFileInfo& file, bool checkDicomHeader)
+void Scanner::scanFile(const QFileInfo& file, bool checkDicomHeader, ScanState& state)
 {
     const std::string path = file.absoluteFilePath().toStdString();
     const auto skip = [&](bool hasHeader) {
@@ -293,7 +333,11 @@ void Scanner::scanFile(const QFileInfo& file, bool checkDicomHeader)
                                                           : hasHeader        ? SkipReason::Truncated
                                                                              : SkipReason::NotDicom);
     };
-    if (checkDicomHeader && !Utils::hasDicomHeader(path)) {
+    // The bytes of the header test are those the parse reads first (HeaderReadAhead).
+    std::size_t fileSize = 0;
+    const std::vector<char>* head = HeaderReadAhead::read(path, HeaderReadAhead::DefaultBytes, &fileSize);
+    const bool hasHeader = head && Utils::isDicomHeader(head->data(), head->size());
+    if (checkDicomHeader && !hasHeader) {
         skip(false);
         return;
     }
@@ -301,6 +345,8 @@ void Scanner::scanFile(const QFileInfo& file, bool checkDicomHeader)
         readDicomDir(file.absoluteFilePath(), false);
         return;
     }
+    if (hasHeader && m_readsHeadersDirectly && scanHeader(path, *head, fileSize, state))
+        return;
     std::shared_ptr<DcmDataset> dataset = m_cache->loadFromFile(path, nullptr, false);
     if (!dataset) {
         skip(checkDicomHeader || Utils::hasDicomHeader(path));
@@ -320,6 +366,29 @@ void Scanner::scanFile(const QFileInfo& file, bool checkDicomHeader)
             for (Image* image : series->images)
                 image->location = location;
     addPatient(patient.release());
+}
+
+// Most files are read straight from their first bytes; what RawHeader declines (and the
+// enhanced multi-frame objects, and files without a SOP class, which may be DICOMDIRs) is left
+// to DCMTK. Both give the same records.
+bool Scanner::scanHeader(const std::string& path, const std::vector<char>& head, std::size_t fileSize, ScanState& state)
+{
+    RawHeader::Result result = state.header.parse(head.data(), head.size(), head.size() == fileSize);
+    if (result == RawHeader::Result::NeedsMoreData) {
+        if (!readHeaderBytes(path, std::min(fileSize, kLongHeaderBytes), state.buffer))
+            return false;
+        result = state.header.parse(state.buffer.data(), state.buffer.size(), state.buffer.size() == fileSize);
+    }
+    if (result != RawHeader::Result::Parsed)
+        return false;
+    const RecordElements fields(state.header);
+    if (!fields.contains(DCM_SOPClassUID) || fields.contains(DCM_SharedFunctionalGroupsSequence))
+        return false;
+    auto patient = std::make_unique<Patient>(fields, true);
+    const Filesystem::Url location = Filesystem::Url::fromLocalFile(path);
+    patient->studies.front()->series.front()->images.front()->location = location;
+    addPatient(patient.release());
+    return true;
 }
 
 void Scanner::scanDicomDir(const QString& dicomDirFile)

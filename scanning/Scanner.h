@@ -57,6 +57,10 @@ public:
     void setNumberOfThreads(int n);
     int numberOfThreads() const;
 
+    // Whether a folder scan reads simple headers itself (the default) rather than through the
+    // dataset cache; the records are the same either way.
+    void setReadsHeadersDirectly(bool on) { m_readsHeadersDirectly = on; }
+
     // Asks the running scan to stop; returns at once.
     void cancel();
 
@@ -114,12 +118,14 @@ protected:
 
 private:
     struct ListedFile;
+    struct ScanState;
     using FolderId = std::pair<unsigned long long, unsigned long long>;  // device, inode
     using FolderIds = std::set<FolderId>;
     static std::optional<FolderId> folderId(const QString& path);
     void listFolder(const QDir& dir, bool recursive, bool useDicomdirOnly, int depth, FolderIds& visited,
                     const QCollator& collator, std::vector<ListedFile>& out);
-    void scanFile(const QFileInfo& file, bool checkDicomHeader);
+    void scanFile(const QFileInfo& file, bool checkDicomHeader, ScanState& state);
+    bool scanHeader(const std::string& path, const std::vector<char>& head, std::size_t fileSize, ScanState& state);
     // Reads one DICOMDIR without touching the cancel flag (also used inside a folder scan,
     // where clearing the flag would undo a cancel).
     void readDicomDir(const QString& path, bool reportProgress);
@@ -131,6 +137,7 @@ private:
     std::mutex m_mutex;
     std::vector<Patient*> m_patients;
     SkippedFileHandler m_skippedFileHandler;
+    bool m_readsHeadersDirectly = true;
 };
 
 }  // namespace Dravelin::Dicom

@@ -65,10 +65,11 @@ void shareRepeatedText(Image& image, const Image& neighbour)
 
 Series::Series(Study* study) : study(study) {}
 
-Series::Series(Study* study, DcmItem& item, bool withChildren) : study(study)
+Series::Series(Study* study, DcmItem& item, bool withChildren) : Series(study, RecordElements(item), withChildren) {}
+
+Series::Series(Study* study, const RecordElements& fields, bool withChildren) : study(study)
 {
     const RecordTags& tags = RecordTags::get();
-    const RecordElements fields(item);
     QString uid = fields.value<QString>(tags.seriesInstanceUid, ElementBase::Required, false, QString());
     QString sopClass = fields.value<QString>(tags.sopClassUid, ElementBase::Required, false, QString());
     const std::string time = fields.value<std::string>(tags.seriesTime, ElementBase::Optional, false, std::string());
@@ -86,7 +87,7 @@ Series::Series(Study* study, DcmItem& item, bool withChildren) : study(study)
     seriesDescription = std::move(description);
 
     if (withChildren) {
-        Image* image = new Image(this, item);
+        Image* image = new Image(this, fields);
         images.push_back(image);
         if (!image->imageType.isEmpty())
             imageType = image->imageType;

@@ -27,7 +27,7 @@ constexpr auto kFreshFor = std::chrono::seconds(1);
 
 }  // namespace
 
-const std::vector<char>* HeaderReadAhead::read(const std::string& path, std::size_t bytes)
+const std::vector<char>* HeaderReadAhead::read(const std::string& path, std::size_t bytes, std::size_t* fileSize)
 {
     ReadAhead& r = t_readAhead;
     r.valid = false;
@@ -56,6 +56,8 @@ const std::vector<char>* HeaderReadAhead::read(const std::string& path, std::siz
     r.readAt = std::chrono::steady_clock::now();
     // A short read (the file shrank meanwhile) is not worth keeping.
     r.valid = filled == std::min(size, bytes);
+    if (fileSize)
+        *fileSize = size;
     return &r.bytes;
 }
 
