@@ -34,6 +34,7 @@
 #include <dcmtk/dcmdata/dcmetinf.h>
 #include <dcmtk/dcmdata/dcuid.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <omp.h>
 #include <sys/stat.h>
@@ -50,6 +51,15 @@ bool isDicomdirName(const QString& fileName)
 {
     // Upper-casing never changes the length of a name that reads "DICOMDIR" afterwards.
     return fileName.size() == 8 && fileName.toUpper() == QLatin1String("DICOMDIR");
+}
+
+bool isDicomdirName(std::string_view name)
+{
+    if (std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+        return isDicomdirName(QFile::decodeName(QByteArray(name.data(), int(name.size()))));
+    return name.size() == 8 && std::equal(name.begin(), name.end(), "DICOMDIR", [](char a, char b) {
+               return (a >= 'a' && a <= 'z' ? char(a - 'a' + 'A') : a) == b;
+           });
 }
 
 // A file ID must stay inside the DICOMDIR's folder: no absolute path, no drive, no "..".
@@ -115,10 +125,58 @@ void logException(const char* where, const QString& path, const char* what)
 
 }  // namespace
 
-struct Scanner::ListedFile
+// The files of a folder listing: their paths one after another in one buffer, each ended by a
+// NUL so that it opens as it is (a QFileInfo per file cost more memory than a large scan's
+// records).
+class Scanner::FileList
 {
-    QCollatorSortKey key;
-    QFileInfo info;
+public:
+    std::size_t size() const { return m_starts.size(); }
+    const char* path(std::size_t i) const { return m_text.c_str() + m_starts[i]; }
+    std::size_t nameStart(std::size_t i) const { return m_nameStarts[i]; }
+    void add(const std::string& folder, std::string_view name)
+    {
+        m_starts.push_back(m_text.size());
+        m_nameStarts.push_back(folder.size() + 1);
+        m_text.append(folder).append(1, '/').append(name).append(1, '\0');
+    }
+
+    // Natural order of the whole paths, stable (naturalOrderCollator()).
+    void sort()
+    {
+        std::vector<std::size_t> order(size());
+        for (std::size_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        const AsciiNaturalOrder ascii;
+        const bool plain =
+            std::all_of(order.begin(), order.end(), [&](std::size_t i) { return ascii.accepts(path(i)); });
+        if (plain) {
+            std::stable_sort(order.begin(), order.end(), [this](std::size_t a, std::size_t b) {
+                return AsciiNaturalOrder::compare(path(a), path(b)) < 0;
+            });
+        } else {
+            const QCollator collator = naturalOrderCollator();
+            std::vector<QCollatorSortKey> keys;
+            keys.reserve(size());
+            for (std::size_t i = 0; i < size(); ++i)
+                keys.push_back(collator.sortKey(QFile::decodeName(path(i))));
+            std::stable_sort(order.begin(), order.end(),
+                             [&keys](std::size_t a, std::size_t b) { return keys[a].compare(keys[b]) < 0; });
+        }
+        FileList sorted;
+        sorted.m_text.reserve(m_text.size());
+        for (const std::size_t i : order) {
+            sorted.m_starts.push_back(sorted.m_text.size());
+            sorted.m_nameStarts.push_back(m_nameStarts[i]);
+            sorted.m_text.append(path(i)).append(1, '\0');
+        }
+        *this = std::move(sorted);
+    }
+
+private:
+    std::string m_text;
+    std::vector<std::size_t> m_starts;
+    std::vector<std::size_t> m_nameStarts;
 };
 
 // What one worker of a folder scan keeps from file to file.
@@ -210,74 +268,141 @@ void Scanner::updateProgress(int, int) {}
 
 void Scanner::updateProgressText(const std::string&) {}
 
-std::optional<Scanner::FolderId> Scanner::folderId(const QString& path)
+namespace {
+
+std::optional<std::pair<unsigned long long, unsigned long long>> folderIdAt(int folder, const char* name)
 {
     struct stat info;
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+    if (::fstatat(folder, name, &info, 0) != 0)
         return std::nullopt;
-    return FolderId{static_cast<unsigned long long>(info.st_dev), static_cast<unsigned long long>(info.st_ino)};
+    return std::make_pair(static_cast<unsigned long long>(info.st_dev), static_cast<unsigned long long>(info.st_ino));
 }
+
+struct Entry
+{
+    std::string name;
+    bool folder;
+};
+
+bool isAscii(const std::string& name)
+{
+    return std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+char lower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
+// The entries of QDir::entryInfoList(Dirs | Files | NoDotAndDotDot, NoSort): no hidden names, no
+// broken links, no FIFOs, sockets or devices; links followed. "NoSort" takes QDir's default
+// order, by name without regard to case.
+std::vector<Entry> folderEntries(const std::string& path)
+{
+    std::vector<Entry> entries;
+    DIR* dir = ::opendir(path.c_str());
+    if (!dir)
+        return entries;
+    while (const dirent* e = ::readdir(dir)) {
+        if (e->d_name[0] == '.')
+            continue;
+        bool folder = e->d_type == DT_DIR;
+        bool file = e->d_type == DT_REG;
+        if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {
+            struct stat info;
+            if (::fstatat(::dirfd(dir), e->d_name, &info, 0) == 0) {
+                folder = S_ISDIR(info.st_mode);
+                file = S_ISREG(info.st_mode);
+            }
+        }
+        if (folder || file)
+            entries.push_back({e->d_name, folder});
+    }
+    ::closedir(dir);
+    if (std::all_of(entries.begin(), entries.end(), [](const Entry& e) { return isAscii(e.name); })) {
+        std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+            return std::lexicographical_compare(a.name.begin(), a.name.end(), b.name.begin(), b.name.end(),
+                                                [](char x, char y) { return lower(x) < lower(y); });
+        });
+    } else {
+        std::vector<std::pair<QString, Entry>> keyed;
+        for (Entry& entry : entries)
+            keyed.emplace_back(QFile::decodeName(entry.name.c_str()).toLower(), std::move(entry));
+        std::stable_sort(keyed.begin(), keyed.end(),
+                         [](const auto& a, const auto& b) { return a.first.compare(b.first) < 0; });
+        entries.clear();
+        for (auto& [key, entry] : keyed)
+            entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+}  // namespace
 
 QList<QFileInfo> Scanner::retrieveFileList(const QDir& dir, bool recursive, bool useDicomdirOnly, int depth)
 {
-    const QCollator collator = naturalOrderCollator();
-    FolderIds visited;
-    if (const auto id = folderId(dir.absolutePath()))
-        visited.insert(*id);
-    std::vector<ListedFile> files;
-    listFolder(dir, recursive, useDicomdirOnly, depth, visited, collator, files);
+    const FileList files = listFiles(dir.absolutePath(), recursive, useDicomdirOnly, depth);
     QList<QFileInfo> result;
     result.reserve(int(files.size()));
-    for (ListedFile& f : files)
-        result.append(std::move(f.info));
+    for (std::size_t i = 0; i < files.size(); ++i)
+        result.append(QFileInfo(QFile::decodeName(files.path(i))));
     return result;
 }
 
-// Sort keys are computed once per file; each level then sorts its own collection by them.
-void Scanner::listFolder(const QDir& dir, bool recursive, bool useDicomdirOnly, int depth, FolderIds& visited,
-                         const QCollator& collator, std::vector<ListedFile>& out)
+Scanner::FileList Scanner::listFiles(const QString& directory, bool recursive, bool useDicomdirOnly, int depth)
 {
-    const QFileInfoList entries = dir.entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot, QDir::NoSort);
-    const int total = entries.size();
+    std::string root = QFile::encodeName(QDir(directory).absolutePath()).toStdString();
+    if (root == "/")
+        root.clear();
+    FolderIds visited;
+    if (const auto id = folderIdAt(AT_FDCWD, root.empty() ? "/" : root.c_str()))
+        visited.insert(*id);
+    FileList files;
+    listFolder(root, recursive, useDicomdirOnly, depth, visited, files);
+    // Sorting every level by the whole paths, as the listing goes, ends in this one stable sort.
+    files.sort();
+    return files;
+}
+
+void Scanner::listFolder(const std::string& dir, bool recursive, bool useDicomdirOnly, int depth, FolderIds& visited,
+                         FileList& out)
+{
+    const std::vector<Entry> entries = folderEntries(dir.empty() ? "/" : dir);
+    const int total = static_cast<int>(entries.size());
     if (depth == 0) {
         updateProgress(0, total);
         updateProgressText("Retrieving files...");
     }
     if (useDicomdirOnly) {
-        for (const QFileInfo& entry : entries) {
-            if (entry.isFile() && isDicomdirName(entry.fileName())) {
-                out.push_back({collator.sortKey(entry.absoluteFilePath()), entry});
+        for (const Entry& entry : entries) {
+            if (!entry.folder && isDicomdirName(std::string_view(entry.name))) {
+                out.add(dir, entry.name);
                 return;
             }
         }
     }
-    std::vector<ListedFile> found;
     int count = 0;
-    for (const QFileInfo& entry : entries) {
+    for (const Entry& entry : entries) {
         if (m_cancel.load())
             break;
-        if (entry.isDir()) {
+        if (entry.folder) {
             if (recursive) {
+                const std::string path = dir + '/' + entry.name;
                 // A folder met again (through a link) is known by its device and inode: one
                 // stat, where resolving the canonical path would look at every parent.
-                const auto id = folderId(entry.absoluteFilePath());
-                if (!id || !visited.insert(*id).second) {
-                    DRAVELIN_LOG(1, "DICOM", "Skipping folder already listed: " + entry.absoluteFilePath());
-                } else {
-                    listFolder(QDir(entry.absoluteFilePath()), true, useDicomdirOnly, depth + 1, visited, collator,
-                               found);
-                }
+                const auto id = folderIdAt(AT_FDCWD, path.c_str());
+                if (!id || !visited.insert(*id).second)
+                    DRAVELIN_LOG(1, "DICOM", "Skipping folder already listed: " + QFile::decodeName(path.c_str()));
+                else
+                    listFolder(path, true, useDicomdirOnly, depth + 1, visited, out);
             }
-        } else if (!useDicomdirOnly && entry.isFile() && !isDicomdirName(entry.fileName())) {
-            found.push_back({collator.sortKey(entry.absoluteFilePath()), entry});
+        } else if (!useDicomdirOnly && !isDicomdirName(std::string_view(entry.name))) {
+            out.add(dir, entry.name);
         }
         ++count;
         if (depth == 0)
             updateProgress(count, total);
     }
-    std::stable_sort(found.begin(), found.end(),
-                     [](const ListedFile& a, const ListedFile& b) { return a.key.compare(b.key) < 0; });
-    out.insert(out.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
 }
 
 void Scanner::scanDirectory(const QString& directory, bool recursive, bool useDicomdirOnly, bool checkDicomHeader)
@@ -287,13 +412,13 @@ void Scanner::scanDirectory(const QString& directory, bool recursive, bool useDi
     timer.start();
     DRAVELIN_LOG(1, "DICOM", "Start scanning " + directory + " (recursive: " + (recursive ? "1" : "0") + ")");
 
-    QList<QFileInfo> files;
+    FileList files;
     try {
-        files = retrieveFileList(QDir(directory), recursive, useDicomdirOnly, 0);
+        files = listFiles(directory, recursive, useDicomdirOnly, 0);
     } catch (const std::exception& e) {
         logException("Cannot list", directory, e.what());
     }
-    const int n = files.size();
+    const int n = static_cast<int>(files.size());
     DRAVELIN_LOG(0, "DICOM", "Found " + QString::number(n) + " files");
     updateProgress(0, n);
 
@@ -304,11 +429,12 @@ void Scanner::scanDirectory(const QString& directory, bool recursive, bool useDi
         if (m_cancel.load())
             continue;
         try {
-            scanFile(files.at(i), checkDicomHeader, states[static_cast<std::size_t>(omp_get_thread_num())]);
+            scanFile(files.path(std::size_t(i)), files.nameStart(std::size_t(i)), checkDicomHeader,
+                     states[static_cast<std::size_t>(omp_get_thread_num())]);
         } catch (const std::exception& e) {
-            logException("Cannot scan", files.at(i).absoluteFilePath(), e.what());
+            logException("Cannot scan", QFile::decodeName(files.path(std::size_t(i))), e.what());
         } catch (...) {
-            logException("Cannot scan", files.at(i).absoluteFilePath(), "unknown error");
+            logException("Cannot scan", QFile::decodeName(files.path(std::size_t(i))), "unknown error");
         }
         try {
             updateProgress(++done, n);
@@ -324,14 +450,14 @@ void Scanner::scanDirectory(const QString& directory, bool recursive, bool useDi
     DRAVELIN_LOG(1, "", "Finished scanning " + directory + "in: " + QString::number(timer.elapsed()) + "ms");
 }
 
-void Scanner::scanFile(const QFileInfo& file, bool checkDicomHeader, ScanState& state)
+void Scanner::scanFile(const char* pathBytes, std::size_t nameStart, bool checkDicomHeader, ScanState& state)
 {
-    const std::string path = file.absoluteFilePath().toStdString();
+    const std::string path(pathBytes);
     const auto skip = [&](bool hasHeader) {
         if (m_skippedFileHandler)
-            m_skippedFileHandler(file.absoluteFilePath(), !file.isReadable() ? SkipReason::Unreadable
-                                                          : hasHeader        ? SkipReason::Truncated
-                                                                             : SkipReason::NotDicom);
+            m_skippedFileHandler(QFile::decodeName(pathBytes), ::access(pathBytes, R_OK) != 0 ? SkipReason::Unreadable
+                                                               : hasHeader                    ? SkipReason::Truncated
+                                                                                              : SkipReason::NotDicom);
     };
     // The bytes of the header test are those the parse reads first (HeaderReadAhead).
     std::size_t fileSize = 0;
@@ -341,8 +467,8 @@ void Scanner::scanFile(const QFileInfo& file, bool checkDicomHeader, ScanState& 
         skip(false);
         return;
     }
-    if (isDicomdirName(file.fileName())) {
-        readDicomDir(file.absoluteFilePath(), false);
+    if (isDicomdirName(std::string_view(pathBytes + nameStart))) {
+        readDicomDir(QFile::decodeName(pathBytes), false);
         return;
     }
     if (hasHeader && m_readsHeadersDirectly && scanHeader(path, *head, fileSize, state))
@@ -355,7 +481,7 @@ void Scanner::scanFile(const QFileInfo& file, bool checkDicomHeader, ScanState& 
     // Outside DICOMDIR mode a file set's directory is left out whatever its name: its records
     // are no image. Such datasets carry no SOP class of their own, so only they cost the look.
     if (!dataset->tagExists(DCM_SOPClassUID) && Utils::isDicomdirFile(path)) {
-        DRAVELIN_LOG(1, "DICOM", "Skipping DICOMDIR file " + file.absoluteFilePath());
+        DRAVELIN_LOG(1, "DICOM", "Skipping DICOMDIR file " + QFile::decodeName(pathBytes));
         return;
     }
     auto patient = std::make_unique<Patient>(*dataset, true);

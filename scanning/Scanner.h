@@ -17,8 +17,6 @@
 #include <vector>
 
 class DcmDataset;
-class QCollator;
-class QCollatorSortKey;
 
 namespace Dravelin {
 class DicomPacsCommunication;
@@ -117,14 +115,14 @@ protected:
     void queuePatient(Patient* patient);
 
 private:
-    struct ListedFile;
+    class FileList;
     struct ScanState;
     using FolderId = std::pair<unsigned long long, unsigned long long>;  // device, inode
     using FolderIds = std::set<FolderId>;
-    static std::optional<FolderId> folderId(const QString& path);
-    void listFolder(const QDir& dir, bool recursive, bool useDicomdirOnly, int depth, FolderIds& visited,
-                    const QCollator& collator, std::vector<ListedFile>& out);
-    void scanFile(const QFileInfo& file, bool checkDicomHeader, ScanState& state);
+    FileList listFiles(const QString& directory, bool recursive, bool useDicomdirOnly, int depth);
+    void listFolder(const std::string& dir, bool recursive, bool useDicomdirOnly, int depth, FolderIds& visited,
+                    FileList& out);
+    void scanFile(const char* path, std::size_t nameStart, bool checkDicomHeader, ScanState& state);
     bool scanHeader(const std::string& path, const std::vector<char>& head, std::size_t fileSize, ScanState& state);
     // Reads one DICOMDIR without touching the cancel flag (also used inside a folder scan,
     // where clearing the flag would undo a cancel).
