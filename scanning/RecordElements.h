@@ -25,6 +25,10 @@ public:
     static const std::vector<RawHeader::Field>& rawFields();
 
     bool contains(const DcmTagKey& tag) const;
+    // The encoded value from a RawHeader (null when absent, or read from a DCMTK item).
+    const EncodedValue* encoded(const DcmTagKey& tag) const { return m_raw ? findRaw(tag) : nullptr; }
+    // Also hands the tags of missing Required elements to `tags` (null: only logs them).
+    void collectMissing(std::vector<DcmTagKey>* tags) const { m_missing = tags; }
     // The item read, or null when the values come from a RawHeader.
     DcmItem* item() const { return m_item; }
 
@@ -50,13 +54,19 @@ private:
         if (m_raw) {
             const EncodedValue* value = findRaw(tag);
             if (!value && type == ElementBase::Required)
-                ElementBase::logMissing(tag);
+                missing(tag);
             return Element<T>::valueOf(value, tolerant);
         }
         DcmElement* element = find(tag);
         if (!element && type == ElementBase::Required)
-            ElementBase::logMissing(tag);
+            missing(tag);
         return Element<T>::valueOf(element, tolerant);
+    }
+    void missing(const DcmTagKey& tag) const
+    {
+        ElementBase::logMissing(tag);
+        if (m_missing)
+            m_missing->push_back(tag);
     }
     DcmElement* find(const DcmTagKey& tag) const;
     const EncodedValue* findRaw(const DcmTagKey& tag) const;
@@ -65,6 +75,7 @@ private:
     const RawHeader* m_raw = nullptr;
     std::vector<std::pair<DcmTagKey, DcmElement*>> m_elements;
     bool m_sorted = true;
+    mutable std::vector<DcmTagKey>* m_missing = nullptr;
 };
 
 }  // namespace Dravelin::Dicom

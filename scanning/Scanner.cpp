@@ -17,6 +17,7 @@
 #include "scanning/PacsSeriesProxy.h"
 #include "scanning/Patient.h"
 #include "scanning/RecordElements.h"
+#include "scanning/RecordTags.h"
 #include "scanning/Series.h"
 #include "scanning/Study.h"
 #include "scanning/TreeMerger.h"
@@ -179,11 +180,57 @@ private:
     std::vector<std::size_t> m_nameStarts;
 };
 
+namespace {
+
+// The last record of one level built from a RawHeader, and what it was built from. Files
+// come mostly in series order: the next file's patient, study and series are most often the
+// same, and copying them costs a fraction of reading them again.
+template <typename Record>
+struct LevelTemplate
+{
+    std::string key;  // the encoded values of the level's elements
+    std::unique_ptr<Record> record;
+    std::vector<DcmTagKey> missing;  // its missing Required elements, logged again for every copy
+
+    // A copy of the template when `fields` hold the same values, else a new record (which
+    // becomes the template).
+    template <typename Build>
+    Record* make(const RecordElements& fields, std::initializer_list<const DcmTag*> tags, std::string& scratch,
+                 Build build)
+    {
+        scratch.clear();
+        for (const DcmTag* tag : tags) {
+            const EncodedValue* value = fields.encoded(*tag);
+            const std::uint32_t length = value ? std::uint32_t(value->bytes.size()) : 0xFFFFFFFFu;
+            scratch.append(reinterpret_cast<const char*>(&length), sizeof length);
+            if (value)
+                scratch.append(value->bytes);
+        }
+        if (!record || scratch != key) {
+            missing.clear();
+            fields.collectMissing(&missing);
+            record.reset(build());
+            fields.collectMissing(nullptr);
+            key = scratch;
+        } else {
+            for (const DcmTagKey& tag : missing)
+                ElementBase::logMissing(tag);
+        }
+        return new Record(*record);
+    }
+};
+
+}  // namespace
+
 // What one worker of a folder scan keeps from file to file.
 struct Scanner::ScanState
 {
     RawHeader header{RecordElements::rawFields()};
     std::vector<char> buffer;  // a header longer than the read-ahead
+    std::string key;
+    LevelTemplate<Patient> patient;
+    LevelTemplate<Study> study;
+    LevelTemplate<Series> series;
 };
 
 Scanner::Scanner(std::shared_ptr<DatasetCache> cache) : m_numberOfThreads(defaultNumberOfThreads())
@@ -510,9 +557,27 @@ bool Scanner::scanHeader(const std::string& path, const std::vector<char>& head,
     const RecordElements fields(state.header);
     if (!fields.contains(DCM_SOPClassUID) || fields.contains(DCM_SharedFunctionalGroupsSequence))
         return false;
-    auto patient = std::make_unique<Patient>(fields, true);
-    const Filesystem::Url location = Filesystem::Url::fromLocalFile(path);
-    patient->studies.front()->series.front()->images.front()->location = location;
+    // The chain Patient(fields, true) builds, with copies of the levels met just before.
+    const RecordTags& t = RecordTags::get();
+    std::unique_ptr<Patient> patient(state.patient.make(
+        fields, {&t.patientId, &t.patientName, &t.patientSex, &t.patientBirthDate, &t.patientComments}, state.key,
+        [&] { return new Patient(fields, false); }));
+    Study* study =
+        state.study.make(fields, {&t.studyInstanceUid, &t.studyId, &t.studyTime, &t.studyDate, &t.studyDescription},
+                         state.key, [&] { return new Study(nullptr, fields, false); });
+    study->patient = patient.get();
+    patient->studies.push_back(study);
+    Series* series = state.series.make(fields,
+                                       {&t.seriesInstanceUid, &t.sopClassUid, &t.seriesTime, &t.seriesDate,
+                                        &t.seriesNumber, &t.modality, &t.seriesDescription},
+                                       state.key, [&] { return new Series(nullptr, fields, false); });
+    series->study = study;
+    study->series.push_back(series);
+    auto* image = new Image(series, fields);
+    series->images.push_back(image);
+    if (!image->imageType.isEmpty())
+        series->imageType = image->imageType;
+    image->location = Filesystem::Url::fromLocalFile(path);
     addPatient(patient.release());
     return true;
 }

@@ -37,12 +37,13 @@ public:
 private:
     void beforeValue();
     void newline();
-    void string(const QByteArray& utf8);
+    void string(const char* utf8, std::size_t size);
     void flushIfLarge();
 
     std::FILE* m_file;
     bool m_finished = false;
     std::string m_out;
+    std::string m_ascii;  // reused for ASCII texts
     // Per open container: whether it already holds an entry.
     std::vector<bool> m_hasEntries;
     bool m_afterKey = false;

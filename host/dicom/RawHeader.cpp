@@ -43,41 +43,52 @@ bool isVr(const unsigned char* vr, const char* name)
     return vr[0] == static_cast<unsigned char>(name[0]) && vr[1] == static_cast<unsigned char>(name[1]);
 }
 
-// The standard VRs but UN, whose reading DCMTK bends (dictionary VR, implicit sequences).
-bool isAcceptedVr(const unsigned char* vr)
-{
-    static constexpr const char* kAccepted[] = {"AE", "AS", "AT", "CS", "DA", "DS", "DT", "FD", "FL", "IS", "LO",
-                                                "LT", "OB", "OD", "OF", "OL", "OV", "OW", "PN", "SH", "SL", "SQ",
-                                                "SS", "ST", "SV", "TM", "UC", "UI", "UL", "UR", "US", "UT", "UV"};
-    return std::any_of(std::begin(kAccepted), std::end(kAccepted), [vr](const char* name) { return isVr(vr, name); });
-}
+enum VrFlag : unsigned char {
+    Accepted = 1,      // the standard VRs but UN, whose reading DCMTK bends (dictionary VR, implicit sequences)
+    LongLength = 2,    // two reserved bytes and a 32-bit length in explicit VR
+    Text = 4,          // read as text
+    CharsetText = 8,   // texts a declared character set applies to (DCMTK converts only these)
+    SingleValued = 16  // texts that are one value whatever they hold
+};
 
-bool hasLongLength(const unsigned char* vr)
+// Flags per VR, looked up by the two letters.
+class VrTable
 {
-    static constexpr const char* kLong[] = {"OB", "OD", "OF", "OL", "OV", "OW", "SQ", "SV", "UC", "UR", "UT", "UV"};
-    return std::any_of(std::begin(kLong), std::end(kLong), [vr](const char* name) { return isVr(vr, name); });
-}
+public:
+    VrTable()
+    {
+        for (const char* vr :
+             {"AE", "AS", "AT", "CS", "DA", "DS", "DT", "FD", "FL", "IS", "LO", "LT", "OB", "OD", "OF", "OL", "OV",
+              "OW", "PN", "SH", "SL", "SQ", "SS", "ST", "SV", "TM", "UC", "UI", "UL", "UR", "US", "UT", "UV"})
+            set(vr, Accepted);
+        for (const char* vr : {"OB", "OD", "OF", "OL", "OV", "OW", "SQ", "SV", "UC", "UR", "UT", "UV"})
+            set(vr, LongLength);
+        for (const char* vr :
+             {"AE", "AS", "CS", "DA", "DS", "DT", "IS", "LO", "LT", "PN", "SH", "ST", "TM", "UC", "UI", "UR", "UT"})
+            set(vr, Text);
+        for (const char* vr : {"LO", "LT", "PN", "SH", "ST", "UC", "UT"})
+            set(vr, CharsetText);
+        for (const char* vr : {"LT", "ST", "UT", "UR"})
+            set(vr, SingleValued);
+    }
+    unsigned char flags(const void* vr) const
+    {
+        const auto* v = static_cast<const unsigned char*>(vr);
+        if (v[0] < 'A' || v[0] > 'Z' || v[1] < 'A' || v[1] > 'Z')
+            return 0;
+        return m_flags[(v[0] - 'A') * 26 + (v[1] - 'A')];
+    }
 
-bool isText(const char* vr)
-{
-    static constexpr const char* kText[] = {"AE", "AS", "CS", "DA", "DS", "DT", "IS", "LO", "LT",
-                                            "PN", "SH", "ST", "TM", "UC", "UI", "UR", "UT"};
-    const auto* v = reinterpret_cast<const unsigned char*>(vr);
-    return std::any_of(std::begin(kText), std::end(kText), [v](const char* name) { return isVr(v, name); });
-}
+private:
+    void set(const char* vr, VrFlag flag) { m_flags[(vr[0] - 'A') * 26 + (vr[1] - 'A')] |= flag; }
+    std::array<unsigned char, 26 * 26> m_flags{};
+};
 
-// Texts a declared character set applies to (DCMTK converts only these).
-bool isCharsetText(const char* vr)
-{
-    static constexpr const char* kAffected[] = {"LO", "LT", "PN", "SH", "ST", "UC", "UT"};
-    const auto* v = reinterpret_cast<const unsigned char*>(vr);
-    return std::any_of(std::begin(kAffected), std::end(kAffected), [v](const char* name) { return isVr(v, name); });
-}
+const VrTable kVrs;
 
-bool isSingleValuedText(const char* vr)
+bool has(const void* vr, VrFlag flag)
 {
-    const auto* v = reinterpret_cast<const unsigned char*>(vr);
-    return isVr(v, "LT") || isVr(v, "ST") || isVr(v, "UT") || isVr(v, "UR");
+    return (kVrs.flags(vr) & flag) != 0;
 }
 
 bool isWhiteSpace(char c)
@@ -195,11 +206,11 @@ RawHeader::Result RawHeader::parse(const char* bytes, std::size_t size, bool who
         if (read16(p) != 0x0002)
             break;
         const std::uint32_t tag = std::uint32_t(read16(p)) << 16 | read16(p + 2);
-        if (!isAcceptedVr(p + 4) || isVr(p + 4, "SQ") || (count > 0 && tag <= previous))
+        if (!has(p + 4, Accepted) || isVr(p + 4, "SQ") || (count > 0 && tag <= previous))
             return Result::Declined;
         std::size_t header = 8;
         std::uint32_t length = read16(p + 6);
-        if (hasLongLength(p + 4)) {
+        if (has(p + 4, LongLength)) {
             if (size - pos < 12)
                 return shortData;
             length = read32(p + 8);
@@ -305,10 +316,10 @@ RawHeader::Result RawHeader::walk(const unsigned char* data, std::size_t size, s
         const unsigned char* vr = nullptr;
         if (explicitVr) {
             vr = p + 4;
-            if (!isAcceptedVr(vr))
+            if (!has(vr, Accepted))
                 return Result::Declined;
             length = read16(p + 6);
-            if (hasLongLength(vr)) {
+            if (has(vr, LongLength)) {
                 if (limit - pos < 12)
                     return Result::Declined;
                 if (size - pos < 12)
@@ -400,7 +411,7 @@ bool RawHeader::keep(std::size_t index, const unsigned char* value, std::uint32_
         out.bytes = bytes;
         return true;
     }
-    if (!isText(field.vr))
+    if (!has(field.vr, Text))
         return false;
     // DCMTK drops the padding at the end (NUL for UIDs, else spaces) and every white space in
     // a UID.
@@ -414,7 +425,7 @@ bool RawHeader::keep(std::size_t index, const unsigned char* value, std::uint32_
             return false;
     } else if (!bytes.empty() && bytes.front() == ' ') {
         return false;
-    } else if (!isSingleValuedText(field.vr)) {
+    } else if (!has(field.vr, SingleValued)) {
         // Spaces around one of several values would be trimmed differently by each VR.
         for (std::size_t p = bytes.find('\\'); p != std::string_view::npos; p = bytes.find('\\', p + 1))
             if ((p > 0 && bytes[p - 1] == ' ') || (p + 1 < bytes.size() && bytes[p + 1] == ' '))
@@ -453,7 +464,7 @@ bool RawHeader::charsetAllowsValues() const
         start = end + 1;
     }
     for (std::size_t i = 0; i < m_fields.size(); ++i) {
-        if (!m_present[i] || !isCharsetText(m_fields[i].vr))
+        if (!m_present[i] || !has(m_fields[i].vr, CharsetText))
             continue;
         for (const char c : m_values[i].bytes)
             if (static_cast<unsigned char>(c) >= 0x80 || c == '\x1b')
