@@ -362,8 +362,14 @@ std::vector<Entry> folderEntries(const std::string& path)
                 file = S_ISREG(info.st_mode);
             }
         }
-        if (folder || file)
-            entries.push_back({e->d_name, folder});
+        if (!folder && !file)
+            continue;
+        std::string name = e->d_name;
+        // Paths go through QString as QDir hands them out: a name that is not in the file name
+        // encoding comes back altered, and then cannot be opened (as before).
+        if (!isAscii(name))
+            name = QFile::encodeName(QFile::decodeName(name.c_str())).toStdString();
+        entries.push_back({std::move(name), folder});
     }
     ::closedir(dir);
     if (std::all_of(entries.begin(), entries.end(), [](const Entry& e) { return isAscii(e.name); })) {
