@@ -126,8 +126,17 @@ void JsonWriter::value(double number)
         m_out += "null";
         return;
     }
-    const QByteArray text = QByteArray::number(number, 'g', QLocale::FloatingPointShortest);
-    m_out.append(text.constData(), static_cast<std::size_t>(text.size()));
+    // Coordinates repeat from image to image: their text is remembered.
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &number, sizeof bits);
+    NumberText& cached = m_numbers[(bits ^ bits >> 29 ^ bits >> 47) % m_numbers.size()];
+    if (!cached.used || cached.bits != bits) {
+        const QByteArray text = QByteArray::number(number, 'g', QLocale::FloatingPointShortest);
+        cached.used = true;
+        cached.bits = bits;
+        cached.text.assign(text.constData(), static_cast<std::size_t>(text.size()));
+    }
+    m_out += cached.text;
 }
 
 void JsonWriter::value(int number)

@@ -87,6 +87,15 @@ bool AsciiNaturalOrder::accepts(std::string_view text) const
 int AsciiNaturalOrder::compare(std::string_view a, std::string_view b)
 {
     const auto& w = weights();
+    // Equal bytes weigh the same in both passes; a number is compared whole, so the comparison
+    // starts at the first digit of a number the equal bytes end in.
+    std::size_t same = 0;
+    while (same < a.size() && same < b.size() && a[same] == b[same])
+        ++same;
+    while (same > 0 && isDigit(a[same - 1]))
+        --same;
+    a.remove_prefix(same);
+    b.remove_prefix(same);
     // Primary: characters by weight, numbers by value; a text that ends first comes first.
     std::size_t i = 0, j = 0;
     while (i < a.size() && j < b.size()) {
