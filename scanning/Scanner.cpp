@@ -42,6 +42,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
 
 namespace Dravelin::Dicom {
@@ -126,58 +127,75 @@ void logException(const char* where, const QString& path, const char* what)
 
 }  // namespace
 
-// The files of a folder listing: their paths one after another in one buffer, each ended by a
-// NUL so that it opens as it is (a QFileInfo per file cost more memory than a large scan's
-// records).
+// The files of a folder listing, kept small (a QFileInfo per file cost more memory than a large
+// scan's records): each folder's path once, and per file its folder and its name.
 class Scanner::FileList
 {
 public:
-    std::size_t size() const { return m_starts.size(); }
-    const char* path(std::size_t i) const { return m_text.c_str() + m_starts[i]; }
-    std::size_t nameStart(std::size_t i) const { return m_nameStarts[i]; }
+    std::size_t size() const { return m_files.size(); }
+    // The whole path of file `i`, and where its name starts in it.
+    std::string path(std::size_t i) const
+    {
+        std::string out;
+        pathInto(i, out);
+        return out;
+    }
+    std::size_t nameStart(std::size_t i) const { return m_folders[m_files[i].folder].size() + 1; }
+
     void add(const std::string& folder, std::string_view name)
     {
-        m_starts.push_back(m_text.size());
-        m_nameStarts.push_back(folder.size() + 1);
-        m_text.append(folder).append(1, '/').append(name).append(1, '\0');
+        if (m_folders.empty() || m_folders.back() != folder)
+            m_folders.push_back(folder);
+        m_files.push_back({std::uint32_t(m_folders.size() - 1), m_names.size()});
+        m_names.append(name).append(1, '\0');
     }
 
     // Natural order of the whole paths, stable (naturalOrderCollator()).
     void sort()
     {
-        std::vector<std::size_t> order(size());
-        for (std::size_t i = 0; i < order.size(); ++i)
-            order[i] = i;
         const AsciiNaturalOrder ascii;
         const bool plain =
-            std::all_of(order.begin(), order.end(), [&](std::size_t i) { return ascii.accepts(path(i)); });
+            std::all_of(m_folders.begin(), m_folders.end(), [&](const std::string& f) { return ascii.accepts(f); }) &&
+            std::all_of(m_files.begin(), m_files.end(),
+                        [&](const File& f) { return ascii.accepts(m_names.c_str() + f.name); });
         if (plain) {
-            std::stable_sort(order.begin(), order.end(), [this](std::size_t a, std::size_t b) {
-                return AsciiNaturalOrder::compare(path(a), path(b)) < 0;
+            std::string a, b;
+            std::stable_sort(m_files.begin(), m_files.end(), [&](const File& x, const File& y) {
+                // Files of one folder compare by name: the equal folder counts for nothing.
+                if (x.folder == y.folder)
+                    return AsciiNaturalOrder::compare(m_names.c_str() + x.name, m_names.c_str() + y.name) < 0;
+                pathInto(x, a);
+                pathInto(y, b);
+                return AsciiNaturalOrder::compare(a, b) < 0;
             });
         } else {
             const QCollator collator = naturalOrderCollator();
-            std::vector<QCollatorSortKey> keys;
-            keys.reserve(size());
+            std::vector<std::pair<QCollatorSortKey, File>> keyed;
+            keyed.reserve(size());
             for (std::size_t i = 0; i < size(); ++i)
-                keys.push_back(collator.sortKey(QFile::decodeName(path(i))));
-            std::stable_sort(order.begin(), order.end(),
-                             [&keys](std::size_t a, std::size_t b) { return keys[a].compare(keys[b]) < 0; });
+                keyed.emplace_back(collator.sortKey(QFile::decodeName(path(i).c_str())), m_files[i]);
+            std::stable_sort(keyed.begin(), keyed.end(),
+                             [](const auto& x, const auto& y) { return x.first.compare(y.first) < 0; });
+            for (std::size_t i = 0; i < size(); ++i)
+                m_files[i] = keyed[i].second;
         }
-        FileList sorted;
-        sorted.m_text.reserve(m_text.size());
-        for (const std::size_t i : order) {
-            sorted.m_starts.push_back(sorted.m_text.size());
-            sorted.m_nameStarts.push_back(m_nameStarts[i]);
-            sorted.m_text.append(path(i)).append(1, '\0');
-        }
-        *this = std::move(sorted);
     }
 
 private:
-    std::string m_text;
-    std::vector<std::size_t> m_starts;
-    std::vector<std::size_t> m_nameStarts;
+    struct File
+    {
+        std::uint32_t folder;
+        std::size_t name;  // offset in m_names
+    };
+    void pathInto(const File& file, std::string& out) const
+    {
+        out.assign(m_folders[file.folder]).append(1, '/').append(m_names.c_str() + file.name);
+    }
+    void pathInto(std::size_t i, std::string& out) const { pathInto(m_files[i], out); }
+
+    std::vector<std::string> m_folders;
+    std::vector<File> m_files;
+    std::string m_names;  // each ended by a NUL
 };
 
 namespace {
@@ -231,6 +249,42 @@ struct Scanner::ScanState
     LevelTemplate<Patient> patient;
     LevelTemplate<Study> study;
     LevelTemplate<Series> series;
+    std::string folder;            // of the last file
+    Filesystem::Url folderUrl;     // its Url::localFolder
+    std::vector<QString> numbers;  // instance numbers as written, shared by all images
+
+    // The location of a file: the files of one folder share the folder's text.
+    Filesystem::Url location(const char* path, std::size_t nameStart)
+    {
+        const std::string_view folderBytes(path, nameStart > 0 ? nameStart - 1 : 0);
+        if (folderBytes != folder) {
+            folder = folderBytes;
+            folderUrl = Filesystem::Url::localFolder(QString::fromStdString(folder));
+        }
+        if (folderUrl.isEmpty())
+            return Filesystem::Url::fromLocalFile(std::string(path));
+        return Filesystem::Url::fromLocalFile(folderUrl, QString::fromUtf8(path + nameStart));
+    }
+
+    // Small instance numbers repeat in every series: their texts are shared.
+    void share(QString& text)
+    {
+        if (text.isEmpty() || text.size() > 4 || (text.size() > 1 && text[0] == '0'))
+            return;
+        int value = 0;
+        for (const QChar c : text) {
+            if (c < '0' || c > '9')
+                return;
+            value = value * 10 + (c.unicode() - '0');
+        }
+        if (numbers.size() <= std::size_t(value))
+            numbers.resize(std::size_t(value) + 1);
+        QString& shared = numbers[std::size_t(value)];
+        if (shared.isNull())
+            shared = text;
+        else
+            text = shared;
+    }
 };
 
 Scanner::Scanner(std::shared_ptr<DatasetCache> cache) : m_numberOfThreads(defaultNumberOfThreads())
@@ -405,7 +459,7 @@ QList<QFileInfo> Scanner::retrieveFileList(const QDir& dir, bool recursive, bool
     QList<QFileInfo> result;
     result.reserve(int(files.size()));
     for (std::size_t i = 0; i < files.size(); ++i)
-        result.append(QFileInfo(QFile::decodeName(files.path(i))));
+        result.append(QFileInfo(QFile::decodeName(files.path(i).c_str())));
     return result;
 }
 
@@ -499,12 +553,12 @@ void Scanner::scanDirectory(const QString& directory, bool recursive, bool useDi
         if (m_cancel.load())
             continue;
         try {
-            scanFile(files.path(std::size_t(i)), files.nameStart(std::size_t(i)), checkDicomHeader,
+            scanFile(files.path(std::size_t(i)).c_str(), files.nameStart(std::size_t(i)), checkDicomHeader,
                      states[static_cast<std::size_t>(omp_get_thread_num())]);
         } catch (const std::exception& e) {
-            logException("Cannot scan", QFile::decodeName(files.path(std::size_t(i))), e.what());
+            logException("Cannot scan", QFile::decodeName(files.path(std::size_t(i)).c_str()), e.what());
         } catch (...) {
-            logException("Cannot scan", QFile::decodeName(files.path(std::size_t(i))), "unknown error");
+            logException("Cannot scan", QFile::decodeName(files.path(std::size_t(i)).c_str()), "unknown error");
         }
         try {
             updateProgress(++done, n);
@@ -541,45 +595,50 @@ void Scanner::scanFile(const char* pathBytes, std::size_t nameStart, bool checkD
         readDicomDir(QFile::decodeName(pathBytes), false);
         return;
     }
-    if (hasHeader && m_readsHeadersDirectly && scanHeader(path, *head, fileSize, state))
-        return;
-    std::shared_ptr<DcmDataset> dataset = m_cache->loadFromFile(path, nullptr, false);
-    if (!dataset) {
-        skip(checkDicomHeader || Utils::hasDicomHeader(path));
-        return;
+    std::unique_ptr<Patient> patient;
+    if (hasHeader && m_readsHeadersDirectly)
+        patient = readHeader(path, *head, fileSize, state);
+    if (!patient) {
+        std::shared_ptr<DcmDataset> dataset = m_cache->loadFromFile(path, nullptr, false);
+        if (!dataset) {
+            skip(checkDicomHeader || Utils::hasDicomHeader(path));
+            return;
+        }
+        // Outside DICOMDIR mode a file set's directory is left out whatever its name: its records
+        // are no image. Such datasets carry no SOP class of their own, so only they cost the look.
+        if (!dataset->tagExists(DCM_SOPClassUID) && Utils::isDicomdirFile(path)) {
+            DRAVELIN_LOG(1, "DICOM", "Skipping DICOMDIR file " + QFile::decodeName(pathBytes));
+            return;
+        }
+        patient = std::make_unique<Patient>(*dataset, true);
     }
-    // Outside DICOMDIR mode a file set's directory is left out whatever its name: its records
-    // are no image. Such datasets carry no SOP class of their own, so only they cost the look.
-    if (!dataset->tagExists(DCM_SOPClassUID) && Utils::isDicomdirFile(path)) {
-        DRAVELIN_LOG(1, "DICOM", "Skipping DICOMDIR file " + QFile::decodeName(pathBytes));
-        return;
-    }
-    auto patient = std::make_unique<Patient>(*dataset, true);
-    dataset.reset();
-    const Filesystem::Url location = Filesystem::Url::fromLocalFile(path);
+    const Filesystem::Url location = state.location(pathBytes, nameStart);
     for (Study* study : patient->studies)
         for (Series* series : study->series)
-            for (Image* image : series->images)
+            for (Image* image : series->images) {
                 image->location = location;
+                state.share(image->instanceNumberText);
+            }
     addPatient(patient.release());
 }
 
 // Most files are read straight from their first bytes; what RawHeader declines (and the
 // enhanced multi-frame objects, and files without a SOP class, which may be DICOMDIRs) is left
 // to DCMTK. Both give the same records.
-bool Scanner::scanHeader(const std::string& path, const std::vector<char>& head, std::size_t fileSize, ScanState& state)
+std::unique_ptr<Patient> Scanner::readHeader(const std::string& path, const std::vector<char>& head,
+                                             std::size_t fileSize, ScanState& state)
 {
     RawHeader::Result result = state.header.parse(head.data(), head.size(), head.size() == fileSize);
     if (result == RawHeader::Result::NeedsMoreData) {
         if (!readHeaderBytes(path, std::min(fileSize, kLongHeaderBytes), state.buffer))
-            return false;
+            return nullptr;
         result = state.header.parse(state.buffer.data(), state.buffer.size(), state.buffer.size() == fileSize);
     }
     if (result != RawHeader::Result::Parsed)
-        return false;
+        return nullptr;
     const RecordElements fields(state.header);
     if (!fields.contains(DCM_SOPClassUID) || fields.contains(DCM_SharedFunctionalGroupsSequence))
-        return false;
+        return nullptr;
     // The chain Patient(fields, true) builds, with copies of the levels met just before.
     const RecordTags& t = RecordTags::get();
     std::unique_ptr<Patient> patient(state.patient.make(
@@ -600,9 +659,7 @@ bool Scanner::scanHeader(const std::string& path, const std::vector<char>& head,
     series->images.push_back(image);
     if (!image->imageType.isEmpty())
         series->imageType = image->imageType;
-    image->location = Filesystem::Url::fromLocalFile(path);
-    addPatient(patient.release());
-    return true;
+    return patient;
 }
 
 void Scanner::scanDicomDir(const QString& dicomDirFile)

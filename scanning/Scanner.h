@@ -120,10 +120,12 @@ private:
     using FolderId = std::pair<unsigned long long, unsigned long long>;  // device, inode
     using FolderIds = std::set<FolderId>;
     FileList listFiles(const QString& directory, bool recursive, bool useDicomdirOnly, int depth);
-    void listFolder(int fd, const std::string& dir, bool recursive, bool useDicomdirOnly, int depth,
-                    FolderIds& visited, FileList& out);
+    void listFolder(int fd, const std::string& dir, bool recursive, bool useDicomdirOnly, int depth, FolderIds& visited,
+                    FileList& out);
     void scanFile(const char* path, std::size_t nameStart, bool checkDicomHeader, ScanState& state);
-    bool scanHeader(const std::string& path, const std::vector<char>& head, std::size_t fileSize, ScanState& state);
+    // The chain of a file whose header RawHeader reads, or null to leave the file to DCMTK.
+    std::unique_ptr<Patient> readHeader(const std::string& path, const std::vector<char>& head, std::size_t fileSize,
+                                        ScanState& state);
     // Reads one DICOMDIR without touching the cancel flag (also used inside a folder scan,
     // where clearing the flag would undo a cancel).
     void readDicomDir(const QString& path, bool reportProgress);
