@@ -251,16 +251,34 @@ struct Scanner::ScanState
     LevelTemplate<Series> series;
     std::string folder;            // of the last file
     Filesystem::Url folderUrl;     // its Url::localFolder
+    int folderFd = -1;             // it, opened (O_PATH) for opening its files
     std::vector<QString> numbers;  // instance numbers as written, shared by all images
 
-    // The location of a file: the files of one folder share the folder's text.
-    Filesystem::Url location(const char* path, std::size_t nameStart)
+    ScanState() = default;
+    ScanState(const ScanState&) = delete;
+    ScanState& operator=(const ScanState&) = delete;
+    ~ScanState()
+    {
+        if (folderFd >= 0)
+            ::close(folderFd);
+    }
+
+    // Moves on to the folder of `path`: files are opened relative to it.
+    void enterFolder(const char* path, std::size_t nameStart)
     {
         const std::string_view folderBytes(path, nameStart > 0 ? nameStart - 1 : 0);
-        if (folderBytes != folder) {
-            folder = folderBytes;
-            folderUrl = Filesystem::Url::localFolder(QString::fromStdString(folder));
-        }
+        if (folderBytes == folder && (folderFd >= 0 || !folderUrl.isEmpty()))
+            return;
+        folder = folderBytes;
+        folderUrl = Filesystem::Url::localFolder(QString::fromStdString(folder));
+        if (folderFd >= 0)
+            ::close(folderFd);
+        folderFd = folder.empty() ? -1 : ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    }
+
+    // The location of a file of the current folder: the files of one folder share its text.
+    Filesystem::Url location(const char* path, std::size_t nameStart)
+    {
         if (folderUrl.isEmpty())
             return Filesystem::Url::fromLocalFile(std::string(path));
         return Filesystem::Url::fromLocalFile(folderUrl, QString::fromUtf8(path + nameStart));
@@ -584,8 +602,10 @@ void Scanner::scanFile(const char* pathBytes, std::size_t nameStart, bool checkD
                                                                                               : SkipReason::NotDicom);
     };
     // The bytes of the header test are those the parse reads first (HeaderReadAhead).
+    state.enterFolder(pathBytes, nameStart);
     std::size_t fileSize = 0;
-    const std::vector<char>* head = HeaderReadAhead::read(path, HeaderReadAhead::DefaultBytes, &fileSize);
+    const std::vector<char>* head =
+        HeaderReadAhead::read(path, HeaderReadAhead::DefaultBytes, &fileSize, state.folderFd, pathBytes + nameStart);
     const bool hasHeader = head && Utils::isDicomHeader(head->data(), head->size());
     if (checkDicomHeader && !hasHeader) {
         skip(false);
