@@ -249,9 +249,10 @@ struct Scanner::ScanState
     LevelTemplate<Patient> patient;
     LevelTemplate<Study> study;
     LevelTemplate<Series> series;
-    std::string folder;            // of the last file
-    Filesystem::Url folderUrl;     // its Url::localFolder
-    int folderFd = -1;             // it, opened (O_PATH) for opening its files
+    std::string folder;         // of the last file
+    Filesystem::Url folderUrl;  // its Url::localFolder
+    int folderFd = -1;          // it, opened (O_PATH) for opening its files
+    int filesInFolder = 0;
     std::vector<QString> numbers;  // instance numbers as written, shared by all images
 
     ScanState() = default;
@@ -263,17 +264,21 @@ struct Scanner::ScanState
             ::close(folderFd);
     }
 
-    // Moves on to the folder of `path`: files are opened relative to it.
+    // Moves on to the folder of `path`. From its second file on, files are opened relative to
+    // it (a folder of one file would pay for opening the folder).
     void enterFolder(const char* path, std::size_t nameStart)
     {
         const std::string_view folderBytes(path, nameStart > 0 ? nameStart - 1 : 0);
-        if (folderBytes == folder && (folderFd >= 0 || !folderUrl.isEmpty()))
-            return;
-        folder = folderBytes;
-        folderUrl = Filesystem::Url::localFolder(QString::fromStdString(folder));
-        if (folderFd >= 0)
-            ::close(folderFd);
-        folderFd = folder.empty() ? -1 : ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (folderBytes != folder || filesInFolder == 0) {
+            folder = folderBytes;
+            folderUrl = Filesystem::Url::localFolder(QString::fromStdString(folder));
+            if (folderFd >= 0)
+                ::close(folderFd);
+            folderFd = -1;
+            filesInFolder = 0;
+        }
+        if (++filesInFolder == 2 && !folder.empty())
+            folderFd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     }
 
     // The location of a file of the current folder: the files of one folder share its text.
