@@ -7,5 +7,5 @@ cd "$(dirname "$0")"
 BUILD_DIR=${BUILD_DIR:-build}
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$BUILD_DIR" -j"$(nproc)" --output-on-failure
-# Five targets, six seconds each: enough to replay the seed corpus and catch regressions.
+# Six targets, six seconds each: enough to replay the seed corpus and catch regressions.
 fuzz/run.sh 6

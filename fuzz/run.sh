@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets into build-fuzz (clang, ASan + UBSan) and runs each for SECONDS
 # (default 6). Inputs that crash are kept in build-fuzz/artifacts; the run then fails.
-# Usage: fuzz/run.sh [SECONDS] [TARGET...]   (targets: header_parser dataset_cache json_reader
-# multipart dicomdir; default all)
+# Usage: fuzz/run.sh [SECONDS] [TARGET...]   (targets: header_parser raw_header dataset_cache
+# json_reader multipart dicomdir; default all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 SECONDS_PER_TARGET=${1:-6}
 shift || true
 TARGETS=("$@")
 if [ ${#TARGETS[@]} -eq 0 ]; then
-  TARGETS=(header_parser dataset_cache json_reader multipart dicomdir)
+  TARGETS=(header_parser raw_header dataset_cache json_reader multipart dicomdir)
 fi
 BUILD=${FUZZ_BUILD_DIR:-build-fuzz}
 if [ ! -f "$BUILD/build.ninja" ]; then
@@ -22,7 +22,7 @@ mkdir -p "$BUILD/artifacts"
 # Qt and DCMTK leak a little on purpose (caches held until exit): leaks are not findings here.
 export ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-declare -A SEEDS=([header_parser]=header [dataset_cache]=cache [json_reader]=json [multipart]=multipart
+declare -A SEEDS=([header_parser]=header [raw_header]=header [dataset_cache]=cache [json_reader]=json [multipart]=multipart
                   [dicomdir]=dicomdir)
 for target in "${TARGETS[@]}"; do
   corpus="$BUILD/corpus/$target"

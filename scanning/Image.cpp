@@ -60,7 +60,7 @@ QString joinImageType(const std::vector<std::string>& values)
 void readEnhancedPixelMeasures(DcmItem& item, const RecordElements& fields, std::array<double, 2>& pixelSpacing,
                                std::optional<double>& spacingBetweenSlices)
 {
-    if (!fields.find(DCM_SharedFunctionalGroupsSequence))
+    if (!fields.contains(DCM_SharedFunctionalGroupsSequence))
         return;
     DcmItem* shared = nullptr;
     if (item.findAndGetSequenceItem(DCM_SharedFunctionalGroupsSequence, shared, 0).bad() || !shared)
@@ -80,11 +80,12 @@ void readEnhancedPixelMeasures(DcmItem& item, const RecordElements& fields, std:
 
 Image::Image(Series* series) : series(series) {}
 
-Image::Image(Series* series, DcmItem& item) : series(series)
+Image::Image(Series* series, DcmItem& item) : Image(series, RecordElements(item)) {}
+
+Image::Image(Series* series, const RecordElements& fields) : series(series)
 {
     const RecordTags& tags = RecordTags::get();
     const QString question = QStringLiteral("?");
-    const RecordElements fields(item);
 
     QString sopUid = text(fields, tags.sopInstanceUid);
     QString instanceText = text(fields, tags.instanceNumber);
@@ -126,7 +127,10 @@ Image::Image(Series* series, DcmItem& item) : series(series)
     copyLeading(spacing, pixelSpacing);
     spacingBetweenSlices = betweenSlices;
 
-    readEnhancedPixelMeasures(item, fields, pixelSpacing, spacingBetweenSlices);
+    // Values from a RawHeader come from files without the functional groups (the scanner
+    // lets DCMTK read the others).
+    if (DcmItem* item = fields.item())
+        readEnhancedPixelMeasures(*item, fields, pixelSpacing, spacingBetweenSlices);
 }
 
 bool compareInstanceNumbers(const Image* a, const Image* b)

@@ -12,6 +12,7 @@ class DcmItem;
 
 namespace Dravelin::Dicom {
 
+class RecordElements;
 class Series;
 
 // One DICOM instance: one file, or one query response.
@@ -20,6 +21,7 @@ class Image : public Base
 public:
     explicit Image(Series* series);
     Image(Series* series, DcmItem& item);
+    Image(Series* series, const RecordElements& fields);
 
     Series* series = nullptr;  // not owned
     QString sopInstanceUid;

@@ -8,10 +8,11 @@
 
 namespace Dravelin::Dicom {
 
-Patient::Patient(DcmItem& item, bool withChildren)
+Patient::Patient(DcmItem& item, bool withChildren) : Patient(RecordElements(item), withChildren) {}
+
+Patient::Patient(const RecordElements& fields, bool withChildren)
 {
     const RecordTags& tags = RecordTags::get();
-    const RecordElements fields(item);
     QString id = fields.value<QString>(tags.patientId, ElementBase::Required, false, QString());
     QString name = fields.value<QString>(tags.patientName, ElementBase::Required, false, QString());
     const QString sexCode = fields.value<QString>(tags.patientSex, ElementBase::Required, false, QStringLiteral("O"));
@@ -26,7 +27,7 @@ Patient::Patient(DcmItem& item, bool withChildren)
     comment = std::move(comments);
 
     if (withChildren)
-        studies.push_back(new Study(this, item, true));
+        studies.push_back(new Study(this, fields, true));
 }
 
 Patient::Patient(const Patient& other)

@@ -11,12 +11,14 @@ class DcmItem;
 
 namespace Dravelin::Dicom {
 
+class RecordElements;
 class Study;
 
 class Patient : public Base
 {
 public:
     Patient(DcmItem& item, bool withChildren);
+    Patient(const RecordElements& fields, bool withChildren);
     Patient(const Patient& other);  // the five value fields; no studies
     Patient& operator=(const Patient&) = delete;
     ~Patient() override;

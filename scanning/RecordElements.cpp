@@ -1,12 +1,25 @@
 #include "scanning/RecordElements.h"
 
+#include "scanning/RecordTags.h"
+
+#include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcelem.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace Dravelin::Dicom {
 
-RecordElements::RecordElements(DcmItem& item)
+namespace {
+
+std::uint32_t key(const DcmTagKey& tag)
+{
+    return std::uint32_t(tag.getGroup()) << 16 | tag.getElement();
+}
+
+}  // namespace
+
+RecordElements::RecordElements(DcmItem& item) : m_item(&item)
 {
     m_elements.reserve(item.card());
     // An item's list holds elements only (sequences are elements too).
@@ -17,6 +30,64 @@ RecordElements::RecordElements(DcmItem& item)
             m_sorted = false;
         m_elements.emplace_back(key, static_cast<DcmElement*>(object));
     }
+}
+
+RecordElements::RecordElements(const RawHeader& header) : m_raw(&header) {}
+
+const std::vector<RawHeader::Field>& RecordElements::rawFields()
+{
+    static const std::vector<RawHeader::Field> fields = [] {
+        const RecordTags& t = RecordTags::get();
+        std::vector<RawHeader::Field> result;
+        for (const DcmTag* tag : {&t.patientId,
+                                  &t.patientName,
+                                  &t.patientSex,
+                                  &t.patientBirthDate,
+                                  &t.patientComments,
+                                  &t.studyInstanceUid,
+                                  &t.studyId,
+                                  &t.studyTime,
+                                  &t.studyDate,
+                                  &t.studyDescription,
+                                  &t.seriesInstanceUid,
+                                  &t.sopClassUid,
+                                  &t.seriesTime,
+                                  &t.seriesDate,
+                                  &t.seriesNumber,
+                                  &t.modality,
+                                  &t.seriesDescription,
+                                  &t.sopInstanceUid,
+                                  &t.instanceNumber,
+                                  &t.acquisitionNumber,
+                                  &t.imageType,
+                                  &t.columns,
+                                  &t.rows,
+                                  &t.samplesPerPixel,
+                                  &t.bitsAllocated,
+                                  &t.numberOfFrames,
+                                  &t.sliceThickness,
+                                  &t.protocolName,
+                                  &t.bodyPartExamined,
+                                  &t.manufacturer,
+                                  &t.manufacturerModelName,
+                                  &t.imagePosition,
+                                  &t.imageOrientation,
+                                  &t.pixelSpacing,
+                                  &t.spacingBetweenSlices,
+                                  &t.sharedFunctionalGroups}) {
+            RawHeader::Field field{key(*tag), {0, 0}};
+            std::memcpy(field.vr, tag->getVR().getVRName(), 2);
+            result.push_back(field);
+        }
+        std::sort(result.begin(), result.end(), [](const auto& a, const auto& b) { return a.tag < b.tag; });
+        return result;
+    }();
+    return fields;
+}
+
+bool RecordElements::contains(const DcmTagKey& tag) const
+{
+    return m_raw ? findRaw(tag) != nullptr : find(tag) != nullptr;
 }
 
 DcmElement* RecordElements::find(const DcmTagKey& tag) const
@@ -30,6 +101,17 @@ DcmElement* RecordElements::find(const DcmTagKey& tag) const
         if (key == tag)
             return element;
     return nullptr;
+}
+
+const EncodedValue* RecordElements::findRaw(const DcmTagKey& tag) const
+{
+    const auto& fields = m_raw->fields();
+    const std::uint32_t wanted = key(tag);
+    const auto it = std::lower_bound(fields.begin(), fields.end(), wanted,
+                                     [](const RawHeader::Field& f, std::uint32_t k) { return f.tag < k; });
+    if (it == fields.end() || it->tag != wanted)
+        return nullptr;
+    return m_raw->value(static_cast<std::size_t>(it - fields.begin()));
 }
 
 }  // namespace Dravelin::Dicom

@@ -5,8 +5,8 @@
 
 namespace Dravelin::Dicom {
 
-// The tags the record builders read, built once: constructing a DcmTag looks its VR up in
-// the data dictionary under a lock, which a scan of many files should not pay per element.
+// The tags the record builders read, built once, with their VRs (a DcmTag built from a key
+// alone looks its VR up in the data dictionary under a lock).
 struct RecordTags
 {
     static const RecordTags& get();
@@ -49,6 +49,7 @@ struct RecordTags
     DcmTag imageOrientation;
     DcmTag pixelSpacing;
     DcmTag spacingBetweenSlices;
+    DcmTag sharedFunctionalGroups;
 
 private:
     RecordTags();

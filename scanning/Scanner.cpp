@@ -6,6 +6,8 @@
 #include "host/dicom/DatasetCache.h"
 #include "host/dicom/DicomDirReader.h"
 #include "host/dicom/DicomPacsCommunication.h"
+#include "host/dicom/HeaderReadAhead.h"
+#include "host/dicom/RawHeader.h"
 #include "host/dicom/Utils.h"
 #include "host/dicom/WebClient.h"
 #include "host/network/HttpAuthorizationProvider.h"
@@ -14,6 +16,8 @@
 #include "scanning/Image.h"
 #include "scanning/PacsSeriesProxy.h"
 #include "scanning/Patient.h"
+#include "scanning/RecordElements.h"
+#include "scanning/RecordTags.h"
 #include "scanning/Series.h"
 #include "scanning/Study.h"
 #include "scanning/TreeMerger.h"
@@ -31,10 +35,14 @@
 #include <dcmtk/dcmdata/dcmetinf.h>
 #include <dcmtk/dcmdata/dcuid.h>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <omp.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
 
 namespace Dravelin::Dicom {
@@ -45,6 +53,15 @@ bool isDicomdirName(const QString& fileName)
 {
     // Upper-casing never changes the length of a name that reads "DICOMDIR" afterwards.
     return fileName.size() == 8 && fileName.toUpper() == QLatin1String("DICOMDIR");
+}
+
+bool isDicomdirName(std::string_view name)
+{
+    if (std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+        return isDicomdirName(QFile::decodeName(QByteArray(name.data(), int(name.size()))));
+    return name.size() == 8 && std::equal(name.begin(), name.end(), "DICOMDIR", [](char a, char b) {
+               return (a >= 'a' && a <= 'z' ? char(a - 'a' + 'A') : a) == b;
+           });
 }
 
 // A file ID must stay inside the DICOMDIR's folder: no absolute path, no drive, no "..".
@@ -76,6 +93,33 @@ bool staysInside(const QString& location, const QString& canonicalBase)
     return resolved == canonicalBase || resolved.startsWith(canonicalBase + '/');
 }
 
+// Headers longer than the read-ahead are read again up to this size before DCMTK gets them.
+constexpr std::size_t kLongHeaderBytes = 1024 * 1024;
+
+// The first `bytes` of a regular file (opened without blocking).
+bool readHeaderBytes(const std::string& path, std::size_t bytes, std::vector<char>& out)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    out.resize(bytes);
+    std::size_t filled = 0;
+    while (filled < bytes) {
+        const ssize_t n = ::pread(fd, out.data() + filled, bytes - filled, static_cast<off_t>(filled));
+        if (n <= 0)
+            break;
+        filled += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    out.resize(filled);
+    return filled == bytes;
+}
+
 void logException(const char* where, const QString& path, const char* what)
 {
     Log::log(4, "DICOM", QString("%1 %2: %3").arg(where, path, what), __FILE__, __LINE__);
@@ -83,10 +127,187 @@ void logException(const char* where, const QString& path, const char* what)
 
 }  // namespace
 
-struct Scanner::ListedFile
+// The files of a folder listing, kept small (a QFileInfo per file cost more memory than a large
+// scan's records): each folder's path once, and per file its folder and its name.
+class Scanner::FileList
 {
-    QCollatorSortKey key;
-    QFileInfo info;
+public:
+    std::size_t size() const { return m_files.size(); }
+    // The whole path of file `i`, and where its name starts in it.
+    std::string path(std::size_t i) const
+    {
+        std::string out;
+        pathInto(i, out);
+        return out;
+    }
+    std::size_t nameStart(std::size_t i) const { return m_folders[m_files[i].folder].size() + 1; }
+
+    void add(const std::string& folder, std::string_view name)
+    {
+        if (m_folders.empty() || m_folders.back() != folder)
+            m_folders.push_back(folder);
+        m_files.push_back({std::uint32_t(m_folders.size() - 1), m_names.size()});
+        m_names.append(name).append(1, '\0');
+    }
+
+    // Natural order of the whole paths, stable (naturalOrderCollator()).
+    void sort()
+    {
+        const AsciiNaturalOrder ascii;
+        const bool plain =
+            std::all_of(m_folders.begin(), m_folders.end(), [&](const std::string& f) { return ascii.accepts(f); }) &&
+            std::all_of(m_files.begin(), m_files.end(),
+                        [&](const File& f) { return ascii.accepts(m_names.c_str() + f.name); });
+        if (plain) {
+            std::string a, b;
+            std::stable_sort(m_files.begin(), m_files.end(), [&](const File& x, const File& y) {
+                // Files of one folder compare by name: the equal folder counts for nothing.
+                if (x.folder == y.folder)
+                    return AsciiNaturalOrder::compare(m_names.c_str() + x.name, m_names.c_str() + y.name) < 0;
+                pathInto(x, a);
+                pathInto(y, b);
+                return AsciiNaturalOrder::compare(a, b) < 0;
+            });
+        } else {
+            const QCollator collator = naturalOrderCollator();
+            std::vector<std::pair<QCollatorSortKey, File>> keyed;
+            keyed.reserve(size());
+            for (std::size_t i = 0; i < size(); ++i)
+                keyed.emplace_back(collator.sortKey(QFile::decodeName(path(i).c_str())), m_files[i]);
+            std::stable_sort(keyed.begin(), keyed.end(),
+                             [](const auto& x, const auto& y) { return x.first.compare(y.first) < 0; });
+            for (std::size_t i = 0; i < size(); ++i)
+                m_files[i] = keyed[i].second;
+        }
+    }
+
+private:
+    struct File
+    {
+        std::uint32_t folder;
+        std::size_t name;  // offset in m_names
+    };
+    void pathInto(const File& file, std::string& out) const
+    {
+        out.assign(m_folders[file.folder]).append(1, '/').append(m_names.c_str() + file.name);
+    }
+    void pathInto(std::size_t i, std::string& out) const { pathInto(m_files[i], out); }
+
+    std::vector<std::string> m_folders;
+    std::vector<File> m_files;
+    std::string m_names;  // each ended by a NUL
+};
+
+namespace {
+
+// The last record of one level built from a RawHeader, and what it was built from. Files
+// come mostly in series order: the next file's patient, study and series are most often the
+// same, and copying them costs a fraction of reading them again.
+template <typename Record>
+struct LevelTemplate
+{
+    std::string key;  // the encoded values of the level's elements
+    std::unique_ptr<Record> record;
+    std::vector<DcmTagKey> missing;  // its missing Required elements, logged again for every copy
+
+    // A copy of the template when `fields` hold the same values, else a new record (which
+    // becomes the template).
+    template <typename Build>
+    Record* make(const RecordElements& fields, std::initializer_list<const DcmTag*> tags, std::string& scratch,
+                 Build build)
+    {
+        scratch.clear();
+        for (const DcmTag* tag : tags) {
+            const EncodedValue* value = fields.encoded(*tag);
+            const std::uint32_t length = value ? std::uint32_t(value->bytes.size()) : 0xFFFFFFFFu;
+            scratch.append(reinterpret_cast<const char*>(&length), sizeof length);
+            if (value)
+                scratch.append(value->bytes);
+        }
+        if (!record || scratch != key) {
+            missing.clear();
+            fields.collectMissing(&missing);
+            record.reset(build());
+            fields.collectMissing(nullptr);
+            key = scratch;
+        } else {
+            for (const DcmTagKey& tag : missing)
+                ElementBase::logMissing(tag);
+        }
+        return new Record(*record);
+    }
+};
+
+}  // namespace
+
+// What one worker of a folder scan keeps from file to file.
+struct Scanner::ScanState
+{
+    RawHeader header{RecordElements::rawFields()};
+    std::vector<char> buffer;  // a header longer than the read-ahead
+    std::string key;
+    LevelTemplate<Patient> patient;
+    LevelTemplate<Study> study;
+    LevelTemplate<Series> series;
+    std::string folder;         // of the last file
+    Filesystem::Url folderUrl;  // its Url::localFolder
+    int folderFd = -1;          // it, opened (O_PATH) for opening its files
+    int filesInFolder = 0;
+    std::vector<QString> numbers;  // instance numbers as written, shared by all images
+
+    ScanState() = default;
+    ScanState(const ScanState&) = delete;
+    ScanState& operator=(const ScanState&) = delete;
+    ~ScanState()
+    {
+        if (folderFd >= 0)
+            ::close(folderFd);
+    }
+
+    // Moves on to the folder of `path`. From its second file on, files are opened relative to
+    // it (a folder of one file would pay for opening the folder).
+    void enterFolder(const char* path, std::size_t nameStart)
+    {
+        const std::string_view folderBytes(path, nameStart > 0 ? nameStart - 1 : 0);
+        if (folderBytes != folder || filesInFolder == 0) {
+            folder = folderBytes;
+            folderUrl = Filesystem::Url::localFolder(QString::fromStdString(folder));
+            if (folderFd >= 0)
+                ::close(folderFd);
+            folderFd = -1;
+            filesInFolder = 0;
+        }
+        if (++filesInFolder == 2 && !folder.empty())
+            folderFd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    }
+
+    // The location of a file of the current folder: the files of one folder share its text.
+    Filesystem::Url location(const char* path, std::size_t nameStart)
+    {
+        if (folderUrl.isEmpty())
+            return Filesystem::Url::fromLocalFile(std::string(path));
+        return Filesystem::Url::fromLocalFile(folderUrl, QString::fromUtf8(path + nameStart));
+    }
+
+    // Small instance numbers repeat in every series: their texts are shared.
+    void share(QString& text)
+    {
+        if (text.isEmpty() || text.size() > 4 || (text.size() > 1 && text[0] == '0'))
+            return;
+        int value = 0;
+        for (const QChar c : text) {
+            if (c < '0' || c > '9')
+                return;
+            value = value * 10 + (c.unicode() - '0');
+        }
+        if (numbers.size() <= std::size_t(value))
+            numbers.resize(std::size_t(value) + 1);
+        QString& shared = numbers[std::size_t(value)];
+        if (shared.isNull())
+            shared = text;
+        else
+            text = shared;
+    }
 };
 
 Scanner::Scanner(std::shared_ptr<DatasetCache> cache) : m_numberOfThreads(defaultNumberOfThreads())
@@ -171,74 +392,164 @@ void Scanner::updateProgress(int, int) {}
 
 void Scanner::updateProgressText(const std::string&) {}
 
-std::optional<Scanner::FolderId> Scanner::folderId(const QString& path)
+namespace {
+
+std::optional<std::pair<unsigned long long, unsigned long long>> folderIdAt(int folder, const char* name)
 {
     struct stat info;
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+    if (::fstatat(folder, name, &info, 0) != 0)
         return std::nullopt;
-    return FolderId{static_cast<unsigned long long>(info.st_dev), static_cast<unsigned long long>(info.st_ino)};
+    return std::make_pair(static_cast<unsigned long long>(info.st_dev), static_cast<unsigned long long>(info.st_ino));
 }
+
+struct Entry
+{
+    std::string name;
+    bool folder;
+};
+
+bool isAscii(const std::string& name)
+{
+    return std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+char lower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
+// The entries of QDir::entryInfoList(Dirs | Files | NoDotAndDotDot, NoSort): no hidden names, no
+// broken links, no FIFOs, sockets or devices; links followed. "NoSort" takes QDir's default
+// order, by name without regard to case.
+std::vector<Entry> folderEntries(int folderFd)
+{
+    std::vector<Entry> entries;
+    if (folderFd < 0)
+        return entries;
+    // The entries straight from the kernel: readdir() costs three more system calls per folder.
+    alignas(8) char buffer[32 * 1024];
+    for (;;) {
+        const ssize_t filled = ::getdents64(folderFd, buffer, sizeof buffer);
+        if (filled <= 0)
+            break;
+        for (ssize_t pos = 0; pos < filled;) {
+            const auto* e = reinterpret_cast<const dirent64*>(buffer + pos);
+            pos += e->d_reclen;
+            if (e->d_name[0] == '.')
+                continue;
+            bool folder = e->d_type == DT_DIR;
+            bool file = e->d_type == DT_REG;
+            if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {
+                struct stat info;
+                if (::fstatat(folderFd, e->d_name, &info, 0) == 0) {
+                    folder = S_ISDIR(info.st_mode);
+                    file = S_ISREG(info.st_mode);
+                }
+            }
+            if (!folder && !file)
+                continue;
+            std::string name = e->d_name;
+            // Paths go through QString as QDir hands them out: a name that is not in the file name
+            // encoding comes back altered, and then cannot be opened (as before).
+            if (!isAscii(name))
+                name = QFile::encodeName(QFile::decodeName(name.c_str())).toStdString();
+            entries.push_back({std::move(name), folder});
+        }
+    }
+    if (std::all_of(entries.begin(), entries.end(), [](const Entry& e) { return isAscii(e.name); })) {
+        std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+            return std::lexicographical_compare(a.name.begin(), a.name.end(), b.name.begin(), b.name.end(),
+                                                [](char x, char y) { return lower(x) < lower(y); });
+        });
+    } else {
+        std::vector<std::pair<QString, Entry>> keyed;
+        for (Entry& entry : entries)
+            keyed.emplace_back(QFile::decodeName(entry.name.c_str()).toLower(), std::move(entry));
+        std::stable_sort(keyed.begin(), keyed.end(),
+                         [](const auto& a, const auto& b) { return a.first.compare(b.first) < 0; });
+        entries.clear();
+        for (auto& [key, entry] : keyed)
+            entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+}  // namespace
 
 QList<QFileInfo> Scanner::retrieveFileList(const QDir& dir, bool recursive, bool useDicomdirOnly, int depth)
 {
-    const QCollator collator = naturalOrderCollator();
-    FolderIds visited;
-    if (const auto id = folderId(dir.absolutePath()))
-        visited.insert(*id);
-    std::vector<ListedFile> files;
-    listFolder(dir, recursive, useDicomdirOnly, depth, visited, collator, files);
+    const FileList files = listFiles(dir.absolutePath(), recursive, useDicomdirOnly, depth);
     QList<QFileInfo> result;
     result.reserve(int(files.size()));
-    for (ListedFile& f : files)
-        result.append(std::move(f.info));
+    for (std::size_t i = 0; i < files.size(); ++i)
+        result.append(QFileInfo(QFile::decodeName(files.path(i).c_str())));
     return result;
 }
 
-// Sort keys are computed once per file; each level then sorts its own collection by them.
-void Scanner::listFolder(const QDir& dir, bool recursive, bool useDicomdirOnly, int depth, FolderIds& visited,
-                         const QCollator& collator, std::vector<ListedFile>& out)
+Scanner::FileList Scanner::listFiles(const QString& directory, bool recursive, bool useDicomdirOnly, int depth)
 {
-    const QFileInfoList entries = dir.entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot, QDir::NoSort);
-    const int total = entries.size();
+    std::string root = QFile::encodeName(QDir(directory).absolutePath()).toStdString();
+    if (root == "/")
+        root.clear();
+    FolderIds visited;
+    if (const auto id = folderIdAt(AT_FDCWD, root.empty() ? "/" : root.c_str()))
+        visited.insert(*id);
+    FileList files;
+    listFolder(::open(root.empty() ? "/" : root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), root, recursive,
+               useDicomdirOnly, depth, visited, files);
+    // Sorting every level by the whole paths, as the listing goes, ends in this one stable sort.
+    files.sort();
+    return files;
+}
+
+// Folders are opened relative to their parent's descriptor: no path is looked up from the
+// root again, which dominates listing a tree of many small folders.
+void Scanner::listFolder(int fd, const std::string& dir, bool recursive, bool useDicomdirOnly, int depth,
+                         FolderIds& visited, FileList& out)
+{
+    const auto closeFolder = [fd] {
+        if (fd >= 0)
+            ::close(fd);
+    };
+    const std::vector<Entry> entries = folderEntries(fd);
+    const int total = static_cast<int>(entries.size());
     if (depth == 0) {
         updateProgress(0, total);
         updateProgressText("Retrieving files...");
     }
     if (useDicomdirOnly) {
-        for (const QFileInfo& entry : entries) {
-            if (entry.isFile() && isDicomdirName(entry.fileName())) {
-                out.push_back({collator.sortKey(entry.absoluteFilePath()), entry});
+        for (const Entry& entry : entries) {
+            if (!entry.folder && isDicomdirName(std::string_view(entry.name))) {
+                out.add(dir, entry.name);
+                closeFolder();
                 return;
             }
         }
     }
-    std::vector<ListedFile> found;
     int count = 0;
-    for (const QFileInfo& entry : entries) {
+    for (const Entry& entry : entries) {
         if (m_cancel.load())
             break;
-        if (entry.isDir()) {
+        if (entry.folder) {
             if (recursive) {
+                const std::string path = dir + '/' + entry.name;
                 // A folder met again (through a link) is known by its device and inode: one
                 // stat, where resolving the canonical path would look at every parent.
-                const auto id = folderId(entry.absoluteFilePath());
-                if (!id || !visited.insert(*id).second) {
-                    DRAVELIN_LOG(1, "DICOM", "Skipping folder already listed: " + entry.absoluteFilePath());
-                } else {
-                    listFolder(QDir(entry.absoluteFilePath()), true, useDicomdirOnly, depth + 1, visited, collator,
-                               found);
-                }
+                const auto id = folderIdAt(fd, entry.name.c_str());
+                if (!id || !visited.insert(*id).second)
+                    DRAVELIN_LOG(1, "DICOM", "Skipping folder already listed: " + QFile::decodeName(path.c_str()));
+                else
+                    listFolder(::openat(fd, entry.name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), path, true,
+                               useDicomdirOnly, depth + 1, visited, out);
             }
-        } else if (!useDicomdirOnly && entry.isFile() && !isDicomdirName(entry.fileName())) {
-            found.push_back({collator.sortKey(entry.absoluteFilePath()), entry});
+        } else if (!useDicomdirOnly && !isDicomdirName(std::string_view(entry.name))) {
+            out.add(dir, entry.name);
         }
         ++count;
         if (depth == 0)
             updateProgress(count, total);
     }
-    std::stable_sort(found.begin(), found.end(),
-                     [](const ListedFile& a, const ListedFile& b) { return a.key.compare(b.key) < 0; });
-    out.insert(out.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
+    closeFolder();
 }
 
 void Scanner::scanDirectory(const QString& directory, bool recursive, bool useDicomdirOnly, bool checkDicomHeader)
@@ -248,27 +559,29 @@ void Scanner::scanDirectory(const QString& directory, bool recursive, bool useDi
     timer.start();
     DRAVELIN_LOG(1, "DICOM", "Start scanning " + directory + " (recursive: " + (recursive ? "1" : "0") + ")");
 
-    QList<QFileInfo> files;
+    FileList files;
     try {
-        files = retrieveFileList(QDir(directory), recursive, useDicomdirOnly, 0);
+        files = listFiles(directory, recursive, useDicomdirOnly, 0);
     } catch (const std::exception& e) {
         logException("Cannot list", directory, e.what());
     }
-    const int n = files.size();
+    const int n = static_cast<int>(files.size());
     DRAVELIN_LOG(0, "DICOM", "Found " + QString::number(n) + " files");
     updateProgress(0, n);
 
     std::atomic<int> done{0};
+    std::vector<ScanState> states(static_cast<std::size_t>(m_numberOfThreads));
 #pragma omp parallel for num_threads(m_numberOfThreads) schedule(static)
     for (int i = 0; i < n; ++i) {
         if (m_cancel.load())
             continue;
         try {
-            scanFile(files.at(i), checkDicomHeader);
+            scanFile(files.path(std::size_t(i)).c_str(), files.nameStart(std::size_t(i)), checkDicomHeader,
+                     states[static_cast<std::size_t>(omp_get_thread_num())]);
         } catch (const std::exception& e) {
-            logException("Cannot scan", files.at(i).absoluteFilePath(), e.what());
+            logException("Cannot scan", QFile::decodeName(files.path(std::size_t(i)).c_str()), e.what());
         } catch (...) {
-            logException("Cannot scan", files.at(i).absoluteFilePath(), "unknown error");
+            logException("Cannot scan", QFile::decodeName(files.path(std::size_t(i)).c_str()), "unknown error");
         }
         try {
             updateProgress(++done, n);
@@ -284,42 +597,94 @@ void Scanner::scanDirectory(const QString& directory, bool recursive, bool useDi
     DRAVELIN_LOG(1, "", "Finished scanning " + directory + "in: " + QString::number(timer.elapsed()) + "ms");
 }
 
-void Scanner::scanFile(const QFileInfo& file, bool checkDicomHeader)
+void Scanner::scanFile(const char* pathBytes, std::size_t nameStart, bool checkDicomHeader, ScanState& state)
 {
-    const std::string path = file.absoluteFilePath().toStdString();
+    const std::string path(pathBytes);
     const auto skip = [&](bool hasHeader) {
         if (m_skippedFileHandler)
-            m_skippedFileHandler(file.absoluteFilePath(), !file.isReadable() ? SkipReason::Unreadable
-                                                          : hasHeader        ? SkipReason::Truncated
-                                                                             : SkipReason::NotDicom);
+            m_skippedFileHandler(QFile::decodeName(pathBytes), ::access(pathBytes, R_OK) != 0 ? SkipReason::Unreadable
+                                                               : hasHeader                    ? SkipReason::Truncated
+                                                                                              : SkipReason::NotDicom);
     };
-    if (checkDicomHeader && !Utils::hasDicomHeader(path)) {
+    // The bytes of the header test are those the parse reads first (HeaderReadAhead).
+    state.enterFolder(pathBytes, nameStart);
+    std::size_t fileSize = 0;
+    const std::vector<char>* head =
+        HeaderReadAhead::read(path, HeaderReadAhead::DefaultBytes, &fileSize, state.folderFd, pathBytes + nameStart);
+    const bool hasHeader = head && Utils::isDicomHeader(head->data(), head->size());
+    if (checkDicomHeader && !hasHeader) {
         skip(false);
         return;
     }
-    if (isDicomdirName(file.fileName())) {
-        readDicomDir(file.absoluteFilePath(), false);
+    if (isDicomdirName(std::string_view(pathBytes + nameStart))) {
+        readDicomDir(QFile::decodeName(pathBytes), false);
         return;
     }
-    std::shared_ptr<DcmDataset> dataset = m_cache->loadFromFile(path, nullptr, false);
-    if (!dataset) {
-        skip(checkDicomHeader || Utils::hasDicomHeader(path));
-        return;
+    std::unique_ptr<Patient> patient;
+    if (hasHeader && m_readsHeadersDirectly)
+        patient = readHeader(path, *head, fileSize, state);
+    if (!patient) {
+        std::shared_ptr<DcmDataset> dataset = m_cache->loadFromFile(path, nullptr, false);
+        if (!dataset) {
+            skip(checkDicomHeader || Utils::hasDicomHeader(path));
+            return;
+        }
+        // Outside DICOMDIR mode a file set's directory is left out whatever its name: its records
+        // are no image. Such datasets carry no SOP class of their own, so only they cost the look.
+        if (!dataset->tagExists(DCM_SOPClassUID) && Utils::isDicomdirFile(path)) {
+            DRAVELIN_LOG(1, "DICOM", "Skipping DICOMDIR file " + QFile::decodeName(pathBytes));
+            return;
+        }
+        patient = std::make_unique<Patient>(*dataset, true);
     }
-    // Outside DICOMDIR mode a file set's directory is left out whatever its name: its records
-    // are no image. Such datasets carry no SOP class of their own, so only they cost the look.
-    if (!dataset->tagExists(DCM_SOPClassUID) && Utils::isDicomdirFile(path)) {
-        DRAVELIN_LOG(1, "DICOM", "Skipping DICOMDIR file " + file.absoluteFilePath());
-        return;
-    }
-    auto patient = std::make_unique<Patient>(*dataset, true);
-    dataset.reset();
-    const Filesystem::Url location = Filesystem::Url::fromLocalFile(path);
+    const Filesystem::Url location = state.location(pathBytes, nameStart);
     for (Study* study : patient->studies)
         for (Series* series : study->series)
-            for (Image* image : series->images)
+            for (Image* image : series->images) {
                 image->location = location;
+                state.share(image->instanceNumberText);
+            }
     addPatient(patient.release());
+}
+
+// Most files are read straight from their first bytes; what RawHeader declines (and the
+// enhanced multi-frame objects, and files without a SOP class, which may be DICOMDIRs) is left
+// to DCMTK. Both give the same records.
+std::unique_ptr<Patient> Scanner::readHeader(const std::string& path, const std::vector<char>& head,
+                                             std::size_t fileSize, ScanState& state)
+{
+    RawHeader::Result result = state.header.parse(head.data(), head.size(), head.size() == fileSize);
+    if (result == RawHeader::Result::NeedsMoreData) {
+        if (!readHeaderBytes(path, std::min(fileSize, kLongHeaderBytes), state.buffer))
+            return nullptr;
+        result = state.header.parse(state.buffer.data(), state.buffer.size(), state.buffer.size() == fileSize);
+    }
+    if (result != RawHeader::Result::Parsed)
+        return nullptr;
+    const RecordElements fields(state.header);
+    if (!fields.contains(DCM_SOPClassUID) || fields.contains(DCM_SharedFunctionalGroupsSequence))
+        return nullptr;
+    // The chain Patient(fields, true) builds, with copies of the levels met just before.
+    const RecordTags& t = RecordTags::get();
+    std::unique_ptr<Patient> patient(state.patient.make(
+        fields, {&t.patientId, &t.patientName, &t.patientSex, &t.patientBirthDate, &t.patientComments}, state.key,
+        [&] { return new Patient(fields, false); }));
+    Study* study =
+        state.study.make(fields, {&t.studyInstanceUid, &t.studyId, &t.studyTime, &t.studyDate, &t.studyDescription},
+                         state.key, [&] { return new Study(nullptr, fields, false); });
+    study->patient = patient.get();
+    patient->studies.push_back(study);
+    Series* series = state.series.make(fields,
+                                       {&t.seriesInstanceUid, &t.sopClassUid, &t.seriesTime, &t.seriesDate,
+                                        &t.seriesNumber, &t.modality, &t.seriesDescription},
+                                       state.key, [&] { return new Series(nullptr, fields, false); });
+    series->study = study;
+    study->series.push_back(series);
+    auto* image = new Image(series, fields);
+    series->images.push_back(image);
+    if (!image->imageType.isEmpty())
+        series->imageType = image->imageType;
+    return patient;
 }
 
 void Scanner::scanDicomDir(const QString& dicomDirFile)

@@ -17,8 +17,6 @@
 #include <vector>
 
 class DcmDataset;
-class QCollator;
-class QCollatorSortKey;
 
 namespace Dravelin {
 class DicomPacsCommunication;
@@ -56,6 +54,10 @@ public:
     // Values below 1 are stored as 1.
     void setNumberOfThreads(int n);
     int numberOfThreads() const;
+
+    // Whether a folder scan reads simple headers itself (the default) rather than through the
+    // dataset cache; the records are the same either way.
+    void setReadsHeadersDirectly(bool on) { m_readsHeadersDirectly = on; }
 
     // Asks the running scan to stop; returns at once.
     void cancel();
@@ -113,13 +115,17 @@ protected:
     void queuePatient(Patient* patient);
 
 private:
-    struct ListedFile;
+    class FileList;
+    struct ScanState;
     using FolderId = std::pair<unsigned long long, unsigned long long>;  // device, inode
     using FolderIds = std::set<FolderId>;
-    static std::optional<FolderId> folderId(const QString& path);
-    void listFolder(const QDir& dir, bool recursive, bool useDicomdirOnly, int depth, FolderIds& visited,
-                    const QCollator& collator, std::vector<ListedFile>& out);
-    void scanFile(const QFileInfo& file, bool checkDicomHeader);
+    FileList listFiles(const QString& directory, bool recursive, bool useDicomdirOnly, int depth);
+    void listFolder(int fd, const std::string& dir, bool recursive, bool useDicomdirOnly, int depth, FolderIds& visited,
+                    FileList& out);
+    void scanFile(const char* path, std::size_t nameStart, bool checkDicomHeader, ScanState& state);
+    // The chain of a file whose header RawHeader reads, or null to leave the file to DCMTK.
+    std::unique_ptr<Patient> readHeader(const std::string& path, const std::vector<char>& head, std::size_t fileSize,
+                                        ScanState& state);
     // Reads one DICOMDIR without touching the cancel flag (also used inside a folder scan,
     // where clearing the flag would undo a cancel).
     void readDicomDir(const QString& path, bool reportProgress);
@@ -131,6 +137,7 @@ private:
     std::mutex m_mutex;
     std::vector<Patient*> m_patients;
     SkippedFileHandler m_skippedFileHandler;
+    bool m_readsHeadersDirectly = true;
 };
 
 }  // namespace Dravelin::Dicom

@@ -27,6 +27,31 @@ int toIntOrZero(const QString& text)
     return text.toInt(nullptr, 10);
 }
 
+// findIndexOfAscendingNumbers for any function object: the estimate runs it on every image a
+// merge inserts, where a std::function call per image costs more than the comparison.
+template <typename Number>
+int indexOfAscendingNumbers(int count, const std::vector<Image*>& images, const Number& number)
+{
+    if (images.size() < 2)
+        return -1;
+    int run = 0;
+    for (size_t i = 1; i < images.size(); ++i) {
+        const std::optional<int> a = number(images[i - 1]);
+        const std::optional<int> b = number(images[i]);
+        if (a && b) {
+            // Widened so that INT_MAX followed by anything never overflows.
+            run = static_cast<long long>(*a) + 1 == *b ? run + 1 : 0;
+            if (run == count - 1)
+                return static_cast<int>(i) - run;
+        } else {
+            if (count == 1)
+                return static_cast<int>(i);
+            run = 0;
+        }
+    }
+    return -1;
+}
+
 // Keeps a cached order current on insertion, or drops it when it was already stale.
 void insertIntoOrder(std::vector<Image*>& order, size_t imageCount, Image* image,
                      bool (*less)(const Image*, const Image*))
@@ -65,10 +90,11 @@ void shareRepeatedText(Image& image, const Image& neighbour)
 
 Series::Series(Study* study) : study(study) {}
 
-Series::Series(Study* study, DcmItem& item, bool withChildren) : study(study)
+Series::Series(Study* study, DcmItem& item, bool withChildren) : Series(study, RecordElements(item), withChildren) {}
+
+Series::Series(Study* study, const RecordElements& fields, bool withChildren) : study(study)
 {
     const RecordTags& tags = RecordTags::get();
-    const RecordElements fields(item);
     QString uid = fields.value<QString>(tags.seriesInstanceUid, ElementBase::Required, false, QString());
     QString sopClass = fields.value<QString>(tags.sopClassUid, ElementBase::Required, false, QString());
     const std::string time = fields.value<std::string>(tags.seriesTime, ElementBase::Optional, false, std::string());
@@ -86,7 +112,7 @@ Series::Series(Study* study, DcmItem& item, bool withChildren) : study(study)
     seriesDescription = std::move(description);
 
     if (withChildren) {
-        Image* image = new Image(this, item);
+        Image* image = new Image(this, fields);
         images.push_back(image);
         if (!image->imageType.isEmpty())
             imageType = image->imageType;
@@ -165,13 +191,12 @@ void Series::estimateDimensions()
 
     refreshOrder(imagesByAcquisition, images, compareAcquisitionNumbers);
     const std::vector<Image*>* ordered = &imagesByAcquisition;
-    int index = findIndexOfAscendingNumbers(3, imagesByAcquisition,
-                                            [](const Image* image) { return image->acquisitionNumber; });
+    int index =
+        indexOfAscendingNumbers(3, imagesByAcquisition, [](const Image* image) { return image->acquisitionNumber; });
     if (index == -1) {
         refreshOrder(imagesByInstance, images, compareInstanceNumbers);
         ordered = &imagesByInstance;
-        index =
-            findIndexOfAscendingNumbers(3, imagesByInstance, [](const Image* image) { return image->instanceNumber; });
+        index = indexOfAscendingNumbers(3, imagesByInstance, [](const Image* image) { return image->instanceNumber; });
         if (index == -1) {
             e = DimensionsInfo();
             return;
@@ -235,24 +260,7 @@ std::vector<DimensionsInfo> Series::loadDimensions(std::shared_ptr<DatasetCache>
 int findIndexOfAscendingNumbers(int count, const std::vector<Image*>& images,
                                 const std::function<std::optional<int>(const Image*)>& number)
 {
-    if (images.size() < 2)
-        return -1;
-    int run = 0;
-    for (size_t i = 1; i < images.size(); ++i) {
-        const std::optional<int> a = number(images[i - 1]);
-        const std::optional<int> b = number(images[i]);
-        if (a && b) {
-            // Widened so that INT_MAX followed by anything never overflows.
-            run = static_cast<long long>(*a) + 1 == *b ? run + 1 : 0;
-            if (run == count - 1)
-                return static_cast<int>(i) - run;
-        } else {
-            if (count == 1)
-                return static_cast<int>(i);
-            run = 0;
-        }
-    }
-    return -1;
+    return indexOfAscendingNumbers(count, images, number);
 }
 
 }  // namespace Dravelin::Dicom

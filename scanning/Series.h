@@ -18,6 +18,7 @@ namespace Dravelin::Dicom {
 
 class DatasetCache;
 class Image;
+class RecordElements;
 class Study;
 
 class Series : public Base
@@ -25,6 +26,7 @@ class Series : public Base
 public:
     explicit Series(Study* study);
     Series(Study* study, DcmItem& item, bool withChildren);
+    Series(Study* study, const RecordElements& fields, bool withChildren);
     // Copies the value fields, the dimension list and `checked`; no parent, images,
     // image type, cached orders or estimate.
     Series(const Series& other);

@@ -11,10 +11,11 @@ namespace Dravelin::Dicom {
 
 Study::Study(Patient* patient) : patient(patient) {}
 
-Study::Study(Patient* patient, DcmItem& item, bool withChildren) : patient(patient)
+Study::Study(Patient* patient, DcmItem& item, bool withChildren) : Study(patient, RecordElements(item), withChildren) {}
+
+Study::Study(Patient* patient, const RecordElements& fields, bool withChildren) : patient(patient)
 {
     const RecordTags& tags = RecordTags::get();
-    const RecordElements fields(item);
     QString uid = fields.value<QString>(tags.studyInstanceUid, ElementBase::Required, false, QString());
     QString id = fields.value<QString>(tags.studyId, ElementBase::Required, false, QString());
     const std::string time = fields.value<std::string>(tags.studyTime, ElementBase::Required, false, std::string());
@@ -28,7 +29,7 @@ Study::Study(Patient* patient, DcmItem& item, bool withChildren) : patient(patie
     studyDescription = std::move(description);
 
     if (withChildren)
-        series.push_back(new Series(this, item, true));
+        series.push_back(new Series(this, fields, true));
 }
 
 Study::Study(const Study& other)

@@ -13,6 +13,7 @@ class DcmItem;
 namespace Dravelin::Dicom {
 
 class Patient;
+class RecordElements;
 class Series;
 class PacsSeriesProxy;
 
@@ -21,6 +22,7 @@ class Study : public Base
 public:
     explicit Study(Patient* patient);
     Study(Patient* patient, DcmItem& item, bool withChildren);
+    Study(Patient* patient, const RecordElements& fields, bool withChildren);
     Study(const Study& other);  // the five value fields; no parent, series or placeholder
     Study& operator=(const Study&) = delete;
     ~Study() override;

@@ -2,7 +2,10 @@
 
 #include <QLocale>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <string_view>
 
 namespace Dravelin::Cli {
 
@@ -30,7 +33,7 @@ void JsonWriter::beforeValue()
 JsonWriter& JsonWriter::key(const char* name)
 {
     beforeValue();
-    string(QByteArray(name));
+    string(name, std::strlen(name));
     m_out += ": ";
     m_afterKey = true;
     return *this;
@@ -68,11 +71,21 @@ void JsonWriter::endArray()
     m_out += ']';
 }
 
-void JsonWriter::string(const QByteArray& utf8)
+void JsonWriter::string(const char* utf8, std::size_t size)
 {
     static const char hex[] = "0123456789abcdef";
     m_out += '"';
-    for (const char c : utf8) {
+    // Runs that need no escape are copied whole.
+    const auto plain = [](char c) { return c != '"' && c != '\\' && static_cast<unsigned char>(c) >= 0x20; };
+    for (std::size_t i = 0; i < size;) {
+        std::size_t end = i;
+        while (end < size && plain(utf8[end]))
+            ++end;
+        m_out.append(utf8 + i, end - i);
+        if (end == size)
+            break;
+        i = end + 1;
+        const char c = utf8[end];
         const auto u = static_cast<unsigned char>(c);
         switch (c) {
             case '"': m_out += "\\\""; break;
@@ -80,14 +93,10 @@ void JsonWriter::string(const QByteArray& utf8)
             case '\n': m_out += "\\n"; break;
             case '\r': m_out += "\\r"; break;
             case '\t': m_out += "\\t"; break;
-            default:
-                if (u < 0x20) {
-                    m_out += "\\u00";
-                    m_out += hex[u >> 4];
-                    m_out += hex[u & 0xF];
-                } else {
-                    m_out += c;  // UTF-8 passes through unchanged
-                }
+            default:  // the other control characters
+                m_out += "\\u00";
+                m_out += hex[u >> 4];
+                m_out += hex[u & 0xF];
         }
     }
     m_out += '"';
@@ -96,7 +105,18 @@ void JsonWriter::string(const QByteArray& utf8)
 void JsonWriter::value(const QString& text)
 {
     beforeValue();
-    string(text.toUtf8());
+    // Most texts are ASCII: written as they are, without a UTF-8 copy first.
+    const QChar* chars = text.constData();
+    const int size = text.size();
+    if (std::all_of(chars, chars + size, [](QChar c) { return c.unicode() < 0x80; })) {
+        m_ascii.resize(static_cast<std::size_t>(size));
+        for (int i = 0; i < size; ++i)
+            m_ascii[static_cast<std::size_t>(i)] = static_cast<char>(chars[i].unicode());
+        string(m_ascii.data(), m_ascii.size());
+        return;
+    }
+    const QByteArray utf8 = text.toUtf8();
+    string(utf8.constData(), static_cast<std::size_t>(utf8.size()));
 }
 
 void JsonWriter::value(double number)
@@ -106,7 +126,17 @@ void JsonWriter::value(double number)
         m_out += "null";
         return;
     }
-    m_out += QByteArray::number(number, 'g', QLocale::FloatingPointShortest).toStdString();
+    // Coordinates repeat from image to image: their text is remembered.
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &number, sizeof bits);
+    NumberText& cached = m_numbers[(bits ^ bits >> 29 ^ bits >> 47) % m_numbers.size()];
+    if (!cached.used || cached.bits != bits) {
+        const QByteArray text = QByteArray::number(number, 'g', QLocale::FloatingPointShortest);
+        cached.used = true;
+        cached.bits = bits;
+        cached.text.assign(text.constData(), static_cast<std::size_t>(text.size()));
+    }
+    m_out += cached.text;
 }
 
 void JsonWriter::value(int number)

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <array>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -37,12 +39,20 @@ public:
 private:
     void beforeValue();
     void newline();
-    void string(const QByteArray& utf8);
+    void string(const char* utf8, std::size_t size);
     void flushIfLarge();
 
     std::FILE* m_file;
     bool m_finished = false;
     std::string m_out;
+    std::string m_ascii;  // reused for ASCII texts
+    struct NumberText
+    {
+        bool used = false;
+        std::uint64_t bits = 0;
+        std::string text;
+    };
+    std::array<NumberText, 509> m_numbers;
     // Per open container: whether it already holds an entry.
     std::vector<bool> m_hasEntries;
     bool m_afterKey = false;

@@ -11,6 +11,8 @@
 #   A=BINARY   the dravelin-dicom to measure (default $BUILD/dravelin-dicom)
 #   B=BINARY   a second dravelin-dicom (e.g. a build of main) run in turn with A; adds "before" rows
 #   BIG=1      also scan 100,000 files once each for the memory per image (generated once, 3.3 GiB)
+#   DEEP=1     also scan the same images spread over a tree of about 62,000 folders (3 levels; hard
+#              links, made once), against headread and gdcmscanner, in turn for ROUNDS rounds
 # The data set (20,000 images of 128x128 plus 20 junk and 20 truncated files) is generated once.
 set -euo pipefail
 ROUNDS=${1:-5}
@@ -122,6 +124,53 @@ if [ -n "$B" ]; then
 fi
 awk -v k="$(col "$(index "scan t2")" 3)" -v n="$NFILES" \
     'BEGIN { printf "  peak memory of scan t2: %.1f MiB, %.2f KiB per file\n", k / 1024, k / n }'
+
+if [ "${DEEP:-0}" = 1 ]; then
+    DEEPD=$R/scan-deep
+    if [ ! -f "$DEEPD/.complete" ]; then
+        rm -rf "$DEEPD"
+        echo "generating $DEEPD ..." >&2
+        /usr/bin/python3 - "$CLEAN" "$DEEPD" <<'PY'
+import os, sys
+src, dst = sys.argv[1], sys.argv[2]
+files = sorted(os.path.join(d, f) for d, _, fs in os.walk(src) for f in fs)
+leaves = [os.path.join(dst, "a%d" % a, "b%d" % b, "c%d" % c) for a in range(40) for b in range(40) for c in range(38)]
+for leaf in leaves:
+    os.makedirs(leaf)
+step = len(leaves) / len(files)
+for i, f in enumerate(files):
+    os.link(f, os.path.join(leaves[int(i * step)], "img%d.dcm" % i))
+PY
+        touch "$DEEPD/.complete"
+    fi
+    DKEYS=("headread t1" "scan t1" "gdcmscanner")
+    DCMDS=("$BIN/headread -t 1 -b 8192 $DEEPD" "$A scan $DEEPD --json --threads 1" "gdcmscanner -d $DEEPD -r $TAGS")
+    if [ -n "$B" ]; then
+        DKEYS+=("before: scan t1")
+        DCMDS+=("$B scan $DEEPD --json --threads 1")
+    fi
+    DLOADS=()
+    for round in $(seq 0 "$ROUNDS"); do
+        [ "$round" -gt 0 ] && DLOADS+=("$(cut -d' ' -f1 /proc/loadavg)")
+        for i in "${!DKEYS[@]}"; do
+            one "deep$i" "${DCMDS[$i]}"
+            [ "$round" -eq 0 ] && : >"$T/deep$i"
+        done
+    done
+    KEYS=("${DKEYS[@]/#/deep }")
+    for i in "${!DKEYS[@]}"; do mv "$T/deep$i" "$T/$i"; done
+    echo
+    echo "deep tree $DEEPD: $(find "$DEEPD" -type d | wc -l) folders, $(find "$DEEPD" -type f ! -name .complete | wc -l) files"
+    echo "$ROUNDS rounds in turn after one warm-up; 1-minute load average before each round: ${DLOADS[*]}"
+    for i in "${!KEYS[@]}"; do
+        printf "  %-22s wall %7.3f s  cpu %7.3f s  peak %6.1f MiB\n" "${KEYS[$i]}" "$(col "$i" 1)" "$(col "$i" 2)" \
+            "$(awk -v k="$(col "$i" 3)" 'BEGIN { print k / 1024 }')"
+    done
+    echo "ratios (median of per-round ratios):"
+    show "deep: scan t1 / headread t1" "deep scan t1" "deep headread t1" "(goal cpu <= 3)"
+    show "deep: gdcmscanner / scan t1" "deep gdcmscanner" "deep scan t1" "(goal >= 2)"
+    [ -n "$B" ] && show "deep: before / after, scan t1" "deep before: scan t1" "deep scan t1" ""
+fi
 
 if [ "${BIG:-0}" = 1 ]; then
     BIGD=$R/scan100k

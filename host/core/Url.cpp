@@ -1,6 +1,8 @@
 #include "host/core/Url.h"
 
 #include <QDir>
+
+#include <algorithm>
 #include <QFileInfo>
 #include <QStringList>
 
@@ -56,19 +58,68 @@ Url Url::fromLocalFile(const QString& path)
     return Url(QUrl::fromLocalFile(path));
 }
 
+Url Url::localFolder(const QString& path)
+{
+    const QUrl url = QUrl::fromLocalFile(path);
+    if (!path.startsWith('/') || path.endsWith('/') || url.toLocalFile() != path)
+        return {};
+    return Url(url);
+}
+
+Url Url::fromLocalFile(const Url& folder, const QString& name)
+{
+    const QString folderPath = folder.whole().toLocalFile();
+    if (name.isEmpty() || name.contains('/') || name == "." || name == ".." || folderPath.isEmpty() ||
+        !folder.m_fileName.isNull())
+        return fromLocalFile(folderPath + '/' + name);
+    Url url;
+    url.m_url = folder.m_url;
+    url.m_fileName = name;
+    return url;
+}
+
+QUrl Url::whole() const
+{
+    return m_fileName.isNull() ? m_url : QUrl::fromLocalFile(m_url.toLocalFile() + '/' + m_fileName);
+}
+
+void Url::detachFolder()
+{
+    if (m_fileName.isNull())
+        return;
+    m_url = whole();
+    m_fileName = QString();
+}
+
+namespace {
+
+// Characters a file name keeps as they are in every form of a URL.
+bool isPlainName(const QString& name)
+{
+    return std::all_of(name.begin(), name.end(), [](QChar c) {
+        const ushort u = c.unicode();
+        return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '.' || u == '-' ||
+               u == '_' || u == '~';
+    });
+}
+
+}  // namespace
+
 bool Url::isValid() const
 {
+    if (!m_fileName.isNull())
+        return true;  // an absolute local path
     return m_url.isValid() && !m_url.isEmpty();
 }
 
 bool Url::isEmpty() const
 {
-    return m_url.isEmpty();
+    return m_fileName.isNull() && m_url.isEmpty();
 }
 
 bool Url::isLocalFile() const
 {
-    return m_url.isLocalFile();
+    return !m_fileName.isNull() || m_url.isLocalFile();
 }
 
 std::string Url::scheme() const
@@ -79,61 +130,65 @@ std::string Url::scheme() const
 std::string Url::userInfo() const
 {
     // QUrl refuses FullyDecoded for the whole user info (a decoded ":" would be ambiguous).
-    if (m_url.userName().isEmpty() && m_url.password().isEmpty())
+    if (whole().userName().isEmpty() && whole().password().isEmpty())
         return {};
     std::string info = userName();
-    if (!m_url.password().isNull())
+    if (!whole().password().isNull())
         info += ":" + password();
     return info;
 }
 
 std::string Url::userName() const
 {
-    return m_url.userName(QUrl::FullyDecoded).toStdString();
+    return whole().userName(QUrl::FullyDecoded).toStdString();
 }
 
 std::string Url::password() const
 {
-    return m_url.password(QUrl::FullyDecoded).toStdString();
+    return whole().password(QUrl::FullyDecoded).toStdString();
 }
 
 std::string Url::host() const
 {
-    return m_url.host().toStdString();
+    return whole().host().toStdString();
 }
 
 int Url::port(int defaultPort) const
 {
-    return m_url.port(defaultPort);
+    return whole().port(defaultPort);
 }
 
 std::string Url::path() const
 {
-    return m_url.path(QUrl::FullyDecoded).toStdString();
+    return whole().path(QUrl::FullyDecoded).toStdString();
 }
 
 std::string Url::query() const
 {
-    return m_url.query(QUrl::FullyEncoded).toStdString();
+    return whole().query(QUrl::FullyEncoded).toStdString();
 }
 
 std::string Url::fragment() const
 {
-    return m_url.fragment(QUrl::FullyDecoded).toStdString();
+    return whole().fragment(QUrl::FullyDecoded).toStdString();
 }
 
 std::string Url::localFilePath() const
 {
+    if (!m_fileName.isNull())
+        return (m_url.toLocalFile() + '/' + m_fileName).toStdString();
     return m_url.isLocalFile() ? m_url.toLocalFile().toStdString() : std::string();
 }
 
 void Url::setScheme(const std::string& scheme)
 {
+    detachFolder();
     m_url.setScheme(qs(scheme));
 }
 
 void Url::setUserInfo(const std::string& userInfo)
 {
+    detachFolder();
     // QUrl refuses decoded user info as a whole; name and password take it one by one.
     if (userInfo.empty()) {
         m_url.setUserInfo(QString());
@@ -147,21 +202,25 @@ void Url::setUserInfo(const std::string& userInfo)
 
 void Url::setHost(const std::string& host)
 {
+    detachFolder();
     m_url.setHost(qs(host));
 }
 
 void Url::setPort(int port)
 {
+    detachFolder();
     m_url.setPort(port);
 }
 
 void Url::setPath(const std::string& path)
 {
+    detachFolder();
     m_url.setPath(qs(path), QUrl::DecodedMode);
 }
 
 void Url::setQuery(const std::string& encodedQuery)
 {
+    detachFolder();
     // An empty text removes the query (QUrl would keep a bare "?"). Characters a query may not
     // hold unencoded (a person name's "^") are encoded rather than making the URL invalid.
     m_url.setQuery(encodedQuery.empty() ? QString() : qs(encodedQuery), QUrl::TolerantMode);
@@ -169,11 +228,13 @@ void Url::setQuery(const std::string& encodedQuery)
 
 void Url::setFragment(const std::string& fragment)
 {
+    detachFolder();
     m_url.setFragment(fragment.empty() ? QString() : qs(fragment), QUrl::DecodedMode);
 }
 
 void Url::appendSubquery(const std::string& key, const std::string& value)
 {
+    detachFolder();
     QString query = m_url.query(QUrl::FullyEncoded);
     if (!query.isEmpty())
         query += '&';
@@ -184,7 +245,7 @@ void Url::appendSubquery(const std::string& key, const std::string& value)
 std::vector<std::pair<std::string, std::string>> Url::subqueries() const
 {
     std::vector<std::pair<std::string, std::string>> result;
-    const QByteArray query = m_url.query(QUrl::FullyEncoded).toUtf8();
+    const QByteArray query = whole().query(QUrl::FullyEncoded).toUtf8();
     if (query.isEmpty())
         return result;
     for (const QByteArray& part : query.split('&')) {
@@ -214,6 +275,7 @@ bool Url::hasSubquery(const std::string& key) const
 
 void Url::removeSubquery(const std::string& key)
 {
+    detachFolder();
     QString query;
     for (auto& [k, v] : subqueries()) {
         if (k == key)
@@ -237,9 +299,11 @@ std::string Url::string(unsigned flags) const
         options |= QUrl::RemoveQuery;
     if (flags & RemoveFragment)
         options |= QUrl::RemoveFragment;
-    if (flags & LoaderEncoded)
-        return m_url.toString(options | QUrl::FullyEncoded).toStdString();
-    return m_url.toString(options | QUrl::PrettyDecoded).toStdString();
+    options |= (flags & LoaderEncoded) ? QUrl::FullyEncoded : QUrl::PrettyDecoded;
+    // A plain file name reads the same in every form: the folder's text is written once.
+    if (!m_fileName.isNull() && isPlainName(m_fileName))
+        return (m_url.toString(options) + '/' + m_fileName).toStdString();
+    return whole().toString(options).toStdString();
 }
 
 std::string commonParentDirectory(const std::vector<std::string>& paths)

@@ -37,6 +37,13 @@ public:
 
     static Url fromLocalFile(const std::string& path);
     static Url fromLocalFile(const QString& path);
+    // A folder for the next form, or an empty URL when `path` (absolute) does not read back
+    // unchanged from its URL.
+    static Url localFolder(const QString& path);
+    // The file `name` in `folder` (made by localFolder): the same URL as fromLocalFile(the
+    // folder's path + "/" + name), but every file of the folder shares the folder's text. A
+    // scan keeps one URL per image; a URL of its own costs more than the rest of the image.
+    static Url fromLocalFile(const Url& folder, const QString& name);
 
     bool isValid() const;
     bool isEmpty() const;
@@ -72,13 +79,19 @@ public:
     // Human-readable text (decoded where unambiguous) unless LoaderEncoded is given.
     std::string string(unsigned flags = Default) const;
 
-    const QUrl& qUrl() const { return m_url; }
+    QUrl qUrl() const { return whole(); }
 
-    bool operator==(const Url& other) const { return m_url == other.m_url; }
+    bool operator==(const Url& other) const { return whole() == other.whole(); }
     bool operator!=(const Url& other) const { return !(*this == other); }
 
 private:
-    QUrl m_url;
+    // The URL itself; a file made by fromLocalFile(folder, name) builds it on demand.
+    QUrl whole() const;
+    // Before a change: the URL itself takes the place of folder and file name.
+    void detachFolder();
+
+    QUrl m_url;          // the URL, or the folder of m_fileName
+    QString m_fileName;  // null unless made by fromLocalFile(folder, name)
 };
 
 // The deepest folder that contains all given paths (files or folders); empty when they

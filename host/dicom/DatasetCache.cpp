@@ -47,14 +47,6 @@ using DatasetPtr = std::shared_ptr<DcmDataset>;
 // dataset and breaks when the file changes after the scan.
 constexpr Uint32 kNoReadLimit = 0xFFFFFFFEu;
 
-bool isUtf8OrAscii(const std::string& charset)
-{
-    // Multi-valued (ISO 2022) declarations need conversion even when one value is ASCII.
-    if (charset.find('\\') != std::string::npos)
-        return false;
-    return charset.empty() || charset == "ISO_IR 192" || charset == "ISO_IR 6" || charset == "ISO 2022 IR 6";
-}
-
 std::string trimmedCharset(const OFString& value)
 {
     std::string s(value.c_str());
@@ -256,7 +248,7 @@ DatasetPtr DatasetCache::Private::parse(const std::string& path, bool withPixelD
 
     OFString charset;
     if (convertCharset && dataset->findAndGetOFStringArray(DCM_SpecificCharacterSet, charset).good() &&
-        !isUtf8OrAscii(trimmedCharset(charset))) {
+        Utils::needsUtf8Conversion(charset.c_str())) {
         const OFCondition converted = dataset->convertToUTF8();
         if (converted.bad()) {
             Log::log(3, "DICOM",

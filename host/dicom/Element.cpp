@@ -241,107 +241,242 @@ bool putText(DcmItem& item, const DcmTag& tag, const std::string& text)
 
 // --- reading, per type ----------------------------------------------------------------------
 
-template <>
-std::optional<std::string> Element<std::string>::valueOf(DcmElement* element, bool)
+namespace {
+
+// Every typed read starts from one of two forms of the value: the whole text (values joined
+// by "\") or the list of values. A source gives both, from a DCMTK element or from the bytes
+// of an encoded value, so that the conversions below are the same for both.
+struct ElementSource
 {
-    return joinedText(element);
+    DcmElement* element;
+    std::optional<std::string> joined() const { return joinedText(element); }
+    std::optional<std::vector<std::string>> list() const { return valueList(element); }
+};
+
+bool isVr(const EncodedValue& v, const char* name)
+{
+    return v.vr[0] == name[0] && v.vr[1] == name[1];
 }
 
-template <>
-std::optional<QString> Element<QString>::valueOf(DcmElement* element, bool)
+// Texts that are one value whatever they hold: "\" is no separator in them.
+bool isSingleValuedText(const EncodedValue& v)
 {
-    auto s = joinedText(element);
-    if (!s)
-        return std::nullopt;
-    return textFromDicom(*s);
+    return isVr(v, "LT") || isVr(v, "ST") || isVr(v, "UT") || isVr(v, "UR");
 }
 
-template <>
-std::optional<std::vector<std::string>> Element<std::vector<std::string>>::valueOf(DcmElement* element, bool)
+// The encoded values come as DCMTK reads them (RawHeader passes nothing it would change), so
+// the text is the bytes; unsigned shorts are written out in decimal, as DCMTK writes them.
+struct EncodedSource
 {
-    return valueList(element);
-}
+    const EncodedValue* value;
 
-template <>
-std::optional<QStringList> Element<QStringList>::valueOf(DcmElement* element, bool)
-{
-    auto values = valueList(element);
-    if (!values)
-        return std::nullopt;
-    QStringList list;
-    for (const auto& v : *values)
-        list << textFromDicom(v);
-    return list;
-}
-
-template <>
-std::optional<double> Element<double>::valueOf(DcmElement* element, bool tolerant)
-{
-    auto values = valueList(element);
-    if (!values)
-        return std::nullopt;
-    return parseDecimal(values->front(), tolerant);
-}
-
-template <>
-std::optional<std::vector<double>> Element<std::vector<double>>::valueOf(DcmElement* element, bool tolerant)
-{
-    auto values = valueList(element);
-    if (!values)
-        return std::nullopt;
-    std::vector<double> result;
-    result.reserve(values->size());
-    for (const auto& v : *values) {
-        auto d = parseDecimal(v, tolerant);
-        if (!d)
+    std::optional<std::vector<std::string>> list() const
+    {
+        if (!value || value->bytes.empty())
             return std::nullopt;
-        result.push_back(*d);
-    }
-    return result;
-}
-
-template <>
-std::optional<int> Element<int>::valueOf(DcmElement* element, bool tolerant)
-{
-    auto values = valueList(element);
-    if (!values)
-        return std::nullopt;
-    return integerFromText<int>(values->front(), tolerant);
-}
-
-template <>
-std::optional<unsigned int> Element<unsigned int>::valueOf(DcmElement* element, bool tolerant)
-{
-    auto values = valueList(element);
-    if (!values)
-        return std::nullopt;
-    return integerFromText<unsigned int>(values->front(), tolerant);
-}
-
-template <>
-std::optional<long long> Element<long long>::valueOf(DcmElement* element, bool tolerant)
-{
-    auto values = valueList(element);
-    if (!values)
-        return std::nullopt;
-    return parseInteger(values->front(), tolerant);
-}
-
-template <>
-std::optional<std::vector<int>> Element<std::vector<int>>::valueOf(DcmElement* element, bool tolerant)
-{
-    auto values = valueList(element);
-    if (!values)
-        return std::nullopt;
-    std::vector<int> result;
-    for (const auto& v : *values) {
-        auto i = integerFromText<int>(v, tolerant);
-        if (!i)
+        const std::string_view bytes = value->bytes;
+        std::vector<std::string> result;
+        if (isVr(*value, "US")) {
+            const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+            for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
+                result.push_back(std::to_string(unsigned(p[i]) | unsigned(p[i + 1]) << 8));
+        } else if (isSingleValuedText(*value)) {
+            result.emplace_back(bytes);
+        } else {
+            std::size_t start = 0;
+            for (;;) {
+                const std::size_t end = bytes.find('\\', start);
+                result.emplace_back(bytes.substr(start, end == std::string_view::npos ? end : end - start));
+                if (end == std::string_view::npos)
+                    break;
+                start = end + 1;
+            }
+        }
+        if (result.empty())
             return std::nullopt;
-        result.push_back(*i);
+        return result;
     }
-    return result;
-}
+
+    std::optional<std::string> joined() const
+    {
+        if (!value || value->bytes.empty())
+            return std::nullopt;
+        if (!isVr(*value, "US"))
+            return std::string(value->bytes);
+        auto values = list();
+        if (!values)
+            return std::nullopt;
+        return join(*values);
+    }
+};
+
+template <typename T>
+struct Read;
+
+template <>
+struct Read<std::string>
+{
+    template <typename S>
+    static std::optional<std::string> from(const S& source, bool)
+    {
+        return source.joined();
+    }
+};
+
+template <>
+struct Read<QString>
+{
+    template <typename S>
+    static std::optional<QString> from(const S& source, bool)
+    {
+        auto s = source.joined();
+        if (!s)
+            return std::nullopt;
+        return textFromDicom(*s);
+    }
+};
+
+template <>
+struct Read<std::vector<std::string>>
+{
+    template <typename S>
+    static std::optional<std::vector<std::string>> from(const S& source, bool)
+    {
+        return source.list();
+    }
+};
+
+template <>
+struct Read<QStringList>
+{
+    template <typename S>
+    static std::optional<QStringList> from(const S& source, bool)
+    {
+        auto values = source.list();
+        if (!values)
+            return std::nullopt;
+        QStringList list;
+        for (const auto& v : *values)
+            list << textFromDicom(v);
+        return list;
+    }
+};
+
+template <>
+struct Read<double>
+{
+    template <typename S>
+    static std::optional<double> from(const S& source, bool tolerant)
+    {
+        auto values = source.list();
+        if (!values)
+            return std::nullopt;
+        return parseDecimal(values->front(), tolerant);
+    }
+};
+
+template <>
+struct Read<std::vector<double>>
+{
+    template <typename S>
+    static std::optional<std::vector<double>> from(const S& source, bool tolerant)
+    {
+        auto values = source.list();
+        if (!values)
+            return std::nullopt;
+        std::vector<double> result;
+        result.reserve(values->size());
+        for (const auto& v : *values) {
+            auto d = parseDecimal(v, tolerant);
+            if (!d)
+                return std::nullopt;
+            result.push_back(*d);
+        }
+        return result;
+    }
+};
+
+template <typename N>
+struct ReadInteger
+{
+    template <typename S>
+    static std::optional<N> from(const S& source, bool tolerant)
+    {
+        auto values = source.list();
+        if (!values)
+            return std::nullopt;
+        return integerFromText<N>(values->front(), tolerant);
+    }
+};
+
+template <>
+struct Read<int> : ReadInteger<int>
+{
+};
+
+template <>
+struct Read<unsigned int> : ReadInteger<unsigned int>
+{
+};
+
+template <>
+struct Read<long long>
+{
+    template <typename S>
+    static std::optional<long long> from(const S& source, bool tolerant)
+    {
+        auto values = source.list();
+        if (!values)
+            return std::nullopt;
+        return parseInteger(values->front(), tolerant);
+    }
+};
+
+template <>
+struct Read<std::vector<int>>
+{
+    template <typename S>
+    static std::optional<std::vector<int>> from(const S& source, bool tolerant)
+    {
+        auto values = source.list();
+        if (!values)
+            return std::nullopt;
+        std::vector<int> result;
+        for (const auto& v : *values) {
+            auto i = integerFromText<int>(v, tolerant);
+            if (!i)
+                return std::nullopt;
+            result.push_back(*i);
+        }
+        return result;
+    }
+};
+
+}  // namespace
+
+#define DRAVELIN_DICOM_ELEMENT_READ(T)                                             \
+    template <>                                                                    \
+    std::optional<T> Element<T>::valueOf(DcmElement* element, bool tolerant)       \
+    {                                                                              \
+        return Read<T>::from(ElementSource{element}, tolerant);                    \
+    }                                                                              \
+    template <>                                                                    \
+    std::optional<T> Element<T>::valueOf(const EncodedValue* value, bool tolerant) \
+    {                                                                              \
+        return Read<T>::from(EncodedSource{value}, tolerant);                      \
+    }
+
+DRAVELIN_DICOM_ELEMENT_READ(QString)
+DRAVELIN_DICOM_ELEMENT_READ(QStringList)
+DRAVELIN_DICOM_ELEMENT_READ(std::string)
+DRAVELIN_DICOM_ELEMENT_READ(std::vector<std::string>)
+DRAVELIN_DICOM_ELEMENT_READ(double)
+DRAVELIN_DICOM_ELEMENT_READ(std::vector<double>)
+DRAVELIN_DICOM_ELEMENT_READ(int)
+DRAVELIN_DICOM_ELEMENT_READ(std::vector<int>)
+DRAVELIN_DICOM_ELEMENT_READ(unsigned int)
+DRAVELIN_DICOM_ELEMENT_READ(long long)
+#undef DRAVELIN_DICOM_ELEMENT_READ
 
 // --- writing, per type ----------------------------------------------------------------------
 

@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <dcmtk/config/osconfig.h>
@@ -14,6 +15,15 @@
 #include <dcmtk/dcmdata/dctag.h>
 
 namespace Dravelin::Dicom {
+
+// A value as found encoded in a file (see RawHeader), for the typed reads without a DCMTK
+// element: its bytes without the padding and its VR. Only values that DCMTK would read
+// unchanged come this way (no NUL, no leading or trailing spaces inside, even length).
+struct EncodedValue
+{
+    std::string_view bytes;
+    char vr[2] = {0, 0};
+};
 
 class ElementBase
 {
@@ -66,6 +76,9 @@ public:
 
     // The value of an element found by other means (null when absent), read as get() reads it.
     static std::optional<T> valueOf(DcmElement* element, bool tolerant);
+    // The same from the encoded value (null when absent): what valueOf gives for the element
+    // DCMTK reads from those bytes.
+    static std::optional<T> valueOf(const EncodedValue* value, bool tolerant);
 
 private:
     std::optional<T> read() const { return valueOf(find(), m_tolerant); }
@@ -79,11 +92,13 @@ std::optional<long long> parseInteger(const std::string& text, bool tolerant);
 std::string formatDecimal(double value);
 
 // The reading and writing of each supported type live in Element.cpp.
-#define DRAVELIN_DICOM_ELEMENT_TYPE(T)                       \
-    template <>                                              \
-    std::optional<T> Element<T>::valueOf(DcmElement*, bool); \
-    template <>                                              \
-    bool Element<T>::setValue(const T& value);               \
+#define DRAVELIN_DICOM_ELEMENT_TYPE(T)                               \
+    template <>                                                      \
+    std::optional<T> Element<T>::valueOf(DcmElement*, bool);         \
+    template <>                                                      \
+    std::optional<T> Element<T>::valueOf(const EncodedValue*, bool); \
+    template <>                                                      \
+    bool Element<T>::setValue(const T& value);                       \
     extern template class Element<T>;
 
 DRAVELIN_DICOM_ELEMENT_TYPE(QString)

@@ -27,12 +27,14 @@ constexpr auto kFreshFor = std::chrono::seconds(1);
 
 }  // namespace
 
-const std::vector<char>* HeaderReadAhead::read(const std::string& path, std::size_t bytes)
+const std::vector<char>* HeaderReadAhead::read(const std::string& path, std::size_t bytes, std::size_t* fileSize,
+                                               int folder, const char* name)
 {
     ReadAhead& r = t_readAhead;
     r.valid = false;
     // Without blocking: opening a FIFO would wait for a writer.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
+    const int fd = folder >= 0 && name ? ::openat(folder, name, flags) : ::open(path.c_str(), flags);
     if (fd < 0)
         return nullptr;
     struct stat info;
@@ -56,6 +58,8 @@ const std::vector<char>* HeaderReadAhead::read(const std::string& path, std::siz
     r.readAt = std::chrono::steady_clock::now();
     // A short read (the file shrank meanwhile) is not worth keeping.
     r.valid = filled == std::min(size, bytes);
+    if (fileSize)
+        *fileSize = size;
     return &r.bytes;
 }
 

@@ -17,8 +17,11 @@ public:
     static constexpr std::size_t DefaultBytes = 8 * 1024;
 
     // Reads up to `bytes` from the start of `path` and keeps them for this thread. Returns
-    // them, or null when the file cannot be opened or is not a regular file.
-    static const std::vector<char>* read(const std::string& path, std::size_t bytes = DefaultBytes);
+    // them, or null when the file cannot be opened or is not a regular file; `fileSize` (when
+    // given) receives the file's size. With a descriptor of the file's folder (`folder`, and
+    // `name` the file's name in it) the file is opened relative to it: no path walk from the root.
+    static const std::vector<char>* read(const std::string& path, std::size_t bytes = DefaultBytes,
+                                         std::size_t* fileSize = nullptr, int folder = -1, const char* name = nullptr);
     // The bytes most recently read on this thread, if they are of `path` and still fresh;
     // `fileSize` receives the file's size at that read. Forgets them either way.
     static const std::vector<char>* take(const std::string& path, std::size_t& fileSize);

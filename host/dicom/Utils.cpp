@@ -139,7 +139,24 @@ bool hasDicomHeader(const std::string& path)
     // Reads as much as a header parse needs first, so that a scan's parse right after this
     // check finds the bytes already read (HeaderReadAhead).
     const std::vector<char>* bytes = HeaderReadAhead::read(path);
-    return bytes && bytes->size() >= 132 && std::memcmp(bytes->data() + 128, "DICM", 4) == 0;
+    return bytes && isDicomHeader(bytes->data(), bytes->size());
+}
+
+bool isDicomHeader(const char* data, std::size_t size)
+{
+    return size >= 132 && std::memcmp(data + 128, "DICM", 4) == 0;
+}
+
+bool needsUtf8Conversion(const std::string& specificCharacterSet)
+{
+    std::string s = specificCharacterSet;
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\\'))
+        s.erase(0, 1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\0'))
+        s.pop_back();
+    if (s.find('\\') != std::string::npos)
+        return true;
+    return !(s.empty() || s == "ISO_IR 192" || s == "ISO_IR 6" || s == "ISO 2022 IR 6");
 }
 
 bool isDicomdirFile(const std::string& path)

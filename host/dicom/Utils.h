@@ -36,6 +36,13 @@ std::string parseDICOMSex(const std::string& value);
 
 // True when the file holds a 128-byte preamble followed by "DICM". Reads 132 bytes.
 bool hasDicomHeader(const std::string& path);
+// The same for the first `size` bytes of a file.
+bool isDicomHeader(const char* data, std::size_t size);
+
+// Whether texts under this SpecificCharacterSet (0008,0005) value, as DCMTK reads it, need a
+// conversion to UTF-8: anything but none, ASCII or UTF-8 does (multi-valued ISO 2022
+// declarations too, even when one value is ASCII).
+bool needsUtf8Conversion(const std::string& specificCharacterSet);
 
 // True when the file's meta header names it a directory of a file set (a DICOMDIR), whatever
 // the file is called. Reads the meta header only.

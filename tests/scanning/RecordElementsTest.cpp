@@ -38,8 +38,8 @@ TEST(RecordElements, ReadsWhatElementReads)
     EXPECT_EQ(fields.get<double>(DCM_PixelSpacing, true), 0.5);
     EXPECT_FALSE(fields.get<double>(DCM_PixelSpacing, false).has_value());
     EXPECT_EQ(fields.get<int>(DCM_InstanceNumber, false), 7);
-    EXPECT_EQ(fields.find(DCM_Rows), nullptr);
-    EXPECT_NE(fields.find(DCM_StudyID), nullptr);
+    EXPECT_FALSE(fields.contains(DCM_Rows));
+    EXPECT_TRUE(fields.contains(DCM_StudyID));
 }
 
 TEST(RecordElements, MissingRequiredElementsAreLoggedAsElementLogsThem)

@@ -37,7 +37,9 @@ TEST(Url, LocalFilesWithAwkwardNames)
     for (const std::string path : {"/tmp/my scans/ct 1.dcm", "/tmp/a#b/c##d.dcm", "/tmp/100%/x%41.dcm",
                                    "/tmp/Gr\xc3\xbc\xc3\x9f"
                                    "e/\xe7\x8e\x8b.dcm",
-                                   "/tmp/q?x=1&y/f.dcm"}) {
+                                   "/tmp/q?x=1&y/f.dcm", "/tmp/my scans/ct1.dcm", "/tmp/a#b/c.dcm",
+                                   "/tmp/Gr\xc3\xbc\xc3\x9f"
+                                   "e/x-1_2.dcm"}) {
         SCOPED_TRACE(path);
         const Url url = Url::fromLocalFile(path);
         EXPECT_TRUE(url.isLocalFile());
@@ -53,7 +55,28 @@ TEST(Url, LocalFilesWithAwkwardNames)
         EXPECT_EQ(back.localFilePath(), path);
         // A plain path is taken as a local file.
         EXPECT_EQ(Url(path).localFilePath(), path);
+
+        // The same file made from its folder reads the same in every way.
+        const QString qpath = QString::fromStdString(path);
+        const int slash = qpath.lastIndexOf('/');
+        const Url folder = Url::localFolder(qpath.left(slash));
+        ASSERT_FALSE(folder.isEmpty());
+        Url shared = Url::fromLocalFile(folder, qpath.mid(slash + 1));
+        EXPECT_EQ(shared, url);
+        EXPECT_EQ(shared.qUrl(), url.qUrl());
+        EXPECT_EQ(shared.localFilePath(), path);
+        EXPECT_EQ(shared.path(), path);
+        EXPECT_EQ(shared.scheme(), "file");
+        EXPECT_TRUE(shared.isLocalFile() && shared.isValid() && !shared.isEmpty());
+        for (unsigned flags = 0; flags < 8; ++flags)
+            for (const unsigned encoded : {0u, unsigned(Url::LoaderEncoded)})
+                EXPECT_EQ(shared.string(flags | encoded), url.string(flags | encoded));
+        Url changed = url;
+        changed.appendSubquery("series", "1.2");
+        shared.appendSubquery("series", "1.2");
+        EXPECT_EQ(shared.string(), changed.string());
     }
+    EXPECT_TRUE(Url::localFolder("relative/folder").isEmpty());
 }
 
 TEST(Url, SubqueriesRoundTripAnyCharacter)

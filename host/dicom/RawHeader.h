@@ -1,0 +1,64 @@
+#pragma once
+
+#include "host/dicom/Element.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace Dravelin::Dicom {
+
+// The values of a few top-level elements of a DICOM file, found in its first bytes without
+// building a dataset. A folder scan reads some 35 elements of every file; DCMTK builds, reads
+// and frees a hundred elements for them.
+//
+// Only the simple and common is read: the file meta group, then explicit or implicit VR little
+// endian; top-level tags in ascending order; sequences well formed and nested a few levels at
+// most; every kept value of the VR the data dictionary gives it and free of what DCMTK changes
+// while reading (odd lengths, NUL bytes, spaces around values, white space in UIDs, text that a
+// character set conversion would touch). Anything else is declined, to be read by DCMTK: so a
+// parsed value reads exactly as DCMTK reads it (Element<T>::valueOf), and a file that the
+// structure check or DCMTK would refuse is never parsed. Every read is bounds-checked; the walk
+// keeps its own stack of sequences and items (no recursion).
+class RawHeader
+{
+public:
+    // A top-level element to keep, with the VR of its dictionary entry. A sequence ("SQ") is
+    // only noted as present.
+    struct Field
+    {
+        std::uint32_t tag;  // group << 16 | element
+        char vr[2];
+    };
+
+    enum class Result {
+        Parsed,         // the values of the elements before (7FE0,0010) are at hand
+        NeedsMoreData,  // the header goes on past the given bytes of a longer file
+        Declined,       // see above: let DCMTK read the file
+    };
+
+    // `fields` sorted by tag, without duplicates.
+    explicit RawHeader(std::vector<Field> fields);
+
+    // `data` holds the first `size` bytes of a file; `wholeFile` says whether that is all of it.
+    // The values point into `data`, which must outlive their use.
+    Result parse(const char* data, std::size_t size, bool wholeFile);
+
+    // After Parsed: the value of the field at `index` (in the order given), or null when the
+    // file does not hold the element. Present but empty elements give an empty value.
+    const EncodedValue* value(std::size_t index) const { return m_present[index] ? &m_values[index] : nullptr; }
+    const std::vector<Field>& fields() const { return m_fields; }
+
+private:
+    Result walk(const unsigned char* data, std::size_t size, std::size_t pos, bool wholeFile, bool explicitVr);
+    bool keep(std::size_t index, const unsigned char* value, std::uint32_t length, const unsigned char* vr);
+    bool charsetAllowsValues() const;
+
+    std::vector<Field> m_fields;
+    std::vector<EncodedValue> m_values;
+    std::vector<char> m_present;
+    EncodedValue m_charset;
+    bool m_hasCharset = false;
+};
+
+}  // namespace Dravelin::Dicom
