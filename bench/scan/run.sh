@@ -86,15 +86,20 @@ one() {
     set +f
     cat "$T/t" >>"$T/$1"
 }
-LOADS=()
-for round in $(seq 0 "$ROUNDS"); do
-    [ "$round" -gt 0 ] && LOADS+=("$(cut -d' ' -f1 /proc/loadavg)")
-    for i in "${!KEYS[@]}"; do
-        one "$i" "${CMDS[$i]}"
-        # the warm-up round is not counted
-        [ "$round" -eq 0 ] && : >"$T/$i"
+# Runs CMDS in turn for ROUNDS rounds after a warm-up round; LOADS gets the load before each.
+run_rounds() {
+    LOADS=()
+    for round in $(seq 0 "$ROUNDS"); do
+        [ "$round" -gt 0 ] && LOADS+=("$(cut -d' ' -f1 /proc/loadavg)")
+        for i in "${!KEYS[@]}"; do
+            one "$i" "${CMDS[$i]}"
+            # the warm-up round is not counted
+            [ "$round" -eq 0 ] && : >"$T/$i"
+        done
     done
-done
+    return 0
+}
+run_rounds
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 col() { cut -d' ' -f"$2" "$T/$1" | median; }
@@ -105,11 +110,14 @@ ratio() {
         awk -v c="$3" '{ print ($(c + 3) > 0 ? $(c) / $(c + 3) : 0) }' | median
 }
 echo "folder $D: $NFILES files ($(find "$CLEAN" -type f | wc -l) for gdcmscanner), $(nproc) cores, warm cache"
-echo "$ROUNDS rounds in turn after one warm-up; 1-minute load average before each round: ${LOADS[*]}"
-for i in "${!KEYS[@]}"; do
-    printf "  %-22s wall %7.3f s  cpu %7.3f s  peak %6.1f MiB\n" "${KEYS[$i]}" "$(col "$i" 1)" "$(col "$i" 2)" \
-        "$(awk -v k="$(col "$i" 3)" 'BEGIN { print k / 1024 }')"
-done
+print_rows() {
+    echo "$ROUNDS rounds in turn after one warm-up; 1-minute load average before each round: ${LOADS[*]}"
+    for i in "${!KEYS[@]}"; do
+        printf "  %-22s wall %7.3f s  cpu %7.3f s  peak %6.1f MiB\n" "${KEYS[$i]}" "$(col "$i" 1)" "$(col "$i" 2)" \
+            "$(awk -v k="$(col "$i" 3)" 'BEGIN { print k / 1024 }')"
+    done
+}
+print_rows
 show() { printf "  %-34s wall %5.2f  cpu %5.2f   %s\n" "$1" "$(ratio "$2" "$3" 1)" "$(ratio "$2" "$3" 2)" "$4"; }
 echo "ratios (median of per-round ratios):"
 show "scan t1 / headread t1" "scan t1" "headread t1" "(goal cpu <= 3)"
@@ -143,29 +151,17 @@ for i, f in enumerate(files):
 PY
         touch "$DEEPD/.complete"
     fi
-    DKEYS=("headread t1" "scan t1" "gdcmscanner")
-    DCMDS=("$BIN/headread -t 1 -b 8192 $DEEPD" "$A scan $DEEPD --json --threads 1" "gdcmscanner -d $DEEPD -r $TAGS")
+    KEYS=("deep headread t1" "deep scan t1" "deep gdcmscanner")
+    CMDS=("$BIN/headread -t 1 -b 8192 $DEEPD" "$A scan $DEEPD --json --threads 1" "gdcmscanner -d $DEEPD -r $TAGS")
     if [ -n "$B" ]; then
-        DKEYS+=("before: scan t1")
-        DCMDS+=("$B scan $DEEPD --json --threads 1")
+        KEYS+=("deep before: scan t1")
+        CMDS+=("$B scan $DEEPD --json --threads 1")
     fi
-    DLOADS=()
-    for round in $(seq 0 "$ROUNDS"); do
-        [ "$round" -gt 0 ] && DLOADS+=("$(cut -d' ' -f1 /proc/loadavg)")
-        for i in "${!DKEYS[@]}"; do
-            one "deep$i" "${DCMDS[$i]}"
-            [ "$round" -eq 0 ] && : >"$T/deep$i"
-        done
-    done
-    KEYS=("${DKEYS[@]/#/deep }")
-    for i in "${!DKEYS[@]}"; do mv "$T/deep$i" "$T/$i"; done
+    rm -f "$T"/[0-9]*
+    run_rounds
     echo
     echo "deep tree $DEEPD: $(find "$DEEPD" -type d | wc -l) folders, $(find "$DEEPD" -type f ! -name .complete | wc -l) files"
-    echo "$ROUNDS rounds in turn after one warm-up; 1-minute load average before each round: ${DLOADS[*]}"
-    for i in "${!KEYS[@]}"; do
-        printf "  %-22s wall %7.3f s  cpu %7.3f s  peak %6.1f MiB\n" "${KEYS[$i]}" "$(col "$i" 1)" "$(col "$i" 2)" \
-            "$(awk -v k="$(col "$i" 3)" 'BEGIN { print k / 1024 }')"
-    done
+    print_rows
     echo "ratios (median of per-round ratios):"
     show "deep: scan t1 / headread t1" "deep scan t1" "deep headread t1" "(goal cpu <= 3)"
     show "deep: gdcmscanner / scan t1" "deep gdcmscanner" "deep scan t1" "(goal >= 2)"
