@@ -9,7 +9,7 @@ address resolved on its first call by dravelin_lazy_symbol() (app/cli/LazyLibrar
 dlopen()s the library by its SONAME. Linked with --as-needed, the executable then no longer
 lists those libraries as needed, and the dynamic loader neither maps nor relocates them at
 start-up. Data symbols cannot be reached this way: an object that uses one keeps the library
-needed (the test cli_start_up_libraries checks that none is).
+needed (the test StartUp.* in test_cli checks that none is).
 
 Some headers put a static "Schwarz counter" into every source that includes them (VTK's
 vtkDebugLeaksManager): its constructor and destructor only count the library's users so that
