@@ -330,6 +330,21 @@ TEST_F(Browser, DicomWebAsksAgainAfterARefusedLoginAndReportsAnIncompleteResult)
     EXPECT_EQ(child<QLabel>("statsLabel")->text(), "1 Patient, 1 Study, 1 Series");
 }
 
+// The error callback a web scan puts on the shared cache goes with the scan: a cache error of a
+// later, unrelated read is no part of any search and must not warn at the end of the next scan.
+TEST_F(Browser, CacheErrorsAfterAWebScanRaiseNoSearchWarning)
+{
+    DT::HttpTestServer server([](const DT::HttpTestServer::Request&) { return DT::HttpTestServer::json("[]"); });
+    MessageBoxes boxes;
+    child<QComboBox>("dicomWebUrlEdit")->setEditText(QString::fromStdString(server.url("/dicomweb")));
+    browser->scanWeb(false);
+    ASSERT_TRUE(waitForScan());
+    EXPECT_FALSE(cache->loadFromFile(m_dataDir.file("missing.dcm").toStdString(), nullptr, false));
+    QDir().mkpath(m_dataDir.file("empty"));
+    scanFolder(m_dataDir.file("empty"));
+    EXPECT_TRUE(boxes.seen.isEmpty()) << boxes.seen.join('\n').toStdString();
+}
+
 // The PACS tab on a real server: the configured server is offered, a plain filter searches for
 // a part of names, one with a wildcard is sent as written.
 TEST_F(Browser, PacsTabScansTheConfiguredServer)
