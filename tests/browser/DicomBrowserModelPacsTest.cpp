@@ -1,6 +1,7 @@
 #include "browser/models/DicomBrowserModel.h"
 #include "host/core/LogCapture.h"
 #include "host/dicom/DatasetCache.h"
+#include "tests/scanning/TestDatasets.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/PacsTestServer.h"
 #include "tests/support/TestEnvironment.h"
@@ -44,15 +45,6 @@ protected:
         return c;
     }
 
-    static Study* findStudy(const DicomBrowserModel& model, const QString& uid)
-    {
-        for (Patient* p : model.patients())
-            for (Study* s : p->studies)
-                if (s->studyInstanceUid == uid)
-                    return s;
-        return nullptr;
-    }
-
     static DT::PacsTestServer* server;
 };
 
@@ -68,7 +60,7 @@ TEST_F(ModelPacs, AsyncPlaceholderRetrievalReplacesTheRowAndLocationsLoadBack)
     ASSERT_TRUE(QTest::qWaitFor([&] { return scanning.size() == 2; }, 60000));
     EXPECT_FALSE(model.isScanning());
     EXPECT_EQ(model.patients().size(), 2u);
-    Study* brain = findStudy(model, BrainStudy);
+    Study* brain = DT::findStudy(model.patients(), BrainStudy);
     ASSERT_NE(brain, nullptr);
     ASSERT_NE(brain->pacsSeriesProxy, nullptr);
     const QModelIndex studyIndex = model.index(brain);
@@ -104,7 +96,7 @@ TEST_F(ModelPacs, BlockingPlaceholderRetrievalMergesAndRemovesAtOnce)
 {
     DicomBrowserModel model(nullptr);
     model.scanPacsBlocking(config(), QStringLiteral("Doe*"), QString());
-    Study* brain = findStudy(model, BrainStudy);
+    Study* brain = DT::findStudy(model.patients(), BrainStudy);
     ASSERT_NE(brain, nullptr);
     PacsSeriesProxy* proxy = brain->pacsSeriesProxy;
     ASSERT_NE(proxy, nullptr);

@@ -3,7 +3,7 @@
 #include "host/dicom/DatasetCache.h"
 #include "scanning/ScannerQt.h"
 #include "tests/scanning/ScannerTestFiles.h"
-#include "tests/support/HttpTestServer.h"
+#include "tests/scanning/TestDatasets.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QSignalSpy>
@@ -34,23 +34,9 @@ QString generatedFolder(DT::TempDir& dir, int patients, int series, int images)
     return ok ? path : QString();
 }
 
-int seriesCount(const DicomBrowserModel& model)
-{
-    int n = 0;
-    for (const Patient* p : model.patients())
-        for (const Study* s : p->studies)
-            n += static_cast<int>(s->series.size());
-    return n;
-}
-
 int imageCount(const DicomBrowserModel& model)
 {
-    int n = 0;
-    for (const Patient* p : model.patients())
-        for (const Study* s : p->studies)
-            for (const Series* r : s->series)
-                n += static_cast<int>(r->images.size());
-    return n;
+    return DT::imageCount(model.patients());
 }
 
 std::vector<bool> boolArguments(const QSignalSpy& spy)
@@ -138,12 +124,11 @@ TEST_F(ModelScan, AsyncScanAnnouncesStartOnceAndEndOnceAfterTheLastMerge)
     QTest::qWait(50);  // nothing may follow
     EXPECT_EQ(boolArguments(scanning), (std::vector<bool>{true, false}));
     EXPECT_EQ(imagesAtEnd, 24);
-    EXPECT_EQ(seriesCount(model), 6);
     EXPECT_TRUE(model.scanCompleted());
-    for (const Patient* p : model.patients())
-        for (const Study* s : p->studies)
-            for (const Series* r : s->series)
-                EXPECT_TRUE(r->dimensions.empty());
+    const auto series = DT::allSeries(model.patients());
+    EXPECT_EQ(series.size(), 6u);
+    for (const Series* r : series)
+        EXPECT_TRUE(r->dimensions.empty());
 }
 
 TEST_F(ModelScan, SecondScanWhileBusyIsRejectedAndChangesNothing)
@@ -197,12 +182,10 @@ TEST_F(ModelScan, DimensionUpdateReportsProgressPerSeriesThenEnds)
     EXPECT_TRUE(seriesRange);
     ASSERT_GE(valuesAtEnd.size(), 6u);
     EXPECT_EQ(std::vector<int>(valuesAtEnd.end() - 6, valuesAtEnd.end()), (std::vector<int>{1, 2, 3, 4, 5, 6}));
-    for (const Patient* p : model.patients())
-        for (const Study* s : p->studies)
-            for (const Series* r : s->series) {
-                ASSERT_EQ(r->dimensions.size(), 1u);
-                EXPECT_EQ(r->dimensions[0].slices, 4);
-            }
+    for (const Series* r : DT::allSeries(model.patients())) {
+        ASSERT_EQ(r->dimensions.size(), 1u);
+        EXPECT_EQ(r->dimensions[0].slices, 4);
+    }
 }
 
 TEST_F(ModelScan, BlockingScanUpdatesDimensionsAndSurvivesAFailingLoader)
@@ -324,15 +307,6 @@ TEST(ModelScanEdges, BacklogOfManyPatientsIsMergedWhole)
     EXPECT_EQ(model.patients().size(), std::size_t(patients));
 }
 
-TEST(ModelScanEdges, CancelWithoutScannerReturnsTrueSilently)
-{
-    DicomBrowserModel model(nullptr);
-    LogCapture log;
-    EXPECT_TRUE(model.cancelScan());
-    EXPECT_TRUE(model.cancelScan(0ms));
-    EXPECT_TRUE(log.entries().empty());
-}
-
 TEST(ModelScanEdges, ThrowingScanFunctionIsLoggedAndEndsTheScan)
 {
     DicomBrowserModel model(nullptr);
@@ -358,26 +332,4 @@ TEST(ModelScanEdges, PlaceholderRequestWithoutPacsScanIsRejected)
     model.scanDirectoryBlocking(DT::pydicomData("test_files/dicomdirtests"), true, false, true);
     model.getPacsSeriesBlocking(&proxy);
     EXPECT_EQ(log.count("Internal error: Previous scan was not a PACS", 4), 2);
-}
-
-TEST(ModelScanEdges, WebScanWithHttpErrorSignalsTheStatusAndKeepsTheRest)
-{
-    DT::HttpTestServer server(DT::HttpTestServer::oneFailingSeries(403));
-    ASSERT_TRUE(server.isListening());
-    DicomBrowserModel model(nullptr);
-    QSignalSpy scanning(&model, &DicomBrowserModel::isScanningChanged);
-    QSignalSpy errors(&model, &DicomBrowserModel::scanHttpError);
-    model.scanWebAsync(Filesystem::Url(server.url("/dicomweb")));
-    ASSERT_TRUE(waitForIdle(model, scanning, 30000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return errors.size() == 1; }, 5000));
-    EXPECT_EQ(errors[0].at(1).value<Network::HttpStatus>(), Network::HttpStatus::Forbidden);
-    EXPECT_FALSE(errors[0].at(0).toString().isEmpty());
-    ASSERT_EQ(seriesCount(model), 1);
-    Series* r1 = model.patients()[0]->studies[0]->series[0];
-    EXPECT_EQ(DicomBrowserModel::retrieveLocationString({r1}, true), server.url("/dicomweb/studies/S/series/R1"));
-
-    model.clear();
-    model.scanWebBlocking(Filesystem::Url(server.url("/dicomweb")));
-    EXPECT_EQ(errors.size(), 2);
-    EXPECT_EQ(seriesCount(model), 1);
 }

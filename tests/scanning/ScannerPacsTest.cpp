@@ -7,6 +7,7 @@
 #include "scanning/Scanner.h"
 #include "scanning/Series.h"
 #include "scanning/Study.h"
+#include "tests/scanning/TestDatasets.h"
 #include "tests/support/PacsTestServer.h"
 
 #include <gtest/gtest.h>
@@ -49,15 +50,6 @@ protected:
         return c;
     }
 
-    static Dicom::Study* findStudy(const Dicom::Scanner& scanner, const QString& uid)
-    {
-        for (auto* patient : scanner.patients())
-            for (auto* study : patient->studies)
-                if (study->studyInstanceUid == uid)
-                    return study;
-        return nullptr;
-    }
-
     static Dravelin::Test::PacsTestServer* server;
 };
 
@@ -82,7 +74,7 @@ TEST_F(ScannerPacs, StudySearchGivesPlaceholdersThatResolveOnce)
     EXPECT_EQ(scanner.patients().size(), 2u);  // Doe^Peter and Doe^Archibald
     EXPECT_EQ(studies, 6);
 
-    Dicom::Study* brain = findStudy(scanner, BrainStudy);
+    Dicom::Study* brain = Dravelin::Test::findStudy(scanner.patients(), BrainStudy);
     ASSERT_NE(brain, nullptr);
     Dicom::PacsSeriesProxy* proxy = brain->pacsSeriesProxy;
     scanner.scanPacsSeries(proxy);
@@ -124,7 +116,7 @@ TEST_F(ScannerPacs, CancelKeepsPlaceholderAndNoConnectionIsLogged)
     }
     scanner.setPacs(&pacs);
     scanner.scanPacs(QStringLiteral("Doe^Peter"), QString());
-    Dicom::Study* brain = findStudy(scanner, BrainStudy);
+    Dicom::Study* brain = Dravelin::Test::findStudy(scanner.patients(), BrainStudy);
     ASSERT_NE(brain, nullptr);
     scanner.cancelOnImage = true;
     scanner.scanPacsSeries(brain->pacsSeriesProxy);

@@ -7,6 +7,7 @@
 #include "scanning/Series.h"
 #include "scanning/Study.h"
 #include "tests/scanning/ScannerTestFiles.h"
+#include "tests/scanning/TestDatasets.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QDir>
@@ -25,6 +26,7 @@
 using namespace Dravelin;
 using namespace Dravelin::Dicom;
 namespace T = Dravelin::Test;
+using T::imageCount;
 using T::ImageFields;
 using T::RecordFields;
 using T::TempDir;
@@ -90,16 +92,6 @@ QStringList relativeNames(const QList<QFileInfo>& files, const QString& root)
     for (const QFileInfo& f : files)
         names << QDir(root).relativeFilePath(f.absoluteFilePath());
     return names;
-}
-
-int imageCount(const std::vector<Patient*>& patients)
-{
-    int n = 0;
-    for (const Patient* p : patients)
-        for (const Study* s : p->studies)
-            for (const Series* r : s->series)
-                n += int(r->images.size());
-    return n;
 }
 
 // series UID (or, for DICOMDIR records without it, the first file) -> canonical image file paths
@@ -333,7 +325,8 @@ TEST(ScannerFolder, DicomdirsUnderOtherNamesAddNoImages)
 
 // --- DICOMDIR ----------------------------------------------------------------------------------
 
-TEST(ScannerDicomdir, PydicomFileSetGivesLocationsAndProgress)
+// One step per record; the records themselves are those of the folder scan (below).
+TEST(ScannerDicomdir, PydicomFileSetReportsProgressPerRecord)
 {
     RecordingScanner scanner;
     scanner.scanDicomDir(dicomdirTests + "/DICOMDIR");
@@ -346,12 +339,6 @@ TEST(ScannerDicomdir, PydicomFileSetGivesLocationsAndProgress)
         expected.emplace_back(i, r);
     EXPECT_EQ(progress, expected);
     EXPECT_EQ(scanner.texts(), std::vector<std::string>({"Processing files..."}));
-
-    ASSERT_EQ(scanner.patients().size(), 2u);
-    EXPECT_EQ(imageCount(scanner.patients()), 31);
-    for (const auto& [series, files] : imagesBySeries(scanner.patients()))
-        for (const QString& file : files)
-            EXPECT_TRUE(file.startsWith(QFileInfo(dicomdirTests).canonicalFilePath() + "/")) << file.toStdString();
 }
 
 TEST(ScannerDicomdir, SameTreeAsScanningTheFolder)
@@ -406,7 +393,6 @@ TEST(ScannerDicomdir, HandMadeRecordsAndHostileFileIds)
     ASSERT_EQ(ct->images.size(), 2u);
     EXPECT_EQ(ct->images[0]->location, Filesystem::Url::fromLocalFile(dir.path() + "/IMAGES/IM0001"));
     EXPECT_EQ(ct->images[1]->location, Filesystem::Url::fromLocalFile(dir.path() + "/IMAGES/IM0005"));
-    EXPECT_EQ(ct->images[0]->width, "?");
     EXPECT_TRUE(log.contains("'..\\..\\etc\\passwd'", 3));
     EXPECT_TRUE(log.contains("'\\etc\\passwd'", 3));
     EXPECT_TRUE(log.contains("'LINK\\IM0006'", 3));

@@ -44,4 +44,31 @@ inline Dicom::Image* firstImage(Dicom::Patient* patient)
     return patient->studies.front()->series.front()->images.front();
 }
 
+// Every series of the trees, in tree order.
+inline std::vector<Dicom::Series*> allSeries(const std::vector<Dicom::Patient*>& patients)
+{
+    std::vector<Dicom::Series*> result;
+    for (const Dicom::Patient* p : patients)
+        for (const Dicom::Study* s : p->studies)
+            result.insert(result.end(), s->series.begin(), s->series.end());
+    return result;
+}
+
+inline int imageCount(const std::vector<Dicom::Patient*>& patients)
+{
+    int n = 0;
+    for (const Dicom::Series* s : allSeries(patients))
+        n += int(s->images.size());
+    return n;
+}
+
+inline Dicom::Study* findStudy(const std::vector<Dicom::Patient*>& patients, const QString& uid)
+{
+    for (Dicom::Patient* p : patients)
+        for (Dicom::Study* s : p->studies)
+            if (s->studyInstanceUid == uid)
+                return s;
+    return nullptr;
+}
+
 }  // namespace Dravelin::Test
