@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <dcmtk/config/osconfig.h>
-#include <dcmtk/dcmdata/dcpxitem.h>
 #include <dcmtk/dcmdata/dctk.h>
 
 #include <chrono>
@@ -52,29 +51,13 @@ std::unique_ptr<DcmFileFormat> load(const QString& path)
     return file;
 }
 
-std::string pixelBytes(DcmDataset& dataset)
+// The same pixel data, compressed or not, byte for byte.
+bool samePixels(DcmDataset& a, DcmDataset& b)
 {
-    DcmElement* element = nullptr;
-    if (dataset.findAndGetElement(DCM_PixelData, element).bad())
-        return std::string();
-    auto* pixels = static_cast<DcmPixelData*>(element);
-    const E_TransferSyntax xfer = dataset.getOriginalXfer();
-    DcmPixelSequence* sequence = nullptr;
-    if (DcmXfer(xfer).isEncapsulated() && pixels->getEncapsulatedRepresentation(xfer, nullptr, sequence).good() &&
-        sequence) {
-        std::string out;
-        for (unsigned long i = 0; i < sequence->card(); ++i) {
-            DcmPixelItem* item = nullptr;
-            Uint8* bytes = nullptr;
-            if (sequence->getItem(item, i).good() && item->getUint8Array(bytes).good() && bytes)
-                out.append(reinterpret_cast<const char*>(bytes), item->getLength());
-        }
-        return out;
-    }
-    Uint8* bytes = nullptr;
-    if (element->getUint8Array(bytes).bad() || !bytes)
-        return std::string();
-    return std::string(reinterpret_cast<const char*>(bytes), element->getLength());
+    DcmElement* x = nullptr;
+    DcmElement* y = nullptr;
+    return a.findAndGetElement(DCM_PixelData, x).good() && b.findAndGetElement(DCM_PixelData, y).good() &&
+           x->compare(*y) == 0;
 }
 
 void writePhiFile(const QString& path, const T::PhiDatasetOptions& options)
@@ -170,7 +153,7 @@ TEST_F(DicomEditorConversionTest, PydicomCorpusKeepsPixelsAndLeavesInputAlone)
         auto result = load(written);
         ASSERT_TRUE(result) << written.toStdString();
         EXPECT_EQ(result->getDataset()->getOriginalXfer(), source->getDataset()->getOriginalXfer()) << f.toStdString();
-        EXPECT_EQ(pixelBytes(*result->getDataset()), pixelBytes(*source->getDataset())) << f.toStdString();
+        EXPECT_TRUE(samePixels(*result->getDataset(), *source->getDataset())) << f.toStdString();
         EXPECT_EQ(T::text(*result->getDataset(), DCM_PatientIdentityRemoved), "YES");
         EXPECT_NE(T::text(*result->getDataset(), DCM_SOPInstanceUID),
                   T::text(*source->getDataset(), DCM_SOPInstanceUID));
