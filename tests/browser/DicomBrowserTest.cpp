@@ -10,6 +10,7 @@
 #include "host/ui/LabeledSlider.h"
 #include "host/ui/PropertiesListWidget.h"
 #include "host/ui/PropertiesWidget.h"
+#include "tests/scanning/TestDatasets.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/ModalAnswer.h"
 #include "tests/support/PacsTestServer.h"
@@ -160,14 +161,9 @@ TEST_F(Browser, InfoTabFollowsTheCurrentRow)
     EXPECT_FALSE(slider->isVisibleTo(browser.get()));
 
     const auto image = [](const char* sopUid) {
-        DcmDataset ds;
-        ds.putAndInsertString(DCM_PatientID, "P1");
-        ds.putAndInsertString(DCM_StudyInstanceUID, "1.2.3");
-        ds.putAndInsertString(DCM_SeriesInstanceUID, "1.2.3.4");
-        ds.putAndInsertString(DCM_SOPClassUID, UID_CTImageStorage);
-        ds.putAndInsertString(DCM_SOPInstanceUID, sopUid);
-        ds.putAndInsertString(DCM_Modality, "CT");
-        return new Dicom::Patient(ds, true);
+        return DT::makeChain(
+            "P1", "", "1.2.3", "1.2.3.4",
+            {{DCM_SOPClassUID, UID_CTImageStorage}, {DCM_SOPInstanceUID, sopUid}, {DCM_Modality, "CT"}});
     };
     browser->browserModel()->addPatient(image("1.2.3.4.1"));
     const std::vector<QModelIndex> rows = seriesRows();

@@ -97,13 +97,6 @@ std::vector<int> visibleRows(TagsWidget& w)
 
 using Answer = std::unique_ptr<Dravelin::Test::ModalAnswer>;
 
-Answer answer(QMessageBox::StandardButton button)
-{
-    return std::make_unique<Dravelin::Test::ModalAnswer>(
-        Dravelin::Test::isVisibleOf<QMessageBox>,
-        [button](QWidget* w) { static_cast<QMessageBox*>(w)->button(button)->click(); });
-}
-
 Answer fillInsertDialog(const QString& group, const QString& element, const QString& value,
                         std::function<void(Dicom::TagInsertDialog*)> more = {})
 {
@@ -171,8 +164,6 @@ TEST(TagsWidget, RowsShowValuesSummariesAndIndentation)
     EXPECT_EQ(cell(w, sop, 3), QString("CTImageStorage (%1)").arg(UID_CTImageStorage));
     EXPECT_EQ(cell(w, rowOf(w, "(0020,4000)"), 3), QString(998, 'c'));
     EXPECT_EQ(cell(w, rowOf(w, "(0042,0011)"), 3), "[Large value (1000 Bytes)]");
-    EXPECT_EQ(w.model()->index(rowOf(w, "(0042,0011)"), 3).data(Qt::ToolTipRole).toString(),
-              "[Large value (1000 Bytes)]");
 
     const int sequence = rowOf(w, "(0008,1140)");
     EXPECT_EQ(cell(w, sequence, 3), "[Sequence (3 Items)]");
@@ -301,12 +292,12 @@ TEST(TagsWidget, InsertAsksBeforeOverridingAndFillsSequences)
         EXPECT_EQ(d->findChild<QComboBox*>("tagNameComboBox")->currentText(), "PatientName");
         EXPECT_TRUE(d->findChild<QSpinBox*>("sequenceIndexSpinBox")->isHidden());
     });
-    Answer question = answer(QMessageBox::No);
+    auto boxes = std::make_unique<Dravelin::Test::MessageBoxes>(QMessageBox::No);
     w.insertElement(QModelIndex());
     EXPECT_EQ(datasetString(*ds, DCM_PatientName), "DOE^JANE");
 
     fill = fillInsertDialog("0010", "0010", "NEW^NAME");
-    question = answer(QMessageBox::Yes);
+    boxes = std::make_unique<Dravelin::Test::MessageBoxes>(QMessageBox::Yes);
     w.insertElement(QModelIndex());
     EXPECT_EQ(datasetString(*ds, DCM_PatientName), "NEW^NAME");
     EXPECT_EQ(cell(w, rowOf(w, "(0010,0010)"), 3), "NEW^NAME");
@@ -322,6 +313,7 @@ TEST(TagsWidget, InsertAsksBeforeOverridingAndFillsSequences)
     });
     w.insertElement(QModelIndex());
     EXPECT_EQ(datasetString(*ds, DCM_PatientBirthDate), "19700101");
+    EXPECT_EQ(boxes->seen.size(), 1);
 
     const int sequence = rowOf(w, "(0008,1140)");
     fill = fillInsertDialog("0008", "1150", "1.2.840.10008.5.1.4.1.1.2", [](Dicom::TagInsertDialog* d) {
