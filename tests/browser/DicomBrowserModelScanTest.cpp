@@ -3,6 +3,7 @@
 #include "host/dicom/DatasetCache.h"
 #include "scanning/ScannerQt.h"
 #include "tests/scanning/ScannerTestFiles.h"
+#include "tests/browser/SlowDatasetCache.h"
 #include "tests/scanning/TestDatasets.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -13,7 +14,6 @@
 
 #include <chrono>
 #include <future>
-#include <mutex>
 #include <stdexcept>
 #include <thread>
 
@@ -54,42 +54,9 @@ bool waitForIdle(DicomBrowserModel& model, QSignalSpy& scanning, int timeoutMs =
         [&] { return !model.isScanning() && !scanning.isEmpty() && !scanning.last().at(0).toBool(); }, timeoutMs);
 }
 
-// Every header load of a dimension update goes through DatasetCache::load: slowing or
-// failing it there steers the update without touching the scan.
-class SteeredCache : public DatasetCache
-{
-public:
-    std::atomic<bool> fail{false};
-    std::atomic<int> loads{0};
-
-    // From now on every load waits until open() (called at the latest when the guard goes).
-    void hold() { m_gate = m_opened.get_future().share(); }
-    void open()
-    {
-        std::call_once(m_openOnce, [this] { m_opened.set_value(); });
-    }
-    struct OpenOnExit
-    {
-        SteeredCache& cache;
-        ~OpenOnExit() { cache.open(); }
-    };
-
-    std::vector<std::shared_ptr<DcmDataset>> load(const Filesystem::Url& url, std::vector<std::string>* fileNames,
-                                                  Progress* progress, bool complete) override
-    {
-        ++loads;
-        if (m_gate.valid())
-            m_gate.wait();
-        if (fail)
-            throw std::runtime_error("disk on fire");
-        return DatasetCache::load(url, fileNames, progress, complete);
-    }
-
-private:
-    std::promise<void> m_opened;
-    std::once_flag m_openOnce;
-    std::shared_future<void> m_gate;
-};
+// Every header load of a dimension update goes through DatasetCache::load: holding or failing
+// it there steers the update without touching the scan.
+using DT::SlowDatasetCache;
 
 class ModelScan : public ::testing::Test
 {
@@ -190,7 +157,8 @@ TEST_F(ModelScan, DimensionUpdateReportsProgressPerSeriesThenEnds)
 
 TEST_F(ModelScan, BlockingScanUpdatesDimensionsAndSurvivesAFailingLoader)
 {
-    auto cache = std::make_shared<SteeredCache>();
+    auto cache = std::make_shared<SlowDatasetCache>();
+    cache->open();
     DicomBrowserModel model(cache);
     model.setUpdateSeriesDimensionsAfterScan(true);
     QSignalSpy scanning(&model, &DicomBrowserModel::isScanningChanged);
@@ -201,7 +169,7 @@ TEST_F(ModelScan, BlockingScanUpdatesDimensionsAndSurvivesAFailingLoader)
     EXPECT_FALSE(model.isScanning());
     // Every series was tried although each one threw.
     EXPECT_EQ(log.count("disk on fire", 4), 6);
-    EXPECT_EQ(cache->loads.load(), 6);
+    EXPECT_EQ(cache->startedTotal(), 6);
 
     cache->fail = false;
     model.clear();
@@ -211,15 +179,14 @@ TEST_F(ModelScan, BlockingScanUpdatesDimensionsAndSurvivesAFailingLoader)
 
 TEST_F(ModelScan, DimensionUpdateStoresItsResultsOnTheGuiThread)
 {
-    auto cache = std::make_shared<SteeredCache>();
+    auto cache = std::make_shared<SlowDatasetCache>();
     DicomBrowserModel model(cache);
-    SteeredCache::OpenOnExit openOnExit{*cache};
+    SlowDatasetCache::OpenOnExit openOnExit{*cache};
     model.scanDirectoryBlocking(folder, true, false, true);
     Series* first = model.patients().front()->studies.front()->series.front();
     first->dimensions = {DimensionsInfo{5, 1, 1, 1, {1, 1, 1}, false}};  // what the views show so far
-    cache->hold();
     model.updateSeriesDimensionsAsync();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return cache->loads.load() >= 1; }, 60000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cache->startedTotal() >= 1; }, 60000));
     // The worker is reading the first series' files: the series itself is untouched.
     ASSERT_EQ(first->dimensions.size(), 1u);
     EXPECT_EQ(first->dimensions[0].kind, 5);
@@ -230,16 +197,15 @@ TEST_F(ModelScan, DimensionUpdateStoresItsResultsOnTheGuiThread)
 
 TEST_F(ModelScan, CancelDuringDimensionUpdateStopsItForGood)
 {
-    auto cache = std::make_shared<SteeredCache>();
-    cache->hold();
+    auto cache = std::make_shared<SlowDatasetCache>();
     DicomBrowserModel model(cache);
-    SteeredCache::OpenOnExit openOnExit{*cache};
+    SlowDatasetCache::OpenOnExit openOnExit{*cache};
     model.setUpdateSeriesDimensionsAfterScan(true);
     QSignalSpy scanning(&model, &DicomBrowserModel::isScanningChanged);
     QSignalSpy text(&model, &DicomBrowserModel::scanProgressTextChanged);
     LogCapture log;
     model.scanDirectoryAsync(folder, true, false, true);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return cache->loads.load() >= 1; }, 60000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cache->startedTotal() >= 1; }, 60000));
     EXPECT_TRUE(model.isScanning());
     // The cancel waits for the update, which waits for its held load: let it go once asked to stop.
     std::thread opener([&] {
@@ -252,7 +218,7 @@ TEST_F(ModelScan, CancelDuringDimensionUpdateStopsItForGood)
     EXPECT_FALSE(model.isScanning());
     EXPECT_TRUE(log.contains("Updating series kinds cancelled", 1));
     QCoreApplication::processEvents();
-    EXPECT_EQ(cache->loads.load(), 4);  // the first series' four images only, and not started again
+    EXPECT_EQ(cache->startedTotal(), 4);  // the first series' four images only, and not started again
     EXPECT_EQ(boolArguments(scanning), (std::vector<bool>{true, false}));
     EXPECT_FALSE(log.contains("Updating series kinds finished"));
 }

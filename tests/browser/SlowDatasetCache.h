@@ -2,17 +2,29 @@
 
 #include "host/dicom/DatasetCache.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 
 namespace Dravelin::Test {
 
-// A dataset cache whose loads can be held at a gate, and which counts them per location.
+// A dataset cache whose loads can be held at a gate (closed until opened or released), and which
+// counts them per location. With `fail` set, every load throws once through the gate.
 class SlowDatasetCache : public Dicom::DatasetCache
 {
 public:
+    std::atomic<bool> fail{false};
+
+    // Opens the gate when it goes: no held load outlives a failed test.
+    struct OpenOnExit
+    {
+        SlowDatasetCache& cache;
+        ~OpenOnExit() { cache.open(); }
+    };
+
     std::vector<std::shared_ptr<DcmDataset>> load(const Filesystem::Url& url, std::vector<std::string>* fileNames,
                                                   Progress* progress, bool complete) override
     {
@@ -23,6 +35,8 @@ public:
             m_changed.notify_all();
             m_changed.wait(lock, [this] { return m_released >= m_startedTotal || m_open; });
         }
+        if (fail)
+            throw std::runtime_error("disk on fire");
         auto result = DatasetCache::load(url, fileNames, progress, complete);
         std::lock_guard<std::mutex> lock(m_mutex);
         ++m_finished;
