@@ -377,12 +377,10 @@ TEST(TagsWidget, ContextMenuOffersWhatTheRowAllows)
     ASSERT_EQ(saved.count(), 1);
     const QString path = saved.at(0).at(0).toString();
     EXPECT_TRUE(path.startsWith("/tmp/dicom"));
-    QFile raw(path);
-    ASSERT_TRUE(raw.open(QIODevice::ReadOnly));
-    const QByteArray bytes = raw.readAll();
+    const QByteArray bytes = Dravelin::Test::readFile(path);
+    QFile::remove(path);
     ASSERT_EQ(bytes.size(), 1000);
     EXPECT_EQ(static_cast<unsigned char>(bytes[3]), 21);
-    raw.remove();
     menu->close();
 
     LogCapture capture;

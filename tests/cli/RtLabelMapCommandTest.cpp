@@ -19,9 +19,7 @@ TEST(RtLabelMapCommand, WritesChosenRoisAsNrrdWithGeometryAndMeshAsStl)
                                       out.file("labels.nrrd"), "--roi", "2", "--mesh", out.file("box.stl")});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
 
-    QFile nrrd(out.file("labels.nrrd"));
-    ASSERT_TRUE(nrrd.open(QIODevice::ReadOnly));
-    const QByteArray bytes = nrrd.readAll();
+    const QByteArray bytes = T::readFile(out.file("labels.nrrd"));
     const int end = bytes.indexOf("\n\n");
     const QString header = QString::fromLatin1(bytes.left(end));
     EXPECT_TRUE(header.contains("sizes: 128 128 40")) << header.toStdString();
@@ -34,9 +32,7 @@ TEST(RtLabelMapCommand, WritesChosenRoisAsNrrdWithGeometryAndMeshAsStl)
     EXPECT_EQ(count(2), (40 * 40 - 20 * 20 + 8 * 8) * 10);  // ten 2 mm slices of the box
     EXPECT_EQ(count(1) + count(3), 0);
 
-    QFile stl(out.file("box.stl"));
-    ASSERT_TRUE(stl.open(QIODevice::ReadOnly));
-    const QByteArray mesh = stl.readAll();
+    const QByteArray mesh = T::readFile(out.file("box.stl"));
     ASSERT_GE(mesh.size(), 84);
     const quint32 triangles = *reinterpret_cast<const quint32*>(mesh.constData() + 80);
     EXPECT_GT(triangles, 100u);

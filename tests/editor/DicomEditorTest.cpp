@@ -195,9 +195,7 @@ QByteArray normalized(const QString& path, const QString& scratch)
             element->putString(QString("9.%1").arg(seen.indexOf(value.c_str())).toLatin1().constData());
         }
     }
-    file.saveFile(scratch.toUtf8().constData(), EXS_Unknown);
-    QFile written(scratch);
-    return written.open(QIODevice::ReadOnly) ? written.readAll() : QByteArray("unwritable");
+    return file.saveFile(scratch.toUtf8().constData(), EXS_Unknown).good() ? T::readFile(scratch) : "unwritable";
 }
 
 TEST_P(EditorMatchesCommand, FileForFile)

@@ -208,18 +208,6 @@ QByteArray variant(const std::function<void(Values&)>& change)
     return dataset(v);
 }
 
-bool write(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // A copy of a generated file with implicit VR little endian, through DCMTK.
 bool writeImplicit(const QString& from, const QString& to)
 {
@@ -240,10 +228,10 @@ TEST(ScannerHeaderReading, GivesWhatDcmtkGivesForEveryFile)
     const QString generated = data.file("sample/img7");
     ASSERT_TRUE(writeImplicit(generated, data.file("implicit.dcm")));
     ASSERT_TRUE(writeImplicit(data.file("sample/img1"), data.file("implicit1.dcm")));
-    const QByteArray bytes = readAll(generated);
+    const QByteArray bytes = T::readFile(generated);
     ASSERT_GT(bytes.size(), 2000);
     for (int cut = 100; cut < 1600; cut += 61)
-        ASSERT_TRUE(write(data.file(QString("cut%1.dcm").arg(cut)), bytes.left(cut)));
+        ASSERT_TRUE(T::writeFile(data.file(QString("cut%1.dcm").arg(cut)), bytes.left(cut)));
 
     const std::vector<std::pair<const char*, QByteArray>> handMade = {
         {"plain", variant([](Values&) {})},
@@ -272,7 +260,7 @@ TEST(ScannerHeaderReading, GivesWhatDcmtkGivesForEveryFile)
         {"defined-hostile", T::HostileData::nestedSequences(300, T::HostileData::Nesting::DefinedLength)},
     };
     for (const auto& [name, content] : handMade)
-        ASSERT_TRUE(write(data.file(QString(name) + ".dcm"), content));
+        ASSERT_TRUE(T::writeFile(data.file(QString(name) + ".dcm"), content));
 
     QStringList files;
     for (const QString& root : {data.path(), T::pydicomData()}) {
@@ -287,7 +275,7 @@ TEST(ScannerHeaderReading, GivesWhatDcmtkGivesForEveryFile)
     RawHeader header(RecordElements::rawFields());
     for (const QString& file : files) {
         SCOPED_TRACE(file.toStdString());
-        const QByteArray content = readAll(file);
+        const QByteArray content = T::readFile(file);
         readDirectly +=
             header.parse(content.constData(), std::size_t(content.size()), true) == RawHeader::Result::Parsed;
         T::TempDir folder;

@@ -2,8 +2,6 @@
 #include "host/data/SharedImageSet.h"
 #include "tests/support/TestEnvironment.h"
 
-#include <QFile>
-
 #include <gtest/gtest.h>
 
 using namespace Dravelin;
@@ -14,11 +12,7 @@ TEST(RawImageIoAlgorithm, StatusAndSizeOfEachCase)
 {
     Dravelin::Test::TempDir dir;
     const QString file = dir.file("ten.raw");
-    {
-        QFile out(file);
-        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-        out.write(QByteArray(10, '\x07'));
-    }
+    ASSERT_TRUE(Dravelin::Test::writeFile(file, QByteArray(10, '\x07')));
     struct Case
     {
         const char* name;

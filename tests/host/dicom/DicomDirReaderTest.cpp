@@ -1,8 +1,6 @@
 #include "host/dicom/DicomDirReader.h"
 #include "tests/support/TestEnvironment.h"
 
-#include <QFile>
-
 #include <gtest/gtest.h>
 
 namespace Dravelin::Dicom {
@@ -10,8 +8,7 @@ namespace {
 
 QByteArray dicomdirBytes(const char* name)
 {
-    QFile f(Test::pydicomData(QString("test_files/dicomdirtests/") + name));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return Test::readFile(Test::pydicomData(QString("test_files/dicomdirtests/") + name));
 }
 
 // Types of the records below each root, depth first: "PATIENT(STUDY(SERIES(IMAGE IMAGE)))".

@@ -3,7 +3,6 @@
 #include "host/core/LogCapture.h"
 #include "tests/support/TestEnvironment.h"
 
-#include <QFile>
 #include <QSettings>
 
 #include <gtest/gtest.h>
@@ -17,11 +16,7 @@ class DicomPluginSettingsStore : public ::testing::Test
 {
 protected:
     void SetUp() override { QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path()); }
-    QByteArray storedText() const
-    {
-        QFile file(QSettings().fileName());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    QByteArray storedText() const { return Dravelin::Test::readFile(QSettings().fileName()); }
     Dravelin::Test::TempDir m_dir;
 };
 

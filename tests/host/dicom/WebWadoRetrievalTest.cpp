@@ -9,8 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QFile>
-
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
@@ -72,9 +70,8 @@ TEST(WebWadoRetrieval, LoadsInstancesAndSeriesFromOrthanc)
 
 TEST(WebWadoRetrieval, BrokenAndTruncatedMultipartAnswersGivePartialResults)
 {
-    QFile file(Dravelin::Test::pydicomData("test_files/CT_small.dcm"));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const std::string instance = file.readAll().toStdString();
+    const std::string instance =
+        Dravelin::Test::readFile(Dravelin::Test::pydicomData("test_files/CT_small.dcm")).toStdString();
     const std::string boundary = "b0undary-with-many-characters-0123456789";
     // A part nested deeper than the parser's stack allows.
     const std::string deep =
