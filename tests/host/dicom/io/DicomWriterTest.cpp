@@ -1,8 +1,6 @@
 #include "host/data/SharedImageSet.h"
-#include "host/dicom/DicomPacsCommunication.h"
 #include "host/dicom/io/DicomDatasetFactory.h"
 #include "host/dicom/io/DicomIoAlgorithm.h"
-#include "tests/support/PacsTestServer.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QDir>
@@ -10,8 +8,6 @@
 #include <QProcess>
 
 #include <dcmtk/config/osconfig.h>
-#include <dcmtk/dcmdata/dcdeftag.h>
-#include <dcmtk/dcmdata/dcfilefo.h>
 
 #include <gtest/gtest.h>
 
@@ -126,37 +122,6 @@ INSTANTIATE_TEST_SUITE_P(EveryCompression, RoundTrip, ::testing::Combine(::testi
                              return "compression" + std::to_string(std::get<0>(info.param)) +
                                     (std::get<1>(info.param) ? "_rgb" : "_ct");
                          });
-
-TEST(DicomExport, CStoreArrivesInOrthanc)
-{
-    T::PacsTestServer server(T::PacsTestServer::Kind::Orthanc);
-    ASSERT_TRUE(server.start()) << server.errorText().toStdString();
-    DicomPacsConfiguration config("127.0.0.1", server.port(), server.options().aeTitle, true);
-    config.ownAeTitle = server.options().clientAeTitle;
-
-    const auto input = makeSet(false);
-    DicomIoAlgorithm writer(DicomIoAlgorithm::Write);
-    writer.setInput(DataList{input.get()});
-    writer.setCompression(Compression::JpegLsLossless);
-    const auto datasets = writer.createDatasetsToWrite();
-    ASSERT_EQ(datasets.size(), 4u);
-    OFString study, series;
-    datasets[0]->findAndGetOFString(DCM_StudyInstanceUID, study);
-    datasets[0]->findAndGetOFString(DCM_SeriesInstanceUID, series);
-    writer.setLocation(QString::fromStdString(config.generateUri().string()));
-    writer.compute();
-    ASSERT_EQ(writer.status(), 0) << (writer.caughtErrors().empty() ? "" : writer.caughtErrors()[0].message);
-
-    DcmDataset query;
-    query.putAndInsertString(DCM_QueryRetrieveLevel, "IMAGE");
-    query.putAndInsertString(DCM_StudyInstanceUID, study.c_str());
-    query.putAndInsertString(DCM_SeriesInstanceUID, series.c_str());
-    query.insertEmptyElement(DCM_SOPInstanceUID);
-    int found = 0;
-    DicomPacsCommunication(config).sendFindRequest(DicomPacsCommunication::StudyRoot, query,
-                                                   [&](std::unique_ptr<DcmDataset>) { ++found; });
-    EXPECT_EQ(found, 4);
-}
 
 // Rows and Columns are 16-bit: the largest size they hold is written, one more is refused.
 TEST(DicomExport, ImageSizeLimitIsThatOfRowsAndColumns)
