@@ -57,45 +57,24 @@ Dravelin::Test::PacsTestServer* ScannerPacs::server = nullptr;
 
 }  // namespace
 
-TEST_F(ScannerPacs, StudySearchGivesPlaceholdersThatResolveOnce)
+// The study search and its resolution, compared with the files on disk, are the pacs-find
+// command's end-to-end case; here what that comparison of UIDs cannot see.
+TEST_F(ScannerPacs, ResolvedSeriesKeepTheirValuesAndResolveOnce)
 {
     DicomPacsCommunication pacs(config());
     Dicom::Scanner scanner(std::make_shared<Dicom::DatasetCache>(16));
     scanner.setPacs(&pacs);
     scanner.scanPacs(QStringLiteral("Doe*"), QString());
-
-    int studies = 0;
-    for (auto* patient : scanner.patients())
-        for (auto* study : patient->studies) {
-            ++studies;
-            EXPECT_NE(study->pacsSeriesProxy, nullptr);
-            EXPECT_TRUE(study->series.empty());
-        }
-    EXPECT_EQ(scanner.patients().size(), 2u);  // Doe^Peter and Doe^Archibald
-    EXPECT_EQ(studies, 6);
-
     Dicom::Study* brain = Dravelin::Test::findStudy(scanner.patients(), BrainStudy);
     ASSERT_NE(brain, nullptr);
-    Dicom::PacsSeriesProxy* proxy = brain->pacsSeriesProxy;
-    scanner.scanPacsSeries(proxy);
+    scanner.scanPacsSeries(brain->pacsSeriesProxy);
     EXPECT_EQ(brain->pacsSeriesProxy, nullptr);
     ASSERT_EQ(brain->series.size(), 3u);
-    int images = 0;
     for (auto* series : brain->series) {
         // The resolved tree is built from copies of the answers: their values must survive.
         EXPECT_FALSE(series->seriesNumber.isEmpty()) << series->seriesInstanceUid.toStdString();
         EXPECT_FALSE(series->modality.isEmpty()) << series->seriesInstanceUid.toStdString();
-        EXPECT_FALSE(series->seriesInstanceUid.isEmpty());
-        for (size_t i = 0; i < series->images.size(); ++i) {
-            ++images;
-            EXPECT_EQ(series->images[i]->location.scheme(), "pacs");
-            if (i > 0) {
-                EXPECT_LT(series->images[i - 1]->instanceNumberText.toInt(),
-                          series->images[i]->instanceNumberText.toInt());
-            }
-        }
     }
-    EXPECT_EQ(images, 11);
 
     // Resolving again (the study pointer cleared) logs and changes nothing.
     Dicom::PacsSeriesProxy resolved(nullptr);

