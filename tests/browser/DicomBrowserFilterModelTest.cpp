@@ -154,7 +154,6 @@ TEST_F(FilterModel, ModalitiesFilterSignalsOnlyOnChangeAndKeepsTextMatches)
     filter.setModalitiesFilter({"CT"});
     filter.setModalitiesFilter({"CT"});
     EXPECT_EQ(spy.size(), 1);
-    EXPECT_EQ(filter.property("modalitiesFilter").value<std::vector<QString>>(), std::vector<QString>{"CT"});
     QStringList shown = rows(filter);
     EXPECT_FALSE(shown.contains("--Series 3: Fusion"));
     EXPECT_FALSE(shown.contains("-Thu Feb 1 2024: Chest"));
@@ -184,7 +183,6 @@ TEST_F(FilterModel, DateFilterUsesSeriesDateThenStudyDate)
     filter.setDateFilter(std::nullopt);
     filter.setDateFilter(std::nullopt);
     EXPECT_EQ(spy.size(), 3);
-    EXPECT_FALSE(filter.studyDateFilter().has_value());
     EXPECT_EQ(rows(filter).size(), 13);
 }
 

@@ -247,12 +247,10 @@ TEST_F(DicomBrowserModelTest, CheckStatesCascadeAndRollUp)
         }
     const QModelIndex patient = model.index(0, 0);
     const QModelIndex study0 = model.index(0, 0, patient);
-    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
 
     ASSERT_TRUE(model.setData(patient, Qt::Checked, Qt::CheckStateRole));
     EXPECT_EQ(model.selectedSeries().size(), 4);
     EXPECT_EQ(patient.data(Qt::CheckStateRole).toInt(), Qt::Checked);
-    EXPECT_GE(changed.count(), 4 * 3 + 2 + 1);
 
     ASSERT_TRUE(model.setData(model.index(1, 0, study0), Qt::Unchecked, Qt::CheckStateRole));
     EXPECT_EQ(study0.data(Qt::CheckStateRole).toInt(), Qt::PartiallyChecked);
@@ -287,15 +285,12 @@ TEST_F(DicomBrowserModelTest, MergingAddsImagesInInstanceOrderAndKeepsPatientsAp
     const QModelIndex series = model.index(0, 0, model.index(0, 0, model.index(0, 0)));
     EXPECT_EQ(property(series, "Number of Files"), "3");
 
-    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
     QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
     InstanceFields s;
     s.instance = 9;
     model.addPatient(makePatient(s));
     ASSERT_EQ(inserted.count(), 1);
     EXPECT_EQ(inserted[0][1].toInt(), 1);  // between 7 and 12
-    ASSERT_EQ(changed.count(), 1);
-    EXPECT_EQ(changed[0][2].value<QVector<int>>(), QVector<int>{DicomBrowserModel::PropertiesRole});
     EXPECT_EQ(property(series, "Number of Files"), "4");
     QStringList order;
     for (int r = 0; r < model.rowCount(series); ++r)
@@ -312,13 +307,4 @@ TEST_F(DicomBrowserModelTest, MergingAddsImagesInInstanceOrderAndKeepsPatientsAp
     Patient* p = model.patients()[1];
     EXPECT_EQ(model.index(p), model.index(1, 0));
     EXPECT_EQ(model.index(p->studies[0]), model.index(0, 0, model.index(1, 0)));
-    EXPECT_EQ(DicomBrowserModel::toPatient(
-                  model.index(1, 0).data(DicomBrowserModel::PatientRole).isValid() ? model.index(1, 0) : QModelIndex()),
-              p);
-    EXPECT_FALSE(model.index(1, 0).data(DicomBrowserModel::SeriesRole).isValid());
-    EXPECT_FALSE(model.index(0, 1).isValid());
-    EXPECT_FALSE(model.index(5, 0).isValid());
-
-    model.clear();
-    EXPECT_EQ(model.rowCount(), 0);
 }

@@ -131,8 +131,7 @@ TEST_F(RegistryTest, RegistrationPrefixesIdsKeepsTheFirstDuplicateAndConfiguresI
     EXPECT_EQ(factory->algorithmDescriptor("DICOM.Plain")->name, "Tools;Plain Thing");
 
     auto ct = image("CT");
-    Mesh mesh;
-    const DataList none, one{ct.get()}, wrong{&mesh}, two{ct.get(), ct.get()};
+    const DataList none, one{ct.get()};
     // Without createCompatible an algorithm takes no input.
     EXPECT_EQ(factory->instantiateAlgorithm("Plain", one), nullptr);
     auto plain = factory->instantiateAlgorithm("DICOM.Plain", none);
@@ -142,8 +141,7 @@ TEST_F(RegistryTest, RegistrationPrefixesIdsKeepsTheFirstDuplicateAndConfiguresI
     EXPECT_EQ(static_cast<Plain*>(plain.get())->threshold.value(), 7);
     EXPECT_EQ(factory->idOf(*plain), "DICOM.Plain");
 
-    for (const DataList* refused : {&none, &wrong, &two})
-        EXPECT_EQ(factory->instantiateAlgorithm("Picky", *refused), nullptr);
+    EXPECT_EQ(factory->instantiateAlgorithm("Picky", none), nullptr);
     auto picky = factory->instantiateAlgorithm("Picky", one);
     ASSERT_NE(picky, nullptr);
     EXPECT_EQ(picky->input(), one);
