@@ -1,5 +1,4 @@
 #include "host/app/Configurable.h"
-#include "host/app/GlobalSettings.h"
 #include "host/app/Parameter.h"
 #include "host/app/PropertiesIO.h"
 #include "host/app/SubProperty.h"
@@ -8,7 +7,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QSettings>
 
 #include <gtest/gtest.h>
 
@@ -134,18 +132,6 @@ TEST(PropertiesIO, FailedSaveKeepsTheOldFile)
     ASSERT_TRUE(Dravelin::Test::writeFile(dir.file("file"), ""));
     EXPECT_FALSE(PropertiesIO::saveToXML(p, dir.file("file/p.xml")));
     EXPECT_EQ(PropertiesIO::loadFromXML(path)->param("x").toString(), "old");
-}
-
-TEST(GlobalSettings, StoresAndLoadsValues)
-{
-    Dravelin::Test::TempDir dir;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
-    EXPECT_EQ(GlobalSettings::loadValue("test/key", "default").toString(), "default");
-    GlobalSettings::storeValue("test/key", "stored");
-    EXPECT_TRUE(GlobalSettings::contains("test/key"));
-    EXPECT_EQ(GlobalSettings::loadValue("test/key").toString(), "stored");
-    GlobalSettings::remove("test/key");
-    EXPECT_FALSE(GlobalSettings::contains("test/key"));
 }
 
 }  // namespace
