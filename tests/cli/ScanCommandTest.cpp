@@ -21,14 +21,6 @@ Result runScan(const QStringList& args)
     return T::runCli(QStringList{"scan"} + args);
 }
 
-QJsonObject parseJson(const QString& text)
-{
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8(), &error);
-    EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
-    return doc.object();
-}
-
 // img1..img3 hold instances 3, 2, 1 of one series at z = 3.75, 2.5, 1.25: file order and
 // instance order disagree.
 bool writeReversedSeries(const T::TempDir& dir)
@@ -54,7 +46,7 @@ TEST(ScanCommand, EmptyFolderSucceeds)
     EXPECT_TRUE(text.err.contains("No files found in directory '" + dir.path() + "'."));
     const Result json = runScan({dir.path(), "--json"});
     EXPECT_EQ(json.exitCode, 0);
-    EXPECT_EQ(parseJson(json.out), QJsonObject({{"patients", QJsonArray()}}));
+    EXPECT_EQ(QJsonDocument::fromJson(json.out.toUtf8()).object(), QJsonObject({{"patients", QJsonArray()}}));
 }
 
 TEST(ScanCommand, JsonHoldsTheRecordFields)
@@ -65,7 +57,7 @@ TEST(ScanCommand, JsonHoldsTheRecordFields)
 
     const Result r = runScan({dir.path(), "--json", "--threads", "2"});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
-    const QJsonArray patients = parseJson(r.out)["patients"].toArray();
+    const QJsonArray patients = T::jsonPatients(r.out);
     ASSERT_EQ(patients.size(), 1);
     const QJsonObject patient = patients[0].toObject();
     EXPECT_EQ(patient["patientId"], "P1");
@@ -126,7 +118,7 @@ TEST(ScanCommand, DicomdirPath)
 {
     const Result r = runScan({T::pydicomData("test_files/dicomdirtests/DICOMDIR"), "--json"});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
-    EXPECT_EQ(parseJson(r.out)["patients"].toArray().size(), 2);
+    EXPECT_EQ(T::jsonPatients(r.out).size(), 2);
     EXPECT_TRUE(r.err.contains("2 patients, "));
 }
 
