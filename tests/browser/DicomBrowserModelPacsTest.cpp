@@ -37,13 +37,7 @@ protected:
     }
     static void TearDownTestSuite() { delete server; }
 
-    static DicomPacsConfiguration config()
-    {
-        DicomPacsConfiguration c("127.0.0.1", server->port(), server->options().aeTitle, true);
-        c.ownAeTitle = server->options().clientAeTitle;
-        c.ownPort = server->options().clientPort;
-        return c;
-    }
+    static DicomPacsConfiguration config() { return server->clientConfiguration(); }
 
     static DT::PacsTestServer* server;
 };

@@ -42,13 +42,7 @@ protected:
     }
     static void TearDownTestSuite() { delete server; }
 
-    DicomPacsConfiguration config() const
-    {
-        DicomPacsConfiguration c("127.0.0.1", server->port(), server->options().aeTitle, true);
-        c.ownAeTitle = server->options().clientAeTitle;
-        c.ownPort = server->options().clientPort;
-        return c;
-    }
+    DicomPacsConfiguration config() const { return server->clientConfiguration(); }
 
     static Dravelin::Test::PacsTestServer* server;
 };

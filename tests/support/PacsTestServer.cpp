@@ -210,10 +210,17 @@ bool PacsTestServer::start()
     return waitUntilReady();
 }
 
+DicomPacsConfiguration PacsTestServer::clientConfiguration(bool useCGet) const
+{
+    DicomPacsConfiguration config("127.0.0.1", m_port, m_options.aeTitle, useCGet);
+    config.ownAeTitle = m_options.clientAeTitle;
+    config.ownPort = m_options.clientPort;
+    return config;
+}
+
 bool PacsTestServer::waitUntilReady()
 {
-    DicomPacsConfiguration config("127.0.0.1", m_port, m_options.aeTitle, true);
-    config.ownAeTitle = m_options.clientAeTitle;
+    DicomPacsConfiguration config = clientConfiguration();
     config.connectTimeoutSeconds = 1;
     config.dimseTimeoutSeconds = 5;
     DicomPacsCommunication pacs(config);
@@ -273,9 +280,7 @@ int PacsTestServer::store(const QStringList& files)
         if (file.loadFile(path.toStdString().c_str()).good())
             datasets.emplace_back(file.getAndRemoveDataset());
     }
-    DicomPacsConfiguration config("127.0.0.1", m_port, m_options.aeTitle, true);
-    config.ownAeTitle = m_options.clientAeTitle;
-    DicomPacsCommunication pacs(config);
+    DicomPacsCommunication pacs(clientConfiguration());
     int failures = 0;
     pacs.setErrorHandler([&failures](const Dicom::Error&) { ++failures; });
     if (!pacs.sendStoreRequest(datasets) && failures == 0)

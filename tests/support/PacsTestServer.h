@@ -1,5 +1,6 @@
 #pragma once
 
+#include "host/dicom/DicomPacsConfiguration.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QString>
@@ -69,6 +70,8 @@ public:
     // "http://127.0.0.1:HTTPPORT/dicom-web"
     std::string dicomWebUrl() const { return "http://127.0.0.1:" + std::to_string(m_httpPort) + "/dicom-web"; }
     const Options& options() const { return m_options; }
+    // The server as its one client reaches it (by C-GET, or by C-MOVE to clientPort).
+    DicomPacsConfiguration clientConfiguration(bool useCGet = true) const;
     QString errorText() const { return m_error; }
 
 private:

@@ -65,13 +65,7 @@ protected:
         ASSERT_TRUE(server->startWithCorpus()) << server->errorText().toStdString();
     }
 
-    DicomPacsConfiguration config(bool useCGet = true) const
-    {
-        DicomPacsConfiguration c("127.0.0.1", server->port(), server->options().aeTitle, useCGet);
-        c.ownAeTitle = server->options().clientAeTitle;
-        c.ownPort = server->options().clientPort;
-        return c;
-    }
+    DicomPacsConfiguration config(bool useCGet = true) const { return server->clientConfiguration(useCGet); }
 
     std::unique_ptr<PacsTestServer> server;
 };
@@ -196,10 +190,8 @@ TEST(PacsDatasetCache, LoadsPacsLocationsByGetAndByMove)
     response.putAndInsertString(DCM_SeriesInstanceUID, PilotSeries);
     response.putAndInsertString(DCM_SOPInstanceUID, PilotInstance);
     for (bool useCGet : {true, false}) {
-        DicomPacsConfiguration config("127.0.0.1", server.port(), server.options().aeTitle, useCGet);
-        config.ownAeTitle = server.options().clientAeTitle;
-        config.ownPort = server.options().clientPort;
-        const Filesystem::Url location(config.generateUri(response).string(Filesystem::Url::LoaderEncoded));
+        const Filesystem::Url location(
+            server.clientConfiguration(useCGet).generateUri(response).string(Filesystem::Url::LoaderEncoded));
         std::vector<std::string> names;
         const auto one = cache.load(location, &names, nullptr, true);
         ASSERT_EQ(one.size(), 1u) << (useCGet ? "C-GET" : "C-MOVE");
