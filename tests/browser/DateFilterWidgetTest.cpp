@@ -64,7 +64,6 @@ TEST(DateFilterWidget, NewWidgetIsOffAndRangeCoversEverythingUntilToday)
     Controls c(w);
     QSignalSpy spy(&w, &DateFilterWidget::dateFilterChanged);
     EXPECT_FALSE(w.dateFilter().has_value());
-    EXPECT_EQ(c.enabled->text(), "Study date");
     EXPECT_FALSE(c.mode->isEnabled());
     EXPECT_TRUE(c.amount->isHidden());
 
@@ -172,5 +171,4 @@ TEST(DateFilterWidget, SettingTheEmptyFilterSwitchesTheControlsOff)
     EXPECT_FALSE(c.until->isEnabled());
     ASSERT_EQ(spy.count(), 1);
     EXPECT_FALSE(lastEmitted(spy).has_value());
-    EXPECT_FALSE(w.dateFilter().has_value());
 }

@@ -86,23 +86,6 @@ TEST_F(ModelPacs, AsyncPlaceholderRetrievalReplacesTheRowAndLocationsLoadBack)
     }
 }
 
-TEST_F(ModelPacs, BlockingPlaceholderRetrievalMergesAndRemovesAtOnce)
-{
-    DicomBrowserModel model(nullptr);
-    model.scanPacsBlocking(config(), QStringLiteral("Doe*"), QString());
-    Study* brain = DT::findStudy(model.patients(), BrainStudy);
-    ASSERT_NE(brain, nullptr);
-    PacsSeriesProxy* proxy = brain->pacsSeriesProxy;
-    ASSERT_NE(proxy, nullptr);
-    model.getPacsSeriesBlocking(proxy);
-    EXPECT_EQ(brain->pacsSeriesProxy, nullptr);
-    EXPECT_EQ(brain->series.size(), 3u);
-    EXPECT_EQ(model.rowCount(model.index(brain)), 3);
-    // Queued notifications of the same retrieval must not touch the deleted placeholder.
-    QTest::qWait(50);
-    EXPECT_EQ(brain->series.size(), 3u);
-}
-
 TEST_F(ModelPacs, UnreachableServerIsLoggedAndTheScanEnds)
 {
     DicomPacsConfiguration dead("127.0.0.1", DT::freeLoopbackPort(), "NOBODY", true);

@@ -238,7 +238,6 @@ TEST_F(Browser, AdvancedQuerySwitchesBetweenFieldsAndOneQuery)
     child<QCheckBox>("dicomWebAdvancedQueryCheckBox")->setChecked(false);
     EXPECT_EQ(patient->text(), "DOE JOHN");
     EXPECT_EQ(study->text(), "HEAD&NECK");
-    EXPECT_EQ(browser->formatUrlQuery("", ""), "");
 }
 
 TEST_F(Browser, StatsAndModalityFilter)

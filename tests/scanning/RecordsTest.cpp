@@ -33,7 +33,6 @@ TEST(Records, HoldTheValuesOfCtSmall)
 
     ASSERT_EQ(patient->studies.size(), 1u);
     const Study* study = patient->studies[0];
-    EXPECT_EQ(study->patient, patient.get());
     EXPECT_EQ(study->studyInstanceUid, "1.3.6.1.4.1.5962.1.2.1.20040119072730.12322");
     EXPECT_EQ(study->studyId, "1CT1");
     EXPECT_EQ(study->studyTime, QTime(7, 27, 30));
@@ -42,7 +41,6 @@ TEST(Records, HoldTheValuesOfCtSmall)
 
     ASSERT_EQ(study->series.size(), 1u);
     const Series* series = study->series[0];
-    EXPECT_EQ(series->study, study);
     EXPECT_EQ(series->seriesInstanceUid, "1.3.6.1.4.1.5962.1.3.1.1.20040119072730.12322");
     EXPECT_EQ(series->sopClassUid, "1.2.840.10008.5.1.4.1.1.2");
     EXPECT_EQ(series->seriesTime, QTime(11, 27, 49));
@@ -53,7 +51,6 @@ TEST(Records, HoldTheValuesOfCtSmall)
 
     ASSERT_EQ(series->images.size(), 1u);
     const Image* image = series->images[0];
-    EXPECT_EQ(image->series, series);
     EXPECT_EQ(image->sopInstanceUid, "1.3.6.1.4.1.5962.1.1.1.1.1.20040119072730.12322");
     EXPECT_EQ(image->instanceNumberText, "1");
     EXPECT_EQ(image->instanceNumber, 1);
