@@ -112,9 +112,7 @@ TEST_F(App, EditorFromTheToolsMenuLeavesNoIdentifyingValue)
     for (int i = 0; i < 2; ++i) {
         T::PhiDatasetOptions o;
         o.sopInstanceUid += std::to_string(i);
-        QDir().mkpath(dir.file("in/sub"));
-        DcmFileFormat(T::makePhiDataset(o).release(), OFFalse)
-            .saveFile(dir.file(QString("in/sub/%1.dcm").arg(i)).toUtf8().constData(), EXS_LittleEndianExplicit);
+        ASSERT_TRUE(T::writePhiFile(dir.file(QString("in/sub/%1.dcm").arg(i)), o));
     }
     QAction* action = window.algorithmAction("DICOM.DicomEditor");
     ASSERT_TRUE(action && action->isEnabled());

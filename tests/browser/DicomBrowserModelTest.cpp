@@ -177,10 +177,7 @@ TEST_F(DicomBrowserModelTest, DisplayTextsOfEveryLevel)
     study->pacsSeriesProxy = new PacsSeriesProxy(study);
     ASSERT_EQ(model.rowCount(st1), 3);
     const QModelIndex placeholder = model.index(2, 0, st1);
-    EXPECT_EQ(placeholder.data().toString(), "...");
     EXPECT_EQ(DicomBrowserModel::toPacsSeriesPlaceholder(placeholder), study->pacsSeriesProxy);
-    EXPECT_EQ(model.index(study->pacsSeriesProxy), placeholder);
-    EXPECT_EQ(model.parent(placeholder), st1);
     EXPECT_FALSE(placeholder.data(Qt::CheckStateRole).isValid());
     EXPECT_FALSE(placeholder.flags() & Qt::ItemIsUserCheckable);
 

@@ -41,9 +41,7 @@ protected:
         for (int i = 0; i < 3; ++i) {
             T::PhiDatasetOptions o;
             o.sopInstanceUid += std::to_string(i);
-            DcmFileFormat file(T::makePhiDataset(o).release(), OFFalse);
-            QDir(in.path()).mkpath("sub");
-            file.saveFile(in.file(QString("sub/%1.dcm").arg(i)).toUtf8().constData(), EXS_LittleEndianExplicit);
+            ASSERT_TRUE(T::writePhiFile(in.file(QString("sub/%1.dcm").arg(i)), o));
         }
         editor = std::make_unique<DicomEditor>(&algorithm);
     }

@@ -2,6 +2,9 @@
 
 #include "host/dicom/DeidentificationProfiles.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dctk.h>
 
@@ -224,6 +227,13 @@ std::unique_ptr<DcmDataset> makePhiDataset(const PhiDatasetOptions& options)
         reference->putAndInsertString(DCM_ReferencedSOPInstanceUID, options.referencedSopInstanceUid.c_str());
     }
     return dataset;
+}
+
+bool writePhiFile(const QString& path, const PhiDatasetOptions& options)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    DcmFileFormat file(makePhiDataset(options).release(), OFFalse);
+    return file.saveFile(QFile::encodeName(path).constData(), EXS_LittleEndianExplicit).good();
 }
 
 std::vector<std::string> survivingMarkers(DcmItem& item)

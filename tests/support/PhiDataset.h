@@ -32,6 +32,8 @@ extern const char* const kTextMarker;  // "PHIMARK"
 extern const char* const kUidMarker;   // "1.2.3.999."
 
 std::unique_ptr<DcmDataset> makePhiDataset(const PhiDatasetOptions& options = PhiDatasetOptions());
+// That dataset as an explicit little endian file, its folder made as needed; false when not written.
+bool writePhiFile(const QString& path, const PhiDatasetOptions& options = PhiDatasetOptions());
 
 // "tag: value" for every element, at any nesting level, that still holds a marker.
 std::vector<std::string> survivingMarkers(DcmItem& item);

@@ -136,7 +136,6 @@ TEST_F(MainWindowFixture, MenusOfferExactlyTheAlgorithmsThatAcceptTheSelection)
     };
     for (const Case& c : cases) {
         window->setSelectedData(c.selection);
-        ASSERT_EQ(window->selectedData(), c.selection);
         EXPECT_EQ(window->enabledAlgorithms(), c.algorithms);
         EXPECT_EQ(window->enabledExports(), c.exports);
     }
