@@ -149,7 +149,6 @@ TEST(Records, EnhancedMultiFrameSpacingFallback)
     Image fromShared(nullptr, *onlyShared);
     EXPECT_EQ(fromShared.pixelSpacing, (std::array<double, 2>{0.8, 0.9}));
     EXPECT_EQ(fromShared.spacingBetweenSlices, 1.5);
-    EXPECT_EQ(fromShared.numberOfFrames, "40");
 
     auto topLevel = enhancedDataset("0.3\\0.4");
     Image keepsTopLevel(nullptr, *topLevel);
