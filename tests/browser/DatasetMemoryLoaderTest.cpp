@@ -48,7 +48,6 @@ TEST(DatasetMemoryLoader, LoadsEachLocationOnceIntoTheCache)
     ASSERT_TRUE(cache->waitForFinished(1));
     ASSERT_TRUE(log.waitForCount(2));
     EXPECT_EQ(log.sizes, (std::vector<int>{1, 0}));
-    EXPECT_EQ(cache->started(ct.string()), 1);
     EXPECT_EQ(cache->parseCount(), 1);
     // The dataset is now in memory: loading it again parses nothing.
     EXPECT_EQ(cache->DatasetCache::load(ct, nullptr, nullptr, true).size(), 1u);

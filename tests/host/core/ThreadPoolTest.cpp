@@ -10,16 +10,15 @@ using namespace std::chrono_literals;
 TEST(ThreadPool, FuturesCarryResultsAndExceptions)
 {
     ThreadPool pool(2);
-    EXPECT_EQ(pool.threadCount(), 2);
     auto answer = pool.enqueue([] { return 6 * 7; });
     auto failing = pool.enqueue([]() -> int { throw std::runtime_error("broken"); });
     EXPECT_EQ(answer.get(), 42);
     EXPECT_THROW(failing.get(), std::runtime_error);
-    EXPECT_GE(ThreadPool::global().threadCount(), 1);
     EXPECT_FALSE(ThreadPool::currentTaskShouldStop());
 }
 
-TEST(ThreadPool, TasksMayEnqueueTasks)
+// Waiting covers the tasks that tasks enqueue; an idle pool returns at once.
+TEST(ThreadPool, TasksMayEnqueueTasksAndWaitingCoversThem)
 {
     ThreadPool pool(2);
     std::atomic<int> done{0};
@@ -30,6 +29,7 @@ TEST(ThreadPool, TasksMayEnqueueTasks)
         });
     pool.waitUntilFinished();
     EXPECT_EQ(done.load(), 20);
+    pool.waitUntilFinished();
 }
 
 TEST(ThreadPool, CancelDropsQueuedTasksAndStopsRunningOnes)
@@ -63,18 +63,4 @@ TEST(ThreadPool, CancelDropsQueuedTasksAndStopsRunningOnes)
     EXPECT_FALSE(fresh.get());
     pool.waitUntilFinished();
     EXPECT_FALSE(pool.stopRequested());
-}
-
-TEST(ThreadPool, WaitUntilFinishedWaitsForEverything)
-{
-    ThreadPool pool(3);
-    std::atomic<int> done{0};
-    for (int i = 0; i < 30; ++i)
-        pool.enqueue([&] {
-            std::this_thread::sleep_for(1ms);
-            ++done;
-        });
-    pool.waitUntilFinished();
-    EXPECT_EQ(done.load(), 30);
-    pool.waitUntilFinished();  // idle: returns at once
 }
