@@ -310,7 +310,8 @@ struct Scanner::ScanState
     }
 };
 
-Scanner::Scanner(std::shared_ptr<DatasetCache> cache) : m_numberOfThreads(defaultNumberOfThreads())
+Scanner::Scanner(std::shared_ptr<DatasetCache> cache)
+    : m_numberOfThreads(defaultNumberOfThreads()), m_merger(std::make_unique<TreeMerger>())
 {
     setDatasetCache(std::move(cache));
 }
@@ -356,9 +357,17 @@ void Scanner::cancel()
     m_cancel.store(true);
 }
 
+const std::vector<Patient*>& Scanner::patients() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_merger->finish();
+    return m_patients;
+}
+
 std::vector<std::unique_ptr<Patient>> Scanner::takePatients()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    m_merger->finish();
     std::vector<std::unique_ptr<Patient>> result;
     result.reserve(m_patients.size());
     for (Patient* p : m_patients)
@@ -370,7 +379,7 @@ std::vector<std::unique_ptr<Patient>> Scanner::takePatients()
 void Scanner::addPatient(Patient* patient)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    TreeMerger().merge(m_patients, patient);
+    m_merger->add(m_patients, patient);
 }
 
 void Scanner::queuePatient(Patient* patient)
@@ -621,8 +630,14 @@ void Scanner::scanFile(const char* pathBytes, std::size_t nameStart, bool checkD
         return;
     }
     std::unique_ptr<Patient> patient;
-    if (hasHeader && m_readsHeadersDirectly)
-        patient = readHeader(path, *head, fileSize, state);
+    if (hasHeader && m_readsHeadersDirectly) {
+        bool truncated = false;
+        patient = readHeader(path, *head, fileSize, state, truncated);
+        if (truncated) {
+            skip(true);
+            return;
+        }
+    }
     if (!patient) {
         std::shared_ptr<DcmDataset> dataset = m_cache->loadFromFile(path, nullptr, false);
         if (!dataset) {
@@ -651,7 +666,7 @@ void Scanner::scanFile(const char* pathBytes, std::size_t nameStart, bool checkD
 // enhanced multi-frame objects, and files without a SOP class, which may be DICOMDIRs) is left
 // to DCMTK. Both give the same records.
 std::unique_ptr<Patient> Scanner::readHeader(const std::string& path, const std::vector<char>& head,
-                                             std::size_t fileSize, ScanState& state)
+                                             std::size_t fileSize, ScanState& state, bool& truncated)
 {
     RawHeader::Result result = state.header.parse(head.data(), head.size(), head.size() == fileSize);
     if (result == RawHeader::Result::NeedsMoreData) {
@@ -659,6 +674,7 @@ std::unique_ptr<Patient> Scanner::readHeader(const std::string& path, const std:
             return nullptr;
         result = state.header.parse(state.buffer.data(), state.buffer.size(), state.buffer.size() == fileSize);
     }
+    truncated = result == RawHeader::Result::Truncated;
     if (result != RawHeader::Result::Parsed)
         return nullptr;
     const RecordElements fields(state.header);

@@ -34,6 +34,24 @@ T* findByKey(const std::vector<T*>& list, Key key)
 
 void TreeMerger::merge(std::vector<Patient*>& patients, Patient* patient)
 {
+    add(patients, patient);
+    finish();
+}
+
+void TreeMerger::finish()
+{
+    // Taken first: a hook may merge again.
+    const std::vector<Series*> changed = std::move(m_changed);
+    m_changed.clear();
+    m_changedSet.clear();
+    for (Series* series : changed) {
+        series->estimateDimensions();
+        seriesChanged(series);
+    }
+}
+
+void TreeMerger::add(std::vector<Patient*>& patients, Patient* patient)
+{
     if (!patient)
         return;
     Patient* existing = findByKey(patients, [patient](const Patient* p) {
@@ -100,11 +118,10 @@ void TreeMerger::mergeSeries(Series* existing, Series* series)
         existing->insertImage(position, image);
         imageInserted(existing, row);
     }
-    const bool gained = !series->images.empty();
+    if (!series->images.empty() && m_changedSet.insert(existing).second)
+        m_changed.push_back(existing);
     series->images.clear();
     delete series;
-    if (gained)
-        seriesChanged(existing);
 }
 
 }  // namespace Dravelin::Dicom

@@ -9,6 +9,24 @@
 
 namespace Dravelin::Cli {
 
+JsonWriter::JsonWriter(Entries entries) : m_file(nullptr), m_finished(true)
+{
+    m_hasEntries.assign(static_cast<std::size_t>(entries.depth), true);
+    if (!m_hasEntries.empty())
+        m_hasEntries.back() = false;
+}
+
+void JsonWriter::entries(const std::string& text)
+{
+    if (text.empty())
+        return;
+    flushIfLarge();
+    if (m_hasEntries.back())
+        m_out += ',';
+    m_hasEntries.back() = true;
+    m_out += text;
+}
+
 void JsonWriter::newline()
 {
     m_out += '\n';
@@ -119,6 +137,12 @@ void JsonWriter::value(const QString& text)
     string(utf8.constData(), static_cast<std::size_t>(utf8.size()));
 }
 
+void JsonWriter::value(std::string_view utf8)
+{
+    beforeValue();
+    string(utf8.data(), utf8.size());
+}
+
 void JsonWriter::value(double number)
 {
     beforeValue();
@@ -153,7 +177,7 @@ void JsonWriter::null()
 
 void JsonWriter::flushIfLarge()
 {
-    if (m_out.size() < (1u << 20))
+    if (!m_file || m_out.size() < (1u << 20))
         return;
     std::fwrite(m_out.data(), 1, m_out.size(), m_file);
     m_out.clear();

@@ -13,8 +13,12 @@
 
 #include <QTextStream>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <optional>
+#include <string>
+#include <string_view>
 
 namespace Dravelin::Cli {
 
@@ -83,7 +87,7 @@ void writeImage(JsonWriter& json, const Image& i)
     json.key("bodyPartExamined").value(i.bodyPartExamined);
     json.key("manufacturer").value(i.manufacturer);
     json.key("manufacturerModelName").value(i.manufacturerModelName);
-    json.key("location").value(QString::fromStdString(i.location.string()));
+    json.key("location").value(std::string_view(i.location.string()));
     numbers(json.key("imagePosition"), i.imagePosition);
     numbers(json.key("imageOrientation"), i.imageOrientation);
     numbers(json.key("pixelSpacing"), i.pixelSpacing);
@@ -93,7 +97,43 @@ void writeImage(JsonWriter& json, const Image& i)
     json.endObject();
 }
 
-void writeSeries(JsonWriter& json, const Series& s, bool withImages)
+// The images of a large series are written by `threads` threads, each its own part of the
+// array, joined in order: the output is that of one thread.
+void writeImages(JsonWriter& json, const std::vector<Image*>& images, int threads)
+{
+    constexpr std::size_t smallest = 16;  // images per part worth a thread
+    const std::size_t parts = std::min<std::size_t>(std::size_t(std::max(threads, 1)), images.size() / smallest);
+    if (parts < 2) {
+        for (const Image* i : images)
+            writeImage(json, *i);
+        return;
+    }
+    std::vector<std::string> texts(parts);
+    std::atomic<bool> failed{false};
+    const int depth = json.depth();
+#pragma omp parallel for num_threads(int(parts)) schedule(static, 1)
+    for (std::size_t part = 0; part < parts; ++part) {
+        try {
+            JsonWriter writer(JsonWriter::Entries{depth});
+            for (std::size_t k = images.size() * part / parts; k < images.size() * (part + 1) / parts; ++k)
+                writeImage(writer, *images[k]);
+            texts[part] = writer.takeText();
+        } catch (...) {  // out of memory: the calling thread tries again alone
+            failed = true;
+        }
+    }
+    if (failed) {
+        for (const Image* i : images)
+            writeImage(json, *i);
+        return;
+    }
+    for (std::string& text : texts) {
+        json.entries(text);
+        std::string().swap(text);
+    }
+}
+
+void writeSeries(JsonWriter& json, const Series& s, bool withImages, int threads)
 {
     json.beginObject();
     json.key("seriesInstanceUid").value(s.seriesInstanceUid);
@@ -111,8 +151,7 @@ void writeSeries(JsonWriter& json, const Series& s, bool withImages)
     json.key("estimatedDimensions").value(dimensionsText(s.estimatedDimensions));
     json.key("images").beginArray();
     if (withImages)
-        for (const Image* i : s.images)
-            writeImage(json, *i);
+        writeImages(json, s.images, threads);
     json.endArray();
     json.endObject();
 }
@@ -188,7 +227,7 @@ QString summaryLine(const ShownCounts& c, const QString& what, double seconds)
         .arg(seconds, 0, 'f', 3);
 }
 
-void printJson(const QAbstractItemModel& view, bool withImages)
+void printJson(const QAbstractItemModel& view, bool withImages, int threads)
 {
     JsonWriter json(stdout);
     json.beginObject();
@@ -211,7 +250,7 @@ void printJson(const QAbstractItemModel& view, bool withImages)
             json.key("series").beginArray();
             for (int r = 0; r < view.rowCount(studyIndex); ++r)
                 if (const Series* series = record<Series>(view.index(r, 0, studyIndex), DicomBrowserModel::SeriesRole))
-                    writeSeries(json, *series, withImages);
+                    writeSeries(json, *series, withImages, threads);
             json.endArray();
             json.endObject();
         }
