@@ -120,8 +120,10 @@ private:
     struct ScanState;
     using FolderId = std::pair<unsigned long long, unsigned long long>;  // device, inode
     using FolderIds = std::set<FolderId>;
+    struct Listing;
     FileList listFiles(const QString& directory, bool recursive, bool useDicomdirOnly, int depth);
-    void listFolder(int fd, const std::string& dir, bool recursive, bool useDicomdirOnly, int depth, FolderIds& visited,
+    std::optional<FileList> listInParallel(const std::string& root, FolderId rootId, bool useDicomdirOnly, int depth);
+    void listFolder(int fd, const std::string& dir, bool recursive, bool useDicomdirOnly, int depth, Listing& listing,
                     FileList& out);
     void scanFile(const char* path, std::size_t nameStart, bool checkDicomHeader, ScanState& state);
     // The chain of a file whose header RawHeader reads, or null to leave the file to DCMTK

@@ -164,18 +164,34 @@ TEST(ScannerListing, DicomdirOnlyModeTakesTheTopDicomdirAlone)
     EXPECT_TRUE(scanner.retrieveFileList(QDir(nested.path()), false, true, 0).isEmpty());
 }
 
-TEST(ScannerListing, SymbolicLinkLoopsAreListedOnce)
+// Two threads list the root's subfolders apart; where links join them, one thread lists again.
+TEST(ScannerListing, SymbolicLinkLoopsAreListedOnceByOneOrTwoThreads)
 {
     TempDir dir;
-    touch(dir.file("a/file1.dcm"));
-    touch(dir.file("top.dcm"));
-    ASSERT_TRUE(QFile::link(dir.path(), dir.file("a/up")));  // a/up -> the root: a loop
-    ASSERT_TRUE(QFile::link(dir.file("a"), dir.file("b")));  // b -> a: the same folder twice
-    LogCapture log;
-    RecordingScanner scanner;
-    const QStringList names = relativeNames(scanner.retrieveFileList(QDir(dir.path()), true, false, 0), dir.path());
-    EXPECT_EQ(names, QStringList({"a/file1.dcm", "top.dcm"}));
-    EXPECT_TRUE(log.contains("Skipping folder already listed"));
+    for (const char* name : {"a/file1.dcm", "top.dcm", "c/deep/file2.dcm", "c/deep/file10.dcm", "d/file3.dcm"})
+        touch(dir.file(name));
+    ASSERT_TRUE(QFile::link(dir.path(), dir.file("a/up")));            // a/up -> the root: a loop
+    ASSERT_TRUE(QFile::link(dir.file("c"), dir.file("c/deep/back")));  // a loop inside c
+    TempDir joined;
+    touch(joined.file("a/file1.dcm"));
+    ASSERT_TRUE(QDir().mkpath(joined.file("c")));
+    ASSERT_TRUE(QFile::link(joined.file("a"), joined.file("b")));      // b -> a: the same folder twice
+    ASSERT_TRUE(QFile::link(joined.file("a"), joined.file("c/toa")));  // c reaches a
+    const QStringList expected[] = {{"a/file1.dcm", "c/deep/file2.dcm", "c/deep/file10.dcm", "d/file3.dcm", "top.dcm"},
+                                    {"a/file1.dcm"}};
+    int folder = 0;
+    for (const TempDir* root : {&dir, &joined}) {
+        for (int threads : {1, 2}) {
+            SCOPED_TRACE(testing::Message() << "tree " << folder << ", threads " << threads);
+            LogCapture log;
+            RecordingScanner scanner;
+            scanner.setNumberOfThreads(threads);
+            EXPECT_EQ(relativeNames(scanner.retrieveFileList(QDir(root->path()), true, false, 0), root->path()),
+                      expected[folder]);
+            EXPECT_EQ(log.count("Skipping folder already listed"), 2);
+        }
+        ++folder;
+    }
 }
 
 // --- folder scan -------------------------------------------------------------------------------
