@@ -723,13 +723,18 @@ void Scanner::scanDirectory(const QString& directory, bool recursive, bool useDi
 
     std::atomic<int> done{0};
     std::vector<ScanState> states(static_cast<std::size_t>(m_numberOfThreads));
-#pragma omp parallel for num_threads(m_numberOfThreads) schedule(static)
+    // Files are handed out in blocks: one thread left with the costly end of a static split
+    // (files DCMTK reads, cold folders) made the other wait. Merging does not depend on which
+    // thread reads a file first (Image::scanOrder).
+    static std::atomic<std::uint32_t> scanned{0};
+    const std::uint32_t firstOrder = scanned.fetch_add(std::uint32_t(n)) + 1;
+#pragma omp parallel for num_threads(m_numberOfThreads) schedule(dynamic, 512)
     for (int i = 0; i < n; ++i) {
         if (m_cancel.load())
             continue;
         try {
             scanFile(files.path(std::size_t(i)).c_str(), files.nameStart(std::size_t(i)), checkDicomHeader,
-                     states[static_cast<std::size_t>(omp_get_thread_num())]);
+                     firstOrder + std::uint32_t(i), states[static_cast<std::size_t>(omp_get_thread_num())]);
         } catch (const std::exception& e) {
             logException("Cannot scan", QFile::decodeName(files.path(std::size_t(i)).c_str()), e.what());
         } catch (...) {
@@ -749,7 +754,8 @@ void Scanner::scanDirectory(const QString& directory, bool recursive, bool useDi
     DRAVELIN_LOG(1, "", "Finished scanning " + directory + "in: " + QString::number(timer.elapsed()) + "ms");
 }
 
-void Scanner::scanFile(const char* pathBytes, std::size_t nameStart, bool checkDicomHeader, ScanState& state)
+void Scanner::scanFile(const char* pathBytes, std::size_t nameStart, bool checkDicomHeader, std::uint32_t order,
+                       ScanState& state)
 {
     const std::string path(pathBytes);
     const auto skip = [&](bool hasHeader) {
@@ -800,6 +806,7 @@ void Scanner::scanFile(const char* pathBytes, std::size_t nameStart, bool checkD
         for (Series* series : study->series)
             for (Image* image : series->images) {
                 image->location = location;
+                image->scanOrder = order;
                 state.share(image->instanceNumberText);
             }
     addPatient(patient.release());

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -125,7 +126,8 @@ private:
     std::optional<FileList> listInParallel(const std::string& root, FolderId rootId, bool useDicomdirOnly, int depth);
     void listFolder(int fd, const std::string& dir, bool recursive, bool useDicomdirOnly, int depth, Listing& listing,
                     FileList& out);
-    void scanFile(const char* path, std::size_t nameStart, bool checkDicomHeader, ScanState& state);
+    void scanFile(const char* path, std::size_t nameStart, bool checkDicomHeader, std::uint32_t order,
+                  ScanState& state);
     // The chain of a file whose header RawHeader reads, or null to leave the file to DCMTK
     // (or to skip it, when `truncated` is set).
     std::unique_ptr<Patient> readHeader(const std::string& path, const std::vector<char>& head, std::size_t fileSize,
