@@ -20,11 +20,17 @@ void JsonWriter::entries(const std::string& text)
 {
     if (text.empty())
         return;
-    flushIfLarge();
     if (m_hasEntries.back())
         m_out += ',';
     m_hasEntries.back() = true;
-    m_out += text;
+    if (!m_file) {
+        m_out += text;
+        return;
+    }
+    // Written as it is: copying parts of hundreds of KiB into the buffer cost more than the writing.
+    std::fwrite(m_out.data(), 1, m_out.size(), m_file);
+    m_out.clear();
+    std::fwrite(text.data(), 1, text.size(), m_file);
 }
 
 void JsonWriter::newline()
