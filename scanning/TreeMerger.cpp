@@ -23,11 +23,13 @@ void estimateAll(Study* study)
         series->estimateDimensions();
 }
 
+// From the back: a folder scan brings the files of one series after another, so the record a
+// file belongs to is most often the one added last (keys are unique in a list).
 template <typename T, typename Key>
 T* findByKey(const std::vector<T*>& list, Key key)
 {
-    const auto it = std::find_if(list.begin(), list.end(), key);
-    return it == list.end() ? nullptr : *it;
+    const auto it = std::find_if(list.rbegin(), list.rend(), key);
+    return it == list.rend() ? nullptr : *it;
 }
 
 }  // namespace
