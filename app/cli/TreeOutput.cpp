@@ -128,7 +128,7 @@ private:
 
     void writeWindow(std::size_t from)
     {
-        constexpr std::size_t windowImages = 8192, unitImages = 256;
+        constexpr std::size_t windowImages = 4096, unitImages = 256;
         std::vector<Unit> units;
         std::size_t images = 0;
         std::size_t end = from;
