@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <array>
+#include <cstdint>
 #include <optional>
 
 class DcmItem;
@@ -44,6 +45,9 @@ public:
     std::optional<double> spacingBetweenSlices;
     std::optional<int> instanceNumber;
     std::optional<int> acquisitionNumber;
+    // Where a folder scan met the file (rising across scans), 0 otherwise: images of equal
+    // instance numbers keep the order of their files whichever thread read them first.
+    std::uint32_t scanOrder = 0;
 };
 
 // Strict less-than orders; a missing number counts as -1.

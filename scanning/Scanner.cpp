@@ -154,20 +154,14 @@ public:
     void sort()
     {
         const AsciiNaturalOrder ascii;
-        const bool plain =
+        m_plain =
             std::all_of(m_folders.begin(), m_folders.end(), [&](const std::string& f) { return ascii.accepts(f); }) &&
             std::all_of(m_files.begin(), m_files.end(),
                         [&](const File& f) { return ascii.accepts(m_names.c_str() + f.name); });
-        if (plain) {
+        if (m_plain) {
             std::string a, b;
-            std::stable_sort(m_files.begin(), m_files.end(), [&](const File& x, const File& y) {
-                // Files of one folder compare by name: the equal folder counts for nothing.
-                if (x.folder == y.folder)
-                    return AsciiNaturalOrder::compare(m_names.c_str() + x.name, m_names.c_str() + y.name) < 0;
-                pathInto(x, a);
-                pathInto(y, b);
-                return AsciiNaturalOrder::compare(a, b) < 0;
-            });
+            std::stable_sort(m_files.begin(), m_files.end(),
+                             [&](const File& x, const File& y) { return plainLess(x, y, a, b); });
         } else {
             const QCollator collator = naturalOrderCollator();
             std::vector<std::pair<QCollatorSortKey, File>> keyed;
@@ -181,6 +175,46 @@ public:
         }
     }
 
+    // The sorted parts as one sorted list: merged, when all are plain ASCII, else sorted again.
+    static FileList join(std::vector<FileList>& parts)
+    {
+        FileList out;
+        std::vector<std::size_t> runs{0};
+        bool plain = true;
+        for (FileList& part : parts) {
+            const auto folderOffset = std::uint32_t(out.m_folders.size());
+            const std::size_t nameOffset = out.m_names.size();
+            std::move(part.m_folders.begin(), part.m_folders.end(), std::back_inserter(out.m_folders));
+            out.m_names += part.m_names;
+            for (const File& file : part.m_files)
+                out.m_files.push_back({file.folder + folderOffset, file.name + nameOffset});
+            if (!part.m_files.empty())
+                runs.push_back(out.m_files.size());
+            plain = plain && (part.m_plain || part.m_files.empty());
+            part = FileList();
+        }
+        if (!plain) {
+            out.sort();
+            return out;
+        }
+        std::string a, b;
+        const auto less = [&](const File& x, const File& y) { return out.plainLess(x, y, a, b); };
+        while (runs.size() > 2) {
+            std::vector<std::size_t> merged{0};
+            for (std::size_t i = 0; i + 1 < runs.size(); i += 2) {
+                const std::size_t end = i + 2 < runs.size() ? runs[i + 2] : runs[i + 1];
+                if (i + 2 < runs.size())
+                    std::inplace_merge(out.m_files.begin() + std::ptrdiff_t(runs[i]),
+                                       out.m_files.begin() + std::ptrdiff_t(runs[i + 1]),
+                                       out.m_files.begin() + std::ptrdiff_t(end), less);
+                merged.push_back(end);
+            }
+            runs.swap(merged);
+        }
+        out.m_plain = true;
+        return out;
+    }
+
 private:
     struct File
     {
@@ -192,10 +226,40 @@ private:
         out.assign(m_folders[file.folder]).append(1, '/').append(m_names.c_str() + file.name);
     }
     void pathInto(std::size_t i, std::string& out) const { pathInto(m_files[i], out); }
+    bool plainLess(const File& x, const File& y, std::string& a, std::string& b) const
+    {
+        // Files of one folder compare by name: the equal folder counts for nothing.
+        if (x.folder == y.folder)
+            return AsciiNaturalOrder::compare(m_names.c_str() + x.name, m_names.c_str() + y.name) < 0;
+        pathInto(x, a);
+        pathInto(y, b);
+        return AsciiNaturalOrder::compare(a, b) < 0;
+    }
 
     std::vector<std::string> m_folders;
     std::vector<File> m_files;
-    std::string m_names;  // each ended by a NUL
+    std::string m_names;   // each ended by a NUL
+    bool m_plain = false;  // sorted by AsciiNaturalOrder
+};
+
+// The folders met by one listing, or by one part of a parallel listing.
+struct Scanner::Listing
+{
+    FolderIds visited;
+    // A part of a parallel listing notes the folders it enters and holds back its messages:
+    // a folder two parts reach (through links) makes the listing start again in one thread.
+    bool part = false;
+    std::vector<FolderId> entered;
+    std::vector<QString> skipped;
+
+    void skip(const std::string& path)
+    {
+        const QString message = "Skipping folder already listed: " + QFile::decodeName(path.c_str());
+        if (part)
+            skipped.push_back(message);
+        else
+            DRAVELIN_LOG(1, "DICOM", message);
+    }
 };
 
 namespace {
@@ -310,7 +374,8 @@ struct Scanner::ScanState
     }
 };
 
-Scanner::Scanner(std::shared_ptr<DatasetCache> cache) : m_numberOfThreads(defaultNumberOfThreads())
+Scanner::Scanner(std::shared_ptr<DatasetCache> cache)
+    : m_numberOfThreads(defaultNumberOfThreads()), m_merger(std::make_unique<TreeMerger>())
 {
     setDatasetCache(std::move(cache));
 }
@@ -356,9 +421,17 @@ void Scanner::cancel()
     m_cancel.store(true);
 }
 
+const std::vector<Patient*>& Scanner::patients() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_merger->finish();
+    return m_patients;
+}
+
 std::vector<std::unique_ptr<Patient>> Scanner::takePatients()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    m_merger->finish();
     std::vector<std::unique_ptr<Patient>> result;
     result.reserve(m_patients.size());
     for (Patient* p : m_patients)
@@ -370,7 +443,7 @@ std::vector<std::unique_ptr<Patient>> Scanner::takePatients()
 void Scanner::addPatient(Patient* patient)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    TreeMerger().merge(m_patients, patient);
+    m_merger->add(m_patients, patient);
 }
 
 void Scanner::queuePatient(Patient* patient)
@@ -491,21 +564,97 @@ Scanner::FileList Scanner::listFiles(const QString& directory, bool recursive, b
     std::string root = QFile::encodeName(QDir(directory).absolutePath()).toStdString();
     if (root == "/")
         root.clear();
-    FolderIds visited;
-    if (const auto id = folderIdAt(AT_FDCWD, root.empty() ? "/" : root.c_str()))
-        visited.insert(*id);
+    const auto rootId = folderIdAt(AT_FDCWD, root.empty() ? "/" : root.c_str());
+    if (recursive && rootId && m_numberOfThreads > 1)
+        if (std::optional<FileList> files = listInParallel(root, *rootId, useDicomdirOnly, depth))
+            return std::move(*files);
+    Listing listing;
+    if (rootId)
+        listing.visited.insert(*rootId);
     FileList files;
     listFolder(::open(root.empty() ? "/" : root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), root, recursive,
-               useDicomdirOnly, depth, visited, files);
+               useDicomdirOnly, depth, listing, files);
     // Sorting every level by the whole paths, as the listing goes, ends in this one stable sort.
     files.sort();
     return files;
 }
 
+// Each subfolder of the root is listed and sorted by a thread of its own; the sorted parts are
+// merged. The result is the one-thread listing's, which is taken instead whenever two parts
+// meet one folder (only links make that possible).
+std::optional<Scanner::FileList> Scanner::listInParallel(const std::string& root, FolderId rootId, bool useDicomdirOnly,
+                                                         int depth)
+{
+    const int fd = ::open(root.empty() ? "/" : root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    const std::vector<Entry> entries = folderEntries(fd);
+    const int total = static_cast<int>(entries.size());
+    std::vector<const Entry*> folders;
+    std::vector<FileList> parts(1);  // the root's own files first
+    for (const Entry& entry : entries) {
+        if (useDicomdirOnly && !entry.folder && isDicomdirName(std::string_view(entry.name))) {
+            ::close(fd);
+            return std::nullopt;  // the root's DICOMDIR is all the one-thread listing takes
+        }
+        if (entry.folder)
+            folders.push_back(&entry);
+        else if (!useDicomdirOnly && !isDicomdirName(std::string_view(entry.name)))
+            parts[0].add(root, entry.name);
+    }
+    if (depth == 0) {
+        updateProgress(0, total);
+        updateProgressText("Retrieving files...");
+    }
+    parts.resize(folders.size() + 1);
+    std::vector<Listing> listings(folders.size());
+    std::atomic<int> done{total - static_cast<int>(folders.size())};
+    std::atomic<bool> failed{false};
+#pragma omp parallel for num_threads(m_numberOfThreads) schedule(dynamic, 1)
+    for (std::size_t k = 0; k < folders.size(); ++k) {
+        if (m_cancel.load() || failed.load())
+            continue;
+        try {
+            Listing& listing = listings[k];
+            listing.part = true;
+            listing.visited.insert(rootId);
+            const std::string& name = folders[k]->name;
+            const std::string path = root + '/' + name;
+            const auto id = folderIdAt(fd, name.c_str());
+            if (!id || !listing.visited.insert(*id).second) {
+                listing.skip(path);
+            } else {
+                listing.entered.push_back(*id);
+                listFolder(::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), path, true, useDicomdirOnly,
+                           depth + 1, listing, parts[k + 1]);
+            }
+            parts[k + 1].sort();
+            if (depth == 0)
+                updateProgress(++done, total);
+        } catch (...) {  // out of memory: one thread tries again
+            failed = true;
+        }
+    }
+    ::close(fd);
+    if (failed)
+        return std::nullopt;
+    std::vector<FolderId> entered;
+    for (const Listing& listing : listings)
+        entered.insert(entered.end(), listing.entered.begin(), listing.entered.end());
+    std::sort(entered.begin(), entered.end());
+    if (std::adjacent_find(entered.begin(), entered.end()) != entered.end())
+        return std::nullopt;
+    for (const Listing& listing : listings)
+        for (const QString& message : listing.skipped)
+            DRAVELIN_LOG(1, "DICOM", message);
+    parts[0].sort();
+    return FileList::join(parts);
+}
+
 // Folders are opened relative to their parent's descriptor: no path is looked up from the
 // root again, which dominates listing a tree of many small folders.
 void Scanner::listFolder(int fd, const std::string& dir, bool recursive, bool useDicomdirOnly, int depth,
-                         FolderIds& visited, FileList& out)
+                         Listing& listing, FileList& out)
 {
     const auto closeFolder = [fd] {
         if (fd >= 0)
@@ -536,11 +685,14 @@ void Scanner::listFolder(int fd, const std::string& dir, bool recursive, bool us
                 // A folder met again (through a link) is known by its device and inode: one
                 // stat, where resolving the canonical path would look at every parent.
                 const auto id = folderIdAt(fd, entry.name.c_str());
-                if (!id || !visited.insert(*id).second)
-                    DRAVELIN_LOG(1, "DICOM", "Skipping folder already listed: " + QFile::decodeName(path.c_str()));
-                else
+                if (!id || !listing.visited.insert(*id).second) {
+                    listing.skip(path);
+                } else {
+                    if (listing.part)
+                        listing.entered.push_back(*id);
                     listFolder(::openat(fd, entry.name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), path, true,
-                               useDicomdirOnly, depth + 1, visited, out);
+                               useDicomdirOnly, depth + 1, listing, out);
+                }
             }
         } else if (!useDicomdirOnly && !isDicomdirName(std::string_view(entry.name))) {
             out.add(dir, entry.name);
@@ -571,13 +723,18 @@ void Scanner::scanDirectory(const QString& directory, bool recursive, bool useDi
 
     std::atomic<int> done{0};
     std::vector<ScanState> states(static_cast<std::size_t>(m_numberOfThreads));
-#pragma omp parallel for num_threads(m_numberOfThreads) schedule(static)
+    // Files are handed out in blocks: one thread left with the costly end of a static split
+    // (files DCMTK reads, cold folders) made the other wait. Merging does not depend on which
+    // thread reads a file first (Image::scanOrder).
+    static std::atomic<std::uint32_t> scanned{0};
+    const std::uint32_t firstOrder = scanned.fetch_add(std::uint32_t(n)) + 1;
+#pragma omp parallel for num_threads(m_numberOfThreads) schedule(dynamic, 512)
     for (int i = 0; i < n; ++i) {
         if (m_cancel.load())
             continue;
         try {
             scanFile(files.path(std::size_t(i)).c_str(), files.nameStart(std::size_t(i)), checkDicomHeader,
-                     states[static_cast<std::size_t>(omp_get_thread_num())]);
+                     firstOrder + std::uint32_t(i), states[static_cast<std::size_t>(omp_get_thread_num())]);
         } catch (const std::exception& e) {
             logException("Cannot scan", QFile::decodeName(files.path(std::size_t(i)).c_str()), e.what());
         } catch (...) {
@@ -597,7 +754,8 @@ void Scanner::scanDirectory(const QString& directory, bool recursive, bool useDi
     DRAVELIN_LOG(1, "", "Finished scanning " + directory + "in: " + QString::number(timer.elapsed()) + "ms");
 }
 
-void Scanner::scanFile(const char* pathBytes, std::size_t nameStart, bool checkDicomHeader, ScanState& state)
+void Scanner::scanFile(const char* pathBytes, std::size_t nameStart, bool checkDicomHeader, std::uint32_t order,
+                       ScanState& state)
 {
     const std::string path(pathBytes);
     const auto skip = [&](bool hasHeader) {
@@ -621,8 +779,14 @@ void Scanner::scanFile(const char* pathBytes, std::size_t nameStart, bool checkD
         return;
     }
     std::unique_ptr<Patient> patient;
-    if (hasHeader && m_readsHeadersDirectly)
-        patient = readHeader(path, *head, fileSize, state);
+    if (hasHeader && m_readsHeadersDirectly) {
+        bool truncated = false;
+        patient = readHeader(path, *head, fileSize, state, truncated);
+        if (truncated) {
+            skip(true);
+            return;
+        }
+    }
     if (!patient) {
         std::shared_ptr<DcmDataset> dataset = m_cache->loadFromFile(path, nullptr, false);
         if (!dataset) {
@@ -642,6 +806,7 @@ void Scanner::scanFile(const char* pathBytes, std::size_t nameStart, bool checkD
         for (Series* series : study->series)
             for (Image* image : series->images) {
                 image->location = location;
+                image->scanOrder = order;
                 state.share(image->instanceNumberText);
             }
     addPatient(patient.release());
@@ -651,7 +816,7 @@ void Scanner::scanFile(const char* pathBytes, std::size_t nameStart, bool checkD
 // enhanced multi-frame objects, and files without a SOP class, which may be DICOMDIRs) is left
 // to DCMTK. Both give the same records.
 std::unique_ptr<Patient> Scanner::readHeader(const std::string& path, const std::vector<char>& head,
-                                             std::size_t fileSize, ScanState& state)
+                                             std::size_t fileSize, ScanState& state, bool& truncated)
 {
     RawHeader::Result result = state.header.parse(head.data(), head.size(), head.size() == fileSize);
     if (result == RawHeader::Result::NeedsMoreData) {
@@ -659,6 +824,7 @@ std::unique_ptr<Patient> Scanner::readHeader(const std::string& path, const std:
             return nullptr;
         result = state.header.parse(state.buffer.data(), state.buffer.size(), state.buffer.size() == fileSize);
     }
+    truncated = result == RawHeader::Result::Truncated;
     if (result != RawHeader::Result::Parsed)
         return nullptr;
     const RecordElements fields(state.header);

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -33,6 +34,7 @@ namespace Dravelin::Dicom {
 class DatasetCache;
 class Patient;
 class PacsSeriesProxy;
+class TreeMerger;
 
 // Fills patient / study / series / image trees from folders and DICOMDIR files.
 //
@@ -63,7 +65,7 @@ public:
     void cancel();
 
     // Read access without the lock: only while no scan runs.
-    const std::vector<Patient*>& patients() const { return m_patients; }
+    const std::vector<Patient*>& patients() const;
     // Moves every patient out (same order) and empties the list, under the lock.
     std::vector<std::unique_ptr<Patient>> takePatients();
 
@@ -119,13 +121,17 @@ private:
     struct ScanState;
     using FolderId = std::pair<unsigned long long, unsigned long long>;  // device, inode
     using FolderIds = std::set<FolderId>;
+    struct Listing;
     FileList listFiles(const QString& directory, bool recursive, bool useDicomdirOnly, int depth);
-    void listFolder(int fd, const std::string& dir, bool recursive, bool useDicomdirOnly, int depth, FolderIds& visited,
+    std::optional<FileList> listInParallel(const std::string& root, FolderId rootId, bool useDicomdirOnly, int depth);
+    void listFolder(int fd, const std::string& dir, bool recursive, bool useDicomdirOnly, int depth, Listing& listing,
                     FileList& out);
-    void scanFile(const char* path, std::size_t nameStart, bool checkDicomHeader, ScanState& state);
-    // The chain of a file whose header RawHeader reads, or null to leave the file to DCMTK.
+    void scanFile(const char* path, std::size_t nameStart, bool checkDicomHeader, std::uint32_t order,
+                  ScanState& state);
+    // The chain of a file whose header RawHeader reads, or null to leave the file to DCMTK
+    // (or to skip it, when `truncated` is set).
     std::unique_ptr<Patient> readHeader(const std::string& path, const std::vector<char>& head, std::size_t fileSize,
-                                        ScanState& state);
+                                        ScanState& state, bool& truncated);
     // Reads one DICOMDIR without touching the cancel flag (also used inside a folder scan,
     // where clearing the flag would undo a cancel).
     void readDicomDir(const QString& path, bool reportProgress);
@@ -134,8 +140,10 @@ private:
     std::atomic<bool> m_cancel{false};
     DicomPacsCommunication* m_pacs = nullptr;
     int m_numberOfThreads = 1;
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     std::vector<Patient*> m_patients;
+    // Merges what addPatient() brings; the estimates wait for the next reader of the tree.
+    mutable std::unique_ptr<TreeMerger> m_merger;
     SkippedFileHandler m_skippedFileHandler;
     bool m_readsHeadersDirectly = true;
 };

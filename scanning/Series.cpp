@@ -146,7 +146,6 @@ void Series::insertImage(std::vector<Image*>::iterator position, Image* image)
     insertIntoOrder(imagesByAcquisition, images.size(), image, compareAcquisitionNumbers);
     insertIntoOrder(imagesByInstance, images.size(), image, compareInstanceNumbers);
     images.insert(position, image);
-    estimateDimensions();
 }
 
 void Series::estimateDimensions()

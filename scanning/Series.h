@@ -33,7 +33,8 @@ public:
     Series& operator=(const Series&) = delete;
     ~Series() override;
 
-    // Inserts an image whose parent is already set, keeps the cached orders and the estimate.
+    // Inserts an image whose parent is already set and keeps the cached orders; the estimate
+    // is left to estimateDimensions(), once after the last of several inserts.
     void insertImage(std::vector<Image*>::iterator position, Image* image);
     void estimateDimensions();
     // Replaces `dimensions` by what the host loader reports; may throw what the loader throws.

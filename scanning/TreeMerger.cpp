@@ -23,16 +23,36 @@ void estimateAll(Study* study)
         series->estimateDimensions();
 }
 
+// From the back: a folder scan brings the files of one series after another, so the record a
+// file belongs to is most often the one added last (keys are unique in a list).
 template <typename T, typename Key>
 T* findByKey(const std::vector<T*>& list, Key key)
 {
-    const auto it = std::find_if(list.begin(), list.end(), key);
-    return it == list.end() ? nullptr : *it;
+    const auto it = std::find_if(list.rbegin(), list.rend(), key);
+    return it == list.rend() ? nullptr : *it;
 }
 
 }  // namespace
 
 void TreeMerger::merge(std::vector<Patient*>& patients, Patient* patient)
+{
+    add(patients, patient);
+    finish();
+}
+
+void TreeMerger::finish()
+{
+    // Taken first: a hook may merge again.
+    const std::vector<Series*> changed = std::move(m_changed);
+    m_changed.clear();
+    m_changedSet.clear();
+    for (Series* series : changed) {
+        series->estimateDimensions();
+        seriesChanged(series);
+    }
+}
+
+void TreeMerger::add(std::vector<Patient*>& patients, Patient* patient)
 {
     if (!patient)
         return;
@@ -93,18 +113,22 @@ void TreeMerger::mergeSeries(Series* existing, Series* series)
     for (Image* image : series->images) {
         image->series = existing;
         const int key = instanceKey(image);
-        const auto position = std::lower_bound(existing->images.begin(), existing->images.end(), key,
-                                               [](const Image* i, int k) { return instanceKey(i) < k; });
+        // Equal numbers: the later file of a folder scan goes first, as merging the files one
+        // by one in their order puts it. Images from elsewhere go before their equals.
+        const auto before = [key, image](const Image* i) {
+            const int k = instanceKey(i);
+            return k < key || (k == key && image->scanOrder != 0 && i->scanOrder > image->scanOrder);
+        };
+        const auto position = std::partition_point(existing->images.begin(), existing->images.end(), before);
         const int row = static_cast<int>(position - existing->images.begin());
         aboutToInsertImage(existing, row);
         existing->insertImage(position, image);
         imageInserted(existing, row);
     }
-    const bool gained = !series->images.empty();
+    if (!series->images.empty() && m_changedSet.insert(existing).second)
+        m_changed.push_back(existing);
     series->images.clear();
     delete series;
-    if (gained)
-        seriesChanged(existing);
 }
 
 }  // namespace Dravelin::Dicom

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <unordered_set>
 #include <vector>
 
 namespace Dravelin::Dicom {
@@ -19,8 +20,13 @@ class TreeMerger
 public:
     virtual ~TreeMerger() = default;
 
-    // Takes ownership of `patient` (it is adopted or deleted).
+    // Takes ownership of `patient` (it is adopted or deleted), then finish().
     void merge(std::vector<Patient*>& patients, Patient* patient);
+    // As merge(), but the series that gained images are estimated and announced only by
+    // finish(): a folder scan brings one image per tree, and estimating after each of them
+    // made merging a series of n images cost n^2.
+    void add(std::vector<Patient*>& patients, Patient* patient);
+    void finish();
 
 protected:
     virtual void aboutToInsertPatient(int /*row*/) {}
@@ -37,6 +43,9 @@ protected:
 private:
     void mergeStudy(Study* existing, Study* study);
     void mergeSeries(Series* existing, Series* series);
+
+    std::vector<Series*> m_changed;  // gained images since the last finish(), each once
+    std::unordered_set<Series*> m_changedSet;
 };
 
 }  // namespace Dravelin::Dicom

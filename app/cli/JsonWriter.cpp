@@ -9,6 +9,30 @@
 
 namespace Dravelin::Cli {
 
+JsonWriter::JsonWriter(Entries entries) : m_file(nullptr), m_finished(true)
+{
+    m_hasEntries.assign(static_cast<std::size_t>(entries.depth), true);
+    if (!m_hasEntries.empty())
+        m_hasEntries.back() = false;
+}
+
+void JsonWriter::entries(const std::string& text)
+{
+    if (text.empty())
+        return;
+    if (m_hasEntries.back())
+        m_out += ',';
+    m_hasEntries.back() = true;
+    if (!m_file) {
+        m_out += text;
+        return;
+    }
+    // Written as it is: copying parts of hundreds of KiB into the buffer cost more than the writing.
+    std::fwrite(m_out.data(), 1, m_out.size(), m_file);
+    m_out.clear();
+    std::fwrite(text.data(), 1, text.size(), m_file);
+}
+
 void JsonWriter::newline()
 {
     m_out += '\n';
@@ -119,6 +143,12 @@ void JsonWriter::value(const QString& text)
     string(utf8.constData(), static_cast<std::size_t>(utf8.size()));
 }
 
+void JsonWriter::value(std::string_view utf8)
+{
+    beforeValue();
+    string(utf8.data(), utf8.size());
+}
+
 void JsonWriter::value(double number)
 {
     beforeValue();
@@ -153,7 +183,7 @@ void JsonWriter::null()
 
 void JsonWriter::flushIfLarge()
 {
-    if (m_out.size() < (1u << 20))
+    if (!m_file || m_out.size() < (1u << 20))
         return;
     std::fwrite(m_out.data(), 1, m_out.size(), m_file);
     m_out.clear();

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace Dravelin::Cli {
@@ -17,6 +18,14 @@ class JsonWriter
 {
 public:
     explicit JsonWriter(std::FILE* file) : m_file(file) {}
+    // Writes into text() instead of a file: the entries of an array open `depth` levels deep in
+    // another writer, for entries() to insert there (so parts of one array can be written by
+    // several threads).
+    struct Entries
+    {
+        int depth;
+    };
+    explicit JsonWriter(Entries entries);
     ~JsonWriter() { finish(); }
     JsonWriter(const JsonWriter&) = delete;
     JsonWriter& operator=(const JsonWriter&) = delete;
@@ -29,12 +38,20 @@ public:
     JsonWriter& key(const char* name);
 
     void value(const QString& text);
+    void value(std::string_view utf8);
     void value(double number);
     void value(int number);
     void null();
 
     // Writes what is left and a final line feed (once).
     void finish();
+
+    // How many objects and arrays are open.
+    int depth() const { return static_cast<int>(m_hasEntries.size()); }
+    // What a JsonWriter(Entries) wrote; empties it.
+    std::string takeText() { return std::move(m_out); }
+    // Appends entries written by a JsonWriter(Entries{depth()}) to the open array.
+    void entries(const std::string& text);
 
 private:
     void beforeValue();

@@ -352,7 +352,7 @@ int runScanCommand(const QStringList& args)
     if (options->verbose)
         notes << skipped.list();
     if (options->json) {
-        printJson(filter, options->images);
+        printJson(filter, options->images, options->threads.value_or(Scanner::defaultNumberOfThreads()));
         std::fflush(stdout);
         std::fprintf(stderr, "%s\n", (QStringList(summary) + notes).join('\n').toUtf8().constData());
         return 0;

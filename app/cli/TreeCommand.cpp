@@ -52,8 +52,9 @@ int runTreeCommand(const QStringList& args)
         }
         auto* patient = new Dicom::Patient(*dataset, true);
         patient->studies.front()->series.front()->images.front()->location = Filesystem::Url::fromLocalFile(file);
-        merger.merge(patients, patient);
+        merger.add(patients, patient);
     }
+    merger.finish();
 
     QTextStream out(stdout);
     TextFormat::printTree(out, patients);

@@ -13,8 +13,12 @@
 
 #include <QTextStream>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <optional>
+#include <string>
+#include <string_view>
 
 namespace Dravelin::Cli {
 
@@ -83,7 +87,7 @@ void writeImage(JsonWriter& json, const Image& i)
     json.key("bodyPartExamined").value(i.bodyPartExamined);
     json.key("manufacturer").value(i.manufacturer);
     json.key("manufacturerModelName").value(i.manufacturerModelName);
-    json.key("location").value(QString::fromStdString(i.location.string()));
+    json.key("location").value(std::string_view(i.location.string()));
     numbers(json.key("imagePosition"), i.imagePosition);
     numbers(json.key("imageOrientation"), i.imageOrientation);
     numbers(json.key("pixelSpacing"), i.pixelSpacing);
@@ -93,7 +97,79 @@ void writeImage(JsonWriter& json, const Image& i)
     json.endObject();
 }
 
-void writeSeries(JsonWriter& json, const Series& s, bool withImages)
+// The images arrays of the shown series, written ahead by several threads a window of series
+// at a time (one parallel region per window: threads that wait between small regions spin),
+// then handed to the document writer in order. The text is that of writeImage on one thread.
+class ImagesAhead
+{
+public:
+    // Where images arrays open in printJson's document: root, patients, patient, studies,
+    // study, series, series row, images.
+    static constexpr int kDepth = 8;
+
+    ImagesAhead(std::vector<const Series*> series, int threads) : m_series(std::move(series)), m_threads(threads)
+    {
+        m_texts.resize(m_series.size());
+    }
+
+    // The entries of series `i`'s images array, in parts for JsonWriter::entries().
+    std::vector<std::string> take(std::size_t i)
+    {
+        if (i >= m_ready)
+            writeWindow(i);
+        return std::move(m_texts[i]);
+    }
+
+private:
+    struct Unit
+    {
+        std::size_t series, begin, end;
+    };
+
+    void writeWindow(std::size_t from)
+    {
+        constexpr std::size_t windowImages = 4096, unitImages = 256;
+        std::vector<Unit> units;
+        std::size_t images = 0;
+        std::size_t end = from;
+        while (end < m_series.size() && (end == from || images < windowImages)) {
+            const std::size_t n = m_series[end]->images.size();
+            for (std::size_t b = 0; b < n; b += unitImages)
+                units.push_back({end, b, std::min(n, b + unitImages)});
+            images += n;
+            ++end;
+        }
+        std::vector<std::string> texts(units.size());
+        std::vector<char> done(units.size(), 0);
+        const auto write = [&](std::size_t u) {
+            JsonWriter writer(JsonWriter::Entries{kDepth});
+            for (std::size_t k = units[u].begin; k < units[u].end; ++k)
+                writeImage(writer, *m_series[units[u].series]->images[k]);
+            texts[u] = writer.takeText();
+            done[u] = 1;
+        };
+#pragma omp parallel for num_threads(m_threads) schedule(dynamic, 1) if (units.size() > 1)
+        for (std::size_t u = 0; u < units.size(); ++u) {
+            try {
+                write(u);
+            } catch (...) {  // out of memory: the calling thread tries again below
+            }
+        }
+        for (std::size_t u = 0; u < units.size(); ++u) {
+            if (!done[u])
+                write(u);
+            m_texts[units[u].series].push_back(std::move(texts[u]));
+        }
+        m_ready = end;
+    }
+
+    std::vector<const Series*> m_series;
+    int m_threads;
+    std::vector<std::vector<std::string>> m_texts;
+    std::size_t m_ready = 0;
+};
+
+void writeSeries(JsonWriter& json, const Series& s, bool withImages, ImagesAhead* ahead, std::size_t index)
 {
     json.beginObject();
     json.key("seriesInstanceUid").value(s.seriesInstanceUid);
@@ -110,9 +186,13 @@ void writeSeries(JsonWriter& json, const Series& s, bool withImages)
     json.endArray();
     json.key("estimatedDimensions").value(dimensionsText(s.estimatedDimensions));
     json.key("images").beginArray();
-    if (withImages)
+    if (withImages && ahead && json.depth() == ImagesAhead::kDepth) {
+        for (const std::string& part : ahead->take(index))
+            json.entries(part);
+    } else if (withImages) {
         for (const Image* i : s.images)
             writeImage(json, *i);
+    }
     json.endArray();
     json.endObject();
 }
@@ -188,8 +268,16 @@ QString summaryLine(const ShownCounts& c, const QString& what, double seconds)
         .arg(seconds, 0, 'f', 3);
 }
 
-void printJson(const QAbstractItemModel& view, bool withImages)
+void printJson(const QAbstractItemModel& view, bool withImages, int threads)
 {
+    std::optional<ImagesAhead> ahead;
+    if (withImages && threads > 1) {
+        std::vector<const Series*> series;
+        for (const ShownSeries& row : shownSeries(view))
+            series.push_back(row.series);
+        ahead.emplace(std::move(series), threads);
+    }
+    std::size_t index = 0;  // of the series in display order
     JsonWriter json(stdout);
     json.beginObject();
     json.key("patients").beginArray();
@@ -211,7 +299,7 @@ void printJson(const QAbstractItemModel& view, bool withImages)
             json.key("series").beginArray();
             for (int r = 0; r < view.rowCount(studyIndex); ++r)
                 if (const Series* series = record<Series>(view.index(r, 0, studyIndex), DicomBrowserModel::SeriesRole))
-                    writeSeries(json, *series, withImages);
+                    writeSeries(json, *series, withImages, ahead ? &*ahead : nullptr, index++);
             json.endArray();
             json.endObject();
         }

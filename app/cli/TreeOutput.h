@@ -45,8 +45,9 @@ QString summaryLine(const ShownCounts& counts, const QString& what, double secon
 
 // {"patients":[...]} on stdout: the shown records in the view's order, keys named after the
 // record fields, numbers as numbers, dates yyyy-MM-dd, times HH:mm:ss.zzz, empty text for null
-// dates and times, null for absent numbers. Every image of a shown series unless !withImages.
-void printJson(const QAbstractItemModel& view, bool withImages);
+// dates and times, null for absent numbers. Every image of a shown series unless !withImages;
+// the images of large series are written by up to `threads` threads.
+void printJson(const QAbstractItemModel& view, bool withImages, int threads = 1);
 
 // The filter model over `model`, in the browser's order.
 void sortLikeTheBrowser(DicomBrowserFilterModel& view, DicomBrowserModel& model);

@@ -151,8 +151,9 @@ for i, f in enumerate(files):
 PY
         touch "$DEEPD/.complete"
     fi
-    KEYS=("deep headread t1" "deep scan t1" "deep gdcmscanner")
-    CMDS=("$BIN/headread -t 1 -b 8192 $DEEPD" "$A scan $DEEPD --json --threads 1" "gdcmscanner -d $DEEPD -r $TAGS")
+    KEYS=("deep headread t1" "deep scan t1" "deep scan t2" "deep gdcmscanner")
+    CMDS=("$BIN/headread -t 1 -b 8192 $DEEPD" "$A scan $DEEPD --json --threads 1" "$A scan $DEEPD --json --threads 2"
+        "gdcmscanner -d $DEEPD -r $TAGS")
     if [ -n "$B" ]; then
         KEYS+=("deep before: scan t1")
         CMDS+=("$B scan $DEEPD --json --threads 1")
@@ -165,6 +166,7 @@ PY
     echo "ratios (median of per-round ratios):"
     show "deep: scan t1 / headread t1" "deep scan t1" "deep headread t1" "(goal cpu <= 3)"
     show "deep: gdcmscanner / scan t1" "deep gdcmscanner" "deep scan t1" "(goal >= 2)"
+    show "deep: gdcmscanner / scan t2" "deep gdcmscanner" "deep scan t2" ""
     [ -n "$B" ] && show "deep: before / after, scan t1" "deep before: scan t1" "deep scan t1" ""
 fi
 

@@ -748,13 +748,18 @@ bool DicomBrowserModel::mergePending(int budgetMs)
 {
     QElapsedTimer clock;
     clock.start();
+    Merger merger(*this);
     while (!m_pendingPatients.empty()) {
-        if (budgetMs >= 0 && clock.elapsed() >= budgetMs)
+        if (budgetMs >= 0 && clock.elapsed() >= budgetMs) {
+            merger.finish();
             return false;
+        }
         Patient* patient = m_pendingPatients.front().release();
         m_pendingPatients.pop_front();
-        addPatient(patient);
+        if (patient)
+            merger.add(m_patients, patient);
     }
+    merger.finish();
     return true;
 }
 

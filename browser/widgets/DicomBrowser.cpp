@@ -197,8 +197,10 @@ DicomBrowser::DicomBrowser(std::shared_ptr<Dicom::DatasetCache> cache, QWidget* 
     });
     connect(this, &DicomBrowser::updateTagsFromDataset, this, &DicomBrowser::onUpdateTagsFromDataset);
 
-    m_ui->splitter->setStretchFactor(0, 2);
-    m_ui->splitter->setStretchFactor(1, 1);
+    // The proportions the Info tab first gets (see updateInfo): a window laid out after that
+    // grows both sides alike instead of leaving the Info tab narrow.
+    m_ui->splitter->setStretchFactor(0, 3);
+    m_ui->splitter->setStretchFactor(1, 2);
     m_ui->splitter->setHandleWidth(10);
     m_ui->splitter->setStyleSheet(QStringLiteral("QSplitter::handle { margin: 0px 0px 0xp 6px; }"));
 

@@ -187,9 +187,9 @@ RawHeader::Result RawHeader::parse(const char* bytes, std::size_t size, bool who
     std::fill(m_present.begin(), m_present.end(), 0);
     m_hasCharset = false;
     const auto* data = reinterpret_cast<const unsigned char*>(bytes);
-    const Result shortData = wholeFile ? Result::Declined : Result::NeedsMoreData;
-    if (size < 132)
-        return shortData;
+    if (size < 132)  // without a preamble DCMTK may still read a bare data set
+        return wholeFile ? Result::Declined : Result::NeedsMoreData;
+    const Result shortData = wholeFile ? Result::Truncated : Result::NeedsMoreData;
     if (std::memcmp(data + 128, "DICM", 4) != 0)
         return Result::Declined;
 
@@ -200,8 +200,8 @@ RawHeader::Result RawHeader::parse(const char* bytes, std::size_t size, bool who
     std::string_view transferSyntax;
     int count = 0;
     for (;;) {
-        if (size - pos < 8)
-            return shortData;
+        if (size - pos < 8)  // DCMTK takes a file that ends between meta elements
+            return pos == size && wholeFile ? Result::Declined : shortData;
         const unsigned char* p = data + pos;
         if (read16(p) != 0x0002)
             break;
@@ -248,7 +248,7 @@ RawHeader::Result RawHeader::parse(const char* bytes, std::size_t size, bool who
 RawHeader::Result RawHeader::walk(const unsigned char* data, std::size_t size, std::size_t pos, bool wholeFile,
                                   bool explicitVr)
 {
-    const Result shortData = wholeFile ? Result::Declined : Result::NeedsMoreData;
+    const Result shortData = wholeFile ? Result::Truncated : Result::NeedsMoreData;
     struct Frame
     {
         bool item;          // an item, else a sequence

@@ -35,6 +35,7 @@ public:
         Parsed,         // the values of the elements before (7FE0,0010) are at hand
         NeedsMoreData,  // the header goes on past the given bytes of a longer file
         Declined,       // see above: let DCMTK read the file
+        Truncated,      // the whole file ends inside an element: DCMTK cannot read it either
     };
 
     // `fields` sorted by tag, without duplicates.

@@ -87,6 +87,19 @@ TEST(ScanCommand, JsonHoldsTheRecordFields)
     EXPECT_TRUE(r.err.contains("\n1 file skipped: 1 not DICOM\n")) << r.err.toStdString();
 }
 
+// Two threads write the images of large series in parts: the document is that of one.
+TEST(ScanCommand, JsonIsTheSameWrittenByTwoThreads)
+{
+    T::TempDir dir;
+    ASSERT_TRUE(T::runGenerator({"folder", dir.path(), "--patients", "1", "--studies", "1", "--series", "2", "--images",
+                                 "300", "--size", "2"}));
+    const Result one = runScan({dir.path(), "--json", "--threads", "1"});
+    const Result two = runScan({dir.path(), "--json", "--threads", "2"});
+    ASSERT_EQ(one.exitCode, 0) << one.err.toStdString();
+    EXPECT_EQ(one.out.count("\"sopInstanceUid\""), 600);
+    EXPECT_EQ(one.out, two.out);
+}
+
 // --tree is the browser model's own rendering: display texts, check boxes, properties.
 TEST(ScanCommand, TreeIsTheBrowserView)
 {

@@ -34,6 +34,7 @@ struct TestSeries
         image->imageOrientation = {1, 0, 0, 0, 1, 0};
         image->imagePosition = {10, 20, z};
         series.insertImage(series.images.end(), image);
+        series.estimateDimensions();
         return image;
     }
 };

@@ -155,6 +155,24 @@ TEST_F(Merge, HooksAnnounceEveryInsertionWithItsRow)
     EXPECT_EQ(instanceTexts(patients[0]->studies[0]->series[0]), QStringList({"1", "5", "9"}));
 }
 
+// Threads deliver files out of order: equal numbers still end up as merging file by file puts
+// them (the later file first), and before an equal image from elsewhere.
+TEST_F(Merge, EqualNumbersFollowTheFileOrderWhateverTheArrival)
+{
+    merge(instance("2"));  // not from a folder scan
+    for (std::uint32_t order : {3u, 1u, 5u, 2u, 4u}) {
+        Patient* chain = instance("2");
+        Image* image = chain->studies[0]->series[0]->images[0];
+        image->scanOrder = order;
+        image->protocolName = QString::number(order);  // to tell them apart
+        merge(chain);
+    }
+    QStringList orders;
+    for (const Image* image : patients.at(0)->studies.at(0)->series.at(0)->images)
+        orders << image->protocolName;
+    EXPECT_EQ(orders, QStringList({"5", "4", "3", "2", "1", ""}));
+}
+
 TEST_F(Merge, DuplicateInstancesAreKeptAndNullIsIgnored)
 {
     merge(instance("4"));

@@ -17,6 +17,10 @@
 #include <QFile>
 #include <QtEndian>
 
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcistrmb.h>
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -293,6 +297,25 @@ TEST(ScannerHeaderReading, GivesWhatDcmtkGivesForEveryFile)
     EXPECT_EQ(fast.skipped, dcmtk.skipped);
     EXPECT_EQ(fast.missing, dcmtk.missing);
     EXPECT_FALSE(fast.missing.isEmpty());
+
+    // A file the direct reader finds cut short is skipped without DCMTK: DCMTK must refuse it
+    // too, wherever the cut falls.
+    for (const QByteArray& whole : {bytes, readAll(data.file("implicit.dcm"))}) {
+        int truncated = 0;
+        for (int cut = 132; cut < 1600; ++cut) {
+            if (header.parse(whole.constData(), std::size_t(cut), true) != RawHeader::Result::Truncated)
+                continue;
+            ++truncated;
+            DcmInputBufferStream stream;
+            stream.setBuffer(whole.constData(), cut);
+            stream.setEos();
+            DcmFileFormat file;
+            file.transferInit();
+            EXPECT_TRUE(file.readUntilTag(stream, EXS_Unknown, EGL_noChange, 0xFFFFFFFEu, DCM_PixelData).bad())
+                << "cut at " << cut;
+        }
+        EXPECT_GT(truncated, 1000);
+    }
 
     // Not a comparison of two DCMTK reads: the generated files, most of the oddities and a good
     // part of the corpus are read without DCMTK.

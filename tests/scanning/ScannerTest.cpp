@@ -21,7 +21,6 @@
 #include <map>
 #include <mutex>
 #include <set>
-#include <thread>
 
 using namespace Dravelin;
 using namespace Dravelin::Dicom;
@@ -47,16 +46,6 @@ public:
     std::vector<std::pair<int, int>> progress() const { return locked(m_progress); }
     std::vector<std::string> texts() const { return locked(m_texts); }
     std::function<void(int, int)> onProgress;
-    std::vector<std::thread::id> addingThreads;
-
-    void addPatient(Patient* patient) override
-    {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            addingThreads.push_back(std::this_thread::get_id());
-        }
-        Scanner::addPatient(patient);
-    }
 
 protected:
     void updateProgress(int value, int maximum) override
@@ -155,16 +144,32 @@ TEST(ScannerListing, DicomdirOnlyModeTakesTheTopDicomdirAlone)
     EXPECT_TRUE(scanner.retrieveFileList(QDir(nested.path()), false, true, 0).isEmpty());
 }
 
-TEST(ScannerListing, SymbolicLinkLoopsAreListedOnce)
+// Two threads list the root's subfolders apart; where links join them, one thread lists again.
+TEST(ScannerListing, SymbolicLinkLoopsAreListedOnceByOneOrTwoThreads)
 {
     TempDir dir;
-    touch(dir.file("a/file1.dcm"));
-    touch(dir.file("top.dcm"));
-    ASSERT_TRUE(QFile::link(dir.path(), dir.file("a/up")));  // a/up -> the root: a loop
-    ASSERT_TRUE(QFile::link(dir.file("a"), dir.file("b")));  // b -> a: the same folder twice
-    RecordingScanner scanner;
-    const QStringList names = relativeNames(scanner.retrieveFileList(QDir(dir.path()), true, false, 0), dir.path());
-    EXPECT_EQ(names, QStringList({"a/file1.dcm", "top.dcm"}));
+    for (const char* name : {"a/file1.dcm", "top.dcm", "c/deep/file2.dcm", "c/deep/file10.dcm", "d/file3.dcm"})
+        touch(dir.file(name));
+    ASSERT_TRUE(QFile::link(dir.path(), dir.file("a/up")));            // a/up -> the root: a loop
+    ASSERT_TRUE(QFile::link(dir.file("c"), dir.file("c/deep/back")));  // a loop inside c
+    TempDir joined;
+    touch(joined.file("a/file1.dcm"));
+    ASSERT_TRUE(QDir().mkpath(joined.file("c")));
+    ASSERT_TRUE(QFile::link(joined.file("a"), joined.file("b")));      // b -> a: the same folder twice
+    ASSERT_TRUE(QFile::link(joined.file("a"), joined.file("c/toa")));  // c reaches a
+    const QStringList expected[] = {{"a/file1.dcm", "c/deep/file2.dcm", "c/deep/file10.dcm", "d/file3.dcm", "top.dcm"},
+                                    {"a/file1.dcm"}};
+    int folder = 0;
+    for (const TempDir* root : {&dir, &joined}) {
+        for (int threads : {1, 2}) {
+            SCOPED_TRACE(testing::Message() << "tree " << folder << ", threads " << threads);
+            RecordingScanner scanner;
+            scanner.setNumberOfThreads(threads);
+            EXPECT_EQ(relativeNames(scanner.retrieveFileList(QDir(root->path()), true, false, 0), root->path()),
+                      expected[folder]);
+        }
+        ++folder;
+    }
 }
 
 // --- folder scan -------------------------------------------------------------------------------
@@ -193,34 +198,6 @@ TEST(ScannerFolder, ThreadCountIsClampedAndDefaultsToThreeQuarters)
     for (const auto& [m, expected] : {std::pair{1, 1}, {2, 1}, {3, 2}, {4, 3}, {8, 6}, {16, 12}})
         EXPECT_EQ(Scanner::defaultNumberOfThreads(m), expected) << "m = " << m;
     EXPECT_EQ(RecordingScanner().numberOfThreads(), Scanner::defaultNumberOfThreads());
-}
-
-TEST(ScannerFolder, FilesOfOneSeriesOnDifferentThreadsMergeInInstanceOrder)
-{
-    TempDir dir;
-    ImageFields fields;
-    fields.instanceNumber = 12;
-    ASSERT_TRUE(T::writeImage(dir.file("img1.dcm"), fields));
-    fields.instanceNumber = 7;
-    ASSERT_TRUE(T::writeImage(dir.file("img2.dcm"), fields));
-    RecordingScanner scanner;
-    scanner.setNumberOfThreads(2);
-    scanner.scanDirectory(dir.path(), true, false, true);
-
-    // Static schedule: thread 0 takes img1, thread 1 takes img2.
-    ASSERT_EQ(scanner.addingThreads.size(), 2u);
-    EXPECT_NE(scanner.addingThreads[0], scanner.addingThreads[1]);
-    ASSERT_EQ(scanner.patients().size(), 1u);
-    const Patient* patient = scanner.patients()[0];
-    ASSERT_EQ(patient->studies.size(), 1u);
-    ASSERT_EQ(patient->studies[0]->series.size(), 1u);
-    const Series* series = patient->studies[0]->series[0];
-    ASSERT_EQ(series->images.size(), 2u);
-    EXPECT_EQ(series->images[0]->instanceNumberText, "7");
-    EXPECT_EQ(series->images[1]->instanceNumberText, "12");
-    EXPECT_EQ(series->images[0]->location, Filesystem::Url::fromLocalFile(dir.file("img2.dcm")));
-    EXPECT_EQ(series->images[1]->location, Filesystem::Url::fromLocalFile(dir.file("img1.dcm")));
-    EXPECT_EQ(scanner.progress().back(), std::make_pair(2, 2));
 }
 
 TEST(ScannerFolder, BadFilesCountTowardsProgressAndAddNothing)
