@@ -300,7 +300,7 @@ TEST(ScannerHeaderReading, GivesWhatDcmtkGivesForEveryFile)
 
     // A file the direct reader finds cut short is skipped without DCMTK: DCMTK must refuse it
     // too, wherever the cut falls.
-    for (const QByteArray& whole : {bytes, readAll(data.file("implicit.dcm"))}) {
+    for (const QByteArray& whole : {bytes, T::readFile(data.file("implicit.dcm"))}) {
         int truncated = 0;
         for (int cut = 132; cut < 1600; ++cut) {
             if (header.parse(whole.constData(), std::size_t(cut), true) != RawHeader::Result::Truncated)
