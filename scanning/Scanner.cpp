@@ -318,6 +318,11 @@ struct Scanner::ScanState
     int folderFd = -1;          // it, opened (O_PATH) for opening its files
     int filesInFolder = 0;
     std::vector<QString> numbers;  // instance numbers as written, shared by all images
+    // The files of one series read in a row, handed on as one tree: one merge on the GUI
+    // thread per batch instead of per file.
+    std::unique_ptr<Patient> batch;
+    Series* batchSeries = nullptr;
+    int batchImages = 0;
 
     ScanState() = default;
     ScanState(const ScanState&) = delete;
@@ -745,6 +750,8 @@ void Scanner::scanDirectory(const QString& directory, bool recursive, bool useDi
         } catch (...) {
         }
     }
+    for (ScanState& state : states)
+        flush(state);
 
     if (n == 0) {
         const QString message = useDicomdirOnly ? "No DICOMDIR files found in directory '" + directory + "'."
@@ -775,6 +782,7 @@ void Scanner::scanFile(const char* pathBytes, std::size_t nameStart, bool checkD
         return;
     }
     if (isDicomdirName(std::string_view(pathBytes + nameStart))) {
+        flush(state);  // the files before it merge first, as they come first
         readDicomDir(QFile::decodeName(pathBytes), false);
         return;
     }
@@ -809,7 +817,55 @@ void Scanner::scanFile(const char* pathBytes, std::size_t nameStart, bool checkD
                 image->scanOrder = order;
                 state.share(image->instanceNumberText);
             }
-    addPatient(patient.release());
+    collect(std::move(patient), state);
+}
+
+namespace {
+
+bool sameSeries(const Patient& a, const Patient& b)
+{
+    const Study* x = a.studies.front();
+    const Study* y = b.studies.front();
+    return x->series.front()->seriesInstanceUid == y->series.front()->seriesInstanceUid &&
+           x->studyInstanceUid == y->studyInstanceUid && a.patientId == b.patientId && a.patientName == b.patientName;
+}
+
+}  // namespace
+
+// An image of the series in hand joins its batch where merging would put it; the batch's
+// records are those of its first file, as the merge keeps them.
+void Scanner::collect(std::unique_ptr<Patient> patient, ScanState& state)
+{
+    constexpr int batchSize = 64;
+    const bool single = patient->studies.size() == 1 && patient->studies.front()->series.size() == 1 &&
+                        patient->studies.front()->series.front()->images.size() == 1;
+    if (single && state.batch && sameSeries(*state.batch, *patient)) {
+        std::vector<Image*>& images = patient->studies.front()->series.front()->images;
+        Image* image = images.front();
+        images.clear();
+        image->series = state.batchSeries;
+        state.batchSeries->insertImage(TreeMerger::insertionPoint(state.batchSeries->images, image), image);
+        ++state.batchImages;
+    } else {
+        flush(state);
+        if (!single) {
+            addPatient(patient.release());
+            return;
+        }
+        state.batchSeries = patient->studies.front()->series.front();
+        state.batch = std::move(patient);
+        state.batchImages = 1;
+    }
+    if (state.batchImages >= batchSize)
+        flush(state);
+}
+
+void Scanner::flush(ScanState& state)
+{
+    if (state.batch)
+        addPatient(state.batch.release());
+    state.batchSeries = nullptr;
+    state.batchImages = 0;
 }
 
 // Most files are read straight from their first bytes; what RawHeader declines (and the

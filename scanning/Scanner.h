@@ -128,6 +128,8 @@ private:
                     FileList& out);
     void scanFile(const char* path, std::size_t nameStart, bool checkDicomHeader, std::uint32_t order,
                   ScanState& state);
+    void collect(std::unique_ptr<Patient> patient, ScanState& state);
+    void flush(ScanState& state);
     // The chain of a file whose header RawHeader reads, or null to leave the file to DCMTK
     // (or to skip it, when `truncated` is set).
     std::unique_ptr<Patient> readHeader(const std::string& path, const std::vector<char>& head, std::size_t fileSize,

@@ -108,18 +108,23 @@ void TreeMerger::mergeStudy(Study* existing, Study* study)
     delete study;
 }
 
+std::vector<Image*>::iterator TreeMerger::insertionPoint(std::vector<Image*>& images, const Image* image)
+{
+    const int key = instanceKey(image);
+    // Equal numbers: the later file of a folder scan goes first, as merging the files one by
+    // one in their order puts it. Images from elsewhere go before their equals.
+    const auto before = [key, image](const Image* i) {
+        const int k = instanceKey(i);
+        return k < key || (k == key && image->scanOrder != 0 && i->scanOrder > image->scanOrder);
+    };
+    return std::partition_point(images.begin(), images.end(), before);
+}
+
 void TreeMerger::mergeSeries(Series* existing, Series* series)
 {
     for (Image* image : series->images) {
         image->series = existing;
-        const int key = instanceKey(image);
-        // Equal numbers: the later file of a folder scan goes first, as merging the files one
-        // by one in their order puts it. Images from elsewhere go before their equals.
-        const auto before = [key, image](const Image* i) {
-            const int k = instanceKey(i);
-            return k < key || (k == key && image->scanOrder != 0 && i->scanOrder > image->scanOrder);
-        };
-        const auto position = std::partition_point(existing->images.begin(), existing->images.end(), before);
+        const auto position = insertionPoint(existing->images, image);
         const int row = static_cast<int>(position - existing->images.begin());
         aboutToInsertImage(existing, row);
         existing->insertImage(position, image);

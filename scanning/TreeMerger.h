@@ -28,6 +28,9 @@ public:
     void add(std::vector<Patient*>& patients, Patient* patient);
     void finish();
 
+    // Where merging puts `image` among a series' `images` (instance-number order).
+    static std::vector<Image*>::iterator insertionPoint(std::vector<Image*>& images, const Image* image);
+
 protected:
     virtual void aboutToInsertPatient(int /*row*/) {}
     virtual void patientInserted(int /*row*/) {}

@@ -252,6 +252,27 @@ TEST(ScannerFolder, CancelFromAnotherThreadStopsTheParallelPhase)
     EXPECT_EQ(imageCount(scanner.patients()), n);
 }
 
+// The files of a series are merged in batches: equal numbers still end up as merging the
+// files one by one puts them (a later file before an earlier one).
+TEST(ScannerFolder, BatchesKeepTheOrderOfFileByFileMerging)
+{
+    TempDir dir;
+    ImageFields fields;
+    const int numbers[] = {2, 1, 2, 1, 3};
+    for (int i = 0; i < 5; ++i) {
+        fields.instanceNumber = numbers[i];
+        ASSERT_TRUE(T::writeImage(dir.file(QString("img%1.dcm").arg(i + 1)), fields));
+    }
+    RecordingScanner scanner;
+    scanner.setNumberOfThreads(1);
+    scanner.scanDirectory(dir.path(), true, false, true);
+    QStringList files;
+    for (const Series* series : T::allSeries(scanner.patients()))
+        for (const Image* image : series->images)
+            files << QString::fromStdString(image->location.string()).section('/', -1);
+    EXPECT_EQ(files, QStringList({"img4.dcm", "img2.dcm", "img3.dcm", "img1.dcm", "img5.dcm"}));
+}
+
 TEST(ScannerFolder, ScannerQtQueuesPatientsUnmergedAndSignals)
 {
     TempDir dir;
@@ -259,6 +280,8 @@ TEST(ScannerFolder, ScannerQtQueuesPatientsUnmergedAndSignals)
     ASSERT_TRUE(T::writeImage(dir.file("a.dcm"), fields));
     fields.instanceNumber = 2;
     ASSERT_TRUE(T::writeImage(dir.file("b.dcm"), fields));
+    fields.seriesUid += ".2";
+    ASSERT_TRUE(T::writeImage(dir.file("c.dcm"), fields));
     ScannerQt scanner(nullptr);
     scanner.setNumberOfThreads(1);
     QSignalSpy added(&scanner, &ScannerQt::patientAdded);
@@ -266,11 +289,14 @@ TEST(ScannerFolder, ScannerQtQueuesPatientsUnmergedAndSignals)
     QSignalSpy value(&scanner, &ScannerQt::progressValueChanged);
     QSignalSpy text(&scanner, &ScannerQt::progressTextChanged);
     scanner.scanDirectory(dir.path(), true, false, true);
+    // The files of one series arrive as one tree; the receiver merges the trees.
     EXPECT_EQ(added.count(), 2);
-    EXPECT_EQ(scanner.patients().size(), 2u);  // the receiver merges
+    ASSERT_EQ(scanner.patients().size(), 2u);
+    EXPECT_EQ(T::imageCount(scanner.patients()), 3);
+    EXPECT_EQ(T::allSeries(scanner.patients()).size(), 2u);
     ASSERT_FALSE(range.isEmpty());
-    EXPECT_EQ(range.last(), QVariantList({0, 2}));
-    EXPECT_EQ(value.last(), QVariantList({2}));
+    EXPECT_EQ(range.last(), QVariantList({0, 3}));
+    EXPECT_EQ(value.last(), QVariantList({3}));
     ASSERT_EQ(text.count(), 1);
     EXPECT_EQ(text[0][0].toString(), "Retrieving files...");
     EXPECT_EQ(scanner.takePatients().size(), 2u);
