@@ -39,6 +39,7 @@
 #include <fcntl.h>
 #include <omp.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -249,6 +250,8 @@ struct Scanner::Listing
     // A part of a parallel listing notes the folders it enters and holds back its messages:
     // a folder two parts reach (through links) makes the listing start again in one thread.
     bool part = false;
+    // The root's device, when the listing's inode numbers identify the folders below it.
+    std::optional<unsigned long long> device;
     std::vector<FolderId> entered;
     std::vector<QString> skipped;
 
@@ -484,7 +487,54 @@ struct Entry
 {
     std::string name;
     bool folder;
+    bool linked;  // a link (or of unknown type): its target was looked at
+    std::optional<std::pair<unsigned long long, unsigned long long>> id;  // device and inode, when known
 };
+
+// Whether the inode numbers a listing gives under `root` identify its folders, so that no
+// stat() is needed to know a folder met again: on these file systems a folder's entry holds
+// the inode stat() reports, and without a mount point below the root every folder there is
+// on the root's device (a bound folder could come twice under one inode of another device).
+bool listedInodesIdentifyFolders(const std::string& root)
+{
+    struct statfs fs;
+    if (::statfs(root.empty() ? "/" : root.c_str(), &fs) != 0)
+        return false;
+    constexpr long ext = 0xEF53, xfs = 0x58465342, tmpfs = 0x01021994;
+    if (fs.f_type != ext && fs.f_type != xfs && fs.f_type != tmpfs)
+        return false;
+    char* real = ::realpath(root.empty() ? "/" : root.c_str(), nullptr);
+    if (!real)
+        return false;
+    const std::string prefix = std::string(real) == "/" ? "/" : std::string(real) + '/';
+    std::free(real);
+    std::FILE* mounts = std::fopen("/proc/self/mountinfo", "re");
+    if (!mounts)
+        return false;
+    bool below = false;
+    char* line = nullptr;
+    std::size_t capacity = 0;
+    while (!below && ::getline(&line, &capacity, mounts) > 0) {
+        // "ID PARENT MAJOR:MINOR ROOT MOUNT-POINT ...", blanks in names written as \040
+        std::string_view rest(line);
+        for (int field = 0; field < 4 && !rest.empty(); ++field)
+            rest.remove_prefix(std::min(rest.size(), rest.find(' ') + 1));
+        const std::string_view coded = rest.substr(0, rest.find(' '));
+        std::string point;
+        for (std::size_t i = 0; i < coded.size(); ++i) {
+            if (coded[i] == '\\' && i + 3 < coded.size()) {
+                point += char((coded[i + 1] - '0') * 64 + (coded[i + 2] - '0') * 8 + (coded[i + 3] - '0'));
+                i += 3;
+            } else {
+                point += coded[i];
+            }
+        }
+        below = point.size() >= prefix.size() && point.compare(0, prefix.size(), prefix) == 0;
+    }
+    std::free(line);
+    std::fclose(mounts);
+    return !below;
+}
 
 bool isAscii(const std::string& name)
 {
@@ -499,7 +549,7 @@ char lower(char c)
 // The entries of QDir::entryInfoList(Dirs | Files | NoDotAndDotDot, NoSort): no hidden names, no
 // broken links, no FIFOs, sockets or devices; links followed. "NoSort" takes QDir's default
 // order, by name without regard to case.
-std::vector<Entry> folderEntries(int folderFd)
+std::vector<Entry> folderEntries(int folderFd, std::optional<unsigned long long> device)
 {
     std::vector<Entry> entries;
     if (folderFd < 0)
@@ -517,12 +567,18 @@ std::vector<Entry> folderEntries(int folderFd)
                 continue;
             bool folder = e->d_type == DT_DIR;
             bool file = e->d_type == DT_REG;
-            if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {
+            const bool linked = e->d_type == DT_LNK || e->d_type == DT_UNKNOWN;
+            std::optional<std::pair<unsigned long long, unsigned long long>> id;
+            if (linked) {
                 struct stat info;
                 if (::fstatat(folderFd, e->d_name, &info, 0) == 0) {
                     folder = S_ISDIR(info.st_mode);
                     file = S_ISREG(info.st_mode);
+                    id = std::make_pair(static_cast<unsigned long long>(info.st_dev),
+                                        static_cast<unsigned long long>(info.st_ino));
                 }
+            } else if (folder && device) {
+                id = std::make_pair(*device, static_cast<unsigned long long>(e->d_ino));
             }
             if (!folder && !file)
                 continue;
@@ -531,7 +587,7 @@ std::vector<Entry> folderEntries(int folderFd)
             // encoding comes back altered, and then cannot be opened (as before).
             if (!isAscii(name))
                 name = QFile::encodeName(QFile::decodeName(name.c_str())).toStdString();
-            entries.push_back({std::move(name), folder});
+            entries.push_back({std::move(name), folder, linked, id});
         }
     }
     if (std::all_of(entries.begin(), entries.end(), [](const Entry& e) { return isAscii(e.name); })) {
@@ -570,15 +626,19 @@ Scanner::FileList Scanner::listFiles(const QString& directory, bool recursive, b
     if (root == "/")
         root.clear();
     const auto rootId = folderIdAt(AT_FDCWD, root.empty() ? "/" : root.c_str());
+    std::optional<unsigned long long> device;
+    if (recursive && rootId && listedInodesIdentifyFolders(root))
+        device = rootId->first;
     if (recursive && rootId && m_numberOfThreads > 1)
-        if (std::optional<FileList> files = listInParallel(root, *rootId, useDicomdirOnly, depth))
+        if (std::optional<FileList> files = listInParallel(root, *rootId, device, useDicomdirOnly, depth))
             return std::move(*files);
     Listing listing;
+    listing.device = device;
     if (rootId)
         listing.visited.insert(*rootId);
     FileList files;
     listFolder(::open(root.empty() ? "/" : root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), root, recursive,
-               useDicomdirOnly, depth, listing, files);
+               useDicomdirOnly, depth, true, listing, files);
     // Sorting every level by the whole paths, as the listing goes, ends in this one stable sort.
     files.sort();
     return files;
@@ -587,13 +647,14 @@ Scanner::FileList Scanner::listFiles(const QString& directory, bool recursive, b
 // Each subfolder of the root is listed and sorted by a thread of its own; the sorted parts are
 // merged. The result is the one-thread listing's, which is taken instead whenever two parts
 // meet one folder (only links make that possible).
-std::optional<Scanner::FileList> Scanner::listInParallel(const std::string& root, FolderId rootId, bool useDicomdirOnly,
+std::optional<Scanner::FileList> Scanner::listInParallel(const std::string& root, FolderId rootId,
+                                                         std::optional<unsigned long long> device, bool useDicomdirOnly,
                                                          int depth)
 {
     const int fd = ::open(root.empty() ? "/" : root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
-    const std::vector<Entry> entries = folderEntries(fd);
+    const std::vector<Entry> entries = folderEntries(fd, device);
     const int total = static_cast<int>(entries.size());
     std::vector<const Entry*> folders;
     std::vector<FileList> parts(1);  // the root's own files first
@@ -622,16 +683,17 @@ std::optional<Scanner::FileList> Scanner::listInParallel(const std::string& root
         try {
             Listing& listing = listings[k];
             listing.part = true;
+            listing.device = device;
             listing.visited.insert(rootId);
-            const std::string& name = folders[k]->name;
-            const std::string path = root + '/' + name;
-            const auto id = folderIdAt(fd, name.c_str());
+            const Entry& entry = *folders[k];
+            const std::string path = root + '/' + entry.name;
+            const auto id = entry.id ? entry.id : folderIdAt(fd, entry.name.c_str());
             if (!id || !listing.visited.insert(*id).second) {
                 listing.skip(path);
             } else {
                 listing.entered.push_back(*id);
-                listFolder(::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), path, true, useDicomdirOnly,
-                           depth + 1, listing, parts[k + 1]);
+                listFolder(::openat(fd, entry.name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), path, true,
+                           useDicomdirOnly, depth + 1, !entry.linked, listing, parts[k + 1]);
             }
             parts[k + 1].sort();
             if (depth == 0)
@@ -658,14 +720,15 @@ std::optional<Scanner::FileList> Scanner::listInParallel(const std::string& root
 
 // Folders are opened relative to their parent's descriptor: no path is looked up from the
 // root again, which dominates listing a tree of many small folders.
-void Scanner::listFolder(int fd, const std::string& dir, bool recursive, bool useDicomdirOnly, int depth,
+void Scanner::listFolder(int fd, const std::string& dir, bool recursive, bool useDicomdirOnly, int depth, bool direct,
                          Listing& listing, FileList& out)
 {
     const auto closeFolder = [fd] {
         if (fd >= 0)
             ::close(fd);
     };
-    const std::vector<Entry> entries = folderEntries(fd);
+    // Below a link, folders may lie on any device: their inode numbers alone say nothing.
+    const std::vector<Entry> entries = folderEntries(fd, direct ? listing.device : std::nullopt);
     const int total = static_cast<int>(entries.size());
     if (depth == 0) {
         updateProgress(0, total);
@@ -689,14 +752,14 @@ void Scanner::listFolder(int fd, const std::string& dir, bool recursive, bool us
                 const std::string path = dir + '/' + entry.name;
                 // A folder met again (through a link) is known by its device and inode: one
                 // stat, where resolving the canonical path would look at every parent.
-                const auto id = folderIdAt(fd, entry.name.c_str());
+                const auto id = entry.id ? entry.id : folderIdAt(fd, entry.name.c_str());
                 if (!id || !listing.visited.insert(*id).second) {
                     listing.skip(path);
                 } else {
                     if (listing.part)
                         listing.entered.push_back(*id);
                     listFolder(::openat(fd, entry.name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), path, true,
-                               useDicomdirOnly, depth + 1, listing, out);
+                               useDicomdirOnly, depth + 1, direct && !entry.linked, listing, out);
                 }
             }
         } else if (!useDicomdirOnly && !isDicomdirName(std::string_view(entry.name))) {

@@ -123,9 +123,11 @@ private:
     using FolderIds = std::set<FolderId>;
     struct Listing;
     FileList listFiles(const QString& directory, bool recursive, bool useDicomdirOnly, int depth);
-    std::optional<FileList> listInParallel(const std::string& root, FolderId rootId, bool useDicomdirOnly, int depth);
-    void listFolder(int fd, const std::string& dir, bool recursive, bool useDicomdirOnly, int depth, Listing& listing,
-                    FileList& out);
+    std::optional<FileList> listInParallel(const std::string& root, FolderId rootId,
+                                           std::optional<unsigned long long> device, bool useDicomdirOnly, int depth);
+    // `direct`: reached from the root through folders only, no link.
+    void listFolder(int fd, const std::string& dir, bool recursive, bool useDicomdirOnly, int depth, bool direct,
+                    Listing& listing, FileList& out);
     void scanFile(const char* path, std::size_t nameStart, bool checkDicomHeader, std::uint32_t order,
                   ScanState& state);
     void collect(std::unique_ptr<Patient> patient, ScanState& state);
