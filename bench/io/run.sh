@@ -32,7 +32,7 @@ if [ ! -f "$SRC/.complete" ]; then
     rm -rf "$SRC" "$SRC.gen"
     echo "generating $SRC ..." >&2
     "$BUILD/dravelin-gen-data" folder "$SRC.gen" --patients 1 --studies 1 --series 1 --images 500 --size 512 >&2
-    mv "$(dirname "$(find "$SRC.gen" -name '*.dcm' | head -1)")" "$SRC"
+    mv "$(dirname "$(find "$SRC.gen" -name '*.dcm' -print -quit)")" "$SRC"
     rm -rf "$SRC.gen"
     touch "$SRC/.complete"
 fi

@@ -35,7 +35,7 @@ cleanup() { "$DEMO" --stop "$SERVER" >/dev/null 2>&1 || true; rm -rf "$SERVER"; 
 trap cleanup EXIT
 "$DEMO" "$SERVER" "$PORT" $((PORT + 1)) >/dev/null
 storescu -aet CLIENTSCU -aec ORTHANC +sd +r +sp '*.dcm' 127.0.0.1 "$PORT" "$D" >/dev/null 2>&1
-FIRST=$(find "$D" -name '*.dcm' | head -1)
+FIRST=$(find "$D" -name '*.dcm' -print -quit)
 STUDY=$(dcmdump -q +P 0020,000d "$FIRST" | sed 's/.*\[\(.*\)\].*/\1/')
 SERIES=$(dcmdump -q +P 0020,000e "$FIRST" | sed 's/.*\[\(.*\)\].*/\1/')
 URL="pacs://127.0.0.1:$PORT/ORTHANC?callingAet=CLIENTSCU&callingPort=11113&get=1&study=$STUDY&series=$SERIES"

@@ -36,7 +36,7 @@ if [ ! -f "$D/.complete" ]; then
 fi
 if [ ! -d "$ONE" ]; then
     mkdir -p "$ONE"
-    cp "$(find "$D" -name 'img1.dcm' | head -1)" "$ONE/"
+    cp "$(find "$D" -name 'img1.dcm' -print -quit)" "$ONE/"
 fi
 if ! command -v gdcmscanner >/dev/null; then
     sudo -n apt-get install -y -qq libgdcm-tools >&2 || apt-get install -y -qq libgdcm-tools >&2
