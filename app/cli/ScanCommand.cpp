@@ -130,7 +130,7 @@ void declareOptions(CommandLine& cl)
     cl.addFlag("dicomdir-only", "In a folder, read only the DICOMDIR files.");
     cl.addFlag("no-recursive", "Leave subfolders out.");
     cl.addFlag("no-header-check", "Try to read files without the DICM header too.");
-    cl.addValue("threads", "N", "Files read in parallel.");
+    cl.addValue("threads", "N", "Threads that list folders, read files and write --json.");
     cl.addFlag("tree", "Print the whole tree as the browser shows it (every row and its properties).");
     cl.addFlag("json", "Print one JSON document {\"patients\": [...]} with every record field.");
     cl.addFlag("verbose", "List the files left out, with the reason.");
