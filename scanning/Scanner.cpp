@@ -97,30 +97,6 @@ bool staysInside(const QString& location, const QString& canonicalBase)
 // Headers longer than the read-ahead are read again up to this size before DCMTK gets them.
 constexpr std::size_t kLongHeaderBytes = 1024 * 1024;
 
-// The first `bytes` of a regular file (opened without blocking).
-bool readHeaderBytes(const std::string& path, std::size_t bytes, std::vector<char>& out)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return false;
-    struct stat info;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return false;
-    }
-    out.resize(bytes);
-    std::size_t filled = 0;
-    while (filled < bytes) {
-        const ssize_t n = ::pread(fd, out.data() + filled, bytes - filled, static_cast<off_t>(filled));
-        if (n <= 0)
-            break;
-        filled += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-    out.resize(filled);
-    return filled == bytes;
-}
-
 void logException(const char* where, const QString& path, const char* what)
 {
     Log::log(4, "DICOM", QString("%1 %2: %3").arg(where, path, what), __FILE__, __LINE__);
@@ -939,9 +915,11 @@ std::unique_ptr<Patient> Scanner::readHeader(const std::string& path, const std:
 {
     RawHeader::Result result = state.header.parse(head.data(), head.size(), head.size() == fileSize);
     if (result == RawHeader::Result::NeedsMoreData) {
-        if (!readHeaderBytes(path, std::min(fileSize, kLongHeaderBytes), state.buffer))
+        std::size_t size = 0;
+        if (!HeaderReadAhead::readStart(path, kLongHeaderBytes, state.buffer, size) ||
+            state.buffer.size() != std::min(size, kLongHeaderBytes))
             return nullptr;
-        result = state.header.parse(state.buffer.data(), state.buffer.size(), state.buffer.size() == fileSize);
+        result = state.header.parse(state.buffer.data(), state.buffer.size(), state.buffer.size() == size);
     }
     truncated = result == RawHeader::Result::Truncated;
     if (result != RawHeader::Result::Parsed)

@@ -24,9 +24,6 @@
 #include <dcmtk/dcmdata/dcfilefo.h>
 #include <dcmtk/dcmdata/dcistrmb.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -125,26 +122,10 @@ ChunkResult parseHeaderChunk(const std::string& path, size_t chunkSize, const st
 {
     if (readAhead && chunkSize == HeaderReadAhead::DefaultBytes)
         return parseHeaderBytes(*readAhead, readAheadSize, file, error);
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return ChunkResult::NeedsFileStream;  // let DCMTK report why
-    struct stat info;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return ChunkResult::NeedsFileStream;
-    }
-    const size_t size = static_cast<size_t>(info.st_size);
     thread_local std::vector<char> buffer;
-    buffer.resize(std::min(size, chunkSize));
-    size_t filled = 0;
-    while (filled < buffer.size()) {
-        const ssize_t n = ::pread(fd, buffer.data() + filled, buffer.size() - filled, static_cast<off_t>(filled));
-        if (n <= 0)
-            break;
-        filled += static_cast<size_t>(n);
-    }
-    ::close(fd);
-    if (filled != buffer.size())
+    std::size_t size = 0;
+    // DCMTK reports why a file cannot be read.
+    if (!HeaderReadAhead::readStart(path, chunkSize, buffer, size) || buffer.size() != std::min(size, chunkSize))
         return ChunkResult::NeedsFileStream;
     return parseHeaderBytes(buffer, size, file, error);
 }

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 
 namespace Dravelin::Dicom {
@@ -27,37 +28,46 @@ constexpr auto kFreshFor = std::chrono::seconds(1);
 
 }  // namespace
 
-const std::vector<char>* HeaderReadAhead::read(const std::string& path, std::size_t bytes, std::size_t* fileSize,
-                                               int folder, const char* name)
+bool HeaderReadAhead::readStart(const std::string& path, std::size_t bytes, std::vector<char>& out,
+                                std::size_t& fileSize, int folder, const char* name)
 {
-    ReadAhead& r = t_readAhead;
-    r.valid = false;
     // Without blocking: opening a FIFO would wait for a writer.
     const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
     const int fd = folder >= 0 && name ? ::openat(folder, name, flags) : ::open(path.c_str(), flags);
     if (fd < 0)
-        return nullptr;
+        return false;
     struct stat info;
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
-        return nullptr;
+        return false;
     }
-    const std::size_t size = static_cast<std::size_t>(info.st_size);
-    r.bytes.resize(std::min(size, bytes));
+    fileSize = static_cast<std::size_t>(info.st_size);
+    out.resize(std::min(fileSize, bytes));
     std::size_t filled = 0;
-    while (filled < r.bytes.size()) {
-        const ssize_t n = ::pread(fd, r.bytes.data() + filled, r.bytes.size() - filled, static_cast<off_t>(filled));
+    while (filled < out.size()) {
+        const ssize_t n = ::pread(fd, out.data() + filled, out.size() - filled, static_cast<off_t>(filled));
         if (n <= 0)
             break;
         filled += static_cast<std::size_t>(n);
     }
     ::close(fd);
-    r.bytes.resize(filled);
+    out.resize(filled);
+    return true;
+}
+
+const std::vector<char>* HeaderReadAhead::read(const std::string& path, std::size_t bytes, std::size_t* fileSize,
+                                               int folder, const char* name)
+{
+    ReadAhead& r = t_readAhead;
+    r.valid = false;
+    std::size_t size = 0;
+    if (!readStart(path, bytes, r.bytes, size, folder, name))
+        return nullptr;
     r.path = path;
     r.fileSize = size;
     r.readAt = std::chrono::steady_clock::now();
     // A short read (the file shrank meanwhile) is not worth keeping.
-    r.valid = filled == std::min(size, bytes);
+    r.valid = r.bytes.size() == std::min(size, bytes);
     if (fileSize)
         *fileSize = size;
     return &r.bytes;

@@ -22,6 +22,10 @@ public:
     // `name` the file's name in it) the file is opened relative to it: no path walk from the root.
     static const std::vector<char>* read(const std::string& path, std::size_t bytes = DefaultBytes,
                                          std::size_t* fileSize = nullptr, int folder = -1, const char* name = nullptr);
+    // Reads the first min(file size, `bytes`) bytes of a regular file into `out` (fewer when the
+    // read fails part way); false when the file cannot be opened or is not a regular file.
+    static bool readStart(const std::string& path, std::size_t bytes, std::vector<char>& out, std::size_t& fileSize,
+                          int folder = -1, const char* name = nullptr);
     // The bytes most recently read on this thread, if they are of `path` and still fresh;
     // `fileSize` receives the file's size at that read. Forgets them either way.
     static const std::vector<char>* take(const std::string& path, std::size_t& fileSize);
