@@ -2,7 +2,6 @@
 #include "tests/support/PacsTestServer.h"
 #include "tests/support/TestEnvironment.h"
 
-#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -14,11 +13,7 @@ TEST(PacsFindCommand, StudySearchLeavesPlaceholdersAndSeriesResolvesThemAsOnDisk
 {
     T::PacsTestServer server(T::PacsTestServer::Kind::Orthanc);
     ASSERT_TRUE(server.startWithCorpus()) << server.errorText().toStdString();
-    const QStringList files = T::pacsCorpusFiles();
-    T::TempDir dir;
-    for (int i = 0; i < files.size(); ++i)
-        ASSERT_TRUE(QFile::copy(files[i], dir.file(QString("f%1.dcm").arg(i))));
-    const QJsonArray disk = T::jsonPatients(T::runCli({"scan", dir.path(), "--json"}).out);
+    const QJsonArray disk = T::diskScanOfPacsCorpus();
     QJsonArray diskDoe;
     for (const QJsonValue& p : disk)
         if (p["patientName"].toString().startsWith("Doe^"))

@@ -3,7 +3,6 @@
 #include "tests/support/PacsTestServer.h"
 #include "tests/support/TestEnvironment.h"
 
-#include <QFile>
 #include <QJsonObject>
 
 #include <gtest/gtest.h>
@@ -17,11 +16,7 @@ TEST(WebScanCommand, JsonEqualsTheDiskScanOfTheSameFiles)
 {
     T::PacsTestServer server(T::PacsTestServer::Kind::Orthanc, T::PacsTestServer::Options::withDicomWeb());
     ASSERT_TRUE(server.startWithCorpus()) << server.errorText().toStdString();
-    const QStringList files = T::pacsCorpusFiles();
-    T::TempDir dir;
-    for (int i = 0; i < files.size(); ++i)
-        ASSERT_TRUE(QFile::copy(files[i], dir.file(QString("f%1.dcm").arg(i))));
-    const QJsonArray disk = T::jsonPatients(T::runCli({"scan", dir.path(), "--json"}).out);
+    const QJsonArray disk = T::diskScanOfPacsCorpus();
     ASSERT_EQ(T::treeCounts(disk), (T::TreeCounts{5, 9, 16, 83}));
 
     const QString url = QString::fromStdString(server.dicomWebUrl());

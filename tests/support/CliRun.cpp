@@ -1,5 +1,9 @@
 #include "tests/support/CliRun.h"
 
+#include "tests/support/PacsTestServer.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -78,6 +82,17 @@ QStringList imageKeys(const QJsonArray& patients, bool sorted)
     if (sorted)
         keys.sort();
     return keys;
+}
+
+QJsonArray diskScanOfPacsCorpus()
+{
+    const QStringList files = pacsCorpusFiles();
+    TempDir dir;
+    // Distinct names: corpus files of different folders share theirs.
+    for (int i = 0; i < files.size(); ++i)
+        if (!QFile::copy(files[i], dir.file(QString("f%1.dcm").arg(i))))
+            return {};
+    return jsonPatients(runCli({"scan", dir.path(), "--json"}).out);
 }
 
 }  // namespace Dravelin::Test

@@ -49,4 +49,8 @@ inline std::ostream& operator<<(std::ostream& out, const TreeCounts& c)
 // same files compare equal whatever their locations. Sorted, or in the order of the array.
 QStringList imageKeys(const QJsonArray& patients, bool sorted = true);
 
+// The "patients" of `scan --json` over a copy of the PACS test corpus (pacsCorpusFiles()),
+// what the server searches are compared with; empty when the copy fails.
+QJsonArray diskScanOfPacsCorpus();
+
 }  // namespace Dravelin::Test
