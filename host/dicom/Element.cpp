@@ -362,42 +362,9 @@ struct Read<QStringList>
     }
 };
 
-template <>
-struct Read<double>
-{
-    template <typename S>
-    static std::optional<double> from(const S& source, bool tolerant)
-    {
-        auto values = source.list();
-        if (!values)
-            return std::nullopt;
-        return parseDecimal(values->front(), tolerant);
-    }
-};
-
-template <>
-struct Read<std::vector<double>>
-{
-    template <typename S>
-    static std::optional<std::vector<double>> from(const S& source, bool tolerant)
-    {
-        auto values = source.list();
-        if (!values)
-            return std::nullopt;
-        std::vector<double> result;
-        result.reserve(values->size());
-        for (const auto& v : *values) {
-            auto d = parseDecimal(v, tolerant);
-            if (!d)
-                return std::nullopt;
-            result.push_back(*d);
-        }
-        return result;
-    }
-};
-
-template <typename N>
-struct ReadInteger
+// A number from the first value, or one from each value (none when one is not a number).
+template <typename N, std::optional<N> (*parse)(const std::string&, bool)>
+struct ReadNumber
 {
     template <typename S>
     static std::optional<N> from(const S& source, bool tolerant)
@@ -405,51 +372,59 @@ struct ReadInteger
         auto values = source.list();
         if (!values)
             return std::nullopt;
-        return integerFromText<N>(values->front(), tolerant);
+        return parse(values->front(), tolerant);
     }
 };
 
-template <>
-struct Read<int> : ReadInteger<int>
-{
-};
-
-template <>
-struct Read<unsigned int> : ReadInteger<unsigned int>
-{
-};
-
-template <>
-struct Read<long long>
+template <typename N, std::optional<N> (*parse)(const std::string&, bool)>
+struct ReadNumbers
 {
     template <typename S>
-    static std::optional<long long> from(const S& source, bool tolerant)
+    static std::optional<std::vector<N>> from(const S& source, bool tolerant)
     {
         auto values = source.list();
         if (!values)
             return std::nullopt;
-        return parseInteger(values->front(), tolerant);
-    }
-};
-
-template <>
-struct Read<std::vector<int>>
-{
-    template <typename S>
-    static std::optional<std::vector<int>> from(const S& source, bool tolerant)
-    {
-        auto values = source.list();
-        if (!values)
-            return std::nullopt;
-        std::vector<int> result;
+        std::vector<N> result;
+        result.reserve(values->size());
         for (const auto& v : *values) {
-            auto i = integerFromText<int>(v, tolerant);
-            if (!i)
+            auto n = parse(v, tolerant);
+            if (!n)
                 return std::nullopt;
-            result.push_back(*i);
+            result.push_back(*n);
         }
         return result;
     }
+};
+
+template <>
+struct Read<double> : ReadNumber<double, parseDecimal>
+{
+};
+
+template <>
+struct Read<std::vector<double>> : ReadNumbers<double, parseDecimal>
+{
+};
+
+template <>
+struct Read<int> : ReadNumber<int, integerFromText<int>>
+{
+};
+
+template <>
+struct Read<unsigned int> : ReadNumber<unsigned int, integerFromText<unsigned int>>
+{
+};
+
+template <>
+struct Read<long long> : ReadNumber<long long, parseInteger>
+{
+};
+
+template <>
+struct Read<std::vector<int>> : ReadNumbers<int, integerFromText<int>>
+{
 };
 
 }  // namespace
