@@ -459,13 +459,17 @@ std::optional<std::pair<unsigned long long, unsigned long long>> folderIdAt(int 
     return std::make_pair(static_cast<unsigned long long>(info.st_dev), static_cast<unsigned long long>(info.st_ino));
 }
 
-struct Entry
+}  // namespace
+
+struct Scanner::FolderEntry
 {
     std::string name;
     bool folder;
     bool linked;  // a link (or of unknown type): its target was looked at
     std::optional<std::pair<unsigned long long, unsigned long long>> id;  // device and inode, when known
 };
+
+namespace {
 
 // Whether the inode numbers a listing gives under `root` identify its folders, so that no
 // stat() is needed to know a folder met again: on these file systems a folder's entry holds
@@ -522,12 +526,14 @@ char lower(char c)
     return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
 }
 
+}  // namespace
+
 // The entries of QDir::entryInfoList(Dirs | Files | NoDotAndDotDot, NoSort): no hidden names, no
 // broken links, no FIFOs, sockets or devices; links followed. "NoSort" takes QDir's default
 // order, by name without regard to case.
-std::vector<Entry> folderEntries(int folderFd, std::optional<unsigned long long> device)
+std::vector<Scanner::FolderEntry> Scanner::folderEntries(int folderFd, std::optional<unsigned long long> device)
 {
-    std::vector<Entry> entries;
+    std::vector<FolderEntry> entries;
     if (folderFd < 0)
         return entries;
     // The entries straight from the kernel: readdir() costs three more system calls per folder.
@@ -566,14 +572,14 @@ std::vector<Entry> folderEntries(int folderFd, std::optional<unsigned long long>
             entries.push_back({std::move(name), folder, linked, id});
         }
     }
-    if (std::all_of(entries.begin(), entries.end(), [](const Entry& e) { return isAscii(e.name); })) {
-        std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+    if (std::all_of(entries.begin(), entries.end(), [](const FolderEntry& e) { return isAscii(e.name); })) {
+        std::stable_sort(entries.begin(), entries.end(), [](const FolderEntry& a, const FolderEntry& b) {
             return std::lexicographical_compare(a.name.begin(), a.name.end(), b.name.begin(), b.name.end(),
                                                 [](char x, char y) { return lower(x) < lower(y); });
         });
     } else {
-        std::vector<std::pair<QString, Entry>> keyed;
-        for (Entry& entry : entries)
+        std::vector<std::pair<QString, FolderEntry>> keyed;
+        for (FolderEntry& entry : entries)
             keyed.emplace_back(QFile::decodeName(entry.name.c_str()).toLower(), std::move(entry));
         std::stable_sort(keyed.begin(), keyed.end(),
                          [](const auto& a, const auto& b) { return a.first.compare(b.first) < 0; });
@@ -583,8 +589,6 @@ std::vector<Entry> folderEntries(int folderFd, std::optional<unsigned long long>
     }
     return entries;
 }
-
-}  // namespace
 
 QList<QFileInfo> Scanner::retrieveFileList(const QDir& dir, bool recursive, bool useDicomdirOnly, int depth)
 {
@@ -630,11 +634,11 @@ std::optional<Scanner::FileList> Scanner::listInParallel(const std::string& root
     const int fd = ::open(root.empty() ? "/" : root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
-    const std::vector<Entry> entries = folderEntries(fd, device);
+    const std::vector<FolderEntry> entries = folderEntries(fd, device);
     const int total = static_cast<int>(entries.size());
-    std::vector<const Entry*> folders;
+    std::vector<const FolderEntry*> folders;
     std::vector<FileList> parts(1);  // the root's own files first
-    for (const Entry& entry : entries) {
+    for (const FolderEntry& entry : entries) {
         if (useDicomdirOnly && !entry.folder && isDicomdirName(std::string_view(entry.name))) {
             ::close(fd);
             return std::nullopt;  // the root's DICOMDIR is all the one-thread listing takes
@@ -661,16 +665,7 @@ std::optional<Scanner::FileList> Scanner::listInParallel(const std::string& root
             listing.part = true;
             listing.device = device;
             listing.visited.insert(rootId);
-            const Entry& entry = *folders[k];
-            const std::string path = root + '/' + entry.name;
-            const auto id = entry.id ? entry.id : folderIdAt(fd, entry.name.c_str());
-            if (!id || !listing.visited.insert(*id).second) {
-                listing.skip(path);
-            } else {
-                listing.entered.push_back(*id);
-                listFolder(::openat(fd, entry.name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), path, true,
-                           useDicomdirOnly, depth + 1, !entry.linked, listing, parts[k + 1]);
-            }
+            listSubfolder(fd, root, *folders[k], useDicomdirOnly, depth, true, listing, parts[k + 1]);
             parts[k + 1].sort();
             if (depth == 0)
                 updateProgress(++done, total);
@@ -696,6 +691,23 @@ std::optional<Scanner::FileList> Scanner::listInParallel(const std::string& root
 
 // Folders are opened relative to their parent's descriptor: no path is looked up from the
 // root again, which dominates listing a tree of many small folders.
+// A folder met again (through a link) is known by its device and inode, not by its canonical
+// path, whose resolution would look at every parent.
+void Scanner::listSubfolder(int fd, const std::string& dir, const FolderEntry& entry, bool useDicomdirOnly, int depth,
+                            bool direct, Listing& listing, FileList& out)
+{
+    const std::string path = dir + '/' + entry.name;
+    const auto id = entry.id ? entry.id : folderIdAt(fd, entry.name.c_str());
+    if (!id || !listing.visited.insert(*id).second) {
+        listing.skip(path);
+        return;
+    }
+    if (listing.part)
+        listing.entered.push_back(*id);
+    listFolder(::openat(fd, entry.name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), path, true, useDicomdirOnly,
+               depth + 1, direct && !entry.linked, listing, out);
+}
+
 void Scanner::listFolder(int fd, const std::string& dir, bool recursive, bool useDicomdirOnly, int depth, bool direct,
                          Listing& listing, FileList& out)
 {
@@ -704,14 +716,14 @@ void Scanner::listFolder(int fd, const std::string& dir, bool recursive, bool us
             ::close(fd);
     };
     // Below a link, folders may lie on any device: their inode numbers alone say nothing.
-    const std::vector<Entry> entries = folderEntries(fd, direct ? listing.device : std::nullopt);
+    const std::vector<FolderEntry> entries = folderEntries(fd, direct ? listing.device : std::nullopt);
     const int total = static_cast<int>(entries.size());
     if (depth == 0) {
         updateProgress(0, total);
         updateProgressText("Retrieving files...");
     }
     if (useDicomdirOnly) {
-        for (const Entry& entry : entries) {
+        for (const FolderEntry& entry : entries) {
             if (!entry.folder && isDicomdirName(std::string_view(entry.name))) {
                 out.add(dir, entry.name);
                 closeFolder();
@@ -720,24 +732,12 @@ void Scanner::listFolder(int fd, const std::string& dir, bool recursive, bool us
         }
     }
     int count = 0;
-    for (const Entry& entry : entries) {
+    for (const FolderEntry& entry : entries) {
         if (m_cancel.load())
             break;
         if (entry.folder) {
-            if (recursive) {
-                const std::string path = dir + '/' + entry.name;
-                // A folder met again (through a link) is known by its device and inode: one
-                // stat, where resolving the canonical path would look at every parent.
-                const auto id = entry.id ? entry.id : folderIdAt(fd, entry.name.c_str());
-                if (!id || !listing.visited.insert(*id).second) {
-                    listing.skip(path);
-                } else {
-                    if (listing.part)
-                        listing.entered.push_back(*id);
-                    listFolder(::openat(fd, entry.name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), path, true,
-                               useDicomdirOnly, depth + 1, direct && !entry.linked, listing, out);
-                }
-            }
+            if (recursive)
+                listSubfolder(fd, dir, entry, useDicomdirOnly, depth, direct, listing, out);
         } else if (!useDicomdirOnly && !isDicomdirName(std::string_view(entry.name))) {
             out.add(dir, entry.name);
         }

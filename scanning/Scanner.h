@@ -122,12 +122,17 @@ private:
     using FolderId = std::pair<unsigned long long, unsigned long long>;  // device, inode
     using FolderIds = std::set<FolderId>;
     struct Listing;
+    struct FolderEntry;
+    static std::vector<FolderEntry> folderEntries(int folderFd, std::optional<unsigned long long> device);
     FileList listFiles(const QString& directory, bool recursive, bool useDicomdirOnly, int depth);
     std::optional<FileList> listInParallel(const std::string& root, FolderId rootId,
                                            std::optional<unsigned long long> device, bool useDicomdirOnly, int depth);
     // `direct`: reached from the root through folders only, no link.
     void listFolder(int fd, const std::string& dir, bool recursive, bool useDicomdirOnly, int depth, bool direct,
                     Listing& listing, FileList& out);
+    // Lists a subfolder of the folder open as `fd`, unless the listing met it before.
+    void listSubfolder(int fd, const std::string& dir, const FolderEntry& entry, bool useDicomdirOnly, int depth,
+                       bool direct, Listing& listing, FileList& out);
     void scanFile(const char* path, std::size_t nameStart, bool checkDicomHeader, std::uint32_t order,
                   ScanState& state);
     void collect(std::unique_ptr<Patient> patient, ScanState& state);
