@@ -14,7 +14,6 @@
 #include <QTextStream>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <optional>
 #include <string>

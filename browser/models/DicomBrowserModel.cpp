@@ -749,18 +749,16 @@ bool DicomBrowserModel::mergePending(int budgetMs)
     QElapsedTimer clock;
     clock.start();
     Merger merger(*this);
-    while (!m_pendingPatients.empty()) {
+    bool whole = true;
+    for (; !m_pendingPatients.empty(); m_pendingPatients.pop_front()) {
         if (budgetMs >= 0 && clock.elapsed() >= budgetMs) {
-            merger.finish();
-            return false;
+            whole = false;
+            break;
         }
-        Patient* patient = m_pendingPatients.front().release();
-        m_pendingPatients.pop_front();
-        if (patient)
-            merger.add(m_patients, patient);
+        merger.add(m_patients, m_pendingPatients.front().release());
     }
     merger.finish();
-    return true;
+    return whole;
 }
 
 void DicomBrowserModel::mergeScannedPatients()
