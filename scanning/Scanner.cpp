@@ -299,9 +299,7 @@ struct Scanner::ScanState
     std::vector<QString> numbers;  // instance numbers as written, shared by all images
     // The files of one series read in a row, handed on as one tree: one merge on the GUI
     // thread per batch instead of per file.
-    std::unique_ptr<Patient> batch;
-    Series* batchSeries = nullptr;
-    int batchImages = 0;
+    std::unique_ptr<Patient> batch;  // one study, one series
 
     ScanState() = default;
     ScanState(const ScanState&) = delete;
@@ -875,27 +873,25 @@ bool sameSeries(const Patient& a, const Patient& b)
 // records are those of its first file, as the merge keeps them.
 void Scanner::collect(std::unique_ptr<Patient> patient, ScanState& state)
 {
-    constexpr int batchSize = 64;
+    constexpr std::size_t batchSize = 64;
+    const auto onlySeries = [](const Patient& p) { return p.studies.front()->series.front(); };
     const bool single = patient->studies.size() == 1 && patient->studies.front()->series.size() == 1 &&
-                        patient->studies.front()->series.front()->images.size() == 1;
+                        onlySeries(*patient)->images.size() == 1;
     if (single && state.batch && sameSeries(*state.batch, *patient)) {
-        std::vector<Image*>& images = patient->studies.front()->series.front()->images;
-        Image* image = images.front();
-        images.clear();
-        image->series = state.batchSeries;
-        state.batchSeries->insertImage(TreeMerger::insertionPoint(state.batchSeries->images, image), image);
-        ++state.batchImages;
+        Series* series = onlySeries(*state.batch);
+        Image* image = onlySeries(*patient)->images.front();
+        onlySeries(*patient)->images.clear();
+        image->series = series;
+        series->insertImage(TreeMerger::insertionPoint(series->images, image), image);
     } else {
         flush(state);
         if (!single) {
             addPatient(patient.release());
             return;
         }
-        state.batchSeries = patient->studies.front()->series.front();
         state.batch = std::move(patient);
-        state.batchImages = 1;
     }
-    if (state.batchImages >= batchSize)
+    if (onlySeries(*state.batch)->images.size() >= batchSize)
         flush(state);
 }
 
@@ -903,8 +899,6 @@ void Scanner::flush(ScanState& state)
 {
     if (state.batch)
         addPatient(state.batch.release());
-    state.batchSeries = nullptr;
-    state.batchImages = 0;
 }
 
 // Most files are read straight from their first bytes; what RawHeader declines (and the
