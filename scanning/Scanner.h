@@ -11,7 +11,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <set>
 #include <utility>
 #include <mutex>
 #include <string>
@@ -31,6 +30,7 @@ struct HttpError;
 
 namespace Dravelin::Dicom {
 
+class FolderListing;
 class DatasetCache;
 class Patient;
 class PacsSeriesProxy;
@@ -117,22 +117,8 @@ protected:
     void queuePatient(Patient* patient);
 
 private:
-    class FileList;
     struct ScanState;
-    using FolderId = std::pair<unsigned long long, unsigned long long>;  // device, inode
-    using FolderIds = std::set<FolderId>;
-    struct Listing;
-    struct FolderEntry;
-    static std::vector<FolderEntry> folderEntries(int folderFd, std::optional<unsigned long long> device);
-    FileList listFiles(const QString& directory, bool recursive, bool useDicomdirOnly, int depth);
-    std::optional<FileList> listInParallel(const std::string& root, FolderId rootId,
-                                           std::optional<unsigned long long> device, bool useDicomdirOnly, int depth);
-    // `direct`: reached from the root through folders only, no link.
-    void listFolder(int fd, const std::string& dir, bool recursive, bool useDicomdirOnly, int depth, bool direct,
-                    Listing& listing, FileList& out);
-    // Lists a subfolder of the folder open as `fd`, unless the listing met it before.
-    void listSubfolder(int fd, const std::string& dir, const FolderEntry& entry, bool useDicomdirOnly, int depth,
-                       bool direct, Listing& listing, FileList& out);
+    FolderListing listing();
     void scanFile(const char* path, std::size_t nameStart, bool checkDicomHeader, std::uint32_t order,
                   ScanState& state);
     void collect(std::unique_ptr<Patient> patient, ScanState& state);
