@@ -2,7 +2,7 @@
 
 #include "editor/TagParameterName.h"
 #include "host/app/GlobalSettings.h"
-#include "host/app/PropertiesIO.h"
+#include "host/properties/PropertiesIO.h"
 #include "host/core/Log.h"
 
 #include <QFileInfo>

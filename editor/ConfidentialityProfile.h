@@ -1,8 +1,8 @@
 #pragma once
 
-#include "host/app/Configurable.h"
-#include "host/app/Parameter.h"
-#include "host/dicom/DeidentificationProfiles.h"
+#include "host/properties/Configurable.h"
+#include "host/properties/Parameter.h"
+#include "host/dicom/deid/DeidentificationProfiles.h"
 
 #include <QString>
 

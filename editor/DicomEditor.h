@@ -2,7 +2,7 @@
 
 #include "browser/widgets/DicomBrowser.h"
 #include "host/app/AlgorithmController.h"
-#include "host/dicom/DeidentificationProfiles.h"
+#include "host/dicom/deid/DeidentificationProfiles.h"
 
 #include <memory>
 #include <vector>

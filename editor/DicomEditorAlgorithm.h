@@ -2,7 +2,7 @@
 
 #include "editor/ConfidentialityProfile.h"
 #include "host/app/Algorithm.h"
-#include "host/app/SubProperty.h"
+#include "host/properties/SubProperty.h"
 
 namespace Dravelin {
 

@@ -2,10 +2,10 @@
 
 #include "host/core/Log.h"
 #include "host/core/Progress.h"
-#include "host/dicom/Anonymizer.h"
+#include "host/dicom/deid/Anonymizer.h"
 #include "host/dicom/DatasetCache.h"
 #include "host/dicom/DicomFileWriter.h"
-#include "host/dicom/UidMap.h"
+#include "host/dicom/deid/UidMap.h"
 #include "scanning/Image.h"
 #include "scanning/Series.h"
 

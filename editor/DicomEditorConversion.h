@@ -1,7 +1,7 @@
 #pragma once
 
 #include "host/core/Url.h"
-#include "host/dicom/DeidentificationProfiles.h"
+#include "host/dicom/deid/DeidentificationProfiles.h"
 
 #include <QString>
 

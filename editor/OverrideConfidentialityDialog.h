@@ -1,7 +1,7 @@
 #pragma once
 
-#include "host/app/Signal.h"
-#include "host/dicom/DeidentificationProfiles.h"
+#include "host/properties/Signal.h"
+#include "host/dicom/deid/DeidentificationProfiles.h"
 
 #include <QDialog>
 #include <QString>

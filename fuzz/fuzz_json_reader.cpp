@@ -1,6 +1,6 @@
 // DICOM JSON answers of a DICOMweb server.
 #include "fuzz/FuzzSetup.h"
-#include "host/dicom/DicomJsonReader.h"
+#include "host/dicom/dicomweb/DicomJsonReader.h"
 
 #include <cstdint>
 

@@ -2,7 +2,7 @@
 // Every part goes through the check a retrieval makes before parsing it.
 #include "fuzz/FuzzSetup.h"
 #include "host/dicom/StructureCheck.h"
-#include "host/dicom/WadoRetriever.h"
+#include "host/dicom/dicomweb/WadoRetriever.h"
 
 #include <cstdint>
 #include <string>

@@ -5,7 +5,7 @@
 #include "host/data/DataList.h"
 #include "host/data/DataModel.h"
 #include "host/data/SharedImageSet.h"
-#include "host/dicom/DicomPacsConfiguration.h"
+#include "host/dicom/dimse/DicomPacsConfiguration.h"
 #include "host/dicom/DicomPluginSettings.h"
 #include "host/dicom/Element.h"
 #include "host/dicom/TagProxy.h"

@@ -6,7 +6,7 @@
 #include "browser/widgets/DicomBrowser.h"
 #include "browser/widgets/LoginDialog.h"
 #include "host/dicom/DatasetCache.h"
-#include "host/dicom/DicomPacsConfiguration.h"
+#include "host/dicom/dimse/DicomPacsConfiguration.h"
 #include "host/network/HttpAuthorizationProvider.h"
 
 #include <QApplication>

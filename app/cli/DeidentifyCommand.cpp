@@ -7,7 +7,7 @@
 #include "editor/FolderInventory.h"
 #include "host/core/Progress.h"
 #include "host/dicom/DatasetCache.h"
-#include "host/dicom/DeidentificationProfiles.h"
+#include "host/dicom/deid/DeidentificationProfiles.h"
 #include "scanning/Image.h"
 #include "scanning/Patient.h"
 #include "scanning/Scanner.h"

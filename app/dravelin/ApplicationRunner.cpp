@@ -9,7 +9,7 @@
 
 #include "host/app/Algorithm.h"
 #include "host/app/IoAlgorithm.h"
-#include "host/app/Properties.h"
+#include "host/properties/Properties.h"
 #include "host/data/DataModel.h"
 
 #include <QAbstractButton>

@@ -1,7 +1,7 @@
 // C-GET of one 500-instance series from a local Orthanc: our retrieval (the path the dataset
 // cache takes for "pacs" locations) against DCMTK's getscu, in the same run, best of N.
-#include "host/dicom/DicomPacsCommunication.h"
-#include "host/dicom/PacsRetriever.h"
+#include "host/dicom/dimse/DicomPacsCommunication.h"
+#include "host/dicom/dimse/PacsRetriever.h"
 #include "tests/support/PacsTestServer.h"
 #include "tests/support/TestEnvironment.h"
 

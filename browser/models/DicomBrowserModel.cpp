@@ -6,7 +6,7 @@
 #include "host/core/LocationString.h"
 #include "host/core/Log.h"
 #include "host/dicom/DatasetCache.h"
-#include "host/dicom/DicomPacsCommunication.h"
+#include "host/dicom/dimse/DicomPacsCommunication.h"
 #include "host/network/HttpError.h"
 #include "scanning/ScannerQt.h"
 #include "scanning/TreeMerger.h"

@@ -6,7 +6,7 @@
 #include "scanning/Series.h"
 #include "scanning/Study.h"
 #include "host/core/Url.h"
-#include "host/dicom/DicomPacsConfiguration.h"
+#include "host/dicom/dimse/DicomPacsConfiguration.h"
 #include "host/network/HttpStatus.h"
 
 #include <QAbstractItemModel>

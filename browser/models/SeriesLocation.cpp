@@ -1,8 +1,8 @@
 #include "browser/models/SeriesLocation.h"
 
 #include "host/core/Log.h"
-#include "host/dicom/DicomPacsConfiguration.h"
-#include "host/dicom/PacsRetriever.h"
+#include "host/dicom/dimse/DicomPacsConfiguration.h"
+#include "host/dicom/dimse/PacsRetriever.h"
 #include "scanning/Image.h"
 #include "scanning/Series.h"
 

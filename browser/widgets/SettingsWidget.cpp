@@ -1,7 +1,7 @@
 #include "browser/widgets/SettingsWidget.h"
 
 #include "host/app/GlobalSettings.h"
-#include "host/app/Properties.h"
+#include "host/properties/Properties.h"
 #include "host/dicom/DicomPluginSettings.h"
 #include "host/ui/PropertiesListWidget.h"
 #include "host/ui/PropertiesWidget.h"

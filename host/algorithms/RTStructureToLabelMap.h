@@ -1,7 +1,7 @@
 #pragma once
 
 #include "host/app/Algorithm.h"
-#include "host/app/ListParameter.h"
+#include "host/properties/ListParameter.h"
 
 #include <memory>
 #include <vector>

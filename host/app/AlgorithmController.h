@@ -1,7 +1,7 @@
 #pragma once
 
 #include "host/app/Controller.h"
-#include "host/app/Signal.h"
+#include "host/properties/Signal.h"
 #include "host/data/OwningDataList.h"
 
 #include <vector>

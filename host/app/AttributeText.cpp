@@ -1,7 +1,7 @@
 #include "host/app/AttributeText.h"
 
-#include "host/app/Parameter.h"
-#include "host/app/Properties.h"
+#include "host/properties/Parameter.h"
+#include "host/properties/Properties.h"
 #include "host/core/Log.h"
 
 #include <QRegularExpression>

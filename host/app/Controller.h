@@ -1,6 +1,6 @@
 #pragma once
 
-#include "host/app/Properties.h"
+#include "host/properties/Properties.h"
 
 #include <QString>
 

@@ -2,7 +2,7 @@
 
 #include "host/app/Algorithm.h"
 #include "host/app/ApplicationController.h"
-#include "host/app/Parameter.h"
+#include "host/properties/Parameter.h"
 #include "host/core/Log.h"
 
 #include <QCheckBox>

@@ -1,6 +1,6 @@
 #include "host/app/GlobalSettings.h"
 
-#include "host/app/Configurable.h"
+#include "host/properties/Configurable.h"
 #include "host/core/Log.h"
 
 #include <QSettings>

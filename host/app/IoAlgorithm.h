@@ -1,7 +1,7 @@
 #pragma once
 
 #include "host/app/Algorithm.h"
-#include "host/app/Parameter.h"
+#include "host/properties/Parameter.h"
 
 #include <QStringList>
 

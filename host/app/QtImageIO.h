@@ -1,6 +1,6 @@
 #pragma once
 
-#include "host/dicom/MemImage.h"
+#include "host/data/MemImage.h"
 
 #include <QImage>
 

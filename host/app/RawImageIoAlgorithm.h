@@ -1,7 +1,7 @@
 #pragma once
 
 #include "host/app/IoAlgorithm.h"
-#include "host/app/Parameter.h"
+#include "host/properties/Parameter.h"
 
 namespace Dravelin {
 

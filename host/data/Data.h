@@ -1,7 +1,7 @@
 #pragma once
 
-#include "host/app/Properties.h"
-#include "host/app/Signal.h"
+#include "host/properties/Properties.h"
+#include "host/properties/Signal.h"
 #include "host/data/DataComponent.h"
 
 #include <Eigen/Geometry>

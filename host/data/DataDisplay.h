@@ -1,6 +1,6 @@
 #pragma once
 
-#include "host/app/Signal.h"
+#include "host/properties/Signal.h"
 #include "host/data/DataList.h"
 
 #include <Eigen/Core>

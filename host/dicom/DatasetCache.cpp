@@ -1,13 +1,13 @@
 #include "host/dicom/DatasetCache.h"
 
 #include "host/core/NaturalOrder.h"
-#include "host/dicom/WadoRetriever.h"
+#include "host/dicom/dicomweb/WadoRetriever.h"
 
 #include "host/core/Log.h"
-#include "host/dicom/DicomPacsConfiguration.h"
+#include "host/dicom/dimse/DicomPacsConfiguration.h"
 #include "host/dicom/HeaderParser.h"
 #include "host/dicom/HeaderReadAhead.h"
-#include "host/dicom/PacsRetriever.h"
+#include "host/dicom/dimse/PacsRetriever.h"
 #include "host/dicom/StructureCheck.h"
 #include "host/dicom/Utils.h"
 
@@ -23,7 +23,6 @@
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
 #include <dcmtk/dcmdata/dcistrmb.h>
-
 
 #include <algorithm>
 #include <atomic>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "host/app/BlockParameter.h"
-#include "host/app/Parameter.h"
+#include "host/properties/BlockParameter.h"
+#include "host/properties/Parameter.h"
 #include "host/app/PersistentSettings.h"
-#include "host/dicom/DicomPacsConfiguration.h"
+#include "host/dicom/dimse/DicomPacsConfiguration.h"
 
 #include <QStringList>
 

@@ -2,7 +2,7 @@
 
 #include "host/core/Url.h"
 #include "host/dicom/Error.h"
-#include "host/dicom/MemImage.h"
+#include "host/data/MemImage.h"
 #include "host/dicom/TagProxy.h"
 
 #include <dcmtk/config/osconfig.h>

@@ -7,7 +7,7 @@
 #include "host/app/FactoryRegistry.h"
 #include "host/app/IoAlgorithm.h"
 #include "host/app/IoController.h"
-#include "host/app/PropertiesIO.h"
+#include "host/properties/PropertiesIO.h"
 #include "host/core/Log.h"
 #include "host/core/Progress.h"
 #include "host/data/AnnotationModel.h"

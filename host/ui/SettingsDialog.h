@@ -1,6 +1,6 @@
 #pragma once
 
-#include "host/app/Configurable.h"
+#include "host/properties/Configurable.h"
 #include "host/app/GlobalSettings.h"
 #include "host/app/PersistentSettings.h"
 

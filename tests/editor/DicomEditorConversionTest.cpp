@@ -1,7 +1,7 @@
 #include "editor/DicomEditorConversion.h"
 #include "host/core/LogCapture.h"
 #include "host/core/Progress.h"
-#include "host/dicom/DeidentificationProfiles.h"
+#include "host/dicom/deid/DeidentificationProfiles.h"
 #include "tests/support/PhiDataset.h"
 #include "tests/support/TestEnvironment.h"
 

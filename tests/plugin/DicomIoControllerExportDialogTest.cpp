@@ -1,5 +1,5 @@
 #include "host/data/SharedImageSet.h"
-#include "host/dicom/DicomPacsCommunication.h"
+#include "host/dicom/dimse/DicomPacsCommunication.h"
 #include "host/dicom/DicomPluginSettings.h"
 #include "host/dicom/io/DicomIoAlgorithm.h"
 #include "plugin/DicomIoControllerExportDialog.h"

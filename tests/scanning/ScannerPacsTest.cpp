@@ -1,6 +1,6 @@
 #include "host/core/LogCapture.h"
 #include "host/dicom/DatasetCache.h"
-#include "host/dicom/DicomPacsCommunication.h"
+#include "host/dicom/dimse/DicomPacsCommunication.h"
 #include "scanning/Image.h"
 #include "scanning/PacsSeriesProxy.h"
 #include "scanning/Patient.h"

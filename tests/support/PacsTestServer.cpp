@@ -1,6 +1,6 @@
 #include "tests/support/PacsTestServer.h"
 
-#include "host/dicom/DicomPacsCommunication.h"
+#include "host/dicom/dimse/DicomPacsCommunication.h"
 #include "host/network/HttpTransport.h"
 #include "tests/support/TestEnvironment.h"
 

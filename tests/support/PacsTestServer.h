@@ -1,6 +1,6 @@
 #pragma once
 
-#include "host/dicom/DicomPacsConfiguration.h"
+#include "host/dicom/dimse/DicomPacsConfiguration.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QString>

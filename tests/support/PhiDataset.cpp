@@ -1,6 +1,6 @@
 #include "tests/support/PhiDataset.h"
 
-#include "host/dicom/DeidentificationProfiles.h"
+#include "host/dicom/deid/DeidentificationProfiles.h"
 
 #include <QDir>
 #include <QFileInfo>

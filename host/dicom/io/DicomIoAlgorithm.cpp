@@ -6,7 +6,7 @@
 #include "host/data/DataGroup.h"
 #include "host/data/SharedImageSet.h"
 #include "host/dicom/DatasetCache.h"
-#include "host/dicom/DicomPacsConfiguration.h"
+#include "host/dicom/dimse/DicomPacsConfiguration.h"
 #include "host/dicom/components/TagStoreDataComponent.h"
 #include "host/dicom/io/DicomDatasetFactory.h"
 #include "host/dicom/io/DicomVolumeReader.h"

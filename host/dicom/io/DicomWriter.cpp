@@ -1,8 +1,8 @@
 #include "host/dicom/io/DicomWriter.h"
 
 #include "host/core/Url.h"
-#include "host/dicom/DicomPacsCommunication.h"
-#include "host/dicom/DicomPacsConfiguration.h"
+#include "host/dicom/dimse/DicomPacsCommunication.h"
+#include "host/dicom/dimse/DicomPacsConfiguration.h"
 #include "host/dicom/io/DicomDatasetFactory.h"
 #include "host/dicom/io/Jpeg2000Codec.h"
 #include "host/dicom/io/PixelDecoder.h"

@@ -1,5 +1,5 @@
 #include "host/app/FileDialogs.h"
-#include "host/app/Parameter.h"
+#include "host/properties/Parameter.h"
 #include "host/ui/LabeledSlider.h"
 #include "host/ui/PropertiesWidget.h"
 #include "host/ui/SettingsDialog.h"
