@@ -10,6 +10,7 @@
 // the same folder in the same run, with the same timer. Goals: worst stall under 50 ms; the
 // dialog's time to the last patient at most 1.2x the model's.
 #include "browser/models/DicomBrowserModel.h"
+#include "bench/gui/StallProbe.h"
 #include "browser/widgets/DicomBrowser.h"
 #include "host/dicom/DatasetCache.h"
 
@@ -67,14 +68,7 @@ Run measure(DicomBrowserModel& model, QEventLoop& loop, const std::function<void
 {
     Run run;
     QElapsedTimer clock;
-    QElapsedTimer sinceTick;
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    ticker.setInterval(10);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        run.worstStallMs = std::max(run.worstStallMs, sinceTick.nsecsElapsed() / 1e6 - 10.0);
-        sinceTick.start();
-    });
+    StallProbe probe;
     const auto connection =
         QObject::connect(&model, &QAbstractItemModel::rowsInserted, [&](const QModelIndex& parent, int, int) {
             if (!parent.isValid())
@@ -83,10 +77,10 @@ Run measure(DicomBrowserModel& model, QEventLoop& loop, const std::function<void
     const double cpu0 = cpuClock(CLOCK_PROCESS_CPUTIME_ID);
     const double gui0 = cpuClock(CLOCK_THREAD_CPUTIME_ID);
     clock.start();
-    sinceTick.start();
-    ticker.start();
+    probe.start();
     start();
     loop.exec();
+    run.worstStallMs = probe.worstMs();
     run.idleSeconds = clock.nsecsElapsed() / 1e9;
     run.cpuSeconds = cpuClock(CLOCK_PROCESS_CPUTIME_ID) - cpu0;
     run.guiCpuSeconds = cpuClock(CLOCK_THREAD_CPUTIME_ID) - gui0;

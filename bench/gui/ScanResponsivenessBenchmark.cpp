@@ -8,6 +8,7 @@
 // same folder in the same run. Goals: no stall over 50 ms; time to idle within 1.5x of the
 // blocking scan. A control run (the scanner alone on a thread, the event loop doing nothing
 // but the timer) shows the lateness the machine itself causes.
+#include "bench/gui/StallProbe.h"
 #include "browser/models/DicomBrowserFilterModel.h"
 #include "browser/models/DicomBrowserModel.h"
 #include "scanning/Scanner.h"
@@ -98,21 +99,13 @@ Run withTicker(Start start, QEventLoop& loop)
 {
     Run run;
     QElapsedTimer clock;
-    QElapsedTimer sinceTick;
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    ticker.setInterval(10);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        const double late = sinceTick.nsecsElapsed() / 1e6 - 10.0;
-        run.worstStallMs = std::max(run.worstStallMs, late);
-        run.stallsOver50 += late > 50 ? 1 : 0;
-        sinceTick.start();
-    });
+    StallProbe probe;
     clock.start();
-    sinceTick.start();
-    ticker.start();
+    probe.start();
     start();
     loop.exec();
+    run.worstStallMs = probe.worstMs();
+    run.stallsOver50 = probe.stallsOver50();
     run.seconds = clock.nsecsElapsed() / 1e9;
     return run;
 }

@@ -5,6 +5,7 @@
 #include "host/data/Mesh.h"
 #include "host/data/SharedImageSet.h"
 #include "host/dicom/components/TagStoreDataComponent.h"
+#include "tests/support/DataFixtures.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QComboBox>
@@ -23,7 +24,7 @@ namespace {
 
 std::unique_ptr<SharedImageSet> imageSet(const QString& filename)
 {
-    auto set = std::make_unique<SharedImageSet>(std::make_unique<SharedImage>(PixelType::UInt8, 4, 4, 5));
+    auto set = T::imageSet(PixelType::UInt8, 4, 4, 5);
     if (!filename.isNull())
         set->ensureProperties().setParam("filename", filename);
     return set;

@@ -19,6 +19,7 @@
 #include "rt/OverlayAnnotationDataController.h"
 #include "rt/RTStructureDataController.h"
 #include "rt/RTStructureToLabelMapController.h"
+#include "tests/support/DataFixtures.h"
 #include "tests/support/RtPhantom.h"
 #include "tests/support/TestApplication.h"
 #include "tests/support/TestEnvironment.h"
@@ -145,8 +146,8 @@ TEST(RTStructureToLabelMapController, ReferenceComesFromParentDatasetAndStaysWhe
     app.m_data.add(std::move(phantom.structureSet));
     PointCloud* sphere = structures(app).at(0);
     app.m_annotations.add(std::make_unique<PointCloudAnnotation>(sphere), ct);
-    auto other = std::make_unique<SharedImageSet>(std::make_unique<SharedImage>(PixelType::UInt8, 4, 4, 4));
-    SharedImageSet* second = static_cast<SharedImageSet*>(app.m_data.add(std::move(other), "Second volume"));
+    SharedImageSet* second =
+        static_cast<SharedImageSet*>(app.m_data.add(T::imageSet(PixelType::UInt8, 4, 4, 4), "Second volume"));
 
     RTStructureToLabelMap algorithm({sphere});
     LogCapture log;

@@ -10,6 +10,7 @@
 #include "host/data/Mesh.h"
 #include "host/data/PointCloud.h"
 #include "host/data/SharedImageSet.h"
+#include "tests/support/DataFixtures.h"
 #include "tests/support/TestApplication.h"
 
 #include <QCheckBox>
@@ -102,9 +103,7 @@ struct ThrowingControllers : AlgorithmControllerFactory
 
 std::unique_ptr<SharedImageSet> image(const QString& name)
 {
-    auto set = std::make_unique<SharedImageSet>(std::make_unique<SharedImage>(PixelType::UInt8, 2, 2));
-    set->setName(name);
-    return set;
+    return Test::imageSet(PixelType::UInt8, 2, 2, 1, name);
 }
 
 class RegistryTest : public ::testing::Test

@@ -7,6 +7,7 @@
 #include "host/data/DataModel.h"
 #include "host/data/PointCloud.h"
 #include "host/data/SharedImageSet.h"
+#include "tests/support/DataFixtures.h"
 #include "tests/support/TestApplication.h"
 
 #include <QAbstractItemModelTester>
@@ -19,9 +20,7 @@ namespace {
 
 std::unique_ptr<Data> image(const QString& name)
 {
-    auto set = std::make_unique<SharedImageSet>(std::make_unique<SharedImage>(PixelType::UInt8, 2, 2));
-    set->setName(name);
-    return set;
+    return Test::imageSet(PixelType::UInt8, 2, 2, 1, name);
 }
 
 std::unique_ptr<DataGroup> structureSet(const QString& name, int regions)

@@ -6,6 +6,7 @@
 #include "host/data/OwningDataList.h"
 #include "host/data/PointCloud.h"
 #include "host/data/SharedImageSet.h"
+#include "tests/support/DataFixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -130,9 +131,9 @@ TEST(SharedImageTest, GeometryMapsVoxelsThroughSpacingAndOrientation)
 
 TEST(DataListTest, KindsAndQueriesFollowContent)
 {
-    auto image = std::make_unique<SharedImageSet>(std::make_unique<SharedImage>(PixelType::UInt8, 8, 8));
+    auto image = Dravelin::Test::imageSet(PixelType::UInt8, 8, 8);
     image->setModality(Data::ModalityXRay);
-    auto volume = std::make_unique<SharedImageSet>(std::make_unique<SharedImage>(PixelType::Int16, 8, 8, 4));
+    auto volume = Dravelin::Test::imageSet(PixelType::Int16, 8, 8, 4);
     volume->setModality(Data::ModalityCT);
     auto series = makeSeries();
     auto mesh = std::make_unique<Mesh>(std::vector<Eigen::Vector3d>{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}},

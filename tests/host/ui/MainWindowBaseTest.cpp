@@ -5,6 +5,7 @@
 #include "host/data/Mesh.h"
 #include "host/data/SharedImageSet.h"
 #include "host/ui/MainWindowBase.h"
+#include "tests/support/DataFixtures.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QAction>
@@ -101,8 +102,7 @@ struct MainWindowFixture : ::testing::Test
     }
     Data* addImage(const QString& name)
     {
-        auto set = std::make_unique<SharedImageSet>(std::make_unique<SharedImage>(PixelType::UInt8, 4, 4, 4));
-        return window->dataModel()->add(std::move(set), name);
+        return window->dataModel()->add(Dravelin::Test::imageSet(PixelType::UInt8, 4, 4, 4), name);
     }
     void waitForLoads()
     {
