@@ -19,37 +19,28 @@ bool toIntList(const QString& text, std::vector<int>& out);
 
 // The shared body of both; T is std::vector<int> or an enumeration.
 template <typename T>
-class StoredParameter : public ParameterBase
+class StoredParameter : public ValueParameter<T>
 {
 public:
     StoredParameter(const QString& name, const T& defaultValue, Configurable* owner)
-        : ParameterBase(name, owner), m_value(defaultValue)
+        : ValueParameter<T>(name, defaultValue, owner)
     {
-    }
-    const T& value() const { return m_value; }
-    operator const T&() const { return m_value; }  // NOLINT
-    void setValue(const T& value)
-    {
-        if (value == m_value)
-            return;
-        m_value = value;
-        signalValueChanged.notify();
     }
     QString typeName() const override { return std::is_enum_v<T> ? QStringLiteral("enum") : QStringLiteral("intlist"); }
     void configure(const Properties* properties) override
     {
-        if (!properties || !properties->hasParam(m_name))
+        if (!properties || !properties->hasParam(this->m_name))
             return;
-        const QVariant v = properties->param(m_name);
+        const QVariant v = properties->param(this->m_name);
         if constexpr (std::is_enum_v<T>) {
             bool ok = false;
             const int number = v.toInt(&ok);
             if (ok)
-                setValue(static_cast<T>(number));
+                this->setValue(static_cast<T>(number));
         } else {
             T list;
             if (ParameterStorage::toIntList(v.toString(), list))
-                setValue(list);
+                this->setValue(list);
         }
     }
     void configuration(Properties* properties) const override
@@ -57,15 +48,10 @@ public:
         if (!properties)
             return;
         if constexpr (std::is_enum_v<T>)
-            properties->setParam(m_name, static_cast<int>(m_value));
+            this->store(properties, static_cast<int>(this->m_value));
         else
-            properties->setParam(m_name, ParameterStorage::fromIntList(m_value));
-        for (auto it = m_attributes.begin(); it != m_attributes.end(); ++it)
-            properties->setParamAttribute(m_name, it.key(), it.value());
+            this->store(properties, ParameterStorage::fromIntList(this->m_value));
     }
-
-private:
-    T m_value;
 };
 
 template <>

@@ -47,12 +47,12 @@ protected:
     Configurable* m_owner = nullptr;
 };
 
-// A typed parameter. T is one of QString (text), int, double, bool.
+// A parameter holding one value of type T; subclasses say how T is stored in Properties.
 template <typename T>
-class Parameter : public ParameterBase
+class ValueParameter : public ParameterBase
 {
 public:
-    Parameter(const QString& name, const T& defaultValue, Configurable* owner = nullptr)
+    ValueParameter(const QString& name, const T& defaultValue, Configurable* owner)
         : ParameterBase(name, owner), m_value(defaultValue)
     {
     }
@@ -67,9 +67,32 @@ public:
         m_value = value;
         signalValueChanged.notify();
     }
+
+protected:
+    // Writes `stored` under the parameter's name, with its attributes.
+    void store(Properties* properties, const QVariant& stored) const
+    {
+        properties->setParam(m_name, stored);
+        for (auto it = m_attributes.begin(); it != m_attributes.end(); ++it)
+            properties->setParamAttribute(m_name, it.key(), it.value());
+    }
+
+    T m_value;
+};
+
+// A typed parameter. T is one of QString (text), int, double, bool.
+template <typename T>
+class Parameter : public ValueParameter<T>
+{
+public:
+    Parameter(const QString& name, const T& defaultValue, Configurable* owner = nullptr)
+        : ValueParameter<T>(name, defaultValue, owner)
+    {
+    }
+
     Parameter& operator=(const T& value)
     {
-        setValue(value);
+        this->setValue(value);
         return *this;
     }
 
@@ -77,24 +100,18 @@ public:
 
     void configure(const Properties* properties) override
     {
-        if (!properties || !properties->hasParam(m_name))
+        if (!properties || !properties->hasParam(this->m_name))
             return;
-        QVariant v = properties->param(m_name);
+        QVariant v = properties->param(this->m_name);
         if (v.convert(qMetaTypeId<T>()))
-            setValue(v.value<T>());
+            this->setValue(v.value<T>());
     }
 
     void configuration(Properties* properties) const override
     {
-        if (!properties)
-            return;
-        properties->setParam(m_name, QVariant::fromValue(m_value));
-        for (auto it = m_attributes.begin(); it != m_attributes.end(); ++it)
-            properties->setParamAttribute(m_name, it.key(), it.value());
+        if (properties)
+            this->store(properties, QVariant::fromValue(this->m_value));
     }
-
-private:
-    T m_value;
 };
 
 template <>
