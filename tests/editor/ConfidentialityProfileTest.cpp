@@ -42,10 +42,10 @@ TEST_F(ConfidentialityProfileTest, FileRoundTrip)
     const QString path = m_dir.file("profile.xml");
     auto table = Dicom::tagDeidentificationActionRelaxedProfile();
     table[TagProxy(0x0010, 0x0020)] = "K";
-    ASSERT_TRUE(ConfidentialityProfile::writeFile(path, "Mine", table));
+    ASSERT_TRUE(ConfidentialityProfile::writeFile(path, QString::fromUtf8("Kopf und Hals – Müller µ"), table));
     const auto file = ConfidentialityProfile::readFile(path);
     ASSERT_TRUE(file);
-    EXPECT_EQ(file->name, "Mine");
+    EXPECT_EQ(file->name, QString::fromUtf8("Kopf und Hals – Müller µ"));
     EXPECT_EQ(file->table, table);
 
     ASSERT_TRUE(ConfidentialityProfile::writeFile(path, QString(), table));

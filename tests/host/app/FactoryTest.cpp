@@ -302,7 +302,8 @@ TEST(DefaultAlgorithmControllerTest, PanelEditsParametersWithinLimitsAndComputeA
 
     auto* spin = panel.findChild<QSpinBox*>("iterations");
     auto* combo = panel.findChild<QComboBox*>("mode");
-    ASSERT_TRUE(spin && combo && panel.findChild<QCheckBox*>("keep"));
+    auto* box = panel.findChild<QCheckBox*>("keep");
+    ASSERT_TRUE(spin && combo && box);
     EXPECT_EQ(panel.findChild<QWidget*>("internal"), nullptr);
     spin->setValue(50);
     EXPECT_EQ(algorithm.iterations.value(), 10);
@@ -310,6 +311,10 @@ TEST(DefaultAlgorithmControllerTest, PanelEditsParametersWithinLimitsAndComputeA
     EXPECT_EQ(spin->value(), 3);
     combo->setCurrentText("exact");
     EXPECT_EQ(algorithm.mode.value(), "exact");
+    box->click();
+    EXPECT_TRUE(algorithm.keep.value());
+    algorithm.keep = false;
+    EXPECT_FALSE(box->isChecked());
 
     panel.compute();
     EXPECT_EQ(app.m_data.getAll(Data::KindMesh).size(), 1u);

@@ -259,14 +259,15 @@ TEST(Anonymizer, PatientsStayDistinctAndUnknownUidAttributesGetUids)
     for (const char* id : {"PHIMARK-A", "PHIMARK-B", "PHIMARK-A"}) {
         auto dataset = Dravelin::Test::makePhiDataset();
         dataset->putAndInsertString(DCM_PatientID, id);
-        // Table Top Position Alignment UID, which the dictionary does not know: read as UN.
-        const char uid[] = "1.2.3.999.77";
+        // Table Top Position Alignment UID, which the dictionary does not know: read as UN, with
+        // the NUL that pads a UID of odd length.
+        const char uid[] = "1.2.3.999.7";
         auto* unknown = new DcmOtherByteOtherWord(DcmTag(0x300a, 0x0054, EVR_UN));
-        unknown->putUint8Array(reinterpret_cast<const Uint8*>(uid), sizeof(uid) - 1);
+        unknown->putUint8Array(reinterpret_cast<const Uint8*>(uid), sizeof(uid));
         ASSERT_TRUE(dataset->insert(unknown, true).good());
         ASSERT_TRUE(anonymizer.apply(*dataset));
         ids.push_back(text(*dataset, DCM_PatientID));
-        EXPECT_EQ(text(*dataset, DcmTagKey(0x300a, 0x0054)), uids->replacement("1.2.3.999.77"));  // UI, not UN
+        EXPECT_EQ(text(*dataset, DcmTagKey(0x300a, 0x0054)), uids->replacement("1.2.3.999.7"));  // UI, not UN
     }
     EXPECT_NE(ids[0], ids[1]);
     EXPECT_EQ(ids[0], ids[2]);
