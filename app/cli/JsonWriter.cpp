@@ -134,8 +134,7 @@ void JsonWriter::value(const QString& text)
     const int size = text.size();
     if (std::all_of(chars, chars + size, [](QChar c) { return c.unicode() < 0x80; })) {
         m_ascii.resize(static_cast<std::size_t>(size));
-        for (int i = 0; i < size; ++i)
-            m_ascii[static_cast<std::size_t>(i)] = static_cast<char>(chars[i].unicode());
+        std::transform(chars, chars + size, m_ascii.begin(), [](QChar c) { return static_cast<char>(c.unicode()); });
         string(m_ascii.data(), m_ascii.size());
         return;
     }
