@@ -22,7 +22,7 @@ spec.loader.exec_module(M)
 
 FOCUS = [("host/dicom/io/", ["test_host_dicom_io"]), ("host/dicom/", ["test_host_dicom", "test_host_dicom_io"]),
          ("host/core/", ["test_host_core"]), ("host/network/", ["test_host_network"]),
-         ("host/app/", ["test_host_app"]), ("host/ui/", ["test_host_ui"]), ("host/data/", ["test_host_data"]),
+         ("host/properties/", ["test_host_properties", "test_host_app"]), ("host/app/", ["test_host_app"]), ("host/ui/", ["test_host_ui"]), ("host/data/", ["test_host_data"]),
          ("host/plugin/", ["test_host_plugin"]), ("host/algorithms/", ["test_host_algorithms"]),
          ("host/", ["test_host_data"]), ("scanning/", ["test_scanning"]), ("browser/", ["test_browser"]),
          ("editor/", ["test_editor"]), ("app/cli/", ["test_cli"]), ("app/", ["test_app", "test_plugin"])]
