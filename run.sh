@@ -4,7 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps.sh >&2
-./scripts/build.sh >&2
+# Only what the application and the tool need; the tests and benchmarks are test.sh's business.
+TARGETS="dravelin dravelin-dicom sample-data" ./scripts/build.sh >&2
 BUILD_DIR=${BUILD_DIR:-build}
 if [ $# -eq 0 ]; then
   set -- "$BUILD_DIR/sample-data"
