@@ -46,7 +46,9 @@ int runRtLabelMapCommand(const QStringList& args)
                    "Fills the closed contours of an RT structure set on the grid of a reference volume and\n"
                    "writes the label map as NRRD: each voxel holds the number of the ROI whose contours\n"
                    "contain its centre (0 outside; a later ROI wins where ROIs overlap). Contours between\n"
-                   "slices go to the nearest slice; nested contours alternate between inside and outside.");
+                   "slices go to the nearest slice; nested contours alternate between inside and outside.\n"
+                   "A ROI that puts no voxel into the map is named on stderr with the reason; exit 1 when\n"
+                   "it was asked for with --roi or has closed contours, 2 when no ROI puts a voxel.");
     cl.addPositional("RTSTRUCT_LOCATION", "The RT structure set: a file or a location string.");
     cl.addPositional("REFERENCE_LOCATION",
                      "The volume whose grid the label map takes: a folder, files or a location string.");
@@ -59,7 +61,7 @@ int runRtLabelMapCommand(const QStringList& args)
     for (const QString& piece : cl.list("roi")) {
         bool ok = false;
         const int n = piece.toInt(&ok);
-        if (!ok || n < 1) {
+        if (!ok) {
             cl.reject("--roi: '" + piece + "' is not a ROI number");
             break;
         }
@@ -101,6 +103,25 @@ int runRtLabelMapCommand(const QStringList& args)
     if (algorithm.status() != Algorithm::Success || !labels)
         return cl.fail(2, "the label map could not be made" +
                               (quiet.firstMessage().isEmpty() ? QString() : ": " + quiet.firstMessage()));
+
+    // Every ROI that is not in the map as its own number gets a line. One asked for by number, or
+    // one with closed contours, is missing from the result; a marker or an empty ROI is not.
+    const auto note = [&cl](const QString& line) { cl.fail(0, line); };  // the prefix of every message
+    bool missing = false;
+    std::size_t written = 0;
+    for (const RTStructureToLabelMap::RoiOutcome& o : algorithm.outcomes()) {
+        const QString roi = QStringLiteral("ROI %1 '%2'").arg(o.roiNumber).arg(QString::fromStdString(o.roiName));
+        written += o.voxels;
+        if (o.voxels == 0) {
+            note(roi + ": nothing written, " + QString::fromStdString(o.whyEmpty));
+            missing = missing || o.fillable || !rois.empty();
+        } else if (o.label != o.roiNumber) {
+            note(roi +
+                 QStringLiteral(" is written as label %1 (labels run from 1 to 65535, one per ROI)").arg(o.label));
+        }
+    }
+    if (written == 0)
+        return cl.fail(2, positionals[2] + " not written: no ROI puts a voxel into the label map");
     QString writeError;
     if (!writeNrrd(*labels->get(0), positionals[2], writeError))
         return cl.fail(2, writeError);
@@ -111,7 +132,7 @@ int runRtLabelMapCommand(const QStringList& args)
         if (!mesh || !writeStl(*mesh, cl.value("mesh"), writeError))
             return cl.fail(2, writeError.isEmpty() ? QStringLiteral("no mesh was made") : writeError);
     }
-    return 0;
+    return missing ? 1 : 0;
 }
 
 }  // namespace Dravelin::Cli

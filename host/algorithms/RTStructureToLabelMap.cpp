@@ -62,14 +62,16 @@ std::map<int, SliceEdges> edgesBySlice(const RTStructureDataComponent& rt, const
 }
 
 // Even-odd fill of one slice: row centres y = 0 .. height-1, voxel centres x inside a span.
-void fillSlice(const SliceEdges& slice, int width, int height, std::uint16_t label, std::uint16_t* plane)
+// Returns the number of voxels set.
+std::size_t fillSlice(const SliceEdges& slice, int width, int height, std::uint16_t label, std::uint16_t* plane)
 {
     if (slice.edges.empty())
-        return;
+        return 0;
     const int rowFirst = std::max(0, static_cast<int>(std::ceil(slice.yMin)));
     const int rowLast = std::min(height - 1, static_cast<int>(std::floor(slice.yMax)));
     if (rowFirst > rowLast)
-        return;
+        return 0;
+    std::size_t filled = 0;
     std::vector<std::vector<double>> crossings(static_cast<std::size_t>(rowLast - rowFirst + 1));
     for (const Eigen::Vector4d& e : slice.edges) {
         const double y0 = e[1], y1 = e[3];
@@ -89,8 +91,72 @@ void fillSlice(const SliceEdges& slice, int width, int height, std::uint16_t lab
             const double to = std::min(static_cast<double>(width), std::ceil(xs[i + 1]));
             for (int x = static_cast<int>(from); x < static_cast<int>(to); ++x)
                 row[x] = label;
+            filled += static_cast<std::size_t>(std::max(0, static_cast<int>(to) - static_cast<int>(from)));
         }
     }
+    return filled;
+}
+
+bool isFillable(const RTStructureDataComponent::Contour& contour)
+{
+    return contour.points().size() >= 3 && contour.geometricType() == "CLOSED_PLANAR";
+}
+
+// The voxel value of each ROI: its number when that is a label of its own, else the smallest
+// label that no ROI number of the input claims, so that no two ROIs share a value. Empty when
+// the ROIs outnumber the labels.
+std::vector<std::uint16_t> assignLabels(const std::vector<const RTStructureDataComponent*>& rois)
+{
+    constexpr int kLabels = 65536;
+    const auto own = [](int n) { return n >= 1 && n < kLabels; };
+    std::vector<bool> taken(kLabels, false);
+    taken[0] = true;  // the background
+    for (const auto* rt : rois)
+        if (own(rt->roiNumber))
+            taken[static_cast<std::size_t>(rt->roiNumber)] = true;
+    std::vector<std::uint16_t> labels(rois.size(), 0);
+    std::vector<bool> given(kLabels, false);
+    for (std::size_t i = 0; i < rois.size(); ++i)
+        if (const int n = rois[i]->roiNumber; own(n) && !given[static_cast<std::size_t>(n)]) {
+            labels[i] = static_cast<std::uint16_t>(n);
+            given[static_cast<std::size_t>(n)] = true;
+        }
+    int next = 1;
+    for (std::uint16_t& label : labels) {
+        if (label != 0)
+            continue;
+        while (next < kLabels && taken[static_cast<std::size_t>(next)])
+            ++next;
+        if (next == kLabels)
+            return {};
+        taken[static_cast<std::size_t>(next)] = true;
+        label = static_cast<std::uint16_t>(next);
+    }
+    return labels;
+}
+
+// Why a ROI put no voxel into the map, in the user's words.
+std::string whyEmpty(const RTStructureDataComponent& rt, bool onGrid, std::size_t filled)
+{
+    if (rt.contours.empty())
+        return "it has no contours";
+    if (std::none_of(rt.contours.begin(), rt.contours.end(), isFillable)) {
+        std::vector<std::string> types;
+        for (const auto& c : rt.contours) {
+            const std::string type = c.geometricType().empty() ? std::string("untyped") : c.geometricType();
+            if (std::find(types.begin(), types.end(), type) == types.end())
+                types.push_back(type);
+        }
+        std::string list;
+        for (const std::string& t : types)
+            list += (list.empty() ? "" : ", ") + t;
+        return "its contours are " + list + "; only closed contours of three or more points are filled";
+    }
+    if (!onGrid)
+        return "its contours lie outside the reference volume";
+    if (filled == 0)
+        return "no voxel centre of the reference lies inside its contours";
+    return "ROIs later in the input cover it";
 }
 
 void collectStructures(Data* data, std::vector<PointCloud*>& out)
@@ -153,6 +219,7 @@ std::vector<const PointCloud*> RTStructureToLabelMap::selectedStructures() const
 void RTStructureToLabelMap::compute()
 {
     m_output.clear();
+    m_outcomes.clear();
     const SharedImage* grid = m_reference ? m_reference->selected() : nullptr;
     if (!grid) {
         DRAVELIN_LOG(4, "", QStringLiteral("RTStructureToLabelMap: no reference volume"));
@@ -167,7 +234,7 @@ void RTStructureToLabelMap::compute()
     }
     std::unique_ptr<SharedImage> labels;
     try {
-        labels = rasterize(chosen, *grid);
+        labels = rasterize(chosen, *grid, &m_outcomes);
     } catch (const std::bad_alloc&) {
         setStatus(OutOfMemory);
         return;
@@ -176,6 +243,7 @@ void RTStructureToLabelMap::compute()
         setStatus(InvalidInput);
         return;
     }
+    logOutcomes();
     const QString baseName = chosen.size() == 1 ? chosen.front()->name() : m_reference->name();
     const OutputType type = outputType.value();
     if (type == OutputType::Mesh || type == OutputType::LabelMapAndMesh) {
@@ -194,13 +262,29 @@ void RTStructureToLabelMap::compute()
     setStatus(m_output.empty() ? Error : Success);
 }
 
+void RTStructureToLabelMap::logOutcomes() const
+{
+    for (const RoiOutcome& o : m_outcomes) {
+        const QString roi = QStringLiteral("ROI %1 '%2'").arg(o.roiNumber).arg(QString::fromStdString(o.roiName));
+        if (o.label != o.roiNumber)
+            DRAVELIN_LOG(3, "",
+                         roi + QStringLiteral(" is labelled %1: labels run from 1 to 65535, one per ROI").arg(o.label));
+        // A marker or an empty ROI is no surprise; closed contours that leave nothing are.
+        if (o.voxels == 0)
+            DRAVELIN_LOG(
+                o.fillable ? 3 : 2, "",
+                roi + QStringLiteral(" puts no voxel into the label map: ") + QString::fromStdString(o.whyEmpty));
+    }
+}
+
 OwningDataList RTStructureToLabelMap::takeOutput()
 {
     return std::move(m_output);
 }
 
 std::unique_ptr<SharedImage> RTStructureToLabelMap::rasterize(const std::vector<const PointCloud*>& structures,
-                                                              const SharedImage& reference)
+                                                              const SharedImage& reference,
+                                                              std::vector<RoiOutcome>* outcomes)
 {
     if (reference.channels() != 1)
         return nullptr;
@@ -216,21 +300,45 @@ std::unique_ptr<SharedImage> RTStructureToLabelMap::rasterize(const std::vector<
     // they overlap. One thread: the fill is memory-bound and takes well under a millisecond per
     // structure, less than starting a thread team costs on a busy machine (measured).
     std::vector<std::map<int, SliceEdges>> perStructure;
-    std::vector<std::uint16_t> labelOf;
+    std::vector<const RTStructureDataComponent*> rois;
     for (const PointCloud* cloud : structures) {
-        const auto* rt = cloud ? cloud->getComponent<Dicom::RTStructureDataComponent>() : nullptr;
-        if (!rt)
-            continue;
-        labelOf.push_back(static_cast<std::uint16_t>(std::clamp(rt->roiNumber, 1, 65535)));
-        perStructure.push_back(edgesBySlice(*rt, worldToVoxel, slices));
+        if (const auto* rt = cloud ? cloud->getComponent<Dicom::RTStructureDataComponent>() : nullptr) {
+            rois.push_back(rt);
+            perStructure.push_back(edgesBySlice(*rt, worldToVoxel, slices));
+        }
     }
-    std::vector<std::vector<std::pair<std::uint16_t, const SliceEdges*>>> bySlice(static_cast<std::size_t>(slices));
+    const std::vector<std::uint16_t> labelOf = assignLabels(rois);
+    if (labelOf.size() != rois.size()) {
+        DRAVELIN_LOG(4, "",
+                     QStringLiteral("RTStructureToLabelMap: %1 ROIs do not fit into 16-bit labels").arg(rois.size()));
+        return nullptr;
+    }
+    std::vector<std::vector<std::pair<std::size_t, const SliceEdges*>>> bySlice(static_cast<std::size_t>(slices));
     for (std::size_t i = 0; i < perStructure.size(); ++i)
         for (const auto& [slice, edges] : perStructure[i])
-            bySlice[static_cast<std::size_t>(slice)].emplace_back(labelOf[i], &edges);
+            bySlice[static_cast<std::size_t>(slice)].emplace_back(i, &edges);
+    std::vector<std::size_t> filled(rois.size(), 0);
     for (int z = 0; z < slices; ++z)
-        for (const auto& [label, edges] : bySlice[static_cast<std::size_t>(z)])
-            fillSlice(*edges, width, height, label, voxels + planeSize * static_cast<std::size_t>(z));
+        for (const auto& [i, edges] : bySlice[static_cast<std::size_t>(z)])
+            filled[i] += fillSlice(*edges, width, height, labelOf[i], voxels + planeSize * static_cast<std::size_t>(z));
+    if (outcomes) {
+        // Labels are unique, so what a ROI kept after the later ones is what holds its label.
+        std::vector<std::size_t> histogram(65536, 0);
+        for (std::size_t v = 0; v < labels->voxelCount(); ++v)
+            ++histogram[voxels[v]];
+        outcomes->clear();
+        for (std::size_t i = 0; i < rois.size(); ++i) {
+            RoiOutcome o;
+            o.roiNumber = rois[i]->roiNumber;
+            o.roiName = rois[i]->roiName;
+            o.label = labelOf[i];
+            o.voxels = histogram[labelOf[i]];
+            o.fillable = std::any_of(rois[i]->contours.begin(), rois[i]->contours.end(), isFillable);
+            if (o.voxels == 0)
+                o.whyEmpty = whyEmpty(*rois[i], !perStructure[i].empty(), filled[i]);
+            outcomes->push_back(std::move(o));
+        }
+    }
     return labels;
 }
 

@@ -3,7 +3,9 @@
 #include "host/app/Algorithm.h"
 #include "host/properties/ListParameter.h"
 
+#include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace Dravelin {
@@ -24,7 +26,10 @@ DRAVELIN_ENUM_PARAMETER(RTStructureOutputType)
 // contours of one structure on one slice are filled together with the even-odd rule, so a
 // contour inside another cuts a hole and a contour inside that hole is an island again. A voxel
 // belongs to a structure when its centre lies inside (no partial volume). The label of a voxel is
-// the structure's ROI number; where structures overlap, the later one in the input wins.
+// the structure's ROI number; where structures overlap, the later one in the input wins. A ROI
+// whose number cannot be its own label (0 is the background, labels are 1 to 65535, and a number
+// met twice belongs to the first) gets the smallest label that no ROI number of the input claims,
+// and the log says so.
 class RTStructureToLabelMap : public Algorithm
 {
 public:
@@ -50,21 +55,38 @@ public:
     // ROI numbers to convert; empty converts every structure.
     Parameter<std::vector<int>> roiNumbers{"roiNumbers", {}, this};
 
+    // What one ROI put into the label map.
+    struct RoiOutcome
+    {
+        int roiNumber = 0;
+        std::string roiName;
+        std::uint16_t label = 0;  // its voxel value
+        std::size_t voxels = 0;   // voxels that hold its label in the map
+        bool fillable = false;    // it has closed contours with at least three points
+        std::string whyEmpty;     // when it has no voxel: the reason, for the user
+    };
+    // One per converted ROI in input order, after compute().
+    const std::vector<RoiOutcome>& outcomes() const { return m_outcomes; }
+
     // The fill itself, for callers that manage their own data: the label map of `structures`
-    // on the grid of `reference` (UInt16 voxels, the reference's geometry). Null when the
-    // reference is not a usable grid.
+    // on the grid of `reference` (UInt16 voxels, the reference's geometry), and what each ROI
+    // put into it when `outcomes` is given. Null when the reference is not a usable grid or
+    // there are more ROIs than 16-bit labels.
     static std::unique_ptr<SharedImage> rasterize(const std::vector<const PointCloud*>& structures,
-                                                  const SharedImage& reference);
+                                                  const SharedImage& reference,
+                                                  std::vector<RoiOutcome>* outcomes = nullptr);
     // The smoothed boundary surfaces of every non-zero label, in world coordinates. Empty mesh
     // when there is no label.
     static std::unique_ptr<Mesh> labelMapToMesh(const SharedImage& labels);
 
 private:
     std::vector<const PointCloud*> selectedStructures() const;
+    void logOutcomes() const;
 
     std::vector<PointCloud*> m_structures;
     SharedImageSet* m_reference = nullptr;
     OwningDataList m_output;
+    std::vector<RoiOutcome> m_outcomes;
 };
 
 }  // namespace Dravelin

@@ -13,6 +13,7 @@
 #include "host/data/SharedImageSet.h"
 #include "host/dicom/annotations/OverlayAnnotation.h"
 #include "host/dicom/annotations/RTStructureAnnotation.h"
+#include "host/dicom/components/ImageInfoDataComponent.h"
 #include "host/dicom/components/RTStructureDataComponent.h"
 #include "host/dicom/components/RTStructureRenderingDataComponent.h"
 #include "host/dicom/io/DicomIoAlgorithm.h"
@@ -20,6 +21,7 @@
 #include "rt/RTStructureDataController.h"
 #include "rt/RTStructureToLabelMapController.h"
 #include "tests/support/DataFixtures.h"
+#include "tests/support/ModalAnswer.h"
 #include "tests/support/RtPhantom.h"
 #include "tests/support/TestApplication.h"
 #include "tests/support/TestEnvironment.h"
@@ -27,6 +29,7 @@
 #include <QColor>
 #include <QComboBox>
 #include <QDir>
+#include <QLabel>
 #include <QTest>
 #include <QTreeView>
 #include <gtest/gtest.h>
@@ -169,6 +172,62 @@ TEST(RTStructureToLabelMapController, ReferenceComesFromParentDatasetAndStaysWhe
     without.setApplicationController(&empty);
     without.init();
     EXPECT_FALSE(without.referenceBox()->isEnabled());
+}
+
+TEST(RTStructureToLabelMapController, ReferenceIsTheStructureSetsOwnCtAndAnotherFrameIsNamedAndConfirmed)
+{
+    App app;
+    const auto addVolume = [&app](const QString& name, const QString& series, const QString& frame) {
+        auto set = T::imageSet(PixelType::Int16, 8, 8, 4, name);
+        set->addComponent(std::make_unique<ImageInfoDataComponent>(series, frame));
+        return static_cast<SharedImageSet*>(app.m_data.add(std::move(set)));
+    };
+    // Loaded before the structure set's CT: another patient's CT, then an MR registered to the CT.
+    SharedImageSet* other = addVolume("Other patient CT", "1.2.3", "2.25.77");
+    SharedImageSet* registered = addVolume("MR in the CT's frame", "1.2.4", "2.25.1");
+    T::RtPhantom phantom = T::loadRtPhantom();
+    SharedImageSet* ct = phantom.volume;
+    app.m_data.add(std::move(phantom.ct));
+    app.m_data.add(std::move(phantom.structureSet));
+    PointCloud* sphere = structures(app).at(0);
+
+    struct Panel
+    {
+        explicit Panel(PointCloud* structure) : algorithm({structure}), controller(&algorithm) {}
+        RTStructureToLabelMap algorithm;
+        RTStructureToLabelMapController controller;
+    };
+    const auto open = [&] {
+        auto panel = std::make_unique<Panel>(sphere);
+        panel->controller.setApplicationController(&app);
+        panel->controller.init();
+        return panel;
+    };
+    for (SharedImageSet* expected : {ct, registered}) {
+        const auto panel = open();
+        EXPECT_EQ(panel->algorithm.referenceVolume(), expected);
+        EXPECT_EQ(panel->controller.referenceBox()->currentText().toStdString(), expected->name().toStdString());
+        EXPECT_TRUE(panel->controller.referenceNote()->isHidden());
+        app.m_data.remove(expected);
+    }
+
+    // Only the other frame is left: nothing is chosen, the panel says why, and taking it is asked.
+    const auto panel = open();
+    QComboBox* box = panel->controller.referenceBox();
+    EXPECT_EQ(panel->algorithm.referenceVolume(), nullptr);
+    EXPECT_EQ(box->currentIndex(), -1);
+    EXPECT_FALSE(panel->controller.referenceNote()->isHidden());
+    EXPECT_TRUE(panel->controller.referenceNote()->text().startsWith("No loaded volume is in the frame of reference"));
+    for (const auto answer : {QMessageBox::No, QMessageBox::Yes}) {
+        T::MessageBoxes boxes(answer);
+        box->setCurrentIndex(box->findText(other->name()));
+        emit box->textActivated(other->name());
+        ASSERT_EQ(boxes.seen.size(), 1);
+        EXPECT_TRUE(boxes.seen[0].endsWith("Use 'Other patient CT' anyway?")) << boxes.seen[0].toStdString();
+        EXPECT_EQ(panel->algorithm.referenceVolume(), answer == QMessageBox::Yes ? other : nullptr);
+        EXPECT_EQ(box->currentText(), answer == QMessageBox::Yes ? other->name() : QString());
+    }
+    EXPECT_TRUE(panel->controller.referenceNote()->text().startsWith("'Other patient CT' is not known to be in"));
 }
 
 TEST(OverlayAnnotationDataController, OverlayPlanesBecomeAnAnnotationOthersNothing)

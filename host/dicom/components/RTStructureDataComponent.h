@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+namespace Dravelin {
+class ImageInfoDataComponent;
+}  // namespace Dravelin
+
 namespace Dravelin::Dicom {
 
 // One region of interest of an RT structure set, attached to the point cloud that holds all
@@ -45,6 +49,12 @@ public:
 
     // What the image set it belongs to carries as ImageInfoDataComponent::identifier().
     const std::string& referencedIdentifier() const { return referencedSeriesUid; }
+
+    // How an image set fits as the grid of this ROI, from better to worse: the series it was
+    // drawn on, another series in its frame of reference (the same patient coordinates), or
+    // neither (another frame of reference, or one that is not known on either side).
+    enum class ReferenceMatch { None = 0, FrameOfReference = 1, Series = 2 };
+    ReferenceMatch matchOf(const ImageInfoDataComponent* info) const;
 };
 
 }  // namespace Dravelin::Dicom

@@ -7,9 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 
 using namespace Dravelin;
+using Dicom::RTStructureDataComponent;
+using Contour = RTStructureDataComponent::Contour;
 
 namespace {
 
@@ -42,6 +45,22 @@ protected:
         const Eigen::Vector3d v = labels.worldToVoxel() * world;
         return static_cast<int>(labels.value(static_cast<int>(std::lround(v.x())), static_cast<int>(std::lround(v.y())),
                                              static_cast<int>(std::lround(v.z()))));
+    }
+
+    // A ROI of its own with these contours, or (no contours given) phantom ROI `roi` renumbered.
+    static std::unique_ptr<PointCloud> roiCloud(int number, int roi, std::vector<Contour> contours = {})
+    {
+        auto rt = std::make_unique<RTStructureDataComponent>();
+        if (roi > 0)
+            rt->contours = phantom->structures[static_cast<std::size_t>(roi - 1)]
+                               ->getComponent<RTStructureDataComponent>()
+                               ->contours;
+        else
+            rt->contours = std::move(contours);
+        rt->roiNumber = number;
+        auto cloud = std::make_unique<PointCloud>();
+        cloud->addComponent(std::move(rt));
+        return cloud;
     }
 
     static Dravelin::Test::RtPhantom* phantom;
@@ -116,6 +135,79 @@ TEST_F(RTStructureToLabelMapTest, ChosenRoisBecomeLabelMapAndClosedMesh)
     const double voxels = static_cast<double>(count(labels, 1) + count(labels, 3)) * 2.0;
     EXPECT_NEAR(volume, voxels, 0.1 * voxels);
     EXPECT_TRUE(mesh.bounds()->contains(Eigen::Vector3d(-35, -35, 0)));
+}
+
+TEST_F(RTStructureToLabelMapTest, RoiNumbersThatCannotBeLabelsGetFreeOnesWithoutCollision)
+{
+    // The sphere, the box and the cylinder (apart from each other) under these ROI numbers.
+    struct Case
+    {
+        std::array<int, 3> numbers;
+        std::array<int, 3> labels;
+    };
+    const Case cases[] = {
+        {{0, 1, 70000}, {2, 1, 3}},
+        {{-5, 65535, 65536}, {1, 65535, 2}},
+        {{4, 4, 1}, {4, 2, 1}},  // a number met twice belongs to the first
+    };
+    std::array<std::size_t, 3> alone{};
+    for (int roi = 1; roi <= 3; ++roi)
+        alone[std::size_t(roi - 1)] = count(*labelsOf(roi), roi);
+    for (const Case& c : cases) {
+        std::vector<std::unique_ptr<PointCloud>> clouds;
+        for (int roi = 1; roi <= 3; ++roi)
+            clouds.push_back(roiCloud(c.numbers[std::size_t(roi - 1)], roi));
+        std::vector<RTStructureToLabelMap::RoiOutcome> outcomes;
+        const auto labels = RTStructureToLabelMap::rasterize({clouds[0].get(), clouds[1].get(), clouds[2].get()},
+                                                             *phantom->volume->get(0), &outcomes);
+        ASSERT_NE(labels, nullptr);
+        ASSERT_EQ(outcomes.size(), 3u);
+        for (std::size_t i = 0; i < 3; ++i) {
+            EXPECT_EQ(count(*labels, c.labels[i]), alone[i]) << c.numbers[i];
+            EXPECT_EQ(outcomes[i].label, c.labels[i]) << c.numbers[i];
+            EXPECT_EQ(outcomes[i].voxels, alone[i]) << c.numbers[i];
+        }
+    }
+}
+
+TEST_F(RTStructureToLabelMapTest, RoisThatPutNoVoxelSayWhy)
+{
+    const auto square = [](double z, double half) {
+        return Contour({{-half, -half, z}, {half, -half, z}, {half, half, z}, {-half, half, z}}, "CLOSED_PLANAR");
+    };
+    struct Case
+    {
+        std::vector<Contour> contours;
+        bool fillable;
+        const char* why;
+    };
+    const Case cases[] = {
+        {{Contour({{0, 0, 0}}, "POINT")}, false, "its contours are POINT;"},
+        {{Contour({{0, 0, 1}, {9, 0, 1}, {9, 9, 1}}, "OPEN_PLANAR"), Contour({{0, 0, 0}}, "POINT")},
+         false,
+         "its contours are OPEN_PLANAR, POINT;"},
+        {{}, false, "it has no contours"},
+        {{square(500, 10)}, true, "outside the reference volume"},
+        {{square(1, 0.2)}, true, "no voxel centre"},  // between the voxel centres at +-0.5 mm
+        {{}, true, "later in the input cover it"},    // the sphere, then the sphere again
+    };
+    std::vector<std::unique_ptr<PointCloud>> clouds;
+    for (const Case& c : cases)
+        clouds.push_back(clouds.size() == 5 ? roiCloud(6, 1) : roiCloud(int(clouds.size()) + 1, 0, c.contours));
+    clouds.push_back(roiCloud(7, 1));
+    std::vector<const PointCloud*> input;
+    for (const auto& cloud : clouds)
+        input.push_back(cloud.get());
+    std::vector<RTStructureToLabelMap::RoiOutcome> outcomes;
+    ASSERT_NE(RTStructureToLabelMap::rasterize(input, *phantom->volume->get(0), &outcomes), nullptr);
+    ASSERT_EQ(outcomes.size(), 7u);
+    for (std::size_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(outcomes[i].voxels, 0u) << i;
+        EXPECT_EQ(outcomes[i].fillable, cases[i].fillable) << i;
+        EXPECT_NE(outcomes[i].whyEmpty.find(cases[i].why), std::string::npos) << outcomes[i].whyEmpty;
+    }
+    EXPECT_EQ(outcomes[6].voxels, count(*labelsOf(1), 1));
+    EXPECT_TRUE(outcomes[6].whyEmpty.empty());
 }
 
 TEST_F(RTStructureToLabelMapTest, MissingReferenceOrUnknownRoiIsInvalidInput)

@@ -1,6 +1,7 @@
 #include "host/data/DataGroup.h"
 #include "host/data/PointCloud.h"
 #include "host/data/SharedImageSet.h"
+#include "host/dicom/components/ImageInfoDataComponent.h"
 #include "host/dicom/components/OverlayDataComponent.h"
 #include "host/dicom/components/RTStructureDataComponent.h"
 #include "host/dicom/io/DicomIoAlgorithm.h"
@@ -64,6 +65,38 @@ TEST(DicomComponents, StructureSetBecomesAGroupOfRegionPointClouds)
         EXPECT_EQ(cloud->size(), expected[i].points);
         EXPECT_EQ(rt->referencedIdentifier(), "1.2.826.0.1.3680043.8.498.2010020400001.2.1.1");
     }
+}
+
+TEST(DicomComponents, StructuresMatchImageSetsBySeriesWithinTheirFrameOfReference)
+{
+    using Match = Dicom::RTStructureDataComponent::ReferenceMatch;
+    struct Case
+    {
+        const char* roiSeries;
+        const char* roiFrame;
+        const char* series;
+        const char* frame;
+        Match expected;
+    };
+    const Case cases[] = {
+        {"1.1", "9.1", "1.1", "9.1", Match::Series},
+        {"1.1", "9.1", "1.2", "9.1", Match::FrameOfReference},
+        {"1.1", "9.1", "1.1", "9.2", Match::None},  // a known other frame outweighs the series
+        {"1.1", "9.1", "1.2", "9.2", Match::None},
+        {"1.1", "", "1.1", "9.2", Match::Series},  // an unknown frame leaves the series to decide
+        {"1.1", "9.1", "1.1", "", Match::Series},
+        {"", "", "", "", Match::None},
+        {"1.1", "", "1.2", "", Match::None},
+    };
+    for (const Case& c : cases) {
+        Dicom::RTStructureDataComponent rt;
+        rt.referencedSeriesUid = c.roiSeries;
+        rt.referencedFrameOfReferenceUid = c.roiFrame;
+        const ImageInfoDataComponent info(c.series, c.frame);
+        EXPECT_EQ(rt.matchOf(&info), c.expected)
+            << c.roiSeries << " " << c.roiFrame << " " << c.series << " " << c.frame;
+    }
+    EXPECT_EQ(Dicom::RTStructureDataComponent().matchOf(nullptr), Match::None);
 }
 
 TEST(DicomComponents, MultiFrameOverlayPlanesAreKeptPerFrame)
