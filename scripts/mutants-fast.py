@@ -16,7 +16,9 @@ import shutil
 import sys
 import time
 
-spec = importlib.util.spec_from_file_location("mutants", os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "shared", "tools", "mutants.py"))
+# ../shared/tools/mutants.py beside the repository; MUTANTS_PY names it from a worktree elsewhere.
+spec = importlib.util.spec_from_file_location("mutants", os.environ.get("MUTANTS_PY") or os.path.join(
+    os.path.dirname(os.path.abspath(__file__)), "..", "..", "shared", "tools", "mutants.py"))
 M = importlib.util.module_from_spec(spec)
 spec.loader.exec_module(M)
 
