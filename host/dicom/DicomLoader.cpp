@@ -218,19 +218,29 @@ std::vector<ImageDescriptor> describeGroup(std::vector<Instance*> group)
                                              b->instanceNumber, b->order);
     });
 
-    // The n-th instance at each position goes to volume n.
-    std::vector<std::vector<const Instance*>> volumes;
-    double positionStart = group.front()->distance;
-    size_t indexAtPosition = 0;
+    std::vector<std::vector<const Instance*>> positions;
     for (size_t i = 0; i < group.size(); ++i) {
-        if (i > 0 && group[i]->distance - positionStart > kSamePosition) {
-            positionStart = group[i]->distance;
-            indexAtPosition = 0;
-        }
-        if (volumes.size() <= indexAtPosition)
-            volumes.emplace_back();
-        volumes[indexAtPosition++].push_back(group[i]);
+        if (i == 0 || group[i]->distance - positions.back().front()->distance > kSamePosition)
+            positions.emplace_back();
+        positions.back().push_back(group[i]);
     }
+    // The n-th instance at each position goes to volume n, for as many volumes as most
+    // positions hold instances.
+    std::map<size_t, size_t> frequency;
+    for (const auto& at : positions)
+        ++frequency[at.size()];
+    const size_t volumeCount = std::max_element(frequency.begin(), frequency.end(), [](const auto& a, const auto& b) {
+                                   return a.second < b.second;
+                               })->first;
+    std::vector<std::vector<const Instance*>> volumes(volumeCount);
+    std::vector<std::string> leftOut;
+    for (const auto& at : positions)
+        for (size_t n = 0; n < at.size(); ++n) {
+            if (n < volumeCount)
+                volumes[n].push_back(at[n]);
+            else
+                leftOut.push_back(at[n]->file);
+        }
     for (const auto& slices : volumes) {
         ImageDescriptor d = describe(*slices.front());
         d.slices = static_cast<int>(slices.size());
@@ -241,6 +251,7 @@ std::vector<ImageDescriptor> describeGroup(std::vector<Instance*> group)
             d.files.push_back(in->file);
         result.push_back(std::move(d));
     }
+    result.front().leftOut = std::move(leftOut);
     return result;
 }
 

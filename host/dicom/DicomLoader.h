@@ -26,6 +26,9 @@ struct ImageDescriptor
     bool isMetric = false;                   // the spacing came from the data, not a default
     std::string modality;
     std::vector<std::string> files;  // the files that make up this image
+    // On the first descriptor of a group: instances left out because their position already
+    // holds one instance for every volume of the group (rule 4).
+    std::vector<std::string> leftOut;
 };
 
 // Groups the instances of a list of locations into the image sets a full load would
@@ -46,7 +49,10 @@ struct ImageDescriptor
 //    order. Positions closer than 0.01 mm count as one position.
 // 4. The n-th instance at each position belongs to the n-th volume, so repeated positions
 //    (a time series) give several volumes, and a group whose instances all share one
-//    position gives one 2D image per instance. Instances without a position are 2D images
+//    position gives one 2D image per instance. The number of volumes is the most common
+//    number of instances per position (the smaller one on a tie): a position holding more
+//    keeps its first ones and the others are left out (`leftOut`), so that a duplicated
+//    slice does not become a volume of its own. Instances without a position are 2D images
 //    of their own, in InstanceNumber order.
 // 5. A volume's slice spacing is the distance between its first and last slice divided by
 //    the number of gaps; a single slice takes SpacingBetweenSlices or 1.
