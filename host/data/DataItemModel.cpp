@@ -7,6 +7,8 @@
 #include "host/data/PointCloud.h"
 #include "host/data/SharedImageSet.h"
 
+#include <QStringList>
+
 namespace Dravelin {
 
 DataItemModel::DataItemModel(DataModel* dataModel, QObject* parent) : QAbstractItemModel(parent), m_dataModel(dataModel)
@@ -127,9 +129,13 @@ QVariant DataItemModel::data(const QModelIndex& index, int role) const
         case Qt::DisplayRole:
         case Qt::EditRole: return index.column() == NameColumn ? d->name() : describe(d);
         case Qt::ToolTipRole: {
+            QStringList lines{describe(d)};
             const Properties* p = d->properties();
-            const QString file = p ? p->param(QStringLiteral("filename")).toString() : QString();
-            return file.isEmpty() ? describe(d) : describe(d) + QLatin1Char('\n') + file;
+            if (const QString file = p ? p->param(QStringLiteral("filename")).toString() : QString(); !file.isEmpty())
+                lines << file;
+            if (const auto* set = dynamic_cast<const SharedImageSet*>(d); set && !set->note().isEmpty())
+                lines << set->note();
+            return lines.join(QLatin1Char('\n'));
         }
         default: return QVariant();
     }

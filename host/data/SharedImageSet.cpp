@@ -36,6 +36,7 @@ std::unique_ptr<SharedImageSet> SharedImageSet::clone() const
     result->m_selected = m_selected;
     result->m_windowCenter = m_windowCenter;
     result->m_windowWidth = m_windowWidth;
+    result->m_note = m_note;
     return result;
 }
 

@@ -50,11 +50,17 @@ public:
     // A width not above 0 removes the window.
     void setWindow(double center, double width);
 
+    // What the reader had to change to make the data usable (e.g. unevenly spaced slices put on
+    // a regular grid), for the user to see next to the data; empty when nothing.
+    const QString& note() const { return m_note; }
+    void setNote(const QString& note) { m_note = note; }
+
 private:
     std::vector<std::unique_ptr<SharedImage>> m_images;
     int m_selected = 0;
     double m_windowCenter = 0.0;
     double m_windowWidth = 0.0;
+    QString m_note;
 };
 
 }  // namespace Dravelin

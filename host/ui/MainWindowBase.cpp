@@ -58,6 +58,16 @@ std::vector<Data*> withDescendants(const std::vector<Data*>& items)
     return all;
 }
 
+// What the readers had to change in the image sets among `items` (their notes), for the user.
+QString notesOf(const std::vector<Data*>& items)
+{
+    QStringList notes;
+    for (Data* data : withDescendants(items))
+        if (const auto* set = dynamic_cast<const SharedImageSet*>(data); set && !set->note().isEmpty())
+            notes << set->name() + ": " + set->note();
+    return notes.join(QStringLiteral("; "));
+}
+
 }  // namespace
 
 struct MainWindowBase::Running
@@ -445,7 +455,13 @@ bool MainWindowBase::loadLocation(const QString& location, const QString& algori
             done.configuration(&config);
             addRecentFile(location, algorithmId, config);
             const auto added = addOutput(done.takeOutput());
-            statusBar()->showMessage(tr("Loaded %1 item(s) from %2").arg(added.size()).arg(location), 5000);
+            const QString loaded = tr("Loaded %1 item(s) from %2").arg(added.size()).arg(location);
+            // A note stays until the next message: the user has to see it.
+            const QString notes = notesOf(added);
+            if (notes.isEmpty())
+                statusBar()->showMessage(loaded, 5000);
+            else
+                statusBar()->showMessage(loaded + QStringLiteral(". ") + notes);
         } else {
             Log::log(4, "MainWindow", "Could not load " + location);
             statusBar()->showMessage(tr("Could not load %1").arg(location));
@@ -515,6 +531,8 @@ void MainWindowBase::showNewData(const std::vector<Data*>& added)
     if (imageShown)
         m_display->resetViews();
     updateDataControllers();
+    if (const QString notes = notesOf(added); !notes.isEmpty())
+        statusBar()->showMessage(notes);
 }
 
 void MainWindowBase::askAndLoad(const AlgorithmDescriptor& descriptor)

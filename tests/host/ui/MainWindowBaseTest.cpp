@@ -1,6 +1,7 @@
 #include "host/app/AlgorithmFactory.h"
 #include "host/app/FactoryRegistry.h"
 #include "host/app/IoAlgorithm.h"
+#include "host/data/DataItemModel.h"
 #include "host/data/DataModel.h"
 #include "host/data/Mesh.h"
 #include "host/data/SharedImageSet.h"
@@ -14,6 +15,7 @@
 #include <QMenuBar>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <gtest/gtest.h>
 
 using namespace Dravelin;
@@ -70,6 +72,7 @@ struct NumberReader : IoAlgorithm
 {
     NumberReader() : IoAlgorithm(Read) {}
     Parameter<int> repeat{"repeat", 1, this};
+    Parameter<QString> note{"note", "", this};  // what the reader had to change
     void compute() override
     {
         QFile file(location());
@@ -79,7 +82,9 @@ struct NumberReader : IoAlgorithm
         for (int i = 0; ok && i < repeat.value(); ++i) {
             auto image = std::make_unique<SharedImage>(PixelType::Int16, 1, 1);
             image->setValue(0, 0, 0, 0, value);
-            m_output.add(std::make_unique<SharedImageSet>(std::move(image)));
+            auto set = std::make_unique<SharedImageSet>(std::move(image));
+            set->setNote(note.value());
+            m_output.add(std::move(set));
         }
     }
     OwningDataList takeOutput() override { return std::move(m_output); }
@@ -172,4 +177,20 @@ TEST_F(MainWindowFixture, RecentFilesReopenWithTheirReaderAndConfiguration)
     // Opening again moves the entry to the front instead of adding one.
     EXPECT_EQ(MainWindowBase::recentFiles().size(), 1u);
     EXPECT_FALSE(window->openRecentFile(1));
+}
+
+// What a reader changed (unevenly spaced slices resampled) stays in the status bar and the
+// data tree's tool tip.
+TEST_F(MainWindowFixture, ReaderNotesShowInTheStatusBarAndTheDataTree)
+{
+    const QString path = settingsDir.file("number.txt");
+    ASSERT_TRUE(Dravelin::Test::writeFile(path, "7\n"));
+    Properties config("Config");
+    config.setParam("note", "resampled to 9 slices");
+    ASSERT_TRUE(window->loadLocation(path, "T.NumberReader", &config));
+    waitForLoads();
+    EXPECT_TRUE(window->statusBar()->currentMessage().contains("resampled to 9 slices"))
+        << window->statusBar()->currentMessage().toStdString();
+    const DataItemModel* items = window->dataItemModel();
+    EXPECT_TRUE(items->data(items->index(0, 0), Qt::ToolTipRole).toString().endsWith("\nresampled to 9 slices"));
 }
