@@ -9,6 +9,8 @@
 namespace Dravelin {
 
 const char* const DicomPluginSettings::PacsServersBlock = "pacsServers";
+const char* const DicomPluginSettings::ResampleToGrid = "Resample to Regular Grid";
+const char* const DicomPluginSettings::SplitIntoParts = "Split into Regular Parts";
 
 namespace {
 
@@ -29,6 +31,9 @@ DicomPluginSettings::DicomPluginSettings() : PersistentSettings(GlobalSettings::
 {
     AttributeText::apply(datasetCacheCapacity, "label: 'Dataset Cache Capacity', min: 1, max: 100000");
     AttributeText::apply(ignoreNonDicomFiles, "label: 'Ignore Files Without DICOM Header'");
+    AttributeText::apply(
+        irregularSpacing,
+        QStringLiteral("label: 'Unevenly Spaced Slices', values: '%1|%2'").arg(ResampleToGrid, SplitIntoParts));
     AttributeText::apply(applyRescale, "label: 'Apply Rescale Slope and Intercept'");
     AttributeText::apply(initialWindow, "label: 'Initial Window', values: 'Stored Window|Full Range|Automatic'");
     AttributeText::apply(exportCompression,
@@ -100,7 +105,7 @@ DicomPacsConfiguration DicomPluginSettings::connectionConfiguration(const PacsSe
 QStringList DicomPluginSettings::parameterNames(Group group)
 {
     switch (group) {
-        case Loading: return {"datasetCacheCapacity", "ignoreNonDicomFiles"};
+        case Loading: return {"datasetCacheCapacity", "ignoreNonDicomFiles", "irregularSpacing"};
         case Display: return {"applyRescale", "initialWindow"};
         case Export: return {"exportCompression", "exportQuality"};
         case Pacs: return {"pacsOwnAeTitle", "pacsOwnPort", "pacsConnectTimeout", "pacsDimseTimeout"};

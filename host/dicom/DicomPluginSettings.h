@@ -17,7 +17,7 @@ namespace Dravelin {
 // A new object holds the stored values; configure() stores changes at once.
 //
 // Parameters come in groups, so that an editor can show a subset (the bits of Group):
-//   Loading  "datasetCacheCapacity", "ignoreNonDicomFiles"
+//   Loading  "datasetCacheCapacity", "ignoreNonDicomFiles", "irregularSpacing"
 //   Display  "applyRescale", "initialWindow"
 //   Export   "exportCompression", "exportQuality"
 //   Pacs     "pacsOwnAeTitle", "pacsOwnPort", "pacsConnectTimeout", "pacsDimseTimeout", and the
@@ -61,9 +61,16 @@ public:
     static Properties pacsServerTemplate();
 
     static const char* const PacsServersBlock;  // "pacsServers"
+    static const char* const ResampleToGrid;    // "Resample to Regular Grid"
+    static const char* const SplitIntoParts;    // "Split into Regular Parts"
+    // The stored choice for unevenly spaced slices.
+    bool splitsIrregularSeries() const { return irregularSpacing.value() == SplitIntoParts; }
 
     Parameter<int> datasetCacheCapacity{"datasetCacheCapacity", 256, this};
     Parameter<bool> ignoreNonDicomFiles{"ignoreNonDicomFiles", true, this};
+    // What the reader does with a series of unevenly spaced slices: ResampleToGrid or
+    // SplitIntoParts (one image set per run of equal steps).
+    Parameter<QString> irregularSpacing{"irregularSpacing", ResampleToGrid, this};
     Parameter<bool> applyRescale{"applyRescale", true, this};
     Parameter<QString> initialWindow{"initialWindow", "Stored Window", this};
     Parameter<QString> exportCompression{"exportCompression", "None", this};

@@ -6,6 +6,7 @@
 #include "host/data/DataGroup.h"
 #include "host/data/SharedImageSet.h"
 #include "host/dicom/DatasetCache.h"
+#include "host/dicom/DicomPluginSettings.h"
 #include "host/dicom/dimse/DicomPacsConfiguration.h"
 #include "host/dicom/components/TagStoreDataComponent.h"
 #include "host/dicom/io/DicomDatasetFactory.h"
@@ -44,6 +45,8 @@ DicomIoAlgorithm::DicomIoAlgorithm(int ioMode, std::shared_ptr<Dicom::DatasetCac
         p->setAttribute("hidden", ioMode == Read ? "false" : "true");
     for (ParameterBase* p : std::initializer_list<ParameterBase*>{&m_compression, &m_quality})
         p->setAttribute("hidden", "true");
+    if (ioMode == Read)
+        m_splitIrregularSeries = DicomPluginSettings().splitsIrregularSeries();
     m_ignoreNonDicom.setAttribute("label", "Ignore files without a DICOM header");
     m_recursive.setAttribute("label", "Include sub-folders");
 }
@@ -107,6 +110,8 @@ void DicomIoAlgorithm::read()
         }
     }
     Dicom::DicomVolumeReader reader(m_cache);
+    if (m_splitIrregularSeries)
+        reader.setIrregularSpacingPolicy(Dicom::DicomVolumeReader::IrregularSpacingPolicy::SplitIntoRegularParts);
     auto sets = reader.read(Filesystem::joinLocationString(locations), progress());
     for (const Dicom::Error& e : reader.errors())
         addError(e);

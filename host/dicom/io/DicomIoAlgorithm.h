@@ -43,6 +43,10 @@ public:
     // "dcm", "ima" and "" for files without one.
     QStringList extensions() const override;
     std::shared_ptr<Dicom::DatasetCache> cache() const { return m_cache; }
+    // Reading: a series of unevenly spaced slices becomes one image set per run of equal steps
+    // instead of being resampled onto a regular grid. From the DICOM settings at creation.
+    bool splitsIrregularSeries() const { return m_splitIrregularSeries; }
+    void setSplitIrregularSeries(bool split) { m_splitIrregularSeries = split; }
     const std::vector<Dicom::Error>& caughtErrors() const { return m_errors; }
 
     void compute() override;
@@ -75,6 +79,8 @@ private:
     // Chosen in the export dialog (writing).
     Parameter<int> m_compression{"compression", 0, this};
     Parameter<int> m_quality{"quality", 90, this};
+
+    bool m_splitIrregularSeries = false;
 
     Dicom::IOD_Registry m_registry;
     std::vector<SharedImageSet*> m_referencedImages;

@@ -7,6 +7,7 @@
 #include "host/dicom/DicomLoader.h"
 #include "host/dicom/Element.h"
 #include "host/dicom/io/PixelDecoder.h"
+#include "host/dicom/io/SliceSpacing.h"
 #include "host/dicom/io/VolumeRescale.h"
 
 #include <dcmtk/config/osconfig.h>
@@ -21,6 +22,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <iterator>
 #include <map>
 #include <optional>
 
@@ -189,6 +192,41 @@ std::string fileLabel(const std::string& name)
     return "'" + name + "'";
 }
 
+// "Series 'description' (uid)", for messages about a whole series.
+std::string seriesLabel(DcmItem& dataset)
+{
+    const std::string description = text(dataset, DCM_SeriesDescription);
+    const std::string uid = text(dataset, DCM_SeriesInstanceUID);
+    if (description.empty())
+        return "Series " + (uid.empty() ? std::string("without a UID") : uid);
+    return "Series '" + description + "'" + (uid.empty() ? std::string() : " (" + uid + ")");
+}
+
+// Millimetres to 0.001 mm, without trailing zeros.
+std::string millimetres(double value)
+{
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.3f", value);
+    std::string s = buffer;
+    while (s.back() == '0')
+        s.pop_back();
+    if (s.back() == '.')
+        s.pop_back();
+    return s + " mm";
+}
+
+Vec3 unitNormal(const std::optional<std::vector<double>>& orientation)
+{
+    if (!orientation)
+        return {0, 0, 1};
+    const auto& o = *orientation;
+    const Vec3 n = cross({o[0], o[1], o[2]}, {o[3], o[4], o[5]});
+    const double length = norm(n);
+    if (length < 1e-6)
+        return {0, 0, 1};
+    return {n[0] / length, n[1] / length, n[2] / length};
+}
+
 }  // namespace
 
 struct DicomVolumeReader::Source
@@ -211,7 +249,7 @@ void DicomVolumeReader::addError(Error::Code code, Error::Type type, const std::
 {
     std::lock_guard<std::mutex> lock(m_errorMutex);
     m_errors.emplace_back(code, type, message);
-    DRAVELIN_LOG(type == Error::Fatal ? 3 : 1, "DICOM", message);
+    DRAVELIN_LOG(type == Error::Fatal ? 3 : type == Error::Warning ? 2 : 1, "DICOM", message);
 }
 
 std::vector<LoadedImageSet> DicomVolumeReader::read(const std::string& locationString, Progress* progress)
@@ -265,6 +303,15 @@ std::vector<LoadedImageSet> DicomVolumeReader::read(const std::string& locationS
         return result;
 
     for (const auto& group : DicomLoader::describe(images, names)) {
+        if (!group.empty() && !group.front().leftOut.empty() && !group.front().files.empty()) {
+            std::string files;
+            for (const std::string& f : group.front().leftOut)
+                files += (files.empty() ? "" : ", ") + fileLabel(f);
+            addError(Error::InvalidValue, Error::Warning,
+                     seriesLabel(*byName.at(group.front().files.front())->header) + ": " +
+                         std::to_string(group.front().leftOut.size()) +
+                         " instance(s) left out, at positions that earlier instances already fill: " + files);
+        }
         LoadedImageSet set;
         bool ok = true;
         for (const ImageDescriptor& d : group) {
@@ -287,9 +334,121 @@ std::vector<LoadedImageSet> DicomVolumeReader::read(const std::string& locationS
             }
         }
         if (ok && !set.volumes.empty())
-            result.push_back(std::move(set));
+            addRegular(std::move(set), result);
     }
     return result;
+}
+
+namespace {
+
+bool strictlyMonotonic(const std::vector<double>& p)
+{
+    if (p.size() < 3)
+        return false;  // two slices are always evenly spaced
+    const bool ascending = p.back() > p.front();
+    for (std::size_t k = 1; k < p.size(); ++k)
+        if (ascending ? p[k] <= p[k - 1] : p[k] >= p[k - 1])
+            return false;
+    return true;
+}
+
+// The set of one volume cut into its runs of equal steps, each part noted as such.
+std::vector<LoadedImageSet> regularParts(const LoadedImageSet& set, const SliceSpacing& spacing, double maxDeviation,
+                                         const std::string& noteStart)
+{
+    std::vector<LoadedImageSet> parts;
+    const auto runs = spacing.regularRuns();
+    for (const auto& [from, count] : runs) {
+        LoadedImageSet part;
+        part.volumes.push_back(spacing.part(set.volumes.front(), from, count));
+        part.datasets.assign(set.datasets.begin() + from, set.datasets.begin() + from + count);
+        part.slicePositions.emplace_back(set.slicePositions.front().begin() + from,
+                                         set.slicePositions.front().begin() + from + count);
+        part.location = set.location;
+        part.seriesInstanceUid = set.seriesInstanceUid;
+        part.frameOfReferenceUid = set.frameOfReferenceUid;
+        part.sopClassUid = set.sopClassUid;
+        const int number = int(parts.size()) + 1;
+        part.irregularSpacing = IrregularSpacing{maxDeviation, 0, number, int(runs.size())};
+        part.note = noteStart + "part " + std::to_string(number) + " of " + std::to_string(runs.size()) + ", slices " +
+                    std::to_string(from + 1) + "-" + std::to_string(from + count) + " of " +
+                    std::to_string(spacing.slices()) + ", " + millimetres(part.volumes.front().spacing[2]) + " apart";
+        parts.push_back(std::move(part));
+    }
+    return parts;
+}
+
+// Puts the uneven volumes of `set` (those with a spacing) on their grids; each grid plane
+// names the instance nearest to it.
+void resampleUneven(LoadedImageSet& set, const std::vector<std::optional<SliceSpacing>>& spacings)
+{
+    std::vector<std::shared_ptr<DcmDataset>> datasets;
+    std::size_t offset = 0;
+    for (std::size_t v = 0; v < set.volumes.size(); ++v) {
+        const int acquired = set.volumes[v].slices;
+        const auto firstDataset = set.datasets.begin() + std::ptrdiff_t(offset);
+        offset += std::size_t(acquired);
+        if (!spacings[v]) {
+            datasets.insert(datasets.end(), firstDataset, firstDataset + acquired);
+            continue;
+        }
+        const SliceSpacing& spacing = *spacings[v];
+        set.volumes[v] = spacing.resample(set.volumes[v]);
+        for (int k : spacing.nearestSlices())
+            datasets.push_back(firstDataset[k]);
+        std::vector<double>& positions = set.slicePositions[v];
+        const double step = positions.back() > positions.front() ? spacing.gridStep() : -spacing.gridStep();
+        const double start = positions.front();
+        positions.resize(std::size_t(spacing.gridSlices()));
+        for (std::size_t j = 0; j < positions.size(); ++j)
+            positions[j] = start + step * double(j);
+    }
+    set.datasets = std::move(datasets);
+}
+
+}  // namespace
+
+void DicomVolumeReader::addRegular(LoadedImageSet&& set, std::vector<LoadedImageSet>& out)
+{
+    std::vector<std::optional<SliceSpacing>> spacings(set.volumes.size());
+    std::optional<std::size_t> first;  // the first uneven volume
+    double maxDeviation = 0;
+    for (std::size_t v = 0; v < set.volumes.size(); ++v) {
+        const std::vector<double>& positions = set.slicePositions[v];
+        if (!strictlyMonotonic(positions) || int(positions.size()) != set.volumes[v].slices)
+            continue;
+        if (SliceSpacing spacing(positions); !spacing.isRegular()) {
+            maxDeviation = std::max(maxDeviation, spacing.maxDeviation());
+            spacings[v] = std::move(spacing);
+            first = first.value_or(v);
+        }
+    }
+    if (!first) {
+        out.push_back(std::move(set));
+        return;
+    }
+    const std::string series = set.datasets.empty() || !set.datasets.front() ? "Series from '" + set.location + "'"
+                                                                             : seriesLabel(*set.datasets.front());
+    const std::string uneven = series + ": slices are unevenly spaced, up to " + millimetres(maxDeviation) +
+                               " off one even step from the first to the last";
+    const std::string noteStart =
+        "Unevenly spaced slices (up to " + millimetres(maxDeviation) + " off one even step): ";
+
+    if (m_policy == IrregularSpacingPolicy::SplitIntoRegularParts && set.volumes.size() == 1) {
+        std::vector<LoadedImageSet> parts = regularParts(set, *spacings.front(), maxDeviation, noteStart);
+        addError(Error::InvalidValue, Error::Warning,
+                 uneven + "; split into " + std::to_string(parts.size()) + " image sets of evenly spaced slices");
+        std::move(parts.begin(), parts.end(), std::back_inserter(out));
+        return;
+    }
+    resampleUneven(set, spacings);
+    const SliceSpacing& grid = *spacings[*first];
+    const std::string gridText =
+        std::to_string(grid.gridSlices()) + " slices " + millimetres(grid.gridStep()) + " apart";
+    addError(Error::InvalidValue, Error::Warning, uneven + "; resampled onto a regular grid of " + gridText);
+    set.irregularSpacing = IrregularSpacing{maxDeviation, grid.gridStep(), 0, 0};
+    set.note = noteStart + "resampled to " + gridText;
+    out.push_back(std::move(set));
 }
 
 namespace {
@@ -466,9 +625,16 @@ bool DicomVolumeReader::readSlices(const std::vector<const Source*>& slices, Loa
         }
         applyRescale(volume, slopes, intercepts);
     }
+    std::vector<double> positions;
+    if (std::all_of(attributes.begin(), attributes.end(), [](const FrameAttributes& a) { return a.position; })) {
+        const Vec3 normal = unitNormal(attributes.front().orientation);
+        for (const FrameAttributes& a : attributes)
+            positions.push_back(dot(*a.position, normal));
+    }
     for (const Source* s : slices)
         set.datasets.push_back(s->header);
     set.volumes.push_back(std::move(volume));
+    set.slicePositions.push_back(std::move(positions));
     return true;
 }
 
@@ -542,16 +708,20 @@ bool DicomVolumeReader::readMultiFrame(const Source& source, LoadedImageSet& set
             }
         const FrameAttributes& firstFrame = attributes[std::size_t(frameList.front())];
         std::optional<Vec3> step;
+        std::vector<double> positions;
         if (n >= 2 && distinctPositions) {
             const Vec3& a = *firstFrame.position;
             const Vec3& b = *attributes[std::size_t(frameList.back())].position;
             step = Vec3{(b[0] - a[0]) / (n - 1), (b[1] - a[1]) / (n - 1), (b[2] - a[2]) / (n - 1)};
+            for (int f : frameList)
+                positions.push_back(dot(*attributes[std::size_t(f)].position, unitNormal(firstFrame.orientation)));
         } else if (n >= 2 && rtDose) {
             // Dose planes lie at offsets along the normal from the image position.
             if (auto offsets = numbers(*full.dataset, DCM_GridFrameOffsetVector, std::size_t(n))) {
                 const double d = ((*offsets)[std::size_t(n - 1)] - (*offsets)[0]) / (n - 1);
                 const double length = norm(normal) > 1e-6 ? norm(normal) : 1.0;
                 step = Vec3{normal[0] / length * d, normal[1] / length * d, normal[2] / length * d};
+                positions.assign(offsets->begin(), offsets->begin() + n);
             }
         }
         setGeometry(volume, firstFrame, step);
@@ -567,6 +737,7 @@ bool DicomVolumeReader::readMultiFrame(const Source& source, LoadedImageSet& set
         for (int k = 0; k < n; ++k)
             set.datasets.push_back(source.header);
         set.volumes.push_back(std::move(volume));
+        set.slicePositions.push_back(std::move(positions));
     }
     return true;
 }

@@ -2,10 +2,12 @@
 
 #include "host/core/Progress.h"
 #include "host/dicom/Error.h"
+#include "host/dicom/components/IrregularSpacingDataComponent.h"
 #include "host/dicom/io/PixelVolume.h"
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,11 +23,16 @@ struct LoadedImageSet
     std::vector<PixelVolume> volumes;  // several for a time series
     // One dataset per frame, volume after volume, in slice order; without pixel data when the
     // set came from local files (the same dataset repeats for the frames of a multi-frame file).
+    // A resampled slice names the instance nearest to it.
     std::vector<std::shared_ptr<DcmDataset>> datasets;
+    // Per volume: each slice's position along the slice normal in mm; empty when unknown.
+    std::vector<std::vector<double>> slicePositions;
     std::string location;  // the location text the set was read from
     std::string seriesInstanceUid;
     std::string frameOfReferenceUid;
     std::string sopClassUid;
+    std::optional<IrregularSpacing> irregularSpacing;
+    std::string note;  // for the user: what was changed to make the set usable
 };
 
 // Reads a location string (files, folders with their sub-queries, pacs:// and DICOMweb URLs,
@@ -36,14 +43,25 @@ struct LoadedImageSet
 // volume exactly; slices with differing rescales become floating point. RT dose grids carry
 // their DoseGridScaling as slope.
 //
+// Slices are never assumed evenly spaced: when the steps between their positions along the
+// slice normal differ by more than max(1% of the median step, 0.01 mm) (SliceSpacing), the
+// volume is resampled onto a regular grid, or, as the alternative policy, its series becomes one
+// image set per run of equal steps (a time series is always resampled). Either way the set says
+// so (irregularSpacing, note) and one warning names the series. Of several instances at one
+// position, the first is kept and the others are named in a warning (DicomLoader, rule 4).
+//
 // Problems are collected in errors(): a file that cannot be read or decoded is a fatal error
-// naming the file and the reason, and its image set is left out; files without pixels are
-// informational. Nothing throws.
+// naming the file and the reason, and its image set is left out; what was changed to load a
+// series is a warning; files without pixels are informational. Nothing throws.
 class DicomVolumeReader
 {
 public:
+    enum class IrregularSpacingPolicy { Resample, SplitIntoRegularParts };
+
     explicit DicomVolumeReader(std::shared_ptr<DatasetCache> cache);
     ~DicomVolumeReader();
+
+    void setIrregularSpacingPolicy(IrregularSpacingPolicy policy) { m_policy = policy; }
 
     std::vector<LoadedImageSet> read(const std::string& locationString, Progress* progress);
 
@@ -55,9 +73,12 @@ private:
     struct Source;
     bool readSlices(const std::vector<const Source*>& slices, LoadedImageSet& set);
     bool readMultiFrame(const Source& source, LoadedImageSet& set);
+    // Moves `set` to `out`, made regular first when its slices are unevenly spaced.
+    void addRegular(LoadedImageSet&& set, std::vector<LoadedImageSet>& out);
     void addError(Error::Code code, Error::Type type, const std::string& text);
 
     std::shared_ptr<DatasetCache> m_cache;
+    IrregularSpacingPolicy m_policy = IrregularSpacingPolicy::Resample;
     std::vector<Error> m_errors;
     std::vector<std::shared_ptr<DcmDataset>> m_nonImages;
     std::mutex m_errorMutex;

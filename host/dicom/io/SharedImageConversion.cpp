@@ -5,6 +5,7 @@
 #include "host/data/SharedImageSet.h"
 #include "host/dicom/Element.h"
 #include "host/dicom/components/ImageInfoDataComponent.h"
+#include "host/dicom/components/IrregularSpacingDataComponent.h"
 #include "host/dicom/components/OverlayDataComponent.h"
 #include "host/dicom/components/TagStoreDataComponent.h"
 #include "host/dicom/io/DicomVolumeReader.h"
@@ -162,6 +163,9 @@ std::unique_ptr<SharedImageSet> toSharedImageSet(LoadedImageSet&& loaded, const 
         if (name.isEmpty())
             name = QStringLiteral("DICOM");
     }
+    if (loaded.irregularSpacing && loaded.irregularSpacing->parts > 1)
+        name +=
+            QStringLiteral(" (part %1 of %2)").arg(loaded.irregularSpacing->part).arg(loaded.irregularSpacing->parts);
     set->setName(name);
     set->ensureProperties().setParam(QStringLiteral("filename"), location);
     // Overlays of a multi-frame dataset count from its first frame; those of single-frame
@@ -186,6 +190,9 @@ std::unique_ptr<SharedImageSet> toSharedImageSet(LoadedImageSet&& loaded, const 
                                                                QString::fromStdString(loaded.sopClassUid)));
     set->addComponent(
         std::make_unique<DataSourceComponent>(std::vector<DataSourceComponent::Source>{{location, reader}}));
+    if (loaded.irregularSpacing)
+        set->addComponent(std::make_unique<IrregularSpacingDataComponent>(*loaded.irregularSpacing));
+    set->setNote(QString::fromStdString(loaded.note));
     return set;
 }
 

@@ -1,7 +1,12 @@
+#include "host/app/GlobalSettings.h"
+#include "host/data/SharedImageSet.h"
 #include "host/dicom/DatasetCache.h"
+#include "host/dicom/DicomPluginSettings.h"
+#include "host/dicom/io/DicomIoAlgorithm.h"
 #include "host/dicom/io/DicomVolumeReader.h"
 #include "tests/support/TestEnvironment.h"
 
+#include <QSettings>
 #include <QString>
 
 #include <dcmtk/config/osconfig.h>
@@ -16,6 +21,7 @@
 
 #include <Eigen/Geometry>
 
+#include <cmath>
 #include <functional>
 
 using namespace Dravelin::Dicom;
@@ -165,5 +171,123 @@ TEST(SeriesReading, UndecodablePixelDataFailsCleanly)
         ASSERT_FALSE(errors.empty());
         EXPECT_EQ(errors.back().type, Error::Fatal);
         EXPECT_NE(errors.back().message.find("bad1.dcm"), std::string::npos) << errors.back().message;
+    }
+}
+
+// Slices at uneven steps along the normal are never taken as evenly spaced: every kept slice
+// has its voxels at its true world position (tilted and oblique here), the planes between them
+// are interpolated, or the series is split where the step changes; one warning names the series.
+TEST(SeriesReading, UnevenlySpacedSlicesKeepTheirTruePositions)
+{
+    using Policy = DicomVolumeReader::IrregularSpacingPolicy;
+    struct Case
+    {
+        const char* name;
+        std::vector<double> positions;  // along the normal, one file each
+        Policy policy;
+        std::vector<int> slicesPerSet;
+        const char* warning;  // part of the one warning, or empty for none
+        double maxDeviation;
+    };
+    const std::vector<Case> cases = {
+        {"missing slice", {0, 2.5, 5, 7.5, 12.5, 15}, Policy::Resample, {7}, "resampled onto a regular grid", 1.5},
+        {"two zones", {0, 2.5, 5, 7.5, 10, 15, 20, 25}, Policy::Resample, {11}, "of 11 slices 2.5 mm apart", 4.2857},
+        {"two zones, split",
+         {0, 2.5, 5, 7.5, 10, 15, 20, 25},
+         Policy::SplitIntoRegularParts,
+         {5, 3},
+         "split into 2 image sets",
+         4.2857},
+        {"duplicated position", {0, 2.5, 5, 5, 7.5}, Policy::Resample, {4}, "1 instance(s) left out", 0},
+        {"jitter under the tolerance", {0, 2.504, 4.997, 7.502, 9.998, 12.5}, Policy::Resample, {6}, "", 0},
+    };
+    const Eigen::Matrix3d rotation = Eigen::AngleAxisd(0.4, Eigen::Vector3d(0.3, 1, 0.2).normalized()).matrix();
+    const Eigen::Vector3d row = rotation.col(0), column = rotation.col(1), normal = rotation.col(2);
+    const Eigen::Vector3d along = normal + column * 0.24;  // gantry tilt, per mm along the normal
+    const Eigen::Vector3d origin(-100, 20.5, 300);
+    const Eigen::Vector3d voxel = 3 * 0.7 * row + 2 * 0.5 * column;  // voxel (3, 2) of a slice
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        T::TempDir dir;
+        const int n = int(c.positions.size());
+        for (int k = n - 1; k >= 0; --k)
+            writeSlice(dir.file(QString("s%1.dcm").arg(k)), "1.2.3.7", origin + c.positions[k] * along, row, column,
+                       100 * (k + 1), k + 1);
+        DicomVolumeReader reader(std::make_shared<DatasetCache>(0));
+        reader.setIrregularSpacingPolicy(c.policy);
+        const auto sets = reader.read(dir.path().toStdString(), nullptr);
+        ASSERT_EQ(sets.size(), c.slicesPerSet.size());
+
+        std::vector<Error> warnings;
+        for (const Error& e : reader.errors())
+            if (e.type == Error::Warning)
+                warnings.push_back(e);
+        ASSERT_EQ(warnings.size(), std::string(c.warning).empty() ? 0u : 1u);
+        if (!warnings.empty()) {
+            EXPECT_NE(warnings[0].message.find("1.2.3.7"), std::string::npos) << warnings[0].message;
+            EXPECT_NE(warnings[0].message.find(c.warning), std::string::npos) << warnings[0].message;
+        }
+        // Every plane holds the stored values interpolated between the acquired slices around
+        // it; an acquired slice lies on a plane exactly once.
+        std::vector<std::pair<double, int>> kept;  // position and stored base: the first at a position
+        for (int k = 0; k < n; ++k)
+            if (kept.empty() || c.positions[std::size_t(k)] != kept.back().first)
+                kept.emplace_back(c.positions[std::size_t(k)], 100 * (k + 1));
+        std::vector<int> hits(kept.size(), 0);
+        for (std::size_t s = 0; s < sets.size(); ++s) {
+            EXPECT_NEAR(sets[s].irregularSpacing.value_or(IrregularSpacing{}).maxDeviationMm, c.maxDeviation, 1e-3);
+            ASSERT_EQ(sets[s].volumes.size(), 1u);
+            const PixelVolume& v = sets[s].volumes[0];
+            ASSERT_EQ(v.slices, c.slicesPerSet[s]);
+            EXPECT_EQ(sets[s].datasets.size(), std::size_t(v.slices));
+            Eigen::Matrix4d m;
+            for (int i = 0; i < 16; ++i)
+                m(i / 4, i % 4) = v.imageToWorld[std::size_t(i)];
+            for (int j = 0; j < v.slices; ++j) {
+                const Eigen::Vector3d world = (m * Eigen::Vector4d(3, 2, j, 1)).head<3>() - origin - voxel;
+                const double d = world.dot(normal);
+                EXPECT_LT((world - d * along).norm(), 1e-4) << j;  // on the tilted line of slices
+                std::size_t below = 0;
+                while (below + 2 < kept.size() && kept[below + 1].first <= d + 0.01)
+                    ++below;
+                const auto [from, fromBase] = kept[below];
+                const auto [to, toBase] = kept[below + 1];
+                double expected = std::round(fromBase + (toBase - fromBase) * (d - from) / (to - from));
+                if (std::abs(d - from) <= 0.01)
+                    ++hits[below], expected = fromBase;
+                else if (std::abs(d - to) <= 0.01)
+                    ++hits[below + 1], expected = toBase;
+                EXPECT_EQ(v.value(std::size_t(j) * kRows * kColumns + 2 * kColumns + 3), expected + 3 - 1024) << j;
+            }
+        }
+        EXPECT_EQ(hits, std::vector<int>(kept.size(), 1));
+    }
+}
+
+// The DICOM setting chooses the split; each part says which it is.
+TEST(SeriesReading, SplitSettingLoadsOneNamedSetPerRegularPart)
+{
+    T::TempDir settings, dir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+    const QString key = Dravelin::GlobalSettings::settingsName<Dravelin::DicomPluginSettings>() + "/irregularSpacing";
+    Dravelin::GlobalSettings::storeValue(key, Dravelin::DicomPluginSettings::SplitIntoParts);
+    for (int k : {0, 1, 2, 4, 5})
+        writeSlice(dir.file(QString("s%1.dcm").arg(k)), "1.2.3.6", Eigen::Vector3d(0, 0, 2.0 * k),
+                   Eigen::Vector3d::UnitX(), Eigen::Vector3d::UnitY(), 10, k + 1);
+    Dravelin::DicomIoAlgorithm algorithm;
+    Dravelin::GlobalSettings::remove(key);
+    algorithm.setLocation(dir.path());
+    algorithm.compute();
+    Dravelin::OwningDataList output = algorithm.takeOutput();
+    ASSERT_EQ(output.size(), 2u);
+    for (int i = 0; i < 2; ++i) {
+        const auto* set = dynamic_cast<Dravelin::SharedImageSet*>(output[std::size_t(i)]);
+        ASSERT_NE(set, nullptr);
+        EXPECT_EQ(set->get()->slices(), i == 0 ? 3 : 2);
+        EXPECT_TRUE(set->name().endsWith(QString(" (part %1 of 2)").arg(i + 1))) << set->name().toStdString();
+        EXPECT_TRUE(set->note().contains(QString("part %1 of 2").arg(i + 1))) << set->note().toStdString();
+        const auto* spacing = set->getComponent<IrregularSpacingDataComponent>();
+        ASSERT_NE(spacing, nullptr);
+        EXPECT_EQ(spacing->spacing().parts, 2);
     }
 }
