@@ -7,6 +7,7 @@
 #include "host/data/DataGroup.h"
 #include "host/data/PointCloud.h"
 #include "host/data/SharedImageSet.h"
+#include "host/dicom/components/IrregularSpacingDataComponent.h"
 #include "host/dicom/components/RTStructureDataComponent.h"
 #include "host/dicom/components/TagStoreDataComponent.h"
 #include "host/dicom/io/DicomIoAlgorithm.h"
@@ -96,7 +97,9 @@ int runLoadCommand(const QStringList& args)
     CommandLine cl("load",
                    "Loads a location with its pixels and prints each image set: per image its size, spacing,\n"
                    "image-to-world matrix, voxel type, the minimum, maximum and mean of the rescaled values and\n"
-                   "the SOP Instance UIDs of its instances; RT structure sets with their regions.");
+                   "the SOP Instance UIDs of its instances; RT structure sets with their regions.\n"
+                   "Unevenly spaced slices are resampled onto a regular grid (or split into regular parts,\n"
+                   "as the DICOM settings say), with a warning on stderr and \"irregularSpacing\" in JSON.");
     cl.addPositional("LOCATION",
                      "A location string as the browser makes it: files, folders with sub-queries,\n"
                      "pacs:// and DICOMweb URLs, joined by \"##\".");
@@ -118,6 +121,8 @@ int runLoadCommand(const QStringList& args)
         if (e.type == Dicom::Error::Fatal) {
             cl.fail(0, QString::fromStdString(e.message));
             ++fatal;
+        } else if (e.type == Dicom::Error::Warning) {
+            cl.fail(0, "warning: " + QString::fromStdString(e.message));
         }
     if (output.empty()) {
         if (fatal == 0)
@@ -156,6 +161,8 @@ int runLoadCommand(const QStringList& args)
         QJsonArray images;
         if (!json)
             out << "Image set " << ++setNumber << ": " << TextFormat::printable(set->name()) << '\n';
+        if (!json && !set->note().isEmpty())
+            out << "  note: " << TextFormat::printable(set->note()) << '\n';
         for (int k = 0; k < set->size(); ++k) {
             const ImageSummary s = summarise(*set, k);
             images.append(QJsonObject{{"kind", s.kind},
@@ -184,8 +191,20 @@ int runLoadCommand(const QStringList& args)
             for (const QString& uid : s.instances)
                 out << "    " << TextFormat::printable(uid) << '\n';
         }
-        setsJson.append(
-            QJsonObject{{"name", set->name()}, {"modality", Data::modalityName(set->modality())}, {"images", images}});
+        QJsonObject setJson{
+            {"name", set->name()}, {"modality", Data::modalityName(set->modality())}, {"images", images}};
+        if (const auto* irregular = set->getComponent<Dicom::IrregularSpacingDataComponent>()) {
+            const Dicom::IrregularSpacing& spacing = irregular->spacing();
+            QJsonObject j{{"maxDeviationMm", spacing.maxDeviationMm}};
+            if (spacing.parts > 0) {
+                j.insert("part", spacing.part);
+                j.insert("parts", spacing.parts);
+            } else {
+                j.insert("resampledStepMm", spacing.resampledStepMm);
+            }
+            setJson.insert("irregularSpacing", j);
+        }
+        setsJson.append(setJson);
     }
     if (json) {
         const QByteArray bytes =

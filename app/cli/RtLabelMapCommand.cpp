@@ -26,8 +26,9 @@ void collectStructures(Data* data, std::vector<PointCloud*>& out)
             collectStructures(child.get(), out);
 }
 
-// Loads a location; the first fatal error (if any) goes to `error`.
-OwningDataList load(const QString& location, QString& error)
+// Loads a location; the first fatal error (if any) goes to `error`, warnings (a grid the
+// reader had to make regular) to stderr at once.
+OwningDataList load(const CommandLine& cl, const QString& location, QString& error)
 {
     DicomIoAlgorithm reader;
     reader.setLocation(location);
@@ -35,6 +36,8 @@ OwningDataList load(const QString& location, QString& error)
     for (const Dicom::Error& e : reader.caughtErrors())
         if (e.type == Dicom::Error::Fatal && error.isEmpty())
             error = QString::fromStdString(e.message);
+        else if (e.type == Dicom::Error::Warning)
+            cl.fail(0, "warning: " + QString::fromStdString(e.message));
     return reader.takeOutput();
 }
 
@@ -73,7 +76,7 @@ int runRtLabelMapCommand(const QStringList& args)
     QuietLog quiet;  // reasons are printed once below
 
     QString error;
-    OwningDataList structureData = load(positionals[0], error);
+    OwningDataList structureData = load(cl, positionals[0], error);
     std::vector<PointCloud*> structures;
     for (std::size_t i = 0; i < structureData.size(); ++i)
         collectStructures(structureData[i], structures);
@@ -88,7 +91,7 @@ int runRtLabelMapCommand(const QStringList& args)
             return cl.fail(2, QStringLiteral("ROI %1 is not in the structure set").arg(n));
 
     error.clear();
-    OwningDataList referenceData = load(positionals[1], error);
+    OwningDataList referenceData = load(cl, positionals[1], error);
     SharedImageSet* reference = referenceData.getImage(Data::KindVolume);
     if (!reference)
         return cl.fail(2, positionals[1] + ": no volume" + (error.isEmpty() ? QString() : " (" + error + ")"));

@@ -4,6 +4,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
@@ -12,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 
 namespace T = Dravelin::Test;
@@ -106,4 +111,57 @@ TEST(RtLabelMapCommand, RoisThatFillNothingAreNamedAndCountAsMissingWhenAskedFor
             EXPECT_TRUE(r.err.contains(line)) << c.rois.toStdString() << ": " << r.err.toStdString();
         EXPECT_EQ(r.errLines().size(), c.named.size() + (c.exitCode == 2 ? 1 : 0)) << r.err.toStdString();
     }
+}
+
+// A CT with a slice missing inside the sphere: `load` warns and resamples it onto its 2 mm grid,
+// and the label map made on it matches the analytic sphere.
+TEST(RtLabelMapCommand, CtWithAMissingSliceIsResampledAndItsLabelsMatchTheSphere)
+{
+    const QDir phantom(T::rtPhantomDir());
+    T::TempDir ct, out;
+    for (const QString& name : QDir(phantom.filePath("ct")).entryList(QDir::Files))
+        if (name != "0021.dcm") {  // z = 1 mm
+            ASSERT_TRUE(QFile::copy(phantom.filePath("ct/" + name), ct.file(name)));
+        }
+    const T::CliResult load = T::runCli({"load", ct.path(), "--json"});
+    ASSERT_EQ(load.exitCode, 0) << load.err.toStdString();
+    EXPECT_TRUE(load.err.contains("warning: Series 'Planning CT'")) << load.err.toStdString();
+    EXPECT_TRUE(load.err.contains("resampled onto a regular grid of 40 slices 2 mm apart")) << load.err.toStdString();
+    const QJsonObject set = QJsonDocument::fromJson(load.out.toUtf8())["imageSets"][0].toObject();
+    EXPECT_NEAR(set["irregularSpacing"]["maxDeviationMm"].toDouble(), 1.0, 1e-9);
+    EXPECT_EQ(set["irregularSpacing"]["resampledStepMm"].toDouble(), 2.0);
+    EXPECT_EQ(set["images"][0]["slices"].toInt(), 40);
+
+    const T::CliResult r =
+        T::runCli({"rt-labelmap", phantom.filePath("rtstruct.dcm"), ct.path(), out.file("sphere.nrrd"), "--roi", "1"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QByteArray bytes = T::readFile(out.file("sphere.nrrd"));
+    const int end = bytes.indexOf("\n\n");
+    const QString header = QString::fromLatin1(bytes.left(end));
+    std::vector<double> numbers;  // sizes, directions, origin
+    for (const char* field : {"sizes: ", "space directions: ", "space origin: "}) {
+        const QString line = header.section(field, 1).section('\n', 0, 0);
+        for (const QString& n : line.split(QRegularExpression("[^-0-9.e]+"), Qt::SkipEmptyParts))
+            numbers.push_back(n.toDouble());
+    }
+    ASSERT_EQ(numbers.size(), 15u) << header.toStdString();
+    const int nx = int(numbers[0]), ny = int(numbers[1]), nz = int(numbers[2]);
+    const auto* voxels = reinterpret_cast<const quint16*>(bytes.constData() + end + 2);
+    ASSERT_EQ(bytes.size() - end - 2, nx * ny * nz * 2);
+    long both = 0, labelled = 0, inside = 0;
+    for (int k = 0; k < nz; ++k)
+        for (int j = 0; j < ny; ++j)
+            for (int i = 0; i < nx; ++i) {
+                double p[3];
+                for (int a = 0; a < 3; ++a)
+                    p[a] = numbers[12 + a] + i * numbers[3 + a] + j * numbers[6 + a] + k * numbers[9 + a];
+                const bool in = (p[0] + 35) * (p[0] + 35) + (p[1] + 35) * (p[1] + 35) + p[2] * p[2] < 400;
+                const bool label = voxels[(std::size_t(k) * ny + j) * nx + i] == 1;
+                both += in && label;
+                labelled += label;
+                inside += in;
+            }
+    const double dice = 2.0 * double(both) / double(labelled + inside);
+    std::printf("Dice against the analytic sphere: %.4f\n", dice);
+    EXPECT_GE(dice, 0.98);
 }
