@@ -141,7 +141,11 @@ TEST_F(DisplayFixture, DraggingChangesTheWindowAndAClickMovesTheCrossHair)
     const auto window = display.window(volume.get());
     QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(200, 250));
     EXPECT_TRUE(display.cursor().isApprox(view->worldAt(QPointF(200, 250)), 1e-9));
+    // Moving on with no button held is hovering, not a drag.
+    QMouseEvent hover(QEvent::MouseMove, QPoint(260, 330), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view, &hover);
     EXPECT_EQ(display.window(volume.get()).width, window.width);
+    EXPECT_EQ(display.window(volume.get()).center, window.center);
 }
 
 // A closed square in the plane z = 50 is drawn as lines on the axial slice through it only, and
