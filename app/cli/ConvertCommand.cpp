@@ -44,9 +44,15 @@ int runConvertCommand(const QStringList& args)
     DicomIoAlgorithm reader;
     reader.setLocation(positionals[0]);
     reader.compute();
-    for (const Dicom::Error& e : reader.caughtErrors())
+    // Something left out makes the result partial; a warning (colour reduced to 8 bits) does not.
+    bool partial = false;
+    for (const Dicom::Error& e : reader.caughtErrors()) {
         if (e.type == Dicom::Error::Fatal)
             cl.fail(0, QString::fromStdString(e.message));
+        else if (e.type == Dicom::Error::Warning)
+            cl.fail(0, "warning: " + QString::fromStdString(e.message));
+        partial = partial || e.type != Dicom::Error::Warning;
+    }
     OwningDataList data = reader.takeOutput();
     const std::vector<SharedImageSet*> sets = data.getImages();
     if (sets.empty())
@@ -74,7 +80,7 @@ int runConvertCommand(const QStringList& args)
     }
     if (written == 0)
         return 2;
-    return written == static_cast<int>(sets.size()) && reader.caughtErrors().empty() ? 0 : 1;
+    return written == static_cast<int>(sets.size()) && !partial ? 0 : 1;
 }
 
 }  // namespace Dravelin::Cli

@@ -117,8 +117,19 @@ void DicomIoAlgorithm::read()
         addError(e);
 
     const QString readerText = QStringLiteral("DICOM reader (") + readerKind() + ")";
-    for (auto& loaded : sets)
+    for (auto& loaded : sets) {
+        // The data model holds 8 bits per colour sample: deeper colour loses precision, and says so.
+        for (const Dicom::PixelVolume& volume : loaded.volumes)
+            if (volume.channels == 3 && volume.type != Dicom::VoxelType::UInt8) {
+                const std::string text = "'" + loaded.location + "': colour with " +
+                                         std::to_string(8 * Dicom::voxelSize(volume.type)) +
+                                         " bits per sample is reduced to 8 bits per sample";
+                addError(Dicom::Error(Dicom::Error::NotSupported, Dicom::Error::Warning, text));
+                Log::log(3, "DICOM", text, __FILE__, __LINE__);
+                break;
+            }
         m_output.add(Dicom::toSharedImageSet(std::move(loaded), readerText));
+    }
     for (auto& group : Dicom::RTStructureReader::read(reader.nonImageDatasets(), m_errors))
         m_output.add(std::move(group));
     setStatus(m_output.empty() ? Error : Success);
