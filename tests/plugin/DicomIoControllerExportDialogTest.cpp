@@ -169,6 +169,41 @@ TEST(DicomExportDialog, AddFilesRefusesNonDicomFiles)
     EXPECT_EQ(list->model()->index(0, 0).data().toString(), dir.file("ct.dcm"));
 }
 
+// The compression chosen on page 2 is the one written, whatever was current at Next: a signed
+// CT as near-lossless JPEG-LS. A failed write keeps the dialog open and changes nothing, so the
+// next try with another compression works.
+TEST(DicomExportDialog, ExportWritesTheCompressionChosenAndCanBeRetriedAfterAFailure)
+{
+    Page2 page(1);
+    T::TempDir dir;
+    ASSERT_TRUE(T::writeFile(dir.file("blocker"), "a file, not a folder"));
+    auto* combo = page.child<QComboBox>("compressionComboBox");
+    auto* path = page.child<QLineEdit>("pathEdit");
+    T::MessageBoxes boxes;
+    combo->setCurrentIndex(4);  // JPEG (Lossy)
+    path->setText(dir.file("blocker/ct.dcm"));
+    page.child<QAbstractButton>("exportButton")->click();
+    ASSERT_EQ(boxes.seen.size(), 1);
+    EXPECT_TRUE(boxes.seen.front().startsWith("Failure|"));
+    EXPECT_NE(page.dialog->result(), QDialog::Accepted);
+
+    combo->setCurrentIndex(6);  // JPEG-LS (Lossy - Near-Lossless)
+    path->setText(dir.file("ct.dcm"));
+    page.child<QAbstractButton>("exportButton")->click();
+    ASSERT_EQ(page.dialog->result(), QDialog::Accepted) << boxes.seen.join("; ").toStdString();
+    DicomIoAlgorithm reader;
+    reader.setLocation(dir.file("ct.dcm"));
+    reader.compute();
+    OwningDataList output = reader.takeOutput();
+    ASSERT_EQ(output.getImages().size(), 1u);
+    const SharedImage& in = *page.input->get();
+    const SharedImage& back = *output.getImages().front()->get();
+    ASSERT_EQ(back.dimensions(), in.dimensions());
+    for (int y = 0; y < in.height(); ++y)
+        for (int x = 0; x < in.width(); ++x)
+            ASSERT_LE(std::abs(back.realValue(x, y) - in.realValue(x, y)), 1.0) << x << ", " << y;  // NEAR at 90
+}
+
 // Load Tags with override takes patient and study data from the file, but nothing that places
 // or describes the pixels of each slice: the series reloads voxel- and geometry-equal.
 TEST(DicomExportDialog, LoadTagsWithOverrideKeepsEverySliceAsItWas)

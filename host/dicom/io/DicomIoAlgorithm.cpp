@@ -154,7 +154,7 @@ std::vector<std::shared_ptr<DcmDataset>> DicomIoAlgorithm::createDatasetsToWrite
             referenced.push_back(sopOf(*dataset));
     referenced.erase(std::unique(referenced.begin(), referenced.end()), referenced.end());
 
-    Dicom::DicomDatasetFactory factory(&m_registry, compression());
+    Dicom::DicomDatasetFactory factory(&m_registry);
     factory.setReferencedInstances(std::move(referenced));
     Dicom::Error error;
     m_datasets = factory.create(*input, error);
@@ -192,8 +192,9 @@ void DicomIoAlgorithm::write()
         addError(error);
         Log::log(4, "DICOM", error.message, __FILE__, __LINE__);
     }
-    // Written datasets carry encoded pixel data now; a further run starts from the image again.
-    // After a failure they are kept, with the caller's edits, for another destination.
+    // A further run after success starts from the image again (new instance UIDs). After a
+    // failure the datasets are kept, with the caller's edits, for another destination or
+    // compression: the writer encodes copies.
     if (ok)
         m_datasets.clear();
     setStatus(ok ? Success : WriteFailed);
