@@ -97,16 +97,8 @@ void removeFolders(const QStringList& folders)
         QDir().rmdir(folder);
 }
 
-// One frame of samples, interleaved, as the coders take it.
-struct Frame
-{
-    int width = 0;
-    int height = 0;
-    int components = 1;
-    int precision = 8;
-    bool isSigned = false;
-    std::vector<std::int32_t> samples;
-};
+// One frame of samples, interleaved, as the coders take it (the JPEG 2000 codec's image).
+using Frame = Jpeg2000Codec::Image;
 
 using FrameCoder = std::function<bool(const Frame&, std::vector<std::uint8_t>&, std::string&)>;
 
@@ -165,18 +157,11 @@ FrameCoder jpegCoder(int quality)
 FrameCoder jpeg2000Coder(Compression compression, int quality)
 {
     return [compression, quality](const Frame& frame, std::vector<std::uint8_t>& codestream, std::string& error) {
-        Jpeg2000Codec::Image image;
-        image.width = frame.width;
-        image.height = frame.height;
-        image.components = frame.components;
-        image.precision = frame.precision;
-        image.isSigned = frame.isSigned;
-        image.samples = frame.samples;
         if (compression == Compression::Jpeg2000Lossless)
-            return Jpeg2000Codec::encode(image, 0.0, codestream, error);
+            return Jpeg2000Codec::encode(frame, 0.0, codestream, error);
         const std::int64_t tolerance = lossyBoundSteps(compression, quality) - 1;
         for (double ratio = jpeg2000Ratio(quality);; ratio = ratio / 2 < 1.5 ? 0.0 : ratio / 2) {
-            if (!Jpeg2000Codec::encode(image, ratio, codestream, error))
+            if (!Jpeg2000Codec::encode(frame, ratio, codestream, error))
                 return false;
             Jpeg2000Codec::Image back;
             if (ratio == 0.0)
