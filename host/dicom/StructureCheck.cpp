@@ -385,6 +385,14 @@ StructureCheck::Result check(Source& source, bool untilPixelData, const Structur
         const Walk w = walk(source, start, encoding, untilPixelData, limits);
         result.problem = w.problem;
         result.truncated = w.truncated;
+        // Some writers encode the data set in implicit VR whatever the meta header declares:
+        // say so rather than calling the file truncated.
+        const unsigned char* first = source.at(start, 6);
+        if (!result.ok() && encoding == Encoding::ExplicitLittle && first && !isVrLetters(first + 4) &&
+            walk(source, start, Encoding::ImplicitLittle, untilPixelData, limits).problem.empty()) {
+            result.problem = "its data set is encoded in implicit VR although its transfer syntax declares explicit VR";
+            result.truncated = false;
+        }
         return result;
     }
     // Undeclared: DCMTK guesses from the first element (explicit when a VR follows the tag; the

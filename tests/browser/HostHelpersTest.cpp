@@ -12,15 +12,39 @@
 
 using namespace Dravelin;
 
-TEST(ReadOnlyTags, LockTheFileIdentityAndPixelLayoutButNotPatientData)
+// What describes the file, the instance, the pixels and their geometry is locked; what
+// describes the patient, study and series is not.
+TEST(ReadOnlyTags, LockTheInstancePixelsAndGeometryButNotPatientStudyOrSeriesData)
 {
     const auto& tags = Dicom::Utils::readOnlyTags();
-    for (const DcmTagKey& key : {DCM_TransferSyntaxUID, DCM_MediaStorageSOPInstanceUID, DCM_SOPClassUID,
-                                 DCM_SOPInstanceUID, DCM_PixelData, DCM_Rows, DCM_Columns, DCM_BitsAllocated,
-                                 DCM_PhotometricInterpretation, DCM_NumberOfFrames, DCM_SpecificCharacterSet})
+    for (const DcmTagKey& key : {DCM_TransferSyntaxUID,
+                                 DCM_MediaStorageSOPInstanceUID,
+                                 DCM_SOPClassUID,
+                                 DCM_SOPInstanceUID,
+                                 DCM_SeriesInstanceUID,
+                                 DCM_FrameOfReferenceUID,
+                                 DCM_InstanceNumber,
+                                 DCM_NumberOfFrames,
+                                 DCM_PixelData,
+                                 DCM_Rows,
+                                 DCM_Columns,
+                                 DCM_BitsAllocated,
+                                 DCM_PhotometricInterpretation,
+                                 DCM_SpecificCharacterSet,
+                                 DCM_ImagePositionPatient,
+                                 DCM_ImageOrientationPatient,
+                                 DCM_PixelSpacing,
+                                 DCM_SliceThickness,
+                                 DCM_RescaleIntercept,
+                                 DCM_RescaleSlope,
+                                 DCM_WindowCenter,
+                                 DCM_WindowWidth,
+                                 DCM_VOILUTSequence,
+                                 DCM_PerFrameFunctionalGroupsSequence,
+                                 DCM_SharedFunctionalGroupsSequence})
         EXPECT_EQ(tags.count(key), 1u) << key.toString().c_str();
-    for (const DcmTagKey& key : {DCM_PatientName, DCM_PatientID, DCM_StudyDescription, DCM_SeriesInstanceUID,
-                                 DCM_WindowCenter, DCM_ImageComments})
+    for (const DcmTagKey& key : {DCM_PatientName, DCM_PatientID, DCM_StudyInstanceUID, DCM_StudyDescription,
+                                 DCM_SeriesDescription, DCM_SeriesNumber, DCM_ImageComments, DCM_InstitutionName})
         EXPECT_EQ(tags.count(key), 0u) << key.toString().c_str();
 }
 

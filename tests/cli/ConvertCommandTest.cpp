@@ -44,6 +44,27 @@ TEST(ConvertCommand, LoadConvertLoadKeepsValuesAndGeometry)
         EXPECT_EQ(firstImage(before.out)[key], firstImage(after.out)[key]) << key;
 }
 
+// Lossy JPEG keeps every modality's values within the bound --help states (quality 90: 22 steps
+// of 1/4095 of the value range); an MR used to lose its rescale.
+TEST(ConvertCommand, LossyJpegKeepsEveryModalityWithinTheStatedBound)
+{
+    for (const char* name : {"MR_small.dcm", "CT_small.dcm"}) {
+        SCOPED_TRACE(name);
+        const QString source = T::pydicomData(QString("test_files/") + name);
+        T::TempDir out;
+        const auto before = T::runCli({"load", source, "--json"});
+        ASSERT_EQ(before.exitCode, 0) << before.err.toStdString();
+        const auto convert = T::runCli({"convert", source, out.path(), "--compression", "jpeg", "--quality", "90"});
+        ASSERT_EQ(convert.exitCode, 0) << convert.err.toStdString();
+        const auto after = T::runCli({"load", out.path(), "--json"});
+        ASSERT_EQ(after.exitCode, 0) << after.err.toStdString();
+        const QJsonObject a = firstImage(before.out), b = firstImage(after.out);
+        const double bound = 22 * (a["maximum"].toDouble() - a["minimum"].toDouble()) / 4095;
+        for (const char* key : {"minimum", "maximum", "mean"})
+            EXPECT_NEAR(b[key].toDouble(), a[key].toDouble(), bound) << key;
+    }
+}
+
 // Killing an export half-way leaves whole files only: the one being written is still under a
 // hidden temporary name.
 TEST(ConvertCommand, KilledFolderExportLeavesOnlyWholeFiles)

@@ -27,12 +27,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 using namespace Dravelin;
 namespace T = Dravelin::Test;
 
 namespace {
 
-std::unique_ptr<SharedImageSet> makeCt(int slices)
+std::unique_ptr<SharedImageSet> makeCt(int slices, double intercept = 0)
 {
     auto image = std::make_unique<SharedImage>(PixelType::Int16, 16, 12, slices);
     for (int z = 0; z < slices; ++z)
@@ -40,6 +42,7 @@ std::unique_ptr<SharedImageSet> makeCt(int slices)
             for (int x = 0; x < 16; ++x)
                 image->setValue(x, y, z, 0, -1000 + x * 37 + y * 11 + z * 101);
     image->setSpacing(Eigen::Vector3d(0.75, 0.8, 2.5));
+    image->setRescale(1.0, intercept);
     auto set = std::make_unique<SharedImageSet>(std::move(image));
     set->setModality(Data::ModalityCT);
     set->setName("ct");
@@ -49,7 +52,7 @@ std::unique_ptr<SharedImageSet> makeCt(int slices)
 // A writer of `slices` slices with its dialog on page 2.
 struct Page2
 {
-    explicit Page2(int slices) : input(makeCt(slices)), writer(DicomIoAlgorithm::Write)
+    explicit Page2(int slices, double intercept = 0) : input(makeCt(slices, intercept)), writer(DicomIoAlgorithm::Write)
     {
         writer.setInput(DataList{input.get()});
         dialog = std::make_unique<DicomIoControllerExportDialog>(writer, nullptr);
@@ -164,6 +167,83 @@ TEST(DicomExportDialog, AddFilesRefusesNonDicomFiles)
     ASSERT_TRUE(chooser.answered());
     ASSERT_EQ(list->model()->rowCount(), 1);
     EXPECT_EQ(list->model()->index(0, 0).data().toString(), dir.file("ct.dcm"));
+}
+
+// The compression chosen on page 2 is the one written, whatever was current at Next: a signed
+// CT as near-lossless JPEG-LS. A failed write keeps the dialog open and changes nothing, so the
+// next try with another compression works.
+TEST(DicomExportDialog, ExportWritesTheCompressionChosenAndCanBeRetriedAfterAFailure)
+{
+    Page2 page(1);
+    T::TempDir dir;
+    ASSERT_TRUE(T::writeFile(dir.file("blocker"), "a file, not a folder"));
+    auto* combo = page.child<QComboBox>("compressionComboBox");
+    auto* path = page.child<QLineEdit>("pathEdit");
+    T::MessageBoxes boxes;
+    combo->setCurrentIndex(4);  // JPEG (Lossy)
+    path->setText(dir.file("blocker/ct.dcm"));
+    page.child<QAbstractButton>("exportButton")->click();
+    ASSERT_EQ(boxes.seen.size(), 1);
+    EXPECT_TRUE(boxes.seen.front().startsWith("Failure|"));
+    EXPECT_NE(page.dialog->result(), QDialog::Accepted);
+
+    combo->setCurrentIndex(6);  // JPEG-LS (Lossy - Near-Lossless)
+    path->setText(dir.file("ct.dcm"));
+    page.child<QAbstractButton>("exportButton")->click();
+    ASSERT_EQ(page.dialog->result(), QDialog::Accepted) << boxes.seen.join("; ").toStdString();
+    DicomIoAlgorithm reader;
+    reader.setLocation(dir.file("ct.dcm"));
+    reader.compute();
+    OwningDataList output = reader.takeOutput();
+    ASSERT_EQ(output.getImages().size(), 1u);
+    const SharedImage& in = *page.input->get();
+    const SharedImage& back = *output.getImages().front()->get();
+    ASSERT_EQ(back.dimensions(), in.dimensions());
+    for (int y = 0; y < in.height(); ++y)
+        for (int x = 0; x < in.width(); ++x)
+            ASSERT_LE(std::abs(back.realValue(x, y) - in.realValue(x, y)), 1.0) << x << ", " << y;  // NEAR at 90
+}
+
+// Load Tags with override takes patient and study data from the file, but nothing that places
+// or describes the pixels of each slice: the series reloads voxel- and geometry-equal.
+TEST(DicomExportDialog, LoadTagsWithOverrideKeepsEverySliceAsItWas)
+{
+    Page2 page(20, -1024.0);
+    {
+        T::ModalAnswer chooser(T::isVisibleOf<QFileDialog>, [](QWidget* w) {
+            auto* files = static_cast<QFileDialog*>(w);
+            files->setDirectory(T::pydicomData("test_files"));
+            files->findChild<QLineEdit*>("fileNameEdit")->setText("CT_small.dcm");
+            static_cast<QDialog*>(files)->accept();
+        });
+        T::MessageBoxes yes(QMessageBox::Yes);
+        page.child<QAbstractButton>("loadTagsButton")->click();
+        ASSERT_TRUE(chooser.answered());
+        ASSERT_EQ(yes.seen.size(), 1);
+        EXPECT_TRUE(yes.seen.front().startsWith("Override tags?|"));
+    }
+    EXPECT_EQ(T::text(*page.dialog->datasets()[7], DCM_PatientName), "CompressedSamples^CT1");
+
+    T::TempDir dir;
+    page.child<QLineEdit>("pathEdit")->setText(dir.file("series"));
+    page.child<QAbstractButton>("exportButton")->click();
+    ASSERT_EQ(page.dialog->result(), QDialog::Accepted);
+    DicomIoAlgorithm reader;
+    reader.setLocation(dir.file("series"));
+    reader.compute();
+    OwningDataList output = reader.takeOutput();
+    ASSERT_EQ(output.getImages().size(), 1u);
+    ASSERT_EQ(output.getImages().front()->size(), 1);
+    const SharedImage& in = *page.input->get();
+    const SharedImage& back = *output.getImages().front()->get();
+    ASSERT_EQ(back.dimensions(), in.dimensions());
+    EXPECT_TRUE(back.voxelToWorld().matrix().isApprox(in.voxelToWorld().matrix(), 1e-6));
+    double worst = 0;
+    for (int z = 0; z < in.slices(); ++z)
+        for (int y = 0; y < in.height(); ++y)
+            for (int x = 0; x < in.width(); ++x)
+                worst = std::max(worst, std::abs(back.realValue(x, y, z) - in.realValue(x, y, z)));
+    EXPECT_EQ(worst, 0.0);
 }
 
 // Merging a tag file: missing elements are added, existing ones replaced only when asked,

@@ -54,4 +54,15 @@ double jpeg2000Ratio(int quality)
     return 2.0 + (100 - clampQuality(quality)) * 0.38;
 }
 
+int lossyBoundSteps(Compression compression, int quality)
+{
+    const int q = clampQuality(quality);
+    switch (compression) {
+        case Compression::JpegLossy:
+        case Compression::Jpeg2000Lossy: return 2 + (q >= 50 ? 200 - 2 * q : 5000 / q);
+        case Compression::JpegLsNearLossless: return jpegLsNearValue(q);
+        default: return 0;
+    }
+}
+
 }  // namespace Dravelin::Dicom

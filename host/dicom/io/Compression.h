@@ -32,4 +32,15 @@ int jpegQuality(int quality);       // IJG quality factor
 int jpegLsNearValue(int quality);   // NEAR: maximum error per sample (at least 1)
 double jpeg2000Ratio(int quality);  // target compression ratio
 
+// The error bound of a lossy compression at a quality, in steps of the written samples: no
+// decoded value differs from the value that was loaded by more than this many steps. A step is
+// the rescale slope of the written samples: the value's own unit for integer data of up to 16
+// bits, one grey level of 8-bit and colour images, 1/4095 of the value range where the writer
+// quantises to 12 bits (JPEG), 1/65535 where it quantises 32-bit or floating-point values to 16
+// bits (JPEG-LS, JPEG 2000; of the largest value for RT Dose, which scales without an intercept).
+// JPEG and JPEG 2000: 2 + S, S = 200 - 2Q for Q >= 50 and 5000 / Q below (the scaling of the
+// JPEG quantisation tables); the writer checks every frame. JPEG-LS: NEAR, which its encoder
+// keeps. 0 for the lossless compressions.
+int lossyBoundSteps(Compression compression, int quality);
+
 }  // namespace Dravelin::Dicom

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "host/dicom/Error.h"
-#include "host/dicom/io/Compression.h"
 #include "host/dicom/io/Extension.h"
 
 #include <memory>
@@ -17,22 +16,22 @@ namespace Dravelin::Dicom {
 
 class IOD_Registry;
 
-// Turns an image set into the datasets of new DICOM instances (pixel data uncompressed).
+// Turns an image set into the datasets of new DICOM instances, holding the values as they were
+// loaded (native pixel data; DicomWriter fits it to the chosen transfer syntax, on a copy).
 //
 // - Grey images of a CT or MR set become one instance per slice of that modality's image IOD
-//   with its position, orientation and spacing; everything else becomes one multi-frame
-//   Secondary Capture instance per image (byte, word or true colour).
+//   with its position, orientation and spacing; an RT dose set one multi-frame RT Dose
+//   instance per image; everything else one multi-frame Secondary Capture instance per image
+//   (byte, word or true colour).
 // - Patient, study, frame of reference, equipment and acquisition attributes come from the
 //   set's tag store (Dicom::TagStoreDataComponent) when it has one; SOP and series instance
 //   UIDs are always new, as are study and frame of reference UIDs without a tag store.
-// - Real values are kept exactly whenever 16 bits hold them (integer values, with the offset
-//   folded into the rescale intercept); otherwise they are quantised to 16 bits (12 for lossy
-//   JPEG) with a rescale slope.
+// - Samples and rescale are chosen by PixelPlan, which never changes a value.
 // - Enabled extensions of the registry add their modules.
 class DicomDatasetFactory
 {
 public:
-    DicomDatasetFactory(const IOD_Registry* registry, Compression compression);
+    explicit DicomDatasetFactory(const IOD_Registry* registry);
 
     void setReferencedInstances(std::vector<std::pair<std::string, std::string>> instances);
 
@@ -41,7 +40,6 @@ public:
 
 private:
     const IOD_Registry* m_registry;
-    Compression m_compression;
     std::vector<std::pair<std::string, std::string>> m_referenced;
 };
 

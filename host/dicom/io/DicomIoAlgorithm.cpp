@@ -117,8 +117,19 @@ void DicomIoAlgorithm::read()
         addError(e);
 
     const QString readerText = QStringLiteral("DICOM reader (") + readerKind() + ")";
-    for (auto& loaded : sets)
+    for (auto& loaded : sets) {
+        // The data model holds 8 bits per colour sample: deeper colour loses precision, and says so.
+        for (const Dicom::PixelVolume& volume : loaded.volumes)
+            if (volume.channels == 3 && volume.type != Dicom::VoxelType::UInt8) {
+                const std::string text = "'" + loaded.location + "': colour with " +
+                                         std::to_string(8 * Dicom::voxelSize(volume.type)) +
+                                         " bits per sample is reduced to 8 bits per sample";
+                addError(Dicom::Error(Dicom::Error::NotSupported, Dicom::Error::Warning, text));
+                Log::log(3, "DICOM", text, __FILE__, __LINE__);
+                break;
+            }
         m_output.add(Dicom::toSharedImageSet(std::move(loaded), readerText));
+    }
     for (auto& group : Dicom::RTStructureReader::read(reader.nonImageDatasets(), m_errors))
         m_output.add(std::move(group));
     setStatus(m_output.empty() ? Error : Success);
@@ -143,7 +154,7 @@ std::vector<std::shared_ptr<DcmDataset>> DicomIoAlgorithm::createDatasetsToWrite
             referenced.push_back(sopOf(*dataset));
     referenced.erase(std::unique(referenced.begin(), referenced.end()), referenced.end());
 
-    Dicom::DicomDatasetFactory factory(&m_registry, compression());
+    Dicom::DicomDatasetFactory factory(&m_registry);
     factory.setReferencedInstances(std::move(referenced));
     Dicom::Error error;
     m_datasets = factory.create(*input, error);
@@ -181,8 +192,9 @@ void DicomIoAlgorithm::write()
         addError(error);
         Log::log(4, "DICOM", error.message, __FILE__, __LINE__);
     }
-    // Written datasets carry encoded pixel data now; a further run starts from the image again.
-    // After a failure they are kept, with the caller's edits, for another destination.
+    // A further run after success starts from the image again (new instance UIDs). After a
+    // failure the datasets are kept, with the caller's edits, for another destination or
+    // compression: the writer encodes copies.
     if (ok)
         m_datasets.clear();
     setStatus(ok ? Success : WriteFailed);

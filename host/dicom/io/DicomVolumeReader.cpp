@@ -277,6 +277,8 @@ std::vector<LoadedImageSet> DicomVolumeReader::read(const std::string& locationS
                 std::find_if(reported.begin(), reported.end(), [](const Error& e) { return e.type == Error::Fatal; });
             if (fatal != reported.end())
                 addError(fatal->code, Error::Fatal, fatal->message);
+            else if (reported.size() == 1)  // the one file of the location, and why it cannot be read
+                addError(reported.front().code, Error::Fatal, reported.front().message);
             else
                 addError(Error::IoError, Error::Fatal, "Cannot load DICOM data from '" + location + "'");
             continue;

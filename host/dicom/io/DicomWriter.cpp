@@ -5,7 +5,9 @@
 #include "host/dicom/dimse/DicomPacsConfiguration.h"
 #include "host/dicom/io/DicomDatasetFactory.h"
 #include "host/dicom/io/Jpeg2000Codec.h"
+#include "host/dicom/io/JpegLossyCodec.h"
 #include "host/dicom/io/PixelDecoder.h"
+#include "host/dicom/io/PixelPacking.h"
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdatset.h>
@@ -28,6 +30,8 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
+#include <functional>
 #include <mutex>
 
 namespace Dravelin::Dicom {
@@ -63,6 +67,186 @@ Error fatal(Error::Code code, const std::string& text)
     return Error(code, Error::Fatal, text);
 }
 
+// DCMTK swaps the 16-bit words of OW pixel data for big-endian files; 32-bit samples need their
+// two words exchanged as well to come out big-endian.
+void swapWordHalves(DcmDataset& dataset)
+{
+    DcmElement* element = nullptr;
+    Uint16* words = nullptr;
+    if (dataset.findAndGetElement(DCM_PixelData, element).bad() || !element || element->getUint16Array(words).bad() ||
+        !words)
+        return;
+    const unsigned long count = element->getLength() / 2;
+    for (unsigned long i = 0; i + 1 < count; i += 2)
+        std::swap(words[i], words[i + 1]);
+}
+
+// The folders of `path`, itself included, that do not exist yet, deepest first.
+QStringList missingFolders(const QString& path)
+{
+    QStringList missing;
+    for (QFileInfo info(path); !info.exists() && !info.isRoot(); info = QFileInfo(info.absolutePath()))
+        missing << info.absoluteFilePath();
+    return missing;
+}
+
+// Removes the folders that are empty, deepest first.
+void removeFolders(const QStringList& folders)
+{
+    for (const QString& folder : folders)
+        QDir().rmdir(folder);
+}
+
+// One frame of samples, interleaved, as the coders take it (the JPEG 2000 codec's image).
+using Frame = Jpeg2000Codec::Image;
+
+using FrameCoder = std::function<bool(const Frame&, std::vector<std::uint8_t>&, std::string&)>;
+
+// The largest difference between two frames' samples.
+std::int64_t largestDifference(const std::vector<std::int32_t>& a, const std::vector<std::int32_t>& b)
+{
+    std::int64_t worst = 0;
+    for (std::size_t i = 0; i < a.size() && i < b.size(); ++i)
+        worst = std::max(worst, std::abs(std::int64_t(a[i]) - std::int64_t(b[i])));
+    return worst;
+}
+
+// Lossy JPEG, checked against the bound of the chosen quality: a frame that exceeds it is coded
+// again at a higher quality.
+FrameCoder jpegCoder(int quality)
+{
+    return [quality](const Frame& frame, std::vector<std::uint8_t>& codestream, std::string& error) {
+        const JpegLossyCodec::Frame layout{frame.width, frame.height, frame.precision};
+        const int bytes = frame.precision == 8 ? 1 : 2;
+        std::vector<std::uint8_t> samples(frame.samples.size() * std::size_t(bytes));
+        for (std::size_t i = 0; i < frame.samples.size(); ++i) {
+            if (bytes == 1) {
+                samples[i] = static_cast<std::uint8_t>(frame.samples[i]);
+            } else {
+                const auto w = static_cast<std::uint16_t>(frame.samples[i]);
+                std::memcpy(samples.data() + 2 * i, &w, 2);
+            }
+        }
+        const std::int64_t tolerance = lossyBoundSteps(Compression::JpegLossy, quality) - 1;
+        std::vector<std::uint8_t> decoded(samples.size());
+        std::vector<std::int32_t> back(frame.samples.size());
+        for (int q = quality;; q = std::min(100, q + 5)) {
+            if (!JpegLossyCodec::encode(layout, samples.data(), jpegQuality(q), codestream, error) ||
+                !JpegLossyCodec::decode(layout, codestream, decoded.data(), error))
+                return false;
+            for (std::size_t i = 0; i < back.size(); ++i) {
+                std::uint16_t w = decoded[i];
+                if (bytes == 2)
+                    std::memcpy(&w, decoded.data() + 2 * i, 2);
+                back[i] = w;
+            }
+            const std::int64_t worst = largestDifference(frame.samples, back);
+            if (worst <= tolerance)
+                return true;
+            if (q == 100) {
+                error = "lossy JPEG changes a sample by " + std::to_string(worst) + " steps even at quality 100, " +
+                        "more than the " + std::to_string(tolerance) + " allowed at quality " + std::to_string(quality);
+                return false;
+            }
+        }
+    };
+}
+
+// JPEG 2000; the lossy code streams are checked as the JPEG ones, a frame that exceeds the bound
+// is coded again at half the ratio, and reversibly at last.
+FrameCoder jpeg2000Coder(Compression compression, int quality)
+{
+    return [compression, quality](const Frame& frame, std::vector<std::uint8_t>& codestream, std::string& error) {
+        if (compression == Compression::Jpeg2000Lossless)
+            return Jpeg2000Codec::encode(frame, 0.0, codestream, error);
+        const std::int64_t tolerance = lossyBoundSteps(compression, quality) - 1;
+        for (double ratio = jpeg2000Ratio(quality);; ratio = ratio / 2 < 1.5 ? 0.0 : ratio / 2) {
+            if (!Jpeg2000Codec::encode(frame, ratio, codestream, error))
+                return false;
+            Jpeg2000Codec::Image back;
+            if (ratio == 0.0)
+                return true;
+            if (!Jpeg2000Codec::decode(codestream.data(), codestream.size(), back, error))
+                return false;
+            if (largestDifference(frame.samples, back.samples) <= tolerance)
+                return true;
+        }
+    };
+}
+
+// Codes the native frames of a dataset one by one into its encapsulated pixel data.
+bool encodeFrames(DcmDataset& dataset, E_TransferSyntax xfer, const FrameCoder& coder, Error& error)
+{
+    PixelDecoder decoder(dataset);
+    if (!decoder.open(error))
+        return false;
+    const PixelFormat& f = decoder.format();
+    std::vector<std::uint8_t> decoded(decoder.outputFrameBytes());
+    Frame frame;
+    frame.width = f.columns;
+    frame.height = f.rows;
+    frame.components = decoder.outputChannels();
+    frame.precision = f.samplesPerPixel == 3 ? 8 : f.bitsStored;
+    frame.isSigned = f.isSigned;
+    const std::size_t count = std::size_t(f.rows) * std::size_t(f.columns) * std::size_t(frame.components);
+    frame.samples.resize(count);
+
+    auto* sequence = new DcmPixelSequence(DcmTag(DCM_PixelData, EVR_OB));
+    auto* offsetTable = new DcmPixelItem(DcmTag(DCM_Item, EVR_OB));
+    sequence->insert(offsetTable);
+    DcmOffsetList offsets;
+    std::size_t compressedBytes = 0;
+    for (int k = 0; k < f.frames; ++k) {
+        if (!decoder.decodeFrame(k, decoded.data(), error)) {
+            delete sequence;
+            return false;
+        }
+        const int size = voxelSize(decoder.outputType());
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint8_t* p = decoded.data() + i * std::size_t(size);
+            switch (decoder.outputType()) {
+                case VoxelType::Int8: frame.samples[i] = *reinterpret_cast<const std::int8_t*>(p); break;
+                case VoxelType::UInt16: frame.samples[i] = *reinterpret_cast<const std::uint16_t*>(p); break;
+                case VoxelType::Int16: frame.samples[i] = *reinterpret_cast<const std::int16_t*>(p); break;
+                case VoxelType::UInt8: frame.samples[i] = *p; break;
+                default: frame.samples[i] = *reinterpret_cast<const std::int32_t*>(p); break;
+            }
+        }
+        std::vector<std::uint8_t> codestream;
+        std::string reason;
+        if (!coder(frame, codestream, reason)) {
+            delete sequence;
+            error =
+                fatal(Error::NotSupported, f.frames > 1 ? "frame " + std::to_string(k + 1) + ": " + reason : reason);
+            return false;
+        }
+        compressedBytes += codestream.size();
+        sequence->storeCompressedFrame(offsets, codestream.data(), static_cast<Uint32>(codestream.size()), 0);
+    }
+    offsetTable->createOffsetTable(offsets);
+    DcmElement* element = nullptr;
+    dataset.findAndGetElement(DCM_PixelData, element);
+    auto* pixelData = dynamic_cast<DcmPixelData*>(element);
+    if (!pixelData) {
+        delete sequence;
+        error = fatal(Error::MissingValue, "The dataset has no pixel data");
+        return false;
+    }
+    pixelData->putOriginalRepresentation(xfer, nullptr, sequence);
+    const bool jpeg2000 = xfer == EXS_JPEG2000 || xfer == EXS_JPEG2000LosslessOnly;
+    const bool lossless = xfer == EXS_JPEG2000LosslessOnly;
+    if (jpeg2000 && f.samplesPerPixel == 3)
+        dataset.putAndInsertString(DCM_PhotometricInterpretation, lossless ? "YBR_RCT" : "YBR_ICT");
+    if (!lossless) {
+        const double ratio = double(count * std::size_t(f.frames) * std::size_t(f.bitsAllocated / 8)) /
+                             double(std::max<std::size_t>(compressedBytes, 1));
+        dataset.putAndInsertString(DCM_LossyImageCompression, "01");
+        dataset.putAndInsertString(DCM_LossyImageCompressionRatio, decimalString(ratio).c_str());
+        dataset.putAndInsertString(DCM_LossyImageCompressionMethod, jpeg2000 ? "ISO_15444_1" : "ISO_10918_1");
+    }
+    return true;
+}
+
 }  // namespace
 
 void DicomWriter::registerCodecs()
@@ -86,35 +270,45 @@ std::string DicomWriter::transferSyntaxUid() const
     return DcmXfer(transferSyntaxOf(m_compression, 16)).getXferID();
 }
 
-bool DicomWriter::encode(DcmDataset& dataset, Error& error) const
+bool DicomWriter::encode(DcmDataset& dataset, Error& error, const PixelPacking::ValueRange* seriesRange) const
 {
+    const PixelPacking::Result packed = PixelPacking::fit(dataset, m_compression, error, seriesRange);
+    if (packed == PixelPacking::Result::Refused)
+        return false;
     const E_TransferSyntax xfer = transferSyntaxOf(m_compression, bitsAllocatedOf(dataset));
+    if (xfer == EXS_BigEndianExplicit && bitsAllocatedOf(dataset) == 32)
+        swapWordHalves(dataset);
     if (!DcmXfer(xfer).isEncapsulated() || !dataset.tagExists(DCM_PixelData))
         return true;
-    if (m_compression == Compression::Jpeg2000Lossy || m_compression == Compression::Jpeg2000Lossless)
-        return encodeJpeg2000(dataset, error);
-    OFCondition status;
+    Uint16 samplesPerPixel = 1;
+    dataset.findAndGetUint16(DCM_SamplesPerPixel, samplesPerPixel);
     switch (m_compression) {
-        case Compression::JpegLossy: {
-            const DJ_RPLossy parameter(jpegQuality(m_quality));
-            status = dataset.chooseRepresentation(xfer, &parameter);
+        case Compression::JpegLossy:
+            if (samplesPerPixel == 1)
+                return encodeFrames(dataset, xfer, jpegCoder(m_quality), error);
             break;
-        }
-        case Compression::JpegLossless: {
-            const DJ_RPLossless parameter(1, 0);
-            status = dataset.chooseRepresentation(xfer, &parameter);
-            break;
-        }
-        case Compression::JpegLsLossless: {
-            const DJLSRepresentationParameter parameter(0, OFTrue);
-            status = dataset.chooseRepresentation(xfer, &parameter);
-            break;
-        }
-        default: {
-            const DJLSRepresentationParameter parameter(static_cast<Uint16>(jpegLsNearValue(m_quality)), OFFalse);
-            status = dataset.chooseRepresentation(xfer, &parameter);
-            break;
-        }
+        case Compression::Jpeg2000Lossy:
+        case Compression::Jpeg2000Lossless:
+            return encodeFrames(dataset, xfer, jpeg2000Coder(m_compression, m_quality), error);
+        default: break;
+    }
+    OFCondition status;
+    if (m_compression == Compression::JpegLossy) {
+        // Colour: DCMTK's encoder, for the YCbCr with half-width chroma that DICOM asks of lossy
+        // JPEG colour; it has no rescale to lose.
+        const DJ_RPLossy parameter(jpegQuality(m_quality));
+        status = dataset.chooseRepresentation(xfer, &parameter);
+    } else if (m_compression == Compression::JpegLossless) {
+        const DJ_RPLossless parameter(1, 0);
+        status = dataset.chooseRepresentation(xfer, &parameter);
+    } else if (m_compression == Compression::JpegLsLossless) {
+        const DJLSRepresentationParameter parameter(0, OFTrue);
+        status = dataset.chooseRepresentation(xfer, &parameter);
+    } else {
+        // Quantised samples are already half a step off: NEAR one less keeps the bound.
+        const int near = jpegLsNearValue(m_quality) - (packed == PixelPacking::Result::Quantised ? 1 : 0);
+        const DJLSRepresentationParameter parameter(static_cast<Uint16>(near), OFFalse);
+        status = dataset.chooseRepresentation(xfer, &parameter);
     }
     if (status.bad() || !dataset.canWriteXfer(xfer)) {
         error = fatal(Error::NotSupported, "The pixel data cannot be compressed as " +
@@ -125,89 +319,32 @@ bool DicomWriter::encode(DcmDataset& dataset, Error& error) const
     return true;
 }
 
-bool DicomWriter::encodeJpeg2000(DcmDataset& dataset, Error& error) const
+bool DicomWriter::seriesRange(const std::vector<std::shared_ptr<DcmDataset>>& datasets, PixelPacking::ValueRange& range,
+                              Error& error) const
 {
-    PixelDecoder decoder(dataset);
-    if (!decoder.open(error))
-        return false;
-    const PixelFormat& f = decoder.format();
-    const bool lossless = m_compression == Compression::Jpeg2000Lossless;
-    const E_TransferSyntax xfer = transferSyntaxOf(m_compression, f.bitsAllocated);
-    std::vector<std::uint8_t> frame(decoder.outputFrameBytes());
-    Jpeg2000Codec::Image image;
-    image.width = f.columns;
-    image.height = f.rows;
-    image.components = decoder.outputChannels();
-    image.precision = f.samplesPerPixel == 3 ? 8 : f.bitsStored;
-    image.isSigned = f.isSigned;
-    const std::size_t count = std::size_t(f.rows) * std::size_t(f.columns) * std::size_t(image.components);
-    image.samples.resize(count);
-
-    auto* sequence = new DcmPixelSequence(DcmTag(DCM_PixelData, EVR_OB));
-    auto* offsetTable = new DcmPixelItem(DcmTag(DCM_Item, EVR_OB));
-    sequence->insert(offsetTable);
-    DcmOffsetList offsets;
-    std::size_t compressedBytes = 0;
-    for (int k = 0; k < f.frames; ++k) {
-        if (!decoder.decodeFrame(k, frame.data(), error)) {
-            delete sequence;
+    if (isLosslessCompression(m_compression))
+        return true;
+    for (const auto& dataset : datasets)
+        if (!PixelPacking::widenRange(*dataset, range, error))
             return false;
-        }
-        const int size = voxelSize(decoder.outputType());
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::uint8_t* p = frame.data() + i * std::size_t(size);
-            switch (decoder.outputType()) {
-                case VoxelType::Int8: image.samples[i] = *reinterpret_cast<const std::int8_t*>(p); break;
-                case VoxelType::UInt16: image.samples[i] = *reinterpret_cast<const std::uint16_t*>(p); break;
-                case VoxelType::Int16: image.samples[i] = *reinterpret_cast<const std::int16_t*>(p); break;
-                case VoxelType::UInt8: image.samples[i] = *p; break;
-                default: image.samples[i] = *reinterpret_cast<const std::int32_t*>(p); break;
-            }
-        }
-        std::vector<std::uint8_t> codestream;
-        std::string reason;
-        if (!Jpeg2000Codec::encode(image, lossless ? 0.0 : jpeg2000Ratio(m_quality), codestream, reason)) {
-            delete sequence;
-            error = fatal(Error::NotSupported, reason);
-            return false;
-        }
-        compressedBytes += codestream.size();
-        sequence->storeCompressedFrame(offsets, codestream.data(), static_cast<Uint32>(codestream.size()), 0);
-    }
-    offsetTable->createOffsetTable(offsets);
-    DcmElement* element = nullptr;
-    dataset.findAndGetElement(DCM_PixelData, element);
-    auto* pixelData = dynamic_cast<DcmPixelData*>(element);
-    if (!pixelData) {
-        delete sequence;
-        error = fatal(Error::MissingValue, "The dataset has no pixel data");
-        return false;
-    }
-    pixelData->putOriginalRepresentation(xfer, nullptr, sequence);
-    if (f.samplesPerPixel == 3)
-        dataset.putAndInsertString(DCM_PhotometricInterpretation, lossless ? "YBR_RCT" : "YBR_ICT");
-    if (!lossless) {
-        const double ratio = double(count * std::size_t(f.frames) * std::size_t(f.bitsAllocated / 8)) /
-                             double(std::max<std::size_t>(compressedBytes, 1));
-        dataset.putAndInsertString(DCM_LossyImageCompression, "01");
-        dataset.putAndInsertString(DCM_LossyImageCompressionRatio, decimalString(ratio).c_str());
-        dataset.putAndInsertString(DCM_LossyImageCompressionMethod, "ISO_15444_1");
-    }
     return true;
 }
 
-bool DicomWriter::writeFile(DcmDataset& dataset, const std::string& path, Error& error) const
+bool DicomWriter::saveCopy(const DcmDataset& dataset, const std::string& path, Error& error,
+                           const PixelPacking::ValueRange* seriesRange) const
 {
-    if (!encode(dataset, error))
+    // The caller's dataset keeps its native pixel data: a later write may choose another compression.
+    DcmFileFormat file(new DcmDataset(dataset), OFFalse);
+    DcmDataset& copy = *file.getDataset();
+    if (!encode(copy, error, seriesRange))
         return false;
-    const E_TransferSyntax xfer = transferSyntaxOf(m_compression, bitsAllocatedOf(dataset));
+    const E_TransferSyntax xfer = transferSyntaxOf(m_compression, bitsAllocatedOf(copy));
     const QFileInfo info(QString::fromStdString(path));
     if (!info.dir().mkpath(".")) {
         error = fatal(Error::IoError, "Cannot create the folder of '" + path + "'");
         return false;
     }
     const QString temporary = info.dir().filePath("." + info.fileName() + ".part");
-    DcmFileFormat file(&dataset);
     const OFCondition status = file.saveFile(temporary.toStdString().c_str(), xfer, EET_ExplicitLength, EGL_recalcGL,
                                              EPD_noChange, 0, 0, EWM_createNewMeta);
     if (status.bad()) {
@@ -224,12 +361,36 @@ bool DicomWriter::writeFile(DcmDataset& dataset, const std::string& path, Error&
     return true;
 }
 
+bool DicomWriter::writeFile(const DcmDataset& dataset, const std::string& path, Error& error) const
+{
+    const QStringList created = missingFolders(QFileInfo(QString::fromStdString(path)).absolutePath());
+    if (saveCopy(dataset, path, error, nullptr))
+        return true;
+    removeFolders(created);
+    return false;
+}
+
 bool DicomWriter::writeFolder(const std::vector<std::shared_ptr<DcmDataset>>& datasets, const std::string& folder,
                               Progress* progress, Error& error) const
 {
+    // What the pixel attributes refuse is refused before anything is created.
+    for (const auto& dataset : datasets) {
+        if (!dataset) {
+            error = fatal(Error::MissingValue, "A dataset is missing");
+            return false;
+        }
+        if (!PixelPacking::accepts(*dataset, m_compression, error))
+            return false;
+    }
+    // Quantised slices share one rescale, so that the series keeps one pixel format.
+    PixelPacking::ValueRange range;
+    if (!seriesRange(datasets, range, error))
+        return false;
     const QDir dir(QString::fromStdString(folder));
+    const QStringList created = missingFolders(dir.absolutePath());
     if (!dir.mkpath(".")) {
         error = fatal(Error::IoError, "Cannot create the folder '" + folder + "'");
+        removeFolders(created);
         return false;
     }
     if (progress)
@@ -238,6 +399,12 @@ bool DicomWriter::writeFolder(const std::vector<std::shared_ptr<DcmDataset>>& da
     const long count = static_cast<long>(datasets.size());
     std::vector<Error> errors(datasets.size());
     std::vector<char> failed(datasets.size(), 0);
+    std::vector<char> written(datasets.size(), 0);
+    auto nameOf = [&dir](long i) {
+        char name[32];
+        std::snprintf(name, sizeof(name), "IMG%04ld.dcm", i + 1);
+        return dir.filePath(QString::fromLatin1(name));
+    };
     std::atomic<long> done{0};
     std::atomic<bool> stop{false};
 #pragma omp parallel for schedule(dynamic)
@@ -250,20 +417,23 @@ bool DicomWriter::writeFolder(const std::vector<std::shared_ptr<DcmDataset>>& da
             stop = true;
             continue;
         }
-        char name[32];
-        std::snprintf(name, sizeof(name), "IMG%04ld.dcm", i + 1);
-        const auto& dataset = datasets[std::size_t(i)];
-        if (!dataset || !writeFile(*dataset, dir.filePath(name).toStdString(), errors[std::size_t(i)])) {
+        if (!saveCopy(*datasets[std::size_t(i)], nameOf(i).toStdString(), errors[std::size_t(i)], &range)) {
             failed[std::size_t(i)] = 1;
             stop = true;
             continue;
         }
+        written[std::size_t(i)] = 1;
         if (progress)
             progress->setValue(++done);
     }
     for (std::size_t i = 0; i < datasets.size(); ++i)
         if (failed[i]) {
-            error = errors[i].message.empty() ? Error(Error::IoError, Error::Fatal, "A dataset is missing") : errors[i];
+            error = errors[i];
+            // A failed export leaves nothing of its own behind.
+            for (long k = 0; k < count; ++k)
+                if (written[std::size_t(k)])
+                    QFile::remove(nameOf(k));
+            removeFolders(created);
             return false;
         }
     return true;
@@ -273,8 +443,17 @@ bool DicomWriter::store(const std::vector<std::shared_ptr<DcmDataset>>& datasets
                         Error& error) const
 {
     for (const auto& dataset : datasets)
-        if (!dataset || !encode(*dataset, error))
+        if (!dataset)
+            return error = fatal(Error::MissingValue, "A dataset is missing"), false;
+    PixelPacking::ValueRange range;
+    if (!seriesRange(datasets, range, error))
+        return false;
+    std::vector<std::shared_ptr<DcmDataset>> encoded;
+    for (const auto& dataset : datasets) {
+        encoded.push_back(std::make_shared<DcmDataset>(*dataset));
+        if (!encode(*encoded.back(), error, &range))
             return false;
+    }
     const DicomPacsConfiguration configuration = DicomPacsConfiguration::fromUri(Filesystem::Url(url));
     DicomPacsCommunication communication(configuration);
     std::string firstError;
@@ -282,7 +461,7 @@ bool DicomWriter::store(const std::vector<std::shared_ptr<DcmDataset>>& datasets
         if (firstError.empty())
             firstError = e.message;
     });
-    if (!communication.sendStoreRequest(datasets)) {
+    if (!communication.sendStoreRequest(encoded)) {
         error = fatal(Error::NetworkError,
                       "C-STORE to '" + url + "' failed" + (firstError.empty() ? std::string() : ": " + firstError));
         return false;

@@ -3,6 +3,7 @@
 #include "host/core/Progress.h"
 #include "host/dicom/Error.h"
 #include "host/dicom/io/Compression.h"
+#include "host/dicom/io/PixelPacking.h"
 
 #include <memory>
 #include <string>
@@ -13,8 +14,14 @@ class DcmDataset;
 namespace Dravelin::Dicom {
 
 // Writes datasets with one of the ten transfer syntaxes: to a file, to a folder (one file per
-// dataset) or to a PACS (C-STORE). A file appears whole or not at all: it is written under a
-// temporary name in its folder and renamed when complete.
+// dataset) or to a PACS (C-STORE). The datasets are not changed: each is fitted to the transfer
+// syntax (PixelPacking) and encoded as a copy, so a failed write may be tried again with another
+// compression. A file appears whole or not at all: it is written under a temporary name in its
+// folder and renamed when complete; a failed write removes what it wrote and the folders it
+// created.
+//
+// The lossy compressions keep every value within lossyBoundSteps(): lossy JPEG and JPEG 2000
+// frames are decoded again and checked, and coded again at a higher quality when they exceed it.
 class DicomWriter
 {
 public:
@@ -25,11 +32,13 @@ public:
     // The transfer syntax UID that written files carry.
     std::string transferSyntaxUid() const;
 
-    // Encodes the pixel data of the dataset for the transfer syntax (in place). False with
-    // `error` set when the codec refuses the image.
-    bool encode(DcmDataset& dataset, Error& error) const;
+    // Fits and encodes the pixel data of the dataset for the transfer syntax, in place. False
+    // with `error` set when it cannot be written without changing values the compression must
+    // keep, or the codec refuses the image. `seriesRange`: the values quantised samples span
+    // (the dataset's own when null).
+    bool encode(DcmDataset& dataset, Error& error, const PixelPacking::ValueRange* seriesRange = nullptr) const;
 
-    bool writeFile(DcmDataset& dataset, const std::string& path, Error& error) const;
+    bool writeFile(const DcmDataset& dataset, const std::string& path, Error& error) const;
     // Files "IMG0001.dcm", "IMG0002.dcm", ... (the folder is created when missing). Stops at
     // the first failure.
     bool writeFolder(const std::vector<std::shared_ptr<DcmDataset>>& datasets, const std::string& folder,
@@ -40,7 +49,11 @@ public:
     static void registerCodecs();
 
 private:
-    bool encodeJpeg2000(DcmDataset& dataset, Error& error) const;
+    bool saveCopy(const DcmDataset& dataset, const std::string& path, Error& error,
+                  const PixelPacking::ValueRange* seriesRange) const;
+    // The values of all datasets, when the compression quantises.
+    bool seriesRange(const std::vector<std::shared_ptr<DcmDataset>>& datasets, PixelPacking::ValueRange& range,
+                     Error& error) const;
 
     Compression m_compression;
     int m_quality;

@@ -81,6 +81,11 @@ TEST(StructureCheck, GivesUpOnDataWithoutElementsAndPassesRealFiles)
         EXPECT_FALSE(whole.truncated) << file.name;
         EXPECT_TRUE(!file.cutShows || checkOf(bytes.left(bytes.size() / 2)).truncated) << file.name;
     }
+    // A data set in implicit VR under an explicit transfer syntax is not a truncated file.
+    const auto mislabelled =
+        checkOf(Dravelin::Test::readFile(Dravelin::Test::pydicomData("test_files/SC_rgb_jpeg.dcm")));
+    EXPECT_NE(mislabelled.problem.find("encoded in implicit VR"), std::string::npos) << mislabelled.problem;
+    EXPECT_FALSE(mislabelled.truncated);
 }
 
 TEST(StructureCheck, CapsInflationAndRefusesFifos)

@@ -151,3 +151,19 @@ TEST(DicomComponents, MultiFrameOverlayPlanesAreKeptPerFrame)
     EXPECT_TRUE(overlay.isSet(0, 0, 0));
     EXPECT_TRUE(overlay.isSet(1, 3, 3));
 }
+
+// The data model keeps 8 bits per colour sample: deeper colour loads reduced, and says so.
+TEST(DicomComponents, DeepColourLoadsWithAWarning)
+{
+    DicomIoAlgorithm reader;
+    reader.setLocation(T::pydicomData("test_files/SC_rgb_rle_16bit.dcm"));
+    reader.compute();
+    OwningDataList output = reader.takeOutput();
+    ASSERT_EQ(output.getImages().size(), 1u);
+    EXPECT_EQ(output.getImages().front()->pixelType(), PixelType::RGB);
+    ASSERT_EQ(reader.caughtErrors().size(), 1u);
+    EXPECT_EQ(reader.caughtErrors().front().type, Dicom::Error::Warning);
+    EXPECT_NE(reader.caughtErrors().front().message.find("SC_rgb_rle_16bit.dcm': colour with 16 bits per sample"),
+              std::string::npos)
+        << reader.caughtErrors().front().message;
+}

@@ -74,6 +74,9 @@ TEST_F(PydicomCorpus, EveryDecodableImageLoadsWithPydicomsValues)
             ASSERT_FALSE(reader.errors().empty());
             EXPECT_EQ(reader.errors().back().type, Error::Fatal);
             EXPECT_NE(reader.errors().back().message.find(name.toStdString()), std::string::npos);
+            if (name == "SC_rgb_jpeg.dcm") {  // and why
+                EXPECT_NE(reader.errors().back().message.find("implicit VR"), std::string::npos);
+            }
             continue;
         }
         if (want.empty())
