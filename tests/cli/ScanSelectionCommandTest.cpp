@@ -71,6 +71,9 @@ TEST_F(ScanSelection, FiltersNarrowTheViewAndTheLocations)
 
     const auto nothing = T::runCli({"scan", data, "--location", "--filter", "no such text"});
     EXPECT_EQ(locationLines(nothing.out).size(), 0);
+    // Typed in lower case, as users do, the text still finds "Synthetic^Patient1".
+    const auto typed = T::runCli({"scan", data, "--location", "--filter", "patient1"});
+    EXPECT_EQ(locationLines(typed.out).size(), 5);
 
     const auto past = T::runCli({"scan", data, "--location", "--from", "1900-01-01", "--to", "1900-12-31"});
     EXPECT_EQ(locationLines(past.out).size(), 0);

@@ -186,6 +186,8 @@ TEST_F(DisplayFixture, AnnotationsAppearOnTheSlicesTheyCross)
         {SliceView::Coronal, {0, 10, 45}, {10, 10, 50}, lineColour, true},   // the right edge crosses y = 10
         {SliceView::Coronal, {0, 30, 45}, {10, 30, 50}, lineColour, false},  // beyond the square
         {SliceView::Axial, {0, 10, 50}, {31.5, 31.5, 50}, bitmapColour, true},
+        {SliceView::Axial, {0, 10, 50}, {33.2, 33.2, 50}, bitmapColour, true},  // its far corner: 4 pixels wide
+        {SliceView::Axial, {0, 10, 50}, {34, 34, 50}, bitmapColour, false},
         {SliceView::Axial, {0, 10, 53}, {31.5, 31.5, 53}, bitmapColour, false},
     };
     for (const Case& c : cases) {
