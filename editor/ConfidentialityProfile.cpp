@@ -109,6 +109,13 @@ bool ConfidentialityProfile::writeFile(const QString& path, const QString& name,
     return PropertiesIO::saveToXML(properties, path);
 }
 
+QString ConfidentialityProfile::methodName(const QString& name, const QString& path)
+{
+    if (!name.isEmpty())
+        return name;
+    return path.isEmpty() ? customProfileName : QFileInfo(path).completeBaseName();
+}
+
 std::optional<ConfidentialityProfile::File> ConfidentialityProfile::load(const QString& name, const QString& path)
 {
     if (name == basicProfileName)

@@ -60,6 +60,10 @@ public:
     static std::optional<File> readFile(const QString& path);
     static bool writeFile(const QString& path, const QString& name, const Dicom::DeidentificationActionTable& table);
 
+    // The name a de-identification records as its method: `name`, else the base name of the
+    // profile file at `path`, else "Custom Profile".
+    static QString methodName(const QString& name, const QString& path);
+
     // The table of a profile name: the two presets by name, else the file at `path`.
     // "Invalid profile selection: " is logged (and Basic used) when a custom file is missing.
     static std::optional<File> load(const QString& name, const QString& path);

@@ -10,6 +10,8 @@
 #include "host/core/Progress.h"
 #include "host/dicom/DatasetCache.h"
 #include "host/ui/ProgressWidget.h"
+#include "scanning/Image.h"
+#include "scanning/Series.h"
 
 #include <QBoxLayout>
 #include <QCheckBox>
@@ -201,6 +203,8 @@ void DicomEditor::accept()
     }
     if (answer != QMessageBox::Yes)
         return;
+    if (!askAboutBurnedIn())
+        return;
 
     if (!convert(input, outputText)) {
         QMessageBox::critical(this, tr("Error"), tr("Not all files could be saved. See log for details"),
@@ -225,7 +229,7 @@ void DicomEditor::setConverting(bool converting)
             widget->setEnabled(!converting);
 }
 
-bool DicomEditor::convert(const QString& input, const QString& output)
+std::vector<const Dicom::Series*> DicomEditor::chosenSeries() const
 {
     std::vector<const Dicom::Series*> series;
     for (const Dicom::Series* s : browserModel()->selectedSeries())
@@ -236,11 +240,44 @@ bool DicomEditor::convert(const QString& input, const QString& output)
             for (const QModelIndex& row : view->selectionModel()->selectedRows(0))
                 if (auto* s = row.data(DicomBrowserModel::SeriesRole).value<Dicom::Series*>())
                     series.push_back(s);
-    const auto locations = DicomEditorConversion::locationsOf(series);
+    return series;
+}
+
+bool DicomEditor::askAboutBurnedIn()
+{
+    m_skipBurnedIn = false;
+    QStringList files;
+    for (const Dicom::Series* series : chosenSeries())
+        for (const Dicom::Image* image : series->images)
+            if (image->burnedInAnnotation)
+                files << QString::fromStdString(image->location.isLocalFile() ? image->location.localFilePath()
+                                                                              : image->location.string());
+    if (files.isEmpty())
+        return true;
+    // The scan read every header already: the list costs no I/O here.
+    QMessageBox box(QMessageBox::Warning, tr("Burned-in annotation"),
+                    tr("%n file(s) show text in their pixels (burned-in annotation), which is not removed: they may "
+                       "still identify the patient. Written, they get Patient Identity Removed \"NO\".",
+                       nullptr, files.size()),
+                    QMessageBox::Cancel, this);
+    box.setObjectName(QStringLiteral("burnedInQuestion"));
+    box.setDetailedText(files.join(QLatin1Char('\n')));
+    QPushButton* write = box.addButton(tr("Write them"), QMessageBox::AcceptRole);
+    QPushButton* skip = box.addButton(tr("Leave them out"), QMessageBox::RejectRole);
+    box.setDefaultButton(skip);
+    box.exec();
+    m_skipBurnedIn = box.clickedButton() == skip;
+    return box.clickedButton() == write || box.clickedButton() == skip;
+}
+
+bool DicomEditor::convert(const QString& input, const QString& output)
+{
+    const auto locations = DicomEditorConversion::locationsOf(chosenSeries());
 
     auto conversion =
         std::make_shared<DicomEditorConversion>(input, output, actionTable(), m_keepPrivateTags->isChecked(), m_cache);
-    conversion->setProfileName(m_algorithm->confidentialityProfile->profileName);
+    conversion->setProfileName(m_profileDialog->methodName());
+    conversion->setSkipBurnedIn(m_skipBurnedIn);
 
     Progress* reporter = m_algorithm->progress();
     if (!reporter && applicationController())

@@ -20,7 +20,8 @@ class ProgressWidget;
 
 namespace Dicom {
 class DatasetCache;
-}
+class Series;
+}  // namespace Dicom
 
 // The window of the DICOM editor: the browser (input folder or DICOMweb server, the series to
 // process), an output folder, "Keep private tags" and the confidentiality profile, edited in
@@ -29,6 +30,9 @@ class DatasetCache;
 // has relative to the input folder, through DicomEditorConversion (the engine of the
 // `deidentify` command): files appear whole or not at all, and the input stays untouched unless
 // the user agreed to write into the input folder itself.
+//
+// Before converting, the files whose pixels show burned-in text are listed, to be written (with
+// Patient Identity Removed "NO") or left out.
 //
 // The conversion runs on worker threads while the window stays responsive; its progress task
 // can be cancelled (it stops after the files in hand).
@@ -62,6 +66,11 @@ private:
     // Copies the dialog's profile into the algorithm, the label and the remembered settings.
     void applyProfile();
     void chooseOutputDirectory();
+    // The checked series, else the series rows selected in the tree.
+    std::vector<const Dicom::Series*> chosenSeries() const;
+    // Lists the chosen files with burned-in annotation and asks whether to write them or leave
+    // them out; false when the user cancelled. True at once when there are none.
+    bool askAboutBurnedIn();
     // Converts the files of the checked series; false when some could not be written.
     bool convert(const QString& input, const QString& output);
     void setConverting(bool converting);
@@ -75,6 +84,7 @@ private:
     QTabWidget* m_outputTabs = nullptr;
     ProgressWidget* m_progress = nullptr;  // shows the conversion when the host gives no reporter
     bool m_converting = false;
+    bool m_skipBurnedIn = false;  // the answer of askAboutBurnedIn
 };
 
 }  // namespace Dravelin

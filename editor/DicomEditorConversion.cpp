@@ -35,6 +35,8 @@ namespace Dravelin {
 struct DicomEditorConversion::Private
 {
     std::unique_ptr<Dicom::Anonymizer> anonymizer;
+    std::mutex burnedInMutex;
+    QStringList burnedIn;
 };
 
 struct DicomEditorConversion::Counters
@@ -252,6 +254,11 @@ DicomEditorConversion::Summary DicomEditorConversion::run(const std::vector<File
     summary.failed = counters.failed;
     summary.leftOut = counters.leftOut;
     summary.cancelled = cancelled;
+    {
+        std::lock_guard<std::mutex> lock(d->burnedInMutex);
+        summary.burnedIn = std::exchange(d->burnedIn, QStringList());
+    }
+    summary.burnedIn.sort();
     summary.seconds = timer.nsecsElapsed() / 1e9;
     return summary;
 }
@@ -304,6 +311,9 @@ DicomEditorConversion::Outcome DicomEditorConversion::convertDataset(const DcmDa
                          ": its record offsets would not survive de-identification");
         return Outcome::LeftOut;
     }
+    if (Dicom::Anonymizer::hasBurnedInAnnotation(const_cast<DcmDataset&>(source)) &&
+        !acceptBurnedIn(QString::fromStdString(fileName)))
+        return Outcome::LeftOut;
     const QString out = output.absoluteFilePath(rel);
     if (!QDir().mkpath(QFileInfo(out).absolutePath())) {
         logFailure("Could not create output path: " + out);
@@ -322,6 +332,20 @@ DicomEditorConversion::Outcome DicomEditorConversion::convertDataset(const DcmDa
         return Outcome::Failed;
     }
     return write(copy.release(), fileName, out, pending) ? Outcome::Added : Outcome::Failed;
+}
+
+bool DicomEditorConversion::acceptBurnedIn(const QString& fileName) const
+{
+    {
+        std::lock_guard<std::mutex> lock(d->burnedInMutex);
+        d->burnedIn << fileName;
+    }
+    DRAVELIN_LOG(2, "DICOM",
+                 m_skipBurnedIn ? "Left out " + fileName + ": burned-in annotation (text in the pixels)"
+                                : "Burned-in annotation in " + fileName +
+                                      ": the text in its pixels stays, so it is written with Patient Identity "
+                                      "Removed NO");
+    return !m_skipBurnedIn;
 }
 
 bool DicomEditorConversion::write(DcmDataset* dataset, const std::string& sourceFile, QString target,

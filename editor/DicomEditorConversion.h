@@ -4,6 +4,7 @@
 #include "host/dicom/deid/DeidentificationProfiles.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <string>
@@ -35,6 +36,9 @@ class UidMap;
 //   bits, and a symbolic link is written through: its target gets the copy, the link stays.
 // - A DICOMDIR (a dataset with directory records) is left out and logged: its offsets would not
 //   survive the changes. Left-out files are counted apart from failures.
+// - An image with burned-in annotation (text in its pixels, which is not removed) is written
+//   with PatientIdentityRemoved "NO", or left out with setSkipBurnedIn; either way it is logged
+//   by path and listed in the summary.
 // - A dataset without SOP Class UID keeps the media storage SOP class of its source's file meta.
 // - One UidMap serves the whole run, so references between the written instances hold and each
 //   original Patient ID gets one dummy.
@@ -52,6 +56,9 @@ public:
         int leftOut = 0;    // DICOMDIRs, not written on purpose
         bool cancelled = false;
         double seconds = 0;
+        // Files with burned-in annotation, sorted: left out (counted in leftOut) when skipped,
+        // else written.
+        QStringList burnedIn;
         bool complete() const { return failed == 0; }
         // "" when complete, else "Not all files could be saved. See log for details".
         QString message() const;
@@ -68,6 +75,9 @@ public:
 
     // The profile's name, for DeidentificationMethod when the table is not a preset.
     void setProfileName(const QString& name);
+
+    // Leave images with burned-in annotation out instead of writing them.
+    void setSkipBurnedIn(bool skip) { m_skipBurnedIn = skip; }
 
     // True when output and input are the same folder.
     bool inPlace() const { return m_inPlace; }
@@ -91,6 +101,8 @@ private:
     void convertLocation(const Filesystem::Url& location, Counters& counters, Pending& pending) const;
     enum class Outcome { Added, Failed, LeftOut };
     Outcome convertDataset(const DcmDataset& source, const std::string& fileName, Pending& pending) const;
+    // Notes and logs a file with burned-in annotation; false when it is to be left out.
+    bool acceptBurnedIn(const QString& fileName) const;
     bool write(DcmDataset* dataset, const std::string& sourceFile, QString target, Pending& pending) const;
     static void commit(Pending& pending, Counters& counters);
 
@@ -102,6 +114,7 @@ private:
     std::shared_ptr<Dicom::DatasetCache> m_cache;
     std::shared_ptr<Dicom::UidMap> m_uids;
     int m_threads = 0;
+    bool m_skipBurnedIn = false;
     struct Private;
     std::unique_ptr<Private> d;
 };

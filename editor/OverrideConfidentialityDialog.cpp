@@ -114,6 +114,7 @@ bool OverrideConfidentialityDialog::loadSettings(const QString& name, QString pa
         m_actions = ConfidentialityProfile::load(name, QString())->table;
         m_name = name;
         m_path.clear();
+        m_fileName.clear();
         return true;
     }
     if (!QFileInfo(path).isFile()) {
@@ -125,6 +126,7 @@ bool OverrideConfidentialityDialog::loadSettings(const QString& name, QString pa
         return false;
     m_actions = std::move(file->table);
     m_name = file->name;
+    m_fileName = file->name;
     m_path = path;
     addProfileItem();
     return true;
@@ -176,6 +178,12 @@ void OverrideConfidentialityDialog::applySettingsToTable()
         m_profiles->setCurrentText(m_name);
     }
     m_profiles->setCurrentText(m_name.isEmpty() ? m_path : m_name);
+}
+
+QString OverrideConfidentialityDialog::methodName() const
+{
+    const bool renamed = m_name == ConfidentialityProfile::customProfileName && !m_path.isEmpty();
+    return ConfidentialityProfile::methodName(renamed ? m_fileName : m_name, m_path);
 }
 
 void OverrideConfidentialityDialog::onProfileSelected(const QString& text)
@@ -230,6 +238,7 @@ void OverrideConfidentialityDialog::exportSettings()
     // The file now holds the table as shown: it is the loaded profile (Reset returns to it).
     m_actions = shown;
     m_name = name;
+    m_fileName = name;
     m_path = file;
     addProfileItem();
     const QSignalBlocker block(m_profiles);
@@ -266,6 +275,7 @@ void OverrideConfidentialityDialog::reject()
     m_actions = m_shown.actions;
     m_name = m_shown.name;
     m_path = m_shown.path;
+    m_fileName = m_shown.fileName;
     if (changed || tableOf(*m_tagTable) != m_actions)
         applySettingsToTable();
     QDialog::reject();
@@ -275,7 +285,7 @@ void OverrideConfidentialityDialog::showEvent(QShowEvent* event)
 {
     if (m_tagTable->rowCount() == 0)
         applySettingsToTable();
-    m_shown = {m_name, m_path, m_actions};
+    m_shown = {m_name, m_path, m_actions, m_fileName};
     QDialog::showEvent(event);
 }
 

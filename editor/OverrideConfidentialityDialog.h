@@ -44,6 +44,9 @@ public:
 
     const QString& currentName() const { return m_name; }
     const QString& currentPath() const { return m_path; }
+    // What a de-identification records as its method: the profile's own name, also after
+    // Accept renamed it "Custom Profile" (the name its file gives, else the file's base name).
+    QString methodName() const;
     const Dicom::DeidentificationActionTable& actionTable() const { return m_actions; }
 
     // The action codes in the order every selector lists them, and their explanations (one
@@ -69,11 +72,13 @@ private:
     Dicom::DeidentificationActionTable m_actions;
     QString m_name;
     QString m_path;
+    QString m_fileName;  // the name the current file gives (empty for presets)
     struct State
     {
         QString name;
         QString path;
         Dicom::DeidentificationActionTable actions;
+        QString fileName;
     };
     State m_shown;  // the profile when the dialog was last shown
 };

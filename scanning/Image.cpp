@@ -126,6 +126,7 @@ Image::Image(Series* series, const RecordElements& fields) : series(series)
     copyLeading(orientation, imageOrientation);
     copyLeading(spacing, pixelSpacing);
     spacingBetweenSlices = betweenSlices;
+    burnedInAnnotation = text(fields, tags.burnedInAnnotation).trimmed() == QLatin1String("YES");
 
     // Values from a RawHeader come from files without the functional groups (the scanner
     // lets DCMTK read the others).

@@ -45,6 +45,8 @@ public:
     std::optional<double> spacingBetweenSlices;
     std::optional<int> instanceNumber;
     std::optional<int> acquisitionNumber;
+    // BurnedInAnnotation "YES": the pixels show text (which de-identification does not remove).
+    bool burnedInAnnotation = false;
     // Where a folder scan met the file (rising across scans), 0 otherwise: images of equal
     // instance numbers keep the order of their files whichever thread read them first.
     std::uint32_t scanOrder = 0;

@@ -74,7 +74,8 @@ const std::vector<RawHeader::Field>& RecordElements::rawFields()
                                   &t.imageOrientation,
                                   &t.pixelSpacing,
                                   &t.spacingBetweenSlices,
-                                  &t.sharedFunctionalGroups}) {
+                                  &t.sharedFunctionalGroups,
+                                  &t.burnedInAnnotation}) {
             RawHeader::Field field{key(*tag), {0, 0}};
             std::memcpy(field.vr, tag->getVR().getVRName(), 2);
             result.push_back(field);

@@ -49,7 +49,8 @@ RecordTags::RecordTags()
       imageOrientation(DCM_ImageOrientationPatient, EVR_DS),
       pixelSpacing(DCM_PixelSpacing, EVR_DS),
       spacingBetweenSlices(DCM_SpacingBetweenSlices, EVR_DS),
-      sharedFunctionalGroups(DCM_SharedFunctionalGroupsSequence, EVR_SQ)
+      sharedFunctionalGroups(DCM_SharedFunctionalGroupsSequence, EVR_SQ),
+      burnedInAnnotation(DCM_BurnedInAnnotation, EVR_CS)
 {
 }
 

@@ -50,6 +50,7 @@ struct RecordTags
     DcmTag pixelSpacing;
     DcmTag spacingBetweenSlices;
     DcmTag sharedFunctionalGroups;
+    DcmTag burnedInAnnotation;
 
 private:
     RecordTags();

@@ -38,6 +38,7 @@ struct Options
     bool keepPrivate = false;
     bool inPlace = false;
     bool overwrite = false;
+    bool skipBurnedIn = false;
     QSet<QString> series;
 };
 
@@ -90,6 +91,7 @@ std::optional<Options> parseArguments(CommandLine& cl)
     o.keepPrivate = cl.isSet("keep-private");
     o.inPlace = cl.isSet("in-place");
     o.overwrite = cl.isSet("overwrite");
+    o.skipBurnedIn = cl.isSet("skip-burned-in");
     for (const QString& uid : cl.list("series"))
         o.series.insert(uid);
     if (cl.failed())
@@ -104,8 +106,8 @@ std::optional<ConfidentialityProfile::File> profileFile(const QString& profile)
     if (profile == QLatin1String("relaxed"))
         return ConfidentialityProfile::load(ConfidentialityProfile::relaxedProfileName, QString());
     auto file = ConfidentialityProfile::readFile(profile);
-    if (file && file->name.isEmpty())
-        file->name = QFileInfo(profile).completeBaseName();
+    if (file)
+        file->name = ConfidentialityProfile::methodName(file->name, profile);
     return file;
 }
 
@@ -160,6 +162,9 @@ int runDeidentifyCommand(const QStringList& args)
     cl.addFlag("keep-private", "Keep private attributes.");
     cl.addValue("series", "UID[,UID...]", "Only these series (may be given more than once).");
     cl.addFlag("overwrite", "Write into an OUTPUT folder that is not empty.");
+    cl.addFlag("skip-burned-in",
+               "Leave out images with burned-in annotation (text in the pixels, which is not removed); "
+               "without it they are written with Patient Identity Removed NO. Either way each is named.");
     cl.addFlag("in-place",
                "Replace the files of INPUT by their de-identified copies (OUTPUT equal to INPUT); "
                "links are written through to their targets, file modes are kept.");
@@ -222,6 +227,7 @@ int runDeidentifyCommand(const QStringList& args)
     DicomEditorConversion conversion(options->input, options->output, profile->table, options->keepPrivate,
                                      std::make_shared<Dicom::DatasetCache>(16));
     conversion.setProfileName(profile->name);
+    conversion.setSkipBurnedIn(options->skipBurnedIn);
     // From here on an interrupt lets the files in hand finish (before, there is nothing to clean).
     for (const int signal : {SIGINT, SIGTERM, SIGHUP})
         std::signal(signal, onInterrupt);
@@ -234,9 +240,16 @@ int runDeidentifyCommand(const QStringList& args)
     out << summary.written << " files written to " << options->output << ", " << failed << " failed, "
         << QString::number(summary.seconds, 'f', 2) << " s\n";
     QTextStream err(stderr);
-    const int leftOut = summary.leftOut + dicomdirs;
+    const int burnedIn = static_cast<int>(summary.burnedIn.size());
+    const int leftOutBurnedIn = options->skipBurnedIn ? burnedIn : 0;
+    const int leftOut = summary.leftOut - leftOutBurnedIn + dicomdirs;
     if (leftOut > 0)
         err << leftOut << (leftOut == 1 ? " DICOMDIR file" : " DICOMDIR files") << " left out\n";
+    if (burnedIn > 0)
+        err << burnedIn << (burnedIn == 1 ? " file" : " files") << " with burned-in annotation "
+            << (options->skipBurnedIn ? "left out"
+                                      : "written with Patient Identity Removed NO (the pixels may identify)")
+            << '\n';
     if (summary.cancelled) {
         err << "Interrupted: the files not yet converted were not written\n";
         return 1;

@@ -1,9 +1,9 @@
 #include "app/cli/LabelMapFiles.h"
 
+#include "host/core/AtomicFile.h"
 #include "host/data/Mesh.h"
 #include "host/data/SharedImage.h"
 
-#include <QSaveFile>
 #include <QtEndian>
 
 #include <cstring>
@@ -17,11 +17,11 @@ QString vectorText(const Eigen::Vector3d& v)
     return QStringLiteral("(%1,%2,%3)").arg(v.x(), 0, 'g', 17).arg(v.y(), 0, 'g', 17).arg(v.z(), 0, 'g', 17);
 }
 
-bool commit(QSaveFile& file, const QString& path, QString& error)
+bool commit(AtomicFile& file, const QString& path, QString& error)
 {
     if (file.commit())
         return true;
-    error = path + ": " + file.errorString();
+    error = path + ": " + file.reason();
     return false;
 }
 
@@ -43,9 +43,9 @@ bool writeNrrd(const SharedImage& labels, const QString& path, QString& error)
         error = path + ": the label map does not hold unsigned short voxels";
         return false;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        error = path + ": " + file.errorString();
+    AtomicFile file(path);
+    if (!file.open()) {
+        error = path + ": " + file.reason();
         return false;
     }
     const Eigen::Affine3d toWorld = labels.voxelToWorld();
@@ -62,7 +62,7 @@ bool writeNrrd(const SharedImage& labels, const QString& path, QString& error)
     header += QStringLiteral("space origin: %1\n\n").arg(vectorText(toWorld.translation()));
     file.write(header.toLatin1());
     if (Q_BYTE_ORDER == Q_LITTLE_ENDIAN) {
-        file.write(reinterpret_cast<const char*>(voxels), static_cast<qint64>(labels.byteSize()));
+        file.write(voxels, labels.byteSize());
     } else {
         QByteArray swapped(static_cast<int>(labels.byteSize()), Qt::Uninitialized);
         qToLittleEndian<quint16>(voxels, static_cast<qsizetype>(labels.voxelCount()), swapped.data());
@@ -73,9 +73,9 @@ bool writeNrrd(const SharedImage& labels, const QString& path, QString& error)
 
 bool writeStl(const Mesh& mesh, const QString& path, QString& error)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        error = path + ": " + file.errorString();
+    AtomicFile file(path);
+    if (!file.open()) {
+        error = path + ": " + file.reason();
         return false;
     }
     QByteArray out(80, '\0');

@@ -2,6 +2,7 @@
 
 #include "browser/widgets/TagInsertDialog.h"
 #include "host/app/FileDialogs.h"
+#include "host/core/AtomicFile.h"
 #include "host/core/Log.h"
 #include "host/dicom/Utils.h"
 #include "ui_TagsWidget.h"
@@ -14,7 +15,6 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeDatabase>
-#include <QSaveFile>
 #include <QScrollBar>
 #include <QStandardItemModel>
 #include <QStyledItemDelegate>
@@ -98,16 +98,11 @@ const void* typedValues(DcmElement* element, OFCondition (DcmElement::*getter)(T
 
 bool writeWhole(const QString& path, const QByteArray& bytes)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        logError("Could not creat file at " + path.toStdString() + " to store the buffer");
-        return false;
-    }
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
-        logError("Could not write to file at " + path.toStdString());
-        return false;
-    }
-    return true;
+    QString error;
+    if (AtomicFile::writeWhole(path, bytes, &error))
+        return true;
+    logError(error.toStdString());
+    return false;
 }
 
 // Each value on one line, elided at the cell's end: wrapping long UIDs or multi-line texts

@@ -11,8 +11,15 @@
 #include <QFileInfo>
 
 #include <dlfcn.h>
+#include <elf.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <exception>
 #include <map>
 #include <set>
@@ -40,6 +47,71 @@ QString dlerrorText()
 {
     const char* e = dlerror();
     return e ? QString::fromUtf8(e) : QStringLiteral("unknown error");
+}
+
+// The part [offset, offset + count * size) lies within a file of `length` bytes.
+bool within(std::uint64_t offset, std::uint64_t count, std::uint64_t size, std::uint64_t length)
+{
+    return offset <= length && (size == 0 || count <= (length - offset) / size);
+}
+
+bool readAt(int fd, void* buffer, std::size_t size, std::uint64_t offset)
+{
+    return ::pread(fd, buffer, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
+}
+
+// Why the file cannot be a whole 64-bit shared library; empty when it may be. The loader maps the
+// file's segments and touches them: a part past the end of a cut-short file would kill the
+// process (SIGBUS) instead of failing.
+QString elfProblem(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    struct stat info;
+    Elf64_Ehdr header;
+    QString problem;
+    if (::fstat(fd, &info) != 0) {
+        problem = QString::fromLocal8Bit(std::strerror(errno));
+    } else if (!S_ISREG(info.st_mode)) {
+        problem = QStringLiteral("not a regular file");
+    } else if (info.st_size < static_cast<off_t>(sizeof header) || !readAt(fd, &header, sizeof header, 0)) {
+        problem = QStringLiteral("%1 bytes, too short for a shared library").arg(info.st_size);
+    } else if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0) {
+        problem = QStringLiteral("not an ELF file");
+    } else if (header.e_ident[EI_CLASS] != ELFCLASS64 || header.e_type != ET_DYN) {
+        problem = QStringLiteral("not a 64-bit shared library");
+    } else {
+        const auto length = static_cast<std::uint64_t>(info.st_size);
+        if (header.e_phentsize != sizeof(Elf64_Phdr) ||
+            !within(header.e_phoff, header.e_phnum, sizeof(Elf64_Phdr), length))
+            problem = QStringLiteral("its program header table lies outside its %1 bytes").arg(length);
+        else if (header.e_shnum > 0 && (header.e_shentsize != sizeof(Elf64_Shdr) ||
+                                        !within(header.e_shoff, header.e_shnum, sizeof(Elf64_Shdr), length)))
+            problem = QStringLiteral("its section header table lies outside its %1 bytes").arg(length);
+        for (int i = 0; problem.isEmpty() && i < header.e_phnum; ++i) {
+            Elf64_Phdr segment;
+            if (!readAt(fd, &segment, sizeof segment, header.e_phoff + std::uint64_t(i) * sizeof segment))
+                problem = QStringLiteral("its program headers cannot be read");
+            else if (segment.p_type == PT_LOAD && !within(segment.p_offset, 1, segment.p_filesz, length))
+                problem = QStringLiteral("cut short: segment %1 ends at byte %2 of %3")
+                              .arg(i)
+                              .arg(segment.p_offset + segment.p_filesz)
+                              .arg(length);
+        }
+        for (int i = 0; problem.isEmpty() && i < header.e_shnum; ++i) {
+            Elf64_Shdr section;
+            if (!readAt(fd, &section, sizeof section, header.e_shoff + std::uint64_t(i) * sizeof section))
+                problem = QStringLiteral("its section headers cannot be read");
+            else if (section.sh_type != SHT_NOBITS && !within(section.sh_offset, 1, section.sh_size, length))
+                problem = QStringLiteral("cut short: section %1 ends at byte %2 of %3")
+                              .arg(i)
+                              .arg(section.sh_offset + section.sh_size)
+                              .arg(length);
+        }
+    }
+    ::close(fd);
+    return problem;
 }
 
 }  // namespace
@@ -85,6 +157,10 @@ int PluginLoader::loadFolder(const QString& folder)
 bool PluginLoader::open(const QString& path, Candidate& c)
 {
     c.info.path = path;
+    if (const QString problem = elfProblem(path); !problem.isEmpty()) {
+        logBroken(QStringLiteral("Cannot load plug-in %1: %2").arg(path, problem));
+        return false;
+    }
     const QStringList before = PluginAutoRegistrationGuard::announcedIds();
     dlerror();
     c.handle = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);

@@ -1,9 +1,9 @@
 #include "host/properties/PropertiesIO.h"
 
+#include "host/core/AtomicFile.h"
 #include "host/core/Log.h"
 
 #include <QFile>
-#include <QSaveFile>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
@@ -176,18 +176,11 @@ QString PropertiesIO::toXmlString(const Properties& properties, int format, cons
 
 bool PropertiesIO::saveToXML(const Properties& properties, const QString& path, int format, const QString& comment)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        DRAVELIN_LOG(4, "", QStringLiteral("Cannot write property file %1: %2").arg(path, file.errorString()));
-        return false;
-    }
-    const QByteArray bytes = toXmlString(properties, format, comment).toUtf8();
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
-        DRAVELIN_LOG(4, "", QStringLiteral("Cannot write property file %1: %2").arg(path, file.errorString()));
-        file.cancelWriting();
-        return false;
-    }
-    return true;
+    AtomicFile file(path);
+    if (file.open() && file.write(toXmlString(properties, format, comment).toUtf8()) && file.commit())
+        return true;
+    DRAVELIN_LOG(4, "", QStringLiteral("Cannot write property file %1: %2").arg(path, file.reason()));
+    return false;
 }
 
 }  // namespace Dravelin

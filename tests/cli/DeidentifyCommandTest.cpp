@@ -86,4 +86,36 @@ TEST_F(DeidentifyCommand, OriginalsAreNeverLostOrSkippedSilently)
     EXPECT_EQ(value(QDir(m_in.path()).filePath(m_inputs.front()), DCM_PatientIdentityRemoved), "YES");
 }
 
+// Burned-in text stays in the pixels: each such file is named, written without the claim that
+// the patient's identity is removed, or left out on request and counted so.
+TEST_F(DeidentifyCommand, BurnedInFilesAreNamedAndMayBeLeftOut)
+{
+    QStringList burned;
+    for (const QString& f : {m_inputs[1], m_inputs[4]}) {
+        const QString path = QDir(m_in.path()).filePath(f);
+        DcmFileFormat file;
+        ASSERT_TRUE(file.loadFile(QFile::encodeName(path).constData()).good());
+        file.getDataset()->putAndInsertString(DCM_BurnedInAnnotation, "YES");
+        ASSERT_TRUE(file.saveFile(QFile::encodeName(path).constData()).good());
+        burned << path;
+    }
+    const CliResult written = deidentify({m_in.path(), m_out.file("all")});
+    EXPECT_EQ(written.exitCode, 0) << written.err.toStdString();
+    EXPECT_TRUE(written.out.startsWith("6 files written")) << written.out.toStdString();
+    for (const QString& path : burned)
+        EXPECT_EQ(written.err.count(path), 1) << path.toStdString() << "\n" << written.err.toStdString();
+    for (const QString& f : m_inputs)
+        EXPECT_EQ(value(m_out.file("all/" + f), DCM_PatientIdentityRemoved),
+                  f == m_inputs[1] || f == m_inputs[4] ? "NO" : "YES")
+            << f.toStdString();
+
+    const CliResult skipped = deidentify({m_in.path(), m_out.file("skipped"), "--skip-burned-in"});
+    EXPECT_EQ(skipped.exitCode, 0) << skipped.err.toStdString();
+    EXPECT_TRUE(skipped.out.startsWith("4 files written")) << skipped.out.toStdString();
+    EXPECT_TRUE(skipped.out.contains(", 0 failed")) << skipped.out.toStdString();
+    EXPECT_TRUE(skipped.err.contains("2 files with burned-in annotation left out")) << skipped.err.toStdString();
+    EXPECT_EQ(T::filesUnder(m_out.file("skipped")).size(), 4);
+    EXPECT_FALSE(QFile::exists(m_out.file("skipped/" + m_inputs[1])));
+}
+
 }  // namespace

@@ -1,5 +1,6 @@
 #include "browser/models/DicomBrowserModel.h"
 #include "editor/DicomEditor.h"
+#include "editor/ConfidentialityProfile.h"
 #include "editor/DicomEditorAlgorithm.h"
 #include "editor/OverrideConfidentialityDialog.h"
 #include "tests/support/CliRun.h"
@@ -120,6 +121,38 @@ TEST_F(Editor, FilesOutsideTheInputFolderAreSkippedWithTheMessage)
     EXPECT_FALSE(QFileInfo::exists(out.file("../77654033")));
 }
 
+// Burned-in text stays in the pixels: the files are listed before anything is written, then
+// written without the claim that the identity is removed, or left out.
+TEST_F(Editor, BurnedInFilesAreListedBeforeConverting)
+{
+    T::PhiDatasetOptions burned;
+    burned.sopInstanceUid += "1";
+    burned.burnedInAnnotation = true;
+    ASSERT_TRUE(T::writePhiFile(in.file("sub/1.dcm"), burned));
+    for (const char* choice : {"Write them", "Leave them out"}) {
+        editor = std::make_unique<DicomEditor>(&algorithm);
+        QString listed;
+        T::ModalAnswer answer([](QWidget* w) { return w->objectName() == "burnedInQuestion" && w->isVisible(); },
+                              [&](QWidget* w) {
+                                  auto* box = static_cast<QMessageBox*>(w);
+                                  listed = box->detailedText();
+                                  for (QAbstractButton* button : box->buttons())
+                                      if (button->text() == choice)
+                                          button->click();
+                              });
+        const QString output = out.file(choice);
+        EXPECT_TRUE(anonymize(in.path(), output)) << choice;
+        EXPECT_EQ(listed, in.file("sub/1.dcm")) << choice;
+        const bool written = QString(choice) == "Write them";
+        EXPECT_EQ(T::filesUnder(output).size(), written ? 3 : 2) << choice;
+        DcmFileFormat file;
+        if (written) {
+            ASSERT_TRUE(file.loadFile(QFile::encodeName(output + "/sub/1.dcm").constData()).good());
+            EXPECT_EQ(T::text(*file.getDataset(), DCM_PatientIdentityRemoved), "NO");
+        }
+    }
+}
+
 TEST_F(Editor, AcceptingTheDialogUnchangedMakesACustomProfile)
 {
     showProfileTable();
@@ -166,7 +199,7 @@ TEST_F(Editor, FilterShowsExactlyTheRowsWhoseNamesContainIt)
 // The command and the editor write the same bytes for the same input, profile and private-tag
 // choice, apart from the values generated per run: UIDs ("2.25." + random) and dummy Patient
 // IDs ("ANON" + 12 random characters), replaced here by their order of appearance in the file.
-class EditorMatchesCommand : public Editor, public ::testing::WithParamInterface<std::tuple<bool, bool>>
+class EditorMatchesCommand : public Editor, public ::testing::WithParamInterface<std::tuple<const char*, bool>>
 {
 };
 
@@ -192,14 +225,25 @@ QByteArray normalized(const QString& path, const QString& scratch)
 
 TEST_P(EditorMatchesCommand, FileForFile)
 {
-    const auto [relaxed, keepPrivate] = GetParam();
-    QStringList args{"deidentify", in.path(), out.file("command"), "--profile", relaxed ? "relaxed" : "basic"};
+    const auto [profile, keepPrivate] = GetParam();
+    // A custom profile keeps one more attribute than Basic; accepting it in the dialog renames it.
+    const QString custom = settings.file("mine.xml");
+    auto table = Dicom::tagDeidentificationActionBasicProfile();
+    table[Dicom::TagProxy(0x0010, 0x0030)] = "K";
+    ASSERT_TRUE(ConfidentialityProfile::writeFile(custom, "Mine", table));
+    const QString name = profile;
+    QStringList args{"deidentify", in.path(), out.file("command"), "--profile", name == "custom" ? custom : name};
     if (keepPrivate)
         args << "--keep-private";
     ASSERT_EQ(T::runCli(args).exitCode, 0);
-    if (relaxed) {
+    if (name != "basic") {
         showProfileTable();
-        editor->confidentialityDialog()->findChild<QComboBox*>("profileComboBox")->setCurrentText("Relaxed Profile");
+        if (name == "relaxed")
+            editor->confidentialityDialog()
+                ->findChild<QComboBox*>("profileComboBox")
+                ->setCurrentText("Relaxed Profile");
+        else if (editor->confidentialityDialog()->loadSettings(QString(), custom))  // as Import does
+            editor->confidentialityDialog()->applySettingsToTable();
         editor->confidentialityDialog()->acceptProfile();
     }
     editor->findChild<QCheckBox*>("keepPrivateTagsCheckBox")->setChecked(keepPrivate);
@@ -213,11 +257,15 @@ TEST_P(EditorMatchesCommand, FileForFile)
         DcmFileFormat written;
         written.loadFile(out.file("editor/" + f).toUtf8().constData());
         EXPECT_EQ(written.getDataset()->tagExists(DcmTagKey(0x0009, 0x0010)), keepPrivate);
+        if (name == "custom") {
+            EXPECT_EQ(T::text(*written.getDataset(), DCM_DeidentificationMethod), "Mine");
+        }
     }
 }
 
 // Each choice once in each state.
 INSTANTIATE_TEST_SUITE_P(ProfilesAndPrivateTags, EditorMatchesCommand,
-                         ::testing::Values(std::make_tuple(false, false), std::make_tuple(true, true)));
+                         ::testing::Values(std::make_tuple("basic", false), std::make_tuple("relaxed", true),
+                                           std::make_tuple("custom", false)));
 
 }  // namespace

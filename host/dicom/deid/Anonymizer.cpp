@@ -12,6 +12,7 @@
 #include <dcmtk/dcmdata/dcvrui.h>
 
 #include <exception>
+#include <vector>
 
 namespace Dravelin::Dicom {
 
@@ -24,11 +25,11 @@ enum class Anonymizer::Mode { Table, Clean, References };
 struct Anonymizer::Context
 {
     bool failed = false;
+    bool datesKept = false;  // a date or time left as it was
 };
 
 namespace {
 
-const TagProxy kStudyDate(0x0008, 0x0020);
 const TagProxy kPatientId(0x0010, 0x0020);
 const char* const kBasicName = "Basic Application Confidentiality Profile";
 
@@ -112,6 +113,36 @@ bool isLocatingNumber(DcmEVR vr)
     return vr == EVR_IS || vr == EVR_US || vr == EVR_UL || vr == EVR_SS || vr == EVR_SL;
 }
 
+bool isTemporal(DcmEVR vr)
+{
+    return vr == EVR_DA || vr == EVR_DT || vr == EVR_TM;
+}
+
+// Versions of coding resources are dates of a terminology, not of the patient's care.
+bool isCodingVersion(TagProxy tag)
+{
+    return tag == TagProxy(0x0008, 0x0106) || tag == TagProxy(0x0008, 0x0107);
+}
+
+// (gggg,00xx) with xx 10-ff reserves the block (gggg,xx00-xxff) of private elements.
+bool isPrivateCreator(TagProxy tag)
+{
+    return tag.isPrivate() && tag.element >= 0x0010 && tag.element <= 0x00ff;
+}
+
+bool ownsElementIn(const DcmItem& item, TagProxy creator)
+{
+    const DcmTagKey first(creator.group, static_cast<Uint16>(creator.element << 8));
+    for (DcmObject* object = const_cast<DcmItem&>(item).nextInContainer(nullptr); object;
+         object = const_cast<DcmItem&>(item).nextInContainer(object)) {
+        const DcmTagKey key = object->getTag().getXTag();
+        if (key.getGroup() == creator.group && key.getElement() >= first.getElement() &&
+            key.getElement() <= (first.getElement() | 0x00ff))
+            return true;
+    }
+    return false;
+}
+
 // Strictness of what an action does, for comparing a table with the Basic profile.
 int rank(const std::string& code)
 {
@@ -143,23 +174,26 @@ Anonymizer::Anonymizer(DeidentificationActionTable table, bool keepPrivateTags, 
     else if (m_table == tagDeidentificationActionRelaxedProfile())
         name = "Relaxed Profile";
     m_strict = !m_keepPrivateTags && atLeastAsStrictAsBasic(m_table);
-    if (m_strict)
-        m_methodText = basic ? std::string(kBasicName) : std::string(kBasicName) + "\\" + name;
-    else
-        m_methodText = name;
-    const std::string* studyDate = findDeidentificationAction(m_table, kStudyDate);
-    m_datesKept = studyDate && *studyDate == "K";
+    m_name = name;
+    m_methodText = basic ? std::string(kBasicName) : std::string(kBasicName) + "\\" + name;
 }
 
 Anonymizer::~Anonymizer() = default;
 
 bool Anonymizer::atLeastAsStrictAsBasic(const DeidentificationActionTable& table)
 {
-    for (const auto& [tag, code] : tagDeidentificationActionBasicProfile()) {
+    const auto& basic = tagDeidentificationActionBasicProfile();
+    for (const auto& [tag, code] : basic) {
         auto it = table.find(tag);
         if (it == table.end() || rank(it->second) < rank(code))
             return false;
     }
+    // A row of its own for a tag that Basic covers through a group row (a private element, an
+    // overlay group) overrides that row.
+    for (const auto& [tag, code] : table)
+        if (const std::string* covering = basic.count(tag) ? nullptr : findDeidentificationAction(basic, tag))
+            if (rank(code) < rank(*covering))
+                return false;
     return true;
 }
 
@@ -286,6 +320,9 @@ bool Anonymizer::processElement(DcmItem& item, DcmElement* element, Mode mode, C
         delete item.remove(element);
         return true;
     }
+    if ((action == Action::None || action == Action::Keep) && isTemporal(element->ident()) &&
+        element->getLength() > 0 && !isCodingVersion(tag))
+        context.datesKept = true;
     if (sequence) {
         auto& items = *static_cast<DcmSequenceOfItems*>(element);
         switch (action) {
@@ -307,6 +344,9 @@ bool Anonymizer::processElement(DcmItem& item, DcmElement* element, Mode mode, C
 
 void Anonymizer::processItem(DcmItem& item, Mode mode, bool topLevel, Context& context) const
 {
+    // Private creators wait until the rest of the item is done: one stays, unchanged, while an
+    // element of its block stays, since a private element without its creator means nothing.
+    std::vector<DcmElement*> creators;
     // The next element is found before this one may be removed or replaced.
     DcmObject* next = item.nextInContainer(nullptr);
     while (next) {
@@ -319,47 +359,69 @@ void Anonymizer::processItem(DcmItem& item, Mode mode, bool topLevel, Context& c
             delete item.remove(element);
             continue;
         }
+        if (isPrivateCreator(tag)) {
+            creators.push_back(element);
+            continue;
+        }
         if (!processElement(item, element, mode, context)) {
+            DRAVELIN_LOG(4, "DICOM", "Could not de-identify " + tag.toString());
+            context.failed = true;
+        }
+    }
+    for (DcmElement* creator : creators) {
+        const TagProxy tag(creator->getTag().getXTag());
+        if (!ownsElementIn(item, tag) && !processElement(item, creator, mode, context)) {
             DRAVELIN_LOG(4, "DICOM", "Could not de-identify " + tag.toString());
             context.failed = true;
         }
     }
 }
 
-bool Anonymizer::addMethod(DcmItem& dataset) const
+bool Anonymizer::hasBurnedInAnnotation(DcmItem& dataset)
 {
+    OFString burnedIn;
+    return dataset.findAndGetOFString(DCM_BurnedInAnnotation, burnedIn).good() && burnedIn == "YES";
+}
+
+bool Anonymizer::addMethod(DcmItem& dataset, bool datesKept) const
+{
+    // Text in the pixels is not removed: such an image may still identify the patient, whatever
+    // an earlier run claimed, and the profile's code would claim more than was done.
+    const bool strict = m_strict && !hasBurnedInAnnotation(dataset);
     OFString earlierRemoved;
     dataset.findAndGetOFString(DCM_PatientIdentityRemoved, earlierRemoved);
-    const bool removed = m_strict || earlierRemoved == "YES";
+    const bool removed = strict || (earlierRemoved == "YES" && !hasBurnedInAnnotation(dataset));
     bool ok = dataset.putAndInsertString(DCM_PatientIdentityRemoved, removed ? "YES" : "NO").good();
     OFString earlierMethod;
     dataset.findAndGetOFStringArray(DCM_DeidentificationMethod, earlierMethod);
-    const std::string method =
-        earlierMethod.empty() ? m_methodText : std::string(earlierMethod.c_str()) + "\\" + m_methodText;
+    const std::string& ours = strict ? m_methodText : m_name;
+    const std::string method = earlierMethod.empty() ? ours : std::string(earlierMethod.c_str()) + "\\" + ours;
     ok = dataset.putAndInsertString(DCM_DeidentificationMethod, method.c_str()).good() && ok;
-    if (m_strict) {
+    if (strict) {
         DcmItem* code = nullptr;
         ok = dataset.findOrCreateSequenceItem(DCM_DeidentificationMethodCodeSequence, code, -2).good() && code &&
              code->putAndInsertString(DCM_CodeValue, "113100").good() &&
              code->putAndInsertString(DCM_CodingSchemeDesignator, "DCM").good() &&
              code->putAndInsertString(DCM_CodeMeaning, kBasicName).good() && ok;
     }
-    if (!m_datesKept)
-        ok = dataset.putAndInsertString(DCM_LongitudinalTemporalInformationModified, "REMOVED").good() && ok;
+    // Dates left as they were keep what an earlier run recorded about them (it may have shifted
+    // them); we never shift, so ours are either unchanged or gone.
+    OFString earlierDates;
+    dataset.findAndGetOFString(DCM_LongitudinalTemporalInformationModified, earlierDates);
+    const char* dates = !datesKept                   ? "REMOVED"
+                        : earlierDates == "MODIFIED" ? "MODIFIED"
+                        : earlierDates == "REMOVED"  ? "REMOVED"
+                                                     : "UNMODIFIED";
+    ok = dataset.putAndInsertString(DCM_LongitudinalTemporalInformationModified, dates).good() && ok;
     return ok;
 }
 
 bool Anonymizer::apply(DcmItem& dataset) const
 {
     try {
-        OFString burnedIn;
-        if (dataset.findAndGetOFString(DCM_BurnedInAnnotation, burnedIn).good() && burnedIn == "YES")
-            DRAVELIN_LOG(2, "DICOM",
-                         "Image with burned-in annotation (BurnedInAnnotation YES): text in its pixel data is not "
-                         "removed");
         Context context;
         processItem(dataset, Mode::Table, true, context);
-        const bool ok = addMethod(dataset) && !context.failed;
+        const bool ok = addMethod(dataset, context.datesKept) && !context.failed;
         if (!ok)
             DRAVELIN_LOG(4, "DICOM", "De-identification failed");
         return ok;

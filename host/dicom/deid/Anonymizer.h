@@ -38,20 +38,24 @@ class UidMap;
 //  - K, or no row at all: the sequence stays and the table applies to every nested attribute.
 // Other attributes the table does not name are kept. Private attributes (odd groups) follow
 // their own row when the table names the tag, else are kept with `keepPrivateTags`, else follow
-// the table's private row, else are removed. Group 0004 (directory structure, meaningless and
-// wrong outside a DICOMDIR) is removed from the dataset.
+// the table's private row, else are removed. A private creator stays, unchanged, as long as an
+// element of its block stays. Group 0004 (directory structure, meaningless and wrong outside a
+// DICOMDIR) is removed from the dataset.
 //
 // Afterwards:
-//  - when the profile is at least as strict as the Basic profile on every row of that profile
-//    and private attributes are not kept: PatientIdentityRemoved "YES", a DeidentificationMethod
-//    value "Basic Application Confidentiality Profile" (plus the profile name for a stricter
-//    custom table) and code 113100 in DeidentificationMethodCodeSequence;
-//  - otherwise PatientIdentityRemoved "NO" (unless an earlier run made it "YES") and the profile
-//    name as DeidentificationMethod value, without a code.
+//  - when the profile is at least as strict as the Basic profile on every row of that profile,
+//    private attributes are not kept and the image has no burned-in annotation:
+//    PatientIdentityRemoved "YES", a DeidentificationMethod value "Basic Application
+//    Confidentiality Profile" (plus the profile name for a stricter custom table) and code
+//    113100 in DeidentificationMethodCodeSequence;
+//  - otherwise PatientIdentityRemoved "NO" (unless an earlier run made it "YES" and there is no
+//    burned-in annotation) and the profile name as DeidentificationMethod value, without a code.
 //  Values and code items of an earlier de-identification are kept; ours are appended.
-//  - LongitudinalTemporalInformationModified is "REMOVED" unless the table keeps Study Date.
-// Text inside the pixel data is not touched: an image whose BurnedInAnnotation is "YES" is
-// logged as a warning (level 2).
+//  - LongitudinalTemporalInformationModified is "UNMODIFIED" when any date or time (versions of
+//    coding resources aside) is left as it was, else "REMOVED"; dates never shifted here, so
+//    "MODIFIED" (or "REMOVED") stays only where an earlier run wrote it over dates we kept.
+// Text inside the pixel data is not touched: an image whose BurnedInAnnotation is "YES" gets
+// PatientIdentityRemoved "NO"; naming the file is the caller's (hasBurnedInAnnotation).
 //
 // Lists are walked with iterators, so sequences of many items cost linear time.
 // One Anonymizer may be used from several threads at once (the UidMap is thread-safe).
@@ -72,6 +76,9 @@ public:
 
     const UidMap& uids() const { return *m_uids; }
 
+    // BurnedInAnnotation "YES": the pixels show text that this class does not remove.
+    static bool hasBurnedInAnnotation(DcmItem& dataset);
+
     // True when the table is at least as strict as the Basic profile on each of its rows.
     static bool atLeastAsStrictAsBasic(const DeidentificationActionTable& table);
 
@@ -86,14 +93,14 @@ private:
     void processSequence(DcmSequenceOfItems& sequence, Mode mode, Context& context) const;
     bool putDummy(DcmItem& item, DcmElement& element) const;
     bool replaceUids(DcmItem& item, DcmElement& element) const;
-    bool addMethod(DcmItem& dataset) const;
+    bool addMethod(DcmItem& dataset, bool datesKept) const;
 
     DeidentificationActionTable m_table;
     bool m_keepPrivateTags;
     std::shared_ptr<UidMap> m_uids;
-    std::string m_methodText;
+    std::string m_name;        // the method without the Basic profile's claim
+    std::string m_methodText;  // the method with it
     bool m_strict = false;
-    bool m_datesKept = false;
 };
 
 }  // namespace Dravelin::Dicom

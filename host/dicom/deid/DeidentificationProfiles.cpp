@@ -76,8 +76,10 @@ Tables buildTables()
         // that the profile promises to keep.
         t.relaxed[*key] = cells[kRetainUidsColumn] == QLatin1String("K") || basic == "U" ? "K" : basic;
     }
-    for (const TagProxy kept :
-         {TagProxy(0x0008, 0x1030), TagProxy(0x0008, 0x103e), TagProxy(0x0008, 0x0022), TagProxy(0x0008, 0x002a)})
+    // Acquisition Time goes with Acquisition Date and DateTime: a dummy time beside a real
+    // DateTime would contradict it.
+    for (const TagProxy kept : {TagProxy(0x0008, 0x1030), TagProxy(0x0008, 0x103e), TagProxy(0x0008, 0x0022),
+                                TagProxy(0x0008, 0x002a), TagProxy(0x0008, 0x0032)})
         t.relaxed[kept] = "K";
     return t;
 }

@@ -32,7 +32,7 @@ const DeidentificationActionTable& tagDeidentificationActionBasicProfile();
 
 // Basic, except that these rows become K:
 //  - Study Description (0008,1030) and Series Description (0008,103e)
-//  - Acquisition Date (0008,0022) and Acquisition DateTime (0008,002a)
+//  - Acquisition Date (0008,0022), Acquisition DateTime (0008,002a) and Acquisition Time (0008,0032)
 //  - every row whose "Retain UIDs Option" column says K (all instance, series, study, frame of
 //    reference and other UIDs, 60 rows), and every other U row (Digital Signature UID, UID)
 const DeidentificationActionTable& tagDeidentificationActionRelaxedProfile();

@@ -1,5 +1,6 @@
 #include "host/dicom/io/DicomWriter.h"
 
+#include "host/core/AtomicFile.h"
 #include "host/core/Url.h"
 #include "host/dicom/dimse/DicomPacsCommunication.h"
 #include "host/dicom/dimse/DicomPacsConfiguration.h"
@@ -13,9 +14,11 @@
 #include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcostrma.h>
 #include <dcmtk/dcmdata/dcpixel.h>
 #include <dcmtk/dcmdata/dcpixseq.h>
 #include <dcmtk/dcmdata/dcpxitem.h>
+#include <dcmtk/dcmdata/dcwcache.h>
 #include <dcmtk/dcmdata/dcxfer.h>
 #include <dcmtk/dcmjpeg/djencode.h>
 #include <dcmtk/dcmjpeg/djrplol.h>
@@ -26,13 +29,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <functional>
+#include <limits>
 #include <mutex>
+#include <vector>
 
 namespace Dravelin::Dicom {
 
@@ -65,6 +70,76 @@ int bitsAllocatedOf(DcmDataset& dataset)
 Error fatal(Error::Code code, const std::string& text)
 {
     return Error(code, Error::Fatal, text);
+}
+
+// DCMTK's output into an AtomicFile, in blocks: DCMTK writes element by element, and its own
+// file stream neither checks the writes nor the close.
+class AtomicFileConsumer : public DcmConsumer
+{
+public:
+    explicit AtomicFileConsumer(AtomicFile& file) : m_file(file) { m_buffer.reserve(kBlock); }
+    OFBool good() const override { return !m_file.failed(); }
+    OFCondition status() const override
+    {
+        return good() ? EC_Normal
+                      : makeOFCondition(OFM_dcmdata, 901, OF_error, m_file.reason().toLocal8Bit().constData());
+    }
+    OFBool isFlushed() const override { return m_buffer.empty(); }
+    offile_off_t avail() const override { return std::numeric_limits<offile_off_t>::max(); }
+    offile_off_t write(const void* buf, offile_off_t buflen) override
+    {
+        const char* bytes = static_cast<const char*>(buf);
+        m_buffer.insert(m_buffer.end(), bytes, bytes + buflen);
+        if (m_buffer.size() >= kBlock)
+            flush();
+        return buflen;
+    }
+    void flush() override
+    {
+        m_file.write(m_buffer.data(), m_buffer.size());
+        m_buffer.clear();
+    }
+
+private:
+    static constexpr size_t kBlock = 1 << 20;
+    AtomicFile& m_file;
+    std::vector<char> m_buffer;
+};
+
+class AtomicFileStream : public DcmOutputStream
+{
+public:
+    explicit AtomicFileStream(DcmConsumer* consumer) : DcmOutputStream(consumer) {}
+};
+
+// Writes `file` whole or not at all; the reason of a failure is the system's ("No space left on
+// device"), not the stream's.
+bool saveAtomically(DcmFileFormat& file, const std::string& path, E_TransferSyntax xfer, Error& error)
+{
+    AtomicFile target(QString::fromStdString(path));
+    OFCondition status = EC_Normal;
+    if (target.open()) {
+        AtomicFileConsumer consumer(target);
+        try {
+            AtomicFileStream stream(&consumer);
+            DcmWriteCache cache;
+            file.transferInit();
+            status = file.write(stream, xfer, EET_ExplicitLength, &cache, EGL_recalcGL, EPD_noChange, 0, 0, 0,
+                                EWM_createNewMeta);
+            file.transferEnd();
+            for (int i = 0; i < 16 && !stream.isFlushed(); ++i)
+                stream.flush();
+        } catch (const std::exception& e) {
+            status = makeOFCondition(OFM_dcmdata, 902, OF_error, e.what());
+        }
+        consumer.flush();
+        if (status.bad() && !target.failed())
+            target.discard(QString::fromLatin1(status.text()));
+    }
+    if (target.commit())
+        return true;
+    error = fatal(Error::IoError, target.errorString().toStdString());
+    return false;
 }
 
 // DCMTK swaps the 16-bit words of OW pixel data for big-endian files; 32-bit samples need their
@@ -344,21 +419,7 @@ bool DicomWriter::saveCopy(const DcmDataset& dataset, const std::string& path, E
         error = fatal(Error::IoError, "Cannot create the folder of '" + path + "'");
         return false;
     }
-    const QString temporary = info.dir().filePath("." + info.fileName() + ".part");
-    const OFCondition status = file.saveFile(temporary.toStdString().c_str(), xfer, EET_ExplicitLength, EGL_recalcGL,
-                                             EPD_noChange, 0, 0, EWM_createNewMeta);
-    if (status.bad()) {
-        QFile::remove(temporary);
-        error = fatal(Error::IoError, "Cannot write '" + path + "': " + status.text());
-        return false;
-    }
-    // rename() replaces an existing file in one step, so readers see the old or the new file.
-    if (std::rename(temporary.toStdString().c_str(), path.c_str()) != 0) {
-        QFile::remove(temporary);
-        error = fatal(Error::IoError, "Cannot write '" + path + "': the file cannot be renamed into place");
-        return false;
-    }
-    return true;
+    return saveAtomically(file, path, xfer, error);
 }
 
 bool DicomWriter::writeFile(const DcmDataset& dataset, const std::string& path, Error& error) const

@@ -3,6 +3,9 @@
 #include "host/plugin/PluginAutoRegistrationGuard.h"
 #include "host/plugin/PluginDescriptor.h"
 #include "host/plugin/PluginLoader.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -88,6 +91,26 @@ INSTANTIATE_TEST_SUITE_P(Folders, PluginLoaderTest,
                                            LoadCase{"nocreate", {}, "nocreate/plugin.so"},
                                            LoadCase{"missingdep", {"test.survivor"}, "test.absent"}),
                          [](const ::testing::TestParamInfo<LoadCase>& info) { return std::string(info.param.folder); });
+
+// A plug-in cut short (a copy that did not finish, a full disk) is refused with one line naming
+// it, before the loader maps it: mapping parts past the file's end would kill the process.
+TEST(PluginLoaderCheck, RefusesACutShortPluginNamingIt)
+{
+    QFile good(QStringLiteral(DRAVELIN_TEST_PLUGIN_DIR "/good/good.so"));
+    ASSERT_TRUE(good.open(QIODevice::ReadOnly));
+    const QByteArray whole = good.readAll();
+    ASSERT_GT(whole.size(), 4096);
+    Dravelin::Test::TempDir dir;
+    const QString path = dir.file("cut.so");
+    for (const int length : {0, 63, 200, whole.size() / 2, whole.size() - 1}) {
+        ASSERT_TRUE(Dravelin::Test::writeFile(path, whole.left(length)));
+        LogCapture log;
+        PluginLoader loader;
+        EXPECT_EQ(loader.loadFolder(dir.path()), 0) << length;
+        ASSERT_EQ(log.entries().size(), 1u) << length;
+        EXPECT_TRUE(log.contains("Cannot load plug-in " + path.toStdString() + ": ", 4)) << length;
+    }
+}
 
 TEST(PluginDescriptorTest, AcceptsOnlyTheHostsMagicMinorVersionAndBuildFlags)
 {

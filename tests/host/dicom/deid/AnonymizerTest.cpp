@@ -1,4 +1,3 @@
-#include "host/core/LogCapture.h"
 #include "host/dicom/deid/Anonymizer.h"
 #include "host/dicom/deid/DeidentificationProfiles.h"
 #include "host/dicom/deid/UidMap.h"
@@ -51,14 +50,14 @@ TEST(DeidentificationTables, RelaxedKeepsDescriptionsAcquisitionDatesAndUids)
     for (TagProxy kept :
          {TagProxy(0x0008, 0x1030), TagProxy(0x0008, 0x103e), TagProxy(0x0008, 0x0022), TagProxy(0x0008, 0x002a),
           TagProxy(0x0008, 0x0018), TagProxy(0x0020, 0x000d), TagProxy(0x0020, 0x000e), TagProxy(0x0020, 0x0052),
-          TagProxy(0x0008, 0x1155), TagProxy(0x0040, 0xa124), TagProxy(0x0400, 0x0100)})
+          TagProxy(0x0008, 0x1155), TagProxy(0x0040, 0xa124), TagProxy(0x0400, 0x0100), TagProxy(0x0008, 0x0032)})
         EXPECT_EQ(relaxed.at(kept), "K") << kept.toString();
     int changed = 0;
     for (const auto& [tag, code] : basic)
         changed += relaxed.at(tag) != code;
-    EXPECT_EQ(changed, 66);  // 60 UID rows of the option column + 2 other U rows + 4 named rows
+    EXPECT_EQ(changed, 67);  // 60 UID rows of the option column + 2 other U rows + 5 named rows
     EXPECT_EQ(relaxed.at(TagProxy(0x0010, 0x0010)), "Z");
-    EXPECT_EQ(relaxed.at(TagProxy(0x0008, 0x0032)), basic.at(TagProxy(0x0008, 0x0032)));
+    EXPECT_EQ(relaxed.at(TagProxy(0x0008, 0x0033)), basic.at(TagProxy(0x0008, 0x0033)));
 }
 
 TEST(DeidentificationTables, LookupResolvesRepeatingGroupsAndPrivateTags)
@@ -274,16 +273,63 @@ TEST(Anonymizer, PatientsStayDistinctAndUnknownUidAttributesGetUids)
     EXPECT_EQ(ids[0].find("PHIMARK"), std::string::npos);
 }
 
-TEST(Anonymizer, UnknownCodesRemoveAndBurnedInAnnotationWarns)
+TEST(Anonymizer, UnknownCodesRemove)
 {
-    LogCapture log;
-    Dravelin::Test::PhiDatasetOptions options;
-    options.burnedInAnnotation = true;
-    auto dataset = Dravelin::Test::makePhiDataset(options);
+    auto dataset = Dravelin::Test::makePhiDataset();
     DeidentificationActionTable table{{TagProxy(0x0010, 0x0010), "Q"}};
     ASSERT_TRUE(Utils::anonymize(*dataset, table, true));
     EXPECT_FALSE(dataset->tagExists(DCM_PatientName));
-    EXPECT_TRUE(log.contains("burned-in annotation", 2));
+}
+
+// What the written attributes claim matches what was done: burned-in text is not removed, dates
+// kept are not "REMOVED", and a private element kept keeps its creator.
+TEST(Anonymizer, ClaimsOnlyWhatWasDone)
+{
+    struct Case
+    {
+        const char* name;
+        DeidentificationActionTable table;
+        bool burnedIn;
+        const char* earlier;  // PatientIdentityRemoved and LongitudinalTemporalInformationModified before
+        std::string removed;
+        std::string dates;
+    };
+    auto keepsPrivate = tagDeidentificationActionBasicProfile();
+    keepsPrivate[TagProxy(0x0009, 0x1001)] = "K";
+    const auto& basic = tagDeidentificationActionBasicProfile();
+    const auto& relaxed = tagDeidentificationActionRelaxedProfile();
+    const std::vector<Case> cases{
+        {"basic", basic, false, nullptr, "YES", "REMOVED"},
+        {"burned-in", basic, true, nullptr, "NO", "REMOVED"},
+        {"burned-in, earlier YES", basic, true, "YES|REMOVED", "NO", "REMOVED"},
+        {"relaxed", relaxed, false, nullptr, "NO", "UNMODIFIED"},
+        {"relaxed over shifted dates", relaxed, false, "NO|MODIFIED", "NO", "MODIFIED"},
+        {"private element kept", keepsPrivate, false, nullptr, "NO", "REMOVED"},
+    };
+    for (const Case& c : cases) {
+        Dravelin::Test::PhiDatasetOptions options;
+        options.burnedInAnnotation = c.burnedIn;
+        auto dataset = Dravelin::Test::makePhiDataset(options);
+        if (c.earlier) {
+            const std::string earlier = c.earlier;
+            dataset->putAndInsertString(DCM_PatientIdentityRemoved, earlier.substr(0, earlier.find('|')).c_str());
+            dataset->putAndInsertString(DCM_LongitudinalTemporalInformationModified,
+                                        earlier.substr(earlier.find('|') + 1).c_str());
+        }
+        dataset->putAndInsertString(DCM_AcquisitionDateTime, "20210304112233");
+        dataset->putAndInsertString(DCM_AcquisitionTime, "112233");
+        ASSERT_TRUE(Anonymizer(c.table, false, nullptr).apply(*dataset)) << c.name;
+        EXPECT_EQ(text(*dataset, DCM_PatientIdentityRemoved), c.removed) << c.name;
+        EXPECT_EQ(dataset->tagExists(DCM_DeidentificationMethodCodeSequence), c.removed == "YES") << c.name;
+        EXPECT_EQ(text(*dataset, DCM_LongitudinalTemporalInformationModified), c.dates) << c.name;
+        if (c.table == relaxed) {  // the time of a kept DateTime is kept with it
+            EXPECT_EQ(text(*dataset, DCM_AcquisitionDateTime), "20210304112233");
+            EXPECT_EQ(text(*dataset, DCM_AcquisitionTime), "112233");
+        }
+        const bool keptPrivate = c.table == keepsPrivate;
+        EXPECT_EQ(text(*dataset, DcmTagKey(0x0009, 0x0010)), keptPrivate ? "ACME PHIMARK CREATOR" : "") << c.name;
+        EXPECT_EQ(dataset->tagExists(DcmTagKey(0x0009, 0x1001)), keptPrivate) << c.name;
+    }
 }
 
 }  // namespace
