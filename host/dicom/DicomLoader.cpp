@@ -47,9 +47,16 @@ struct Instance
     double distance = 0;  // along the slice normal of its group
 };
 
+// Coordinates beyond a kilometre, infinite or not a number are no position: sorting by them
+// would break the order's rules, and sums of them overflow.
+bool usable(double v)
+{
+    return std::isfinite(v) && std::abs(v) <= 1e6;
+}
+
 std::optional<Vec3> vec3(const std::optional<std::vector<double>>& v)
 {
-    if (!v || v->size() < 3)
+    if (!v || v->size() < 3 || !std::all_of(v->begin(), v->begin() + 3, usable))
         return std::nullopt;
     return Vec3{(*v)[0], (*v)[1], (*v)[2]};
 }
@@ -70,7 +77,7 @@ void readFunctionalGroups(DcmDataset& dataset, Instance& instance)
             auto o = Dicom::Element<std::vector<double>>(*plane, DCM_ImageOrientationPatient,
                                                          Dicom::ElementBase::Optional, true)
                          .get();
-            if (o && o->size() >= 6)
+            if (o && o->size() >= 6 && std::all_of(o->begin(), o->begin() + 6, usable))
                 instance.orientation = std::array<double, 6>{(*o)[0], (*o)[1], (*o)[2], (*o)[3], (*o)[4], (*o)[5]};
         }
         if (DcmItem* measures = firstItem(*shared, DCM_PixelMeasuresSequence)) {
@@ -95,8 +102,10 @@ void readFunctionalGroups(DcmDataset& dataset, Instance& instance)
         auto p = vec3(
             Dicom::Element<std::vector<double>>(*plane, DCM_ImagePositionPatient, Dicom::ElementBase::Optional, true)
                 .get());
-        if (!p)
+        if (!p) {
+            instance.framePositions.clear();
             return;
+        }
         instance.framePositions.push_back(*p);
     }
 }
@@ -113,7 +122,7 @@ Instance readInstance(DcmDataset& dataset, const std::string& file, size_t order
     in.columns = Element<int>(dataset, DCM_Columns, ElementBase::Optional, true).value(0);
     in.frames = std::max(1, Element<int>(dataset, DCM_NumberOfFrames, ElementBase::Optional, true).value(1));
     if (auto o = Element<std::vector<double>>(dataset, DCM_ImageOrientationPatient, ElementBase::Optional, true).get();
-        o && o->size() >= 6)
+        o && o->size() >= 6 && std::all_of(o->begin(), o->begin() + 6, usable))
         in.orientation = std::array<double, 6>{(*o)[0], (*o)[1], (*o)[2], (*o)[3], (*o)[4], (*o)[5]};
     in.position =
         vec3(Element<std::vector<double>>(dataset, DCM_ImagePositionPatient, ElementBase::Optional, true).get());
@@ -123,6 +132,8 @@ Instance readInstance(DcmDataset& dataset, const std::string& file, size_t order
     in.spacingBetweenSlices = Element<double>(dataset, DCM_SpacingBetweenSlices, ElementBase::Optional, true).get();
     in.temporalPosition = Element<int>(dataset, DCM_TemporalPositionIdentifier, ElementBase::Optional, true).value(0);
     in.triggerTime = Element<double>(dataset, DCM_TriggerTime, ElementBase::Optional, true).value(0.0);
+    if (!std::isfinite(in.triggerTime))
+        in.triggerTime = 0;  // sorted by: NaN has no place in an order
     in.acquisitionNumber = Element<int>(dataset, DCM_AcquisitionNumber, ElementBase::Optional, true).value(0);
     in.instanceNumber = Element<int>(dataset, DCM_InstanceNumber, ElementBase::Optional, true).value(0);
     if (in.frames > 1)

@@ -4,6 +4,10 @@
 #include "host/app/GlobalSettings.h"
 #include "host/core/Log.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <set>
 
 namespace Dravelin {
@@ -18,6 +22,17 @@ const char* const HostnameKey = "pacsServerHostname";
 const char* const PortKey = "pacsServerPort";
 const char* const AeKey = "pacsServerAe";
 const char* const CGetKey = "pacsServerCGet";
+
+// Half the physical memory, or of the address space the process may use when that is less.
+std::size_t halfTheMemory()
+{
+    const long pages = ::sysconf(_SC_PHYS_PAGES), pageSize = ::sysconf(_SC_PAGESIZE);
+    std::size_t memory = pages > 0 && pageSize > 0 ? std::size_t(pages) * std::size_t(pageSize) : std::size_t(8) << 30;
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        memory = std::min(memory, std::size_t(limit.rlim_cur));
+    return memory / 2;
+}
 
 }  // namespace
 
@@ -34,6 +49,7 @@ DicomPluginSettings::DicomPluginSettings() : PersistentSettings(GlobalSettings::
     AttributeText::apply(
         irregularSpacing,
         QStringLiteral("label: 'Unevenly Spaced Slices', values: '%1|%2'").arg(ResampleToGrid, SplitIntoParts));
+    AttributeText::apply(largestVolume, "label: 'Largest Volume (MiB, 0: Half the Memory)', min: 0, max: 16777216");
     AttributeText::apply(applyRescale, "label: 'Apply Rescale Slope and Intercept'");
     AttributeText::apply(initialWindow, "label: 'Initial Window', values: 'Stored Window|Full Range|Automatic'");
     AttributeText::apply(exportCompression,
@@ -92,6 +108,12 @@ void DicomPluginSettings::setPacsServers(const std::vector<PacsServer>& servers)
     configure(&update);
 }
 
+std::size_t DicomPluginSettings::largestVolumeBytes() const
+{
+    const int mib = largestVolume.value();
+    return mib > 0 ? std::size_t(mib) << 20 : halfTheMemory();
+}
+
 DicomPacsConfiguration DicomPluginSettings::connectionConfiguration(const PacsServer& server) const
 {
     DicomPacsConfiguration config(server.hostname, server.port, server.aeTitle, server.useCGet);
@@ -105,7 +127,7 @@ DicomPacsConfiguration DicomPluginSettings::connectionConfiguration(const PacsSe
 QStringList DicomPluginSettings::parameterNames(Group group)
 {
     switch (group) {
-        case Loading: return {"datasetCacheCapacity", "ignoreNonDicomFiles", "irregularSpacing"};
+        case Loading: return {"datasetCacheCapacity", "ignoreNonDicomFiles", "irregularSpacing", "largestVolume"};
         case Display: return {"applyRescale", "initialWindow"};
         case Export: return {"exportCompression", "exportQuality"};
         case Pacs: return {"pacsOwnAeTitle", "pacsOwnPort", "pacsConnectTimeout", "pacsDimseTimeout"};

@@ -7,6 +7,7 @@
 
 #include <QStringList>
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,7 @@ namespace Dravelin {
 // A new object holds the stored values; configure() stores changes at once.
 //
 // Parameters come in groups, so that an editor can show a subset (the bits of Group):
-//   Loading  "datasetCacheCapacity", "ignoreNonDicomFiles", "irregularSpacing"
+//   Loading  "datasetCacheCapacity", "ignoreNonDicomFiles", "irregularSpacing", "largestVolume"
 //   Display  "applyRescale", "initialWindow"
 //   Export   "exportCompression", "exportQuality"
 //   Pacs     "pacsOwnAeTitle", "pacsOwnPort", "pacsConnectTimeout", "pacsDimseTimeout", and the
@@ -71,6 +72,10 @@ public:
     // What the reader does with a series of unevenly spaced slices: ResampleToGrid or
     // SplitIntoParts (one image set per run of equal steps).
     Parameter<QString> irregularSpacing{"irregularSpacing", ResampleToGrid, this};
+    // The most memory one decoded volume may take, in MiB; 0: half the memory.
+    Parameter<int> largestVolume{"largestVolume", 0, this};
+    // largestVolume in bytes, with 0 resolved.
+    std::size_t largestVolumeBytes() const;
     Parameter<bool> applyRescale{"applyRescale", true, this};
     Parameter<QString> initialWindow{"initialWindow", "Stored Window", this};
     Parameter<QString> exportCompression{"exportCompression", "None", this};

@@ -1,5 +1,6 @@
 #include "host/dicom/Utils.h"
 
+#include "host/dicom/EncapsulatedFrames.h"
 #include "host/dicom/HeaderReadAhead.h"
 
 #include "host/core/Log.h"
@@ -9,9 +10,6 @@
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcmetinf.h>
 #include <dcmtk/dcmdata/dcuid.h>
-#include <dcmtk/dcmdata/dcpixel.h>
-#include <dcmtk/dcmdata/dcpixseq.h>
-#include <dcmtk/dcmdata/dcpxitem.h>
 #include <dcmtk/dcmdata/dcrledrg.h>
 #include <dcmtk/dcmimage/diregist.h>
 #include <dcmtk/dcmimgle/dcmimage.h>
@@ -201,79 +199,6 @@ MemImage shrink(const MemImage& source, int width, int height)
     return target;
 }
 
-// One RLE frame's header: the segment count and offsets must point inside the frame's data,
-// in order (DCMTK's decoder reads wherever they point).
-std::string rleHeaderProblem(const Uint8* data, Uint32 length, unsigned long expectedSegments)
-{
-    if (!data || length < 64)
-        return "an RLE frame shorter than its header";
-    const auto read = [data](int i) {
-        const Uint8* p = data + 4 * i;
-        return Uint32(p[0]) | Uint32(p[1]) << 8 | Uint32(p[2]) << 16 | Uint32(p[3]) << 24;
-    };
-    const Uint32 segments = read(0);
-    if (segments == 0 || segments > 15 || (expectedSegments > 0 && segments != expectedSegments))
-        return "an RLE header with " + std::to_string(segments) + " segments";
-    Uint32 previous = 0;
-    for (Uint32 i = 1; i <= segments; ++i) {
-        const Uint32 offset = read(static_cast<int>(i));
-        if (offset < 64 || offset <= previous || offset >= length)
-            return "an RLE segment offset outside the frame";
-        previous = offset;
-    }
-    return {};
-}
-
-std::string rleProblem(DcmDataset& dataset, long frames)
-{
-    DcmElement* element = nullptr;
-    if (dataset.findAndGetElement(DCM_PixelData, element).bad() || !element)
-        return {};
-    if (element->ident() != EVR_PixelData)
-        return "RLE pixel data of an unexpected kind";
-    DcmPixelSequence* sequence = nullptr;
-    if (static_cast<DcmPixelData*>(element)->getEncapsulatedRepresentation(EXS_RLELossless, nullptr, sequence).bad() ||
-        !sequence)
-        return "RLE pixel data that is not encapsulated";
-    Uint16 samples = 1, bitsAllocated = 8;
-    dataset.findAndGetUint16(DCM_SamplesPerPixel, samples);
-    dataset.findAndGetUint16(DCM_BitsAllocated, bitsAllocated);
-    const unsigned long expected = static_cast<unsigned long>(samples) * ((bitsAllocated + 7) / 8);
-    const unsigned long fragments = sequence->card() > 0 ? sequence->card() - 1 : 0;
-    const auto fragment = [sequence](unsigned long i) {
-        DcmPixelItem* item = nullptr;
-        return sequence->getItem(item, i).good() ? item : nullptr;
-    };
-    const auto headerProblem = [&expected](DcmPixelItem* item, Uint32 length) {
-        Uint8* data = nullptr;
-        if (!item || item->getUint8Array(data).bad() || item->getLength() < 64)
-            return std::string("an RLE frame shorter than its header");
-        return rleHeaderProblem(data, length, expected);
-    };
-    if (fragments == 0)
-        return "RLE pixel data without fragments";
-    if (fragments == static_cast<unsigned long>(frames)) {
-        for (unsigned long i = 1; i <= fragments; ++i) {
-            DcmPixelItem* item = fragment(i);
-            const std::string problem = headerProblem(item, item ? item->getLength() : 0);
-            if (!problem.empty())
-                return problem;
-        }
-        return {};
-    }
-    if (frames != 1)
-        return "RLE fragments that do not match the frames";
-    // One frame split over several fragments: its header lies in the first.
-    Uint32 total = 0;
-    for (unsigned long i = 1; i <= fragments; ++i) {
-        DcmPixelItem* item = fragment(i);
-        if (!item)
-            return "an unreadable RLE fragment";
-        total += item->getLength();
-    }
-    return headerProblem(fragment(1), total);
-}
-
 std::unique_ptr<MemImage> render(DcmDataset& dataset, bool fitThumbnail, std::optional<int> frame)
 {
     long frames = 1;
@@ -297,8 +222,14 @@ std::unique_ptr<MemImage> render(DcmDataset& dataset, bool fitThumbnail, std::op
     E_TransferSyntax xfer = dataset.getCurrentXfer();
     if (xfer == EXS_Unknown)
         xfer = dataset.getOriginalXfer();
-    if (xfer == EXS_RLELossless) {
-        const std::string problem = rleProblem(dataset, frames);
+    {
+        Uint16 rows = 0, columns = 0, samples = 1, bitsAllocated = 8;
+        dataset.findAndGetUint16(DCM_Rows, rows);
+        dataset.findAndGetUint16(DCM_Columns, columns);
+        dataset.findAndGetUint16(DCM_SamplesPerPixel, samples);
+        dataset.findAndGetUint16(DCM_BitsAllocated, bitsAllocated);
+        const std::string problem =
+            EncapsulatedFrames::problem(dataset, xfer, {rows, columns, samples, bitsAllocated, frames});
         if (!problem.empty()) {
             Log::log(2, "DICOM", "Cannot render a preview: " + problem, __FILE__, __LINE__);
             return nullptr;

@@ -1,5 +1,6 @@
 #include "tests/support/CliRun.h"
 
+#include "tests/support/AddressSpaceLimit.h"
 #include "tests/support/PacsTestServer.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -8,6 +9,8 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
+
+#include <sys/resource.h>
 
 namespace Dravelin::Test {
 
@@ -26,9 +29,30 @@ CliResult runCli(const QStringList& args, int timeoutMs)
     return runCli(args, {}, timeoutMs);
 }
 
-CliResult runCli(const QStringList& args, const QMap<QString, QString>& environment, int timeoutMs)
+namespace {
+
+class LimitedProcess : public QProcess
 {
-    QProcess process;
+public:
+    explicit LimitedProcess(std::size_t addressSpace) : m_addressSpace(addressSpace) {}
+
+protected:
+    void setupChildProcess() override
+    {
+        if (m_addressSpace == 0)
+            return;
+        const rlimit limit{m_addressSpace, m_addressSpace};
+        ::setrlimit(RLIMIT_AS, &limit);
+    }
+
+private:
+    std::size_t m_addressSpace;
+};
+
+CliResult run(const QStringList& args, const QMap<QString, QString>& environment, int timeoutMs,
+              std::size_t addressSpace)
+{
+    LimitedProcess process(addressSpace);
     if (!environment.isEmpty()) {
         QProcessEnvironment merged = QProcessEnvironment::systemEnvironment();
         for (auto it = environment.begin(); it != environment.end(); ++it)
@@ -47,6 +71,18 @@ CliResult runCli(const QStringList& args, const QMap<QString, QString>& environm
     result.out = QString::fromUtf8(process.readAllStandardOutput());
     result.err = QString::fromUtf8(process.readAllStandardError());
     return result;
+}
+
+}  // namespace
+
+CliResult runCli(const QStringList& args, const QMap<QString, QString>& environment, int timeoutMs)
+{
+    return run(args, environment, timeoutMs, 0);
+}
+
+CliResult runCliLimited(const QStringList& args, std::size_t addressSpace, int timeoutMs)
+{
+    return run(args, {}, timeoutMs, AddressSpaceLimit::available() ? addressSpace : 0);
 }
 
 QJsonArray jsonPatients(const QString& out)

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstddef>
 #include <ostream>
 
 namespace Dravelin::Test {
@@ -25,6 +26,11 @@ CliResult runCli(const QStringList& args, int timeoutMs = 120000);
 
 // The same, with these variables added to (or replacing those of) the inherited environment.
 CliResult runCli(const QStringList& args, const QMap<QString, QString>& environment, int timeoutMs = 120000);
+
+// The same with the tool's address space capped at `addressSpace` bytes (setrlimit in the
+// child), so that a command that balloons fails instead of taking the machine's memory. Not
+// capped where AddressSpaceLimit::available() is false.
+CliResult runCliLimited(const QStringList& args, std::size_t addressSpace, int timeoutMs = 120000);
 
 // The "patients" array of a --json output; empty when the text is not such a document.
 QJsonArray jsonPatients(const QString& out);

@@ -45,8 +45,11 @@ DicomIoAlgorithm::DicomIoAlgorithm(int ioMode, std::shared_ptr<Dicom::DatasetCac
         p->setAttribute("hidden", ioMode == Read ? "false" : "true");
     for (ParameterBase* p : std::initializer_list<ParameterBase*>{&m_compression, &m_quality})
         p->setAttribute("hidden", "true");
-    if (ioMode == Read)
-        m_splitIrregularSeries = DicomPluginSettings().splitsIrregularSeries();
+    if (ioMode == Read) {
+        const DicomPluginSettings settings;
+        m_splitIrregularSeries = settings.splitsIrregularSeries();
+        m_volumeLimit = settings.largestVolumeBytes();
+    }
     m_ignoreNonDicom.setAttribute("label", "Ignore files without a DICOM header");
     m_recursive.setAttribute("label", "Include sub-folders");
 }
@@ -112,6 +115,7 @@ void DicomIoAlgorithm::read()
     Dicom::DicomVolumeReader reader(m_cache);
     if (m_splitIrregularSeries)
         reader.setIrregularSpacingPolicy(Dicom::DicomVolumeReader::IrregularSpacingPolicy::SplitIntoRegularParts);
+    reader.setVolumeLimit(m_volumeLimit);
     auto sets = reader.read(Filesystem::joinLocationString(locations), progress());
     for (const Dicom::Error& e : reader.errors())
         addError(e);

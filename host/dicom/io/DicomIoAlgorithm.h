@@ -47,6 +47,9 @@ public:
     // instead of being resampled onto a regular grid. From the DICOM settings at creation.
     bool splitsIrregularSeries() const { return m_splitIrregularSeries; }
     void setSplitIrregularSeries(bool split) { m_splitIrregularSeries = split; }
+    // Reading: the most bytes one decoded volume may take. From the DICOM settings at creation.
+    std::size_t volumeLimit() const { return m_volumeLimit; }
+    void setVolumeLimit(std::size_t bytes) { m_volumeLimit = bytes; }
     const std::vector<Dicom::Error>& caughtErrors() const { return m_errors; }
 
     void compute() override;
@@ -81,6 +84,7 @@ private:
     Parameter<int> m_quality{"quality", 90, this};
 
     bool m_splitIrregularSeries = false;
+    std::size_t m_volumeLimit = 0;
 
     Dicom::IOD_Registry m_registry;
     std::vector<SharedImageSet*> m_referencedImages;

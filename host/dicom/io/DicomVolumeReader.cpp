@@ -23,9 +23,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <iterator>
 #include <map>
+#include <new>
 #include <optional>
+#include <tuple>
 
 namespace Dravelin::Dicom {
 
@@ -65,6 +68,8 @@ struct FrameAttributes
     double slope = 1;
     double intercept = 0;
     std::vector<double> windowCenters, windowWidths;
+    // What repairGeometry() replaced, for a warning.
+    std::vector<std::string> repairs;
 };
 
 void readMacros(DcmItem* groups, FrameAttributes& a)
@@ -95,6 +100,98 @@ void readMacros(DcmItem* groups, FrameAttributes& a)
     }
 }
 
+Vec3 cross(const Vec3& a, const Vec3& b)
+{
+    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+}
+
+double dot(const Vec3& a, const Vec3& b)
+{
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
+
+double norm(const Vec3& a)
+{
+    return std::sqrt(dot(a, a));
+}
+
+// Patient coordinates beyond a kilometre are taken for garbage: no sum or product of them may
+// overflow on the way to the image-to-world matrix.
+constexpr double kFarthestMm = 1e6;
+
+bool usable(double v)
+{
+    return std::isfinite(v) && std::abs(v) <= kFarthestMm;
+}
+
+std::string joined(const std::vector<double>& values)
+{
+    std::string text;
+    for (double v : values) {
+        char buffer[32];
+        std::snprintf(buffer, sizeof buffer, "%g", v);
+        text += (text.empty() ? "" : "\\") + std::string(buffer);
+    }
+    return text;
+}
+
+const char* const kNoPlane = " gives no plane (its directions are zero or parallel); the image is taken as axial";
+const char* const kNoPosition = " is no position; the slices are not placed by their positions";
+const char* const kNoSpacing = " is no spacing; 1 mm is used";
+
+// Degenerate geometry would make a singular image-to-world matrix: what cannot be a direction,
+// a spacing or a position is left out (the defaults of a file without it apply) and said so;
+// directions that are merely not of unit length or not quite orthogonal are made so.
+void repairGeometry(FrameAttributes& a)
+{
+    if (a.orientation) {
+        auto& o = *a.orientation;
+        Vec3 row{o[0], o[1], o[2]}, column{o[3], o[4], o[5]};
+        const double rowLength = norm(row), columnLength = norm(column);
+        const bool finite = std::all_of(o.begin(), o.begin() + 6, [](double v) { return usable(v); });
+        if (!finite || rowLength < 1e-6 || columnLength < 1e-6 ||
+            norm(cross(row, column)) < 1e-3 * rowLength * columnLength) {
+            a.repairs.push_back("ImageOrientationPatient " + joined({o.begin(), o.begin() + 6}) + kNoPlane);
+            a.orientation.reset();
+        } else {
+            for (double& c : row)
+                c /= rowLength;
+            for (double& c : column)
+                c /= columnLength;
+            const double d = row[0] * column[0] + row[1] * column[1] + row[2] * column[2];
+            if (std::abs(rowLength - 1) > 1e-3 || std::abs(columnLength - 1) > 1e-3 || std::abs(d) > 1e-3)
+                a.repairs.push_back("ImageOrientationPatient " + joined({o.begin(), o.begin() + 6}) +
+                                    " is not two orthogonal unit vectors; they are made so");
+            for (int i = 0; i < 3; ++i)
+                column[std::size_t(i)] -= d * row[std::size_t(i)];
+            const double length = norm(column);
+            for (int i = 0; i < 3; ++i) {
+                o[std::size_t(i)] = row[std::size_t(i)];
+                o[std::size_t(i + 3)] = column[std::size_t(i)] / length;
+            }
+        }
+    }
+    if (a.position && !std::all_of(a.position->begin(), a.position->end(), [](double v) { return usable(v); })) {
+        a.repairs.push_back("ImagePositionPatient " + joined({a.position->begin(), a.position->end()}) + kNoPosition);
+        a.position.reset();
+    }
+    if (a.pixelSpacing && !std::all_of(a.pixelSpacing->begin(), a.pixelSpacing->begin() + 2,
+                                       [](double v) { return usable(v) && v > 0; })) {
+        a.repairs.push_back("PixelSpacing " + joined({a.pixelSpacing->begin(), a.pixelSpacing->begin() + 2}) +
+                            kNoSpacing);
+        a.pixelSpacing.reset();
+    }
+    if (a.spacingBetweenSlices && !(usable(*a.spacingBetweenSlices) && *a.spacingBetweenSlices > 0)) {
+        a.repairs.push_back("SpacingBetweenSlices " + joined({*a.spacingBetweenSlices}) + " is no spacing; ignored");
+        a.spacingBetweenSlices.reset();
+    }
+    if (!std::isfinite(a.slope) || !std::isfinite(a.intercept)) {
+        a.repairs.push_back("the rescale " + joined({a.slope, a.intercept}) + " is not a number; none is applied");
+        a.slope = 1;
+        a.intercept = 0;
+    }
+}
+
 FrameAttributes readAttributes(DcmItem& dataset, int frame)
 {
     FrameAttributes a;
@@ -115,28 +212,25 @@ FrameAttributes readAttributes(DcmItem& dataset, int frame)
     readMacros(firstItem(&dataset, DCM_PerFrameFunctionalGroupsSequence, frame), a);
     if (a.slope == 0)
         a.slope = 1;  // a zero slope would erase the image: treat it as absent
+    // Present but not numbers ("NaN", text): as unusable as numbers that are no geometry.
+    const std::tuple<DcmTagKey, const char*, bool, const char*> geometry[] = {
+        {DCM_ImageOrientationPatient, "ImageOrientationPatient", a.orientation.has_value(), kNoPlane},
+        {DCM_ImagePositionPatient, "ImagePositionPatient", a.position.has_value(), kNoPosition},
+        {DCM_PixelSpacing, "PixelSpacing", a.pixelSpacing.has_value(), kNoSpacing}};
+    for (const auto& [key, name, read, consequence] : geometry)
+        if (!read && dataset.tagExistsWithValue(key)) {
+            OFString value;
+            dataset.findAndGetOFStringArray(key, value);
+            a.repairs.push_back(std::string(name) + " " + value.c_str() + consequence);
+        }
+    repairGeometry(a);
     return a;
-}
-
-Vec3 cross(const Vec3& a, const Vec3& b)
-{
-    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-}
-
-double dot(const Vec3& a, const Vec3& b)
-{
-    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
-}
-
-double norm(const Vec3& a)
-{
-    return std::sqrt(dot(a, a));
 }
 
 // Sets spacing and image-to-world matrix. sliceStep: from the first slice to the next, when
 // the slices' positions are known (it may be oblique to the image plane, as in tilted
-// acquisitions).
-void setGeometry(PixelVolume& v, const FrameAttributes& first, const std::optional<Vec3>& sliceStep)
+// acquisitions). Returns what had to be repaired, or nothing.
+std::string setGeometry(PixelVolume& v, const FrameAttributes& first, const std::optional<Vec3>& sliceStep)
 {
     Vec3 row{1, 0, 0}, column{0, 1, 0};
     if (first.orientation) {
@@ -158,7 +252,12 @@ void setGeometry(PixelVolume& v, const FrameAttributes& first, const std::option
     const double columnSpacing = first.pixelSpacing ? (*first.pixelSpacing)[1] : 1.0;
     const double rowSpacing = first.pixelSpacing ? (*first.pixelSpacing)[0] : 1.0;
     Vec3 step;
-    if (sliceStep && norm(*sliceStep) > 1e-9) {
+    std::string repair;
+    // Slices side by side in their own plane would make the matrix singular.
+    const bool inPlane = sliceStep && std::abs(dot(*sliceStep, normal)) <= 1e-6 * norm(*sliceStep);
+    if (inPlane && norm(*sliceStep) > 1e-9)
+        repair = "the slices' positions lie in the image plane, not along its normal; they are stacked along it";
+    if (sliceStep && norm(*sliceStep) > 1e-9 && !inPlane) {
         step = *sliceStep;
     } else {
         const double s = first.spacingBetweenSlices.value_or(1.0);
@@ -178,6 +277,26 @@ void setGeometry(PixelVolume& v, const FrameAttributes& first, const std::option
     m[15] = 1;
     v.windowCenters = first.windowCenters;
     v.windowWidths = first.windowWidths;
+    return repair;
+}
+
+// One line per distinct repair, naming the first file (and frame) it was made in.
+std::vector<std::string> repairMessages(const std::vector<FrameAttributes>& attributes,
+                                        const std::function<std::string(std::size_t)>& where, const char* others)
+{
+    std::vector<std::string> order;
+    std::map<std::string, std::pair<std::size_t, std::size_t>> seen;  // repair -> first, count
+    for (std::size_t k = 0; k < attributes.size(); ++k)
+        for (const std::string& repair : attributes[k].repairs)
+            if (seen.try_emplace(repair, k, 0).first->second.second++ == 0)
+                order.push_back(repair);
+    std::vector<std::string> messages;
+    for (const std::string& repair : order) {
+        const auto [first, count] = seen[repair];
+        messages.push_back(where(first) + ": " + repair +
+                           (count > 1 ? " (and in " + std::to_string(count - 1) + " more " + others + ")" : ""));
+    }
+    return messages;
 }
 
 bool isImage(DcmDataset& dataset)
@@ -252,6 +371,42 @@ void DicomVolumeReader::addError(Error::Code code, Error::Type type, const std::
     DRAVELIN_LOG(type == Error::Fatal ? 3 : type == Error::Warning ? 2 : 1, "DICOM", message);
 }
 
+namespace {
+
+// "12 KiB", "3 MiB": rounded up.
+std::string byteSize(std::size_t bytes)
+{
+    if (bytes < (std::size_t(1) << 20))
+        return std::to_string((bytes + 1023) >> 10) + " KiB";
+    return std::to_string((bytes >> 20) + ((bytes & 0xFFFFF) != 0 ? 1 : 0)) + " MiB";
+}
+
+}  // namespace
+
+bool DicomVolumeReader::allocate(PixelVolume& volume, const std::string& name, int width, int height, int slices,
+                                 int channels, VoxelType type)
+{
+    std::size_t bytes = 1;
+    bool overflow = false;
+    for (const int factor : {width, height, slices, channels, voxelSize(type)})
+        overflow = overflow || factor < 0 || __builtin_mul_overflow(bytes, std::size_t(factor), &bytes);
+    if (overflow || bytes > m_volumeLimit) {
+        addError(Error::InvalidValue, Error::Fatal,
+                 fileLabel(name) + ": the volume would take " + (overflow ? "more than 16 EiB" : byteSize(bytes)) +
+                     ", more than the " + byteSize(m_volumeLimit) +
+                     " one volume may take (DICOM setting 'Largest Volume')");
+        return false;
+    }
+    try {
+        volume = PixelVolume(width, height, slices, channels, type);
+    } catch (const std::bad_alloc&) {
+        addError(Error::InvalidValue, Error::Fatal,
+                 fileLabel(name) + ": not enough memory for a volume of " + byteSize(bytes));
+        return false;
+    }
+    return true;
+}
+
 std::vector<LoadedImageSet> DicomVolumeReader::read(const std::string& locationString, Progress* progress)
 {
     std::vector<LoadedImageSet> result;
@@ -271,16 +426,21 @@ std::vector<LoadedImageSet> DicomVolumeReader::read(const std::string& locationS
         });
         const auto datasets = m_cache->load(url, &names, progress, !local);
         m_cache->removeErrorCallback(callback);
+        // The cache's own reasons (each naming its file) say more than a generic message. A local
+        // file that cannot be read is a file left out.
+        const auto fatal =
+            std::find_if(reported.begin(), reported.end(), [](const Error& e) { return e.type == Error::Fatal; });
+        if (fatal != reported.end())
+            addError(fatal->code, Error::Fatal, fatal->message);
+        else
+            for (const Error& e : reported)
+                if (e.type == Error::Warning)
+                    addError(e.code, local || datasets.empty() ? Error::Fatal : Error::Warning, e.message);
         if (datasets.empty()) {
-            // The cache's own reason says more than a generic message.
-            const auto fatal =
-                std::find_if(reported.begin(), reported.end(), [](const Error& e) { return e.type == Error::Fatal; });
-            if (fatal != reported.end())
-                addError(fatal->code, Error::Fatal, fatal->message);
-            else if (reported.size() == 1)  // the one file of the location, and why it cannot be read
-                addError(reported.front().code, Error::Fatal, reported.front().message);
-            else
-                addError(Error::IoError, Error::Fatal, "Cannot load DICOM data from '" + location + "'");
+            if (reported.empty())
+                addError(Error::IoError, Error::Fatal,
+                         "Cannot load DICOM data from '" + (local ? url.localFilePath() : location) +
+                             "': it holds no DICOM file");
             continue;
         }
         for (std::size_t i = 0; i < datasets.size() && i < names.size(); ++i)
@@ -443,6 +603,17 @@ void DicomVolumeReader::addRegular(LoadedImageSet&& set, std::vector<LoadedImage
         std::move(parts.begin(), parts.end(), std::back_inserter(out));
         return;
     }
+    for (std::size_t v = 0; v < set.volumes.size(); ++v) {
+        const std::size_t bytes =
+            spacings[v] ? std::size_t(spacings[v]->gridSlices()) * set.volumes[v].sliceBytes() : 0;
+        if (bytes > m_volumeLimit) {
+            addError(Error::InvalidValue, Error::Fatal,
+                     uneven + "; on a regular grid of " + std::to_string(spacings[v]->gridSlices()) +
+                         " slices the volume would take " + byteSize(bytes) + ", more than the " +
+                         byteSize(m_volumeLimit) + " one volume may take (DICOM setting 'Largest Volume')");
+            return;
+        }
+    }
     resampleUneven(set, spacings);
     const SliceSpacing& grid = *spacings[*first];
     const std::string gridText =
@@ -542,7 +713,10 @@ bool DicomVolumeReader::readSlices(const std::vector<const Source*>& slices, Loa
         return false;
     }
     const PixelFormat format = firstDecoder.format();
-    PixelVolume volume(format.columns, format.rows, count, firstDecoder.outputChannels(), firstDecoder.outputType());
+    PixelVolume volume;
+    if (!allocate(volume, slices.front()->name, format.columns, format.rows, count, firstDecoder.outputChannels(),
+                  firstDecoder.outputType()))
+        return false;
     if (!firstDecoder.decodeFrame(0, volume.slice(0), error)) {
         addError(error.code, Error::Fatal, fileLabel(slices.front()->name) + ": " + error.message);
         return false;
@@ -615,7 +789,11 @@ bool DicomVolumeReader::readSlices(const std::vector<const Source*>& slices, Loa
         const Vec3& b = *attributes.back().position;
         step = Vec3{(b[0] - a[0]) / (count - 1), (b[1] - a[1]) / (count - 1), (b[2] - a[2]) / (count - 1)};
     }
-    setGeometry(volume, attributes.front(), step);
+    for (const std::string& message : repairMessages(
+             attributes, [&](std::size_t k) { return fileLabel(slices[k]->name); }, "files"))
+        addError(Error::InvalidValue, Error::Warning, message);
+    if (const std::string repair = setGeometry(volume, attributes.front(), step); !repair.empty())
+        addError(Error::InvalidValue, Error::Warning, seriesLabel(*slices.front()->header) + ": " + repair);
     volume.modality = text(*slices.front()->header, DCM_Modality);
     if (interceptType) {
         volume.type = *interceptType;
@@ -658,6 +836,10 @@ bool DicomVolumeReader::readMultiFrame(const Source& source, LoadedImageSet& set
     std::vector<FrameAttributes> attributes;
     for (int f = 0; f < frames; ++f)
         attributes.push_back(readAttributes(*full.dataset, f));
+    for (const std::string& message : repairMessages(
+             attributes, [&](std::size_t f) { return fileLabel(source.name) + " frame " + std::to_string(f + 1); },
+             "frames"))
+        addError(Error::InvalidValue, Error::Warning, message);
 
     // Frames at repeated positions belong to successive volumes (a time series); frames
     // without positions stay in file order as one volume.
@@ -702,7 +884,10 @@ bool DicomVolumeReader::readMultiFrame(const Source& source, LoadedImageSet& set
     const bool rtDose = text(*full.dataset, DCM_Modality) == "RTDOSE";
     for (const auto& frameList : volumes) {
         const int n = static_cast<int>(frameList.size());
-        PixelVolume volume(format.columns, format.rows, n, decoder.outputChannels(), decoder.outputType());
+        PixelVolume volume;
+        if (!allocate(volume, source.name, format.columns, format.rows, n, decoder.outputChannels(),
+                      decoder.outputType()))
+            return false;
         for (int k = 0; k < n; ++k)
             if (!decoder.decodeFrame(frameList[std::size_t(k)], volume.slice(k), error)) {
                 addError(error.code, Error::Fatal, fileLabel(source.name) + ": " + error.message);
@@ -726,7 +911,8 @@ bool DicomVolumeReader::readMultiFrame(const Source& source, LoadedImageSet& set
                 positions.assign(offsets->begin(), offsets->begin() + n);
             }
         }
-        setGeometry(volume, firstFrame, step);
+        if (const std::string repair = setGeometry(volume, firstFrame, step); !repair.empty())
+            addError(Error::InvalidValue, Error::Warning, fileLabel(source.name) + ": " + repair);
         volume.modality = text(*full.dataset, DCM_Modality);
         if (volume.channels == 1) {
             std::vector<double> slopes, intercepts;

@@ -5,6 +5,7 @@
 #include "host/dicom/components/IrregularSpacingDataComponent.h"
 #include "host/dicom/io/PixelVolume.h"
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -62,6 +63,9 @@ public:
     ~DicomVolumeReader();
 
     void setIrregularSpacingPolicy(IrregularSpacingPolicy policy) { m_policy = policy; }
+    // The most bytes one decoded volume may take (a larger one is a fatal error naming its
+    // file); no limit but the memory's by default.
+    void setVolumeLimit(std::size_t bytes) { m_volumeLimit = bytes; }
 
     std::vector<LoadedImageSet> read(const std::string& locationString, Progress* progress);
 
@@ -76,9 +80,14 @@ private:
     // Moves `set` to `out`, made regular first when its slices are unevenly spaced.
     void addRegular(LoadedImageSet&& set, std::vector<LoadedImageSet>& out);
     void addError(Error::Code code, Error::Type type, const std::string& text);
+    // A new volume in `volume`, or false with a fatal error naming `name` when it would exceed
+    // the limit or the memory.
+    bool allocate(PixelVolume& volume, const std::string& name, int width, int height, int slices, int channels,
+                  VoxelType type);
 
     std::shared_ptr<DatasetCache> m_cache;
     IrregularSpacingPolicy m_policy = IrregularSpacingPolicy::Resample;
+    std::size_t m_volumeLimit = SIZE_MAX;
     std::vector<Error> m_errors;
     std::vector<std::shared_ptr<DcmDataset>> m_nonImages;
     std::mutex m_errorMutex;

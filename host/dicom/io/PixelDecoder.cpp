@@ -1,5 +1,6 @@
 #include "host/dicom/io/PixelDecoder.h"
 
+#include "host/dicom/EncapsulatedFrames.h"
 #include "host/dicom/Utils.h"
 #include "host/dicom/io/Jpeg2000Codec.h"
 
@@ -14,6 +15,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
+#include <optional>
 
 namespace Dravelin::Dicom {
 
@@ -36,6 +39,16 @@ int intValue(DcmItem& item, const DcmTagKey& key, int fallback)
     if (item.findAndGetOFString(key, text).good() && !text.empty())
         return std::atoi(text.c_str());
     return fallback;
+}
+
+// The product of `factors`, or nothing when it does not fit a size_t.
+std::optional<std::size_t> product(std::initializer_list<std::size_t> factors)
+{
+    std::size_t result = 1;
+    for (std::size_t factor : factors)
+        if (__builtin_mul_overflow(result, factor, &result))
+            return std::nullopt;
+    return result;
 }
 
 bool isJpeg2000(E_TransferSyntax xfer)
@@ -241,8 +254,22 @@ bool PixelDecoder::open(Error& error)
     m_jpeg2000 = isJpeg2000(xfer);
     // Native pixel data is kept under the little-endian key whatever the file's byte order.
     m_bigEndian = DcmXfer(m_dataset.getOriginalXfer()).getByteOrder() == EBO_BigEndian;
-    if (m_encapsulated)
+    // Nothing may be sized by the attributes before the data is known to hold what they declare.
+    const std::optional<std::size_t> declaredSamples =
+        product({std::size_t(f.rows), std::size_t(f.columns), std::size_t(f.samplesPerPixel), std::size_t(f.frames)});
+    if (!declaredSamples || !product({*declaredSamples, 4})) {
+        error = failure(Error::InvalidValue, "the image attributes declare more pixels than memory can hold");
+        return false;
+    }
+    if (m_encapsulated) {
+        const std::string problem = EncapsulatedFrames::problem(
+            m_dataset, xfer, {f.rows, f.columns, f.samplesPerPixel, f.bitsAllocated, f.frames});
+        if (!problem.empty()) {
+            error = failure(Error::InvalidValue, problem);
+            return false;
+        }
         return true;
+    }
 
     // Word data comes out of DCMTK in the local (little-endian) order, which puts 8-bit samples
     // of big-endian word data in their DICOM order too.
@@ -263,8 +290,7 @@ bool PixelDecoder::open(Error& error)
     }
     m_nativeBytes = element->getLength();
     std::size_t needed = 0;
-    const std::size_t samples = static_cast<std::size_t>(f.rows) * static_cast<std::size_t>(f.columns) *
-                                static_cast<std::size_t>(f.samplesPerPixel) * static_cast<std::size_t>(f.frames);
+    const std::size_t samples = *declaredSamples;
     if (f.bitsAllocated == 1)
         needed = (samples + 7) / 8;
     else if (f.photometric == "YBR_FULL_422")
@@ -475,13 +501,22 @@ bool PixelDecoder::decodeJpeg2000(int frame, std::uint8_t* out, Error& error)
     std::vector<std::uint8_t> bytes;
     if (!frameFragments(frame, bytes, error))
         return false;
+    const PixelFormat& f = m_format;
+    // OpenJPEG allocates what the code stream declares: a frame must declare the image's size.
+    const auto coded = EncapsulatedFrames::jpeg2000Size(bytes.data(), bytes.size());
+    if (coded && (coded->columns != f.columns || coded->rows != f.rows)) {
+        error = failure(Error::InvalidValue, "frame " + std::to_string(frame + 1) + " is " +
+                                                 std::to_string(coded->columns) + " x " + std::to_string(coded->rows) +
+                                                 " pixels, not the image's " + std::to_string(f.columns) + " x " +
+                                                 std::to_string(f.rows));
+        return false;
+    }
     Jpeg2000Codec::Image image;
     std::string reason;
     if (!Jpeg2000Codec::decode(bytes.data(), bytes.size(), image, reason)) {
         error = failure(Error::InvalidValue, "frame " + std::to_string(frame + 1) + " does not decode: " + reason);
         return false;
     }
-    const PixelFormat& f = m_format;
     if (image.width != f.columns || image.height != f.rows || image.components != f.samplesPerPixel) {
         error = failure(Error::InvalidValue, "frame " + std::to_string(frame + 1) +
                                                  " decodes to another size than the image attributes state");
