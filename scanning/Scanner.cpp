@@ -7,6 +7,7 @@
 #include "host/dicom/dimse/DicomPacsCommunication.h"
 #include "host/dicom/HeaderReadAhead.h"
 #include "host/dicom/RawHeader.h"
+#include "host/dicom/StructureCheck.h"
 #include "host/dicom/Utils.h"
 #include "host/dicom/dicomweb/WebClient.h"
 #include "host/network/HttpAuthorizationProvider.h"
@@ -366,10 +367,19 @@ void Scanner::scanFile(const char* pathBytes, std::size_t nameStart, bool checkD
 {
     const std::string path(pathBytes);
     const auto skip = [&](bool hasHeader) {
-        if (m_skippedFileHandler)
-            m_skippedFileHandler(QFile::decodeName(pathBytes), ::access(pathBytes, R_OK) != 0 ? SkipReason::Unreadable
-                                                               : hasHeader                    ? SkipReason::Truncated
-                                                                                              : SkipReason::NotDicom);
+        if (!m_skippedFileHandler)
+            return;
+        SkipReason reason = ::access(pathBytes, R_OK) != 0 ? SkipReason::Unreadable
+                            : hasHeader                    ? SkipReason::Truncated
+                                                           : SkipReason::NotDicom;
+        if (reason == SkipReason::Truncated) {
+            // The readers refuse more than files cut short; ask the check they ask what it was.
+            const StructureCheck::Result checked = StructureCheck::checkFile(path, true);
+            reason = checked.tooDeep          ? SkipReason::TooDeep
+                     : checked.inflatesTooFar ? SkipReason::DeflateBomb
+                                              : SkipReason::Truncated;
+        }
+        m_skippedFileHandler(QFile::decodeName(pathBytes), reason);
     };
     // The bytes of the header test are those the parse reads first (HeaderReadAhead).
     state.enterFolder(pathBytes, nameStart);

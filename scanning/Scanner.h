@@ -73,9 +73,11 @@ public:
 
     // Why a file of a folder scan gave no record.
     enum class SkipReason {
-        NotDicom,    // no DICOM file header (or, unchecked, nothing DICOM could read)
-        Truncated,   // a DICOM file header, but the data ends before its elements do
-        Unreadable,  // cannot be opened
+        NotDicom,     // no DICOM file header (or, unchecked, nothing DICOM could read)
+        Truncated,    // a DICOM file header, but the data ends before its elements do
+        Unreadable,   // cannot be opened
+        TooDeep,      // sequences nested deeper than the readers allow (StructureLimits)
+        DeflateBomb,  // deflated data that inflates past the readers' limit (StructureLimits)
     };
     using SkippedFileHandler = std::function<void(const QString& path, SkipReason reason)>;
     // Told of every file a folder scan leaves out; called on the scan's worker threads.

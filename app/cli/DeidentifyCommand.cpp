@@ -7,6 +7,7 @@
 #include "editor/FolderInventory.h"
 #include "host/core/Progress.h"
 #include "host/dicom/DatasetCache.h"
+#include "host/dicom/StructureCheck.h"
 #include "host/dicom/deid/DeidentificationProfiles.h"
 #include "scanning/Image.h"
 #include "scanning/Patient.h"
@@ -117,6 +118,12 @@ QString reasonText(Dicom::Scanner::SkipReason reason)
         case Dicom::Scanner::SkipReason::NotDicom: return QStringLiteral("not a DICOM file");
         case Dicom::Scanner::SkipReason::Truncated: return QStringLiteral("truncated");
         case Dicom::Scanner::SkipReason::Unreadable: return QStringLiteral("cannot be opened");
+        case Dicom::Scanner::SkipReason::TooDeep:
+            return QStringLiteral("sequences nested more than %1 levels deep")
+                .arg(Dicom::StructureLimits().maximumDepth / 2);
+        case Dicom::Scanner::SkipReason::DeflateBomb:
+            return QStringLiteral("deflated data that inflates to more than %1 MiB")
+                .arg(Dicom::StructureLimits().maximumInflatedBytes >> 20);
     }
     return QString();
 }

@@ -214,6 +214,7 @@ public:
 
 private:
     static constexpr Scanner::SkipReason kReasons[] = {Scanner::SkipReason::NotDicom, Scanner::SkipReason::Truncated,
+                                                       Scanner::SkipReason::TooDeep, Scanner::SkipReason::DeflateBomb,
                                                        Scanner::SkipReason::Unreadable};
     static QString text(Scanner::SkipReason reason)
     {
@@ -221,6 +222,8 @@ private:
             case Scanner::SkipReason::NotDicom: return QStringLiteral("not DICOM");
             case Scanner::SkipReason::Truncated: return QStringLiteral("truncated");
             case Scanner::SkipReason::Unreadable: return QStringLiteral("unreadable");
+            case Scanner::SkipReason::TooDeep: return QStringLiteral("nested too deep");
+            case Scanner::SkipReason::DeflateBomb: return QStringLiteral("inflating too far");
         }
         return {};
     }

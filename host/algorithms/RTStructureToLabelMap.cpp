@@ -27,6 +27,10 @@ struct SliceEdges
     double yMax = std::numeric_limits<double>::lowest();
 };
 
+// Voxel coordinates beyond this lie off any grid; within it every conversion to int is exact
+// and no sum or product of them overflows.
+constexpr double kFarthestVoxel = 1e9;
+
 std::map<int, SliceEdges> edgesBySlice(const RTStructureDataComponent& rt, const Eigen::Affine3d& worldToVoxel,
                                        int slices)
 {
@@ -38,14 +42,18 @@ std::map<int, SliceEdges> edgesBySlice(const RTStructureDataComponent& rt, const
         std::vector<Eigen::Vector3d> voxel;
         voxel.reserve(points.size());
         double z = 0.0;
+        bool far = false;
         for (const auto& p : points) {
             voxel.push_back(worldToVoxel * p);
             z += voxel.back().z();
+            far = far || !(voxel.back().cwiseAbs().maxCoeff() <= kFarthestVoxel);
         }
+        if (far)
+            continue;
         z /= static_cast<double>(voxel.size());
         // A contour drawn between two slices belongs to the nearer one.
         const long slice = std::lround(z);
-        if (!std::isfinite(z) || slice < 0 || slice >= slices)
+        if (slice < 0 || slice >= slices)
             continue;
         SliceEdges& target = bySlice[static_cast<int>(slice)];
         for (std::size_t i = 0; i < voxel.size(); ++i) {
@@ -79,8 +87,12 @@ std::size_t fillSlice(const SliceEdges& slice, int width, int height, std::uint1
         const int first = std::max(rowFirst, static_cast<int>(std::ceil(std::min(y0, y1))));
         int last = std::min(rowLast, static_cast<int>(std::ceil(std::max(y0, y1))) - 1);
         const double slope = (e[2] - e[0]) / (y1 - y0);
-        for (int y = first; y <= last; ++y)
-            crossings[static_cast<std::size_t>(y - rowFirst)].push_back(e[0] + (y - y0) * slope);
+        for (int y = first; y <= last; ++y) {
+            double x = e[0] + (y - y0) * slope;
+            if (!std::isfinite(x))  // a nearly horizontal edge: its slope overflowed
+                x = e[0] + (y - y0) / (y1 - y0) * (e[2] - e[0]);
+            crossings[static_cast<std::size_t>(y - rowFirst)].push_back(x);
+        }
     }
     for (int y = rowFirst; y <= rowLast; ++y) {
         auto& xs = crossings[static_cast<std::size_t>(y - rowFirst)];

@@ -371,6 +371,7 @@ StructureCheck::Result check(Source& source, bool untilPixelData, const Structur
         const std::optional<std::string> inflated =
             StructureCheck::inflate(compressed.data(), compressed.size(), limits.maximumInflatedBytes, &complete);
         if (!inflated) {
+            result.inflatesTooFar = true;
             result.problem =
                 "its deflated data inflates to more than " + std::to_string(limits.maximumInflatedBytes >> 20) + " MiB";
             return result;
@@ -379,12 +380,14 @@ StructureCheck::Result check(Source& source, bool untilPixelData, const Structur
         const Walk w = walk(inner, 0, Encoding::ExplicitLittle, untilPixelData, limits);
         result.problem = w.problem;
         result.truncated = w.truncated || !complete;
+        result.tooDeep = w.tooDeep;
         return result;
     }
     if (encoding != Encoding::Unknown) {
         const Walk w = walk(source, start, encoding, untilPixelData, limits);
         result.problem = w.problem;
         result.truncated = w.truncated;
+        result.tooDeep = w.tooDeep;
         // Some writers encode the data set in implicit VR whatever the meta header declares:
         // say so rather than calling the file truncated.
         const unsigned char* first = source.at(start, 6);
@@ -392,6 +395,7 @@ StructureCheck::Result check(Source& source, bool untilPixelData, const Structur
             walk(source, start, Encoding::ImplicitLittle, untilPixelData, limits).problem.empty()) {
             result.problem = "its data set is encoded in implicit VR although its transfer syntax declares explicit VR";
             result.truncated = false;
+            result.tooDeep = false;
         }
         return result;
     }
@@ -409,13 +413,16 @@ StructureCheck::Result check(Source& source, bool untilPixelData, const Structur
     const Walk chosen = walk(source, start, guess, untilPixelData, limits);
     result.problem = chosen.problem;
     result.truncated = chosen.truncated;
+    result.tooDeep = chosen.tooDeep;
     for (const Encoding other :
          {Encoding::ImplicitLittle, Encoding::ImplicitBig, Encoding::ExplicitLittle, Encoding::ExplicitBig}) {
         if (other == guess || !result.problem.empty())
             continue;
         const Walk w = walk(source, start, other, untilPixelData, limits);
-        if (w.tooDeep)
+        if (w.tooDeep) {
             result.problem = w.problem;
+            result.tooDeep = true;
+        }
     }
     return result;
 }

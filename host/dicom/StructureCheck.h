@@ -38,6 +38,9 @@ public:
         std::string problem;
         // The data ends inside an element or an open sequence or item.
         bool truncated = false;
+        // Refused for nesting deeper than the limit, or for inflating past it.
+        bool tooDeep = false;
+        bool inflatesTooFar = false;
 
         bool ok() const { return problem.empty(); }
     };

@@ -1,5 +1,6 @@
 #include "scanning/Scanner.h"
 #include "tests/scanning/ScannerTestFiles.h"
+#include "tests/support/HostileData.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -40,10 +41,15 @@ TEST(ScannerSkippedFiles, EveryFileLeftOutIsReportedWithItsReason)
     ASSERT_TRUE(T::writeFile(dir.file("empty.dcm"), ""));
     // Cut inside the patient name: the element says it is longer than what is left.
     ASSERT_TRUE(T::writeFile(dir.file("truncated.dcm"), bytes.left(bytes.indexOf("DOE^JANE") + 3)));
+    // A whole file the readers refuse for its structure (StructureCheck's flags tell which refusal).
+    ASSERT_TRUE(T::writeFile(dir.file("deep.dcm"),
+                             T::HostileData::nestedSequences(5650, T::HostileData::Nesting::ExplicitLittle)));
 
     const auto NotDicom = Scanner::SkipReason::NotDicom;
-    const Reasons expected = {
-        {"notes.txt", NotDicom}, {"empty.dcm", NotDicom}, {"truncated.dcm", Scanner::SkipReason::Truncated}};
+    const Reasons expected = {{"notes.txt", NotDicom},
+                              {"empty.dcm", NotDicom},
+                              {"truncated.dcm", Scanner::SkipReason::Truncated},
+                              {"deep.dcm", Scanner::SkipReason::TooDeep}};
     EXPECT_EQ(skippedFiles(dir.path(), true), expected);
     EXPECT_EQ(skippedFiles(dir.path(), false), expected);
 }

@@ -10,6 +10,8 @@
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcsequen.h>
 
+#include <algorithm>
+#include <cmath>
 #include <map>
 
 namespace Dravelin::Dicom {
@@ -88,11 +90,23 @@ std::vector<std::unique_ptr<DataGroup>> RTStructureReader::read(
             if (colour && colour->size() >= 3)
                 component->color = Eigen::Vector3d((*colour)[0], (*colour)[1], (*colour)[2]) / 255.0;
             auto cloud = std::make_unique<PointCloud>();
+            const std::string where =
+                "RT structure set '" + label + "', ROI " + std::to_string(component->roiNumber) + " '" + roi.name + "'";
+            int contourNumber = 0;
             for (DcmItem* contour : items(*roiContour, DCM_ContourSequence)) {
+                ++contourNumber;
                 auto data = Element<std::vector<double>>(*contour, DCM_ContourData, ElementBase::Optional, true).get();
-                if (!data || data->size() % 3 != 0) {
-                    errors.emplace_back(Error::InvalidValue, Error::Warning,
-                                        "A contour of '" + roi.name + "' has no valid ContourData; it is skipped");
+                std::string problem;
+                if (!data)
+                    problem = "has no readable ContourData";
+                else if (data->size() % 3 != 0)
+                    problem = "has " + std::to_string(data->size()) + " coordinates, which are no (x, y, z) points";
+                else if (!std::all_of(data->begin(), data->end(), [](double v) { return std::isfinite(v); }))
+                    problem = "has coordinates that are not finite numbers";
+                if (!problem.empty()) {
+                    errors.emplace_back(
+                        Error::InvalidValue, Error::Warning,
+                        where + ": contour " + std::to_string(contourNumber) + " " + problem + "; it is left out");
                     continue;
                 }
                 std::vector<Eigen::Vector3d> points;

@@ -9,6 +9,8 @@
 
 #include <array>
 #include <cmath>
+#include <iterator>
+#include <limits>
 
 using namespace Dravelin;
 using Dicom::RTStructureDataComponent;
@@ -17,6 +19,7 @@ using Contour = RTStructureDataComponent::Contour;
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
+constexpr double kInf = std::numeric_limits<double>::infinity();
 
 class RTStructureToLabelMapTest : public ::testing::Test
 {
@@ -189,25 +192,30 @@ TEST_F(RTStructureToLabelMapTest, RoisThatPutNoVoxelSayWhy)
         {{}, false, "it has no contours"},
         {{square(500, 10)}, true, "outside the reference volume"},
         {{square(1, 0.2)}, true, "no voxel centre"},  // between the voxel centres at +-0.5 mm
-        {{}, true, "later in the input cover it"},    // the sphere, then the sphere again
+        // Coordinates that no integer holds (the fill once converted them: undefined, a crash).
+        {{Contour({{1e308, 0, 1}, {0, 5, 1}, {1e308, 10, 1}}, "CLOSED_PLANAR")}, true, "outside the reference"},
+        {{Contour({{-kInf, 0, 1}, {5, -kInf, 1}, {5, 5, 1}}, "CLOSED_PLANAR")}, true, "outside the reference"},
+        {{}, true, "later in the input cover it"},  // the sphere, then the sphere again
     };
+    const std::size_t later = std::size(cases) - 1;
     std::vector<std::unique_ptr<PointCloud>> clouds;
     for (const Case& c : cases)
-        clouds.push_back(clouds.size() == 5 ? roiCloud(6, 1) : roiCloud(int(clouds.size()) + 1, 0, c.contours));
-    clouds.push_back(roiCloud(7, 1));
+        clouds.push_back(clouds.size() == later ? roiCloud(int(later) + 1, 1)
+                                                : roiCloud(int(clouds.size()) + 1, 0, c.contours));
+    clouds.push_back(roiCloud(int(later) + 2, 1));
     std::vector<const PointCloud*> input;
     for (const auto& cloud : clouds)
         input.push_back(cloud.get());
     std::vector<RTStructureToLabelMap::RoiOutcome> outcomes;
     ASSERT_NE(RTStructureToLabelMap::rasterize(input, *phantom->volume->get(0), &outcomes), nullptr);
-    ASSERT_EQ(outcomes.size(), 7u);
-    for (std::size_t i = 0; i < 6; ++i) {
+    ASSERT_EQ(outcomes.size(), later + 2);
+    for (std::size_t i = 0; i <= later; ++i) {
         EXPECT_EQ(outcomes[i].voxels, 0u) << i;
         EXPECT_EQ(outcomes[i].fillable, cases[i].fillable) << i;
         EXPECT_NE(outcomes[i].whyEmpty.find(cases[i].why), std::string::npos) << outcomes[i].whyEmpty;
     }
-    EXPECT_EQ(outcomes[6].voxels, count(*labelsOf(1), 1));
-    EXPECT_TRUE(outcomes[6].whyEmpty.empty());
+    EXPECT_EQ(outcomes[later + 1].voxels, count(*labelsOf(1), 1));
+    EXPECT_TRUE(outcomes[later + 1].whyEmpty.empty());
 }
 
 TEST_F(RTStructureToLabelMapTest, MissingReferenceOrUnknownRoiIsInvalidInput)

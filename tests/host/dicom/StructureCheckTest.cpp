@@ -46,6 +46,7 @@ TEST(StructureCheck, RefusesDeepNestingInEveryEncodingAndPassesSaneDepths)
         const int n = static_cast<int>(nesting);
         const auto deep = checkOf(H::nestedSequences(nesting == Nesting::DefinedLength ? 300 : 5650, nesting));
         EXPECT_NE(deep.problem.find("nested more than 100 levels"), std::string::npos) << n << ": " << deep.problem;
+        EXPECT_TRUE(deep.tooDeep && !deep.inflatesTooFar) << n;
         const auto sane = checkOf(H::nestedSequences(90, nesting));
         EXPECT_TRUE(sane.ok()) << n << ": " << sane.problem;
         EXPECT_FALSE(sane.truncated) << n;
@@ -93,7 +94,9 @@ TEST(StructureCheck, CapsInflationAndRefusesFifos)
     StructureCheck::Limits small;
     small.maximumInflatedBytes = 1 << 20;
     EXPECT_TRUE(checkOf(deflatedZeros(512 * 1024), small).ok());
-    EXPECT_EQ(checkOf(deflatedZeros(4 << 20), small).problem, "its deflated data inflates to more than 1 MiB");
+    const auto bomb = checkOf(deflatedZeros(4 << 20), small);
+    EXPECT_EQ(bomb.problem, "its deflated data inflates to more than 1 MiB");
+    EXPECT_TRUE(bomb.inflatesTooFar && !bomb.tooDeep);
 
     Dravelin::Test::TempDir dir;
     const std::string fifo = dir.file("fifo").toStdString();
