@@ -14,5 +14,5 @@ export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1
 BUILD_DIR=build-asan DRAVELIN_SANITIZE=1 TARGETS=sanitized_tests ./scripts/build.sh
 ctest --test-dir build-asan -j"$(nproc)" --output-on-failure
-# Six targets, six seconds each: enough to replay the seed corpus and catch regressions.
+# Nine targets, six seconds each: enough to replay the seed corpus and catch regressions.
 fuzz/run.sh 6

@@ -1,9 +1,13 @@
 #!/usr/bin/env python3
 """Writes the seed corpus of the fuzz targets: a few pydicom files plus the hostile inputs that
 once crashed or stalled the readers. Usage: make-seeds.py OUTPUT_DIR"""
+import math
 import os
+import shutil
 import struct
+import subprocess
 import sys
+import tempfile
 import zlib
 
 PYDICOM = "/usr/lib/python3/dist-packages/pydicom/data/test_files"
@@ -145,6 +149,129 @@ def dicomdir_seeds():
     return seeds
 
 
+def image(rows=8, columns=8, bits=16, frames=None, spacing=b"0.5\\0.5 ", orientation=b"1\\0\\0\\0\\1\\0 ",
+          position=b"0\\0\\0 ", slope=None, pixels=None, instance=b"1.2.3.9.1"):
+    """A small native CT slice (explicit VR little endian) with the geometry given as DS text."""
+    def ds(value):
+        return value + b" " if len(value) % 2 else value
+    stored = min(bits, 16) if bits > 1 else 1
+    body = (element(0x0008, 0x0016, b"UI", uid("1.2.840.10008.5.1.4.1.1.2")) + element(0x0008, 0x0018, b"UI", uid(
+        instance.decode())) + element(0x0008, 0x0060, b"CS", b"CT") + patient() +
+        element(0x0020, 0x000D, b"UI", uid("1.2.3.7")) + element(0x0020, 0x000E, b"UI", uid("1.2.3.8")) +
+        element(0x0020, 0x0032, b"DS", ds(position)) + element(0x0020, 0x0037, b"DS", ds(orientation)) +
+        element(0x0028, 0x0002, b"US", struct.pack("<H", 1)) + element(0x0028, 0x0004, b"CS", b"MONOCHROME2 "))
+    if frames is not None:
+        body += element(0x0028, 0x0008, b"IS", ds(frames))
+    body += (element(0x0028, 0x0010, b"US", struct.pack("<H", rows)) +
+             element(0x0028, 0x0011, b"US", struct.pack("<H", columns)) + element(0x0028, 0x0030, b"DS", ds(spacing)) +
+             element(0x0028, 0x0100, b"US", struct.pack("<H", bits)) +
+             element(0x0028, 0x0101, b"US", struct.pack("<H", stored)) +
+             element(0x0028, 0x0102, b"US", struct.pack("<H", stored - 1)) +
+             element(0x0028, 0x0103, b"US", struct.pack("<H", 1)))
+    if slope is not None:
+        body += element(0x0028, 0x1052, b"DS", ds(b"-1024")) + element(0x0028, 0x1053, b"DS", ds(slope))
+    if pixels is None:
+        pixels = bytes((i * 7) % 251 for i in range(max(1, rows * columns * max(bits, 8) // 8)))
+    return meta("1.2.840.10008.1.2.1", "1.2.840.10008.5.1.4.1.1.2") + body + element(0x7FE0, 0x0010, b"OW", pixels)
+
+
+def series(*slices):
+    return b"DRAVELIN-NEXT-FILE\n".join(slices)
+
+
+def volume_seeds():
+    def at(z, **kw):
+        return image(position=b"0\\0\\%d" % z, instance=b"1.2.3.9.%d" % (z + 1), **kw)
+    return {
+        "regular": series(at(0), at(5), at(10)),
+        "uneven": series(at(0), at(5), at(15), at(20)),
+        "mixed-sizes": series(at(0), at(5, rows=6, columns=6), at(10)),
+        "zero-spacing": series(at(0, spacing=b"0\\0"), at(5, spacing=b"0\\0")),
+        "nan-spacing": series(at(0, spacing=b"NaN\\NaN"), at(5, spacing=b"-1\\inf")),
+        "collinear": series(at(0, orientation=b"1\\0\\0\\1\\0\\0"), at(5, orientation=b"1\\0\\0\\1\\0\\0")),
+        "nan-position": series(at(0), image(position=b"NaN\\0\\5", instance=b"1.2.3.9.7"), at(10)),
+        "huge-position": series(at(0), image(position=b"1e308\\-1e308\\5", instance=b"1.2.3.9.7"), at(10)),
+        "same-position": series(at(0), image(position=b"0\\0\\0", instance=b"1.2.3.9.9"), at(5)),
+        "frames-lie": image(frames=b"5"),
+        "frames-huge": image(frames=b"2147483647"),
+        "rescale-zero": series(at(0, slope=b"0"), at(5, slope=b"0")),
+        "rescale-nan": series(at(0, slope=b"NaN"), at(5, slope=b"2")),
+        "bits-1": image(bits=1, pixels=b"\x55" * 8),
+        "bits-12": image(bits=12),
+        "bits-64": image(bits=64, pixels=b"\0" * 512),
+    }
+
+
+def rt_contour(kind, data):
+    return item(element(0x3006, 0x0042, b"CS", kind + (b" " if len(kind) % 2 else b"")) +
+                element(0x3006, 0x0050, b"DS", data + (b" " if len(data) % 2 else b"")))
+
+
+def item(body):
+    return struct.pack("<HHI", 0xFFFE, 0xE000, len(body)) + body
+
+
+def sequence(group, elem, items):
+    body = b"".join(items)
+    return struct.pack("<HH2sHI", group, elem, b"SQ", 0, len(body)) + body
+
+
+def rt_structure_set(rois, undeclared=()):
+    """An RT structure set; rois: (number, name, [(type, contour data)]); the numbers in
+    `undeclared` have contours but no entry in the structure set's ROI list."""
+    header = (element(0x0008, 0x0016, b"UI", uid("1.2.840.10008.5.1.4.1.1.481.3")) +
+              element(0x0008, 0x0018, b"UI", uid("1.2.3.10")) + element(0x0008, 0x0060, b"CS", b"RTSTRUCT") +
+              patient() + element(0x3006, 0x0002, b"SH", b"FUZZ"))
+    frame = item(element(0x0020, 0x0052, b"UI", uid("1.2.3.11")))
+    roi_items = [item(element(0x3006, 0x0022, b"IS", b"%-2d" % n) + element(0x3006, 0x0026, b"LO", name))
+                 for n, name, _ in rois if n not in undeclared]
+    contour_items = [item(element(0x3006, 0x0084, b"IS", b"%-2d" % n) +
+                          sequence(0x3006, 0x0040, [rt_contour(kind, data) for kind, data in contours]))
+                     for n, _, contours in rois]
+    return (meta("1.2.840.10008.1.2.1", "1.2.840.10008.5.1.4.1.1.481.3") + header +
+            sequence(0x3006, 0x0010, [frame]) + sequence(0x3006, 0x0020, roi_items) +
+            sequence(0x3006, 0x0039, contour_items))
+
+
+def rt_seeds():
+    square = b"-10\\-10\\1\\10\\-10\\1\\10\\10\\1\\-10\\10\\1"
+    ring = b"\\".join(b"%.2f\\%.2f\\3" % (20 * math.cos(a / 50.0), 20 * math.sin(a / 50.0)) for a in range(0, 315))
+    many = b"\\".join(b"%d\\%d\\5" % (i % 37 - 18, (i * 7) % 37 - 18) for i in range(5000))
+    return {
+        "square": rt_structure_set([(1, b"Box ", [(b"CLOSED_PLANAR", square)])]),
+        "odd-count": rt_structure_set([(2, b"Odd ", [(b"CLOSED_PLANAR", b"0\\0\\1\\9\\0\\1\\9")])]),
+        "not-numbers": rt_structure_set([(3, b"NaN ", [(b"CLOSED_PLANAR", b"NaN\\0\\1\\inf\\0\\1\\9\\9\\1")])]),
+        "huge": rt_structure_set([(4, b"Far ", [(b"CLOSED_PLANAR", b"1e308\\0\\1\\0\\5\\1\\1e308\\10\\1")])]),
+        "ring-and-many": rt_structure_set([(5, b"Ring", [(b"CLOSED_PLANAR", ring)]),
+                                           (6, b"Many", [(b"CLOSED_PLANAR", many)])]),
+        "missing-roi": rt_structure_set([(7, b"Lost", [(b"POINT ", b"0\\0\\0")])], undeclared=(7,)),
+    }
+
+
+def pixel_seeds():
+    """Small files of every transfer syntax, and what lied to the decoders."""
+    names = ["CT_small.dcm", "MR_small.dcm", "MR_small_bigendian.dcm", "MR_small_RLE.dcm", "SC_rgb_rle.dcm",
+             "SC_rgb_rle_16bit_2frame.dcm", "SC_rgb_rle_32bit_2frame.dcm", "rtdose_rle_1frame.dcm",
+             "MR_small_jpeg_ls_lossless.dcm", "JPEG2000.dcm", "693_J2KI.dcm", "JPEG-lossy.dcm",
+             "SC_rgb_jpeg_dcmtk.dcm", "SC_rgb_small_odd_jpeg.dcm", "image_dfl.dcm"]
+    seeds = {name: open(os.path.join(PYDICOM, name), "rb").read() for name in names
+             if os.path.exists(os.path.join(PYDICOM, name))}
+    # JPEG lossless (process 14, selection value 1), made by DCMTK's own encoder when it is there.
+    if shutil.which("dcmcjpeg"):
+        with tempfile.TemporaryDirectory() as tmp:
+            out = os.path.join(tmp, "ll.dcm")
+            if subprocess.run(["dcmcjpeg", "+e1", os.path.join(PYDICOM, "MR_small.dcm"), out]).returncode == 0:
+                seeds["jpeg-lossless.dcm"] = open(out, "rb").read()
+    jpeg = seeds.get("JPEG-lossy.dcm")
+    if jpeg:
+        seeds["jpeg-100000-frames.dcm"] = jpeg.replace(struct.pack("<HH2sH", 0x0028, 0x0008, b"IS", 2) + b"1 ",
+                                                       struct.pack("<HH2sH", 0x0028, 0x0008, b"IS", 6) + b"100000")
+        seeds["jpeg-65535-rows.dcm"] = jpeg.replace(struct.pack("<HH2sHH", 0x0028, 0x0010, b"US", 2, 1024),
+                                                    struct.pack("<HH2sHH", 0x0028, 0x0010, b"US", 2, 65535))
+    seeds["rle-offset-past-data.dcm"] = rle_bad_offset()
+    return seeds
+
+
 def write(folder, files):
     os.makedirs(folder, exist_ok=True)
     for name, data in files.items():
@@ -162,6 +289,9 @@ def main():
     write(os.path.join(out, "json"), json_seeds())
     write(os.path.join(out, "multipart"), multipart_seeds())
     write(os.path.join(out, "dicomdir"), dicomdir_seeds())
+    write(os.path.join(out, "pixels"), pixel_seeds())
+    write(os.path.join(out, "volume"), volume_seeds())
+    write(os.path.join(out, "rtstruct"), rt_seeds())
 
 
 if __name__ == "__main__":

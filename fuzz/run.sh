@@ -2,14 +2,14 @@
 # Builds the fuzz targets into build-fuzz (clang, ASan + UBSan) and runs each for SECONDS
 # (default 6). Inputs that crash are kept in build-fuzz/artifacts; the run then fails.
 # Usage: fuzz/run.sh [SECONDS] [TARGET...]   (targets: header_parser raw_header dataset_cache
-# json_reader multipart dicomdir; default all)
+# json_reader multipart dicomdir pixel_decoder volume_reader rt_structure; default all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 SECONDS_PER_TARGET=${1:-6}
 shift || true
 TARGETS=("$@")
 if [ ${#TARGETS[@]} -eq 0 ]; then
-  TARGETS=(header_parser raw_header dataset_cache json_reader multipart dicomdir)
+  TARGETS=(header_parser raw_header dataset_cache json_reader multipart dicomdir pixel_decoder volume_reader rt_structure)
 fi
 BUILD=${FUZZ_BUILD_DIR:-build-fuzz}
 if [ ! -f "$BUILD/build.ninja" ]; then
@@ -23,7 +23,7 @@ mkdir -p "$BUILD/artifacts"
 export ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 declare -A SEEDS=([header_parser]=header [raw_header]=header [dataset_cache]=cache [json_reader]=json [multipart]=multipart
-                  [dicomdir]=dicomdir)
+                  [dicomdir]=dicomdir [pixel_decoder]=pixels [volume_reader]=volume [rt_structure]=rtstruct)
 for target in "${TARGETS[@]}"; do
   corpus="$BUILD/corpus/$target"
   mkdir -p "$corpus"
