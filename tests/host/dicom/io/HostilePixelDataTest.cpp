@@ -1,5 +1,8 @@
+#include "host/data/DataGroup.h"
 #include "host/dicom/DatasetCache.h"
+#include "host/dicom/components/RTStructureDataComponent.h"
 #include "host/dicom/io/DicomVolumeReader.h"
+#include "host/dicom/io/RTStructureReader.h"
 #include "tests/support/AddressSpaceLimit.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -253,3 +256,34 @@ INSTANTIATE_TEST_SUITE_P(
                            "ImagePositionPatient NaN\\0\\5 is no position",
                            {0.5, 0.5, 5}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A contour the reader leaves out is named with its structure set, ROI and why.
+TEST(RTStructureReaderContours, EachContourLeftOutIsNamedWithTheReason)
+{
+    auto dataset = std::make_shared<DcmDataset>();
+    setText(*dataset, DCM_Modality, "RTSTRUCT");
+    setText(*dataset, DCM_StructureSetLabel, "Plan");
+    DcmItem* roi = nullptr;
+    DcmItem* roiContour = nullptr;
+    ASSERT_TRUE(dataset->findOrCreateSequenceItem(DCM_StructureSetROISequence, roi, -2).good());
+    roi->putAndInsertString(DCM_ROINumber, "2");
+    roi->putAndInsertString(DCM_ROIName, "Odd");
+    ASSERT_TRUE(dataset->findOrCreateSequenceItem(DCM_ROIContourSequence, roiContour, -2).good());
+    roiContour->putAndInsertString(DCM_ReferencedROINumber, "2");
+    for (const char* data : {"0\\0\\1\\9\\0\\1\\9", "0\\0\\1\\9\\0\\1\\9\\9\\1"}) {
+        DcmItem* contour = nullptr;
+        ASSERT_TRUE(roiContour->findOrCreateSequenceItem(DCM_ContourSequence, contour, -2).good());
+        contour->putAndInsertString(DCM_ContourGeometricType, "CLOSED_PLANAR");
+        contour->putAndInsertString(DCM_ContourData, data);
+    }
+    std::vector<Error> errors;
+    const auto groups = RTStructureReader::read({dataset}, errors);
+    ASSERT_EQ(groups.size(), 1u);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors.front().message,
+              "RT structure set 'Plan', ROI 2 'Odd': contour 1 has 7 coordinates, which are "
+              "no (x, y, z) points; it is left out");
+    const auto* rt = groups.front()->children().front()->getComponent<RTStructureDataComponent>();
+    ASSERT_NE(rt, nullptr);
+    EXPECT_EQ(rt->contours.size(), 1u);
+}
