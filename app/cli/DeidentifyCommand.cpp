@@ -235,8 +235,10 @@ std::vector<Filesystem::Url> selectSeries(const FolderInventory& inventory, cons
             }
     for (const QString& uid : series) {
         const auto replaced = resumed.find(uid.toStdString());
-        if (!found.contains(uid) && !(replaced && found.contains(QString::fromStdString(*replaced))))
+        if (!found.contains(uid) && !(replaced && found.contains(QString::fromStdString(*replaced)))) {
             *missing = uid;
+            return {};  // a usage error, the only line on stderr
+        }
     }
     reportUnread(inventory, skippedByScan, &scanned, accounts);
     auto locations = DicomEditorConversion::locationsOf(chosen);
