@@ -6,6 +6,7 @@
 #include "host/dicom/deid/DeidentificationJournal.h"
 #include "host/dicom/DatasetCache.h"
 #include "host/dicom/DicomFileWriter.h"
+#include "host/dicom/StructureCheck.h"
 #include "host/dicom/Utils.h"
 #include "host/dicom/deid/UidMap.h"
 #include "scanning/Image.h"
@@ -434,7 +435,12 @@ void DicomEditorConversion::convertLocation(const Filesystem::Url& location, Cou
     if (datasets.empty()) {
         const std::string where = location.isLocalFile() ? location.localFilePath() : location.string();
         const bool dicom = !location.isLocalFile() || Dicom::Utils::hasDicomHeader(where);
-        logFailure("Could not read file: " + QString::fromStdString(where) + (dicom ? "" : ": not a DICOM file"));
+        // Why, as the cache's own check saw it (nesting too deep, a deflate bomb...).
+        const std::string problem = !dicom                   ? std::string("not a DICOM file")
+                                    : location.isLocalFile() ? Dicom::StructureCheck::checkFile(where, false).problem
+                                                             : std::string();
+        logFailure("Could not read file: " + QString::fromStdString(where) +
+                   (problem.empty() ? QString() : ": " + QString::fromStdString(problem)));
         ++counters.failed;
         if (!dicom)
             ++counters.notDicom;
