@@ -16,7 +16,8 @@ if [ ! -f "$BUILD/build.ninja" ]; then
   cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDRAVELIN_FUZZ=ON \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 fi
-cmake --build "$BUILD" -j"$(nproc)" >/dev/null
+# Quiet unless it fails: then the compiler's messages (ninja prints them on stdout).
+cmake --build "$BUILD" -j"$(nproc)" >"$BUILD/build.log" 2>&1 || { tail -n 40 "$BUILD/build.log" >&2; exit 1; }
 python3 fuzz/make-seeds.py "$BUILD/seeds"
 mkdir -p "$BUILD/artifacts"
 # Qt and DCMTK leak a little on purpose (caches held until exit): leaks are not findings here.

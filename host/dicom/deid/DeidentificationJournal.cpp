@@ -194,7 +194,10 @@ std::unique_ptr<DeidentificationJournal> DeidentificationJournal::resume(const Q
             return nullptr;
         }
     }
-    for (const auto& [name, value] : settings) {
+    for (const auto& setting : settings) {
+        // Named copies: a lambda may not capture structured bindings before C++20 (clang refuses).
+        const QString& name = setting.first;
+        const QString& value = setting.second;
         const auto it = std::find_if(recorded.begin(), recorded.end(), [&](const auto& r) { return r.first == name; });
         const QString was = it == recorded.end() ? QStringLiteral("(none)") : it->second;
         if (was != value) {
