@@ -280,7 +280,7 @@ void DicomEditorConversion::convertLocation(const Filesystem::Url& location, Cou
     const auto datasets = m_cache->load(location, &fileNames, nullptr, true);
     if (datasets.empty()) {
         const std::string where = location.isLocalFile() ? location.localFilePath() : location.string();
-        logFailure("Could not read file: " + QString::fromStdString(where));
+        logFailure("Could not read file: " + QFile::decodeName(where.c_str()));
         ++counters.failed;
         return;
     }
@@ -300,19 +300,19 @@ DicomEditorConversion::Outcome DicomEditorConversion::convertDataset(const DcmDa
 {
     const QDir input(m_input);
     const QDir output(m_output);
-    const QString rel = input.relativeFilePath(QString::fromStdString(fileName));
+    const QString rel = input.relativeFilePath(QFile::decodeName(fileName.c_str()));
     if (rel == QLatin1String("..") || rel.startsWith(QLatin1String("../")) || QDir::isAbsolutePath(rel)) {
         logFailure("Could not create relative path: " + rel);
         return Outcome::Failed;
     }
     if (const_cast<DcmDataset&>(source).tagExists(DCM_DirectoryRecordSequence)) {
         DRAVELIN_LOG(2, "DICOM",
-                     "Left out DICOMDIR " + QString::fromStdString(fileName) +
+                     "Left out DICOMDIR " + QFile::decodeName(fileName.c_str()) +
                          ": its record offsets would not survive de-identification");
         return Outcome::LeftOut;
     }
     if (Dicom::Anonymizer::hasBurnedInAnnotation(const_cast<DcmDataset&>(source)) &&
-        !acceptBurnedIn(QString::fromStdString(fileName)))
+        !acceptBurnedIn(QFile::decodeName(fileName.c_str())))
         return Outcome::LeftOut;
     const QString out = output.absoluteFilePath(rel);
     if (!QDir().mkpath(QFileInfo(out).absolutePath())) {
@@ -324,11 +324,11 @@ DicomEditorConversion::Outcome DicomEditorConversion::convertDataset(const DcmDa
     // lazily from an input file that may be replaced (output == input) or gone.
     auto copy = std::make_unique<DcmDataset>(source);
     if (copy->loadAllDataIntoMemory().bad()) {
-        logFailure("Could not read file: " + QString::fromStdString(fileName));
+        logFailure("Could not read file: " + QFile::decodeName(fileName.c_str()));
         return Outcome::Failed;
     }
     if (!d->anonymizer->apply(*copy)) {
-        logFailure("Could not de-identify file: " + QString::fromStdString(fileName));
+        logFailure("Could not de-identify file: " + QFile::decodeName(fileName.c_str()));
         return Outcome::Failed;
     }
     return write(copy.release(), fileName, out, pending) ? Outcome::Added : Outcome::Failed;

@@ -22,12 +22,7 @@ constexpr int kMaxDepth = 256;  // beyond this, a folder structure is a loop or 
 
 QString display(const QByteArray& path)
 {
-    return QString::fromUtf8(path);
-}
-
-bool isUtf8(const QByteArray& name)
-{
-    return QString::fromUtf8(name).toUtf8() == name;
+    return QFile::decodeName(path);
 }
 
 }  // namespace
@@ -65,10 +60,6 @@ void FolderInventory::list(const QByteArray& folder, int depth)
     std::sort(names.begin(), names.end());
     for (const QByteArray& name : names) {
         const QByteArray path = folder + '/' + name;
-        if (!isUtf8(name)) {
-            m_problems.push_back({display(path), QStringLiteral("the name is not UTF-8")});
-            continue;
-        }
         if (::stat(path.constData(), &info) != 0) {
             m_problems.push_back({display(path), QString::fromLocal8Bit(std::strerror(errno))});
         } else if (S_ISDIR(info.st_mode)) {
@@ -78,7 +69,7 @@ void FolderInventory::list(const QByteArray& folder, int depth)
         } else if (::access(path.constData(), R_OK) != 0) {
             m_problems.push_back({display(path), QString::fromLocal8Bit(std::strerror(errno))});
         } else {
-            m_files.push_back(QDir::cleanPath(QString::fromUtf8(path)));
+            m_files.push_back(QDir::cleanPath(QFile::decodeName(path)));
         }
     }
 }

@@ -5,6 +5,7 @@
 #include "editor/ConfidentialityProfile.h"
 #include "editor/DicomEditorConversion.h"
 #include "editor/FolderInventory.h"
+#include "host/core/FileNameCodec.h"
 #include "host/core/Progress.h"
 #include "host/dicom/DatasetCache.h"
 #include "host/dicom/StructureCheck.h"
@@ -17,6 +18,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QMap>
 #include <QSet>
@@ -145,14 +147,15 @@ std::pair<int, int> reportUnread(const FolderInventory& inventory, const QMap<QS
         if (scanned.contains(file) || problems.contains(file))
             continue;
         if (QFileInfo(file).fileName().compare(QLatin1String("DICOMDIR"), Qt::CaseInsensitive) == 0) {
-            err << "Left out " << file << ": a DICOMDIR's record offsets would not survive de-identification\n";
+            err << "Left out " << FileNameCodec::escaped(file)
+                << ": a DICOMDIR's record offsets would not survive de-identification\n";
             ++leftOut;
         } else {
             problems.insert(file, QStringLiteral("no image the scan could read"));
         }
     }
     for (auto it = problems.begin(); it != problems.end(); ++it)
-        err << "Skipped " << it.key() << ": " << it.value() << '\n';
+        err << "Skipped " << FileNameCodec::escaped(it.key()) << ": " << it.value() << '\n';
     return {problems.size(), leftOut};
 }
 
@@ -218,7 +221,7 @@ int runDeidentifyCommand(const QStringList& args)
             for (const Dicom::Series* series : study->series) {
                 for (const Dicom::Image* image : series->images)
                     if (image->location.isLocalFile())
-                        scanned.insert(QDir::cleanPath(QString::fromStdString(image->location.localFilePath())));
+                        scanned.insert(QDir::cleanPath(QFile::decodeName(image->location.localFilePath().c_str())));
                 if (options->series.isEmpty() || options->series.contains(series->seriesInstanceUid)) {
                     chosen.push_back(series);
                     found.insert(series->seriesInstanceUid);

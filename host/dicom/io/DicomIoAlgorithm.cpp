@@ -100,9 +100,9 @@ void DicomIoAlgorithm::read()
     m_output.clear();
     // Folder locations take the user's options unless their query sets them.
     std::vector<std::string> locations;
-    for (const std::string& text : Filesystem::splitLocationString(location().toStdString())) {
+    for (const std::string& text : Filesystem::splitLocationString(QFile::encodeName(location()).toStdString())) {
         Filesystem::Url url(text);
-        if (url.isLocalFile() && QFileInfo(QString::fromStdString(url.localFilePath())).isDir()) {
+        if (url.isLocalFile() && QFileInfo(QFile::decodeName(url.localFilePath().c_str())).isDir()) {
             if (!url.hasSubquery("ignoreNonDicom"))
                 url.appendSubquery("ignoreNonDicom", m_ignoreNonDicom ? "1" : "0");
             if (!url.hasSubquery("recursive"))
@@ -186,7 +186,7 @@ void DicomIoAlgorithm::write()
         const std::string path = url.isLocalFile() ? url.localFilePath() : target;
         if (path.empty()) {
             error = Dicom::Error(Dicom::Error::MissingValue, Dicom::Error::Fatal, "No location to write to");
-        } else if (m_datasets.size() == 1 && !QFileInfo(QString::fromStdString(path)).isDir()) {
+        } else if (m_datasets.size() == 1 && !QFileInfo(QFile::decodeName(path.c_str())).isDir()) {
             ok = writer.writeFile(*m_datasets.front(), path, error);
         } else {
             ok = writer.writeFolder(m_datasets, path, progress(), error);
