@@ -24,6 +24,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
 #include <QTreeView>
@@ -392,7 +393,8 @@ TEST_F(Browser, PacsSettingsPageWritesOnlyTheServers)
         settings.datasetCacheCapacity = 77;
         settings.exportQuality = 42;
         settings.save();
-        settings.setPacsServers({{"Old", "old.example", 104, "OLD", false}, {"Kept", "kept.example", 4242, "K", true}});
+        settings.setPacsServers(
+            {{"Old", "old.example", 104, "OLD", false}, {"Kept", "kept.example", 40000, "K", true}});
     }
     Dicom::SettingsWidget page(Dicom::SettingsWidget::PacsServers);
     page.loadSettings();
@@ -401,9 +403,13 @@ TEST_F(Browser, PacsSettingsPageWritesOnlyTheServers)
     ASSERT_TRUE(list->removeEntry(0));
     ASSERT_TRUE(list->addEntry("New"));
     EXPECT_EQ(list->entries().back().param("pacsServerPort").toInt(), 104);
-    for (const int port : {0, 32769})
+    for (const int port : {0, 65536})
         EXPECT_FALSE(list->entryEditor()->setValue("pacsServerPort", port)) << port;
-    EXPECT_TRUE(list->entryEditor()->setValue("pacsServerPort", 32768));
+    auto* port = qobject_cast<QSpinBox*>(list->entryEditor()->editor("pacsServerPort"));
+    ASSERT_NE(port, nullptr);
+    port->selectAll();
+    QTest::keyClicks(port, "65535");
+    port->interpretText();
     page.saveSettings();
 
     const DicomPluginSettings stored;
@@ -411,9 +417,9 @@ TEST_F(Browser, PacsSettingsPageWritesOnlyTheServers)
     EXPECT_EQ(stored.exportQuality.value(), 42);
     const auto servers = stored.pacsServers();
     ASSERT_EQ(servers.size(), 2u);
-    EXPECT_EQ(servers[0], (DicomPluginSettings::PacsServer{"Kept", "kept.example", 4242, "K", true}));
+    EXPECT_EQ(servers[0], (DicomPluginSettings::PacsServer{"Kept", "kept.example", 40000, "K", true}));
     EXPECT_EQ(servers[1].name, "New");
-    EXPECT_EQ(servers[1].port, 32768);
+    EXPECT_EQ(servers[1].port, 65535);
     for (const QString& key : QSettings().allKeys())
         EXPECT_FALSE(key.contains("/Old")) << key.toStdString();
 }
