@@ -384,8 +384,41 @@ TEST_F(Browser, FixedSourceLocksTheTabsOnlyForItsFlow)
     EXPECT_EQ(child<QComboBox>("pathEdit")->currentText(), "/data");
 }
 
+// The Test button asks the selected server for a C-ECHO off the GUI thread and says in one line
+// whether it answered, and why not.
+TEST_F(Browser, PacsSettingsTestButtonSaysWhetherTheServerAnswers)
+{
+    DT::PacsTestServer server(DT::PacsTestServer::Kind::Dcmqrscp);
+    ASSERT_TRUE(server.start()) << server.errorText().toStdString();
+    DicomPluginSettings settings;
+    settings.pacsOwnAeTitle = QString::fromStdString(server.options().clientAeTitle);
+    settings.save();
+    settings.setPacsServers({{"Up", "127.0.0.1", server.port(), server.options().aeTitle, false},
+                             {"Down", "127.0.0.1", DT::freeLoopbackPort(), "NOBODY", false}});
+    Dicom::SettingsWidget page(Dicom::SettingsWidget::PacsServers);
+    page.loadSettings();
+    auto* list = page.findChild<PropertiesListWidget*>();
+    auto* test = page.findChild<QPushButton*>("testPacsServer");
+    auto* result = page.findChild<QLabel*>("pacsTestResult");
+    ASSERT_TRUE(list && test && result);
+    const std::pair<int, QString> cases[] = {
+        {0, QString::fromStdString(server.options().aeTitle) + " at 127.0.0.1:" + QString::number(server.port()) +
+                " answered."},
+        {1, "did not answer: "},
+    };
+    for (const auto& [row, expected] : cases) {
+        list->setCurrentIndex(row);
+        test->click();
+        EXPECT_FALSE(test->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(test->isEnabled(), 30000);
+        EXPECT_TRUE(result->text().contains(expected)) << result->text().toStdString();
+    }
+    EXPECT_GT(result->text().size(), QString("NOBODY at 127.0.0.1:1 did not answer: ").size());
+}
+
 // The browser's PACS page edits the servers only: the other settings stay as they were, a
-// removed server leaves no trace, new servers start on port 104 and keep to 1..32768.
+// removed server leaves no trace, new servers start on port 104 and keep to 1..65535, and a
+// stored port above 32767 survives a plain save.
 TEST_F(Browser, PacsSettingsPageWritesOnlyTheServers)
 {
     {
