@@ -38,6 +38,8 @@ bool looksLikeLocalPath(const std::string& text)
 QString bytesForEscapes(QString text, bool percentEncoded)
 {
     if (percentEncoded) {
+        if (!text.contains(QLatin1String("%ED%B")))
+            return text;
         static const QRegularExpression escape(QStringLiteral("%ED%B([23])%([89AB][0-9A-F])"));
         QRegularExpressionMatch match;
         int from = 0;
