@@ -191,7 +191,15 @@ void DicomEditor::accept()
     const QDir inputDir(input);
     const QDir outputDir(outputText);
     QMessageBox::StandardButton answer = QMessageBox::Yes;
-    if (inputDir == outputDir) {
+    // A new run into an unfinished one would give the rest of its files other identifiers.
+    const bool resume = DicomEditorConversion::hasUnfinishedRun(outputText);
+    if (resume) {
+        answer = QMessageBox::question(
+            this, tr("Unfinished de-identification"),
+            tr("The output folder holds an unfinished de-identification run. Resume it? The files it wrote "
+               "are kept and the others get the same new identifiers."),
+            QMessageBox::Yes | QMessageBox::No);
+    } else if (inputDir == outputDir) {
         answer = QMessageBox::question(this, tr("Overwrite existing files"),
                                        tr("You specified the same folder for input and output. Are you sure you "
                                           "want to replace all files in the input folder?"),
@@ -207,7 +215,7 @@ void DicomEditor::accept()
     if (!askAboutBurnedIn())
         return;
 
-    if (!convert(input, outputText)) {
+    if (!convert(input, outputText, resume)) {
         QMessageBox::critical(this, tr("Error"), tr("Not all files could be saved. See log for details"),
                               QMessageBox::Ok);
         return;
@@ -271,7 +279,7 @@ bool DicomEditor::askAboutBurnedIn()
     return box.clickedButton() == write || box.clickedButton() == skip;
 }
 
-bool DicomEditor::convert(const QString& input, const QString& output)
+bool DicomEditor::convert(const QString& input, const QString& output, bool resume)
 {
     const auto locations = DicomEditorConversion::locationsOf(chosenSeries());
 
@@ -279,6 +287,10 @@ bool DicomEditor::convert(const QString& input, const QString& output)
         std::make_shared<DicomEditorConversion>(input, output, actionTable(), m_keepPrivateTags->isChecked(), m_cache);
     conversion->setProfileName(m_profileDialog->methodName());
     conversion->setSkipBurnedIn(m_skipBurnedIn);
+    if (const QString error = conversion->start(resume); !error.isEmpty()) {
+        DRAVELIN_LOG(4, "DICOM", "Could not start: " + error);
+        return false;
+    }
 
     Progress* reporter = m_algorithm->progress();
     if (!reporter && applicationController())

@@ -72,7 +72,8 @@ private:
     // them out; false when the user cancelled. True at once when there are none.
     bool askAboutBurnedIn();
     // Converts the files of the checked series; false when some could not be written.
-    bool convert(const QString& input, const QString& output);
+    // `resume`: finish the unfinished run whose journal the output folder holds.
+    bool convert(const QString& input, const QString& output, bool resume);
     void setConverting(bool converting);
 
     DicomEditorAlgorithm* m_algorithm;

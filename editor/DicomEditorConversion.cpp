@@ -3,17 +3,22 @@
 #include "host/core/Log.h"
 #include "host/core/Progress.h"
 #include "host/dicom/deid/Anonymizer.h"
+#include "host/dicom/deid/DeidentificationJournal.h"
 #include "host/dicom/DatasetCache.h"
 #include "host/dicom/DicomFileWriter.h"
+#include "host/dicom/StructureCheck.h"
+#include "host/dicom/Utils.h"
 #include "host/dicom/deid/UidMap.h"
 #include "scanning/Image.h"
 #include "scanning/Series.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdatset.h>
@@ -28,6 +33,7 @@
 #include <exception>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 
 namespace Dravelin {
@@ -37,6 +43,11 @@ struct DicomEditorConversion::Private
     std::unique_ptr<Dicom::Anonymizer> anonymizer;
     std::mutex burnedInMutex;
     QStringList burnedIn;
+    std::unique_ptr<Dicom::DeidentificationJournal> journal;
+    std::mutex instancesMutex;
+    std::unordered_map<std::string, std::string> fileOfInstance;  // original SOP Instance UID -> file
+    std::mutex foldersMutex;
+    QSet<QString> folders;  // made (or found) by this run
 };
 
 struct DicomEditorConversion::Counters
@@ -44,12 +55,19 @@ struct DicomEditorConversion::Counters
     std::atomic<int> written{0};
     std::atomic<int> failed{0};
     std::atomic<int> leftOut{0};
+    std::atomic<int> writtenBefore{0};
+    std::atomic<int> notDicom{0};
 };
 
 // A thread's files written to temporaries, not yet at their targets.
 struct DicomEditorConversion::Pending
 {
     Dicom::DicomFileWriter::Batch batch;
+    // Per file of the batch: its path relative to the input folder and its new SOP Instance UID.
+    std::vector<std::pair<QString, std::string>> files;
+    // Files the resumed run found in place although its journal did not say so.
+    std::vector<QString> foundDone;
+    size_t size() const { return batch.size() + foundDone.size(); }
 };
 
 namespace {
@@ -110,12 +128,43 @@ DicomEditorConversion::~DicomEditorConversion() = default;
 
 void DicomEditorConversion::setProfileName(const QString& name)
 {
+    m_profileName = name;
     d->anonymizer = std::make_unique<Dicom::Anonymizer>(m_table, m_keepPrivateTags, m_uids, name.toStdString());
 }
 
 const Dicom::UidMap& DicomEditorConversion::uids() const
 {
     return *m_uids;
+}
+
+Dicom::UidMap& DicomEditorConversion::uids()
+{
+    return *m_uids;
+}
+
+bool DicomEditorConversion::hasUnfinishedRun(const QString& output)
+{
+    return Dicom::DeidentificationJournal::existsIn(output);
+}
+
+QString DicomEditorConversion::start(bool resume)
+{
+    QCryptographicHash table(QCryptographicHash::Sha256);
+    for (const auto& [tag, code] : m_table)
+        table.addData(QByteArray::fromStdString(tag.toString() + code + "\n"));
+    const Dicom::DeidentificationJournal::Settings settings{
+        {"input", canonicalOrAbsolute(m_input)},
+        {"profile", m_profileName.isEmpty() ? QStringLiteral("(unnamed)") : m_profileName},
+        {"action table", QString::fromLatin1(table.result().toHex().left(16))},
+        {"private tags", m_keepPrivateTags ? QStringLiteral("kept") : QStringLiteral("removed")}};
+    QString error;
+    d->journal = resume && hasUnfinishedRun(m_output)
+                     ? Dicom::DeidentificationJournal::resume(m_output, settings, *m_uids, &error)
+                     : Dicom::DeidentificationJournal::create(m_output, settings, &error);
+    if (!d->journal && hasUnfinishedRun(m_output) && !resume)
+        error = "the output folder holds an unfinished de-identification run (" +
+                Dicom::DeidentificationJournal::fileName() + "): resume it or remove that file";
+    return error;
 }
 
 QString DicomEditorConversion::folderProblem(const QString& input, const QString& output, bool inPlace, bool overwrite)
@@ -166,6 +215,14 @@ DicomEditorConversion::Summary DicomEditorConversion::run(const std::vector<File
     timer.start();
     Summary summary;
     Counters counters;
+    if (!d->journal)
+        summary.error = start(false);
+    if (!summary.error.isEmpty()) {
+        logFailure("Could not start: " + summary.error);
+        summary.failed = static_cast<int>(locations.size());
+        summary.journalKept = hasUnfinishedRun(m_output);
+        return summary;
+    }
     if (QFileInfo(m_output).isDir())
         if (const int stale = Dicom::DicomFileWriter::removeStaleTemporaries(m_output))
             DRAVELIN_LOG(
@@ -214,7 +271,7 @@ DicomEditorConversion::Summary DicomEditorConversion::run(const std::vector<File
                 break;
             try {
                 convertLocation(locations[index], counters, *pending);
-                if (pending->batch.size() >= kBatchFiles)
+                if (pending->size() >= kBatchFiles)
                     handOver(std::exchange(pending, std::make_unique<Pending>()));
             } catch (const std::exception& e) {
                 logFailure(QStringLiteral("Could not convert %1: %2")
@@ -253,35 +310,140 @@ DicomEditorConversion::Summary DicomEditorConversion::run(const std::vector<File
     summary.written = counters.written;
     summary.failed = counters.failed;
     summary.leftOut = counters.leftOut;
+    summary.writtenBefore = counters.writtenBefore;
+    summary.notDicom = counters.notDicom;
     summary.cancelled = cancelled;
     {
         std::lock_guard<std::mutex> lock(d->burnedInMutex);
         summary.burnedIn = std::exchange(d->burnedIn, QStringList());
     }
     summary.burnedIn.sort();
+    finishJournal(summary);
     summary.seconds = timer.nsecsElapsed() / 1e9;
     return summary;
 }
 
+void DicomEditorConversion::finishJournal(Summary& summary)
+{
+    summary.journalKept = true;
+    if (summary.cancelled || summary.failed > summary.notDicom)
+        return;
+    QString error;
+    if (!m_keepMapping.isEmpty() && !Dicom::DeidentificationJournal::writeMapping(*m_uids, m_keepMapping, &error)) {
+        logFailure("Could not keep the mapping: " + error);
+        summary.error = error;
+        return;
+    }
+    if (!d->journal->remove())
+        logFailure("Could not remove the journal " + Dicom::DeidentificationJournal::pathIn(m_output));
+    d->journal.reset();
+    summary.journalKept = false;
+}
+
 void DicomEditorConversion::commit(Pending& pending, Counters& counters)
 {
+    Dicom::DeidentificationJournal& journal = *d->journal;
+    journal.recordDone(pending.foundDone);
     const int added = static_cast<int>(pending.batch.size());
-    const auto failures = pending.batch.commit();
-    for (const auto& failure : failures)
+    if (added == 0)
+        return;
+    // The mapping these files use, and which files they are, reach the disk before the first of
+    // them replaces anything.
+    QString error;
+    if (!journal.recordPending(pending.files, *m_uids, &error)) {
+        pending.batch.discard();
+        for (const auto& file : pending.files)
+            logFailure("Could not save file: " + QDir(m_output).absoluteFilePath(file.first) + " (" + error + ")");
+        counters.failed += added;
+        return;
+    }
+    const auto failures = pending.batch.commit({journal.descriptor()});
+    std::vector<bool> failed(pending.files.size(), false);
+    for (const auto& failure : failures) {
         logFailure("Could not save file: " + failure.target + " (" + QString::fromLocal8Bit(failure.error.c_str()) +
                    ")");
+        failed[failure.index] = true;
+    }
+    std::vector<QString> done;
+    for (size_t i = 0; i < pending.files.size(); ++i)
+        if (!failed[i])
+            done.push_back(pending.files[i].first);
+    journal.recordDone(done);
     counters.written += added - static_cast<int>(failures.size());
     counters.failed += static_cast<int>(failures.size());
 }
 
+bool DicomEditorConversion::makeFolder(const QString& folder) const
+{
+    {
+        std::lock_guard<std::mutex> lock(d->foldersMutex);
+        if (d->folders.contains(folder))
+            return true;
+    }
+    if (!QDir().mkpath(folder))
+        return false;
+    std::lock_guard<std::mutex> lock(d->foldersMutex);
+    d->folders.insert(folder);
+    return true;
+}
+
+bool DicomEditorConversion::writtenBefore(const QString& relativePath) const
+{
+    const Dicom::DeidentificationJournal& journal = *d->journal;
+    if (journal.isDone(relativePath))
+        return true;
+    // Renamed or not when the run stopped: the target holds the new instance, or something else.
+    const std::string uid = journal.pendingUid(relativePath);
+    return !uid.empty() &&
+           metaUids(QFile::encodeName(QDir(m_output).absoluteFilePath(relativePath)).toStdString()).second == uid;
+}
+
+void DicomEditorConversion::warnOfSharedInstanceUid(DcmDataset& source, const std::string& fileName) const
+{
+    OFString uid;
+    if (source.findAndGetOFString(DCM_SOPInstanceUID, uid).bad() || uid.empty())
+        return;
+    std::string first;
+    {
+        std::lock_guard<std::mutex> lock(d->instancesMutex);
+        const auto [it, added] = d->fileOfInstance.emplace(uid.c_str(), fileName);
+        if (added)
+            return;
+        first = it->second;
+    }
+    DRAVELIN_LOG(2, "DICOM",
+                 QStringLiteral("%1 and %2 have the same SOP Instance UID %3: both are written with one new UID")
+                     .arg(QFile::decodeName(first.c_str()), QFile::decodeName(fileName.c_str()), uid.c_str()));
+}
+
 void DicomEditorConversion::convertLocation(const Filesystem::Url& location, Counters& counters, Pending& pending) const
 {
+    if (location.isLocalFile()) {
+        const QString rel = QDir(m_input).relativeFilePath(QFile::decodeName(location.localFilePath().c_str()));
+        if (d->journal->isDone(rel)) {
+            ++counters.writtenBefore;
+            return;
+        }
+        if (writtenBefore(rel)) {
+            ++counters.writtenBefore;
+            pending.foundDone.push_back(rel);
+            return;
+        }
+    }
     std::vector<std::string> fileNames;
     const auto datasets = m_cache->load(location, &fileNames, nullptr, true);
     if (datasets.empty()) {
         const std::string where = location.isLocalFile() ? location.localFilePath() : location.string();
-        logFailure("Could not read file: " + QFile::decodeName(where.c_str()));
+        const bool dicom = !location.isLocalFile() || Dicom::Utils::hasDicomHeader(where);
+        // Why, as the cache's own check saw it (nesting too deep, a deflate bomb...).
+        const std::string problem = !dicom                   ? std::string("not a DICOM file")
+                                    : location.isLocalFile() ? Dicom::StructureCheck::checkFile(where, false).problem
+                                                             : std::string();
+        logFailure("Could not read file: " + QFile::decodeName(where.c_str()) +
+                   (problem.empty() ? QString() : ": " + QString::fromStdString(problem)));
         ++counters.failed;
+        if (!dicom)
+            ++counters.notDicom;
         return;
     }
     for (size_t j = 0; j < datasets.size(); ++j) {
@@ -294,8 +456,7 @@ void DicomEditorConversion::convertLocation(const Filesystem::Url& location, Cou
     }
 }
 
-DicomEditorConversion::Outcome DicomEditorConversion::convertDataset(const DcmDataset& source,
-                                                                     const std::string& fileName,
+DicomEditorConversion::Outcome DicomEditorConversion::convertDataset(DcmDataset& source, const std::string& fileName,
                                                                      Pending& pending) const
 {
     const QDir input(m_input);
@@ -305,7 +466,7 @@ DicomEditorConversion::Outcome DicomEditorConversion::convertDataset(const DcmDa
         logFailure("Could not create relative path: " + rel);
         return Outcome::Failed;
     }
-    if (const_cast<DcmDataset&>(source).tagExists(DCM_DirectoryRecordSequence)) {
+    if (source.tagExists(DCM_DirectoryRecordSequence)) {
         DRAVELIN_LOG(2, "DICOM",
                      "Left out DICOMDIR " + QFile::decodeName(fileName.c_str()) +
                          ": its record offsets would not survive de-identification");
@@ -315,23 +476,29 @@ DicomEditorConversion::Outcome DicomEditorConversion::convertDataset(const DcmDa
         !acceptBurnedIn(QFile::decodeName(fileName.c_str())))
         return Outcome::LeftOut;
     const QString out = output.absoluteFilePath(rel);
-    if (!QDir().mkpath(QFileInfo(out).absolutePath())) {
+    if (!makeFolder(QFileInfo(out).absolutePath())) {
         logFailure("Could not create output path: " + out);
         return Outcome::Failed;
     }
 
-    // The cache shares its datasets; all values are read now so that nothing is fetched
-    // lazily from an input file that may be replaced (output == input) or gone.
-    auto copy = std::make_unique<DcmDataset>(source);
-    if (copy->loadAllDataIntoMemory().bad()) {
+    warnOfSharedInstanceUid(source, fileName);
+    // Every load from the cache hands out a dataset of its own, so it is changed in place. All
+    // values are read now so that nothing is fetched lazily from an input file that may be
+    // replaced (output == input) or gone.
+    if (source.loadAllDataIntoMemory().bad()) {
         logFailure("Could not read file: " + QFile::decodeName(fileName.c_str()));
         return Outcome::Failed;
     }
-    if (!d->anonymizer->apply(*copy)) {
+    if (!d->anonymizer->apply(source)) {
         logFailure("Could not de-identify file: " + QFile::decodeName(fileName.c_str()));
         return Outcome::Failed;
     }
-    return write(copy.release(), fileName, out, pending) ? Outcome::Added : Outcome::Failed;
+    OFString instance;
+    source.findAndGetOFString(DCM_SOPInstanceUID, instance);
+    if (!write(&source, fileName, out, pending))
+        return Outcome::Failed;
+    pending.files.emplace_back(rel, instance.c_str());
+    return Outcome::Added;
 }
 
 bool DicomEditorConversion::acceptBurnedIn(const QString& fileName) const
@@ -351,7 +518,10 @@ bool DicomEditorConversion::acceptBurnedIn(const QString& fileName) const
 bool DicomEditorConversion::write(DcmDataset* dataset, const std::string& sourceFile, QString target,
                                   Pending& pending) const
 {
-    DcmFileFormat file(dataset, OFFalse);  // takes the dataset over
+    DcmFileFormat file(dataset, OFFalse);
+    // The dataset stays the caller's.
+    const std::unique_ptr<DcmFileFormat, void (*)(DcmFileFormat*)> giveBack(
+        &file, [](DcmFileFormat* f) { f->getAndRemoveDataset(); });
     E_FileWriteMode mode = EWM_createNewMeta;
     if (!dataset->tagExists(DCM_SOPClassUID)) {
         // The new meta header would take its SOP class from the dataset: keep the source's.

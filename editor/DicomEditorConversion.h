@@ -30,7 +30,7 @@ class UidMap;
 //   Files are made durable in batches by a thread of their own, so converting never waits for
 //   the disk and the disk is waited for once per batch. Temporaries that an
 //   interrupted run left in the output folder are removed when a run starts.
-// - Sources are read through a dataset cache and copied before they are changed: neither the
+// - Sources are read through a dataset cache, which hands out copies of its own: neither the
 //   cache nor the input files are modified, unless output and input are the same folder (in
 //   place). In place, each file is replaced by its de-identified copy with the same permission
 //   bits, and a symbolic link is written through: its target gets the copy, the link stays.
@@ -42,6 +42,13 @@ class UidMap;
 // - A dataset without SOP Class UID keeps the media storage SOP class of its source's file meta.
 // - One UidMap serves the whole run, so references between the written instances hold and each
 //   original Patient ID gets one dummy.
+// - A journal in the output folder (Dicom::DeidentificationJournal) holds the mapping and the
+//   files written while the run is unfinished: a run stopped by a cancel, a crash or a failure
+//   (other than an input file that is not DICOM) is finished by a run started with `resume`,
+//   which keeps the mapping and skips the files already written. A run that finishes otherwise
+//   removes the journal, after writing the mapping to the file given to setKeepMapping(). A run
+//   never starts over an unfinished one.
+// - Two files with the same SOP Instance UID are named in a warning: they get the same new one.
 // - Per-file problems are logged (level 4, "DICOM") and counted; the other files go on.
 // - Files are converted on several threads. Progress is reported one value at a time, in
 //   increasing order, and a cancel request stops every thread after the file in hand.
@@ -50,16 +57,20 @@ class DicomEditorConversion
 public:
     struct Summary
     {
-        int locations = 0;  // image locations handled (all, unless cancelled)
-        int written = 0;    // files written
-        int failed = 0;     // files (or unreadable locations) that were not written
-        int leftOut = 0;    // DICOMDIRs, not written on purpose
+        int locations = 0;      // image locations handled (all, unless cancelled)
+        int written = 0;        // files written
+        int failed = 0;         // files (or unreadable locations) that were not written
+        int notDicom = 0;       // of those, files that are no DICOM files: a resume would not help
+        int leftOut = 0;        // DICOMDIRs, not written on purpose
+        int writtenBefore = 0;  // skipped, as the unfinished run being resumed wrote them
         bool cancelled = false;
+        bool journalKept = false;  // the run is unfinished: its journal stays for a resume
+        QString error;             // why nothing could be written (the journal), "" otherwise
         double seconds = 0;
         // Files with burned-in annotation, sorted: left out (counted in leftOut) when skipped,
         // else written.
         QStringList burnedIn;
-        bool complete() const { return failed == 0; }
+        bool complete() const { return failed == 0 && error.isEmpty(); }
         // "" when complete, else "Not all files could be saved. See log for details".
         QString message() const;
     };
@@ -82,6 +93,19 @@ public:
     // True when output and input are the same folder.
     bool inPlace() const { return m_inPlace; }
 
+    // Where the finished run writes its mapping (original to new UIDs and Patient IDs) for
+    // re-linking later data; empty (default): the mapping goes with the journal.
+    void setKeepMapping(const QString& file) { m_keepMapping = file; }
+
+    // True when `output` holds the journal of an unfinished run.
+    static bool hasUnfinishedRun(const QString& output);
+
+    // Starts the journal before run(): a new one, or with `resume` the unfinished one of the
+    // output folder, whose mapping and finished files the run takes over (it must have been
+    // started with the same input, profile and private-tag choice). Returns why it cannot (then
+    // run() writes nothing), "" on success. run() starts a new journal itself when none is.
+    QString start(bool resume);
+
     // Converts every dataset of every location, in order of the list. Never throws.
     Summary run(const std::vector<Filesystem::Url>& locations, Progress* progress = nullptr);
 
@@ -94,23 +118,31 @@ public:
     static std::vector<Filesystem::Url> locationsOf(const std::vector<const Dicom::Series*>& series);
 
     const Dicom::UidMap& uids() const;
+    Dicom::UidMap& uids();
 
 private:
     struct Counters;
     struct Pending;
     void convertLocation(const Filesystem::Url& location, Counters& counters, Pending& pending) const;
+    bool writtenBefore(const QString& relativePath) const;
+    // QDir::mkpath, once per folder and run.
+    bool makeFolder(const QString& folder) const;
     enum class Outcome { Added, Failed, LeftOut };
-    Outcome convertDataset(const DcmDataset& source, const std::string& fileName, Pending& pending) const;
+    Outcome convertDataset(DcmDataset& source, const std::string& fileName, Pending& pending) const;
     // Notes and logs a file with burned-in annotation; false when it is to be left out.
     bool acceptBurnedIn(const QString& fileName) const;
     bool write(DcmDataset* dataset, const std::string& sourceFile, QString target, Pending& pending) const;
-    static void commit(Pending& pending, Counters& counters);
+    void commit(Pending& pending, Counters& counters);
+    void finishJournal(Summary& summary);
+    void warnOfSharedInstanceUid(DcmDataset& source, const std::string& fileName) const;
 
     QString m_input;
     QString m_output;
     Dicom::DeidentificationActionTable m_table;
     bool m_keepPrivateTags;
     bool m_inPlace = false;
+    QString m_profileName;
+    QString m_keepMapping;
     std::shared_ptr<Dicom::DatasetCache> m_cache;
     std::shared_ptr<Dicom::UidMap> m_uids;
     int m_threads = 0;

@@ -2,7 +2,11 @@
 
 #include <QString>
 
+#include <map>
+#include <utility>
 #include <vector>
+
+struct stat;
 
 namespace Dravelin {
 
@@ -12,8 +16,10 @@ namespace Dravelin {
 // devices, broken links). Paths are QFile::decodeName text, so a name that is not UTF-8 still
 // opens (see FileNameCodec).
 //
-// Hidden entries are left out, as the folder scan leaves them out. Symbolic links are followed;
-// a folder reached twice is listed once. Never throws.
+// Hidden entries are files like any other (they may hold a patient's data as well). Files that a
+// de-identification run keeps for itself (its journal, its temporaries) are never input: they are
+// listed apart. Symbolic links are followed; a file or folder reached twice is listed once, under
+// its own path when that is inside the folder, else under its first link. Never throws.
 class FolderInventory
 {
 public:
@@ -27,12 +33,21 @@ public:
 
     const std::vector<QString>& files() const { return m_files; }  // absolute paths
     const std::vector<Problem>& problems() const { return m_problems; }
+    // Journals and temporaries of de-identification runs, with what they are.
+    const std::vector<Problem>& runFiles() const { return m_runFiles; }
+    // Links to files listed under another path: {link, that path}.
+    const std::vector<std::pair<QString, QString>>& repeatedLinks() const { return m_repeatedLinks; }
 
 private:
     void list(const QByteArray& folder, int depth);
+    void addFile(const QByteArray& path, const struct stat& info, bool link);
 
     std::vector<QString> m_files;
     std::vector<Problem> m_problems;
+    std::vector<Problem> m_runFiles;
+    std::vector<std::pair<QString, QString>> m_repeatedLinks;
+    std::map<std::pair<unsigned long, unsigned long>, size_t> m_fileIndex;  // device, inode -> in m_files
+    std::vector<bool> m_viaLink;
     std::vector<std::pair<unsigned long, unsigned long>> m_visited;  // device, inode
 };
 

@@ -28,6 +28,19 @@ void FolderListing::Files::add(const std::string& folder, std::string_view name)
     m_names.append(name).append(1, '\0');
 }
 
+FolderListing::Files FolderListing::Files::of(const std::vector<std::string>& paths)
+{
+    Files files;
+    for (const std::string& path : paths) {
+        const std::size_t slash = path.rfind('/');
+        if (slash == std::string::npos)
+            files.add(".", path);
+        else
+            files.add(path.substr(0, slash), std::string_view(path).substr(slash + 1));
+    }
+    return files;
+}
+
 // Natural order of the whole paths, stable (naturalOrderCollator()).
 void FolderListing::Files::sort()
 {

@@ -35,6 +35,8 @@ public:
             return out;
         }
         std::size_t nameStart(std::size_t i) const { return m_folders[m_files[i].folder].size() + 1; }
+        // These absolute paths, in this order.
+        static Files of(const std::vector<std::string>& paths);
 
     private:
         friend class FolderListing;

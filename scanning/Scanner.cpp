@@ -310,19 +310,18 @@ QList<QFileInfo> Scanner::retrieveFileList(const QDir& dir, bool recursive, bool
     return result;
 }
 
-void Scanner::scanDirectory(const QString& directory, bool recursive, bool useDicomdirOnly, bool checkDicomHeader)
+void Scanner::scanFiles(const QStringList& files, bool checkDicomHeader)
 {
     m_cancel.store(false);
-    QElapsedTimer timer;
-    timer.start();
-    DRAVELIN_LOG(1, "DICOM", "Start scanning " + directory + " (recursive: " + (recursive ? "1" : "0") + ")");
+    std::vector<std::string> paths;
+    paths.reserve(std::size_t(files.size()));
+    for (const QString& file : files)
+        paths.push_back(QFile::encodeName(file).toStdString());
+    scanListed(FolderListing::Files::of(paths), checkDicomHeader);
+}
 
-    FolderListing::Files files;
-    try {
-        files = listing().list(directory, recursive, useDicomdirOnly);
-    } catch (const std::exception& e) {
-        logException("Cannot list", directory, e.what());
-    }
+void Scanner::scanListed(const FolderListing::Files& files, bool checkDicomHeader)
+{
     const int n = static_cast<int>(files.size());
     DRAVELIN_LOG(0, "DICOM", "Found " + QString::number(n) + " files");
     updateProgress(0, n);
@@ -353,7 +352,23 @@ void Scanner::scanDirectory(const QString& directory, bool recursive, bool useDi
     }
     for (ScanState& state : states)
         flush(state);
+}
 
+void Scanner::scanDirectory(const QString& directory, bool recursive, bool useDicomdirOnly, bool checkDicomHeader)
+{
+    m_cancel.store(false);
+    QElapsedTimer timer;
+    timer.start();
+    DRAVELIN_LOG(1, "DICOM", "Start scanning " + directory + " (recursive: " + (recursive ? "1" : "0") + ")");
+
+    FolderListing::Files files;
+    try {
+        files = listing().list(directory, recursive, useDicomdirOnly);
+    } catch (const std::exception& e) {
+        logException("Cannot list", directory, e.what());
+    }
+    scanListed(files, checkDicomHeader);
+    const int n = static_cast<int>(files.size());
     if (n == 0) {
         const QString message = useDicomdirOnly ? "No DICOMDIR files found in directory '" + directory + "'."
                                                 : "No files found in directory '" + directory + "'.";

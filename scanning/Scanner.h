@@ -1,10 +1,13 @@
 #pragma once
 
+#include "scanning/FolderListing.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QList>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <cstdint>
@@ -30,7 +33,6 @@ struct HttpError;
 
 namespace Dravelin::Dicom {
 
-class FolderListing;
 class DatasetCache;
 class Patient;
 class PacsSeriesProxy;
@@ -70,6 +72,8 @@ public:
     std::vector<std::unique_ptr<Patient>> takePatients();
 
     void scanDirectory(const QString& directory, bool recursive, bool useDicomdirOnly, bool checkDicomHeader);
+    // Scans exactly these files (absolute paths), in this order, as a folder scan scans its own.
+    void scanFiles(const QStringList& files, bool checkDicomHeader);
 
     // Why a file of a folder scan gave no record.
     enum class SkipReason {
@@ -119,6 +123,7 @@ protected:
     void queuePatient(Patient* patient);
 
 private:
+    void scanListed(const FolderListing::Files& files, bool checkDicomHeader);
     struct ScanState;
     FolderListing listing();
     void scanFile(const char* path, std::size_t nameStart, bool checkDicomHeader, std::uint32_t order,

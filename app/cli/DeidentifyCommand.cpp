@@ -9,7 +9,10 @@
 #include "host/core/Progress.h"
 #include "host/dicom/DatasetCache.h"
 #include "host/dicom/StructureCheck.h"
+#include "host/dicom/Utils.h"
+#include "host/dicom/deid/DeidentificationJournal.h"
 #include "host/dicom/deid/DeidentificationProfiles.h"
+#include "host/dicom/deid/UidMap.h"
 #include "scanning/Image.h"
 #include "scanning/Patient.h"
 #include "scanning/Scanner.h"
@@ -42,6 +45,8 @@ struct Options
     bool inPlace = false;
     bool overwrite = false;
     bool skipBurnedIn = false;
+    bool resume = false;
+    QString keepMapping;
     QSet<QString> series;
 };
 
@@ -95,6 +100,8 @@ std::optional<Options> parseArguments(CommandLine& cl)
     o.inPlace = cl.isSet("in-place");
     o.overwrite = cl.isSet("overwrite");
     o.skipBurnedIn = cl.isSet("skip-burned-in");
+    o.resume = cl.isSet("resume");
+    o.keepMapping = cl.value("keep-mapping");
     for (const QString& uid : cl.list("series"))
         o.series.insert(uid);
     if (cl.failed())
@@ -130,10 +137,39 @@ QString reasonText(Dicom::Scanner::SkipReason reason)
     return QString();
 }
 
-// Input files the run will not write, each on one line of stderr with the reason. Returns
-// {failures, left out}: DICOMDIRs are left out on purpose, everything else is a failure.
-std::pair<int, int> reportUnread(const FolderInventory& inventory, const QMap<QString, QString>& skippedByScan,
-                                 const QSet<QString>& scanned)
+bool isDicomdirName(const QString& file)
+{
+    return QFileInfo(file).fileName().compare(QLatin1String("DICOMDIR"), Qt::CaseInsensitive) == 0;
+}
+
+// What happened to the files found in INPUT: each is written, failed or left out for one reason,
+// and the counts add up to the files found.
+struct Accounts
+{
+    int found = 0;
+    int written = 0;
+    int failed = 0;
+    QMap<QString, int> leftOut;  // reason -> files
+    int leftOutTotal() const
+    {
+        int total = 0;
+        for (const int n : leftOut)
+            total += n;
+        return total;
+    }
+    void leave(const QString& reason, int files = 1)
+    {
+        if (files > 0)
+            leftOut[reason] += files;
+    }
+};
+
+// Input files the scan could not read, each on one line of stderr with the reason: failures,
+// except DICOMDIRs, which are left out on purpose.
+// `scanned`: the files the scan read, the others are unread; nullptr: every file but DICOMDIRs
+// goes to the conversion.
+void reportUnread(const FolderInventory& inventory, const QMap<QString, QString>& skippedByScan,
+                  const QSet<QString>* scanned, Accounts& accounts)
 {
     QMap<QString, QString> problems;  // path -> reason, in path order
     for (const auto& problem : inventory.problems())
@@ -142,21 +178,113 @@ std::pair<int, int> reportUnread(const FolderInventory& inventory, const QMap<QS
         if (!problems.contains(it.key()))
             problems.insert(it.key(), it.value());
     QTextStream err(stderr);
-    int leftOut = 0;
     for (const QString& file : inventory.files()) {
-        if (scanned.contains(file) || problems.contains(file))
+        if (problems.contains(file) || (scanned ? scanned->contains(file) : !isDicomdirName(file)))
             continue;
-        if (QFileInfo(file).fileName().compare(QLatin1String("DICOMDIR"), Qt::CaseInsensitive) == 0) {
+        if (isDicomdirName(file) || Dicom::Utils::isDicomdirFile(QFile::encodeName(file).toStdString())) {
             err << "Left out " << FileNameCodec::escaped(file)
                 << ": a DICOMDIR's record offsets would not survive de-identification\n";
-            ++leftOut;
+            accounts.leave(QStringLiteral("DICOMDIR"));
         } else {
             problems.insert(file, QStringLiteral("no image the scan could read"));
         }
     }
     for (auto it = problems.begin(); it != problems.end(); ++it)
         err << "Skipped " << FileNameCodec::escaped(it.key()) << ": " << it.value() << '\n';
-    return {problems.size(), leftOut};
+    accounts.failed += problems.size();
+}
+
+// The files of the given series, series by series in image order, after a scan of the files
+// found; the other files are left out, or failures when the scan could not read them.
+// `missing`: a series given that the scan did not find.
+std::vector<Filesystem::Url> selectSeries(const FolderInventory& inventory, const QSet<QString>& series,
+                                          const Dicom::UidMap& resumed, Accounts& accounts, QString* missing)
+{
+    QStringList toScan;
+    for (const QString& file : inventory.files())
+        if (!isDicomdirName(file))
+            toScan << file;
+    Dicom::Scanner scanner(std::make_shared<Dicom::DatasetCache>(64));
+    std::mutex skippedMutex;
+    QMap<QString, QString> skippedByScan;
+    scanner.setSkippedFileHandler([&](const QString& path, Dicom::Scanner::SkipReason reason) {
+        std::lock_guard<std::mutex> lock(skippedMutex);
+        skippedByScan.insert(QDir::cleanPath(path), reasonText(reason));
+    });
+    scanner.scanFiles(toScan, true);
+    const auto patients = scanner.takePatients();
+
+    // Resumed in place, the series written before carry their new UIDs.
+    QSet<QString> selection;
+    for (const QString& uid : series) {
+        selection.insert(uid);
+        if (const auto replaced = resumed.find(uid.toStdString()))
+            selection.insert(QString::fromStdString(*replaced));
+    }
+    std::vector<const Dicom::Series*> chosen;
+    QSet<QString> found;
+    QSet<QString> scanned;
+    for (const auto& patient : patients)
+        for (const Dicom::Study* study : patient->studies)
+            for (const Dicom::Series* s : study->series) {
+                for (const Dicom::Image* image : s->images)
+                    if (image->location.isLocalFile())
+                        scanned.insert(QDir::cleanPath(QFile::decodeName(image->location.localFilePath().c_str())));
+                if (selection.contains(s->seriesInstanceUid)) {
+                    chosen.push_back(s);
+                    found.insert(s->seriesInstanceUid);
+                }
+            }
+    for (const QString& uid : series) {
+        const auto replaced = resumed.find(uid.toStdString());
+        if (!found.contains(uid) && !(replaced && found.contains(QString::fromStdString(*replaced)))) {
+            *missing = uid;
+            return {};  // a usage error, the only line on stderr
+        }
+    }
+    reportUnread(inventory, skippedByScan, &scanned, accounts);
+    auto locations = DicomEditorConversion::locationsOf(chosen);
+    accounts.leave(QStringLiteral("outside the selected series"), scanned.size() - int(locations.size()));
+    return locations;
+}
+
+// Journals and temporaries of de-identification runs found in INPUT: never input. Those of this
+// run's own output (in place) are not counted; the others are left out and named.
+void reportRunFiles(const FolderInventory& inventory, const QString& output, bool inPlace, Accounts& accounts)
+{
+    const QString ownJournal = QFileInfo(Dicom::DeidentificationJournal::pathIn(output)).absoluteFilePath();
+    QTextStream err(stderr);
+    for (const auto& file : inventory.runFiles()) {
+        const bool journal = QFileInfo(file.path).fileName() == Dicom::DeidentificationJournal::fileName();
+        if (inPlace && (!journal || QFileInfo(file.path).absoluteFilePath() == ownJournal))
+            continue;
+        err << "Left out " << FileNameCodec::escaped(file.path) << ": " << file.reason << '\n';
+        accounts.leave(journal ? QStringLiteral("de-identification journal") : QStringLiteral("temporary file"));
+        ++accounts.found;
+    }
+}
+
+QString accountsLine(const Accounts& a)
+{
+    QString line = QStringLiteral("%1 files found: %2 written, %3 failed, %4 left out")
+                       .arg(a.found)
+                       .arg(a.written)
+                       .arg(a.failed)
+                       .arg(a.leftOutTotal());
+    QStringList reasons;
+    for (auto it = a.leftOut.begin(); it != a.leftOut.end(); ++it)
+        reasons << QStringLiteral("%1 %2").arg(it.value()).arg(it.key());
+    return reasons.isEmpty() ? line : line + " (" + reasons.join(", ") + ")";
+}
+
+QString pathInside(const QString& path, const QString& folder)
+{
+    const QString canonicalFolder = QFileInfo(folder).canonicalFilePath();
+    const QString canonicalParent = QFileInfo(QFileInfo(path).absolutePath()).canonicalFilePath();
+    return !canonicalFolder.isEmpty() && !canonicalParent.isEmpty() &&
+                   (canonicalParent == canonicalFolder || canonicalParent.startsWith(canonicalFolder + "/"))
+               ? folder
+               : QString();
 }
 
 }  // namespace
@@ -165,12 +293,17 @@ int runDeidentifyCommand(const QStringList& args)
 {
     CommandLine cl("deidentify",
                    "Scans INPUT and writes de-identified copies of all (or the given) series under OUTPUT, at\n"
-                   "the same relative paths; files appear whole or not at all.");
+                   "the same relative paths; files appear whole or not at all. Hidden files are de-identified\n"
+                   "like the others. Until the run finishes, OUTPUT holds its journal (" +
+                       Dicom::DeidentificationJournal::fileName() +
+                       ", mode 0600), which maps the\n"
+                       "original identifiers to the new ones; an interrupted run is finished with --resume.");
     cl.addPositional("INPUT", "The folder to de-identify.");
     cl.addPositional("OUTPUT", "The folder to write to.");
     cl.addValue("profile", "PROFILE", "Confidentiality profile: basic (default), relaxed, or a profile file (.xml).");
     cl.addFlag("keep-private", "Keep private attributes.");
-    cl.addValue("series", "UID[,UID...]", "Only these series (may be given more than once).");
+    cl.addValue("series", "UID[,UID...]",
+                "Only these series (may be given more than once); the other files are left out.");
     cl.addFlag("overwrite", "Write into an OUTPUT folder that is not empty.");
     cl.addFlag("skip-burned-in",
                "Leave out images with burned-in annotation (text in the pixels, which is not removed); "
@@ -178,6 +311,13 @@ int runDeidentifyCommand(const QStringList& args)
     cl.addFlag("in-place",
                "Replace the files of INPUT by their de-identified copies (OUTPUT equal to INPUT); "
                "links are written through to their targets, file modes are kept.");
+    cl.addFlag("resume",
+               "Finish the unfinished run whose journal OUTPUT holds: the same new UIDs and Patient IDs, "
+               "the files it wrote skipped (same INPUT, profile and options).");
+    cl.addValue("keep-mapping", "FILE",
+                "When the run finishes, write the mapping of original to new UIDs and Patient IDs to FILE "
+                "(mode 0600; not inside INPUT or OUTPUT), for re-linking later data. This file "
+                "RE-IDENTIFIES the patients.");
     if (const auto status = cl.parse(args))
         return *status;
     const auto options = parseArguments(cl);
@@ -187,10 +327,22 @@ int runDeidentifyCommand(const QStringList& args)
         return cl.fail(2, "input folder not found: " + options->input);
     if (QFileInfo::exists(options->output) && !QFileInfo(options->output).isDir())
         return cl.fail(2, "the output is a file, not a folder: " + options->output);
-    const QString folders =
-        DicomEditorConversion::folderProblem(options->input, options->output, options->inPlace, options->overwrite);
+    const bool resuming = DicomEditorConversion::hasUnfinishedRun(options->output);
+    if (resuming && !options->resume)
+        return cl.fail(2, "OUTPUT holds an unfinished run (" + Dicom::DeidentificationJournal::fileName() +
+                              "): give --resume to finish it with the same new identifiers");
+    const QString folders = DicomEditorConversion::folderProblem(options->input, options->output, options->inPlace,
+                                                                 options->overwrite || resuming);
     if (!folders.isEmpty())
         return cl.fail(2, folders);
+    if (!options->keepMapping.isEmpty()) {
+        if (QFileInfo::exists(options->keepMapping))
+            return cl.fail(2, "--keep-mapping: " + options->keepMapping + " exists; give a new file");
+        const QString inside =
+            pathInside(options->keepMapping, options->input) + pathInside(options->keepMapping, options->output);
+        if (!inside.isEmpty())
+            return cl.fail(2, "--keep-mapping: the mapping re-identifies the patients; keep it outside " + inside);
+    }
     std::optional<ConfidentialityProfile::File> profile;
     {
         QuietLog log;
@@ -201,74 +353,81 @@ int runDeidentifyCommand(const QStringList& args)
         }
     }
 
+    Accounts accounts;
     const FolderInventory inventory(options->input);
-    auto cache = std::make_shared<Dicom::DatasetCache>(64);
-    Dicom::Scanner scanner(cache);
-    std::mutex skippedMutex;
-    QMap<QString, QString> skippedByScan;
-    scanner.setSkippedFileHandler([&](const QString& path, Dicom::Scanner::SkipReason reason) {
-        std::lock_guard<std::mutex> lock(skippedMutex);
-        skippedByScan.insert(QDir::cleanPath(path), reasonText(reason));
-    });
-    scanner.scanDirectory(options->input, true, false, true);
-    const auto patients = scanner.takePatients();
-
-    std::vector<const Dicom::Series*> chosen;
-    QSet<QString> found;
-    QSet<QString> scanned;
-    for (const auto& patient : patients)
-        for (const Dicom::Study* study : patient->studies)
-            for (const Dicom::Series* series : study->series) {
-                for (const Dicom::Image* image : series->images)
-                    if (image->location.isLocalFile())
-                        scanned.insert(QDir::cleanPath(QFile::decodeName(image->location.localFilePath().c_str())));
-                if (options->series.isEmpty() || options->series.contains(series->seriesInstanceUid)) {
-                    chosen.push_back(series);
-                    found.insert(series->seriesInstanceUid);
-                }
-            }
-    for (const QString& uid : options->series)
-        if (!found.contains(uid))
-            return cl.fail(2, "series not found: " + uid);
-    const auto [unread, dicomdirs] = reportUnread(inventory, skippedByScan, scanned);
-
-    // The scan kept headers only; the conversion reads every file in full once, so a small
-    // cache of its own is enough.
+    accounts.found = static_cast<int>(inventory.files().size() + inventory.problems().size());
     DicomEditorConversion conversion(options->input, options->output, profile->table, options->keepPrivate,
                                      std::make_shared<Dicom::DatasetCache>(16));
     conversion.setProfileName(profile->name);
     conversion.setSkipBurnedIn(options->skipBurnedIn);
+    conversion.setKeepMapping(options->keepMapping);
+    if (resuming)
+        if (const QString error = conversion.start(true); !error.isEmpty())
+            return cl.fail(2, error);
+
+    std::vector<Filesystem::Url> locations;
+    if (options->series.isEmpty()) {
+        // Every file goes to the conversion, which reads each once and names those it cannot read.
+        for (const QString& file : inventory.files())
+            if (!isDicomdirName(file))
+                locations.push_back(Filesystem::Url::fromLocalFile(file));
+        reportUnread(inventory, {}, nullptr, accounts);
+    } else {
+        QString missing;
+        locations = selectSeries(inventory, options->series, conversion.uids(), accounts, &missing);
+        if (!missing.isEmpty())
+            return cl.fail(2, "series not found: " + missing);
+    }
+    reportRunFiles(inventory, options->output, conversion.inPlace(), accounts);
+    if (!inventory.repeatedLinks().empty())
+        QTextStream(stderr) << inventory.repeatedLinks().size()
+                            << " links lead to files found under another path; each file is written once\n";
+    if (!resuming)
+        if (const QString error = conversion.start(false); !error.isEmpty())
+            return cl.fail(2, error);
+
     // From here on an interrupt lets the files in hand finish (before, there is nothing to clean).
     for (const int signal : {SIGINT, SIGTERM, SIGHUP})
         std::signal(signal, onInterrupt);
     ProgressLine progress;
-    const auto summary = conversion.run(DicomEditorConversion::locationsOf(chosen), &progress);
+    const auto summary = conversion.run(locations, &progress);
     progress.finish();
 
-    const int failed = summary.failed + unread;
+    accounts.written = summary.written;
+    accounts.failed += summary.failed;
+    const int burnedInLeftOut = options->skipBurnedIn ? static_cast<int>(summary.burnedIn.size()) : 0;
+    accounts.leave(QStringLiteral("DICOMDIR"), summary.leftOut - burnedInLeftOut);
+    accounts.leave(QStringLiteral("burned-in annotation"), burnedInLeftOut);
+    accounts.leave(QStringLiteral("written by the interrupted run"), summary.writtenBefore);
+    accounts.leave(QStringLiteral("not reached"), int(locations.size()) - summary.locations);
     QTextStream out(stdout);
-    out << summary.written << " files written to " << options->output << ", " << failed << " failed, "
-        << QString::number(summary.seconds, 'f', 2) << " s\n";
+    out << accounts.written << " files written to " << options->output << ", " << accounts.failed << " failed, "
+        << QString::number(summary.seconds, 'f', 2) << " s\n"
+        << accountsLine(accounts) << '\n';
     QTextStream err(stderr);
     const int burnedIn = static_cast<int>(summary.burnedIn.size());
-    const int leftOutBurnedIn = options->skipBurnedIn ? burnedIn : 0;
-    const int leftOut = summary.leftOut - leftOutBurnedIn + dicomdirs;
-    if (leftOut > 0)
-        err << leftOut << (leftOut == 1 ? " DICOMDIR file" : " DICOMDIR files") << " left out\n";
     if (burnedIn > 0)
         err << burnedIn << (burnedIn == 1 ? " file" : " files") << " with burned-in annotation "
             << (options->skipBurnedIn ? "left out"
                                       : "written with Patient Identity Removed NO (the pixels may identify)")
             << '\n';
+    if (!summary.error.isEmpty())
+        err << summary.error << '\n';
+    const QString journal = Dicom::DeidentificationJournal::pathIn(options->output);
+    const QString resumeHint = " keeps the new identifiers (it re-identifies the patients): run again with --resume" +
+                               QString(options->keepMapping.isEmpty() ? "" : " --keep-mapping") + " to finish";
     if (summary.cancelled) {
-        err << "Interrupted: the files not yet converted were not written\n";
+        err << "Interrupted: " << int(locations.size()) - summary.locations << " files not reached; " << journal
+            << resumeHint << '\n';
         return 1;
     }
-    if (failed > 0) {
+    if (summary.journalKept && summary.error.isEmpty())
+        err << journal << resumeHint << " once the cause of the failures is removed\n";
+    if (accounts.failed > 0) {
         err << QCoreApplication::translate("DicomEditor", "Not all files could be saved. See log for details") << '\n';
         return 1;
     }
-    return 0;
+    return summary.error.isEmpty() ? 0 : 1;
 }
 
 }  // namespace Dravelin::Cli

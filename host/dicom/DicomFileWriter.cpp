@@ -88,6 +88,38 @@ QString temporaryName()
     return name + QStringLiteral(".part");
 }
 
+// Every file of `fds` on disk, data and metadata; false when any may not be. A file's own
+// fdatasync on a new file commits the file system's journal, once per file; syncfs commits it
+// once per file system for all of them (and whatever else is waiting to be written there, which
+// on a busy disk costs more than a few fdatasyncs, so small batches keep them).
+bool syncAll(const std::vector<int>& fds)
+{
+    constexpr size_t kSmallBatch = 4;
+    bool ok = true;
+    if (fds.size() <= kSmallBatch) {
+        for (const int fd : fds)
+            ok = ::fdatasync(fd) == 0 && ok;
+        return ok;
+    }
+#ifdef __linux__
+    std::vector<dev_t> devices;
+    for (const int fd : fds) {
+        struct stat info;
+        if (::fstat(fd, &info) != 0)
+            return false;
+        if (std::find(devices.begin(), devices.end(), info.st_dev) != devices.end())
+            continue;
+        devices.push_back(info.st_dev);
+        ok = ::syncfs(fd) == 0 && ok;
+    }
+    return ok;
+#else
+    for (const int fd : fds)
+        ok = ::fdatasync(fd) == 0 && ok;
+    return ok;
+#endif
+}
+
 bool fail(std::string* error, const std::string& text)
 {
     if (error)
@@ -128,10 +160,7 @@ bool DicomFileWriter::save(DcmFileFormat& file, const QString& target, E_Transfe
 
 DicomFileWriter::Batch::~Batch()
 {
-    for (const Entry& entry : m_entries) {
-        ::close(entry.fd);
-        ::unlink(entry.temporary.constData());
-    }
+    discard();
 }
 
 bool DicomFileWriter::Batch::add(DcmFileFormat& file, const QString& target, E_TransferSyntax xfer,
@@ -191,31 +220,41 @@ bool DicomFileWriter::Batch::add(DcmFileFormat& file, const QString& target, E_T
     return true;
 }
 
-std::vector<DicomFileWriter::Batch::Failure> DicomFileWriter::Batch::commit()
+void DicomFileWriter::Batch::discard()
+{
+    for (const Entry& entry : m_entries) {
+        ::close(entry.fd);
+        ::unlink(entry.temporary.constData());
+    }
+    m_entries.clear();
+}
+
+std::vector<DicomFileWriter::Batch::Failure> DicomFileWriter::Batch::commit(const std::vector<int>& alsoDurable)
 {
     std::vector<Failure> failures;
-    std::vector<QByteArray> folders;
-    const auto failed = [&](const Entry& entry, int code) {
-        ::unlink(entry.temporary.constData());
-        failures.push_back({QFile::decodeName(entry.target), std::strerror(code)});
-    };
     std::vector<Entry> entries;
     entries.swap(m_entries);
-    // First every sync: the first one commits the journal for all of them, the rest find their
-    // data written. Only then any rename, so no target ever names data that is not on disk.
+    // Every temporary durable before any rename, so no target ever names data that is not on disk.
     std::vector<int> errors(entries.size(), 0);
-    for (size_t i = 0; i < entries.size(); ++i) {
-        if (::fdatasync(entries[i].fd) != 0)
-            errors[i] = errno;
+    std::vector<int> fds;
+    for (const Entry& entry : entries)
+        fds.push_back(entry.fd);
+    fds.insert(fds.end(), alsoDurable.begin(), alsoDurable.end());
+    if (!syncAll(fds))
+        for (size_t i = 0; i < entries.size(); ++i)  // which one failed: each file reports its own error
+            if (::fdatasync(entries[i].fd) != 0)
+                errors[i] = errno;
+    for (size_t i = 0; i < entries.size(); ++i)
         if (::close(entries[i].fd) != 0 && errors[i] == 0)
             errors[i] = errno;
-    }
+    std::vector<QByteArray> folders;
     for (size_t i = 0; i < entries.size(); ++i) {
         const Entry& entry = entries[i];
         if (errors[i] == 0 && std::rename(entry.temporary.constData(), entry.target.constData()) != 0)
             errors[i] = errno;
         if (errors[i] != 0) {
-            failed(entry, errors[i]);
+            ::unlink(entry.temporary.constData());
+            failures.push_back({i, QFile::decodeName(entry.target), std::strerror(errors[i])});
             continue;
         }
         const int slash = entry.target.lastIndexOf('/');

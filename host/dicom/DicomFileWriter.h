@@ -31,16 +31,18 @@ public:
 
     // Many files made durable together, so that a run waits for the disk once per batch instead of
     // once per file. `add` writes a checked temporary as `save` does and starts its writeback
-    // without waiting; `commit` waits until every temporary's data is on disk, then renames each
-    // whole one to its target and syncs each folder it renamed into. A temporary whose write or
-    // sync failed is removed and never renamed, so a crash at any point leaves every target either
-    // as it was or complete. Pending temporaries are removed when a batch is destroyed uncommitted.
-    // One batch per thread; never throws.
+    // without waiting; `commit` makes every temporary durable with one syncfs per file system
+    // (a small batch: one fdatasync per file), then renames each whole one to its target and
+    // syncs each folder it renamed into. A temporary whose write or sync failed is removed and
+    // never renamed, so a crash at any point leaves every target either as it was or complete,
+    // and a target in place once commit() returns survives a crash. Pending temporaries are
+    // removed when a batch is destroyed uncommitted. One batch per thread; never throws.
     class Batch
     {
     public:
         struct Failure
         {
+            size_t index;  // in the order of add()
             QString target;
             std::string error;
         };
@@ -55,7 +57,10 @@ public:
                  std::string* error);
         size_t size() const { return m_entries.size(); }
         // The targets that could not be written; every other added file is now at its target.
-        std::vector<Failure> commit();
+        // `alsoDurable`: open files (a journal) that must reach the disk before the renames too.
+        std::vector<Failure> commit(const std::vector<int>& alsoDurable = {});
+        // Removes every temporary: none of them is renamed.
+        void discard();
 
     private:
         struct Entry

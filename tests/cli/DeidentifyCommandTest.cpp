@@ -3,8 +3,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
+
+#include <unistd.h>
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dctk.h>
@@ -79,6 +85,7 @@ TEST_F(DeidentifyCommand, OriginalsAreNeverLostOrSkippedSilently)
     for (const char* reason : {"notes.txt: not a DICOM file", "dangling.dcm: No such file or directory"})
         EXPECT_TRUE(run.err.contains(reason)) << reason << "\n" << run.err.toStdString();
     EXPECT_EQ(value(QDir(m_in.path()).filePath(m_inputs.front()), DCM_PatientIdentityRemoved), "YES");
+    EXPECT_FALSE(QFile::exists(m_in.file("UNFINISHED-DEIDENTIFICATION.journal")));  // nothing a resume would change
 }
 
 // Burned-in text stays in the pixels: each such file is named, written without the claim that
@@ -112,5 +119,77 @@ TEST_F(DeidentifyCommand, BurnedInFilesAreNamedAndMayBeLeftOut)
     EXPECT_EQ(T::filesUnder(m_out.file("skipped")).size(), 4);
     EXPECT_FALSE(QFile::exists(m_out.file("skipped/" + m_inputs[1])));
 }
+
+// Every file found is accounted for: hidden files are de-identified, a link to a file found
+// under its own path is that file, files outside the selected series are left out (not failed),
+// and two files with one SOP Instance UID are named.
+TEST_F(DeidentifyCommand, EveryFileFoundIsWrittenFailedOrLeftOut)
+{
+    const QString first = QDir(m_in.path()).filePath(m_inputs.front());
+    ASSERT_TRUE(QDir().mkpath(m_in.file(".cache")));
+    ASSERT_TRUE(QFile::copy(first, m_in.file(".cache/.x.dcm")));
+    ASSERT_TRUE(QFile::link(first, m_in.file("link.dcm")));
+    const CliResult run = deidentify(
+        {m_in.path(), m_out.path(), "--series", QString::fromStdString(value(first, DCM_SeriesInstanceUID))});
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains("7 files found: 4 written, 0 failed, 3 left out (3 outside the selected series)"))
+        << run.out.toStdString();
+    EXPECT_EQ(value(m_out.file(".cache/.x.dcm"), DCM_PatientIdentityRemoved), "YES");
+    EXPECT_FALSE(QFile::exists(m_out.file("link.dcm")));
+    EXPECT_TRUE(run.err.contains("1 links lead to files found under another path")) << run.err.toStdString();
+    const QStringList twice = run.err.split('\n').filter("have the same SOP Instance UID");
+    ASSERT_EQ(twice.size(), 1) << run.err.toStdString();
+    EXPECT_TRUE(twice[0].contains(first) && twice[0].contains(m_in.file(".cache/.x.dcm"))) << twice[0].toStdString();
+}
+
+// Stopped mid-run by Ctrl-C (in place) or killed (into another folder): every file in OUTPUT is
+// whole, a new run refuses to start over the unfinished one, and --resume finishes it with the
+// same patients, studies and series, each file de-identified once.
+class DeidentifyInterrupted : public ::testing::TestWithParam<int>
+{
+};
+
+TEST_P(DeidentifyInterrupted, ResumeFinishesTheRun)
+{
+    const int signal = GetParam();
+    T::TempDir in, other;
+    ASSERT_TRUE(
+        T::runGenerator({"folder", in.path(), "--patients", "4", "--studies", "2", "--series", "5", "--images", "10"}));
+    const QString out = signal == SIGINT ? in.path() : other.file("out");
+    const QStringList mode = signal == SIGINT ? QStringList{"--in-place"} : QStringList();
+    const QString journal = QDir(out).filePath("UNFINISHED-DEIDENTIFICATION.journal");
+    QProcess process;
+    process.start(QStringLiteral(DRAVELIN_CLI_EXE), QStringList{"deidentify", in.path(), out} + mode);
+    ASSERT_TRUE(process.waitForStarted());
+    // Ctrl-C once files are converted; the kill once some are in place.
+    const QRegularExpression converting("Converting Files\\.\\.\\. [1-9]");
+    while (process.state() == QProcess::Running &&
+           !(signal == SIGINT ? QString(process.readAllStandardError()).contains(converting)
+                              : T::readFile(journal).contains("\ndone\t")))
+        process.waitForReadyRead(5);
+    ASSERT_EQ(process.state(), QProcess::Running) << "finished before the signal";
+    ::kill(static_cast<pid_t>(process.processId()), signal);
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, signal == SIGINT ? 1 : -1);
+    for (const QString& file : T::filesUnder(out)) {
+        if (file.contains("/.dravelin-") || file.endsWith(".journal"))
+            continue;
+        DcmFileFormat dicom;
+        const bool whole = dicom.loadFile(QFile::encodeName(QDir(out).filePath(file)).constData()).good() &&
+                           dicom.loadAllDataIntoMemory().good();
+        EXPECT_TRUE(whole) << file.toStdString();
+    }
+
+    const CliResult refused = T::runCli(QStringList{"deidentify", in.path(), out} + mode);
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_TRUE(refused.err.contains("give --resume")) << refused.err.toStdString();
+    const CliResult resumed = T::runCli(QStringList{"deidentify", in.path(), out, "--resume"} + mode);
+    EXPECT_EQ(resumed.exitCode, 0) << resumed.err.toStdString();
+    EXPECT_TRUE(resumed.out.contains(" written by the interrupted run)")) << resumed.out.toStdString();
+    EXPECT_EQ(T::deidCounts(out), (T::DeidCounts{400, 4, 8, 40, 0}));
+    EXPECT_EQ(T::filesUnder(out).size(), 400);  // neither journal nor temporaries
+}
+
+INSTANTIATE_TEST_SUITE_P(CtrlCInPlaceOrKilled, DeidentifyInterrupted, ::testing::Values(SIGINT, SIGKILL));
 
 }  // namespace

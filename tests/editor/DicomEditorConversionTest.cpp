@@ -84,6 +84,29 @@ private:
     std::mutex m_mutex;
 };
 
+// A full disk, as a file size limit: every later write fails. Lifted when it goes.
+class FileSizeLimit
+{
+public:
+    FileSizeLimit() : m_handler(std::signal(SIGXFSZ, SIG_IGN)) { getrlimit(RLIMIT_FSIZE, &m_saved); }
+    ~FileSizeLimit()
+    {
+        lift();
+        std::signal(SIGXFSZ, m_handler);
+    }
+    void set(qint64 bytes)
+    {
+        struct rlimit small = m_saved;
+        small.rlim_cur = rlim_t(bytes);
+        EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    }
+    void lift() { setrlimit(RLIMIT_FSIZE, &m_saved); }
+
+private:
+    void (*m_handler)(int);
+    struct rlimit m_saved;
+};
+
 class DicomEditorConversionTest : public ::testing::Test
 {
 protected:
@@ -224,7 +247,7 @@ TEST_F(DicomEditorConversionTest, PerFileFaultsAreLoggedCountedAndSkipped)
     const auto failed = convert(out.file("blocker/sub")).run(urls(good));
     EXPECT_EQ(failed.written, 0);
     EXPECT_EQ(failed.failed, 2);
-    EXPECT_TRUE(log.contains("Could not create output path: " + out.file("blocker/sub/a.dcm").toStdString(), 4));
+    EXPECT_TRUE(log.contains("Could not start: cannot create the folder " + out.file("blocker/sub").toStdString(), 4));
 }
 
 TEST_F(DicomEditorConversionTest, OutputEqualToInputReplacesFilesInPlace)
@@ -264,7 +287,8 @@ TEST_F(DicomEditorConversionTest, CancelStopsEarly)
     EXPECT_EQ(summary.locations, 2);
     EXPECT_EQ(summary.written, 2);
     EXPECT_EQ(summary.failed, 0);
-    EXPECT_EQ(T::filesUnder(out.path()).size(), 2);
+    EXPECT_TRUE(summary.journalKept);
+    EXPECT_EQ(T::filesUnder(out.path()).size(), 3);  // and the journal, for a resume
 }
 
 // Writing: a failed write leaves nothing, long names work, temporaries never remain.
@@ -288,19 +312,14 @@ TEST_F(DicomEditorConversionTest, FilesAppearWholeOrNotAtAll)
     // write fails, is counted, and the earlier whole file (same UIDs, same size) stays.
     ASSERT_EQ(conversion.run(urls({big})).written, 1);
     const qint64 whole = QFileInfo(out.file("big.dcm")).size();
-    struct rlimit saved;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = saved;
-    small.rlim_cur = rlim_t(whole - 32);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    FileSizeLimit limit;
+    limit.set(whole - 32);
     const auto summary = conversion.run(urls({big}));
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
+    limit.lift();
     EXPECT_EQ(summary.written, 0);
     EXPECT_EQ(summary.failed, 1);
     EXPECT_EQ(QFileInfo(out.file("big.dcm")).size(), whole);
-    EXPECT_EQ(T::filesUnder(out.path()).size(), 3);
+    EXPECT_EQ(T::filesUnder(out.path()).size(), 4);  // and the journal
     EXPECT_TRUE(log.contains("Could not save file: " + out.file("big.dcm").toStdString(), 4));
 }
 
@@ -316,10 +335,83 @@ TEST_F(DicomEditorConversionTest, AFailureInsideABatchCostsOnlyThatFile)
     const auto summary = conversion.run(urls(files));
     EXPECT_EQ(summary.written, 4);
     EXPECT_EQ(summary.failed, 1);
-    EXPECT_EQ(T::filesUnder(out.path()), QStringList({"0.dcm", "1.dcm", "3.dcm", "4.dcm"}));
+    EXPECT_EQ(T::filesUnder(out.path()),
+              QStringList({"0.dcm", "1.dcm", "3.dcm", "4.dcm", "UNFINISHED-DEIDENTIFICATION.journal"}));
     EXPECT_TRUE(QFileInfo(out.file("2.dcm")).isDir());
     EXPECT_TRUE(log.contains("Could not save file: " + out.file("2.dcm").toStdString(), 4));
 }
+
+// A run stopped part way (cancelled, or the disk full from some file on), in place or into
+// another folder, then finished by a resumed run: the patients, studies and series of the input,
+// every file de-identified once, the mapping kept only where asked.
+class ResumedConversionTest : public DicomEditorConversionTest,
+                              public ::testing::WithParamInterface<std::tuple<bool, bool>>
+{
+};
+
+TEST_P(ResumedConversionTest, FinishesWithTheSameMapping)
+{
+    const auto [inPlace, diskFull] = GetParam();
+    ASSERT_TRUE(
+        T::runGenerator({"folder", in.path(), "--patients", "4", "--studies", "2", "--series", "5", "--images", "2"}));
+    QStringList files;
+    for (const QString& f : T::filesUnder(in.path()))
+        files << in.file(f);
+    ASSERT_EQ(files.size(), 80);
+    const QString output = inPlace ? in.path() : out.path();
+    FileSizeLimit limit;
+    class Interruption : public Progress
+    {
+    public:
+        Interruption(FileSizeLimit* diskFull, QString journal) : m_diskFull(diskFull), m_journal(std::move(journal)) {}
+        void setRange(long long) override {}
+        void setText(const std::string&) override {}
+        void setValue(long long value) override
+        {
+            m_value = value;
+            if (!m_diskFull || value != 70)
+                return;
+            // The first batch is committed on a thread of its own: the disk fills up after it.
+            for (int i = 0; i < 1000 && !T::readFile(m_journal).contains("\ndone\t"); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            m_diskFull->set(1024);
+        }
+        bool wasCancelled() const override { return !m_diskFull && m_value >= 70; }
+
+    private:
+        FileSizeLimit* m_diskFull;
+        QString m_journal;
+        long long m_value = 0;
+    } interruption(diskFull ? &limit : nullptr, QDir(output).filePath("UNFINISHED-DEIDENTIFICATION.journal"));
+
+    auto first = convert(output);
+    first.setThreadCount(1);  // one batch of 64 in place before the interruption
+    const auto stopped = first.run(urls(files), &interruption);
+    limit.lift();
+    EXPECT_EQ(stopped.cancelled, !diskFull);
+    // Cancelled, the files in hand are written; on a full disk, the batch of the first 64 only.
+    EXPECT_EQ(stopped.written, diskFull ? 64 : 70);
+    EXPECT_EQ(stopped.failed, diskFull ? 16 : 0);
+    EXPECT_TRUE(stopped.journalKept);
+    EXPECT_FALSE(convert(output).start(false).isEmpty());  // never over an unfinished run
+
+    T::TempDir elsewhere;
+    auto resumed = convert(output);
+    ASSERT_EQ(resumed.start(true), "");
+    resumed.setKeepMapping(elsewhere.file("mapping.txt"));
+    const auto finished = resumed.run(urls(files));
+    EXPECT_EQ(finished.writtenBefore, stopped.written);
+    EXPECT_EQ(finished.written, 80 - stopped.written);
+    EXPECT_EQ(finished.failed, 0);
+    EXPECT_FALSE(finished.journalKept);
+    EXPECT_EQ(T::deidCounts(output), (T::DeidCounts{80, 4, 8, 40, 0}));
+    EXPECT_FALSE(DicomEditorConversion::hasUnfinishedRun(output));
+    EXPECT_EQ(QFile::permissions(elsewhere.file("mapping.txt")),
+              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+    EXPECT_EQ(T::readFile(elsewhere.file("mapping.txt")).count("\npatient\t"), 4);
+}
+
+INSTANTIATE_TEST_SUITE_P(InPlaceOrNot, ResumedConversionTest, ::testing::Combine(::testing::Bool(), ::testing::Bool()));
 
 TEST_F(DicomEditorConversionTest, DicomdirsAreLeftOutAndTheMetaClassSurvives)
 {

@@ -2,6 +2,7 @@
 #include "editor/DicomEditor.h"
 #include "editor/ConfidentialityProfile.h"
 #include "editor/DicomEditorAlgorithm.h"
+#include "editor/DicomEditorConversion.h"
 #include "editor/OverrideConfidentialityDialog.h"
 #include "tests/support/CliRun.h"
 #include "tests/support/ModalAnswer.h"
@@ -117,7 +118,8 @@ TEST_F(Editor, FilesOutsideTheInputFolderAreSkippedWithTheMessage)
     T::MessageBoxes answers;
     EXPECT_FALSE(anonymize(dicomdir, out.path(), T::pydicomData("test_files/dicomdirtests/98892003")));
     EXPECT_EQ(answers.seen, QStringList{"Error|Not all files could be saved. See log for details"});
-    EXPECT_EQ(T::filesUnder(out.path()).size(), 17);  // every file below the input folder
+    // Every file below the input folder, and the journal of the run, unfinished.
+    EXPECT_EQ(T::filesUnder(out.path()).size(), 18);
     EXPECT_FALSE(QFileInfo::exists(out.file("../77654033")));
 }
 
@@ -150,6 +152,23 @@ TEST_F(Editor, BurnedInFilesAreListedBeforeConverting)
             ASSERT_TRUE(file.loadFile(QFile::encodeName(output + "/sub/1.dcm").constData()).good());
             EXPECT_EQ(T::text(*file.getDataset(), DCM_PatientIdentityRemoved), "NO");
         }
+    }
+}
+
+TEST_F(Editor, AnUnfinishedRunIsResumedOrLeftAlone)
+{
+    {
+        DicomEditorConversion stopped(in.path(), out.path(), editor->actionTable(), false);
+        stopped.setProfileName("Basic Profile");
+        ASSERT_EQ(stopped.start(false), "");
+    }
+    for (const auto answer : {QMessageBox::No, QMessageBox::Yes}) {
+        T::MessageBoxes answers(answer);
+        EXPECT_EQ(anonymize(in.path(), out.path()), answer == QMessageBox::Yes);
+        ASSERT_EQ(answers.seen.size(), 1);
+        EXPECT_TRUE(answers.seen[0].startsWith("Unfinished de-identification|")) << answers.seen[0].toStdString();
+        EXPECT_EQ(DicomEditorConversion::hasUnfinishedRun(out.path()), answer == QMessageBox::No);
+        EXPECT_EQ(T::filesUnder(out.path()).contains("sub/0.dcm"), answer == QMessageBox::Yes);
     }
 }
 

@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QDirIterator>
+#include <QFile>
+#include <QSet>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -12,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dctk.h>
 #include <dcmtk/oflog/oflog.h>
 
 namespace Dravelin::Test {
@@ -134,4 +137,37 @@ private:
 [[maybe_unused]] ::testing::Environment* const g_qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 }  // namespace
+DeidCounts deidCounts(const QString& dir)
+{
+    DeidCounts counts;
+    QSet<QString> patients, studies, series;
+    for (const QString& name : filesUnder(dir)) {
+        if (name == QLatin1String("UNFINISHED-DEIDENTIFICATION.journal"))
+            continue;
+        ++counts.files;
+        DcmFileFormat file;
+        if (file.loadFile(QFile::encodeName(QDir(dir).filePath(name)).constData()).bad()) {
+            ++counts.notOnce;
+            continue;
+        }
+        DcmDataset& d = *file.getDataset();
+        patients.insert(QString::fromStdString(text(d, DCM_PatientID)));
+        studies.insert(QString::fromStdString(text(d, DCM_StudyInstanceUID)));
+        series.insert(QString::fromStdString(text(d, DCM_SeriesInstanceUID)));
+        DcmSequenceOfItems* codes = nullptr;
+        if (d.findAndGetSequence(DCM_DeidentificationMethodCodeSequence, codes).bad() || !codes || codes->card() != 1)
+            ++counts.notOnce;
+    }
+    counts.patients = patients.size();
+    counts.studies = studies.size();
+    counts.series = series.size();
+    return counts;
+}
+
+std::ostream& operator<<(std::ostream& out, const DeidCounts& c)
+{
+    return out << c.files << " files, " << c.patients << " patients, " << c.studies << " studies, " << c.series
+               << " series, " << c.notOnce << " not de-identified once";
+}
+
 }  // namespace Dravelin::Test

@@ -7,6 +7,7 @@
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcitem.h>
 
+#include <ostream>
 #include <string>
 
 namespace Dravelin::Test {
@@ -44,5 +45,20 @@ std::string text(DcmItem& item, const DcmTagKey& tag);
 // The error lines DCMTK's IOD checker (dciodvfy) reports for a file; deflated files are checked
 // through an explicit little endian copy, which dciodvfy can read.
 std::string iodErrors(const QString& file, bool deflated = false);
+
+// What a de-identified folder holds: its DICOM files (the run's journal aside), the distinct
+// Patient IDs, studies and series among them, and the files that were not de-identified exactly
+// once (not one item in DeidentificationMethodCodeSequence) or cannot be read.
+struct DeidCounts
+{
+    int files = 0, patients = 0, studies = 0, series = 0, notOnce = 0;
+    bool operator==(const DeidCounts& o) const
+    {
+        return files == o.files && patients == o.patients && studies == o.studies && series == o.series &&
+               notOnce == o.notOnce;
+    }
+};
+DeidCounts deidCounts(const QString& dir);
+std::ostream& operator<<(std::ostream& out, const DeidCounts& c);
 
 }  // namespace Dravelin::Test

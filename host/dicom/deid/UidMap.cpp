@@ -2,6 +2,8 @@
 
 #include <QRandomGenerator>
 
+#include <utility>
+
 namespace Dravelin::Dicom {
 
 std::string UidMap::generate()
@@ -25,8 +27,10 @@ std::string UidMap::replacement(const std::string& oldUid)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_map.find(oldUid);
-    if (it == m_map.end())
+    if (it == m_map.end()) {
         it = m_map.emplace(oldUid, generate()).first;
+        m_new.push_back({Entry::Kind::Uid, oldUid, it->second});
+    }
     return it->second;
 }
 
@@ -42,7 +46,44 @@ std::string UidMap::patientId(const std::string& oldId)
         for (int i = 0; i < 12; ++i)
             dummy += "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ"[QRandomGenerator::system()->bounded(36)];
     } while (!m_patientDummies.insert(dummy).second);
+    m_new.push_back({Entry::Kind::PatientId, oldId, dummy});
     return m_patientIds.emplace(oldId, dummy).first->second;
+}
+
+std::optional<std::string> UidMap::find(const std::string& oldUid) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto it = m_map.find(oldUid);
+    return it == m_map.end() ? std::nullopt : std::optional<std::string>(it->second);
+}
+
+void UidMap::restore(const Entry& entry)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (entry.kind == Entry::Kind::Uid) {
+        m_map[entry.original] = entry.replacement;
+    } else {
+        m_patientIds[entry.original] = entry.replacement;
+        m_patientDummies.insert(entry.replacement);
+    }
+}
+
+std::vector<UidMap::Entry> UidMap::takeNewEntries()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return std::exchange(m_new, {});
+}
+
+std::vector<UidMap::Entry> UidMap::entries() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<Entry> result;
+    result.reserve(m_map.size() + m_patientIds.size());
+    for (const auto& [original, replacement] : m_map)
+        result.push_back({Entry::Kind::Uid, original, replacement});
+    for (const auto& [original, replacement] : m_patientIds)
+        result.push_back({Entry::Kind::PatientId, original, replacement});
+    return result;
 }
 
 size_t UidMap::size() const
@@ -57,6 +98,7 @@ void UidMap::clear()
     m_map.clear();
     m_patientIds.clear();
     m_patientDummies.clear();
+    m_new.clear();
 }
 
 }  // namespace Dravelin::Dicom

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 namespace Dravelin::Dicom {
 
@@ -14,6 +16,19 @@ namespace Dravelin::Dicom {
 class UidMap
 {
 public:
+    // One pair of the map: an original UID or Patient ID and what replaces it.
+    struct Entry
+    {
+        enum class Kind { Uid, PatientId };
+        Kind kind;
+        std::string original;
+        std::string replacement;
+        bool operator==(const Entry& o) const
+        {
+            return kind == o.kind && original == o.original && replacement == o.replacement;
+        }
+    };
+
     std::string replacement(const std::string& oldUid);
     static std::string generate();
 
@@ -21,6 +36,17 @@ public:
     // from every other dummy of the run, so distinct patients stay distinct (and unrelated to
     // the dummies of other runs).
     std::string patientId(const std::string& oldId);
+
+    // The replacement already chosen for `oldUid`, without choosing one.
+    std::optional<std::string> find(const std::string& oldUid) const;
+
+    // Puts back a pair chosen by an earlier part of the same run (a resumed run). Not logged.
+    void restore(const Entry& entry);
+    // The pairs chosen since the last call, in the order they were chosen, so that a run can
+    // record them before any file that uses them is in place.
+    std::vector<Entry> takeNewEntries();
+    // Every pair, UIDs first.
+    std::vector<Entry> entries() const;
 
     size_t size() const;
     void clear();
@@ -30,6 +56,7 @@ private:
     std::unordered_map<std::string, std::string> m_map;
     std::unordered_map<std::string, std::string> m_patientIds;
     std::unordered_set<std::string> m_patientDummies;
+    std::vector<Entry> m_new;
 };
 
 }  // namespace Dravelin::Dicom
