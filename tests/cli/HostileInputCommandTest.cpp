@@ -60,7 +60,7 @@ TEST(HostileInput, FileNamesThatAreNotUtf8AreReadWrittenAndShownEscaped)
         {{"scan", in.path(), "--location"}, "/caf%E9.dcm", ""},
         {{"load", cafe}, "Image set 1", ""},
         {{"load", note}, "", shownNote},
-        {{"deidentify", in.path(), out.path()}, "1 files written", "Skipped " + shownNote + ": not a DICOM file"},
+        {{"deidentify", in.path(), out.path()}, "1 files written", shownNote + ": not a DICOM file"},
     };
     for (const Case& c : cases) {
         const T::CliResult run = T::runCli(c.args, 60000);
