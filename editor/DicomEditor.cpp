@@ -19,6 +19,7 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFutureWatcher>
@@ -258,8 +259,8 @@ bool DicomEditor::askAboutBurnedIn()
     for (const Dicom::Series* series : chosenSeries())
         for (const Dicom::Image* image : series->images)
             if (image->burnedInAnnotation)
-                files << QString::fromStdString(image->location.isLocalFile() ? image->location.localFilePath()
-                                                                              : image->location.string());
+                files << (image->location.isLocalFile() ? QFile::decodeName(image->location.localFilePath().c_str())
+                                                        : QString::fromStdString(image->location.string()));
     if (files.isEmpty())
         return true;
     // The scan read every header already: the list costs no I/O here.

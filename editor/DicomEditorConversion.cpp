@@ -413,13 +413,13 @@ void DicomEditorConversion::warnOfSharedInstanceUid(DcmDataset& source, const st
     }
     DRAVELIN_LOG(2, "DICOM",
                  QStringLiteral("%1 and %2 have the same SOP Instance UID %3: both are written with one new UID")
-                     .arg(QString::fromStdString(first), QString::fromStdString(fileName), uid.c_str()));
+                     .arg(QFile::decodeName(first.c_str()), QFile::decodeName(fileName.c_str()), uid.c_str()));
 }
 
 void DicomEditorConversion::convertLocation(const Filesystem::Url& location, Counters& counters, Pending& pending) const
 {
     if (location.isLocalFile()) {
-        const QString rel = QDir(m_input).relativeFilePath(QString::fromStdString(location.localFilePath()));
+        const QString rel = QDir(m_input).relativeFilePath(QFile::decodeName(location.localFilePath().c_str()));
         if (d->journal->isDone(rel)) {
             ++counters.writtenBefore;
             return;
@@ -439,7 +439,7 @@ void DicomEditorConversion::convertLocation(const Filesystem::Url& location, Cou
         const std::string problem = !dicom                   ? std::string("not a DICOM file")
                                     : location.isLocalFile() ? Dicom::StructureCheck::checkFile(where, false).problem
                                                              : std::string();
-        logFailure("Could not read file: " + QString::fromStdString(where) +
+        logFailure("Could not read file: " + QFile::decodeName(where.c_str()) +
                    (problem.empty() ? QString() : ": " + QString::fromStdString(problem)));
         ++counters.failed;
         if (!dicom)
@@ -461,19 +461,19 @@ DicomEditorConversion::Outcome DicomEditorConversion::convertDataset(DcmDataset&
 {
     const QDir input(m_input);
     const QDir output(m_output);
-    const QString rel = input.relativeFilePath(QString::fromStdString(fileName));
+    const QString rel = input.relativeFilePath(QFile::decodeName(fileName.c_str()));
     if (rel == QLatin1String("..") || rel.startsWith(QLatin1String("../")) || QDir::isAbsolutePath(rel)) {
         logFailure("Could not create relative path: " + rel);
         return Outcome::Failed;
     }
     if (source.tagExists(DCM_DirectoryRecordSequence)) {
         DRAVELIN_LOG(2, "DICOM",
-                     "Left out DICOMDIR " + QString::fromStdString(fileName) +
+                     "Left out DICOMDIR " + QFile::decodeName(fileName.c_str()) +
                          ": its record offsets would not survive de-identification");
         return Outcome::LeftOut;
     }
     if (Dicom::Anonymizer::hasBurnedInAnnotation(const_cast<DcmDataset&>(source)) &&
-        !acceptBurnedIn(QString::fromStdString(fileName)))
+        !acceptBurnedIn(QFile::decodeName(fileName.c_str())))
         return Outcome::LeftOut;
     const QString out = output.absoluteFilePath(rel);
     if (!makeFolder(QFileInfo(out).absolutePath())) {
@@ -486,11 +486,11 @@ DicomEditorConversion::Outcome DicomEditorConversion::convertDataset(DcmDataset&
     // values are read now so that nothing is fetched lazily from an input file that may be
     // replaced (output == input) or gone.
     if (source.loadAllDataIntoMemory().bad()) {
-        logFailure("Could not read file: " + QString::fromStdString(fileName));
+        logFailure("Could not read file: " + QFile::decodeName(fileName.c_str()));
         return Outcome::Failed;
     }
     if (!d->anonymizer->apply(source)) {
-        logFailure("Could not de-identify file: " + QString::fromStdString(fileName));
+        logFailure("Could not de-identify file: " + QFile::decodeName(fileName.c_str()));
         return Outcome::Failed;
     }
     OFString instance;

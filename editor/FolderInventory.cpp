@@ -25,12 +25,7 @@ constexpr int kMaxDepth = 256;  // beyond this, a folder structure is a loop or 
 
 QString display(const QByteArray& path)
 {
-    return QString::fromUtf8(path);
-}
-
-bool isUtf8(const QByteArray& name)
-{
-    return QString::fromUtf8(name).toUtf8() == name;
+    return QFile::decodeName(path);
 }
 
 }  // namespace
@@ -49,7 +44,7 @@ FolderInventory::FolderInventory(const QString& folder)
 
 void FolderInventory::addFile(const QByteArray& path, const struct stat& info, bool link)
 {
-    const QString clean = QDir::cleanPath(QString::fromUtf8(path));
+    const QString clean = QDir::cleanPath(QFile::decodeName(path));
     const std::pair<unsigned long, unsigned long> id(info.st_dev, info.st_ino);
     const auto seen = m_fileIndex.find(id);
     // Hard links are names of their own: in place, replacing one leaves the others as they were.
@@ -100,17 +95,13 @@ void FolderInventory::list(const QByteArray& folder, int depth)
     std::sort(names.begin(), names.end());
     for (const QByteArray& name : names) {
         const QByteArray path = folder + '/' + name;
-        if (!isUtf8(name)) {
-            m_problems.push_back({display(path), QStringLiteral("the name is not UTF-8")});
-            continue;
-        }
         struct stat own;
         const bool link = ::lstat(path.constData(), &own) == 0 && S_ISLNK(own.st_mode);
         if (::stat(path.constData(), &info) != 0) {
             m_problems.push_back({display(path), QString::fromLocal8Bit(std::strerror(errno))});
         } else if (S_ISREG(info.st_mode) && Dicom::DeidentificationJournal::fileName() == QLatin1String(name)) {
             m_runFiles.push_back({display(path), QStringLiteral("the journal of an unfinished de-identification run")});
-        } else if (S_ISREG(info.st_mode) && Dicom::DicomFileWriter::isTemporaryName(QString::fromUtf8(name))) {
+        } else if (S_ISREG(info.st_mode) && Dicom::DicomFileWriter::isTemporaryName(QFile::decodeName(name))) {
             m_runFiles.push_back({display(path), QStringLiteral("a temporary file of an interrupted run")});
         } else if (S_ISDIR(info.st_mode)) {
             list(path, depth + 1);

@@ -12,9 +12,9 @@ namespace Dravelin {
 
 // The regular files below a folder, and every entry below it that cannot be used, with the
 // reason, so that a batch operation can report what it did not process instead of dropping it:
-// folders and files that cannot be opened, names that are not UTF-8 (the rest of the system
-// handles names as Unicode text, so such a file could be neither read nor written under its
-// name), and entries that are not regular files (pipes, devices, broken links).
+// folders and files that cannot be opened, and entries that are not regular files (pipes,
+// devices, broken links). Paths are QFile::decodeName text, so a name that is not UTF-8 still
+// opens (see FileNameCodec).
 //
 // Hidden entries are files like any other (they may hold a patient's data as well). Files that a
 // de-identification run keeps for itself (its journal, its temporaries) are never input: they are
@@ -25,7 +25,7 @@ class FolderInventory
 public:
     struct Problem
     {
-        QString path;  // non-UTF-8 bytes shown as U+FFFD
+        QString path;  // QFile::decodeName text
         QString reason;
     };
 

@@ -21,6 +21,7 @@
 #include <dcmtk/dcmdata/dcsequen.h>
 
 #include <QAction>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -335,7 +336,7 @@ void DicomIoControllerExportDialog::accept()
 {
     const Filesystem::Url url = exportUrl();
     if (url.scheme() == "file") {
-        const QString path = QString::fromStdString(url.localFilePath());
+        const QString path = QFile::decodeName(url.localFilePath().c_str());
         if (QFileInfo::exists(path)) {
             const QString text =
                 m_singleFile ? tr("The file %1 already exists.\nDo you want to overwrite it?").arg(path)

@@ -253,12 +253,7 @@ std::vector<FolderListing::FolderEntry> FolderListing::folderEntries(int folderF
             }
             if (!folder && !file)
                 continue;
-            std::string name = e->d_name;
-            // Paths go through QString as QDir hands them out: a name that is not in the file name
-            // encoding comes back altered, and then cannot be opened (as before).
-            if (!isAscii(name))
-                name = QFile::encodeName(QFile::decodeName(name.c_str())).toStdString();
-            entries.push_back({std::move(name), folder, linked, id});
+            entries.push_back({e->d_name, folder, linked, id});
         }
     }
     if (std::all_of(entries.begin(), entries.end(), [](const FolderEntry& e) { return isAscii(e.name); })) {

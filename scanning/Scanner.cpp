@@ -162,7 +162,7 @@ struct Scanner::ScanState
         const std::string_view folderBytes(path, nameStart > 0 ? nameStart - 1 : 0);
         if (folderBytes != folder || filesInFolder == 0) {
             folder = folderBytes;
-            folderUrl = Filesystem::Url::localFolder(QString::fromStdString(folder));
+            folderUrl = Filesystem::Url::localFolder(QFile::decodeName(folder.c_str()));
             if (folderFd >= 0)
                 ::close(folderFd);
             folderFd = -1;
@@ -177,7 +177,7 @@ struct Scanner::ScanState
     {
         if (folderUrl.isEmpty())
             return Filesystem::Url::fromLocalFile(std::string(path));
-        return Filesystem::Url::fromLocalFile(folderUrl, QString::fromUtf8(path + nameStart));
+        return Filesystem::Url::fromLocalFile(folderUrl, QFile::decodeName(path + nameStart));
     }
 
     // Small instance numbers repeat in every series: their texts are shared.
@@ -557,12 +557,12 @@ void Scanner::readDicomDir(const QString& path, bool reportProgress)
         DRAVELIN_LOG(4, "", "Could not load DICOMDIR: cannot open " + path);
         return;
     }
-    if (!Utils::hasDicomHeader(path.toStdString())) {
+    if (!Utils::hasDicomHeader(QFile::encodeName(path).toStdString())) {
         DRAVELIN_LOG(4, "", "Could not load DICOMDIR: no DICOM file header in " + path);
         return;
     }
     DicomDirReader dicomDir;
-    if (!dicomDir.readFile(path.toStdString())) {
+    if (!dicomDir.readFile(QFile::encodeName(path).toStdString())) {
         DRAVELIN_LOG(4, "", "Could not load DICOMDIR: " + dicomDir.error());
         return;
     }

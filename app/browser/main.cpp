@@ -5,6 +5,8 @@
 #include "browser/models/DicomBrowserModel.h"
 #include "browser/widgets/DicomBrowser.h"
 #include "browser/widgets/LoginDialog.h"
+#include "host/app/GlobalSettings.h"
+#include "host/core/FileNameCodec.h"
 #include "host/dicom/DatasetCache.h"
 #include "host/dicom/dimse/DicomPacsConfiguration.h"
 #include "host/network/HttpAuthorizationProvider.h"
@@ -106,6 +108,7 @@ bool showFirstSeries(DicomBrowser& browser)
 
 int main(int argc, char** argv)
 {
+    Dravelin::FileNameCodec::install();
     // The arguments are read before the window system is asked for, so that --help and
     // argument errors work without a display.
     QStringList arguments;
@@ -152,8 +155,7 @@ int main(int argc, char** argv)
         return fail("no display to show the dialog on (set DISPLAY, or use --screenshot FILE.png)");
 
     QApplication app(argc, argv);
-    QCoreApplication::setOrganizationName("Dravelin");
-    QCoreApplication::setApplicationName("Dravelin");
+    GlobalSettings::useApplicationSettingsFile();
     OFLog::configure(OFLogger::FATAL_LOG_LEVEL);
 
     auto cache = std::make_shared<Dicom::DatasetCache>(2048);

@@ -5,6 +5,7 @@
 #include "editor/ConfidentialityProfile.h"
 #include "editor/DicomEditorConversion.h"
 #include "editor/FolderInventory.h"
+#include "host/core/FileNameCodec.h"
 #include "host/core/Progress.h"
 #include "host/dicom/DatasetCache.h"
 #include "host/dicom/StructureCheck.h"
@@ -181,14 +182,15 @@ void reportUnread(const FolderInventory& inventory, const QMap<QString, QString>
         if (problems.contains(file) || (scanned ? scanned->contains(file) : !isDicomdirName(file)))
             continue;
         if (isDicomdirName(file) || Dicom::Utils::isDicomdirFile(QFile::encodeName(file).toStdString())) {
-            err << "Left out " << file << ": a DICOMDIR's record offsets would not survive de-identification\n";
+            err << "Left out " << FileNameCodec::escaped(file)
+                << ": a DICOMDIR's record offsets would not survive de-identification\n";
             accounts.leave(QStringLiteral("DICOMDIR"));
         } else {
             problems.insert(file, QStringLiteral("no image the scan could read"));
         }
     }
     for (auto it = problems.begin(); it != problems.end(); ++it)
-        err << "Skipped " << it.key() << ": " << it.value() << '\n';
+        err << "Skipped " << FileNameCodec::escaped(it.key()) << ": " << it.value() << '\n';
     accounts.failed += problems.size();
 }
 
@@ -227,7 +229,7 @@ std::vector<Filesystem::Url> selectSeries(const FolderInventory& inventory, cons
             for (const Dicom::Series* s : study->series) {
                 for (const Dicom::Image* image : s->images)
                     if (image->location.isLocalFile())
-                        scanned.insert(QDir::cleanPath(QString::fromStdString(image->location.localFilePath())));
+                        scanned.insert(QDir::cleanPath(QFile::decodeName(image->location.localFilePath().c_str())));
                 if (selection.contains(s->seriesInstanceUid)) {
                     chosen.push_back(s);
                     found.insert(s->seriesInstanceUid);
@@ -256,7 +258,7 @@ void reportRunFiles(const FolderInventory& inventory, const QString& output, boo
         const bool journal = QFileInfo(file.path).fileName() == Dicom::DeidentificationJournal::fileName();
         if (inPlace && (!journal || QFileInfo(file.path).absoluteFilePath() == ownJournal))
             continue;
-        err << "Left out " << file.path << ": " << file.reason << '\n';
+        err << "Left out " << FileNameCodec::escaped(file.path) << ": " << file.reason << '\n';
         accounts.leave(journal ? QStringLiteral("de-identification journal") : QStringLiteral("temporary file"));
         ++accounts.found;
     }

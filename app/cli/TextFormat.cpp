@@ -1,5 +1,6 @@
 #include "app/cli/TextFormat.h"
 
+#include "host/core/FileNameCodec.h"
 #include "scanning/DimensionsText.h"
 
 #include "scanning/Image.h"
@@ -29,7 +30,9 @@ QString printable(const QString& text, bool keepLineFeeds)
     for (const QChar c : text) {
         const ushort u = c.unicode();
         // C0 and C1 controls and DEL; a value must never move the cursor or start an escape sequence.
-        if ((u >= 0x20 && u < 0x7F) || u > 0x9F || (keepLineFeeds && u == '\n'))
+        if (u >= 0xDC80 && u <= 0xDCFF)  // a file name byte that is not UTF-8
+            out += FileNameCodec::escaped(QString(c));
+        else if ((u >= 0x20 && u < 0x7F) || u > 0x9F || (keepLineFeeds && u == '\n'))
             out += c;
         else if (u == '\n')
             out += QLatin1String("\\n");

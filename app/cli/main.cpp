@@ -9,6 +9,7 @@
 #include "app/cli/ScanCommand.h"
 #include "app/cli/TreeCommand.h"
 #include "app/cli/WebScanCommand.h"
+#include "host/core/FileNameCodec.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -112,6 +113,7 @@ int dispatch(QStringList args)
 
 int main(int argc, char** argv)
 {
+    Dravelin::FileNameCodec::install();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationVersion(QStringLiteral(DRAVELIN_VERSION));
     // DCMTK's own warnings would interleave with the tool's output; files it cannot read

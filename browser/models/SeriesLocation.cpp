@@ -7,6 +7,7 @@
 #include "scanning/Series.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -24,13 +25,13 @@ std::optional<Filesystem::Url> fileSeriesLocation(const Series& series, bool che
     paths.reserve(series.images.size());
     for (const Image* image : series.images)
         paths.push_back(image->location.localFilePath());
-    const QString common = QDir::cleanPath(QString::fromStdString(Filesystem::commonParentDirectory(paths)));
+    const QString common = QDir::cleanPath(QFile::decodeName(Filesystem::commonParentDirectory(paths).c_str()));
     Filesystem::Url location = Filesystem::Url::fromLocalFile(common);
     location.appendSubquery("series", series.seriesInstanceUid.toStdString());
     // Any image below the common folder needs a recursive load, not only the first one:
     // otherwise the loader would miss the deeper images.
     const bool nested = std::any_of(paths.begin(), paths.end(), [&common](const std::string& path) {
-        return QDir::cleanPath(QFileInfo(QString::fromStdString(path)).absolutePath()) != common;
+        return QDir::cleanPath(QFileInfo(QFile::decodeName(path.c_str())).absolutePath()) != common;
     });
     if (nested)
         location.appendSubquery("recursive", "1");

@@ -23,6 +23,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QLineEdit>
@@ -1074,7 +1075,7 @@ void DicomBrowser::openContextMenu(const QPoint& location)
     menu.addAction(tr("Expand All"), m_ui->view, [this] { m_ui->view->expandToDepth(1); });
     if (auto* image = m_ui->view->currentIndex().data(DicomBrowserModel::ImageRole).value<Dicom::Image*>()) {
         menu.addSeparator();
-        const QString path = QString::fromStdString(image->location.localFilePath());
+        const QString path = QFile::decodeName(image->location.localFilePath().c_str());
         menu.addAction(tr("Copy Image Path"), this, [path] { QApplication::clipboard()->setText(path); });
     }
     menu.exec(location);

@@ -3,11 +3,16 @@
 #include "host/app/GlobalSettings.h"
 #include "host/properties/Properties.h"
 #include "host/dicom/DicomPluginSettings.h"
+#include "host/dicom/dimse/DicomPacsCommunication.h"
 #include "host/ui/PropertiesListWidget.h"
 #include "host/ui/PropertiesWidget.h"
 
+#include <QFutureWatcher>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace Dravelin::Dicom {
 
@@ -41,8 +46,57 @@ SettingsWidget::SettingsWidget(Flags<Contents> contents, QWidget* parent)
     layout->addWidget(m_general);
     layout->addWidget(m_serversLabel);
     layout->addWidget(m_servers, 1);
-    m_servers->setVisible(m_contents.testFlag(PacsServers));
-    m_serversLabel->setVisible(m_contents.testFlag(PacsServers));
+    auto* testRow = new QHBoxLayout;
+    m_test = new QPushButton(tr("Test"), this);
+    m_test->setObjectName(QStringLiteral("testPacsServer"));
+    m_test->setToolTip(tr("Asks the selected server whether it answers (C-ECHO)"));
+    m_testResult = new QLabel(this);
+    m_testResult->setObjectName(QStringLiteral("pacsTestResult"));
+    m_testResult->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    testRow->addWidget(m_test);
+    testRow->addWidget(m_testResult, 1);
+    layout->addLayout(testRow);
+    connect(m_test, &QPushButton::clicked, this, &SettingsWidget::testServer);
+    for (QWidget* w : std::initializer_list<QWidget*>{m_servers, m_serversLabel, m_test, m_testResult})
+        w->setVisible(m_contents.testFlag(PacsServers));
+}
+
+void SettingsWidget::testServer()
+{
+    const PropertiesWidget* editor = m_servers->entryEditor();
+    if (m_servers->currentIndex() < 0 || !editor) {
+        m_testResult->setText(tr("Select a server to test."));
+        return;
+    }
+    DicomPluginSettings::PacsServer server;
+    server.hostname = editor->value(QStringLiteral("pacsServerHostname")).toString().toStdString();
+    server.port = editor->value(QStringLiteral("pacsServerPort")).toInt();
+    server.aeTitle = editor->value(QStringLiteral("pacsServerAe")).toString().toStdString();
+    const DicomPacsConfiguration config = DicomPluginSettings().connectionConfiguration(server);
+    const QString who = QStringLiteral("%1 at %2:%3")
+                            .arg(QString::fromStdString(server.aeTitle), QString::fromStdString(server.hostname))
+                            .arg(server.port);
+    m_test->setEnabled(false);
+    m_testResult->setText(tr("Testing %1...").arg(who));
+    auto* watcher = new QFutureWatcher<QString>(this);
+    connect(watcher, &QFutureWatcher<QString>::finished, this, [this, watcher, who] {
+        const QString reason = watcher->result();
+        m_testResult->setText(reason.isEmpty() ? tr("%1 answered.").arg(who)
+                                               : tr("%1 did not answer: %2").arg(who, reason));
+        m_test->setEnabled(true);
+        watcher->deleteLater();
+    });
+    watcher->setFuture(QtConcurrent::run([config] {
+        DicomPacsCommunication pacs(config);
+        std::string reason;
+        pacs.setErrorHandler([&reason](const Error& error) {
+            if (reason.empty())
+                reason = error.message;
+        });
+        if (pacs.sendEchoRequest())
+            return QString();
+        return reason.empty() ? QStringLiteral("no reason given") : QString::fromStdString(reason);
+    }));
 }
 
 SettingsWidget::~SettingsWidget() = default;

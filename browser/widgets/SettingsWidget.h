@@ -5,6 +5,7 @@
 #include "host/core/Flags.h"
 
 class QLabel;
+class QPushButton;
 
 namespace Dravelin {
 
@@ -45,11 +46,17 @@ public:
     // Removes from `p` what this page does not edit.
     void filterSettings(Properties& p) const;
 
+    // Sends a C-ECHO to the server being edited (with the stored own AE title and timeouts), off
+    // the GUI thread; one line under the list then says whether it answered, and why not.
+    void testServer();
+
 private:
     Flags<Contents> m_contents;
     PropertiesWidget* m_general = nullptr;
     QLabel* m_serversLabel = nullptr;
     PropertiesListWidget* m_servers = nullptr;
+    QPushButton* m_test = nullptr;
+    QLabel* m_testResult = nullptr;
 };
 
 }  // namespace Dicom

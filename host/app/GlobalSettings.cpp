@@ -3,6 +3,7 @@
 #include "host/properties/Configurable.h"
 #include "host/core/Log.h"
 
+#include <QCoreApplication>
 #include <QSettings>
 
 #include <cxxabi.h>
@@ -162,6 +163,12 @@ bool GlobalSettings::store(const QString& name, const Properties& properties)
         return false;
     }
     return true;
+}
+
+void GlobalSettings::useApplicationSettingsFile()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Dravelin"));
+    QCoreApplication::setApplicationName(QStringLiteral("dravelin"));
 }
 
 QString GlobalSettings::typeName(const std::type_info& type)

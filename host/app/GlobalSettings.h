@@ -47,6 +47,10 @@ public:
         return typeName(typeid(T));
     }
     static QString typeName(const std::type_info& type);
+
+    // Sets the organisation and application name of every program of ours, so that all of them
+    // share one settings file (Dravelin/dravelin.conf). Called before the first QSettings.
+    static void useApplicationSettingsFile();
 };
 
 }  // namespace Dravelin

@@ -1,5 +1,7 @@
 #include "host/core/Log.h"
 
+#include "host/core/FileNameCodec.h"
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -59,13 +61,14 @@ bool isAccepted(int level)
 void log(int level, const std::string& channel, const std::string& message, const char* file, int line)
 {
     State& s = state();
-    Entry entry{level, channel, message, file ? file : "", line};
+    // A file name that is not UTF-8 shows its odd bytes as \xHH.
+    Entry entry{level, channel, FileNameCodec::escaped(message), file ? file : "", line};
     std::lock_guard<std::mutex> lock(s.mutex);
     if (level >= s.threshold.load(std::memory_order_relaxed)) {
         if (channel.empty())
-            std::fprintf(stderr, "[%s] %s\n", levelName(level), message.c_str());
+            std::fprintf(stderr, "[%s] %s\n", levelName(level), entry.message.c_str());
         else
-            std::fprintf(stderr, "[%s] %s: %s\n", levelName(level), channel.c_str(), message.c_str());
+            std::fprintf(stderr, "[%s] %s: %s\n", levelName(level), channel.c_str(), entry.message.c_str());
     }
     for (const auto& [handle, sink] : s.sinks)
         sink(entry);
@@ -73,7 +76,7 @@ void log(int level, const std::string& channel, const std::string& message, cons
 
 void log(int level, const std::string& channel, const QString& message, const char* file, int line)
 {
-    log(level, channel, message.toStdString(), file, line);
+    log(level, channel, FileNameCodec::escaped(message).toStdString(), file, line);
 }
 
 void log(int level, const std::string& channel, const char* message, const char* file, int line)

@@ -1,10 +1,12 @@
 #include "host/core/Url.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QStringList>
 
 #include <algorithm>
-#include <QFileInfo>
-#include <QStringList>
 
 namespace Dravelin::Filesystem {
 
@@ -30,6 +32,48 @@ bool looksLikeLocalPath(const std::string& text)
     return !text.empty() && (text[0] == '/' || text[0] == '.' || text.find("://") == std::string::npos);
 }
 
+// A local path keeps a byte that is not UTF-8 as the file name codec's U+DC80..U+DCFF, which
+// UTF-8 encodes as ED B2/B3 xx. In text such a byte is written as itself ("%E9"), so the text
+// reads back to the same file.
+QString bytesForEscapes(QString text, bool percentEncoded)
+{
+    if (percentEncoded) {
+        if (!text.contains(QLatin1String("%ED%B")))
+            return text;
+        static const QRegularExpression escape(QStringLiteral("%ED%B([23])%([89AB][0-9A-F])"));
+        QRegularExpressionMatch match;
+        int from = 0;
+        while ((match = escape.match(text, from)).hasMatch()) {
+            const int byte = ((match.captured(1).toInt() & 3) << 6) | (match.captured(2).toInt(nullptr, 16) & 0x3F);
+            text.replace(match.capturedStart(), match.capturedLength(),
+                         QLatin1Char('%') + QString::number(byte, 16).toUpper());
+            from = match.capturedStart() + 3;
+        }
+        return text;
+    }
+    QString result;
+    for (const QChar c : text) {
+        if (c.unicode() >= 0xDC80 && c.unicode() <= 0xDCFF)
+            result += QLatin1Char('%') + QString::number(c.unicode() - 0xDC00, 16).toUpper();
+        else
+            result += c;
+    }
+    return result;
+}
+
+// The file a "file:" URL names, with bytes that are not UTF-8 kept (QUrl would make them U+FFFD).
+QUrl withFileNameBytes(const QUrl& url)
+{
+    if (!url.isLocalFile())
+        return url;
+    const QString path = QFile::decodeName(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
+    if (std::none_of(path.begin(), path.end(), [](QChar c) { return c.unicode() >= 0xDC80 && c.unicode() <= 0xDCFF; }))
+        return url;
+    QUrl kept(url);
+    kept.setPath(path, QUrl::DecodedMode);
+    return kept;
+}
+
 }  // namespace
 
 Url::Url(const std::string& text)
@@ -39,9 +83,9 @@ Url::Url(const std::string& text)
     const QUrl parsed(qs(text), QUrl::TolerantMode);
     // "C:"-like or scheme-less text is a path; anything with "scheme:" is a URL.
     if (parsed.isValid() && !parsed.scheme().isEmpty() && parsed.scheme().size() > 1)
-        m_url = parsed;
+        m_url = withFileNameBytes(parsed);
     else if (looksLikeLocalPath(text))
-        m_url = QUrl::fromLocalFile(QFileInfo(qs(text)).absoluteFilePath());
+        m_url = QUrl::fromLocalFile(QFileInfo(QFile::decodeName(text.c_str())).absoluteFilePath());
     else
         m_url = parsed;
 }
@@ -50,7 +94,7 @@ Url::Url(const QUrl& url) : m_url(url) {}
 
 Url Url::fromLocalFile(const std::string& path)
 {
-    return fromLocalFile(qs(path));
+    return fromLocalFile(QFile::decodeName(path.c_str()));
 }
 
 Url Url::fromLocalFile(const QString& path)
@@ -160,6 +204,8 @@ int Url::port(int defaultPort) const
 
 std::string Url::path() const
 {
+    if (isLocalFile())
+        return localFilePath();
     return whole().path(QUrl::FullyDecoded).toStdString();
 }
 
@@ -176,8 +222,8 @@ std::string Url::fragment() const
 std::string Url::localFilePath() const
 {
     if (!m_fileName.isNull())
-        return (m_url.toLocalFile() + '/' + m_fileName).toStdString();
-    return m_url.isLocalFile() ? m_url.toLocalFile().toStdString() : std::string();
+        return QFile::encodeName(m_url.toLocalFile() + '/' + m_fileName).toStdString();
+    return m_url.isLocalFile() ? QFile::encodeName(m_url.toLocalFile()).toStdString() : std::string();
 }
 
 void Url::setScheme(const std::string& scheme)
@@ -301,9 +347,10 @@ std::string Url::string(unsigned flags) const
         options |= QUrl::RemoveFragment;
     options |= (flags & LoaderEncoded) ? QUrl::FullyEncoded : QUrl::PrettyDecoded;
     // A plain file name reads the same in every form: the folder's text is written once.
+    const bool encoded = flags & LoaderEncoded;
     if (!m_fileName.isNull() && isPlainName(m_fileName))
-        return (m_url.toString(options) + '/' + m_fileName).toStdString();
-    return whole().toString(options).toStdString();
+        return (bytesForEscapes(m_url.toString(options), encoded) + '/' + m_fileName).toStdString();
+    return bytesForEscapes(whole().toString(options), encoded).toStdString();
 }
 
 std::string commonParentDirectory(const std::vector<std::string>& paths)
@@ -313,7 +360,7 @@ std::string commonParentDirectory(const std::vector<std::string>& paths)
     QStringList common;
     bool first = true;
     for (const std::string& p : paths) {
-        const QString clean = QDir::cleanPath(qs(p));
+        const QString clean = QDir::cleanPath(QFile::decodeName(p.c_str()));
         QStringList parts = clean.split('/');
         parts.removeLast();  // the file (or last folder) itself
         if (first) {
@@ -330,7 +377,7 @@ std::string commonParentDirectory(const std::vector<std::string>& paths)
         return {};
     if (common.size() == 1 && common[0].isEmpty())
         return "/";
-    return common.join('/').toStdString();
+    return QFile::encodeName(common.join('/')).toStdString();
 }
 
 }  // namespace Dravelin::Filesystem

@@ -35,7 +35,7 @@ public:
     explicit Url(const std::string& text);
     explicit Url(const QUrl& url);
 
-    static Url fromLocalFile(const std::string& path);
+    static Url fromLocalFile(const std::string& path);  // file system bytes
     static Url fromLocalFile(const QString& path);
     // A folder for the next form, or an empty URL when `path` (absolute) does not read back
     // unchanged from its URL.
@@ -55,10 +55,11 @@ public:
     std::string password() const;
     std::string host() const;
     int port(int defaultPort = -1) const;
-    std::string path() const;           // decoded
-    std::string query() const;          // encoded query text, without "?"
-    std::string fragment() const;       // decoded
-    std::string localFilePath() const;  // empty unless a local file
+    std::string path() const;      // decoded; file system bytes for a local file
+    std::string query() const;     // encoded query text, without "?"
+    std::string fragment() const;  // decoded
+    // File system bytes (QFile::encodeName), empty unless a local file.
+    std::string localFilePath() const;
 
     void setScheme(const std::string& scheme);
     void setUserInfo(const std::string& userInfo);

@@ -14,6 +14,7 @@
 #include <QCollator>
 #include <QDir>
 #include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 
@@ -152,7 +153,7 @@ std::vector<std::string> listFiles(const QString& folder, bool recursive)
     std::vector<std::string> files;
     files.reserve(found.size());
     for (const QString& f : found)
-        files.push_back(f.toStdString());
+        files.push_back(QFile::encodeName(f).toStdString());
     return files;
 }
 
@@ -391,10 +392,10 @@ std::vector<std::shared_ptr<DcmDataset>> DatasetCache::load(const Filesystem::Ur
                           "Cannot load DICOM data from '" + url.string() + "': unsupported location"));
         return result;
     }
-    const QString path = QString::fromStdString(url.localFilePath());
+    const QString path = QFile::decodeName(url.localFilePath().c_str());
     const QFileInfo info(path);
     if (!info.exists()) {
-        reportError(Error(Error::IoError, Error::Fatal, "The location '" + path.toStdString() + "' does not exist"));
+        reportError(Error(Error::IoError, Error::Fatal, "The location '" + url.localFilePath() + "' does not exist"));
         return result;
     }
     const bool ignoreNonDicom = url.subquery("ignoreNonDicom").value_or("1") != "0";
@@ -402,7 +403,7 @@ std::vector<std::shared_ptr<DcmDataset>> DatasetCache::load(const Filesystem::Ur
     const std::optional<std::string> series = url.subquery("series");
 
     const bool folder = info.isDir();
-    const std::vector<std::string> files = folder ? listFiles(path, recursive) : std::vector{path.toStdString()};
+    const std::vector<std::string> files = folder ? listFiles(path, recursive) : std::vector{url.localFilePath()};
     if (progress)
         progress->setRange(static_cast<long long>(files.size()));
     for (size_t i = 0; i < files.size(); ++i) {

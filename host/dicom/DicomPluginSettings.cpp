@@ -114,6 +114,20 @@ std::size_t DicomPluginSettings::largestVolumeBytes() const
     return mib > 0 ? std::size_t(mib) << 20 : halfTheMemory();
 }
 
+Dicom::Compression DicomPluginSettings::exportCompressionValue() const
+{
+    using C = Dicom::Compression;
+    static const std::pair<const char*, C> names[] = {
+        {"JPEG Lossless", C::JpegLossless},          {"JPEG-LS Lossless", C::JpegLsLossless},
+        {"JPEG 2000 Lossless", C::Jpeg2000Lossless}, {"JPEG Lossy", C::JpegLossy},
+        {"JPEG 2000 Lossy", C::Jpeg2000Lossy},
+    };
+    for (const auto& [name, value] : names)
+        if (exportCompression.value() == QLatin1String(name))
+            return value;
+    return C::ImplicitLittleEndian;
+}
+
 DicomPacsConfiguration DicomPluginSettings::connectionConfiguration(const PacsServer& server) const
 {
     DicomPacsConfiguration config(server.hostname, server.port, server.aeTitle, server.useCGet);
@@ -141,7 +155,7 @@ Properties DicomPluginSettings::pacsServerTemplate()
     entry.addParam(HostnameKey, QString());
     AttributeText::apply(entry, HostnameKey, "label: 'PACS Server Hostname'");
     entry.addParam(PortKey, 104);
-    AttributeText::apply(entry, PortKey, "label: 'PACS Server Port', min: 1, max: 32768");
+    AttributeText::apply(entry, PortKey, "label: 'PACS Server Port', min: 1, max: 65535");
     entry.addParam(AeKey, QString());
     AttributeText::apply(entry, AeKey, "label: 'PACS Server Application Entity'");
     entry.addParam(CGetKey, false);

@@ -4,6 +4,7 @@
 #include "host/properties/Parameter.h"
 #include "host/app/PersistentSettings.h"
 #include "host/dicom/dimse/DicomPacsConfiguration.h"
+#include "host/dicom/io/Compression.h"
 
 #include <QStringList>
 
@@ -58,7 +59,7 @@ public:
     // block is "pacsServers").
     static QStringList parameterNames(Group group);
     // An entry of the server list with the defaults of a new server, its parameter kinds and
-    // editor attributes (label, port limits 1..32768).
+    // editor attributes (label, port limits 1..65535).
     static Properties pacsServerTemplate();
 
     static const char* const PacsServersBlock;  // "pacsServers"
@@ -66,6 +67,8 @@ public:
     static const char* const SplitIntoParts;    // "Split into Regular Parts"
     // The stored choice for unevenly spaced slices.
     bool splitsIrregularSeries() const { return irregularSpacing.value() == SplitIntoParts; }
+    // The stored export compression (uncompressed for "None" or an unknown name).
+    Dicom::Compression exportCompressionValue() const;
 
     Parameter<int> datasetCacheCapacity{"datasetCacheCapacity", 256, this};
     Parameter<bool> ignoreNonDicomFiles{"ignoreNonDicomFiles", true, this};

@@ -30,10 +30,8 @@ struct Error
     std::optional<TagProxy> tag;
 
     Error() = default;
-    Error(Code c, Type t, std::string text, std::optional<TagProxy> t2 = std::nullopt)
-        : code(c), type(t), message(std::move(text)), tag(t2)
-    {
-    }
+    // A file name in `text` that is not UTF-8 is kept readable, its odd bytes written as \xHH.
+    Error(Code c, Type t, const std::string& text, std::optional<TagProxy> t2 = std::nullopt);
 
     std::string text() const;  // the message, with the tag when there is one
 };

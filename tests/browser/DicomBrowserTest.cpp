@@ -24,6 +24,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
 #include <QTreeView>
@@ -383,8 +384,41 @@ TEST_F(Browser, FixedSourceLocksTheTabsOnlyForItsFlow)
     EXPECT_EQ(child<QComboBox>("pathEdit")->currentText(), "/data");
 }
 
+// The Test button asks the selected server for a C-ECHO off the GUI thread and says in one line
+// whether it answered, and why not.
+TEST_F(Browser, PacsSettingsTestButtonSaysWhetherTheServerAnswers)
+{
+    DT::PacsTestServer server(DT::PacsTestServer::Kind::Dcmqrscp);
+    ASSERT_TRUE(server.start()) << server.errorText().toStdString();
+    DicomPluginSettings settings;
+    settings.pacsOwnAeTitle = QString::fromStdString(server.options().clientAeTitle);
+    settings.save();
+    settings.setPacsServers({{"Up", "127.0.0.1", server.port(), server.options().aeTitle, false},
+                             {"Down", "127.0.0.1", DT::freeLoopbackPort(), "NOBODY", false}});
+    Dicom::SettingsWidget page(Dicom::SettingsWidget::PacsServers);
+    page.loadSettings();
+    auto* list = page.findChild<PropertiesListWidget*>();
+    auto* test = page.findChild<QPushButton*>("testPacsServer");
+    auto* result = page.findChild<QLabel*>("pacsTestResult");
+    ASSERT_TRUE(list && test && result);
+    const std::pair<int, QString> cases[] = {
+        {0, QString::fromStdString(server.options().aeTitle) + " at 127.0.0.1:" + QString::number(server.port()) +
+                " answered."},
+        {1, "did not answer: "},
+    };
+    for (const auto& [row, expected] : cases) {
+        list->setCurrentIndex(row);
+        test->click();
+        EXPECT_FALSE(test->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(test->isEnabled(), 30000);
+        EXPECT_TRUE(result->text().contains(expected)) << result->text().toStdString();
+    }
+    EXPECT_GT(result->text().size(), QString("NOBODY at 127.0.0.1:1 did not answer: ").size());
+}
+
 // The browser's PACS page edits the servers only: the other settings stay as they were, a
-// removed server leaves no trace, new servers start on port 104 and keep to 1..32768.
+// removed server leaves no trace, new servers start on port 104 and keep to 1..65535, and a
+// stored port above 32767 survives a plain save.
 TEST_F(Browser, PacsSettingsPageWritesOnlyTheServers)
 {
     {
@@ -392,7 +426,8 @@ TEST_F(Browser, PacsSettingsPageWritesOnlyTheServers)
         settings.datasetCacheCapacity = 77;
         settings.exportQuality = 42;
         settings.save();
-        settings.setPacsServers({{"Old", "old.example", 104, "OLD", false}, {"Kept", "kept.example", 4242, "K", true}});
+        settings.setPacsServers(
+            {{"Old", "old.example", 104, "OLD", false}, {"Kept", "kept.example", 40000, "K", true}});
     }
     Dicom::SettingsWidget page(Dicom::SettingsWidget::PacsServers);
     page.loadSettings();
@@ -401,9 +436,13 @@ TEST_F(Browser, PacsSettingsPageWritesOnlyTheServers)
     ASSERT_TRUE(list->removeEntry(0));
     ASSERT_TRUE(list->addEntry("New"));
     EXPECT_EQ(list->entries().back().param("pacsServerPort").toInt(), 104);
-    for (const int port : {0, 32769})
+    for (const int port : {0, 65536})
         EXPECT_FALSE(list->entryEditor()->setValue("pacsServerPort", port)) << port;
-    EXPECT_TRUE(list->entryEditor()->setValue("pacsServerPort", 32768));
+    auto* port = qobject_cast<QSpinBox*>(list->entryEditor()->editor("pacsServerPort"));
+    ASSERT_NE(port, nullptr);
+    port->selectAll();
+    QTest::keyClicks(port, "65535");
+    port->interpretText();
     page.saveSettings();
 
     const DicomPluginSettings stored;
@@ -411,9 +450,9 @@ TEST_F(Browser, PacsSettingsPageWritesOnlyTheServers)
     EXPECT_EQ(stored.exportQuality.value(), 42);
     const auto servers = stored.pacsServers();
     ASSERT_EQ(servers.size(), 2u);
-    EXPECT_EQ(servers[0], (DicomPluginSettings::PacsServer{"Kept", "kept.example", 4242, "K", true}));
+    EXPECT_EQ(servers[0], (DicomPluginSettings::PacsServer{"Kept", "kept.example", 40000, "K", true}));
     EXPECT_EQ(servers[1].name, "New");
-    EXPECT_EQ(servers[1].port, 32768);
+    EXPECT_EQ(servers[1].port, 65535);
     for (const QString& key : QSettings().allKeys())
         EXPECT_FALSE(key.contains("/Old")) << key.toStdString();
 }

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -34,6 +35,42 @@ TEST(HostileInput, TreeNamesEachUnreadableFileAndNothingBlocksOnAFifo)
 
     const T::CliResult load = T::runCli({"load", dir.file("fifo")}, 30000);
     EXPECT_GT(load.exitCode, 0);
+}
+
+// A file whose name is not UTF-8 (a Latin-1 "café") is scanned, loaded and de-identified like any
+// other; output and messages show the odd byte as \xE9.
+TEST(HostileInput, FileNamesThatAreNotUtf8AreReadWrittenAndShownEscaped)
+{
+    T::TempDir in;
+    T::TempDir out;
+    const QString cafe = in.file(QFile::decodeName("caf\xe9.dcm"));
+    const QString note = in.file(QFile::decodeName("note\xe9.txt"));
+    ASSERT_TRUE(QFile::copy(T::pydicomData("test_files/CT_small.dcm"), cafe));
+    ASSERT_TRUE(T::writeFile(note, "not DICOM"));
+    const QString shownNote = in.path() + "/note\\xE9.txt";
+
+    struct Case
+    {
+        QStringList args;
+        QString inOut;
+        QString inErr;
+    };
+    const Case cases[] = {
+        {{"scan", in.path(), "--verbose"}, shownNote + ": not DICOM", ""},
+        {{"scan", in.path(), "--location"}, "/caf%E9.dcm", ""},
+        {{"load", cafe}, "Image set 1", ""},
+        {{"load", note}, "", shownNote},
+        {{"deidentify", in.path(), out.path()}, "1 files written", shownNote + ": not a DICOM file"},
+    };
+    for (const Case& c : cases) {
+        const T::CliResult run = T::runCli(c.args, 60000);
+        SCOPED_TRACE(c.args.join(' ').toStdString() + "\n" + run.out.toStdString() + run.err.toStdString());
+        EXPECT_EQ(run.exitCode, c.args.contains(note) ? 2 : c.args.front() == "deidentify" ? 1 : 0);
+        EXPECT_TRUE(run.out.contains(c.inOut));
+        EXPECT_TRUE(run.err.contains(c.inErr));
+        EXPECT_FALSE(run.out.contains(QChar::ReplacementCharacter) || run.err.contains(QChar::ReplacementCharacter));
+    }
+    EXPECT_TRUE(QFileInfo(out.path() + "/" + QFile::decodeName("caf\xe9.dcm")).isFile());
 }
 
 TEST(HostileInput, WebScanGivesUpOnATricklingServerAtItsTimeout)

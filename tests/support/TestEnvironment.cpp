@@ -1,5 +1,7 @@
 #include "tests/support/TestEnvironment.h"
 
+#include "host/core/FileNameCodec.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QDirIterator>
@@ -117,6 +119,7 @@ public:
         static int argc = 1;
         static char name[] = "dravelin-tests";
         static char* argv[] = {name, nullptr};
+        Dravelin::FileNameCodec::install();
         m_app = new QApplication(argc, argv);
         QCoreApplication::setOrganizationName("DravelinTests");
         QCoreApplication::setApplicationName("dravelin-tests");

@@ -19,9 +19,11 @@
 #include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cmath>
 
 namespace Dravelin {
 
@@ -35,20 +37,56 @@ std::pair<std::string, std::string> sopOf(DcmDataset& dataset)
     return {sopClass.c_str(), sopInstance.c_str()};
 }
 
+// The 1st to 99th percentile of the real values of the set's first image (sampled): a few
+// extreme voxels (metal, padding) do not flatten the contrast as they do in the full range.
+void setAutomaticWindow(SharedImageSet& set)
+{
+    const SharedImage* image = set.get(0);
+    if (!image || image->width() <= 0 || image->height() <= 0 || image->slices() <= 0)
+        return;
+    const long long voxels = static_cast<long long>(image->width()) * image->height() * image->slices();
+    const long long step = std::max(1LL, voxels / (1LL << 18));
+    std::vector<double> values;
+    values.reserve(static_cast<std::size_t>(voxels / step + 1));
+    for (long long i = 0; i < voxels; i += step) {
+        const int x = static_cast<int>(i % image->width());
+        const int y = static_cast<int>(i / image->width() % image->height());
+        const int z = static_cast<int>(i / image->width() / image->height());
+        const double value = image->realValue(x, y, z);
+        if (std::isfinite(value))
+            values.push_back(value);
+    }
+    if (values.empty())
+        return;
+    auto at = [&values](double fraction) {
+        auto n = values.begin() + static_cast<std::ptrdiff_t>(fraction * double(values.size() - 1));
+        std::nth_element(values.begin(), n, values.end());
+        return *n;
+    };
+    const double low = at(0.01);
+    const double high = at(0.99);
+    set.setWindow((low + high) / 2.0, std::max(1.0, high - low));
+}
+
 }  // namespace
 
-DicomIoAlgorithm::DicomIoAlgorithm(int ioMode, std::shared_ptr<Dicom::DatasetCache> cache)
-    : IoAlgorithm(ioMode), m_cache(cache ? std::move(cache) : std::make_shared<Dicom::DatasetCache>(0))
+DicomIoAlgorithm::DicomIoAlgorithm(int ioMode, std::shared_ptr<Dicom::DatasetCache> cache) : IoAlgorithm(ioMode)
 {
+    const DicomPluginSettings settings;
+    m_cache = cache ? std::move(cache) : std::make_shared<Dicom::DatasetCache>(settings.datasetCacheCapacity.value());
     // Each mode shows the user only its own options.
     for (ParameterBase* p : std::initializer_list<ParameterBase*>{&m_ignoreNonDicom, &m_recursive})
         p->setAttribute("hidden", ioMode == Read ? "false" : "true");
     for (ParameterBase* p : std::initializer_list<ParameterBase*>{&m_compression, &m_quality})
         p->setAttribute("hidden", "true");
     if (ioMode == Read) {
-        const DicomPluginSettings settings;
         m_splitIrregularSeries = settings.splitsIrregularSeries();
+        m_ignoreNonDicom = settings.ignoreNonDicomFiles.value();
         m_volumeLimit = settings.largestVolumeBytes();
+        m_initialWindow = settings.initialWindow.value();
+    } else {
+        m_compression = static_cast<int>(settings.exportCompressionValue());
+        m_quality = std::clamp(settings.exportQuality.value(), 1, 100);
     }
     m_ignoreNonDicom.setAttribute("label", "Ignore files without a DICOM header");
     m_recursive.setAttribute("label", "Include sub-folders");
@@ -100,9 +138,9 @@ void DicomIoAlgorithm::read()
     m_output.clear();
     // Folder locations take the user's options unless their query sets them.
     std::vector<std::string> locations;
-    for (const std::string& text : Filesystem::splitLocationString(location().toStdString())) {
+    for (const std::string& text : Filesystem::splitLocationString(QFile::encodeName(location()).toStdString())) {
         Filesystem::Url url(text);
-        if (url.isLocalFile() && QFileInfo(QString::fromStdString(url.localFilePath())).isDir()) {
+        if (url.isLocalFile() && QFileInfo(QFile::decodeName(url.localFilePath().c_str())).isDir()) {
             if (!url.hasSubquery("ignoreNonDicom"))
                 url.appendSubquery("ignoreNonDicom", m_ignoreNonDicom ? "1" : "0");
             if (!url.hasSubquery("recursive"))
@@ -132,7 +170,12 @@ void DicomIoAlgorithm::read()
                 Log::log(3, "DICOM", text, __FILE__, __LINE__);
                 break;
             }
-        m_output.add(Dicom::toSharedImageSet(std::move(loaded), readerText));
+        std::unique_ptr<SharedImageSet> set = Dicom::toSharedImageSet(std::move(loaded), readerText);
+        if (set && m_initialWindow == QLatin1String("Full Range"))
+            set->setWindow(0.0, 0.0);  // viewers then show the value range
+        else if (set && m_initialWindow == QLatin1String("Automatic"))
+            setAutomaticWindow(*set);
+        m_output.add(std::move(set));
     }
     for (auto& group : Dicom::RTStructureReader::read(reader.nonImageDatasets(), m_errors))
         m_output.add(std::move(group));
@@ -186,7 +229,7 @@ void DicomIoAlgorithm::write()
         const std::string path = url.isLocalFile() ? url.localFilePath() : target;
         if (path.empty()) {
             error = Dicom::Error(Dicom::Error::MissingValue, Dicom::Error::Fatal, "No location to write to");
-        } else if (m_datasets.size() == 1 && !QFileInfo(QString::fromStdString(path)).isDir()) {
+        } else if (m_datasets.size() == 1 && !QFileInfo(QFile::decodeName(path.c_str())).isDir()) {
             ok = writer.writeFile(*m_datasets.front(), path, error);
         } else {
             ok = writer.writeFolder(m_datasets, path, progress(), error);

@@ -35,6 +35,9 @@ class DatasetCache;
 class DicomIoAlgorithm : public IoAlgorithm
 {
 public:
+    // Starts from the DICOM settings: a reader from their cache capacity (for a cache of its
+    // own), non-DICOM file choice and initial window, a writer from their export compression
+    // and quality.
     explicit DicomIoAlgorithm(int ioMode = Read, std::shared_ptr<Dicom::DatasetCache> cache = nullptr);
     ~DicomIoAlgorithm() override;
 
@@ -85,6 +88,7 @@ private:
 
     bool m_splitIrregularSeries = false;
     std::size_t m_volumeLimit = 0;
+    QString m_initialWindow;  // the DICOM settings' choice, read at creation
 
     Dicom::IOD_Registry m_registry;
     std::vector<SharedImageSet*> m_referencedImages;

@@ -14,6 +14,7 @@
 #include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <cstring>
@@ -159,7 +160,9 @@ std::unique_ptr<SharedImageSet> toSharedImageSet(LoadedImageSet&& loaded, const 
     const QString location = QString::fromStdString(loaded.location);
     if (name.isEmpty()) {
         const Filesystem::Url url(loaded.location);
-        name = QFileInfo(QString::fromStdString(url.isLocalFile() ? url.localFilePath() : url.path())).fileName();
+        name = QFileInfo(url.isLocalFile() ? QFile::decodeName(url.localFilePath().c_str())
+                                           : QString::fromStdString(url.path()))
+                   .fileName();
         if (name.isEmpty())
             name = QStringLiteral("DICOM");
     }

@@ -1,11 +1,20 @@
 #include "host/dicom/DicomPluginSettings.h"
 #include "host/app/GlobalSettings.h"
 #include "host/core/LogCapture.h"
+#include "host/data/SharedImageSet.h"
+#include "host/dicom/DatasetCache.h"
+#include "host/dicom/io/DicomIoAlgorithm.h"
 #include "tests/support/TestEnvironment.h"
 
+#include <QDir>
+#include <QFile>
 #include <QSettings>
 
 #include <gtest/gtest.h>
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
 
 namespace Dravelin {
 namespace {
@@ -75,6 +84,68 @@ TEST_F(DicomPluginSettingsStore, UnusablePortsAndNamesAreLoggedNotStored)
         {{"", "h", 1, "A", false}, {"x", "h", 1, "A", false}, {"x", "g", 2, "B", true}});
     EXPECT_EQ(DicomPluginSettings().pacsServers(), (std::vector<Server>{{"x", "h", 1, "A", false}}));
     EXPECT_EQ(log.count("needs a name of its own", 3), 2);
+}
+
+// A new reader or writer starts from the loading, display and export settings, so changing one
+// changes what is read (a file without the DICM preamble), kept, shown and written.
+TEST_F(DicomPluginSettingsStore, ReadersAndWritersStartFromTheStoredSettings)
+{
+    const Dravelin::Test::TempDir data;
+    ASSERT_TRUE(QDir(data.path()).mkpath("ct") && QDir(data.path()).mkpath("bare"));
+    DcmFileFormat ct;
+    ASSERT_TRUE(
+        ct.loadFile(QFile::encodeName(Dravelin::Test::pydicomData("test_files/CT_small.dcm")).constData()).good());
+    ct.getDataset()->putAndInsertString(DCM_WindowCenter, "40");
+    ct.getDataset()->putAndInsertString(DCM_WindowWidth, "400");
+    ASSERT_TRUE(ct.saveFile(QFile::encodeName(data.file("ct/ct.dcm")).constData()).good());
+    ASSERT_TRUE(ct.getDataset()
+                    ->saveFile(QFile::encodeName(data.file("bare/bare")).constData(), EXS_LittleEndianExplicit)
+                    .good());
+    auto load = [&data](const char* folder) {
+        DicomIoAlgorithm reader;
+        reader.setLocation(data.file(folder));
+        reader.compute();
+        return reader.takeOutput();
+    };
+    struct Case
+    {
+        int capacity;
+        bool ignoreNonDicom;
+        const char* window;
+        const char* compression;
+        int quality;
+        Dicom::Compression written;
+    };
+    for (const Case& c : {Case{256, true, "Stored Window", "None", 90, Dicom::Compression::ImplicitLittleEndian},
+                          Case{7, false, "Full Range", "JPEG-LS Lossless", 55, Dicom::Compression::JpegLsLossless},
+                          Case{9, false, "Automatic", "JPEG 2000 Lossy", 20, Dicom::Compression::Jpeg2000Lossy}}) {
+        SCOPED_TRACE(c.window);
+        {
+            DicomPluginSettings settings;
+            settings.datasetCacheCapacity = c.capacity;
+            settings.ignoreNonDicomFiles = c.ignoreNonDicom;
+            settings.initialWindow = QString(c.window);
+            settings.exportCompression = QString(c.compression);
+            settings.exportQuality = c.quality;
+            settings.save();
+        }
+        EXPECT_EQ(DicomIoAlgorithm(DicomIoAlgorithm::Read).cache()->capacity(), c.capacity);
+        EXPECT_EQ(load("bare").size(), c.ignoreNonDicom ? 0u : 1u);
+        const OwningDataList sets = load("ct");
+        ASSERT_EQ(sets.size(), 1u);
+        const SharedImageSet* set = sets.getImage();
+        ASSERT_NE(set, nullptr);
+        const std::pair<double, double> window(set->windowCenter(), set->windowWidth());
+        if (c.window == std::string("Stored Window"))
+            EXPECT_EQ(window, std::make_pair(40.0, 400.0));
+        else if (c.window == std::string("Full Range"))
+            EXPECT_FALSE(set->hasWindow());
+        else
+            EXPECT_TRUE(set->hasWindow() && window != std::make_pair(40.0, 400.0));
+        const DicomIoAlgorithm writer(DicomIoAlgorithm::Write);
+        EXPECT_EQ(writer.compression(), c.written);
+        EXPECT_EQ(writer.compressionQuality(), c.quality);
+    }
 }
 
 }  // namespace
