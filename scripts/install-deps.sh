@@ -12,6 +12,7 @@ PACKAGES=(
   libvtk9-dev libvtk9-qt-dev xvfb xauth
   python3-pydicom python3-numpy python3-gdcm dicom3tools
   orthanc orthanc-dicomweb
+  libtesseract-dev tesseract-ocr-eng qtkeychain-qt5-dev gnome-keyring dbus-daemon
 )
 
 missing=()
