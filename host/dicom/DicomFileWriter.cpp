@@ -1,5 +1,7 @@
 #include "host/dicom/DicomFileWriter.h"
 
+#include "host/dicom/CheckedDcmOutput.h"
+
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
@@ -8,8 +10,6 @@
 
 #include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
-#include <dcmtk/dcmdata/dcostrma.h>
-#include <dcmtk/dcmdata/dcwcache.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -27,57 +27,21 @@ namespace Dravelin::Dicom {
 
 namespace {
 
-// Buffered writes to a file descriptor that remember the first error. DCMTK's own file stream
-// does not look at what the writes and the close return.
-class CheckedConsumer : public DcmConsumer
+// Writes all of `size` bytes to `fd`; the system's reason when it cannot.
+std::string writeAll(int fd, const char* data, size_t size)
 {
-public:
-    explicit CheckedConsumer(int fd) : m_fd(fd) { m_buffer.reserve(kBufferSize); }
-    OFBool good() const override { return m_error == 0; }
-    OFCondition status() const override
-    {
-        return good() ? EC_Normal : makeOFCondition(OFM_dcmdata, 901, OF_error, std::strerror(m_error));
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd, data + done, size - done);
+        if (n > 0)
+            done += size_t(n);
+        else if (n == 0)
+            return std::strerror(EIO);
+        else if (errno != EINTR)
+            return std::strerror(errno);
     }
-    OFBool isFlushed() const override { return m_buffer.empty(); }
-    offile_off_t avail() const override { return std::numeric_limits<offile_off_t>::max(); }
-    offile_off_t write(const void* buf, offile_off_t buflen) override
-    {
-        if (m_error == 0 && buflen > 0) {  // after an error, bytes are dropped (the file is discarded)
-            const char* bytes = static_cast<const char*>(buf);
-            m_buffer.insert(m_buffer.end(), bytes, bytes + buflen);
-            if (m_buffer.size() >= kBufferSize)
-                flush();
-        }
-        return buflen;
-    }
-    void flush() override
-    {
-        size_t done = 0;
-        while (m_error == 0 && done < m_buffer.size()) {
-            const ssize_t n = ::write(m_fd, m_buffer.data() + done, m_buffer.size() - done);
-            if (n > 0)
-                done += size_t(n);
-            else if (n < 0 && errno != EINTR)
-                m_error = errno;
-            else if (n == 0)
-                m_error = EIO;
-        }
-        m_buffer.clear();
-    }
-    int error() const { return m_error; }
-
-private:
-    static constexpr size_t kBufferSize = 1 << 20;
-    int m_fd;
-    int m_error = 0;
-    std::vector<char> m_buffer;
-};
-
-class CheckedStream : public DcmOutputStream
-{
-public:
-    explicit CheckedStream(DcmConsumer* consumer) : DcmOutputStream(consumer) {}
-};
+    return {};
+}
 
 QString temporaryName()
 {
@@ -187,25 +151,9 @@ bool DicomFileWriter::Batch::add(DcmFileFormat& file, const QString& target, E_T
         ::fchmod(fd, existing.st_mode & 07777);
     }
 
-    CheckedConsumer consumer(fd);
-    OFCondition status;
-    try {
-        CheckedStream stream(&consumer);
-        DcmWriteCache cache;
-        file.transferInit();
-        status = file.write(stream, xfer, EET_UndefinedLength, &cache, EGL_recalcGL, EPD_noChange, 0, 0, 0, mode);
-        file.transferEnd();
-        for (int i = 0; i < 16 && !stream.isFlushed(); ++i)
-            stream.flush();
-    } catch (const std::exception& e) {
-        status = makeOFCondition(OFM_dcmdata, 902, OF_error, e.what());
-    }
-    consumer.flush();
-    std::string problem;
-    if (status.bad())
-        problem = status.text();
-    else if (!consumer.good())
-        problem = std::strerror(consumer.error());
+    const std::string problem =
+        CheckedDcmOutput::write(file, xfer, EET_UndefinedLength, mode,
+                                [fd](const char* data, size_t size) { return writeAll(fd, data, size); });
     if (!problem.empty()) {
         ::close(fd);
         ::unlink(temporary.constData());

@@ -2,6 +2,7 @@
 
 #include "host/core/AtomicFile.h"
 #include "host/core/Url.h"
+#include "host/dicom/CheckedDcmOutput.h"
 #include "host/dicom/dimse/DicomPacsCommunication.h"
 #include "host/dicom/dimse/DicomPacsConfiguration.h"
 #include "host/dicom/io/DicomDatasetFactory.h"
@@ -72,46 +73,6 @@ Error fatal(Error::Code code, const std::string& text)
     return Error(code, Error::Fatal, text);
 }
 
-// DCMTK's output into an AtomicFile, in blocks: DCMTK writes element by element, and its own
-// file stream neither checks the writes nor the close.
-class AtomicFileConsumer : public DcmConsumer
-{
-public:
-    explicit AtomicFileConsumer(AtomicFile& file) : m_file(file) { m_buffer.reserve(kBlock); }
-    OFBool good() const override { return !m_file.failed(); }
-    OFCondition status() const override
-    {
-        return good() ? EC_Normal
-                      : makeOFCondition(OFM_dcmdata, 901, OF_error, m_file.reason().toLocal8Bit().constData());
-    }
-    OFBool isFlushed() const override { return m_buffer.empty(); }
-    offile_off_t avail() const override { return std::numeric_limits<offile_off_t>::max(); }
-    offile_off_t write(const void* buf, offile_off_t buflen) override
-    {
-        const char* bytes = static_cast<const char*>(buf);
-        m_buffer.insert(m_buffer.end(), bytes, bytes + buflen);
-        if (m_buffer.size() >= kBlock)
-            flush();
-        return buflen;
-    }
-    void flush() override
-    {
-        m_file.write(m_buffer.data(), m_buffer.size());
-        m_buffer.clear();
-    }
-
-private:
-    static constexpr size_t kBlock = 1 << 20;
-    AtomicFile& m_file;
-    std::vector<char> m_buffer;
-};
-
-class AtomicFileStream : public DcmOutputStream
-{
-public:
-    explicit AtomicFileStream(DcmConsumer* consumer) : DcmOutputStream(consumer) {}
-};
-
 // Writes `file` whole or not at all; the reason of a failure is the system's ("No space left on
 // device"), not the stream's.
 bool saveAtomically(DcmFileFormat& file, const std::string& path, E_TransferSyntax xfer, Error& error)
@@ -119,22 +80,12 @@ bool saveAtomically(DcmFileFormat& file, const std::string& path, E_TransferSynt
     AtomicFile target(QString::fromStdString(path));
     OFCondition status = EC_Normal;
     if (target.open()) {
-        AtomicFileConsumer consumer(target);
-        try {
-            AtomicFileStream stream(&consumer);
-            DcmWriteCache cache;
-            file.transferInit();
-            status = file.write(stream, xfer, EET_ExplicitLength, &cache, EGL_recalcGL, EPD_noChange, 0, 0, 0,
-                                EWM_createNewMeta);
-            file.transferEnd();
-            for (int i = 0; i < 16 && !stream.isFlushed(); ++i)
-                stream.flush();
-        } catch (const std::exception& e) {
-            status = makeOFCondition(OFM_dcmdata, 902, OF_error, e.what());
-        }
-        consumer.flush();
-        if (status.bad() && !target.failed())
-            target.discard(QString::fromLatin1(status.text()));
+        const std::string problem = CheckedDcmOutput::write(
+            file, xfer, EET_ExplicitLength, EWM_createNewMeta, [&target](const char* data, size_t size) {
+                return target.write(data, size) ? std::string() : target.reason().toStdString();
+            });
+        if (!problem.empty() && !target.failed())
+            target.discard(QString::fromStdString(problem));
     }
     if (target.commit())
         return true;
