@@ -76,6 +76,33 @@ bool staysInside(const QString& location, const QString& canonicalBase)
     return resolved == canonicalBase || resolved.startsWith(canonicalBase + '/');
 }
 
+// The elements the records of a DICOMDIR are built from: a file's, and the file ID.
+const std::vector<RawHeader::Field>& dicomDirFields()
+{
+    static const std::vector<RawHeader::Field> fields = [] {
+        std::vector<RawHeader::Field> result = RecordElements::rawFields();
+        result.push_back({0x00041500u, {'C', 'S'}});
+        std::sort(result.begin(), result.end(), [](const auto& a, const auto& b) { return a.tag < b.tag; });
+        return result;
+    }();
+    return fields;
+}
+
+// The Referenced File ID of an image record, its components joined by backslashes.
+std::optional<QString> referencedFileId(const RecordElements& fields)
+{
+    if (DcmItem* item = fields.item()) {
+        OFString value;
+        if (item->findAndGetOFStringArray(DCM_ReferencedFileID, value).bad())
+            return std::nullopt;
+        return QString::fromUtf8(value.c_str());
+    }
+    const EncodedValue* value = fields.encoded(DCM_ReferencedFileID);
+    if (!value)
+        return std::nullopt;
+    return QString::fromUtf8(value->bytes.data(), int(value->bytes.size()));
+}
+
 // Headers longer than the read-ahead are read again up to this size before DCMTK gets them.
 constexpr std::size_t kLongHeaderBytes = 1024 * 1024;
 
@@ -566,16 +593,7 @@ void Scanner::readDicomDir(const QString& path, bool reportProgress)
         DRAVELIN_LOG(4, "", "Could not load DICOMDIR: " + dicomDir.error());
         return;
     }
-    if (!dicomDir.convertToUtf8())
-        DRAVELIN_LOG(3, "", "Cannot convert DICOM file to UTF8. Assuming Latin1 character encoding.");
     const auto& records = dicomDir.records();
-    const auto childrenOf = [&records](std::size_t index, const char* type) {
-        std::vector<DcmItem*> items;
-        for (const std::size_t child : records[index].children)
-            if (records[child].type == type)
-                items.push_back(records[child].item);
-        return items;
-    };
     const int recordCount = int(dicomDir.roots().size());
     if (reportProgress) {
         updateProgress(0, recordCount);
@@ -584,41 +602,78 @@ void Scanner::readDicomDir(const QString& path, bool reportProgress)
     const QString base = QFileInfo(path).absolutePath();
     const QString canonicalBase = QFileInfo(base).canonicalFilePath();
 
+    // Each record is read when it is built, straight from the file's bytes where that reads
+    // as DCMTK reads it, else by DCMTK.
+    RawHeader header(dicomDirFields());
+    const DcmTag& functionalGroups = RecordTags::get().sharedFunctionalGroups;
+    bool conversionLogged = false;
+    const auto build = [&](std::size_t index, auto make) -> decltype(make(std::declval<const RecordElements&>())) {
+        if (dicomDir.parseRecord(index, header)) {
+            const RecordElements fields(header);
+            if (!fields.contains(functionalGroups))
+                return make(fields);
+        }
+        DcmItem* item = dicomDir.item(index);
+        if (dicomDir.conversionFailed() && !conversionLogged) {
+            conversionLogged = true;
+            DRAVELIN_LOG(3, "", "Cannot convert DICOM file to UTF8. Assuming Latin1 character encoding.");
+        }
+        if (!item) {
+            DRAVELIN_LOG(3, "", "Skipping a DICOMDIR record that cannot be read in " + path);
+            return nullptr;
+        }
+        return make(RecordElements(*item));
+    };
+
     int patientsDone = 0;
     for (const std::size_t p : dicomDir.roots()) {
         if (m_cancel.load())
             return;
         if (records[p].type != "PATIENT")
             continue;
-        auto patient = std::make_unique<Patient>(*records[p].item, false);
+        std::unique_ptr<Patient> patient(
+            build(p, [](const RecordElements& fields) { return new Patient(fields, false); }));
+        if (!patient)
+            continue;
         for (const std::size_t s : records[p].children) {
             if (m_cancel.load())
                 return;
             if (records[s].type != "STUDY")
                 continue;
-            auto study = std::make_unique<Study>(patient.get(), *records[s].item, false);
+            std::unique_ptr<Study> study(
+                build(s, [&patient](const RecordElements& fields) { return new Study(patient.get(), fields, false); }));
+            if (!study)
+                continue;
             for (const std::size_t r : records[s].children) {
                 if (m_cancel.load())
                     return;
                 if (records[r].type != "SERIES")
                     continue;
-                auto series = std::make_unique<Series>(study.get(), *records[r].item, false);
-                for (DcmItem* imageRecord : childrenOf(r, "IMAGE")) {
-                    OFString fileIdText;
-                    if (imageRecord->findAndGetOFStringArray(DCM_ReferencedFileID, fileIdText).bad())
+                std::unique_ptr<Series> series(build(
+                    r, [&study](const RecordElements& fields) { return new Series(study.get(), fields, false); }));
+                if (!series)
+                    continue;
+                for (const std::size_t i : records[r].children) {
+                    if (records[i].type != "IMAGE")
                         continue;
-                    const QString fileId = QString::fromUtf8(fileIdText.c_str());
-                    const QString location = QString(base + '/' + fileId).replace('\\', '/');
-                    if (!isSafeFileId(fileId) || !staysInside(location, canonicalBase)) {
-                        DRAVELIN_LOG(3, "",
-                                     "Skipping DICOMDIR image record with a file ID outside the DICOMDIR's "
-                                     "folder: '" +
-                                         fileId + "' in " + path);
-                        continue;
-                    }
-                    auto image = std::make_unique<Image>(series.get(), *imageRecord);
-                    image->location = Filesystem::Url::fromLocalFile(location);
-                    series->images.push_back(image.release());
+                    Image* image = build(i, [&](const RecordElements& fields) -> Image* {
+                        const std::optional<QString> fileId = referencedFileId(fields);
+                        if (!fileId)
+                            return nullptr;
+                        const QString location = QString(base + '/' + *fileId).replace('\\', '/');
+                        if (!isSafeFileId(*fileId) || !staysInside(location, canonicalBase)) {
+                            DRAVELIN_LOG(3, "",
+                                         "Skipping DICOMDIR image record with a file ID outside the DICOMDIR's "
+                                         "folder: '" +
+                                             *fileId + "' in " + path);
+                            return nullptr;
+                        }
+                        auto made = std::make_unique<Image>(series.get(), fields);
+                        made->location = Filesystem::Url::fromLocalFile(location);
+                        return made.release();
+                    });
+                    if (image)
+                        series->images.push_back(image);
                 }
                 study->series.push_back(series.release());
             }

@@ -1,5 +1,6 @@
 #include "host/dicom/DicomDirReader.h"
 
+#include "host/dicom/RawHeader.h"
 #include "host/dicom/StructureCheck.h"
 
 #include <dcmtk/config/osconfig.h>
@@ -11,7 +12,13 @@
 #include <dcmtk/dcmdata/dcsequen.h>
 #include <dcmtk/dcmdata/dcuid.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <exception>
+#include <fstream>
 #include <unordered_map>
 
 namespace Dravelin::Dicom {
@@ -43,6 +50,52 @@ Uint32 offsetIn(DcmItem& item, const DcmTagKey& tag)
     return value;
 }
 
+std::uint16_t read16(const char* p)
+{
+    const auto* u = reinterpret_cast<const unsigned char*>(p);
+    return static_cast<std::uint16_t>(u[0] | u[1] << 8);
+}
+
+std::uint32_t read32(const char* p)
+{
+    return std::uint32_t(read16(p)) | std::uint32_t(read16(p + 2)) << 16;
+}
+
+constexpr std::uint32_t kUndefinedLength = 0xFFFFFFFFu;
+constexpr std::uint32_t kItem = 0xFFFEE000u;
+constexpr std::uint32_t kSequenceEnd = 0xFFFEE0DDu;
+constexpr std::uint32_t kRootOffset = 0x00041200u;
+constexpr std::uint32_t kRecordSequence = 0x00041220u;
+constexpr std::uint32_t kCharacterSet = 0x00080005u;
+
+// What the links of a record need, in tag order.
+const std::vector<RawHeader::Field>& linkFields()
+{
+    static const std::vector<RawHeader::Field> fields{
+        {0x00041400u, {'U', 'L'}}, {0x00041420u, {'U', 'L'}}, {0x00041430u, {'C', 'S'}}};
+    return fields;
+}
+
+std::uint32_t ulOf(const RawHeader& header, std::size_t index)
+{
+    const EncodedValue* value = header.value(index);
+    return value && value->bytes.size() == 4 ? read32(value->bytes.data()) : 0;
+}
+
+bool isVr(const char* p, const char* vr)
+{
+    return p[0] == vr[0] && p[1] == vr[1];
+}
+
+// VRs whose explicit encoding has a 32-bit length.
+bool hasLongLength(const char* vr)
+{
+    for (const char* v : {"OB", "OD", "OF", "OL", "OV", "OW", "SQ", "SV", "UC", "UN", "UR", "UT", "UV"})
+        if (isVr(vr, v))
+            return true;
+    return false;
+}
+
 }  // namespace
 
 DicomDirReader::DicomDirReader() = default;
@@ -58,22 +111,37 @@ bool DicomDirReader::fail(std::string message)
 
 bool DicomDirReader::readFile(const std::string& path)
 {
-    const StructureCheck::Result checked = StructureCheck::checkFile(path, false);
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> bytes;
+    if (in) {
+        in.seekg(0, std::ios::end);
+        const std::streamoff size = in.tellg();
+        in.seekg(0, std::ios::beg);
+        if (size > 0) {
+            bytes.resize(static_cast<std::size_t>(size));
+            in.read(bytes.data(), size);
+        }
+    }
+    if (!in)
+        return fail("cannot read " + path + ": " + std::strerror(errno));
+    m_bytes = std::move(bytes);
+    m_bytesStart = 0;
+    m_path.clear();
+    const StructureCheck::Result checked = StructureCheck::checkBytes(m_bytes.data(), m_bytes.size(), false);
     if (checked.truncated)
         return fail("the DICOMDIR " + path + " is truncated");
     if (!checked.ok())
         return fail("cannot read " + path + ": " + checked.problem);
-    m_file = std::make_unique<DcmFileFormat>();
-    // DCMTK throws from within its reader on some broken values.
-    try {
-        const OFCondition status =
-            m_file->loadFile(OFFilename(path.c_str()), EXS_Unknown, EGL_noChange, DCM_MaxReadLength, ERM_autoDetect);
-        if (status.bad())
-            return fail("cannot read " + path + ": " + status.text());
-        return link();
-    } catch (const std::exception& e) {
-        return fail("cannot read " + path + ": " + e.what());
-    }
+    if (!walkRaw())
+        return readWithDcmtk(m_bytes.data(), m_bytes.size(), "cannot read " + path);
+    // The records are read again when they are asked for; the bytes held meanwhile would be
+    // as much again as the tree they make.
+    m_in = std::move(in);
+    m_in.clear();
+    m_path = path;
+    m_bytes.clear();
+    m_bytes.shrink_to_fit();
+    return true;
 }
 
 bool DicomDirReader::readBytes(const char* data, std::size_t size)
@@ -83,7 +151,121 @@ bool DicomDirReader::readBytes(const char* data, std::size_t size)
         return fail("the DICOMDIR is truncated");
     if (!checked.ok())
         return fail("cannot read the DICOMDIR: " + checked.problem);
+    m_bytes.assign(data, data + size);
+    m_bytesStart = 0;
+    m_path.clear();
+    return walkRaw() || readWithDcmtk(data, size, "cannot read the DICOMDIR");
+}
+
+// The file's bytes walked without building a tree; false (and nothing read) for whatever is
+// not simple enough to be read exactly as DCMTK reads it, which DCMTK then reads.
+bool DicomDirReader::walkRaw()
+{
+    m_records.clear();
+    m_roots.clear();
+    const char* data = m_bytes.data();
+    const std::size_t size = m_bytes.size();
+    RawHeader::Meta meta;
+    if (RawHeader::readMeta(data, size, true, meta) != RawHeader::Result::Parsed || !meta.explicitVr ||
+        (!meta.mediaStorageSopClass.empty() && meta.mediaStorageSopClass != UID_MediaStorageDirectoryStorage))
+        return false;
+
+    RawHeader links(linkFields());
+    std::vector<unsigned long long> offsets, next, lower;
+    unsigned long long root = 0;
+    bool hasSequence = false;
+    std::uint32_t previous = 0;
+    std::size_t pos = meta.datasetStart;
+    while (pos < size) {
+        if (size - pos < 8)
+            return false;
+        const char* p = data + pos;
+        const std::uint32_t tag = std::uint32_t(read16(p)) << 16 | read16(p + 2);
+        if (tag >> 16 == 0xFFFE || tag <= previous || !std::isupper(static_cast<unsigned char>(p[4])) ||
+            !std::isupper(static_cast<unsigned char>(p[5])))
+            return false;
+        previous = tag;
+        std::size_t header = 8;
+        std::uint32_t length = read16(p + 6);
+        if (hasLongLength(p + 4)) {
+            if (size - pos < 12)
+                return false;
+            header = 12;
+            length = read32(p + 8);
+        }
+        const std::size_t valueStart = pos + header;
+        if (tag != kRecordSequence) {
+            if (length == kUndefinedLength || length > size - valueStart || isVr(p + 4, "SQ"))
+                return false;
+            if (tag == kRootOffset && isVr(p + 4, "UL") && length == 4)
+                root = read32(data + valueStart);
+            else if (tag == kCharacterSet) {
+                std::string value(data + valueStart, length);
+                while (!value.empty() && value.back() == ' ')
+                    value.pop_back();
+                m_fileSetCharset = value;
+            }
+            pos = valueStart + length;
+            continue;
+        }
+        if (!isVr(p + 4, "SQ"))
+            return false;
+        hasSequence = true;
+        const bool definedSequence = length != kUndefinedLength;
+        if (definedSequence && length > size - valueStart)
+            return false;
+        const std::size_t sequenceEnd = definedSequence ? valueStart + length : size;
+        std::size_t at = valueStart;
+        for (;;) {
+            if (definedSequence && at == sequenceEnd)
+                break;
+            if (sequenceEnd - at < 8)
+                return false;
+            const std::uint32_t itemTag = std::uint32_t(read16(data + at)) << 16 | read16(data + at + 2);
+            const std::uint32_t itemLength = read32(data + at + 4);
+            if (itemTag == kSequenceEnd && !definedSequence && itemLength == 0) {
+                at += 8;
+                break;
+            }
+            if (itemTag != kItem)
+                return false;
+            const std::size_t begin = at + 8;
+            const bool definedItem = itemLength != kUndefinedLength;
+            if (definedItem && itemLength > sequenceEnd - begin)
+                return false;
+            const std::size_t limit = definedItem ? begin + itemLength : sequenceEnd;
+            std::size_t end = 0;
+            if (links.parseItem(data + begin, limit - begin, true, {}, end) != RawHeader::Result::Parsed)
+                return false;
+            Record record;
+            record.begin = begin;
+            record.end = begin + end;
+            record.definedLength = definedItem;
+            if (definedItem && record.end != limit)
+                return false;
+            if (const EncodedValue* type = links.value(2))
+                record.type.assign(type->bytes);
+            offsets.push_back(at);
+            next.push_back(ulOf(links, 0));
+            lower.push_back(ulOf(links, 1));
+            at = definedItem ? limit : record.end + 8;
+            m_records.push_back(std::move(record));
+        }
+        pos = definedSequence ? sequenceEnd : at;
+    }
+    if (!hasSequence) {
+        m_records.clear();
+        return false;
+    }
+    m_file.reset();
+    return link(offsets, next, lower, root);
+}
+
+bool DicomDirReader::readWithDcmtk(const char* data, std::size_t size, const std::string& failure)
+{
+    m_records.clear();
     m_file = std::make_unique<DcmFileFormat>();
+    // DCMTK throws from within its reader on some broken values.
     try {
         DcmInputBufferStream stream;
         stream.setBuffer(data, static_cast<offile_off_t>(size));
@@ -91,18 +273,14 @@ bool DicomDirReader::readBytes(const char* data, std::size_t size)
         m_file->transferInit();
         const OFCondition status = m_file->read(stream, EXS_Unknown, EGL_noChange, DCM_MaxReadLength);
         m_file->transferEnd();
+        m_bytes.clear();
+        m_bytes.shrink_to_fit();
         if (status.bad())
-            return fail(std::string("cannot read the DICOMDIR: ") + status.text());
-        return link();
+            return fail(failure + ": " + status.text());
     } catch (const std::exception& e) {
-        return fail(std::string("cannot read the DICOMDIR: ") + e.what());
+        return fail(failure + ": " + e.what());
     }
-}
 
-bool DicomDirReader::link()
-{
-    m_records.clear();
-    m_roots.clear();
     OFString sopClass;
     if (DcmMetaInfo* meta = m_file->getMetaInfo())
         meta->findAndGetOFString(DCM_MediaStorageSOPClassUID, sopClass);
@@ -112,8 +290,11 @@ bool DicomDirReader::link()
     DcmSequenceOfItems* sequence = nullptr;
     if (!dataset || dataset->findAndGetSequence(DCM_DirectoryRecordSequence, sequence).bad() || !sequence)
         return fail("not a DICOMDIR (no directory record sequence)");
+    OFString charset;
+    dataset->findAndGetOFStringArray(DCM_SpecificCharacterSet, charset);
+    m_fileSetCharset = charset.c_str();
 
-    std::unordered_map<offile_off_t, std::size_t> byOffset;
+    std::vector<unsigned long long> offsets, next, lower;
     for (DcmObject* object = sequence->nextInContainer(nullptr); object; object = sequence->nextInContainer(object)) {
         auto* item = static_cast<DcmItem*>(object);
         Record record;
@@ -121,21 +302,35 @@ bool DicomDirReader::link()
         OFString type;
         item->findAndGetOFString(DCM_DirectoryRecordType, type);
         record.type = trimmed(type);
-        byOffset.emplace(ItemStart::of(*item), m_records.size());
+        offsets.push_back(static_cast<unsigned long long>(ItemStart::of(*item)));
+        next.push_back(offsetIn(*item, DCM_OffsetOfTheNextDirectoryRecord));
+        lower.push_back(offsetIn(*item, DCM_OffsetOfReferencedLowerLevelDirectoryEntity));
         m_records.push_back(std::move(record));
     }
+    m_converted.assign(m_records.size(), 0);
+    return link(offsets, next, lower, offsetIn(*dataset, DCM_OffsetOfTheFirstDirectoryRecordOfTheRootDirectoryEntity));
+}
+
+bool DicomDirReader::link(const std::vector<unsigned long long>& offsets, const std::vector<unsigned long long>& next,
+                          const std::vector<unsigned long long>& lower, unsigned long long root)
+{
+    m_roots.clear();
+    std::unordered_map<unsigned long long, std::size_t> byOffset;
+    byOffset.reserve(offsets.size());
+    for (std::size_t i = 0; i < offsets.size(); ++i)
+        byOffset.emplace(offsets[i], i);
 
     // Each chain: the first record's offset and the parent its records belong to.
     constexpr std::size_t kRoot = static_cast<std::size_t>(-1);
-    std::vector<std::pair<std::size_t, Uint32>> chains{
-        {kRoot, offsetIn(*dataset, DCM_OffsetOfTheFirstDirectoryRecordOfTheRootDirectoryEntity)}};
+    std::vector<std::pair<std::size_t, unsigned long long>> chains{{kRoot, root}};
     std::vector<bool> reached(m_records.size(), false);
     while (!chains.empty()) {
-        const auto [parent, first] = chains.back();
+        const std::size_t parent = chains.back().first;
+        const unsigned long long first = chains.back().second;
         chains.pop_back();
         std::vector<std::size_t> members;
-        for (Uint32 offset = first; offset != 0;) {
-            const auto found = byOffset.find(static_cast<offile_off_t>(offset));
+        for (unsigned long long offset = first; offset != 0;) {
+            const auto found = byOffset.find(offset);
             if (found == byOffset.end())
                 return fail("a record offset (" + std::to_string(offset) + ") points to no record");
             const std::size_t index = found->second;
@@ -143,10 +338,9 @@ bool DicomDirReader::link()
                 return fail("the record at offset " + std::to_string(offset) + " is linked twice");
             reached[index] = true;
             members.push_back(index);
-            DcmItem& item = *m_records[index].item;
-            if (const Uint32 lower = offsetIn(item, DCM_OffsetOfReferencedLowerLevelDirectoryEntity))
-                chains.emplace_back(index, lower);
-            offset = offsetIn(item, DCM_OffsetOfTheNextDirectoryRecord);
+            if (lower[index] != 0)
+                chains.emplace_back(index, lower[index]);
+            offset = next[index];
         }
         (parent == kRoot ? m_roots : m_records[parent].children) = std::move(members);
     }
@@ -155,23 +349,78 @@ bool DicomDirReader::link()
     return true;
 }
 
-bool DicomDirReader::convertToUtf8()
+const char* DicomDirReader::recordBytes(const Record& record)
 {
-    if (!m_file)
+    if (record.begin >= m_bytesStart && record.end <= m_bytesStart + m_bytes.size())
+        return m_bytes.data() + (record.begin - m_bytesStart);
+    if (m_path.empty())
+        return nullptr;
+    constexpr std::size_t kWindow = 1 << 20;
+    m_bytes.resize(std::max(kWindow, record.end - record.begin));
+    m_in.clear();
+    m_in.seekg(static_cast<std::streamoff>(record.begin));
+    m_in.read(m_bytes.data(), static_cast<std::streamsize>(m_bytes.size()));
+    m_bytes.resize(static_cast<std::size_t>(std::max<std::streamsize>(m_in.gcount(), 0)));
+    m_bytesStart = record.begin;
+    // A file that changed since its walk.
+    return record.end - record.begin <= m_bytes.size() ? m_bytes.data() : nullptr;
+}
+
+bool DicomDirReader::parseRecord(std::size_t index, RawHeader& header)
+{
+    if (m_file || index >= m_records.size())
         return false;
-    OFString fileSetCharset;
-    m_file->getDataset()->findAndGetOFStringArray(DCM_SpecificCharacterSet, fileSetCharset);
-    // Each record from its own character set, or else the file set's.
-    bool converted = true;
-    for (const Record& record : m_records) {
-        OFString charset;
-        if (record.item->findAndGetOFStringArray(DCM_SpecificCharacterSet, charset).bad() || charset.empty())
-            charset = fileSetCharset;
-        if (!charset.empty() && charset != "ISO_IR 192" && charset != "ISO_IR 6" &&
-            record.item->convertCharacterSet(charset, "ISO_IR 192", 0, OFTrue).bad())
-            converted = false;
+    const Record& record = m_records[index];
+    const char* bytes = recordBytes(record);
+    std::size_t end = 0;
+    return bytes &&
+           header.parseItem(bytes, record.end - record.begin, true, m_fileSetCharset, end) ==
+               RawHeader::Result::Parsed &&
+           end == record.end - record.begin;
+}
+
+DcmItem* DicomDirReader::item(std::size_t index)
+{
+    if (index >= m_records.size())
+        return nullptr;
+    const Record& record = m_records[index];
+    if (m_file) {
+        if (!m_converted[index]) {
+            m_converted[index] = 1;
+            convert(*record.item);
+        }
+        return record.item;
     }
-    return converted;
+    m_built.reset();
+    const char* bytes = recordBytes(record);
+    if (!bytes)
+        return nullptr;
+    try {
+        auto built = std::make_unique<DcmItem>(DcmTag(DCM_Item), Uint32(record.end - record.begin));
+        DcmInputBufferStream stream;
+        stream.setBuffer(bytes, static_cast<offile_off_t>(record.end - record.begin));
+        stream.setEos();
+        built->transferInit();
+        const OFCondition status = built->read(stream, EXS_LittleEndianExplicit, EGL_noChange, DCM_MaxReadLength);
+        built->transferEnd();
+        if (status.bad())
+            return nullptr;
+        m_built = std::move(built);
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+    convert(*m_built);
+    return m_built.get();
+}
+
+void DicomDirReader::convert(DcmItem& item)
+{
+    OFString charset;
+    if (item.findAndGetOFStringArray(DCM_SpecificCharacterSet, charset).bad() || charset.empty())
+        charset = m_fileSetCharset.c_str();
+    if (!charset.empty() && charset != "ISO_IR 192" && charset != "ISO_IR 6" &&
+        item.convertCharacterSet(charset, "ISO_IR 192", 0, OFTrue).bad())
+        m_conversionFailed = true;
 }
 
 }  // namespace Dravelin::Dicom

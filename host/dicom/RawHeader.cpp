@@ -182,10 +182,8 @@ RawHeader::RawHeader(std::vector<Field> fields)
         std::memcpy(m_values[i].vr, m_fields[i].vr, 2);
 }
 
-RawHeader::Result RawHeader::parse(const char* bytes, std::size_t size, bool wholeFile)
+RawHeader::Result RawHeader::readMeta(const char* bytes, std::size_t size, bool wholeFile, Meta& meta)
 {
-    std::fill(m_present.begin(), m_present.end(), 0);
-    m_hasCharset = false;
     const auto* data = reinterpret_cast<const unsigned char*>(bytes);
     if (size < 132)  // without a preamble DCMTK may still read a bare data set
         return wholeFile ? Result::Declined : Result::NeedsMoreData;
@@ -198,6 +196,7 @@ RawHeader::Result RawHeader::parse(const char* bytes, std::size_t size, bool who
     std::size_t declaredEnd = 0;
     std::uint32_t previous = 0;
     std::string_view transferSyntax;
+    meta.mediaStorageSopClass = {};
     int count = 0;
     for (;;) {
         if (size - pos < 8)  // DCMTK takes a file that ends between meta elements
@@ -225,28 +224,60 @@ RawHeader::Result RawHeader::parse(const char* bytes, std::size_t size, bool who
             declaredEnd = pos + header + 4 + read32(value);
         else if (tag == 0x00020010u)
             transferSyntax = std::string_view(reinterpret_cast<const char*>(value), length);
+        else if (tag == 0x00020002u)
+            meta.mediaStorageSopClass = std::string_view(reinterpret_cast<const char*>(value), length);
         pos += header + length;
         previous = tag;
         ++count;
     }
-    while (!transferSyntax.empty() && (transferSyntax.back() == '\0' || transferSyntax.back() == ' '))
-        transferSyntax.remove_suffix(1);
+    for (std::string_view* uid : {&transferSyntax, &meta.mediaStorageSopClass})
+        while (!uid->empty() && (uid->back() == '\0' || uid->back() == ' '))
+            uid->remove_suffix(1);
     if (count == 0 || (declaredEnd != 0 && declaredEnd != pos))
         return Result::Declined;
-    bool explicitVr = false;
     if (transferSyntax == "1.2.840.10008.1.2.1")
-        explicitVr = true;
-    else if (transferSyntax != "1.2.840.10008.1.2")
+        meta.explicitVr = true;
+    else if (transferSyntax == "1.2.840.10008.1.2")
+        meta.explicitVr = false;
+    else
         return Result::Declined;
+    meta.datasetStart = pos;
+    return Result::Parsed;
+}
 
-    const Result walked = walk(data, size, pos, wholeFile, explicitVr);
+RawHeader::Result RawHeader::parse(const char* bytes, std::size_t size, bool wholeFile)
+{
+    std::fill(m_present.begin(), m_present.end(), 0);
+    m_hasCharset = false;
+    Meta meta;
+    const Result read = readMeta(bytes, size, wholeFile, meta);
+    if (read != Result::Parsed)
+        return read;
+    const Result walked =
+        walk(reinterpret_cast<const unsigned char*>(bytes), size, meta.datasetStart, wholeFile, meta.explicitVr);
     if (walked != Result::Parsed)
         return walked;
     return charsetAllowsValues() ? Result::Parsed : Result::Declined;
 }
 
+RawHeader::Result RawHeader::parseItem(const char* bytes, std::size_t size, bool explicitVr, std::string_view charset,
+                                       std::size_t& end)
+{
+    std::fill(m_present.begin(), m_present.end(), 0);
+    m_hasCharset = false;
+    end = size;
+    const Result walked = walk(reinterpret_cast<const unsigned char*>(bytes), size, 0, true, explicitVr, &end);
+    if (walked != Result::Parsed)
+        return walked;
+    if (!m_hasCharset && !charset.empty()) {
+        m_charset.bytes = charset;
+        m_hasCharset = true;
+    }
+    return charsetAllowsValues() ? Result::Parsed : Result::Declined;
+}
+
 RawHeader::Result RawHeader::walk(const unsigned char* data, std::size_t size, std::size_t pos, bool wholeFile,
-                                  bool explicitVr)
+                                  bool explicitVr, std::size_t* itemEnd)
 {
     const Result shortData = wholeFile ? Result::Truncated : Result::NeedsMoreData;
     struct Frame
@@ -270,6 +301,8 @@ RawHeader::Result RawHeader::walk(const unsigned char* data, std::size_t size, s
             return Result::Declined;
         if (pos == size) {
             // The whole data set without pixel data, or a header that may go on in the file.
+            if (itemEnd && depth == 0)
+                *itemEnd = pos;
             if (!wholeFile)
                 return Result::NeedsMoreData;
             return depth == 0 ? Result::Parsed : Result::Declined;
@@ -282,6 +315,12 @@ RawHeader::Result RawHeader::walk(const unsigned char* data, std::size_t size, s
         const std::uint32_t tag = std::uint32_t(read16(p)) << 16 | read16(p + 2);
         const bool inSequence = depth > 0 && !frames[depth - 1].item;
 
+        if (itemEnd && depth == 0 && tag == kItemEnd) {
+            if (read32(p + 4) != 0)
+                return Result::Declined;
+            *itemEnd = pos;
+            return Result::Parsed;
+        }
         if (inSequence || tag == kItemEnd) {
             const std::uint32_t length = read32(p + 4);
             pos += 8;
@@ -334,10 +373,10 @@ RawHeader::Result RawHeader::walk(const unsigned char* data, std::size_t size, s
         int field = -1;
         if (depth == 0) {
             if (tag == kPixelData)
-                return Result::Parsed;
-            // No command, meta or illegal group in a data set; DCMTK sorts what is out of
-            // order and drops what is doubled.
-            if (group < 0x0008 || (previous != 0 && tag <= previous))
+                return itemEnd ? Result::Declined : Result::Parsed;
+            // No command, meta or illegal group in a data set (but the directory group in an
+            // item); DCMTK sorts what is out of order and drops what is doubled.
+            if (group < (itemEnd ? 0x0004 : 0x0008) || (previous != 0 && tag <= previous))
                 return Result::Declined;
             previous = tag;
             while (nextField < m_fields.size() && m_fields[nextField].tag < tag)
@@ -407,7 +446,7 @@ bool RawHeader::keep(std::size_t index, const unsigned char* value, std::uint32_
     std::string_view bytes(reinterpret_cast<const char*>(value), length);
     if (length % 2 != 0)
         return false;
-    if (isVr(vr, "US")) {
+    if (isVr(vr, "US") || isVr(vr, "UL")) {
         out.bytes = bytes;
         return true;
     }

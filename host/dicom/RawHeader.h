@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 namespace Dravelin::Dicom {
@@ -45,13 +46,30 @@ public:
     // The values point into `data`, which must outlive their use.
     Result parse(const char* data, std::size_t size, bool wholeFile);
 
+    // The file meta group of `data` (the first `size` bytes of a file): where the data set
+    // starts, and whether it is explicit VR little endian (Declined for other encodings).
+    struct Meta
+    {
+        std::size_t datasetStart = 0;
+        bool explicitVr = false;
+        std::string_view mediaStorageSopClass;
+    };
+    static Result readMeta(const char* data, std::size_t size, bool wholeFile, Meta& meta);
+
+    // Parses the elements of one item, `data` pointing at its first element: up to `size`
+    // bytes, or up to an item delimitation item, whose position goes to `end`. Group 0004 is
+    // taken (the records of a DICOMDIR); `charset` is the one in force where the item declares
+    // none. The values point into `data`.
+    Result parseItem(const char* data, std::size_t size, bool explicitVr, std::string_view charset, std::size_t& end);
+
     // After Parsed: the value of the field at `index` (in the order given), or null when the
     // file does not hold the element. Present but empty elements give an empty value.
     const EncodedValue* value(std::size_t index) const { return m_present[index] ? &m_values[index] : nullptr; }
     const std::vector<Field>& fields() const { return m_fields; }
 
 private:
-    Result walk(const unsigned char* data, std::size_t size, std::size_t pos, bool wholeFile, bool explicitVr);
+    Result walk(const unsigned char* data, std::size_t size, std::size_t pos, bool wholeFile, bool explicitVr,
+                std::size_t* itemEnd = nullptr);
     bool keep(std::size_t index, const unsigned char* value, std::uint32_t length, const unsigned char* vr);
     bool charsetAllowsValues() const;
 

@@ -1,7 +1,12 @@
 #include "host/dicom/DicomDirReader.h"
+#include "host/dicom/RawHeader.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcitem.h>
 
 namespace Dravelin::Dicom {
 namespace {
@@ -77,6 +82,59 @@ TEST(DicomDirReader, LinksRecordsInEveryEncodingAndRefusesBrokenLinks)
         EXPECT_NE(reader.error().find(b.error), std::string::npos) << reader.error();
         EXPECT_TRUE(reader.roots().empty());
     }
+}
+
+// The pydicom file set in explicit VR is walked in its bytes; each record's values read there
+// as DCMTK reads them from the same file set in implicit VR (whole, as a tree), and the records
+// read again from the file in any order.
+TEST(DicomDirReader, RecordsWalkedInTheBytesReadAsDcmtkReadsThem)
+{
+    const QByteArray implicit = dicomdirBytes("DICOMDIR-implicit");
+    DicomDirReader reference;
+    ASSERT_TRUE(reference.readBytes(implicit.constData(), static_cast<std::size_t>(implicit.size())));
+    EXPECT_FALSE(reference.walkedRaw());
+    DicomDirReader reader;
+    ASSERT_TRUE(reader.readFile(Dravelin::Test::pydicomData("test_files/dicomdirtests/DICOMDIR").toStdString()))
+        << reader.error();
+    EXPECT_TRUE(reader.walkedRaw());
+    ASSERT_EQ(outline(reader, reader.roots()), outline(reference, reference.roots()));
+    ASSERT_EQ(reader.records().size(), reference.records().size());
+
+    const std::vector<std::pair<DcmTagKey, RawHeader::Field>> tags{
+        {DCM_ReferencedFileID, {0x00041500u, {'C', 'S'}}}, {DCM_DirectoryRecordType, {0x00041430u, {'C', 'S'}}},
+        {DCM_PatientName, {0x00100010u, {'P', 'N'}}},      {DCM_PatientID, {0x00100020u, {'L', 'O'}}},
+        {DCM_StudyInstanceUID, {0x0020000Du, {'U', 'I'}}}, {DCM_SeriesInstanceUID, {0x0020000Eu, {'U', 'I'}}},
+        {DCM_InstanceNumber, {0x00200013u, {'I', 'S'}}},   {DCM_Modality, {0x00080060u, {'C', 'S'}}}};
+    std::vector<RawHeader::Field> fields;
+    for (const auto& tag : tags)
+        fields.push_back(tag.second);
+    std::sort(fields.begin(), fields.end(), [](const auto& a, const auto& b) { return a.tag < b.tag; });
+    RawHeader header(fields);
+    std::size_t valuesCompared = 0;
+    for (std::size_t i = reader.records().size(); i-- > 0;) {
+        ASSERT_TRUE(reader.parseRecord(i, header)) << "record " << i;
+        DcmItem* expected = reference.item(i);
+        DcmItem* rebuilt = reader.item(i);
+        ASSERT_TRUE(expected && rebuilt) << "record " << i;
+        for (const auto& tag : tags) {
+            const DcmTagKey& key = tag.first;
+            const std::uint32_t wanted = tag.second.tag;
+            OFString want, again;
+            const bool present = expected->findAndGetOFStringArray(key, want).good();
+            rebuilt->findAndGetOFStringArray(key, again);
+            const std::size_t at = static_cast<std::size_t>(
+                std::find_if(fields.begin(), fields.end(), [wanted](const auto& f) { return f.tag == wanted; }) -
+                fields.begin());
+            const EncodedValue* value = header.value(at);
+            ASSERT_EQ(value != nullptr, present) << "record " << i << " tag " << key.toString().c_str();
+            if (value) {
+                EXPECT_EQ(std::string(value->bytes), want.c_str()) << "record " << i;
+                EXPECT_EQ(again, want) << "record " << i;
+                ++valuesCompared;
+            }
+        }
+    }
+    EXPECT_GT(valuesCompared, 2 * reader.records().size());
 }
 
 }  // namespace
