@@ -32,11 +32,18 @@ if [ ! -f "$DD/.complete" ]; then
     echo "generating $D and its DICOMDIR ..." >&2
     "$BUILD/dravelin-gen-data" folder "$D" --patients 10 --studies 2 --series 10 --images 100 --size 32 >&2
     # dcmmkdir takes file IDs of up to eight upper-case letters and digits per component.
-    (cd "$D" && find . -name '*.dcm' | while read -r f; do
-        id=$(echo "$f" | sed -E 's#^\./p([0-9]+)/s([0-9]+)/r([0-9]+)/img([0-9]+)\.dcm$#P\1/S\2/R\3/I\4#')
-        mkdir -p "$DD/$(dirname "$id")"
-        ln "$f" "$DD/$id"
-    done)
+    /usr/bin/python3 - "$D" "$DD" <<'PY'
+import os, re, sys
+src, dst = sys.argv[1], sys.argv[2]
+for root, _, files in os.walk(src):
+    for name in files:
+        rel = os.path.relpath(os.path.join(root, name), src)
+        m = re.fullmatch(r"p(\d+)/s(\d+)/r(\d+)/img(\d+)\.dcm", rel)
+        if m:
+            out = os.path.join(dst, "P%s/S%s/R%s/I%s" % m.groups())
+            os.makedirs(os.path.dirname(out), exist_ok=True)
+            os.link(os.path.join(root, name), out)
+PY
     dcmmkdir -q +r -Pgp -nb +id "$DD" +D "$DD/DICOMDIR" >&2
     touch "$DD/.complete"
 fi

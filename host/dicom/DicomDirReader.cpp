@@ -258,6 +258,7 @@ bool DicomDirReader::walkRaw()
         return false;
     }
     m_file.reset();
+    m_records.shrink_to_fit();  // held while the scan builds its tree
     return link(offsets, next, lower, root);
 }
 
@@ -355,7 +356,7 @@ const char* DicomDirReader::recordBytes(const Record& record)
         return m_bytes.data() + (record.begin - m_bytesStart);
     if (m_path.empty())
         return nullptr;
-    constexpr std::size_t kWindow = 1 << 20;
+    constexpr std::size_t kWindow = 256 << 10;
     m_bytes.resize(std::max(kWindow, record.end - record.begin));
     m_in.clear();
     m_in.seekg(static_cast<std::streamoff>(record.begin));
