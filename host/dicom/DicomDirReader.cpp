@@ -13,7 +13,6 @@
 #include <dcmtk/dcmdata/dcuid.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -85,15 +84,6 @@ std::uint32_t ulOf(const RawHeader& header, std::size_t index)
 bool isVr(const char* p, const char* vr)
 {
     return p[0] == vr[0] && p[1] == vr[1];
-}
-
-// VRs whose explicit encoding has a 32-bit length.
-bool hasLongLength(const char* vr)
-{
-    for (const char* v : {"OB", "OD", "OF", "OL", "OV", "OW", "SQ", "SV", "UC", "UN", "UR", "UT", "UV"})
-        if (isVr(vr, v))
-            return true;
-    return false;
 }
 
 }  // namespace
@@ -181,13 +171,12 @@ bool DicomDirReader::walkRaw()
             return false;
         const char* p = data + pos;
         const std::uint32_t tag = std::uint32_t(read16(p)) << 16 | read16(p + 2);
-        if (tag >> 16 == 0xFFFE || tag <= previous || !std::isupper(static_cast<unsigned char>(p[4])) ||
-            !std::isupper(static_cast<unsigned char>(p[5])))
+        if (tag >> 16 == 0xFFFE || tag <= previous || !RawHeader::readsVr(p + 4))
             return false;
         previous = tag;
         std::size_t header = 8;
         std::uint32_t length = read16(p + 6);
-        if (hasLongLength(p + 4)) {
+        if (RawHeader::hasLongLength(p + 4)) {
             if (size - pos < 12)
                 return false;
             header = 12;

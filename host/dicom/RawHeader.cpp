@@ -175,6 +175,16 @@ bool keepsAscii(std::string_view term)
 
 }  // namespace
 
+bool RawHeader::readsVr(const char* vr)
+{
+    return has(vr, Accepted);
+}
+
+bool RawHeader::hasLongLength(const char* vr)
+{
+    return has(vr, LongLength);
+}
+
 RawHeader::RawHeader(std::vector<Field> fields)
     : m_fields(std::move(fields)), m_values(m_fields.size()), m_present(m_fields.size(), 0)
 {

@@ -62,6 +62,11 @@ public:
     // none. The values point into `data`.
     Result parseItem(const char* data, std::size_t size, bool explicitVr, std::string_view charset, std::size_t& end);
 
+    // Whether `vr` (two bytes) is one that parse() reads (the standard VRs but UN), and
+    // whether its explicit encoding has a 32-bit length.
+    static bool readsVr(const char* vr);
+    static bool hasLongLength(const char* vr);
+
     // After Parsed: the value of the field at `index` (in the order given), or null when the
     // file does not hold the element. Present but empty elements give an empty value.
     const EncodedValue* value(std::size_t index) const { return m_present[index] ? &m_values[index] : nullptr; }

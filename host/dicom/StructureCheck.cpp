@@ -104,6 +104,16 @@ bool isVrLetters(const unsigned char* p)
     return p[0] >= 'A' && p[0] <= 'Z' && p[1] >= 'A' && p[1] <= 'Z';
 }
 
+// DCMTK reads any other two bytes, letters or not, as a VR with a 32-bit length.
+bool isStandardVr(const unsigned char* p)
+{
+    static constexpr std::string_view kStandard[] = {
+        "AE", "AS", "AT", "CS", "DA", "DS", "DT", "FD", "FL", "IS", "LO", "LT", "OB", "OD", "OF", "OL", "OV",
+        "OW", "PN", "SH", "SL", "SQ", "SS", "ST", "SV", "TM", "UC", "UI", "UL", "UN", "UR", "US", "UT", "UV"};
+    const std::string_view vr(reinterpret_cast<const char*>(p), 2);
+    return std::find(std::begin(kStandard), std::end(kStandard), vr) != std::end(kStandard);
+}
+
 // VRs whose explicit header has two reserved bytes and a 32-bit length.
 bool hasLongLength(const unsigned char* p)
 {
@@ -216,7 +226,7 @@ Walk walk(Source& source, std::size_t start, Encoding encoding, bool untilPixelD
         bool sequenceVr = false;
         if (implicit) {
             length = read32(p + 4, big);
-        } else if (isVrLetters(p + 4)) {
+        } else if (isStandardVr(p + 4)) {
             sequenceVr = p[4] == 'S' && p[5] == 'Q';
             unknownVr = p[4] == 'U' && p[5] == 'N';
             if (hasLongLength(p + 4)) {
@@ -327,7 +337,7 @@ Encoding readMeta(Source& source, std::size_t& start)
         meta = true;
         std::uint32_t length;
         std::size_t header = 8;
-        if (isVrLetters(p + 4) && !hasLongLength(p + 4)) {
+        if (isStandardVr(p + 4) && !hasLongLength(p + 4)) {
             length = read16(p + 6, false);
         } else if (isVrLetters(p + 4)) {
             const unsigned char* q = source.at(start, 12);

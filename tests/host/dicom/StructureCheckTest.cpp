@@ -62,6 +62,9 @@ TEST(StructureCheck, GivesUpOnDataWithoutElementsAndPassesRealFiles)
     const QByteArray overlong = QByteArray::fromHex("0800151153510000fffffffffeff00e0ffffffff09001010") + "OB" +
                                 QByteArray::fromHex("0000f0ffffff") + "abcd";
     EXPECT_EQ(checkOf(H::withMeta("1.2.840.10008.1.2.1", overlong)).problem, "the data ends inside an element");
+    // Letters that are no VR: DCMTK takes a 32-bit length ("abcd", 1.6 GB) where a 16-bit one (4) would fit.
+    const QByteArray nonStandardVr = QByteArray::fromHex("200013f7") + "HS" + QByteArray::fromHex("0400") + "abcd";
+    EXPECT_EQ(checkOf(H::withMeta("1.2.840.10008.1.2.1", nonStandardVr)).problem, "the data ends inside an element");
     // Cutting a file shows as truncation unless the cut falls between elements (or into the
     // padding after a deflated stream).
     const struct
