@@ -124,6 +124,9 @@ DicomEditor::DicomEditor(DicomEditorAlgorithm* algorithm, QWidget* parent)
     connect(this, &QDialog::finished, this, [this](int result) {
         m_algorithm->setStatus(result == QDialog::Accepted ? Algorithm::Success : Algorithm::Cancelled);
         closeAlgorithm(result == QDialog::Accepted);
+        // After the application's own "finished" note, which says nothing of the files.
+        if (ApplicationController* app = applicationController(); app && result == QDialog::Accepted)
+            app->showMessage(m_outcome);
     });
 }
 
@@ -216,8 +219,10 @@ void DicomEditor::accept()
         return;
 
     if (!convert(input, outputText, resume)) {
-        QMessageBox::critical(this, tr("Error"), tr("Not all files could be saved. See log for details"),
-                              QMessageBox::Ok);
+        QMessageBox box(QMessageBox::Critical, tr("Error"), tr("Not all files could be saved. See log for details"),
+                        QMessageBox::Ok, this);
+        box.setInformativeText(m_outcome);
+        box.exec();
         return;
     }
     DicomBrowser::accept();
@@ -317,6 +322,7 @@ bool DicomEditor::convert(const QString& input, const QString& output, bool resu
     task->finish();
     m_progress->hide();
     setConverting(false);
+    m_outcome = summary.outcome(output);
     DRAVELIN_LOG(1, "DICOM",
                  QStringLiteral("De-identified %1 files into %2 (%3 failed)%4")
                      .arg(summary.written)

@@ -86,6 +86,7 @@ private:
     ProgressWidget* m_progress = nullptr;  // shows the conversion when the host gives no reporter
     bool m_converting = false;
     bool m_skipBurnedIn = false;  // the answer of askAboutBurnedIn
+    QString m_outcome;            // what the last conversion wrote and where, for the user
 };
 
 }  // namespace Dravelin

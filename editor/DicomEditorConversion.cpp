@@ -109,6 +109,24 @@ QString DicomEditorConversion::Summary::message() const
                       : QCoreApplication::translate("DicomEditor", "Not all files could be saved. See log for details");
 }
 
+QString DicomEditorConversion::Summary::outcome(const QString& outputFolder) const
+{
+    const auto tr = [](const char* text) { return QCoreApplication::translate("DicomEditor", text); };
+    const auto files = [&](int n) { return n == 1 ? tr("1 file") : tr("%1 files").arg(n); };
+    QString text = tr("%1 written to %2").arg(files(written), outputFolder);
+    if (writtenBefore > 0)
+        text += tr("; %1 written before by the run resumed").arg(files(writtenBefore));
+    if (failed > 0)
+        text += tr("; %1 failed (see the log)").arg(files(failed));
+    if (leftOut > 0)
+        text += tr("; %1 left out").arg(files(leftOut));
+    if (!error.isEmpty())
+        text += QStringLiteral("; ") + error;
+    if (cancelled)
+        text += tr("; cancelled");
+    return text;
+}
+
 DicomEditorConversion::DicomEditorConversion(QString inputFolder, QString outputFolder,
                                              Dicom::DeidentificationActionTable table, bool keepPrivateTags,
                                              std::shared_ptr<Dicom::DatasetCache> cache)

@@ -73,6 +73,9 @@ public:
         bool complete() const { return failed == 0 && error.isEmpty(); }
         // "" when complete, else "Not all files could be saved. See log for details".
         QString message() const;
+        // What the run did, for the user: "40 files written to /x/y", then what failed, was
+        // left out or was cancelled ("; 2 failed (see the log); 1 left out").
+        QString outcome(const QString& outputFolder) const;
     };
 
     DicomEditorConversion(QString inputFolder, QString outputFolder, Dicom::DeidentificationActionTable table,

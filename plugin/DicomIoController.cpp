@@ -15,6 +15,7 @@
 #include "host/data/SharedImageSet.h"
 #include "host/dicom/DatasetCache.h"
 #include "host/dicom/Error.h"
+#include "host/dicom/dimse/DicomPacsConfiguration.h"
 #include "host/dicom/io/DicomIOAlgorithmBrowser.h"
 #include "host/dicom/io/DicomIOAlgorithmFile.h"
 #include "host/dicom/io/DicomIOAlgorithmFolder.h"
@@ -23,10 +24,13 @@
 #include "host/ui/WidgetHelpers.h"
 #include "plugin/DicomIoControllerExportDialog.h"
 #include "scanning/Patient.h"
+#include "scanning/ScannerQt.h"
 #include "scanning/Series.h"
+#include "scanning/SkippedFiles.h"
 #include "scanning/Study.h"
 
 #include <QDialog>
+#include <QFile>
 #include <QDialogButtonBox>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -35,6 +39,8 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QStyle>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QVBoxLayout>
 
@@ -151,8 +157,9 @@ DicomIoController::~DicomIoController()
 QString DicomIoController::fileFilter(const QString& name, const QStringList& extensions)
 {
     QString patterns;
+    // No glob matches "no extension" alone, and "*." matches nothing: such files need "*".
     for (const QString& e : extensions)
-        patterns += QStringLiteral("*.%1 ").arg(e);
+        patterns += e.isEmpty() ? QStringLiteral("* ") : QStringLiteral("*.%1 ").arg(e);
     if (patterns.isEmpty())
         return tr("All files (*)");
     patterns.chop(1);
@@ -292,11 +299,18 @@ void DicomIoController::runFolderFlow(QString path)
 
     const QFileInfo info(path);
     int dicomDir = 0;
-    if (info.isFile() && info.fileName().toUpper() == QLatin1String("DICOMDIR")) {
+    Dicom::SkippedFiles skipped;
+    if (!info.exists()) {
+        DRAVELIN_LOG(3, "DICOM", "No such file or folder: " + path);
+    } else if (info.isFile() && info.fileName().toUpper() == QLatin1String("DICOMDIR")) {
         m_browserModel->scanDicomDirBlocking(info.absoluteFilePath());
         dicomDir = 1;
     } else {
-        m_browserModel->scanDirectoryBlocking(path, true, false, true);
+        m_browserModel->scanBlocking(nullptr, [&](Dicom::ScannerQt& scanner) {
+            scanner.setSkippedFileHandler(
+                [&skipped](const QString& file, Dicom::Scanner::SkipReason reason) { skipped.add(file, reason); });
+            scanner.scanDirectory(path, true, false, true);
+        });
     }
     delete m_progressTask;
     m_progressTask = nullptr;
@@ -305,10 +319,21 @@ void DicomIoController::runFolderFlow(QString path)
         closeAlgorithm(false);
         return;
     }
+    // Said in the window with the same counts as the command line's scan; the files in the log.
+    m_scanNote.clear();
+    if (!skipped.empty()) {
+        for (const auto& [file, reason] : skipped.files())
+            DRAVELIN_LOG(2, "DICOM", "Skipped " + file + ": " + Dicom::SkippedFiles::reasonText(reason));
+        m_scanNote = tr("%1 (the list is in the log)").arg(skipped.summary());
+    }
     const std::vector<Dicom::Patient*>& patients = m_browserModel->patients();
     if (patients.empty()) {
+        const QString text = !info.exists()         ? tr("No such file or folder: %1").arg(path)
+                             : m_scanNote.isEmpty() ? tr("No DICOM data in %1").arg(path)
+                                                    : tr("No DICOM data in %1: %2").arg(path, m_scanNote);
         DRAVELIN_LOG(3, "DICOM", "The given folder does not contain any DICOM data.");
         closeAlgorithm(false);
+        tell(text);
         return;
     }
     if (patients.size() == 1 && patients.front()->studies.size() == 1 &&
@@ -405,11 +430,18 @@ void DicomIoController::loadSingleLocation(const QString& path)
         addToDataAndAnnotationModels(m_algorithm->takeOutput());
         app->algorithmFinished(m_algorithm, true);
         closeAlgorithm(false);
+        tell(m_scanNote);
         return;
     }
     if (!m_algorithm->location().isEmpty())
         QMessageBox::information(mainWidget(), tr("Load data"), tr("Could not load data"), QMessageBox::Ok);
     closeAlgorithm(false);
+}
+
+void DicomIoController::tell(const QString& text)
+{
+    if (ApplicationController* app = applicationController(); app && !text.isEmpty())
+        app->showMessage(text);
 }
 
 void DicomIoController::runSaveFlow()
@@ -420,9 +452,30 @@ void DicomIoController::runSaveFlow()
         return;
     }
     showFatalErrors();
-    if (m_algorithm->status() != Algorithm::Success)
+    const bool written = m_algorithm->status() == Algorithm::Success;
+    if (!written)
         QMessageBox::information(mainWidget(), tr("Export data"), tr("Could not save data"), QMessageBox::Ok);
     closeAlgorithm(true);
+    tell(written ? writtenText(dialog.datasets().size(), m_algorithm->location())
+                 : tr("Nothing written to %1: %2").arg(m_algorithm->location(), firstFatalError()));
+}
+
+QString DicomIoController::writtenText(std::size_t files, const QString& location)
+{
+    const Filesystem::Url url(location.toStdString());
+    const QString where = url.isLocalFile() ? QFile::decodeName(url.localFilePath().c_str()) : location;
+    const QString count = files == 1 ? tr("1 file") : tr("%1 files").arg(files);
+    if (url.scheme() == DicomPacsConfiguration::Scheme)
+        return tr("%1 sent to %2").arg(count, where);
+    return tr("%1 written to %2").arg(count, where);
+}
+
+QString DicomIoController::firstFatalError() const
+{
+    for (const Dicom::Error& error : m_algorithm->caughtErrors())
+        if (error.type == Dicom::Error::Fatal)
+            return QString::fromStdString(error.message);
+    return tr("see the log");
 }
 
 void DicomIoController::showFatalErrors()
@@ -453,10 +506,19 @@ void DicomIoController::showFatalErrors()
     edit->setObjectName(QStringLiteral("fatalErrors"));
     edit->setReadOnly(true);
     edit->setPlainText(text);
-    const QSizeF docSize = edit->document()->size();
+    // The edit's own document is laid out to the edit's width, which is not known before the
+    // dialog is shown (it reads 2 x 2): measure the text in a document of its own, long lines
+    // wrapped at 720 pixels, and let a list taller than 400 pixels scroll.
+    QTextDocument measure;
+    measure.setDefaultFont(edit->font());
+    measure.setDocumentMargin(edit->document()->documentMargin());
+    measure.setPlainText(text);
+    measure.setTextWidth(std::min(std::ceil(measure.idealWidth()), 720.0));
+    const QSizeF docSize(measure.textWidth(), std::min(measure.size().height(), 400.0));
     const QMargins margins = edit->contentsMargins();
-    edit->setFixedSize(static_cast<int>(std::lround(docSize.width())) + margins.left() + margins.right(),
-                       static_cast<int>(std::lround(docSize.height())) + margins.top() + margins.bottom());
+    const int scrollBar = edit->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    edit->setFixedSize(static_cast<int>(std::ceil(docSize.width())) + margins.left() + margins.right() + scrollBar,
+                       static_cast<int>(std::ceil(docSize.height())) + margins.top() + margins.bottom());
     detailsLayout->addWidget(edit);
     layout->addWidget(details);
     QtHelpers::makeExpandable(details);

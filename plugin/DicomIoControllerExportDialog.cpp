@@ -353,9 +353,16 @@ void DicomIoControllerExportDialog::accept()
     m_algorithm.setLocation(QString::fromStdString(url.string()));
     m_algorithm.compute();
     if (m_algorithm.status() != 0) {
-        QMessageBox::critical(this, tr("Failure"),
-                              tr("The DICOM files could not be written. Please check the log for details."),
-                              QMessageBox::Ok);
+        QMessageBox box(QMessageBox::Critical, tr("Failure"),
+                        tr("The DICOM files could not be written. Please check the log for details."), QMessageBox::Ok,
+                        this);
+        // What failed, where the user is looking.
+        QStringList reasons;
+        for (const Dicom::Error& error : m_algorithm.caughtErrors())
+            if (error.type == Dicom::Error::Fatal)
+                reasons << QString::fromStdString(error.message);
+        box.setInformativeText(reasons.join(QLatin1Char('\n')));
+        box.exec();
         return;
     }
     QDialog::accept();

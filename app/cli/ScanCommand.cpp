@@ -9,6 +9,7 @@
 #include "host/dicom/DatasetCache.h"
 #include "browser/models/DicomBrowserFilterModel.h"
 #include "browser/models/DicomBrowserModel.h"
+#include "scanning/SkippedFiles.h"
 #include "scanning/Image.h"
 #include "scanning/Patient.h"
 #include "scanning/ScannerQt.h"
@@ -175,62 +176,14 @@ std::optional<Options> parseArguments(CommandLine& cl)
     return o;
 }
 
-// Files a folder scan left out, gathered from its worker threads.
-class SkippedFiles
+// One "  PATH: reason" line per skipped file, in path order.
+QStringList skippedList(const SkippedFiles& skipped)
 {
-public:
-    void add(const QString& path, Scanner::SkipReason reason)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_files.emplace_back(path, reason);
-    }
-
-    // "14 files skipped: 9 not DICOM, 3 truncated, 2 unreadable"; empty when none was.
-    QString summary() const
-    {
-        if (m_files.empty())
-            return {};
-        QStringList parts;
-        for (const Scanner::SkipReason reason : kReasons) {
-            const auto n =
-                std::count_if(m_files.begin(), m_files.end(), [&](const auto& f) { return f.second == reason; });
-            if (n > 0)
-                parts << QString::number(n) + ' ' + text(reason);
-        }
-        return QStringLiteral("%1 %2 skipped: %3")
-            .arg(m_files.size())
-            .arg(m_files.size() == 1 ? "file" : "files", parts.join(", "));
-    }
-
-    // One "  PATH: reason" line per file, in path order.
-    QStringList list() const
-    {
-        QStringList lines;
-        for (const auto& [path, reason] : m_files)
-            lines << "  " + TextFormat::printable(path) + ": " + text(reason);
-        lines.sort();
-        return lines;
-    }
-
-private:
-    static constexpr Scanner::SkipReason kReasons[] = {Scanner::SkipReason::NotDicom, Scanner::SkipReason::Truncated,
-                                                       Scanner::SkipReason::TooDeep, Scanner::SkipReason::DeflateBomb,
-                                                       Scanner::SkipReason::Unreadable};
-    static QString text(Scanner::SkipReason reason)
-    {
-        switch (reason) {
-            case Scanner::SkipReason::NotDicom: return QStringLiteral("not DICOM");
-            case Scanner::SkipReason::Truncated: return QStringLiteral("truncated");
-            case Scanner::SkipReason::Unreadable: return QStringLiteral("unreadable");
-            case Scanner::SkipReason::TooDeep: return QStringLiteral("nested too deep");
-            case Scanner::SkipReason::DeflateBomb: return QStringLiteral("inflating too far");
-        }
-        return {};
-    }
-
-    std::mutex m_mutex;
-    std::vector<std::pair<QString, Scanner::SkipReason>> m_files;
-};
+    QStringList lines;
+    for (const auto& [path, reason] : skipped.files())
+        lines << "  " + TextFormat::printable(path) + ": " + SkippedFiles::reasonText(reason);
+    return lines;
+}
 
 // Runs the model's asynchronous scan and waits in an event loop, printing its progress.
 // Returns why PATH could not be read as a DICOMDIR, or nothing.
@@ -353,7 +306,7 @@ int runScanCommand(const QStringList& args)
     if (!skipped.summary().isEmpty())
         notes << skipped.summary();
     if (options->verbose)
-        notes << skipped.list();
+        notes << skippedList(skipped);
     if (options->json) {
         printJson(filter, options->images, options->threads.value_or(Scanner::defaultNumberOfThreads()));
         std::fflush(stdout);

@@ -25,6 +25,8 @@
 #include <QTimer>
 #include <QTreeView>
 
+#include <algorithm>
+
 namespace Dravelin {
 
 namespace {
@@ -152,14 +154,15 @@ int ApplicationRunner::run(const QStringList& arguments, std::FILE* out, std::FI
         }
         window.runAlgorithm(std::move(algorithm));
     } else if (!locations.isEmpty()) {
-        const QString reader = window.dicomReaderId();
-        if (reader.isEmpty())
+        if (window.dicomReaderId().isEmpty())
             print(err, QStringLiteral("dravelin: no DICOM reader registered; is the DICOM plug-in in %1?").arg(folder));
-        for (const QString& location : locations) {
-            const QFileInfo info(location);
-            window.loadLocation(info.exists() ? info.absoluteFilePath() : location, reader);
-        }
+        // After the window is up: a folder of several series opens the browser on it.
+        QTimer::singleShot(0, &window, [&window, locations] { window.openPaths(locations); });
     }
+    // A folder is opened through the reader's interface, which may show a window (the browser).
+    const bool opensFolders = !runDescriptor && std::any_of(locations.begin(), locations.end(), [](const QString& l) {
+        return QFileInfo(l).isDir() || QFileInfo(l).fileName().compare("DICOMDIR", Qt::CaseInsensitive) == 0;
+    });
 
     if (runDescriptor && !runReads) {
         // Once the data is in, as a user would: select it, then pick the menu entry.
@@ -204,7 +207,7 @@ int ApplicationRunner::run(const QStringList& arguments, std::FILE* out, std::FI
             if (quietTicks < 2)
                 return;
             QWidget* target = &window;
-            if (runDescriptor) {
+            if (runDescriptor || opensFolders) {
                 target = nullptr;
                 for (QWidget* top : QApplication::topLevelWidgets())
                     if (top != &window && top->isVisible() && top->isWindow() && !top->inherits("QMenu"))
@@ -218,7 +221,7 @@ int ApplicationRunner::run(const QStringList& arguments, std::FILE* out, std::FI
                 // A window that scans folders (the DICOM editor) is shown on the first location.
                 auto* path = target->findChild<QComboBox*>(QStringLiteral("pathEdit"));
                 auto* scan = target->findChild<QAbstractButton*>(QStringLiteral("scanButton"));
-                if (!typed && !runReads && !locations.isEmpty() && path && scan) {
+                if (!typed && !runReads && !opensFolders && !locations.isEmpty() && path && scan) {
                     path->setEditText(QFileInfo(locations.first()).absoluteFilePath());
                     typed = true;
                     scan->click();

@@ -315,6 +315,15 @@ DicomBrowser::DicomBrowser(std::shared_ptr<Dicom::DatasetCache> cache, QWidget* 
             [this](const QPoint& pos) { openContextMenu(m_ui->view->viewport()->mapToGlobal(pos)); });
     connect(m_ui->view->selectionModel(), &QItemSelectionModel::currentChanged, this,
             &DicomBrowser::onSelectionChanged);
+    // Removing an ancestor of the current row (a filter hides its patient), a reset or a
+    // re-sorted layout drops the current row without telling currentChanged.
+    const auto dropStaleInfo = [this] {
+        if (!m_ui->view->currentIndex().isValid())
+            clearCurrentInfo();
+    };
+    connect(m_filterModel, &QAbstractItemModel::rowsRemoved, this, dropStaleInfo);
+    connect(m_filterModel, &QAbstractItemModel::modelReset, this, dropStaleInfo);
+    connect(m_filterModel, &QAbstractItemModel::layoutChanged, this, dropStaleInfo);
     connect(m_model, &QAbstractItemModel::dataChanged, this,
             [this](const QModelIndex& first, const QModelIndex& last, const QVector<int>& roles) {
                 // Only a change of the row the Info tab shows matters.
@@ -842,10 +851,24 @@ void DicomBrowser::clearInfoTab()
     }
 }
 
+void DicomBrowser::clearCurrentInfo()
+{
+    m_parameterFields.clear();
+    clearInfoTab();
+    m_ui->tagsWidget->setDataset(nullptr);
+    m_ui->infoTabWidget->setTabEnabled(kTagsTabIndex, false);
+    m_ui->infoTabWidget->hide();
+}
+
 void DicomBrowser::onSelectionChanged(const QModelIndex& current, const QModelIndex&)
 {
-    if (!current.isValid() || !m_model)
+    if (!m_model)
         return;
+    // No current row (a filter hid it, a scan cleared the tree): nothing may stay on show.
+    if (!current.isValid()) {
+        clearCurrentInfo();
+        return;
+    }
     if (auto* placeholder = current.data(DicomBrowserModel::PacsSeriesProxyRole).value<Dicom::PacsSeriesProxy*>()) {
         m_model->getPacsSeriesAsync(placeholder);
         return;

@@ -127,6 +127,8 @@ private:
     bool stopRunningWork();
     // Takes the preview and the frame slider out of the Info tab and removes every other row.
     void clearInfoTab();
+    // Empties and hides the Info and Tags tabs.
+    void clearCurrentInfo();
     // Runs on scan threads (through the guard); only emits or sets the atomic flag.
     void onScanError(const Dicom::Error& error);
 

@@ -55,6 +55,8 @@ public:
     void setAllCollapsed(bool collapsed);
     // Writes the dataset as DCMTK's XML (name ending in ".xml") or text dump; false on failure.
     bool exportTags(const QString& path) const;
+    // The dataset shown; null when none is.
+    const std::shared_ptr<DcmDataset>& dataset() const { return m_dataset; }
     // The value of a binary or numeric element as bytes; nothing for other VRs.
     static std::optional<QByteArray> getRawBuffer(DcmElement* element);
 

@@ -43,6 +43,10 @@ public:
     virtual void runAlgorithm(std::unique_ptr<Algorithm> algorithm) = 0;
     // A controller finished its algorithm with a result (`success`), after adding its output.
     virtual void algorithmFinished(Algorithm* algorithm, bool success) = 0;
+    // Tells the user the outcome of an interaction in one line (the main window's status bar),
+    // where it stays until the next message. Called after closeAlgorithm it replaces the
+    // application's generic "finished" note. Ignored without a window.
+    virtual void showMessage(const QString& text) { (void)text; }
     // The controller's interaction ended (AlgorithmController::closeAlgorithm); the application
     // deletes controller and algorithm once control returns to the event loop.
     virtual void closeAlgorithm(AlgorithmController* controller, bool notifyHost) = 0;

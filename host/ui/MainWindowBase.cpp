@@ -24,6 +24,10 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
 #include <QDockWidget>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -163,6 +167,12 @@ MainWindowBase::MainWindowBase(FactoryRegistry* registry, QWidget* parent)
         updateActions();
         emit selectedDataChanged();
     });
+    // Several series loaded: the one the user clicks is the one the views show.
+    connect(m_tree->selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& current) {
+        if (Data* data = DataItemModel::dataAt(current); dynamic_cast<SharedImageSet*>(data))
+            showImageSet(data);
+    });
+    setAcceptDrops(true);
 
     buildStaticMenus();
     rebuildMenus();
@@ -454,20 +464,73 @@ bool MainWindowBase::loadLocation(const QString& location, const QString& algori
             Properties config(QStringLiteral("Config"));
             done.configuration(&config);
             addRecentFile(location, algorithmId, config);
-            const auto added = addOutput(done.takeOutput());
-            const QString loaded = tr("Loaded %1 item(s) from %2").arg(added.size()).arg(location);
-            // A note stays until the next message: the user has to see it.
-            const QString notes = notesOf(added);
-            if (notes.isEmpty())
-                statusBar()->showMessage(loaded, 5000);
-            else
-                statusBar()->showMessage(loaded + QStringLiteral(". ") + notes);
+            addOutput(done.takeOutput(), location);
         } else {
             Log::log(4, "MainWindow", "Could not load " + location);
             statusBar()->showMessage(tr("Could not load %1").arg(location));
         }
     });
     return true;
+}
+
+void MainWindowBase::openPaths(const QStringList& paths)
+{
+    const QString reader = dicomReaderId();
+    for (const QString& path : paths) {
+        const QFileInfo info(path);
+        // URLs and location strings go to the reader as they are.
+        const bool location = path.contains(QLatin1String("://")) || path.contains(QLatin1String("##"));
+        if (!location && !info.exists()) {
+            Log::log(3, "MainWindow", "No such file or folder: " + path);
+            statusBar()->showMessage(tr("No such file or folder: %1").arg(path));
+        } else if (reader.isEmpty()) {
+            statusBar()->showMessage(tr("Cannot open %1: no DICOM reader is loaded").arg(path));
+        } else if (!location &&
+                   (info.isDir() || info.fileName().compare(QLatin1String("DICOMDIR"), Qt::CaseInsensitive) == 0)) {
+            m_folderQueue << info.absoluteFilePath();
+        } else {
+            loadLocation(location ? path : info.absoluteFilePath(), reader);
+        }
+    }
+    openNextFolder();
+}
+
+void MainWindowBase::openNextFolder()
+{
+    if (m_openingFolder || m_folderQueue.isEmpty())
+        return;
+    std::unique_ptr<Algorithm> algorithm = m_registry->instantiateAlgorithm(dicomReaderId());
+    if (!algorithm)
+        return;
+    Properties p(QStringLiteral("Config"));
+    p.setParam(QStringLiteral("location"), m_folderQueue.takeFirst());
+    algorithm->configure(&p);
+    m_openingFolder = algorithm.get();
+    runAlgorithm(std::move(algorithm));
+    // A reader without an interface of its own asked for a folder instead: nothing waits for it.
+    if (std::none_of(m_running.begin(), m_running.end(),
+                     [this](const auto& r) { return r->algorithm.get() == m_openingFolder; }))
+        m_openingFolder = nullptr;
+}
+
+void MainWindowBase::dragEnterEvent(QDragEnterEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (std::any_of(urls.begin(), urls.end(), [](const QUrl& url) { return url.isLocalFile(); }))
+        event->acceptProposedAction();
+}
+
+void MainWindowBase::dropEvent(QDropEvent* event)
+{
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile())
+            paths << url.toLocalFile();
+    if (paths.isEmpty())
+        return;
+    event->acceptProposedAction();
+    // After the drag has ended: opening a folder may show a modal browser.
+    QTimer::singleShot(0, this, [this, paths] { openPaths(paths); });
 }
 
 void MainWindowBase::runInBackground(std::shared_ptr<Algorithm> algorithm, const QString& description,
@@ -491,7 +554,7 @@ void MainWindowBase::runInBackground(std::shared_ptr<Algorithm> algorithm, const
     watcher->setFuture(QtConcurrent::run([algorithm] { algorithm->compute(); }));
 }
 
-std::vector<Data*> MainWindowBase::addOutput(OwningDataList output)
+std::vector<Data*> MainWindowBase::addOutput(OwningDataList output, const QString& source)
 {
     if (output.empty())
         return {};
@@ -499,11 +562,34 @@ std::vector<Data*> MainWindowBase::addOutput(OwningDataList output)
     // Shown here, not again when the model's notifications are handled.
     for (Data* data : withDescendants(added))
         m_newData.erase(std::remove(m_newData.begin(), m_newData.end(), data), m_newData.end());
-    showNewData(added);
+    showNewData(added, source);
     return added;
 }
 
-void MainWindowBase::showNewData(const std::vector<Data*>& added)
+void MainWindowBase::showMessage(const QString& text)
+{
+    if (text.isEmpty())
+        return;
+    if (m_newData.empty()) {
+        statusBar()->showMessage(text);
+        return;
+    }
+    m_pendingMessage += (m_pendingMessage.isEmpty() ? QString() : QStringLiteral("; ")) + text;
+}
+
+void MainWindowBase::showImageSet(Data* image)
+{
+    DataList shown = m_display->visibleData();
+    if (shown.contains(image))
+        return;
+    for (SharedImageSet* old : shown.getImages())
+        shown.remove(old);
+    shown.add(image);
+    m_display->setVisibleData(shown);
+    m_display->resetViews();
+}
+
+void MainWindowBase::showNewData(const std::vector<Data*>& added, const QString& source)
 {
     DataList shown = m_display->visibleData();
     bool imageShown = false;
@@ -531,8 +617,39 @@ void MainWindowBase::showNewData(const std::vector<Data*>& added)
     if (imageShown)
         m_display->resetViews();
     updateDataControllers();
-    if (const QString notes = notesOf(added); !notes.isEmpty())
-        statusBar()->showMessage(notes);
+
+    // What came, which of it the views show and how to show the rest; then the readers' notes.
+    const std::vector<Data*> all = withDescendants(added);
+    std::vector<Data*> images;
+    std::copy_if(all.begin(), all.end(), std::back_inserter(images),
+                 [](Data* d) { return dynamic_cast<SharedImageSet*>(d) != nullptr; });
+    QString text;
+    if (images.size() == 1)
+        text = tr("Loaded %1").arg(images.front()->name());
+    else if (images.size() > 1)
+        text = tr("Loaded %1 image sets; the views show %2 (click another in the Data tree to show it)")
+                   .arg(images.size())
+                   .arg(images.front()->name());
+    else if (!added.empty())
+        text = added.size() == 1 ? tr("Loaded %1").arg(added.front()->name()) : tr("Loaded %1 items").arg(added.size());
+    if (!text.isEmpty() && !source.isEmpty())
+        text += tr(" from %1").arg(source);
+    if (imageShown) {
+        // The data tree's current row is the image set on show.
+        for (Data* image : images)
+            if (m_display->visibleData().contains(image)) {
+                m_tree->setSelectedData(DataList{image});
+                m_tree->selectionModel()->setCurrentIndex(m_tree->selectionModel()->selectedRows(0).value(0),
+                                                          QItemSelectionModel::NoUpdate);
+                break;
+            }
+    }
+    QStringList parts;
+    for (const QString& part : {text, notesOf(added), std::exchange(m_pendingMessage, {})})
+        if (!part.isEmpty())
+            parts << part;
+    if (!parts.isEmpty())
+        statusBar()->showMessage(parts.join(QStringLiteral(". ")));
 }
 
 void MainWindowBase::askAndLoad(const AlgorithmDescriptor& descriptor)
@@ -666,12 +783,18 @@ void MainWindowBase::reapClosed()
             continue;
         }
         QPointer<ControllerDecorator> decorator = (*it)->decorator;
+        if ((*it)->algorithm.get() == m_openingFolder)
+            m_openingFolder = nullptr;
         (*it)->controller.reset();
         delete decorator;
         it = m_running.erase(it);
     }
     if (m_running.empty() && m_dataControllers.empty())
         m_controllerDock->hide();
+    // Readers report through the display's plain calls too: their row ends with them.
+    if (m_running.empty() && m_pendingLoads == 0)
+        m_progress->reset();
+    openNextFolder();
 }
 
 void MainWindowBase::updateDataControllers()

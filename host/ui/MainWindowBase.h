@@ -61,6 +61,9 @@ public:
     void runAlgorithm(std::unique_ptr<Algorithm> algorithm) override;
     void algorithmFinished(Algorithm* algorithm, bool success) override;
     void closeAlgorithm(AlgorithmController* controller, bool notifyHost) override;
+    // Shown in the status bar until the next message; while new data waits to be shown, it
+    // follows the note of what was loaded.
+    void showMessage(const QString& text) override;
 
     DisplayWidgetMulti* displayWidget() const { return m_display; }
     DataTreeWidget* dataTree() const { return m_tree; }
@@ -93,11 +96,18 @@ public:
     bool loadLocation(const QString& location, const QString& algorithmId, const Properties* config = nullptr);
     // The id of the first registered DICOM reader that opens folders and files, or empty.
     QString dicomReaderId() const;
+    // Opens what the user named (command line, drag and drop): a folder (read with its
+    // sub-folders) or a DICOMDIR as File > Open does, through the reader's own interface, which
+    // offers the browser when it holds several series; one folder at a time. Files, URLs and
+    // location strings are read by loadLocation(). A path that does not exist is said in the
+    // status bar.
+    void openPaths(const QStringList& paths);
     int pendingLoads() const { return m_pendingLoads; }
 
     // Adds read data to the models, gives each item the data annotation offered for it, and
-    // shows it. Returns the added items.
-    std::vector<Data*> addOutput(OwningDataList output);
+    // shows it; the status bar says what was loaded (from `source`, when given). Returns the
+    // added items.
+    std::vector<Data*> addOutput(OwningDataList output, const QString& source = QString());
 
 signals:
     void selectedDataChanged();
@@ -106,6 +116,8 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     struct Running;
@@ -120,8 +132,12 @@ private:
                          std::function<void(Algorithm&)> done);
     void updateDataControllers();
     // Gives new items their data annotation and shows them (the first new image set replaces
-    // the image sets shown).
-    void showNewData(const std::vector<Data*>& added);
+    // the image sets shown and becomes the data tree's current row), then says what came.
+    void showNewData(const std::vector<Data*>& added, const QString& source = QString());
+    // The views show `image` in place of the image sets they showed.
+    void showImageSet(Data* image);
+    // Starts the reader's folder flow on the next queued folder, unless one runs.
+    void openNextFolder();
     void showControllerPanel(class Controller* controller, const QString& title);
     void reapClosed();
 
@@ -151,7 +167,10 @@ private:
     std::vector<std::unique_ptr<DataController>> m_dataControllers;
     QStringList m_dataControllerNames;
     int m_pendingLoads = 0;
-    std::vector<Data*> m_newData;  // added to the model since the last showNewData
+    std::vector<Data*> m_newData;                // added to the model since the last showNewData
+    QString m_pendingMessage;                    // said with the next showNewData
+    QStringList m_folderQueue;                   // folders waiting for openPaths' reader
+    const Algorithm* m_openingFolder = nullptr;  // the reader reading one of them
 };
 
 }  // namespace Dravelin

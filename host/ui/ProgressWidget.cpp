@@ -93,6 +93,13 @@ void ProgressWidget::setValue(long long value)
         lock.lock();
     }
     Task* own = m_ownTask.get();
+    // Done once it reaches its end: no one may be left to call reset(), and a row at 100 %
+    // would stay until the application closes. A further phase starts a new task.
+    if (own->steps() > 0 && value >= own->steps()) {
+        std::unique_ptr<Task> done = std::move(m_ownTask);
+        lock.unlock();
+        return;
+    }
     lock.unlock();
     own->setStep(int(std::clamp<long long>(value, INT_MIN, INT_MAX)));
 }

@@ -15,7 +15,8 @@ struct AppRun
     QString out, err;
 };
 
-AppRun runApp(const QStringList& args)
+// `timeoutMs` < 0 waits for ever; a run that takes longer is killed and reads as status -1.
+AppRun runApp(const QStringList& args, int timeoutMs = -1)
 {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -24,7 +25,11 @@ AppRun runApp(const QStringList& args)
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), QDir::temp().filePath(QStringLiteral("dravelin-app-test-config")));
     p.setProcessEnvironment(env);
     p.start(QStringLiteral(DRAVELIN_APP_EXE), args);
-    p.waitForFinished(-1);
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished(-1);
+        return {-1, QString(), QStringLiteral("did not exit")};
+    }
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
             QString::fromUtf8(p.readAllStandardError())};
 }
@@ -45,13 +50,21 @@ TEST(DravelinApp, ListPluginsShowsAPluginAndWhatItRegistered)
     EXPECT_TRUE(version.out.contains(QRegularExpression("^dravelin \\d"))) << version.out.toStdString();
 }
 
-// Opens the sample data through the DICOM plug-in and saves the window once it is shown.
-TEST(DravelinApp, ScreenshotAfterLoadingShowsTheSeries)
+// Opens a one-series folder through the DICOM plug-in, the way File > Open does (--run) and
+// as a plain argument, and saves the window once it is shown: both end, with the series on show.
+using ScreenshotRuns = ::testing::TestWithParam<bool>;
+
+TEST_P(ScreenshotRuns, ScreenshotAfterLoadingShowsTheSeriesAndExits)
 {
     Dravelin::Test::TempDir dir;
-    ASSERT_TRUE(Dravelin::Test::runGenerator({"sample", dir.file("data")}));
+    ASSERT_TRUE(Dravelin::Test::runGenerator({"folder", dir.file("data"), "--patients", "1", "--studies", "1",
+                                              "--series", "1", "--images", "8", "--size", "64"}));
     const QString png = dir.file("window.png");
-    const AppRun run = runApp({dir.file("data"), "--screenshot", png});
+    QStringList args{dir.file("data"), "--screenshot", png};
+    if (GetParam())
+        args << "--run"
+             << "Dicom.DicomIOAlgorithmFolder";
+    const AppRun run = runApp(args, 120000);
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
     const QImage shot(png);
     ASSERT_FALSE(shot.isNull());
@@ -65,3 +78,6 @@ TEST(DravelinApp, ScreenshotAfterLoadingShowsTheSeries)
         }
     EXPECT_GT(greys.size(), 64);
 }
+
+INSTANTIATE_TEST_SUITE_P(DravelinApp, ScreenshotRuns, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "RunFolderReader" : "Argument"; });

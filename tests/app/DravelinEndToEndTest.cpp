@@ -21,8 +21,12 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMimeData>
+#include <QStatusBar>
+#include <QUrl>
 #include <QPushButton>
 #include <QSettings>
 #include <QtTest/QTest>
@@ -51,6 +55,8 @@ protected:
         window.show();
     }
     std::vector<Data*> volumes() const { return window.dataModel()->getAll(Data::KindVolume); }
+    QString message() const { return window.statusBar()->currentMessage(); }
+    std::string said() const { return message().toStdString(); }
     T::TempDir settings, dir;
     PluginLoader loader{&FactoryRegistry::global()};
     MainWindowBase window;
@@ -99,12 +105,58 @@ TEST_F(App, BrowserLoadsTwoCheckedSeriesAndOneExportsAsJpegLsAndReloadsEqual)
     });
     window.exportAction("Dicom.DicomIoAlgorithm")->trigger();
     ASSERT_TRUE(QTest::qWaitFor([&] { return T::filesUnder(dir.file("out")).size() == 3; }, kHang));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return message() == "3 files written to " + dir.file("out"); })) << said();
     DicomIoAlgorithm reader;
     reader.setLocation(dir.file("out"));
     reader.compute();
     const OwningDataList output = reader.takeOutput();
     ASSERT_TRUE(output.getImage());
     EXPECT_EQ(values(*image->get(0)), values(*output.getImage()->get(0)));
+}
+
+// Folders named on the command line or dropped on the window open as File > Open does: read
+// with their sub-folders, through the browser when they hold several series; what could not be
+// read is said in the status bar.
+TEST_F(App, NamedAndDroppedFoldersOpenAsFileOpenDoes)
+{
+    ASSERT_TRUE(T::runGenerator({"folder", dir.file("two"), "--patients", "2", "--studies", "1", "--series", "1",
+                                 "--images", "2", "--size", "16"}));
+    int series = 0;
+    T::ModalAnswer browser(T::isVisibleOf<DicomBrowser>, [&](QWidget* w) {
+        auto* b = static_cast<DicomBrowser*>(w);
+        QAbstractItemModel* model = b->browserModel();
+        for (int p = 0; p < model->rowCount(); ++p) {
+            const QModelIndex study = model->index(0, 0, model->index(p, 0));
+            series += model->rowCount(study);
+            model->setData(model->index(0, 0, study), Qt::Checked, Qt::CheckStateRole);
+        }
+        b->accept();
+    });
+    window.openPaths({dir.file("two")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return volumes().size() == 2; }, kHang));
+    EXPECT_EQ(series, 2);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return message().startsWith("Loaded 2 image sets"); })) << said();
+
+    // One series, dropped: loaded at once.
+    ASSERT_TRUE(T::runGenerator({"folder", dir.file("one"), "--patients", "1", "--studies", "1", "--series", "1",
+                                 "--images", "2", "--size", "16"}));
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(dir.file("one"))});
+    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &drop);
+    ASSERT_TRUE(drop.isAccepted());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return volumes().size() == 3; }, 60000));
+
+    // Nothing DICOM: said, with what the scan skipped and why.
+    ASSERT_TRUE(T::writeFile(dir.file("none/notes.txt"), "not an image\n"));
+    window.openPaths({dir.file("none")});
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return message() ==
+               "No DICOM data in " + dir.file("none") + ": 1 file skipped: 1 not DICOM (the list is in the log)";
+    })) << said();
 }
 
 TEST_F(App, EditorFromTheToolsMenuLeavesNoIdentifyingValue)
@@ -126,6 +178,7 @@ TEST_F(App, EditorFromTheToolsMenuLeavesNoIdentifyingValue)
     editor->accept();
     const QStringList written = T::filesUnder(dir.file("out"));
     ASSERT_EQ(written.size(), 2);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return message() == "2 files written to " + dir.file("out"); })) << said();
     for (const QString& file : written) {
         DcmFileFormat f;
         ASSERT_TRUE(f.loadFile(dir.file("out/" + file).toUtf8().constData()).good());

@@ -3,6 +3,7 @@
 #include "browser/widgets/DateFilterWidget.h"
 #include "browser/widgets/DicomBrowser.h"
 #include "browser/widgets/SettingsWidget.h"
+#include "browser/widgets/TagsWidget.h"
 #include "host/core/LocationString.h"
 #include "host/dicom/DatasetCache.h"
 #include "host/dicom/DicomPluginSettings.h"
@@ -19,6 +20,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -193,6 +195,39 @@ TEST_F(Browser, InfoTabFollowsTheCurrentRow)
     EXPECT_EQ(field("Number of Files"), "<none>");
     EXPECT_FALSE(tabs->isTabEnabled(1));
     EXPECT_FALSE(slider->isVisibleTo(browser.get()));
+}
+
+// What the Info and Tags tabs show leaves with its row: hidden by a filter, or gone with a scan.
+TEST_F(Browser, InfoAndTagsClearWhenTheirSeriesIsFilteredOutOrANewScanStarts)
+{
+    scanFolder(generated(2, 1, 1));
+    auto* view = child<QTreeView>("view");
+    auto* tabs = child<QTabWidget>("infoTabWidget");
+    auto* tags = child<Dicom::TagsWidget>("tagsWidget");
+    const auto showFirstSeries = [&] {
+        const std::vector<QModelIndex> rows = seriesRows();
+        ASSERT_EQ(rows.size(), 2u);
+        view->selectionModel()->setCurrentIndex(rows[0], QItemSelectionModel::ClearAndSelect);
+        tabs->setCurrentIndex(1);
+        ASSERT_TRUE(tags->dataset());
+        ASSERT_FALSE(tabs->isHidden());
+    };
+    const auto cleared = [&] {
+        return tabs->isHidden() && !tags->dataset() && child<QFormLayout>("infoLayout")->count() == 0;
+    };
+
+    showFirstSeries();
+    const QString other =
+        view->model()->index(1, 0).data(DicomBrowserModel::PatientRole).value<Dicom::Patient*>()->patientName;
+    child<QLineEdit>("filterLineEdit")->setText(other);
+    ASSERT_EQ(view->model()->rowCount(), 1);
+    EXPECT_TRUE(cleared());
+
+    child<QLineEdit>("filterLineEdit")->clear();
+    showFirstSeries();
+    QDir().mkpath(m_dataDir.file("empty"));
+    scanFolder(m_dataDir.file("empty"));
+    EXPECT_TRUE(cleared());
 }
 
 TEST_F(Browser, NetworkPathsAreRefusedAndLocalFoldersRemembered)

@@ -238,6 +238,7 @@ TEST_F(DicomEditorConversionTest, PerFileFaultsAreLoggedCountedAndSkipped)
     EXPECT_EQ(summary.written, 2);
     EXPECT_EQ(summary.failed, 2);
     EXPECT_EQ(summary.message(), "Not all files could be saved. See log for details");
+    EXPECT_EQ(summary.outcome("/x"), "2 files written to /x; 2 files failed (see the log)");
     EXPECT_TRUE(log.contains("Could not read file: ", 4));
     EXPECT_TRUE(log.contains("Could not create relative path: ../", 4));
     EXPECT_TRUE(QFile::exists(out.file("a.dcm")));

@@ -10,6 +10,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QGroupBox>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTextEdit>
 
@@ -118,9 +120,17 @@ TEST(DicomIoController, FatalErrorDialogListsOnlyFatalErrors)
     algorithm.setLocation((testFile("MR_truncated.dcm") + "##" + testFile("CT_small.dcm")));
     ControllerRun run(&algorithm);
     QString shown;
+    QSize box;
+    int scrolls = -1;
     T::ModalAnswer dialog([](QWidget* w) { return w->isVisible() && w->windowTitle() == "DICOM IO"; },
                           [&](QWidget* w) {
-                              shown = w->findChild<QTextEdit*>()->toPlainText();
+                              auto* edit = w->findChild<QTextEdit*>();
+                              shown = edit->toPlainText();
+                              w->findChild<QGroupBox*>()->setChecked(true);  // Details expanded
+                              QApplication::processEvents();
+                              box = edit->viewport()->size();
+                              scrolls = edit->verticalScrollBar()->maximum() + edit->horizontalScrollBar()->maximum();
+                              T::saveShot(w, "fatal-error-dialog.png");
                               static_cast<QDialog*>(w)->accept();
                           });
     run.controller.run();
@@ -132,6 +142,9 @@ TEST(DicomIoController, FatalErrorDialogListsOnlyFatalErrors)
     EXPECT_TRUE(shown.contains("MR_truncated.dcm"));
     EXPECT_EQ(shown, fatal);
     EXPECT_EQ(run.app.m_data.getAll().size(), 1u);
+    // Readable: a box of some size that shows the whole text without scrolling.
+    EXPECT_GE(box.width(), 300);
+    EXPECT_EQ(scrolls, 0);
 
     // Without fatal errors there is no dialog.
     DicomIoAlgorithm good;
@@ -167,4 +180,7 @@ TEST(DicomIoController, FileFilter)
 {
     EXPECT_EQ(DicomIoController::fileFilter("DICOM", {}), "All files (*)");
     EXPECT_EQ(DicomIoController::fileFilter("DICOM", {"dcm", "ima"}), "DICOM (*.dcm *.ima);;All files (*)");
+    // The DICOM readers' extensions: their own sample files have none and must show.
+    EXPECT_EQ(DicomIoController::fileFilter("DICOM", DicomIoAlgorithm().extensions()),
+              "DICOM (*.dcm *.ima *);;All files (*)");
 }

@@ -36,6 +36,15 @@ private:
     bool m_answered = false;
 };
 
+// Saves what `widget` shows as DRAVELIN_TEST_SHOTS/name when that variable names a folder, for
+// the checks only an eye can make.
+inline void saveShot(QWidget* widget, const QString& name)
+{
+    const QString dir = qEnvironmentVariable("DRAVELIN_TEST_SHOTS");
+    if (!dir.isEmpty() && widget)
+        widget->grab().save(dir + QLatin1Char('/') + name, "PNG");
+}
+
 // Answers every message box that opens meanwhile (inside other modal loops too) with `answer`
 // and keeps "title|text" of each.
 class MessageBoxes

@@ -43,6 +43,7 @@ public:
     void runAlgorithm(std::unique_ptr<Algorithm> algorithm) override { started.push_back(std::move(algorithm)); }
     void algorithmFinished(Algorithm*, bool) override { ++finished; }
     void closeAlgorithm(AlgorithmController*, bool notifyHost) override { closes.push_back(notifyHost); }
+    void showMessage(const QString& text) override { messages << text; }
 
     bool m_withWindow = true;
     mutable DataModel m_data;
@@ -53,6 +54,7 @@ public:
     QStringList recentFiles;
     std::vector<std::unique_ptr<Algorithm>> started;
     int finished = 0;
+    QStringList messages;      // what the user was told, in order
     std::vector<bool> closes;  // one entry per closeAlgorithm that reached the application
 };
 

@@ -1,10 +1,13 @@
 #include "host/app/AlgorithmFactory.h"
 #include "host/app/FactoryRegistry.h"
 #include "host/app/IoAlgorithm.h"
+#include "host/data/AnnotationModel.h"
 #include "host/data/DataItemModel.h"
 #include "host/data/DataModel.h"
 #include "host/data/Mesh.h"
 #include "host/data/SharedImageSet.h"
+#include "host/ui/DataTreeWidget.h"
+#include "host/ui/DisplayWidgetMulti.h"
 #include "host/ui/MainWindowBase.h"
 #include "tests/support/DataFixtures.h"
 #include "tests/support/TestEnvironment.h"
@@ -193,4 +196,33 @@ TEST_F(MainWindowFixture, ReaderNotesShowInTheStatusBarAndTheDataTree)
         << window->statusBar()->currentMessage().toStdString();
     const DataItemModel* items = window->dataItemModel();
     EXPECT_TRUE(items->data(items->index(0, 0), Qt::ToolTipRole).toString().endsWith("\nresampled to 9 slices"));
+}
+
+// Several image sets from one load: the status bar says what came and which is shown; the data
+// tree's current row is the one the views show, and a click on another shows that one.
+TEST_F(MainWindowFixture, TheDataTreesCurrentImageSetIsTheOneTheViewsShow)
+{
+    const QString path = settingsDir.file("number.txt");
+    ASSERT_TRUE(Dravelin::Test::writeFile(path, "7\n"));
+    Properties config("Config");
+    config.setParam("repeat", 2);
+    ASSERT_TRUE(window->loadLocation(path, "T.NumberReader", &config));
+    waitForLoads();
+    const QString said = window->statusBar()->currentMessage();
+    EXPECT_TRUE(said.startsWith("Loaded 2 image sets; the views show ")) << said.toStdString();
+    EXPECT_TRUE(said.endsWith(" from " + path)) << said.toStdString();
+
+    const std::vector<Data*> images = window->dataModel()->getAll(Data::KindImage);
+    ASSERT_EQ(images.size(), 2u);
+    DataTreeWidget* tree = window->dataTree();
+    EXPECT_EQ(DataItemModel::dataAt(tree->currentIndex()), images[0]);
+    EXPECT_TRUE(window->displayWidget()->visibleData().contains(images[0]));
+
+    tree->setSelectedData(DataList{images[1]});
+    tree->setCurrentIndex(tree->selectionModel()->selectedRows(0).value(0));
+    EXPECT_TRUE(window->displayWidget()->visibleData().contains(images[1]));
+    EXPECT_FALSE(window->displayWidget()->visibleData().contains(images[0]));
+
+    window->openPaths({settingsDir.file("missing")});
+    EXPECT_EQ(window->statusBar()->currentMessage(), "No such file or folder: " + settingsDir.file("missing"));
 }

@@ -69,6 +69,11 @@ TEST(ProgressWidget, EveryTaskHasItsOwnRowAndCancelButtonAcrossThreadsAndNesting
     plain.setText("Loading");
     QApplication::processEvents();
     EXPECT_EQ(plain.taskCount(), 1);
+    // It leaves once it reaches its end, although no one resets the display.
+    plain.setRange(5);
+    plain.setValue(5);
+    QApplication::processEvents();
+    EXPECT_EQ(plain.taskCount(), 0);
 
     // A display closed before its tasks end leaves them running unseen.
     auto* closed = new ProgressWidget;
