@@ -169,6 +169,37 @@ void SliceView::jumpToEnd(bool last)
     m_display->setCursor(c + n * ((last ? high : low) - n.dot(c)));
 }
 
+std::optional<std::pair<int, int>> SliceView::sliceIndex() const
+{
+    const SharedImageSet* set = m_display->topImage();
+    const SharedImage* image = set ? set->selected() : nullptr;
+    if (!image)
+        return std::nullopt;
+    // The voxel axis closest to the line of sight counts the slices.
+    const Eigen::Matrix3d axes = image->voxelToWorld().linear();
+    int axis = 0;
+    for (int i = 1; i < 3; ++i)
+        if (std::abs(axes.col(i).normalized().dot(normal())) > std::abs(axes.col(axis).normalized().dot(normal())))
+            axis = i;
+    const int index = roundIndex((image->worldToVoxel() * m_display->cursor())[axis]);
+    const int count = image->dimensions()[axis];
+    if (index < 0 || index >= count)
+        return std::nullopt;
+    return std::make_pair(index, count);
+}
+
+SliceView::ScaleBar SliceView::scaleBar() const
+{
+    const double widest = std::max(1, width()) / 4.0 * m_mmPerPixel;
+    double length = std::pow(10.0, std::floor(std::log10(widest)));
+    for (double factor : {5.0, 2.0})
+        if (length * factor <= widest) {
+            length *= factor;
+            break;
+        }
+    return {length, length / m_mmPerPixel};
+}
+
 void SliceView::setZoom(double millimetresPerPixel)
 {
     m_mmPerPixel = std::clamp(millimetresPerPixel, 1e-3, 1e3);
@@ -468,8 +499,18 @@ void SliceView::drawOverlayText(QPainter& painter) const
     painter.setFont(font);
     const QRect area = rect().adjusted(6, 4, -6, -4);
     const double position = normal().dot(m_display->cursor());
-    painter.drawText(area, Qt::AlignLeft | Qt::AlignTop,
-                     tr("%1  %2 mm").arg(orientationName(m_orientation)).arg(position, 0, 'f', 1));
+    QString title = tr("%1  %2 mm").arg(orientationName(m_orientation)).arg(position, 0, 'f', 1);
+    if (const auto slice = sliceIndex())
+        title += tr("  %1 / %2").arg(slice->first + 1).arg(slice->second);
+    painter.drawText(area, Qt::AlignLeft | Qt::AlignTop, title);
+    // Scale bar at the bottom left, with its length.
+    const ScaleBar bar = scaleBar();
+    const QPointF start(area.left(), area.bottom() - 4);
+    painter.drawLine(start, start + QPointF(bar.pixels, 0));
+    painter.drawLine(start, start - QPointF(0, 5));
+    painter.drawLine(start + QPointF(bar.pixels, 0), start + QPointF(bar.pixels, -5));
+    painter.drawText(QRectF(start.x(), start.y() - 22, bar.pixels + 60, 16), Qt::AlignLeft | Qt::AlignBottom,
+                     bar.millimetres >= 10 ? tr("%1 cm").arg(bar.millimetres / 10) : tr("%1 mm").arg(bar.millimetres));
     if (const SharedImageSet* set = m_display->topImage()) {
         const DisplayWidgetMulti::Window w = m_display->window(set);
         QString text = tr("W %1  L %2").arg(w.width, 0, 'f', 0).arg(w.center, 0, 'f', 0);
@@ -678,7 +719,8 @@ void SliceView::updateHover(const QPointF& position)
                                 .arg(sample->voxel.x())
                                 .arg(sample->voxel.y())
                                 .arg(sample->voxel.z())
-                                .arg(sample->value, 0, 'g', 6));
+                                .arg(sample->value, 0, 'g', 6) +
+                            (m_display->topImage()->modality() == Data::ModalityCT ? tr(" HU") : QString()));
 }
 
 }  // namespace Dravelin

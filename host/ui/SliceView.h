@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <optional>
+#include <utility>
 
 class QMenu;
 class QPainter;
@@ -72,6 +73,18 @@ public:
     // The window presets that fit the top image (CT windows for CT, the stored ones, automatic)
     // as actions of `menu` that set its window. A right click without dragging opens it.
     void addWindowPresets(QMenu& menu);
+
+    // The slice of the top image the cross-hair is on (0-based) and the number of slices along
+    // the line of sight; empty without an image or off its slices.
+    std::optional<std::pair<int, int>> sliceIndex() const;
+    // The scale bar: a round length in millimetres (1, 2 or 5 times a power of ten) that spans
+    // at most a quarter of the view's width, and its length on screen in pixels.
+    struct ScaleBar
+    {
+        double millimetres = 0.0;
+        double pixels = 0.0;
+    };
+    ScaleBar scaleBar() const;
 
     double millimetresPerPixel() const { return m_mmPerPixel; }
     void setZoom(double millimetresPerPixel);

@@ -448,3 +448,28 @@ TEST_F(LabelFixture, WindowPresetsOfACtSetItsWindow)
         EXPECT_EQ(display.window(ct.get()).width, window.width);
     }
 }
+
+// Each view names the slice the cross-hair is on, and its scale bar is a round length that is
+// drawn to scale at any zoom.
+TEST_F(LabelFixture, SliceIndexAndScaleBarFollowTheCursorAndTheZoom)
+{
+    display.setVisibleData({ct.get()});
+    display.setCursor({20, 12, 3});
+    EXPECT_EQ(display.sliceView(SliceView::Axial)->sliceIndex(), std::make_pair(3, 10));
+    EXPECT_EQ(display.sliceView(SliceView::Coronal)->sliceIndex(), std::make_pair(12, 40));
+    display.setCursor({20, 12, 30});
+    EXPECT_FALSE(display.sliceView(SliceView::Axial)->sliceIndex());
+
+    SliceView* axial = display.sliceView(SliceView::Axial);
+    for (const double mmPerPixel : {0.25, 0.8}) {
+        axial->setZoom(mmPerPixel);
+        const SliceView::ScaleBar bar = axial->scaleBar();
+        SCOPED_TRACE(testing::Message() << mmPerPixel << " mm per pixel: " << bar.millimetres << " mm");
+        EXPECT_NEAR(bar.pixels * mmPerPixel, bar.millimetres, 1e-9);
+        EXPECT_LE(bar.pixels, axial->width() / 4.0);
+        EXPECT_GT(bar.pixels, axial->width() / 10.0);  // the next round length would not fit
+        const double decade = std::pow(10.0, std::floor(std::log10(bar.millimetres)));
+        const double mantissa = bar.millimetres / decade;
+        EXPECT_TRUE(std::abs(mantissa - 1) < 1e-9 || std::abs(mantissa - 2) < 1e-9 || std::abs(mantissa - 5) < 1e-9);
+    }
+}
