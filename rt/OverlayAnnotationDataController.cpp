@@ -14,7 +14,10 @@ namespace {
 
 SharedImageSet* overlayCarrier(Data* data)
 {
-    if (!data || (data->kind() != Data::KindImage && data->kind() != Data::KindImageSeries) ||
+    // Volumes too: each slice's overlay lands on that slice.
+    if (!data ||
+        (data->kind() != Data::KindImage && data->kind() != Data::KindVolume &&
+         data->kind() != Data::KindImageSeries) ||
         !data->hasComponent<OverlayDataComponent>())
         return nullptr;
     return dynamic_cast<SharedImageSet*>(data);

@@ -1,6 +1,5 @@
 #include "rt/RTStructureDataController.h"
 
-#include "host/algorithms/RTStructureToLabelMap.h"
 #include "host/app/ApplicationController.h"
 #include "host/app/DefaultControllerDecorator.h"
 #include "host/core/Log.h"
@@ -17,6 +16,7 @@
 #include "host/dicom/components/ImageInfoDataComponent.h"
 #include "host/dicom/components/RTStructureDataComponent.h"
 #include "host/dicom/components/RTStructureRenderingDataComponent.h"
+#include "rt/RTStructureMesher.h"
 
 #include <QColor>
 #include <QCursor>
@@ -29,6 +29,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <map>
 
 namespace Dravelin::Dicom {
 
@@ -91,17 +92,6 @@ SharedImageSet* referencedVolume(const DataModel& model, const RTStructureDataCo
         if (info && info->identifier() == wanted)
             return dynamic_cast<SharedImageSet*>(data);
     }
-    return nullptr;
-}
-
-Mesh* generateMesh(std::shared_ptr<PointCloud> structureSet, std::shared_ptr<SharedImageSet> reference)
-{
-    RTStructureToLabelMap algorithm({structureSet.get()}, reference.get());
-    algorithm.outputType = RTStructureToLabelMap::OutputType::Mesh;
-    algorithm.compute();
-    OwningDataList output = algorithm.takeOutput();
-    for (Data* data : output.getAll(Data::KindMesh))
-        return static_cast<Mesh*>(output.take(data).release());
     return nullptr;
 }
 
@@ -219,12 +209,14 @@ void RTStructureDataController::onDataDeleted(const Data* data)
 
 void RTStructureDataController::onVisibleDataChanged(const DataList& visible)
 {
+    // Structures of one volume shown together share its grid.
+    std::map<const SharedImageSet*, std::shared_ptr<const RTStructureMesher::Grid>> grids;
     for (PointCloud* cloud : visible.getPointClouds()) {
         if (!isStructureSet(cloud))
             continue;
         if (!cloud->hasComponent<RTStructureRenderingDataComponent>())
             createPolylines(*cloud);
-        requestMesh(*cloud);
+        requestMesh(*cloud, grids);
     }
 }
 
@@ -241,14 +233,17 @@ void RTStructureDataController::createPolylines(PointCloud& structureSet)
     structureSet.addComponent(std::move(rendering));
 }
 
-void RTStructureDataController::requestMesh(PointCloud& structureSet)
+void RTStructureDataController::requestMesh(
+    PointCloud& structureSet, std::map<const SharedImageSet*, std::shared_ptr<const RTStructureMesher::Grid>>& grids)
 {
     auto* rendering = structureSet.getComponent<RTStructureRenderingDataComponent>();
     if (!rendering || rendering->isMeshRequested() || !dataModel())
         return;
     const auto* rt = structureSet.getComponent<RTStructureDataComponent>();
+    if (!RTStructureMesher::hasSurface(*rt))
+        return;  // markers, open contours and empty structures have no surface
     SharedImageSet* reference = referencedVolume(*dataModel(), *rt);
-    if (!reference) {
+    if (!reference || !reference->selected()) {
         DRAVELIN_LOG(3, "",
                      QStringLiteral("Cannot create a mesh for ") + structureSet.name() +
                          QStringLiteral(" because referenced volume cannot be found."));
@@ -256,8 +251,11 @@ void RTStructureDataController::requestMesh(PointCloud& structureSet)
     }
     DRAVELIN_LOG(0, "", QStringLiteral("Creating RTStructureSet mesh for ") + structureSet.name());
     rendering->setMeshRequested();
-    // The worker gets copies: the originals may change or go while it runs.
-    std::shared_ptr<SharedImageSet> volume = reference->clone();
+    // The worker gets copies: the originals may change or go while it runs. Of the volume it
+    // needs only the grid, not the voxels.
+    std::shared_ptr<const RTStructureMesher::Grid>& grid = grids[reference];
+    if (!grid)
+        grid = RTStructureMesher::gridOf(*reference->selected());
     auto cloud = std::make_shared<PointCloud>(structureSet.points());
     cloud->setName(structureSet.name());
     cloud->addComponent(rt->clone());
@@ -270,7 +268,7 @@ void RTStructureDataController::requestMesh(PointCloud& structureSet)
         watcher->deleteLater();
         setMesh(target, watcher->result());
     });
-    watcher->setFuture(QtConcurrent::run(generateMesh, cloud, volume));
+    watcher->setFuture(RTStructureMesher::run(std::move(cloud), grid));
 }
 
 void RTStructureDataController::setMesh(PointCloud* structureSet, Mesh* mesh)

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "host/app/DataController.h"
+#include "rt/RTStructureMesher.h"
 
 #include <QObject>
 
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -18,6 +20,7 @@ namespace Dravelin {
 class Mesh;
 class NestedProgress;
 class PointCloud;
+class SharedImageSet;
 }  // namespace Dravelin
 
 namespace Dravelin::Dicom {
@@ -50,7 +53,8 @@ public:
 
 private:
     void createPolylines(PointCloud& structureSet);
-    void requestMesh(PointCloud& structureSet);
+    void requestMesh(PointCloud& structureSet,
+                     std::map<const SharedImageSet*, std::shared_ptr<const RTStructureMesher::Grid>>& grids);
     void onSelectionChanged(const QItemSelection& selected, const QItemSelection& deselected);
     void onContextMenu(const QPoint& position);
 

@@ -49,8 +49,11 @@ DatasetGenerator::DatasetGenerator(const std::string& modality, int width, int h
     setString(DCM_BitsStored, "12");
     setString(DCM_HighBit, "11");
     setString(DCM_PixelRepresentation, "0");
-    setString(DCM_WindowCenter, "1024");
-    setString(DCM_WindowWidth, "2048");
+    // Windows are in real values: Hounsfield units for CT, stored values for MR.
+    setString(DCM_WindowCenter, ct ? "40\\400" : "1024");
+    setString(DCM_WindowWidth, ct ? "400\\1800" : "2048");
+    if (ct)
+        setString(DCM_WindowCenterWidthExplanation, "SOFT TISSUE\\BONE");
     if (ct) {
         setString(DCM_RescaleIntercept, "-1024");
         setString(DCM_RescaleSlope, "1");

@@ -3,6 +3,8 @@
 #include "host/app/FactoryRegistry.h"
 #include "host/core/Log.h"
 #include "host/plugin/PluginLoader.h"
+#include "host/data/AnnotationModel.h"
+#include "host/ui/DisplayWidgetMulti.h"
 #include "host/ui/MainWindowBase.h"
 #include "host/ui/ProgressWidget.h"
 #include "host/ui/SettingsDialog.h"
@@ -26,6 +28,7 @@
 #include <QTreeView>
 
 #include <algorithm>
+#include <optional>
 
 namespace Dravelin {
 
@@ -95,7 +98,14 @@ int ApplicationRunner::run(const QStringList& arguments, std::FILE* out, std::FI
                        "opens the LOCATIONs itself; any other algorithm runs once they are loaded, on the first "
                        "loaded image set when it accepts one. With --screenshot, the window it opens is saved."),
         QStringLiteral("ID"));
-    parser.addOptions({pluginDir, screenshot, list, run});
+    const QCommandLineOption compute(QStringLiteral("compute"),
+                                     QStringLiteral("With --run: press the algorithm panel's Compute button once it "
+                                                    "is shown, as a user would."));
+    const QCommandLineOption cursorAt(QStringLiteral("cursor"),
+                                      QStringLiteral("With --screenshot: put the cross-hair at the world point X,Y,Z "
+                                                     "(mm) before the picture is taken."),
+                                      QStringLiteral("X,Y,Z"));
+    parser.addOptions({pluginDir, screenshot, list, run, compute, cursorAt});
     if (!parser.parse(arguments)) {
         print(err, QStringLiteral("dravelin: %1 (see --help)").arg(parser.errorText()));
         return 2;
@@ -112,6 +122,19 @@ int ApplicationRunner::run(const QStringList& arguments, std::FILE* out, std::FI
     if (parser.isSet(pluginDir) && !QFileInfo(folder).isDir()) {
         print(err, QStringLiteral("dravelin: no plug-in folder %1 (see --plugin-dir)").arg(folder));
         return 2;
+    }
+    std::optional<Eigen::Vector3d> cursor;
+    if (parser.isSet(cursorAt)) {
+        const QStringList parts = parser.value(cursorAt).split(QLatin1Char(','));
+        bool ok = parts.size() == 3;
+        Eigen::Vector3d p;
+        for (int i = 0; ok && i < 3; ++i)
+            p[i] = parts[i].toDouble(&ok);
+        if (!ok) {
+            print(err, QStringLiteral("dravelin: --cursor needs three numbers X,Y,Z (see --help)"));
+            return 2;
+        }
+        cursor = p;
     }
     const QString shotPath = parser.value(screenshot);
     if (parser.isSet(screenshot) && !shotPath.endsWith(QLatin1String(".png"), Qt::CaseInsensitive)) {
@@ -173,6 +196,15 @@ int ApplicationRunner::run(const QStringList& arguments, std::FILE* out, std::FI
             if (!all.empty())
                 selection.add(all.front());
             const AlgorithmDescriptor* d = window.registry().algorithmDescriptor(runId);
+            // One that takes more than an image set (a conversion of RT structures) gets everything loaded.
+            if (d && !d->isCompatible(selection)) {
+                DataList everything;
+                for (Data* data : window.dataModel()->getAll())
+                    if (!data->parentGroup())
+                        everything.add(data);
+                if (d->isCompatible(everything))
+                    selection = everything;
+            }
             window.setSelectedData(d && d->isCompatible(selection) ? selection : DataList());
             QAction* action = window.exportAction(runId) ? window.exportAction(runId) : window.algorithmAction(runId);
             if (action && action->isEnabled())
@@ -208,6 +240,11 @@ int ApplicationRunner::run(const QStringList& arguments, std::FILE* out, std::FI
                 return;
             QWidget* target = &window;
             if (runDescriptor || opensFolders) {
+                // A docked panel asked to compute: its Compute button, once.
+                if (runDescriptor && quietTicks == 20 && parser.isSet(compute))
+                    if (auto* button = window.findChild<QAbstractButton*>(QStringLiteral("computeButton"));
+                        button && button->isVisible() && button->isEnabled())
+                        button->click();
                 target = nullptr;
                 for (QWidget* top : QApplication::topLevelWidgets())
                     if (top != &window && top->isVisible() && top->isWindow() && !top->inherits("QMenu"))
@@ -245,6 +282,8 @@ int ApplicationRunner::run(const QStringList& arguments, std::FILE* out, std::FI
             idle.stop();
             QPointer<QWidget> shot(target);
             QTimer::singleShot(0, &window, [&, shot] {
+                if (cursor)
+                    window.displayWidget()->setCursor(*cursor);
                 if (!shot || !shot->grab().save(shotPath, "PNG")) {
                     print(err, QStringLiteral("dravelin: cannot write %1").arg(shotPath));
                     status = 1;

@@ -2,6 +2,7 @@
 
 #include "host/core/Log.h"
 #include "host/data/DataGroup.h"
+#include "host/data/LabelTableDataComponent.h"
 #include "host/data/Mesh.h"
 #include "host/data/PointCloud.h"
 #include "host/data/SharedImageSet.h"
@@ -269,6 +270,14 @@ void RTStructureToLabelMap::compute()
         auto set = std::make_unique<SharedImageSet>(std::move(labels));
         set->setName(baseName + QStringLiteral(" label map"));
         set->setModality(Data::ModalityLabel);
+        // Outcomes follow the chosen structures in order: each label takes its structure's colour.
+        auto table = std::make_unique<LabelTableDataComponent>();
+        for (std::size_t i = 0; i < m_outcomes.size() && i < chosen.size(); ++i) {
+            const auto* rt = chosen[i]->getComponent<Dicom::RTStructureDataComponent>();
+            table->set(m_outcomes[i].label, {QString::fromStdString(m_outcomes[i].roiName),
+                                             QColor::fromRgbF(rt->color.x(), rt->color.y(), rt->color.z())});
+        }
+        set->addComponent(std::move(table));
         m_output.add(std::move(set));
     }
     setStatus(m_output.empty() ? Error : Success);

@@ -36,4 +36,36 @@ std::optional<Plane> fitPlane(const std::vector<Eigen::Vector3d>& points)
     return plane;
 }
 
+std::vector<Segment> planeSections(const std::vector<Eigen::Vector3d>& polygon, const Eigen::Vector3d& normal,
+                                   double offset)
+{
+    std::vector<Eigen::Vector3d> hits;
+    const std::size_t n = polygon.size();
+    for (std::size_t i = 0; i < n && n > 2; ++i) {
+        const Eigen::Vector3d& a = polygon[i];
+        const Eigen::Vector3d& b = polygon[(i + 1) % n];
+        const double da = normal.dot(a) - offset, db = normal.dot(b) - offset;
+        // Half-open: a vertex on the plane counts as above it, so every crossing counts once and
+        // the hits pair up.
+        if ((da < 0) != (db < 0))
+            hits.push_back(a + (b - a) * (da / (da - db)));
+    }
+    if (hits.size() < 2)
+        return {};
+    // The hits lie on one line; sort them along its widest extent and pair them inside-out.
+    Eigen::Vector3d low = hits.front(), high = hits.front();
+    for (const Eigen::Vector3d& h : hits) {
+        low = low.cwiseMin(h);
+        high = high.cwiseMax(h);
+    }
+    Eigen::Index axis = 0;
+    (high - low).maxCoeff(&axis);
+    std::sort(hits.begin(), hits.end(),
+              [axis](const Eigen::Vector3d& p, const Eigen::Vector3d& q) { return p[axis] < q[axis]; });
+    std::vector<Segment> segments;
+    for (std::size_t i = 0; i + 1 < hits.size(); i += 2)
+        segments.push_back({hits[i], hits[i + 1]});
+    return segments;
+}
+
 }  // namespace Dravelin::Geometry

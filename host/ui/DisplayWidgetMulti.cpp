@@ -5,7 +5,11 @@
 #include "host/ui/SliceView.h"
 #include "host/ui/View3D.h"
 
+#include <QCheckBox>
 #include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSlider>
 
 #include <algorithm>
 
@@ -24,6 +28,29 @@ DisplayWidgetMulti::DisplayWidgetMulti(QWidget* parent) : QWidget(parent)
     grid->addWidget(m_slices[SliceView::Sagittal], 0, 1);
     grid->addWidget(m_slices[SliceView::Coronal], 1, 0);
     grid->addWidget(m_view3d, 1, 1);
+    m_labelBar = new QWidget(this);
+    auto* bar = new QHBoxLayout(m_labelBar);
+    bar->setContentsMargins(6, 2, 6, 2);
+    bar->addWidget(new QLabel(tr("Label opacity"), m_labelBar));
+    auto* opacity = new QSlider(Qt::Horizontal, m_labelBar);
+    opacity->setObjectName(QStringLiteral("labelOpacitySlider"));
+    opacity->setRange(0, 100);
+    opacity->setValue(static_cast<int>(m_labelOverlay.opacity * 100));
+    opacity->setMaximumWidth(200);
+    bar->addWidget(opacity);
+    auto* outline = new QCheckBox(tr("Outline"), m_labelBar);
+    outline->setObjectName(QStringLiteral("labelOutlineCheck"));
+    bar->addWidget(outline);
+    bar->addStretch();
+    connect(opacity, &QSlider::valueChanged, this, [this](int value) {
+        setLabelOverlay({value / 100.0, m_labelOverlay.outline});
+    });
+    connect(outline, &QCheckBox::toggled, this, [this](bool on) { setLabelOverlay({m_labelOverlay.opacity, on}); });
+    m_labelBar->setStyleSheet(QStringLiteral("QLabel, QCheckBox { color: #dddddd; }"));  // on the dark background
+    m_labelBar->hide();
+    grid->addWidget(m_labelBar, 2, 0, 1, 2);
+    grid->setRowStretch(0, 1);
+    grid->setRowStretch(1, 1);
     setAutoFillBackground(true);
     QPalette p = palette();
     p.setColor(QPalette::Window, QColor(40, 40, 40));
@@ -41,6 +68,7 @@ void DisplayWidgetMulti::setVisibleData(const DataList& data)
         if (!data.contains(old))
             forget(old);
     m_visible = data;
+    m_labelBar->setVisible(std::any_of(m_visible.begin(), m_visible.end(), isLabelMap));
     if (wasEmpty && !m_visible.empty())
         resetViews();
     refresh();
@@ -102,12 +130,30 @@ void DisplayWidgetMulti::setCursor(const Eigen::Vector3d& world)
 
 SharedImageSet* DisplayWidgetMulti::topImage() const
 {
+    SharedImageSet* label = nullptr;
     for (auto it = m_visible.end(); it != m_visible.begin();) {
         --it;
-        if (auto* set = dynamic_cast<SharedImageSet*>(*it); set && !set->empty())
-            return set;
+        if (auto* set = dynamic_cast<SharedImageSet*>(*it); set && !set->empty()) {
+            if (!isLabelMap(set))
+                return set;
+            label = label ? label : set;
+        }
     }
-    return nullptr;
+    return label;
+}
+
+bool DisplayWidgetMulti::isLabelMap(const Data* data)
+{
+    return data && data->modality() == Data::ModalityLabel && dynamic_cast<const SharedImageSet*>(data);
+}
+
+void DisplayWidgetMulti::setLabelOverlay(LabelOverlay overlay)
+{
+    overlay.opacity = std::clamp(overlay.opacity, 0.0, 1.0);
+    m_labelOverlay = overlay;
+    for (SliceView* view : m_slices)
+        view->update();
+    updatePlanes();
 }
 
 DisplayWidgetMulti::Window DisplayWidgetMulti::window(const SharedImageSet* image) const

@@ -27,6 +27,12 @@ public:
         double center = 0.0;
         double width = 1.0;
     };
+    // How label maps are drawn over the images: colour strength, and outline only or filled.
+    struct LabelOverlay
+    {
+        double opacity = 0.5;
+        bool outline = false;
+    };
 
     explicit DisplayWidgetMulti(QWidget* parent = nullptr);
     ~DisplayWidgetMulti() override;
@@ -49,8 +55,12 @@ public:
     const Eigen::Vector3d& cursor() const { return m_cursor; }
     void setCursor(const Eigen::Vector3d& world);
 
-    // The image set drawn on top (the last visible one), or null.
+    // The image set drawn on top (the last visible one that is not a label map, else the last
+    // label map), or null. Label maps are drawn over it in colour.
     SharedImageSet* topImage() const;
+    static bool isLabelMap(const Data* data);
+    LabelOverlay labelOverlay() const { return m_labelOverlay; }
+    void setLabelOverlay(LabelOverlay overlay);
     // The window of an image set: set by the user, else the data's own, else its value range.
     Window window(const SharedImageSet* image) const;
     void setWindow(const SharedImageSet* image, Window window);
@@ -82,6 +92,9 @@ private:
     SliceView* m_slices[3] = {nullptr, nullptr, nullptr};
     View3D* m_view3d = nullptr;
     QString m_hoverText;
+    LabelOverlay m_labelOverlay;
+    // Opacity slider and outline switch, shown while a label map is visible.
+    QWidget* m_labelBar = nullptr;
 };
 
 }  // namespace Dravelin

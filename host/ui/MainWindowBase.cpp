@@ -19,6 +19,7 @@
 #include "host/ui/AnnotationWidget.h"
 #include "host/ui/DataTreeWidget.h"
 #include "host/ui/DisplayWidgetMulti.h"
+#include "host/ui/HelpMenu.h"
 #include "host/ui/ProgressWidget.h"
 #include "host/ui/SettingsDialog.h"
 
@@ -293,6 +294,12 @@ void MainWindowBase::rebuildMenus()
         }
     }
     m_openMenu->setEnabled(!m_openMenu->isEmpty());
+    // Help stays last, after the menus the plug-ins add.
+    QMenu* help = findChild<QMenu*>(QStringLiteral("helpMenu"), Qt::FindDirectChildrenOnly);
+    if (!help)
+        help = HelpMenu::create(this);
+    menuBar()->removeAction(help->menuAction());
+    menuBar()->addMenu(help);
     updateActions();
 }
 
@@ -603,8 +610,9 @@ void MainWindowBase::showNewData(const std::vector<Data*>& added, const QString&
         if (data->kind() == Data::KindGroup || shown.contains(data))
             continue;
         // Series over series are hard to read: the first new image set replaces the image sets
-        // shown so far, the others wait for their check box. Surfaces and points all show.
-        if (dynamic_cast<SharedImageSet*>(data)) {
+        // shown so far, the others wait for their check box. Surfaces and points all show, and
+        // label maps show in colour over the images.
+        if (dynamic_cast<SharedImageSet*>(data) && !DisplayWidgetMulti::isLabelMap(data)) {
             if (imageShown)
                 continue;
             for (SharedImageSet* old : shown.getImages())
@@ -799,8 +807,22 @@ void MainWindowBase::reapClosed()
 
 void MainWindowBase::updateDataControllers()
 {
+    // Each controller is offered the items it fits: all of them, else each item on its own (a
+    // controller of single image sets should not vanish because something else is loaded).
     const DataList all = m_dataModel->getAllAsList();
-    const QStringList names = m_registry->compatibleDataControllers(all);
+    QStringList names = m_registry->compatibleDataControllers(all);
+    std::map<QString, DataList> offered;
+    for (const QString& name : names)
+        offered[name] = all;
+    for (Data* data : all) {
+        DataList one;
+        one.add(data);
+        for (const QString& name : m_registry->compatibleDataControllers(one))
+            if (!names.contains(name)) {
+                names << name;
+                offered[name] = one;
+            }
+    }
     // Controllers whose data is gone go; new ones come.
     for (int i = m_dataControllerNames.size() - 1; i >= 0; --i)
         if (!names.contains(m_dataControllerNames[i])) {
@@ -812,7 +834,7 @@ void MainWindowBase::updateDataControllers()
     for (const QString& name : names) {
         if (m_dataControllerNames.contains(name))
             continue;
-        DataController* controller = m_registry->createDataController(name, all);
+        DataController* controller = m_registry->createDataController(name, offered[name]);
         if (!controller)
             continue;
         m_dataControllers.emplace_back(controller);

@@ -2,15 +2,22 @@
 
 #include "host/data/Annotation.h"
 #include "host/data/AnnotationModel.h"
+#include "host/data/Geometry.h"
+#include "host/data/LabelTableDataComponent.h"
 #include "host/data/SharedImageSet.h"
+#include "host/dicom/WindowPresets.h"
 #include "host/ui/DisplayWidgetMulti.h"
 
+#include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <vector>
 
 namespace Dravelin {
 
@@ -137,6 +144,62 @@ void SliceView::stepFrames(int count)
     m_display->refresh();
 }
 
+void SliceView::jumpToEnd(bool last)
+{
+    const SharedImageSet* set = m_display->topImage();
+    const SharedImage* image = set ? set->selected() : nullptr;
+    if (!image)
+        return;
+    if (!image->isVolume() && set->size() > 1) {  // a set of frames: its first or last frame
+        stepFrames(last ? set->size() : -set->size());
+        return;
+    }
+    // The voxel centres' extent along the line of sight.
+    const Eigen::Affine3d toWorld = image->voxelToWorld();
+    const Eigen::Vector3d n = normal();
+    double low = 1e300, high = -1e300;
+    for (int i = 0; i < 8; ++i) {
+        const Eigen::Vector3d corner((i & 1) ? image->width() - 1 : 0, (i & 2) ? image->height() - 1 : 0,
+                                     (i & 4) ? image->slices() - 1 : 0);
+        const double along = n.dot(toWorld * corner);
+        low = std::min(low, along);
+        high = std::max(high, along);
+    }
+    const Eigen::Vector3d c = m_display->cursor();
+    m_display->setCursor(c + n * ((last ? high : low) - n.dot(c)));
+}
+
+std::optional<std::pair<int, int>> SliceView::sliceIndex() const
+{
+    const SharedImageSet* set = m_display->topImage();
+    const SharedImage* image = set ? set->selected() : nullptr;
+    if (!image)
+        return std::nullopt;
+    // The voxel axis closest to the line of sight counts the slices.
+    const Eigen::Matrix3d axes = image->voxelToWorld().linear();
+    int axis = 0;
+    for (int i = 1; i < 3; ++i)
+        if (std::abs(axes.col(i).normalized().dot(normal())) > std::abs(axes.col(axis).normalized().dot(normal())))
+            axis = i;
+    const int index = roundIndex((image->worldToVoxel() * m_display->cursor())[axis]);
+    const int count = image->dimensions()[axis];
+    if (index < 0 || index >= count)
+        return std::nullopt;
+    return std::make_pair(index, count);
+}
+
+SliceView::ScaleBar SliceView::scaleBar() const
+{
+    const double widest = std::max(1, width()) / 4.0 * m_mmPerPixel;
+    double length = std::pow(10.0, std::floor(std::log10(widest)));
+    for (double factor : {5.0, 2.0})
+        if (length * factor <= widest) {
+            length *= factor;
+            break;
+        }
+    return {length, length / m_mmPerPixel};
+}
+
 void SliceView::setZoom(double millimetresPerPixel)
 {
     m_mmPerPixel = std::clamp(millimetresPerPixel, 1e-3, 1e3);
@@ -218,6 +281,67 @@ void SliceView::drawImage(QImage& target, const SharedImageSet& set, bool blend,
     }
 }
 
+void SliceView::drawImages(QImage& target, const Eigen::Vector3d& origin, double mmPerPixel) const
+{
+    bool first = true;
+    const DataList visible = m_display->visibleData();
+    for (const Data* data : visible)
+        if (auto* set = dynamic_cast<const SharedImageSet*>(data); set && !DisplayWidgetMulti::isLabelMap(set)) {
+            drawImage(target, *set, !first, origin, mmPerPixel);
+            first = false;
+        }
+    for (const Data* data : visible)
+        if (DisplayWidgetMulti::isLabelMap(data))
+            drawLabels(target, static_cast<const SharedImageSet&>(*data), origin, mmPerPixel);
+}
+
+void SliceView::drawLabels(QImage& target, const SharedImageSet& set, const Eigen::Vector3d& origin,
+                           double mmPerPixel) const
+{
+    const SharedImage* image = set.selected();
+    if (!image || image->channels() != 1)
+        return;
+    const int w = target.width(), h = target.height();
+    std::vector<std::uint16_t> labels(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), 0);
+    const Eigen::Affine3d toVoxel = image->worldToVoxel();
+    const Eigen::Vector3d stepX = toVoxel.linear() * (right() * mmPerPixel);
+    for (int y = 0; y < h; ++y) {
+        Eigen::Vector3d v = toVoxel * (origin + (right() * 0.5 + down() * (y + 0.5)) * mmPerPixel);
+        for (int x = 0; x < w; ++x, v += stepX) {
+            const int ix = roundIndex(v.x()), iy = roundIndex(v.y()), iz = roundIndex(v.z());
+            if (image->contains(ix, iy, iz))
+                labels[static_cast<std::size_t>(y) * w + x] =
+                    static_cast<std::uint16_t>(std::clamp(image->value(ix, iy, iz), 0.0, 65535.0));
+        }
+    }
+    const DisplayWidgetMulti::LabelOverlay overlay = m_display->labelOverlay();
+    const LabelTableDataComponent fallback;
+    const auto* table = set.getComponent<LabelTableDataComponent>();
+    std::map<std::uint16_t, QColor> colors;
+    auto at = [&](int x, int y) { return labels[static_cast<std::size_t>(y) * w + x]; };
+    for (int y = 0; y < h; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(target.scanLine(y));
+        for (int x = 0; x < w; ++x) {
+            const std::uint16_t label = at(x, y);
+            if (label == 0)
+                continue;
+            // Outline: only pixels with a neighbour of another label (or the view's edge).
+            if (overlay.outline && x > 0 && y > 0 && x + 1 < w && y + 1 < h && at(x - 1, y) == label &&
+                at(x + 1, y) == label && at(x, y - 1) == label && at(x, y + 1) == label)
+                continue;
+            auto found = colors.find(label);
+            if (found == colors.end())
+                found = colors.emplace(label, (table ? table : &fallback)->colorOf(label)).first;
+            const QColor& c = found->second;
+            const QRgb under = line[x];
+            const double a = overlay.opacity;
+            line[x] = qRgb(static_cast<int>(qRed(under) * (1 - a) + c.red() * a + 0.5),
+                           static_cast<int>(qGreen(under) * (1 - a) + c.green() * a + 0.5),
+                           static_cast<int>(qBlue(under) * (1 - a) + c.blue() * a + 0.5));
+        }
+    }
+}
+
 SliceView::Plane SliceView::renderPlane(const Eigen::AlignedBox3d& box, int maxPixels) const
 {
     Plane plane;
@@ -237,12 +361,7 @@ SliceView::Plane SliceView::renderPlane(const Eigen::AlignedBox3d& box, int maxP
     plane.down = down();
     plane.image = QImage(w, h, QImage::Format_RGB32);
     plane.image.fill(Qt::black);
-    bool first = true;
-    for (const Data* data : m_display->visibleData())
-        if (auto* set = dynamic_cast<const SharedImageSet*>(data)) {
-            drawImage(plane.image, *set, !first, plane.origin, plane.millimetresPerPixel);
-            first = false;
-        }
+    drawImages(plane.image, plane.origin, plane.millimetresPerPixel);
     return plane;
 }
 
@@ -275,8 +394,14 @@ void SliceView::drawAnnotations(QPainter& painter) const
             painter.drawImage(QPointF(0, 0), bitmap.image);
             painter.restore();
         }
-        for (const Annotation::Polyline& polyline : a->polylines()) {
+        const std::vector<Annotation::Polyline> polylines = a->polylines();
+        drawSections(painter, polylines, painter.pen());
+        for (const Annotation::Polyline& polyline : polylines) {
             const auto& p = polyline.points;
+            if (polyline.closed && !std::all_of(p.begin(), p.end(), [&](const Eigen::Vector3d& q) {
+                    return std::abs(n.dot(q) - plane) <= tolerance;
+                }))
+                continue;  // drawn as sections
             const std::size_t segments = polyline.closed ? p.size() : (p.empty() ? 0 : p.size() - 1);
             for (std::size_t i = 0; i < segments && p.size() > 1; ++i) {
                 const Eigen::Vector3d& a0 = p[i];
@@ -302,6 +427,70 @@ void SliceView::drawAnnotations(QPainter& painter) const
     }
 }
 
+void SliceView::drawSections(QPainter& painter, const std::vector<Annotation::Polyline>& polylines,
+                             const QPen& pen) const
+{
+    const QColor color = pen.color();
+    const Eigen::Vector3d n = normal();
+    const double plane = n.dot(m_display->cursor());
+    const double tolerance = sliceStep() / 2.0 + 1e-6;
+    // Contours stacked along `up` (their own normal) cut the slice in stripes; each stripe is as
+    // thick as the distance between neighbouring contours, so together they show the cut.
+    std::vector<std::vector<Geometry::Segment>> cuts;
+    std::vector<double> heights;
+    Eigen::Vector3d up = Eigen::Vector3d::Zero();
+    for (const Annotation::Polyline& polyline : polylines) {
+        if (!polyline.closed || polyline.points.size() < 3)
+            continue;
+        const auto& p = polyline.points;
+        if (std::all_of(p.begin(), p.end(),
+                        [&](const Eigen::Vector3d& q) { return std::abs(n.dot(q) - plane) <= tolerance; }))
+            continue;
+        auto segments = Geometry::planeSections(p, n, plane);
+        if (segments.empty())
+            continue;
+        if (up.isZero()) {
+            for (std::size_t i = 0; i < p.size(); ++i)  // Newell's normal
+                up += p[i].cross(p[(i + 1) % p.size()]);
+            up = up.norm() > 1e-12 ? up.normalized() : Eigen::Vector3d::Zero();
+        }
+        heights.push_back(up.dot(p.front()));
+        cuts.push_back(std::move(segments));
+    }
+    if (cuts.empty())
+        return;
+    std::vector<double> levels = heights;
+    std::sort(levels.begin(), levels.end());
+    std::vector<double> gaps;
+    for (std::size_t i = 1; i < levels.size(); ++i)
+        if (levels[i] - levels[i - 1] > 1e-3)
+            gaps.push_back(levels[i] - levels[i - 1]);
+    std::nth_element(gaps.begin(), gaps.begin() + static_cast<std::ptrdiff_t>(gaps.size() / 2), gaps.end());
+    const double thickness = gaps.empty() ? sliceStep() : gaps[gaps.size() / 2];
+    const Eigen::Vector3d half = up * (thickness / 2.0);
+    QColor fill = color;
+    fill.setAlpha(100);
+    painter.save();
+    // Bands of neighbouring contours meet edge to edge: without antialiasing no seam shows.
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(fill);
+    for (const auto& segments : cuts)
+        for (const Geometry::Segment& s : segments) {
+            const QPointF band[4] = {positionOf(s.from - half), positionOf(s.to - half), positionOf(s.to + half),
+                                     positionOf(s.from + half)};
+            painter.drawPolygon(band, 4);
+        }
+    // The bands' ends are where the structure's surface crosses the slice: its outline.
+    painter.setPen(pen);
+    for (const auto& segments : cuts)
+        for (const Geometry::Segment& s : segments) {
+            painter.drawLine(positionOf(s.from - half), positionOf(s.from + half));
+            painter.drawLine(positionOf(s.to - half), positionOf(s.to + half));
+        }
+    painter.restore();
+}
+
 void SliceView::drawOverlayText(QPainter& painter) const
 {
     painter.setPen(QColor(230, 230, 120));
@@ -310,8 +499,18 @@ void SliceView::drawOverlayText(QPainter& painter) const
     painter.setFont(font);
     const QRect area = rect().adjusted(6, 4, -6, -4);
     const double position = normal().dot(m_display->cursor());
-    painter.drawText(area, Qt::AlignLeft | Qt::AlignTop,
-                     tr("%1  %2 mm").arg(orientationName(m_orientation)).arg(position, 0, 'f', 1));
+    QString title = tr("%1  %2 mm").arg(orientationName(m_orientation)).arg(position, 0, 'f', 1);
+    if (const auto slice = sliceIndex())
+        title += tr("  %1 / %2").arg(slice->first + 1).arg(slice->second);
+    painter.drawText(area, Qt::AlignLeft | Qt::AlignTop, title);
+    // Scale bar at the bottom left, with its length.
+    const ScaleBar bar = scaleBar();
+    const QPointF start(area.left(), area.bottom() - 4);
+    painter.drawLine(start, start + QPointF(bar.pixels, 0));
+    painter.drawLine(start, start - QPointF(0, 5));
+    painter.drawLine(start + QPointF(bar.pixels, 0), start + QPointF(bar.pixels, -5));
+    painter.drawText(QRectF(start.x(), start.y() - 22, bar.pixels + 60, 16), Qt::AlignLeft | Qt::AlignBottom,
+                     bar.millimetres >= 10 ? tr("%1 cm").arg(bar.millimetres / 10) : tr("%1 mm").arg(bar.millimetres));
     if (const SharedImageSet* set = m_display->topImage()) {
         const DisplayWidgetMulti::Window w = m_display->window(set);
         QString text = tr("W %1  L %2").arg(w.width, 0, 'f', 0).arg(w.center, 0, 'f', 0);
@@ -340,12 +539,7 @@ void SliceView::paintEvent(QPaintEvent*)
         fit();
     QImage frame(size(), QImage::Format_RGB32);
     frame.fill(Qt::black);
-    bool first = true;
-    for (const Data* data : m_display->visibleData())
-        if (auto* set = dynamic_cast<const SharedImageSet*>(data)) {
-            drawImage(frame, *set, !first, worldAt(QPointF(0, 0)), m_mmPerPixel);
-            first = false;
-        }
+    drawImages(frame, worldAt(QPointF(0, 0)), m_mmPerPixel);
     QPainter painter(this);
     painter.drawImage(0, 0, frame);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -435,16 +629,74 @@ void SliceView::mouseMoveEvent(QMouseEvent* event)
     updateHover(event->pos());
 }
 
+void SliceView::addWindowPresets(QMenu& menu)
+{
+    SharedImageSet* set = m_display->topImage();
+    if (!set || !set->selected())
+        return;
+    auto add = [&](const WindowPresets::Preset& preset) {
+        QAction* action = menu.addAction(
+            tr("%1  (W %2  L %3)").arg(preset.name).arg(preset.width, 0, 'f', 0).arg(preset.center, 0, 'f', 0));
+        connect(action, &QAction::triggered, this, [this, set, preset] {
+            if (m_display->topImage() == set)
+                m_display->setWindow(set, {preset.center, preset.width});
+        });
+    };
+    if (set->modality() == Data::ModalityCT)
+        for (const WindowPresets::Preset& preset : WindowPresets::ct())
+            add(preset);
+    const std::vector<WindowPresets::Preset> stored = WindowPresets::stored(*set);
+    if (!menu.isEmpty() && !stored.empty())
+        menu.addSeparator();
+    for (const WindowPresets::Preset& preset : stored)
+        add(preset);
+    if (auto automatic = WindowPresets::automatic(*set->selected())) {
+        menu.addSeparator();
+        add(*automatic);
+    }
+}
+
 void SliceView::mouseReleaseEvent(QMouseEvent* event)
 {
     if (m_drag == Drag::Pending && event->button() == Qt::LeftButton)
         m_display->setCursor(worldAt(event->pos()));
+    if (m_drag == Drag::Zoom && event->button() == Qt::RightButton &&
+        (event->pos() - m_pressPos).manhattanLength() <= kDragThreshold) {
+        QMenu menu(this);
+        addWindowPresets(menu);
+        if (!menu.isEmpty())
+            menu.exec(event->globalPos());
+    }
     m_drag = Drag::None;
 }
 
 void SliceView::mouseDoubleClickEvent(QMouseEvent*)
 {
     fit();
+}
+
+void SliceView::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+        case Qt::Key_Up: stepSlices(1); break;
+        case Qt::Key_Down: stepSlices(-1); break;
+        case Qt::Key_PageUp: stepSlices(10); break;
+        case Qt::Key_PageDown: stepSlices(-10); break;
+        case Qt::Key_Home: jumpToEnd(false); break;
+        case Qt::Key_End: jumpToEnd(true); break;
+        case Qt::Key_Plus:
+        case Qt::Key_Equal: setZoom(m_mmPerPixel / 1.25); break;
+        case Qt::Key_Minus: setZoom(m_mmPerPixel * 1.25); break;
+        case Qt::Key_R: fit(); break;
+        default: QWidget::keyPressEvent(event); return;
+    }
+    event->accept();
+}
+
+void SliceView::enterEvent(QEvent* event)
+{
+    setFocus(Qt::MouseFocusReason);
+    QWidget::enterEvent(event);
 }
 
 void SliceView::leaveEvent(QEvent*)
@@ -467,7 +719,8 @@ void SliceView::updateHover(const QPointF& position)
                                 .arg(sample->voxel.x())
                                 .arg(sample->voxel.y())
                                 .arg(sample->voxel.z())
-                                .arg(sample->value, 0, 'g', 6));
+                                .arg(sample->value, 0, 'g', 6) +
+                            (m_display->topImage()->modality() == Data::ModalityCT ? tr(" HU") : QString()));
 }
 
 }  // namespace Dravelin

@@ -1,13 +1,18 @@
 #pragma once
 
+#include "host/data/Annotation.h"
+
 #include <Eigen/Geometry>
 #include <QImage>
 #include <QPoint>
 #include <QWidget>
 
 #include <optional>
+#include <utility>
 
+class QMenu;
 class QPainter;
+class QPen;
 
 namespace Dravelin {
 
@@ -52,6 +57,8 @@ public:
     // Moves the cross-hair by `count` slices (or steps frames of the top image).
     void stepSlices(int count);
     void stepFrames(int count);
+    // Moves the cross-hair to the first (or last) slice of the top image along the line of sight.
+    void jumpToEnd(bool last);
 
     // The current slice of the visible images over `box` (world), without overlays, for the
     // 3D view: at most `maxPixels` along its longer side.
@@ -62,6 +69,22 @@ public:
         double millimetresPerPixel = 1.0;
     };
     Plane renderPlane(const Eigen::AlignedBox3d& box, int maxPixels) const;
+
+    // The window presets that fit the top image (CT windows for CT, the stored ones, automatic)
+    // as actions of `menu` that set its window. A right click without dragging opens it.
+    void addWindowPresets(QMenu& menu);
+
+    // The slice of the top image the cross-hair is on (0-based) and the number of slices along
+    // the line of sight; empty without an image or off its slices.
+    std::optional<std::pair<int, int>> sliceIndex() const;
+    // The scale bar: a round length in millimetres (1, 2 or 5 times a power of ten) that spans
+    // at most a quarter of the view's width, and its length on screen in pixels.
+    struct ScaleBar
+    {
+        double millimetres = 0.0;
+        double pixels = 0.0;
+    };
+    ScaleBar scaleBar() const;
 
     double millimetresPerPixel() const { return m_mmPerPixel; }
     void setZoom(double millimetresPerPixel);
@@ -79,13 +102,24 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    // Up/Down and Page Up/Down step 1 and 10 slices, Home/End go to the first and last slice,
+    // +/- zoom, R fits the view.
+    void keyPressEvent(QKeyEvent* event) override;
+    // Keys go to the view under the mouse.
+    void enterEvent(QEvent* event) override;
 
 private:
     // Image sets after the first show at half strength over those before. Pixel (x, y) shows
     // the world point origin + (right * (x + 0.5) + down * (y + 0.5)) * mmPerPixel.
     void drawImage(QImage& target, const SharedImageSet& set, bool blend, const Eigen::Vector3d& origin,
                    double mmPerPixel) const;
+    // Every visible image set, label maps last and in colour over the others.
+    void drawImages(QImage& target, const Eigen::Vector3d& origin, double mmPerPixel) const;
+    void drawLabels(QImage& target, const SharedImageSet& labels, const Eigen::Vector3d& origin,
+                    double mmPerPixel) const;
     void drawAnnotations(QPainter& painter) const;
+    // Where closed contours off this slice cross it: their sections, drawn with `pen`.
+    void drawSections(QPainter& painter, const std::vector<Annotation::Polyline>& polylines, const QPen& pen) const;
     void drawOverlayText(QPainter& painter) const;
     void updateHover(const QPointF& position);
 

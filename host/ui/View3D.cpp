@@ -4,6 +4,8 @@
 #include "host/data/AnnotationModel.h"
 #include "host/data/Mesh.h"
 #include "host/data/PointCloud.h"
+#include "host/dicom/components/RTStructureDataComponent.h"
+#include "host/dicom/components/RTStructureRenderingDataComponent.h"
 #include "host/data/SharedImageSet.h"
 
 #include <QGuiApplication>
@@ -57,7 +59,7 @@ vtkSmartPointer<vtkActor> actorFor(vtkPolyData* polyData)
     return actor;
 }
 
-vtkSmartPointer<vtkActor> meshActor(const Mesh& mesh)
+vtkSmartPointer<vtkActor> meshActor(const Mesh& mesh, const Eigen::Vector3d& color = {0.93, 0.82, 0.68})
 {
     vtkNew<vtkPoints> points;
     for (const Eigen::Vector3d& v : mesh.vertices())
@@ -74,7 +76,7 @@ vtkSmartPointer<vtkActor> meshActor(const Mesh& mesh)
     normals->SetInputData(polyData);
     normals->Update();
     auto actor = actorFor(normals->GetOutput());
-    actor->GetProperty()->SetColor(0.93, 0.82, 0.68);
+    actor->GetProperty()->SetColor(color.x(), color.y(), color.z());
     actor->GetProperty()->SetSpecular(0.2);
     return actor;
 }
@@ -103,6 +105,17 @@ vtkSmartPointer<vtkActor> pointCloudActor(const PointCloud& cloud)
     actor->GetProperty()->SetPointSize(3);
     actor->GetProperty()->SetColor(0.4, 0.85, 1.0);
     return actor;
+}
+
+// The surface made for an RT structure, drawn in its colour instead of its contour points.
+const Mesh* structureSurface(const Data* data)
+{
+    const auto* rendering = data->getComponent<Dicom::RTStructureRenderingDataComponent>();
+    const Mesh* mesh = rendering ? rendering->mesh() : nullptr;
+    return mesh && mesh->isValid() && !mesh->triangles().empty() &&
+                   data->hasComponent<Dicom::RTStructureDataComponent>()
+               ? mesh
+               : nullptr;
 }
 
 // Lines through `strips` of points; each strip closed when asked.
@@ -205,6 +218,8 @@ void View3D::setScene(const DataList& data, const AnnotationModel* annotations, 
     for (const Data* d : data) {
         if (auto* mesh = dynamic_cast<const Mesh*>(d); mesh && mesh->isValid())
             m_vtk->actors.push_back(meshActor(*mesh));
+        else if (const Mesh* surface = structureSurface(d))
+            m_vtk->actors.push_back(meshActor(*surface, d->getComponent<Dicom::RTStructureDataComponent>()->color));
         else if (auto* cloud = dynamic_cast<const PointCloud*>(d))
             m_vtk->actors.push_back(pointCloudActor(*cloud));
         else if (auto* set = dynamic_cast<const SharedImageSet*>(d); set && set->selected()) {

@@ -19,6 +19,7 @@
 #include "host/dicom/io/DicomIoAlgorithm.h"
 #include "rt/OverlayAnnotationDataController.h"
 #include "rt/RTStructureDataController.h"
+#include "rt/RTStructureMesher.h"
 #include "rt/RTStructureToLabelMapController.h"
 #include "tests/support/DataFixtures.h"
 #include "tests/support/ModalAnswer.h"
@@ -31,6 +32,8 @@
 #include <QDir>
 #include <QLabel>
 #include <QTest>
+#include <QThread>
+#include <QThreadPool>
 #include <QTreeView>
 #include <gtest/gtest.h>
 
@@ -69,6 +72,22 @@ std::unique_ptr<T> initController(App& app, T* controller)
     owned->setApplicationController(&app);
     owned->init();
     return owned;
+}
+
+// A 16 x 16 overlay plane whose upper left 4 x 4 bits are set.
+void addOverlay(DcmDataset& ds)
+{
+    ds.putAndInsertUint16(DcmTagKey(0x6000, 0x0010), 16);
+    ds.putAndInsertUint16(DcmTagKey(0x6000, 0x0011), 16);
+    ds.putAndInsertString(DcmTagKey(0x6000, 0x0040), "G");
+    const Sint16 origin[2] = {1, 1};
+    ds.putAndInsertSint16Array(DcmTagKey(0x6000, 0x0050), origin, 2);
+    ds.putAndInsertUint16(DcmTagKey(0x6000, 0x0100), 1);
+    ds.putAndInsertUint16(DcmTagKey(0x6000, 0x0102), 0);
+    Uint16 bits[16] = {};
+    for (int row = 0; row < 4; ++row)
+        bits[row] = 0x000F;  // 16 bits per row, least significant bit first
+    ds.putAndInsertUint16Array(DcmTag(0x6000, 0x3000, EVR_OW), bits, 16);
 }
 
 TEST(RTStructureDataController, CorpusStructureSetShowsColoursAndBuildsItsLinesOnce)
@@ -127,11 +146,21 @@ TEST(RTStructureDataController, MeshArrivesForLoadedReferenceAndIsDroppedForDele
     auto controller = initController(app, new Dicom::RTStructureDataController);
     PointCloud* sphere = structures(app).at(0);
     PointCloud* box = structures(app).at(1);
+    // A marker and an open contour on the same CT: nothing to mesh.
+    std::vector<Data*> others;
+    for (const char* type : {"POINT", "OPEN_PLANAR"}) {
+        auto rt = std::make_unique<Dicom::RTStructureDataComponent>();
+        rt->referencedSeriesUid = sphere->getComponent<Dicom::RTStructureDataComponent>()->referencedSeriesUid;
+        rt->contours.emplace_back(std::vector<Eigen::Vector3d>{{0, 0, 0}, {5, 0, 0}, {5, 5, 0}}, type);
+        auto cloud = std::make_unique<PointCloud>(rt->contours.front().points());
+        cloud->addComponent(std::move(rt));
+        others.push_back(app.m_data.add(std::move(cloud), QString::fromLatin1(type)));
+    }
 
     LogCapture log;
-    app.m_display.setVisibleData(DataList{sphere, box});
-    app.m_display.setVisibleData(DataList{sphere, box});
-    EXPECT_EQ(controller->pendingMeshes(), 2);  // one request per structure, however often shown
+    app.m_display.setVisibleData(DataList{sphere, box, others[0], others[1]});
+    app.m_display.setVisibleData(DataList{sphere, box, others[0], others[1]});
+    EXPECT_EQ(controller->pendingMeshes(), 2);  // one request per closed structure, however often shown
     app.m_data.remove(box);
     EXPECT_TRUE(QTest::qWaitFor([&] { return controller->pendingMeshes() == 0; }, 60000));
     const Mesh* mesh = sphere->getComponent<Dicom::RTStructureRenderingDataComponent>()->mesh();
@@ -230,24 +259,39 @@ TEST(RTStructureToLabelMapController, ReferenceIsTheStructureSetsOwnCtAndAnother
     EXPECT_TRUE(panel->controller.referenceNote()->text().startsWith("'Other patient CT' is not known to be in"));
 }
 
+// A structure's mesh is made on the part of the grid around it; it is the same surface as on the
+// whole grid, and structures without closed contours have none.
+TEST(RTStructureMesher, MeshOnTheStructuresBoxIsTheWholeGridsMesh)
+{
+    T::RtPhantom phantom = T::loadRtPhantom();
+    ASSERT_NE(phantom.volume, nullptr);
+    const SharedImage& ct = *phantom.volume->selected();
+    const auto grid = Dicom::RTStructureMesher::gridOf(ct);
+    for (const PointCloud* structure : phantom.structures) {
+        SCOPED_TRACE(structure->name().toStdString());
+        const auto whole = RTStructureToLabelMap::labelMapToMesh(*RTStructureToLabelMap::rasterize({structure}, ct));
+        const auto cropped = Dicom::RTStructureMesher::mesh(*structure, *grid);
+        ASSERT_TRUE(whole && cropped);
+        ASSERT_GT(whole->triangles().size(), 0u);
+        EXPECT_EQ(cropped->vertices().size(), whole->vertices().size());
+        // VTK works in single precision: equal within float rounding; a misplaced box is off by voxels.
+        EXPECT_NEAR(cropped->area(), whole->area(), whole->area() * 1e-6);
+        EXPECT_LT((cropped->bounds()->min() - whole->bounds()->min()).norm(), 1e-3);
+        EXPECT_LT((cropped->bounds()->max() - whole->bounds()->max()).norm(), 1e-3);
+    }
+    PointCloud empty;
+    empty.addComponent(std::make_unique<Dicom::RTStructureDataComponent>());
+    EXPECT_EQ(Dicom::RTStructureMesher::mesh(empty, *grid), nullptr);
+    EXPECT_EQ(Dicom::RTStructureMesher::pool().maxThreadCount(), QThread::idealThreadCount());
+}
+
 TEST(OverlayAnnotationDataController, OverlayPlanesBecomeAnAnnotationOthersNothing)
 {
     // One CT slice with a 16 x 16 overlay plane whose upper left 4 x 4 bits are set.
     T::TempDir dir;
     DcmFileFormat file;
     ASSERT_TRUE(file.loadFile(QDir(T::rtPhantomDir()).filePath("ct/0001.dcm").toStdString().c_str()).good());
-    DcmDataset& ds = *file.getDataset();
-    ds.putAndInsertUint16(DcmTagKey(0x6000, 0x0010), 16);
-    ds.putAndInsertUint16(DcmTagKey(0x6000, 0x0011), 16);
-    ds.putAndInsertString(DcmTagKey(0x6000, 0x0040), "G");
-    const Sint16 origin[2] = {1, 1};
-    ds.putAndInsertSint16Array(DcmTagKey(0x6000, 0x0050), origin, 2);
-    ds.putAndInsertUint16(DcmTagKey(0x6000, 0x0100), 1);
-    ds.putAndInsertUint16(DcmTagKey(0x6000, 0x0102), 0);
-    Uint16 bits[16] = {};
-    for (int row = 0; row < 4; ++row)
-        bits[row] = 0x000F;  // 16 bits per row, least significant bit first
-    ds.putAndInsertUint16Array(DcmTag(0x6000, 0x3000, EVR_OW), bits, 16);
+    addOverlay(*file.getDataset());
     ASSERT_TRUE(file.saveFile(dir.file("overlay.dcm").toStdString().c_str(), EXS_LittleEndianExplicit).good());
 
     App app;
@@ -267,6 +311,35 @@ TEST(OverlayAnnotationDataController, OverlayPlanesBecomeAnAnnotationOthersNothi
     EXPECT_GT(qAlpha(pictures[0].image.pixel(3, 3)), 0);
     EXPECT_EQ(qAlpha(pictures[0].image.pixel(4, 3)), 0);
     EXPECT_EQ(qAlpha(pictures[0].image.pixel(3, 4)), 0);
+}
+
+// The overlay of one slice of a CT volume becomes an annotation on that slice.
+TEST(OverlayAnnotationDataController, OverlayOfAVolumesSliceLiesOnThatSlice)
+{
+    T::TempDir dir;
+    const QDir ct(QDir(T::rtPhantomDir()).filePath("ct"));
+    Float64 z = 0;
+    for (const QString& name : ct.entryList({"*.dcm"})) {
+        DcmFileFormat file;
+        ASSERT_TRUE(file.loadFile(ct.filePath(name).toStdString().c_str()).good());
+        if (name == "0005.dcm") {
+            addOverlay(*file.getDataset());
+            ASSERT_TRUE(file.getDataset()->findAndGetFloat64(DCM_ImagePositionPatient, z, 2).good());
+        }
+        ASSERT_TRUE(file.saveFile(dir.file(name).toStdString().c_str(), EXS_LittleEndianExplicit).good());
+    }
+    App app;
+    OwningDataList volume = load(dir.path());
+    ASSERT_EQ(volume.size(), 1u);
+    ASSERT_EQ(volume.list()[0]->kind(), Data::KindVolume);
+    DataController* created = nullptr;
+    ASSERT_TRUE(Dicom::OverlayAnnotationDataController::createCompatible(volume.list(), &created));
+    app.m_data.add(std::move(volume));
+    auto controller = initController(app, static_cast<Dicom::OverlayAnnotationDataController*>(created));
+    ASSERT_EQ(app.m_annotations.size(), 1);
+    const auto pictures = app.m_annotations.at(0)->annotation()->bitmaps();
+    ASSERT_EQ(pictures.size(), 1u);
+    EXPECT_NEAR(pictures[0].pixelToWorld.translation().z(), z, 1e-6);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "host/dicom/io/DicomIoAlgorithm.h"
 
+#include "host/dicom/WindowPresets.h"
+
 #include "host/core/LocationString.h"
 #include "host/core/Log.h"
 #include "host/core/Url.h"
@@ -37,35 +39,13 @@ std::pair<std::string, std::string> sopOf(DcmDataset& dataset)
     return {sopClass.c_str(), sopInstance.c_str()};
 }
 
-// The 1st to 99th percentile of the real values of the set's first image (sampled): a few
-// extreme voxels (metal, padding) do not flatten the contrast as they do in the full range.
+// The 1st to 99th percentile of the real values of the set's first image: a few extreme voxels
+// (metal, padding) do not flatten the contrast as they do in the full range.
 void setAutomaticWindow(SharedImageSet& set)
 {
-    const SharedImage* image = set.get(0);
-    if (!image || image->width() <= 0 || image->height() <= 0 || image->slices() <= 0)
-        return;
-    const long long voxels = static_cast<long long>(image->width()) * image->height() * image->slices();
-    const long long step = std::max(1LL, voxels / (1LL << 18));
-    std::vector<double> values;
-    values.reserve(static_cast<std::size_t>(voxels / step + 1));
-    for (long long i = 0; i < voxels; i += step) {
-        const int x = static_cast<int>(i % image->width());
-        const int y = static_cast<int>(i / image->width() % image->height());
-        const int z = static_cast<int>(i / image->width() / image->height());
-        const double value = image->realValue(x, y, z);
-        if (std::isfinite(value))
-            values.push_back(value);
-    }
-    if (values.empty())
-        return;
-    auto at = [&values](double fraction) {
-        auto n = values.begin() + static_cast<std::ptrdiff_t>(fraction * double(values.size() - 1));
-        std::nth_element(values.begin(), n, values.end());
-        return *n;
-    };
-    const double low = at(0.01);
-    const double high = at(0.99);
-    set.setWindow((low + high) / 2.0, std::max(1.0, high - low));
+    if (const SharedImage* image = set.get(0))
+        if (const auto window = WindowPresets::automatic(*image))
+            set.setWindow(window->center, window->width);
 }
 
 }  // namespace

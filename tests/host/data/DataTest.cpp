@@ -201,3 +201,37 @@ TEST(GeometryTest, FitsTiltedContoursAndRefusesLines)
     EXPECT_FALSE(Geometry::fitPlane({{0, 0, 0}, {1, 1, 1}, {2, 2, 2}, {5, 5, 5}}));
     EXPECT_FALSE(Geometry::fitPlane({{0, 0, 0}, {1, 0, 0}}));
 }
+
+// A closed contour on an axial plane cut by sagittal and coronal planes: the stretches of the
+// cut line inside the contour, ordered, and nothing where the plane misses it.
+TEST(GeometryTest, PlaneSectionsAreTheContoursInsideStretches)
+{
+    // A U open towards +y at z = 5: arms x in [0, 4] and [8, 12], base y in [0, 4], top y = 10.
+    const std::vector<Eigen::Vector3d> u = {{0, 0, 5}, {12, 0, 5}, {12, 10, 5}, {8, 10, 5},
+                                            {8, 4, 5}, {4, 4, 5},  {4, 10, 5},  {0, 10, 5}};
+    using Segments = std::vector<std::pair<Eigen::Vector3d, Eigen::Vector3d>>;
+    struct Case
+    {
+        Eigen::Vector3d normal;
+        double offset;
+        Segments expected;
+    };
+    const Case cases[] = {
+        {{0, 1, 0}, 7, {{{0, 7, 5}, {4, 7, 5}}, {{8, 7, 5}, {12, 7, 5}}}},  // through both arms
+        {{0, 1, 0}, 2, {{{0, 2, 5}, {12, 2, 5}}}},                          // through the base
+        {{1, 0, 0}, 6, {{{6, 0, 5}, {6, 4, 5}}}},                           // the base below the gap
+        {{1, 0, 0}, 2, {{{2, 0, 5}, {2, 10, 5}}}},                          // along an arm
+        {{0, 1, 0}, 11, {}},                                                // beyond it
+        {{0, 0, 1}, 5, {}},                                                 // its own plane
+        {{0, 0, 1}, 6, {}},                                                 // a parallel one
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "normal " << c.normal.transpose() << " offset " << c.offset);
+        const auto found = Geometry::planeSections(u, c.normal, c.offset);
+        ASSERT_EQ(found.size(), c.expected.size());
+        for (std::size_t i = 0; i < found.size(); ++i) {
+            EXPECT_TRUE(found[i].from.isApprox(c.expected[i].first, 1e-9)) << found[i].from.transpose();
+            EXPECT_TRUE(found[i].to.isApprox(c.expected[i].second, 1e-9)) << found[i].to.transpose();
+        }
+    }
+}

@@ -1,5 +1,6 @@
 #include "host/data/Annotation.h"
 #include "host/data/AnnotationModel.h"
+#include "host/data/LabelTableDataComponent.h"
 #include "host/data/Mesh.h"
 #include "host/data/SharedImageSet.h"
 #include "host/ui/DisplayWidgetMulti.h"
@@ -11,12 +12,14 @@
 #include <QSet>
 #include <QDir>
 #include <QImage>
+#include <QMenu>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
 
 using namespace Dravelin;
 
@@ -268,4 +271,205 @@ TEST(View3DTest, RendersAMeshUnderXvfb)
         }
     EXPECT_GT(surface, picture.width() * picture.height() / 20);
     EXPECT_GT(colours.size(), 50);
+}
+
+namespace {
+
+// A 40 x 40 x 10 grey volume (value 100, 1 mm voxels from the origin) and a label map on its
+// grid: label 3 on x 10..19, y 10..29, every slice.
+struct LabelFixture : ::testing::Test
+{
+    LabelFixture()
+    {
+        auto grey = std::make_unique<SharedImage>(PixelType::UInt8, 40, 40, 10);
+        auto labels = std::make_unique<SharedImage>(PixelType::UInt16, 40, 40, 10);
+        for (int z = 0; z < 10; ++z)
+            for (int y = 0; y < 40; ++y)
+                for (int x = 0; x < 40; ++x) {
+                    grey->setValue(x, y, z, 0, 100);
+                    labels->setValue(x, y, z, 0, x >= 10 && x < 20 && y >= 10 && y < 30 ? 3 : 0);
+                }
+        ct = std::make_unique<SharedImageSet>(std::move(grey));
+        ct->setWindow(127.5, 255.0);
+        labelMap = std::make_unique<SharedImageSet>(std::move(labels));
+        labelMap->setModality(Data::ModalityLabel);
+        auto table = std::make_unique<LabelTableDataComponent>();
+        table->set(3, {QStringLiteral("Liver"), QColor(0, 255, 0)});
+        labelMap->addComponent(std::move(table));
+        display.resize(600, 600);
+        display.setVisibleData({ct.get(), labelMap.get()});
+        display.show();
+        QCoreApplication::processEvents();
+        display.setCursor({20, 20, 5});
+        display.sliceView(SliceView::Axial)->setZoom(0.25);
+    }
+    QColor at(SliceView::Orientation o, const Eigen::Vector3d& world)
+    {
+        SliceView* view = display.sliceView(o);
+        view->centerOn(world);
+        return QColor(view->grab().toImage().pixel(view->positionOf(world).toPoint()));
+    }
+
+    std::unique_ptr<SharedImageSet> ct, labelMap;
+    DisplayWidgetMulti display;
+};
+
+}  // namespace
+
+// The label map lies over the CT in its labels' colours, as fill or outline at the chosen
+// opacity; the CT stays the image the window and the value under the mouse belong to.
+TEST_F(LabelFixture, LabelMapIsAColourOverlayOnTheImage)
+{
+    EXPECT_EQ(display.topImage(), ct.get());
+    EXPECT_TRUE(display.findChild<QWidget*>("labelOpacitySlider")->isVisibleTo(&display));
+    const QColor grey(100, 100, 100), half(50, 178, 50), full(0, 255, 0);
+    struct Case
+    {
+        double opacity;
+        bool outline;
+        Eigen::Vector3d probe;
+        QColor expected;
+    };
+    const Case cases[] = {
+        {0.5, false, {15, 20, 5}, half},                                  // inside
+        {0.5, false, {25, 20, 5}, grey},                                  // outside
+        {1.0, false, {15, 20, 5}, full}, {0.5, true, {15, 20, 5}, grey},  // outline: the inside stays clear
+        {0.0, false, {15, 20, 5}, grey},
+    };
+    auto near = [](const QColor& a, const QColor& b) {
+        return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()) <= 6;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "opacity " << c.opacity << " outline " << c.outline << " probe "
+                                        << c.probe.transpose());
+        display.setLabelOverlay({c.opacity, c.outline});
+        const QColor seen = at(SliceView::Axial, c.probe);
+        EXPECT_TRUE(near(seen, c.expected)) << seen.name().toStdString();
+    }
+    // The outline marks the label's edges (x = 9.5 and 19.5 mm) and nothing else on a row.
+    display.setLabelOverlay({0.5, true});
+    SliceView* axial = display.sliceView(SliceView::Axial);
+    axial->centerOn({15, 20, 5});
+    const QImage shot = axial->grab().toImage();
+    std::vector<double> marked;
+    for (int x = 0; x < shot.width(); ++x) {
+        const QPointF p(x + 0.5, axial->positionOf({15, 20, 5}).y());
+        if (near(QColor(shot.pixel(p.toPoint())), half))
+            marked.push_back(axial->worldAt(p).x());
+    }
+    ASSERT_FALSE(marked.empty());
+    for (double x : marked)
+        EXPECT_LT(std::min(std::abs(x - 9.5), std::abs(x - 19.5)), 0.5) << x;
+}
+
+// A stack of axial U-shaped contours seen on the coronal view: the stretches inside the U are
+// drawn in the contour's colour, the gap between its arms is not.
+TEST_F(DisplayFixture, ContoursShowTheirSectionsOnTheOtherPlanes)
+{
+    auto u = std::make_unique<LineAnnotation>();
+    u->color = QStringLiteral("#ff0000");
+    for (double z = 40; z <= 60; z += 2)
+        u->lines.push_back(
+            {{{0, 0, z}, {12, 0, z}, {12, 10, z}, {8, 10, z}, {8, 4, z}, {4, 4, z}, {4, 10, z}, {0, 10, z}}, true});
+    annotations.add(std::unique_ptr<Annotation>(std::move(u)));
+    display.setVisibleData({});
+    display.setCursor({0, 7, 50});
+    SliceView* coronal = display.sliceView(SliceView::Coronal);
+    coronal->setZoom(0.1);
+    auto redAt = [&](const Eigen::Vector3d& world) {
+        coronal->centerOn(world);
+        const QColor c(coronal->grab().toImage().pixel(coronal->positionOf(world).toPoint()));
+        return c.red() > 60 && c.green() < 40;
+    };
+    EXPECT_TRUE(redAt({2, 7, 50.6}));   // in an arm, between two contours
+    EXPECT_TRUE(redAt({10, 7, 48.6}));  // in the other arm
+    EXPECT_FALSE(redAt({6, 7, 50}));    // the gap between the arms
+    EXPECT_FALSE(redAt({14, 7, 50}));   // beside the U
+}
+
+// Keys act on the view under the mouse: slices step by one and ten, Home and End reach the
+// first and last slice, + and - zoom, R fits again.
+TEST_F(LabelFixture, KeysStepSlicesJumpToTheEndsZoomAndReset)
+{
+    display.setVisibleData({ct.get()});
+    SliceView* axial = display.sliceView(SliceView::Axial);
+    axial->fit();
+    const double fitted = axial->millimetresPerPixel();
+    struct Case
+    {
+        Qt::Key key;
+        double z;     // cursor z after the key, from z = 5
+        double zoom;  // millimetres per pixel after it, as a multiple of the fitted value
+    };
+    const Case cases[] = {
+        {Qt::Key_Up, 6, 1},        {Qt::Key_Down, 4, 1},     {Qt::Key_PageUp, 15, 1},
+        {Qt::Key_PageDown, -5, 1}, {Qt::Key_Home, 0, 1},     {Qt::Key_End, 9, 1},
+        {Qt::Key_Plus, 5, 0.8},    {Qt::Key_Minus, 5, 1.25}, {Qt::Key_A, 5, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "key " << c.key);
+        axial->fit();
+        display.setCursor({20, 20, 5});
+        QTest::keyClick(axial, c.key);
+        EXPECT_NEAR(display.cursor().z(), c.z, 1e-9);
+        EXPECT_NEAR(axial->millimetresPerPixel(), fitted * c.zoom, 1e-9);
+    }
+    QTest::keyClick(axial, Qt::Key_Plus);
+    QTest::keyClick(axial, Qt::Key_R);
+    EXPECT_NEAR(axial->millimetresPerPixel(), fitted, 1e-9);
+}
+
+// A CT's menu offers the usual CT windows, the windows stored with it and an automatic one
+// from its values; choosing one sets the window.
+TEST_F(LabelFixture, WindowPresetsOfACtSetItsWindow)
+{
+    display.setVisibleData({ct.get()});
+    ct->setModality(Data::ModalityCT);
+    ct->setWindow(40, 400);
+    QMenu menu;
+    display.sliceView(SliceView::Axial)->addWindowPresets(menu);
+    std::map<QString, QAction*> byName;
+    for (QAction* action : menu.actions())
+        if (!action->isSeparator())
+            byName[action->text()] = action;
+    const std::pair<const char*, DisplayWidgetMulti::Window> expected[] = {
+        {"Brain  (W 80  L 40)", {40, 80}},          {"Subdural  (W 200  L 75)", {75, 200}},
+        {"Stroke  (W 40  L 40)", {40, 40}},         {"Lung  (W 1500  L -600)", {-600, 1500}},
+        {"Mediastinum  (W 350  L 50)", {50, 350}},  {"Abdomen  (W 400  L 50)", {50, 400}},
+        {"Liver  (W 150  L 30)", {30, 150}},        {"Bone  (W 1800  L 400)", {400, 1800}},
+        {"DICOM window  (W 400  L 40)", {40, 400}}, {"Automatic  (W 1  L 100)", {100, 1}},  // every voxel is 100
+    };
+    EXPECT_EQ(byName.size(), std::size(expected));
+    for (const auto& [name, window] : expected) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(byName.count(name));
+        byName[name]->trigger();
+        EXPECT_EQ(display.window(ct.get()).center, window.center);
+        EXPECT_EQ(display.window(ct.get()).width, window.width);
+    }
+}
+
+// Each view names the slice the cross-hair is on, and its scale bar is a round length that is
+// drawn to scale at any zoom.
+TEST_F(LabelFixture, SliceIndexAndScaleBarFollowTheCursorAndTheZoom)
+{
+    display.setVisibleData({ct.get()});
+    display.setCursor({20, 12, 3});
+    EXPECT_EQ(display.sliceView(SliceView::Axial)->sliceIndex(), std::make_pair(3, 10));
+    EXPECT_EQ(display.sliceView(SliceView::Coronal)->sliceIndex(), std::make_pair(12, 40));
+    display.setCursor({20, 12, 30});
+    EXPECT_FALSE(display.sliceView(SliceView::Axial)->sliceIndex());
+
+    SliceView* axial = display.sliceView(SliceView::Axial);
+    for (const double mmPerPixel : {0.25, 0.8}) {
+        axial->setZoom(mmPerPixel);
+        const SliceView::ScaleBar bar = axial->scaleBar();
+        SCOPED_TRACE(testing::Message() << mmPerPixel << " mm per pixel: " << bar.millimetres << " mm");
+        EXPECT_NEAR(bar.pixels * mmPerPixel, bar.millimetres, 1e-9);
+        EXPECT_LE(bar.pixels, axial->width() / 4.0);
+        EXPECT_GT(bar.pixels, axial->width() / 10.0);  // the next round length would not fit
+        const double decade = std::pow(10.0, std::floor(std::log10(bar.millimetres)));
+        const double mantissa = bar.millimetres / decade;
+        EXPECT_TRUE(std::abs(mantissa - 1) < 1e-9 || std::abs(mantissa - 2) < 1e-9 || std::abs(mantissa - 5) < 1e-9);
+    }
 }

@@ -1,4 +1,6 @@
+#include "host/app/AlgorithmControllerFactory.h"
 #include "host/app/AlgorithmFactory.h"
+#include "host/app/DataController.h"
 #include "host/app/FactoryRegistry.h"
 #include "host/app/IoAlgorithm.h"
 #include "host/data/AnnotationModel.h"
@@ -8,11 +10,13 @@
 #include "host/data/SharedImageSet.h"
 #include "host/ui/DataTreeWidget.h"
 #include "host/ui/DisplayWidgetMulti.h"
+#include "host/ui/HelpMenu.h"
 #include "host/ui/MainWindowBase.h"
 #include "tests/support/DataFixtures.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QFile>
 #include <QMenu>
 #include <QMenuBar>
@@ -94,6 +98,22 @@ struct NumberReader : IoAlgorithm
     OwningDataList m_output;
 };
 
+// A data controller for single image sets: `live` counts the ones that exist.
+struct SingleImagePanel : DataController
+{
+    static inline int live = 0;
+    SingleImagePanel() { ++live; }
+    ~SingleImagePanel() override { --live; }
+    static bool createCompatible(const DataList& d, DataController** out)
+    {
+        if (d.size() != 1 || !d.getImage())
+            return false;
+        if (out)
+            *out = new SingleImagePanel;
+        return true;
+    }
+};
+
 struct MainWindowFixture : ::testing::Test
 {
     MainWindowFixture()
@@ -106,6 +126,9 @@ struct MainWindowFixture : ::testing::Test
         factory->registerAlgorithm<ImageWriter>("ImageWriter", "Image file");
         factory->registerAlgorithm<NumberReader>("NumberReader", "Number file");
         registry.addAlgorithmFactory(std::move(factory));
+        auto controllers = std::make_unique<AlgorithmControllerFactory>(QStringLiteral("T"));
+        controllers->registerDataController<SingleImagePanel>(QStringLiteral("T;SingleImagePanel"));
+        registry.addControllerFactory(std::move(controllers));
         window = std::make_unique<MainWindowBase>(&registry);
     }
     Data* addImage(const QString& name)
@@ -225,4 +248,38 @@ TEST_F(MainWindowFixture, TheDataTreesCurrentImageSetIsTheOneTheViewsShow)
 
     window->openPaths({settingsDir.file("missing")});
     EXPECT_EQ(window->statusBar()->currentMessage(), "No such file or folder: " + settingsDir.file("missing"));
+}
+
+// A label map shows in colour over the image it was made on instead of replacing it, and a data
+// controller of single images stays when other data is loaded beside its image.
+TEST_F(MainWindowFixture, LabelMapsJoinTheImageAndControllersKeepTheirItem)
+{
+    Data* ct = addImage("CT");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(SingleImagePanel::live, 1);
+    auto labels = Dravelin::Test::imageSet(PixelType::UInt16, 4, 4, 4);
+    labels->setModality(Data::ModalityLabel);
+    Data* labelMap = window->dataModel()->add(std::move(labels), "CT label map");
+    QCoreApplication::processEvents();
+    const DataList shown = window->displayWidget()->visibleData();
+    EXPECT_TRUE(shown.contains(ct));
+    EXPECT_TRUE(shown.contains(labelMap));
+    EXPECT_EQ(window->displayWidget()->topImage(), ct);
+    EXPECT_EQ(SingleImagePanel::live, 1);
+    window->dataModel()->add(std::make_unique<Mesh>(), "surface");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(SingleImagePanel::live, 1);
+}
+
+// Help comes last, after the menus the plug-ins add, and About names every library's version.
+TEST_F(MainWindowFixture, HelpIsTheLastMenuAndAboutNamesTheLibraries)
+{
+    window->rebuildMenus();
+    const QList<QAction*> menus = window->menuBar()->actions();
+    ASSERT_FALSE(menus.isEmpty());
+    EXPECT_EQ(menus.last()->menu()->objectName(), "helpMenu");
+    EXPECT_EQ(menus.last()->menu()->actions().size(), 2);
+    const QString about = HelpMenu::aboutText();
+    for (const char* library : {"Qt 5.", "DCMTK 3.", "VTK 9.", "OpenJPEG 2."})
+        EXPECT_TRUE(about.contains(QLatin1String(library))) << about.toStdString();
 }
