@@ -3,6 +3,7 @@
 #include "host/core/Log.h"
 #include "host/core/Progress.h"
 #include "host/dicom/deid/Anonymizer.h"
+#include "host/dicom/deid/BurnedInTextRemoval.h"
 #include "host/dicom/deid/DeidentificationJournal.h"
 #include "host/dicom/DatasetCache.h"
 #include "host/dicom/DicomFileWriter.h"
@@ -150,6 +151,13 @@ void DicomEditorConversion::setProfileName(const QString& name)
     d->anonymizer = std::make_unique<Dicom::Anonymizer>(m_table, m_keepPrivateTags, m_uids, name.toStdString());
 }
 
+void DicomEditorConversion::setPixelCleaning(std::shared_ptr<const Dicom::BurnedInTextRemoval> removal,
+                                             const QString& description)
+{
+    m_pixelCleaning = std::move(removal);
+    m_pixelCleaningDescription = description;
+}
+
 const Dicom::UidMap& DicomEditorConversion::uids() const
 {
     return *m_uids;
@@ -170,11 +178,13 @@ QString DicomEditorConversion::start(bool resume)
     QCryptographicHash table(QCryptographicHash::Sha256);
     for (const auto& [tag, code] : m_table)
         table.addData(QByteArray::fromStdString(tag.toString() + code + "\n"));
-    const Dicom::DeidentificationJournal::Settings settings{
+    Dicom::DeidentificationJournal::Settings settings{
         {"input", canonicalOrAbsolute(m_input)},
         {"profile", m_profileName.isEmpty() ? QStringLiteral("(unnamed)") : m_profileName},
         {"action table", QString::fromLatin1(table.result().toHex().left(16))},
         {"private tags", m_keepPrivateTags ? QStringLiteral("kept") : QStringLiteral("removed")}};
+    if (m_pixelCleaning)
+        settings.emplace_back(QStringLiteral("clean pixels"), m_pixelCleaningDescription);
     QString error;
     d->journal = resume && hasUnfinishedRun(m_output)
                      ? Dicom::DeidentificationJournal::resume(m_output, settings, *m_uids, &error)
@@ -490,7 +500,16 @@ DicomEditorConversion::Outcome DicomEditorConversion::convertDataset(DcmDataset&
                          ": its record offsets would not survive de-identification");
         return Outcome::LeftOut;
     }
-    if (Dicom::Anonymizer::hasBurnedInAnnotation(const_cast<DcmDataset&>(source)) &&
+    // The pixels must be in memory to be cleaned, and cleaning decides whether the burned-in
+    // annotation stays.
+    if (m_pixelCleaning && source.loadAllDataIntoMemory().bad()) {
+        logFailure("Could not read file: " + QFile::decodeName(fileName.c_str()));
+        return Outcome::Failed;
+    }
+    const Dicom::BurnedInTextRemoval::Outcome cleaning =
+        m_pixelCleaning ? m_pixelCleaning->apply(source, QFile::decodeName(fileName.c_str()))
+                        : Dicom::BurnedInTextRemoval::Outcome();
+    if (!cleaning.cleaned && Dicom::Anonymizer::hasBurnedInAnnotation(source) &&
         !acceptBurnedIn(QFile::decodeName(fileName.c_str())))
         return Outcome::LeftOut;
     const QString out = output.absoluteFilePath(rel);
@@ -507,13 +526,13 @@ DicomEditorConversion::Outcome DicomEditorConversion::convertDataset(DcmDataset&
         logFailure("Could not read file: " + QFile::decodeName(fileName.c_str()));
         return Outcome::Failed;
     }
-    if (!d->anonymizer->apply(source)) {
+    if (!d->anonymizer->apply(source, cleaning.cleaned)) {
         logFailure("Could not de-identify file: " + QFile::decodeName(fileName.c_str()));
         return Outcome::Failed;
     }
     OFString instance;
     source.findAndGetOFString(DCM_SOPInstanceUID, instance);
-    if (!write(&source, fileName, out, pending))
+    if (!write(&source, fileName, out, pending, cleaning.xfer))
         return Outcome::Failed;
     pending.files.emplace_back(rel, instance.c_str());
     return Outcome::Added;
@@ -533,8 +552,8 @@ bool DicomEditorConversion::acceptBurnedIn(const QString& fileName) const
     return !m_skipBurnedIn;
 }
 
-bool DicomEditorConversion::write(DcmDataset* dataset, const std::string& sourceFile, QString target,
-                                  Pending& pending) const
+bool DicomEditorConversion::write(DcmDataset* dataset, const std::string& sourceFile, QString target, Pending& pending,
+                                  E_TransferSyntax xfer) const
 {
     DcmFileFormat file(dataset, OFFalse);
     // The dataset stays the caller's.
@@ -565,7 +584,7 @@ bool DicomEditorConversion::write(DcmDataset* dataset, const std::string& source
         target = resolved;
     }
     std::string error;
-    if (!pending.batch.add(file, target, EXS_Unknown, mode, &error)) {
+    if (!pending.batch.add(file, target, xfer, mode, &error)) {
         logFailure("Could not save file: " + target + " (" + QString::fromLocal8Bit(error.c_str()) + ")");
         return false;
     }

@@ -6,6 +6,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcxfer.h>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +20,7 @@ namespace Dravelin {
 class Progress;
 
 namespace Dicom {
+class BurnedInTextRemoval;
 class DatasetCache;
 class Series;
 class UidMap;
@@ -36,9 +40,11 @@ class UidMap;
 //   bits, and a symbolic link is written through: its target gets the copy, the link stays.
 // - A DICOMDIR (a dataset with directory records) is left out and logged: its offsets would not
 //   survive the changes. Left-out files are counted apart from failures.
-// - An image with burned-in annotation (text in its pixels, which is not removed) is written
-//   with PatientIdentityRemoved "NO", or left out with setSkipBurnedIn; either way it is logged
-//   by path and listed in the summary.
+// - With setPixelCleaning, text burned into the pixels is removed first (rules, detection); an
+//   image so cleaned is written with Burned In Annotation "NO" and the Clean Pixel Data Option.
+//   An image with burned-in annotation that was not cleaned is written with
+//   PatientIdentityRemoved "NO", or left out with setSkipBurnedIn; either way it is logged by path
+//   and listed in the summary.
 // - A dataset without SOP Class UID keeps the media storage SOP class of its source's file meta.
 // - One UidMap serves the whole run, so references between the written instances hold and each
 //   original Patient ID gets one dummy.
@@ -93,6 +99,10 @@ public:
     // Leave images with burned-in annotation out instead of writing them.
     void setSkipBurnedIn(bool skip) { m_skipBurnedIn = skip; }
 
+    // Removes burned-in text before de-identifying; `description` ("auto", the rules' file...)
+    // goes into the journal, so that a resumed run cleans the same way. Null: pixels untouched.
+    void setPixelCleaning(std::shared_ptr<const Dicom::BurnedInTextRemoval> removal, const QString& description);
+
     // True when output and input are the same folder.
     bool inPlace() const { return m_inPlace; }
 
@@ -134,7 +144,8 @@ private:
     Outcome convertDataset(DcmDataset& source, const std::string& fileName, Pending& pending) const;
     // Notes and logs a file with burned-in annotation; false when it is to be left out.
     bool acceptBurnedIn(const QString& fileName) const;
-    bool write(DcmDataset* dataset, const std::string& sourceFile, QString target, Pending& pending) const;
+    bool write(DcmDataset* dataset, const std::string& sourceFile, QString target, Pending& pending,
+               E_TransferSyntax xfer) const;
     void commit(Pending& pending, Counters& counters);
     void finishJournal(Summary& summary);
     void warnOfSharedInstanceUid(DcmDataset& source, const std::string& fileName) const;
@@ -150,6 +161,8 @@ private:
     std::shared_ptr<Dicom::UidMap> m_uids;
     int m_threads = 0;
     bool m_skipBurnedIn = false;
+    std::shared_ptr<const Dicom::BurnedInTextRemoval> m_pixelCleaning;
+    QString m_pixelCleaningDescription;
     struct Private;
     std::unique_ptr<Private> d;
 };

@@ -10,7 +10,9 @@
 #include "host/dicom/DatasetCache.h"
 #include "host/dicom/StructureCheck.h"
 #include "host/dicom/Utils.h"
+#include "host/dicom/deid/BurnedInTextRemoval.h"
 #include "host/dicom/deid/DeidentificationJournal.h"
+#include "host/dicom/deid/PixelCleaningRules.h"
 #include "host/dicom/deid/DeidentificationProfiles.h"
 #include "host/dicom/deid/UidMap.h"
 #include "scanning/Image.h"
@@ -45,6 +47,8 @@ struct Options
     bool inPlace = false;
     bool overwrite = false;
     bool skipBurnedIn = false;
+    QString cleanPixels;
+    QString cleanScope = QStringLiteral("likely");
     bool resume = false;
     QString keepMapping;
     QSet<QString> series;
@@ -100,6 +104,9 @@ std::optional<Options> parseArguments(CommandLine& cl)
     o.inPlace = cl.isSet("in-place");
     o.overwrite = cl.isSet("overwrite");
     o.skipBurnedIn = cl.isSet("skip-burned-in");
+    o.cleanPixels = cl.value("clean-pixels");
+    if (cl.isSet("clean-scope"))
+        o.cleanScope = cl.value("clean-scope");
     o.resume = cl.isSet("resume");
     o.keepMapping = cl.value("keep-mapping");
     for (const QString& uid : cl.list("series"))
@@ -287,6 +294,36 @@ QString pathInside(const QString& path, const QString& folder)
                : QString();
 }
 
+// The removal `value` of --clean-pixels asks for; null with `error` set when it cannot be made.
+std::shared_ptr<const Dicom::BurnedInTextRemoval> pixelCleaning(const QString& value, const QString& scope,
+                                                                QString* error)
+{
+    if (scope != QLatin1String("marked") && scope != QLatin1String("likely")) {
+        *error = "--clean-scope must be marked or likely, not " + scope;
+        return nullptr;
+    }
+    bool detect = false;
+    std::shared_ptr<const Dicom::PixelCleaningRules> rules;
+    for (const QString& part : value.split(',')) {
+        if (part == QLatin1String("auto")) {
+            detect = true;
+        } else if (!rules && !part.isEmpty()) {
+            rules = Dicom::PixelCleaningRules::load(part, error);
+            if (!rules) {
+                *error = "--clean-pixels: " + *error;
+                return nullptr;
+            }
+        } else {
+            *error = "--clean-pixels takes auto, a rules file, or both (FILE,auto), not " + value;
+            return nullptr;
+        }
+    }
+    return std::make_shared<Dicom::BurnedInTextRemoval>(rules, detect,
+                                                        scope == QLatin1String("marked")
+                                                            ? Dicom::BurnedInTextRemoval::Scope::Marked
+                                                            : Dicom::BurnedInTextRemoval::Scope::Likely);
+}
+
 }  // namespace
 
 int runDeidentifyCommand(const QStringList& args)
@@ -308,6 +345,14 @@ int runDeidentifyCommand(const QStringList& args)
     cl.addFlag("skip-burned-in",
                "Leave out images with burned-in annotation (text in the pixels, which is not removed); "
                "without it they are written with Patient Identity Removed NO. Either way each is named.");
+    cl.addValue("clean-pixels", "REGIONS.json|auto|REGIONS.json,auto",
+                "Remove text burned into the pixels (names, IDs, dates) by blacking it out: the rectangles "
+                "of the rules in REGIONS.json that match the image's Modality, Manufacturer, model, Rows "
+                "and Columns, and/or the text that OCR finds (auto). Cleaned images get Burned In "
+                "Annotation NO and the Clean Pixel Data Option (code 113101); each file's boxes are logged.");
+    cl.addValue("clean-scope", "marked|likely",
+                "Images that auto looks at: those marked with Burned In Annotation YES (marked), or also "
+                "unmarked US, SC, OT, XA, ES, XC and secondary-capture DX/CR (likely, the default).");
     cl.addFlag("in-place",
                "Replace the files of INPUT by their de-identified copies (OUTPUT equal to INPUT); "
                "links are written through to their targets, file modes are kept.");
@@ -360,6 +405,13 @@ int runDeidentifyCommand(const QStringList& args)
                                      std::make_shared<Dicom::DatasetCache>(16));
     conversion.setProfileName(profile->name);
     conversion.setSkipBurnedIn(options->skipBurnedIn);
+    if (!options->cleanPixels.isEmpty()) {
+        QString problem;
+        const auto removal = pixelCleaning(options->cleanPixels, options->cleanScope, &problem);
+        if (!removal)
+            return cl.fail(2, problem);
+        conversion.setPixelCleaning(removal, options->cleanPixels + " (" + options->cleanScope + ")");
+    }
     conversion.setKeepMapping(options->keepMapping);
     if (resuming)
         if (const QString error = conversion.start(true); !error.isEmpty())

@@ -154,8 +154,12 @@ DeidCounts deidCounts(const QString& dir)
         patients.insert(QString::fromStdString(text(d, DCM_PatientID)));
         studies.insert(QString::fromStdString(text(d, DCM_StudyInstanceUID)));
         series.insert(QString::fromStdString(text(d, DCM_SeriesInstanceUID)));
-        DcmSequenceOfItems* codes = nullptr;
-        if (d.findAndGetSequence(DCM_DeidentificationMethodCodeSequence, codes).bad() || !codes || codes->card() != 1)
+        // 113100 once; options such as the Clean Pixel Data Option (113101) add codes of their own.
+        int basic = 0;
+        DcmItem* code = nullptr;
+        for (int i = 0; d.findAndGetSequenceItem(DCM_DeidentificationMethodCodeSequence, code, i).good(); ++i)
+            basic += text(*code, DCM_CodeValue) == "113100";
+        if (basic != 1)
             ++counts.notOnce;
     }
     counts.patients = patients.size();

@@ -48,7 +48,7 @@ std::string iodErrors(const QString& file, bool deflated = false);
 
 // What a de-identified folder holds: its DICOM files (the run's journal aside), the distinct
 // Patient IDs, studies and series among them, and the files that were not de-identified exactly
-// once (not one item in DeidentificationMethodCodeSequence) or cannot be read.
+// once (not one 113100 item in DeidentificationMethodCodeSequence) or cannot be read.
 struct DeidCounts
 {
     int files = 0, patients = 0, studies = 0, series = 0, notOnce = 0;

@@ -32,6 +32,7 @@ namespace {
 
 const TagProxy kPatientId(0x0010, 0x0020);
 const char* const kBasicName = "Basic Application Confidentiality Profile";
+const char* const kCleanPixelName = "Clean Pixel Data Option";
 
 std::string dummyText(DcmEVR vr)
 {
@@ -383,7 +384,7 @@ bool Anonymizer::hasBurnedInAnnotation(DcmItem& dataset)
     return dataset.findAndGetOFString(DCM_BurnedInAnnotation, burnedIn).good() && burnedIn == "YES";
 }
 
-bool Anonymizer::addMethod(DcmItem& dataset, bool datesKept) const
+bool Anonymizer::addMethod(DcmItem& dataset, bool datesKept, bool pixelsCleaned) const
 {
     // Text in the pixels is not removed: such an image may still identify the patient, whatever
     // an earlier run claimed, and the profile's code would claim more than was done.
@@ -394,7 +395,8 @@ bool Anonymizer::addMethod(DcmItem& dataset, bool datesKept) const
     bool ok = dataset.putAndInsertString(DCM_PatientIdentityRemoved, removed ? "YES" : "NO").good();
     OFString earlierMethod;
     dataset.findAndGetOFStringArray(DCM_DeidentificationMethod, earlierMethod);
-    const std::string& ours = strict ? m_methodText : m_name;
+    const std::string ours =
+        (strict ? m_methodText : m_name) + (pixelsCleaned ? std::string("\\") + kCleanPixelName : "");
     const std::string method = earlierMethod.empty() ? ours : std::string(earlierMethod.c_str()) + "\\" + ours;
     ok = dataset.putAndInsertString(DCM_DeidentificationMethod, method.c_str()).good() && ok;
     if (strict) {
@@ -403,6 +405,12 @@ bool Anonymizer::addMethod(DcmItem& dataset, bool datesKept) const
              code->putAndInsertString(DCM_CodeValue, "113100").good() &&
              code->putAndInsertString(DCM_CodingSchemeDesignator, "DCM").good() &&
              code->putAndInsertString(DCM_CodeMeaning, kBasicName).good() && ok;
+        DcmItem* clean = nullptr;
+        if (pixelsCleaned)
+            ok = dataset.findOrCreateSequenceItem(DCM_DeidentificationMethodCodeSequence, clean, -2).good() && clean &&
+                 clean->putAndInsertString(DCM_CodeValue, "113101").good() &&
+                 clean->putAndInsertString(DCM_CodingSchemeDesignator, "DCM").good() &&
+                 clean->putAndInsertString(DCM_CodeMeaning, kCleanPixelName).good() && ok;
     }
     // Dates left as they were keep what an earlier run recorded about them (it may have shifted
     // them); we never shift, so ours are either unchanged or gone.
@@ -416,12 +424,12 @@ bool Anonymizer::addMethod(DcmItem& dataset, bool datesKept) const
     return ok;
 }
 
-bool Anonymizer::apply(DcmItem& dataset) const
+bool Anonymizer::apply(DcmItem& dataset, bool pixelsCleaned) const
 {
     try {
         Context context;
         processItem(dataset, Mode::Table, true, context);
-        const bool ok = addMethod(dataset, context.datesKept) && !context.failed;
+        const bool ok = addMethod(dataset, context.datesKept, pixelsCleaned) && !context.failed;
         if (!ok)
             DRAVELIN_LOG(4, "DICOM", "De-identification failed");
         return ok;

@@ -54,8 +54,9 @@ class UidMap;
 //  - LongitudinalTemporalInformationModified is "UNMODIFIED" when any date or time (versions of
 //    coding resources aside) is left as it was, else "REMOVED"; dates never shifted here, so
 //    "MODIFIED" (or "REMOVED") stays only where an earlier run wrote it over dates we kept.
-// Text inside the pixel data is not touched: an image whose BurnedInAnnotation is "YES" gets
-// PatientIdentityRemoved "NO"; naming the file is the caller's (hasBurnedInAnnotation).
+// Text inside the pixel data is not touched here: an image whose BurnedInAnnotation is "YES" gets
+// PatientIdentityRemoved "NO"; naming the file is the caller's (hasBurnedInAnnotation), and so is
+// removing the text first (BurnedInTextRemoval).
 //
 // Lists are walked with iterators, so sequences of many items cost linear time.
 // One Anonymizer may be used from several threads at once (the UidMap is thread-safe).
@@ -71,8 +72,10 @@ public:
     Anonymizer& operator=(const Anonymizer&) = delete;
 
     // False (and logged) when DCMTK refused a change; the dataset may then be partly changed
-    // and must not be written. Never throws.
-    bool apply(DcmItem& dataset) const;
+    // and must not be written. Never throws. `pixelsCleaned`: the burned-in text was removed
+    // (BurnedInTextRemoval), which adds the Clean Pixel Data Option to the method (and its code
+    // 113101 beside 113100).
+    bool apply(DcmItem& dataset, bool pixelsCleaned = false) const;
 
     const UidMap& uids() const { return *m_uids; }
 
@@ -93,7 +96,7 @@ private:
     void processSequence(DcmSequenceOfItems& sequence, Mode mode, Context& context) const;
     bool putDummy(DcmItem& item, DcmElement& element) const;
     bool replaceUids(DcmItem& item, DcmElement& element) const;
-    bool addMethod(DcmItem& dataset, bool datesKept) const;
+    bool addMethod(DcmItem& dataset, bool datesKept, bool pixelsCleaned) const;
 
     DeidentificationActionTable m_table;
     bool m_keepPrivateTags;

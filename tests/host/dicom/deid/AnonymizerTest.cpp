@@ -293,13 +293,17 @@ TEST(Anonymizer, ClaimsOnlyWhatWasDone)
         const char* earlier;  // PatientIdentityRemoved and LongitudinalTemporalInformationModified before
         std::string removed;
         std::string dates;
+        bool pixelsCleaned = false;
+        std::string codes = "";  // the method codes, separated by '|'
     };
     auto keepsPrivate = tagDeidentificationActionBasicProfile();
     keepsPrivate[TagProxy(0x0009, 0x1001)] = "K";
     const auto& basic = tagDeidentificationActionBasicProfile();
     const auto& relaxed = tagDeidentificationActionRelaxedProfile();
     const std::vector<Case> cases{
-        {"basic", basic, false, nullptr, "YES", "REMOVED"},
+        {"basic", basic, false, nullptr, "YES", "REMOVED", false, "113100"},
+        {"basic, pixels cleaned", basic, false, nullptr, "YES", "REMOVED", true, "113100|113101"},
+        {"relaxed, pixels cleaned", relaxed, false, nullptr, "NO", "UNMODIFIED", true, ""},
         {"burned-in", basic, true, nullptr, "NO", "REMOVED"},
         {"burned-in, earlier YES", basic, true, "YES|REMOVED", "NO", "REMOVED"},
         {"relaxed", relaxed, false, nullptr, "NO", "UNMODIFIED"},
@@ -318,9 +322,17 @@ TEST(Anonymizer, ClaimsOnlyWhatWasDone)
         }
         dataset->putAndInsertString(DCM_AcquisitionDateTime, "20210304112233");
         dataset->putAndInsertString(DCM_AcquisitionTime, "112233");
-        ASSERT_TRUE(Anonymizer(c.table, false, nullptr).apply(*dataset)) << c.name;
+        ASSERT_TRUE(Anonymizer(c.table, false, nullptr).apply(*dataset, c.pixelsCleaned)) << c.name;
         EXPECT_EQ(text(*dataset, DCM_PatientIdentityRemoved), c.removed) << c.name;
-        EXPECT_EQ(dataset->tagExists(DCM_DeidentificationMethodCodeSequence), c.removed == "YES") << c.name;
+        std::string codes;
+        DcmItem* code = nullptr;
+        for (int i = 0; dataset->findAndGetSequenceItem(DCM_DeidentificationMethodCodeSequence, code, i).good(); ++i)
+            codes += (i ? "|" : "") + text(*code, DCM_CodeValue);
+        EXPECT_EQ(codes, c.codes) << c.name;
+        OFString method;
+        dataset->findAndGetOFStringArray(DCM_DeidentificationMethod, method);
+        EXPECT_EQ(std::string(method.c_str()).find("Clean Pixel Data Option") != std::string::npos, c.pixelsCleaned)
+            << c.name;
         EXPECT_EQ(text(*dataset, DCM_LongitudinalTemporalInformationModified), c.dates) << c.name;
         if (c.table == relaxed) {  // the time of a kept DateTime is kept with it
             EXPECT_EQ(text(*dataset, DCM_AcquisitionDateTime), "20210304112233");
