@@ -120,6 +120,63 @@ TEST_F(DeidentifyCommand, BurnedInFilesAreNamedAndMayBeLeftOut)
     EXPECT_FALSE(QFile::exists(m_out.file("skipped/" + m_inputs[1])));
 }
 
+// Burned-in text removed: the rules' rectangles on their device, claimed with 113100 and 113101;
+// an image that says it has text where none is found keeps the burned-in behaviour above.
+TEST_F(DeidentifyCommand, CleanPixelsRemovesTheTextItFindsAndClaimsOnlyThat)
+{
+    const QString device = m_out.file("device.json");
+    ASSERT_TRUE(T::writeFile(device, R"({"rules": [{"Manufacturer": "ACME", "Modality": "CT",
+        "regions": [{"x": 0, "y": 0, "width": 32, "height": 8}]}]})"));
+    const QString cleaned = QDir(m_in.path()).filePath(m_inputs[1]);
+    const QString unmatched = QDir(m_in.path()).filePath(m_inputs[4]);
+    for (const QString& path : {cleaned, unmatched}) {
+        DcmFileFormat file;
+        ASSERT_TRUE(file.loadFile(QFile::encodeName(path).constData()).good());
+        ASSERT_TRUE(file.getDataset()->loadAllDataIntoMemory().good());  // saved over its own file
+        file.getDataset()->putAndInsertString(DCM_BurnedInAnnotation, "YES");
+        file.getDataset()->putAndInsertString(DCM_Manufacturer, path == cleaned ? "Acme" : "Other");
+        ASSERT_TRUE(file.saveFile(QFile::encodeName(path).constData()).good());
+    }
+    const CliResult bad = deidentify({m_in.path(), m_out.file("bad"), "--clean-pixels", m_in.file("none.json")});
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_EQ(bad.errLines().size(), 1) << bad.err.toStdString();
+    EXPECT_TRUE(bad.err.contains("none.json")) << bad.err.toStdString();
+
+    const CliResult run = deidentify({m_in.path(), m_out.file("out"), "--clean-pixels", device + ",auto"});
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("Burned-in text removed from " + cleaned + ": 1 box(es): 0,0 32x8"))
+        << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("No burned-in text found in " + unmatched)) << run.err.toStdString();
+    DcmFileFormat original, written;
+    ASSERT_TRUE(original.loadFile(QFile::encodeName(cleaned).constData()).good());
+    ASSERT_TRUE(written.loadFile(QFile::encodeName(m_out.file("out/" + m_inputs[1])).constData()).good());
+    DcmDataset& out = *written.getDataset();
+    EXPECT_EQ(T::text(out, DCM_BurnedInAnnotation), "NO");
+    EXPECT_EQ(T::text(out, DCM_PatientIdentityRemoved), "YES");
+    std::string codes;
+    DcmItem* code = nullptr;
+    for (int i = 0; out.findAndGetSequenceItem(DCM_DeidentificationMethodCodeSequence, code, i).good(); ++i)
+        codes += T::text(*code, DCM_CodeValue) + " ";
+    EXPECT_EQ(codes, "113100 113101 ");
+    const Uint16 *before = nullptr, *after = nullptr;
+    unsigned long count = 0, countAfter = 0;
+    ASSERT_TRUE(original.getDataset()->findAndGetUint16Array(DCM_PixelData, before, &count).good());
+    ASSERT_TRUE(out.findAndGetUint16Array(DCM_PixelData, after, &countAfter).good());
+    ASSERT_EQ(count, countAfter);
+    Uint16 columns = 0;
+    out.findAndGetUint16(DCM_Columns, columns);
+    const Uint16 darkest = *std::min_element(before, before + count);
+    int changed = 0;
+    for (unsigned long i = 0; i < count; ++i) {
+        const bool inside = i % columns < 32 && i / columns < 8;
+        changed += after[i] != (inside ? darkest : before[i]);
+    }
+    EXPECT_EQ(changed, 0);
+    for (const QString& f : m_inputs)
+        EXPECT_EQ(value(m_out.file("out/" + f), DCM_PatientIdentityRemoved), f == m_inputs[4] ? "NO" : "YES")
+            << f.toStdString();
+}
+
 // Every file found is accounted for: hidden files are de-identified, a link to a file found
 // under its own path is that file, files outside the selected series are left out (not failed),
 // and two files with one SOP Instance UID are named.

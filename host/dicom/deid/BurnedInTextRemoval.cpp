@@ -27,11 +27,15 @@ QString text(DcmItem& dataset, const DcmTagKey& tag)
 }
 
 // The frame as 8-bit grey, with the image's own window (or its full range) applied.
-bool greyFrame(DcmDataset& dataset, long frame, std::vector<uint8_t>& grey, int& width, int& height)
+bool greyFrame(DcmDataset& dataset, long frame, std::vector<uint8_t>& grey, int& width, int& height,
+               std::string* error)
 {
-    DicomImage image(&dataset, EXS_LittleEndianExplicit, CIF_UsePartialAccessToPixelData, frame, 1);
-    if (image.getStatus() != EIS_Normal)
+    DicomImage image(&dataset, dataset.getCurrentXfer(), 0UL, static_cast<unsigned long>(frame), 1UL);
+    if (image.getStatus() != EIS_Normal) {
+        *error = "frame " + std::to_string(frame) + " cannot be rendered (" +
+                 DicomImage::getString(image.getStatus()) + ")";
         return false;
+    }
     width = static_cast<int>(image.getWidth());
     height = static_cast<int>(image.getHeight());
     const size_t pixels = static_cast<size_t>(width) * height;
@@ -39,14 +43,18 @@ bool greyFrame(DcmDataset& dataset, long frame, std::vector<uint8_t>& grey, int&
         if (image.getWindowCount() == 0 || !image.setWindow(0))
             image.setMinMaxWindow();
         const auto* data = static_cast<const uint8_t*>(image.getOutputData(8, 0));
-        if (!data)
+        if (!data) {
+            *error = "frame " + std::to_string(frame) + " cannot be rendered";
             return false;
+        }
         grey.assign(data, data + pixels);
         return true;
     }
     const auto* rgb = static_cast<const uint8_t*>(image.getOutputData(8, 0, 0));
-    if (!rgb)
+    if (!rgb) {
+        *error = "frame " + std::to_string(frame) + " cannot be rendered";
         return false;
+    }
     grey.resize(pixels);
     for (size_t i = 0; i < pixels; ++i)
         grey[i] = static_cast<uint8_t>((299 * rgb[3 * i] + 587 * rgb[3 * i + 1] + 114 * rgb[3 * i + 2]) / 1000);
@@ -57,10 +65,8 @@ bool detectFrame(DcmDataset& dataset, long frame, std::vector<QRect>& boxes, std
 {
     std::vector<uint8_t> grey;
     int width = 0, height = 0;
-    if (!greyFrame(dataset, frame, grey, width, height)) {
-        *error = "frame " + std::to_string(frame) + " cannot be rendered";
+    if (!greyFrame(dataset, frame, grey, width, height, error))
         return false;
-    }
     return BurnedInTextDetector::detect(grey.data(), width, height, width, boxes, error);
 }
 
