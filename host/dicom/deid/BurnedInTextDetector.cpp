@@ -4,6 +4,7 @@
 #include <tesseract/resultiterator.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <memory>
 
@@ -47,44 +48,80 @@ bool hasLetterOrDigit(const char* text)
 
 }  // namespace
 
-std::vector<uint8_t> BurnedInTextDetector::standingOut(const uint8_t* pixels, int width, int height, int bytesPerLine)
+namespace {
+
+// Sums of values and of their squares over rectangles, in constant time each.
+class Integral
 {
-    const int w1 = width + 1;
-    std::vector<int64_t> integral(static_cast<size_t>(w1) * (height + 1), 0);
-    for (int y = 0; y < height; ++y) {
-        int64_t row = 0;
-        const uint8_t* line = pixels + static_cast<size_t>(y) * bytesPerLine;
-        for (int x = 0; x < width; ++x) {
-            row += line[x];
-            integral[static_cast<size_t>(y + 1) * w1 + x + 1] = integral[static_cast<size_t>(y) * w1 + x + 1] + row;
+public:
+    Integral(const uint8_t* pixels, int width, int height, int bytesPerLine)
+        : m_stride(width + 1), m_sums(static_cast<size_t>(m_stride) * (height + 1), 0), m_squares(m_sums)
+    {
+        for (int y = 0; y < height; ++y) {
+            int64_t row = 0, rowSquares = 0;
+            const uint8_t* line = pixels + static_cast<size_t>(y) * bytesPerLine;
+            for (int x = 0; x < width; ++x) {
+                row += line[x];
+                rowSquares += line[x] * line[x];
+                const size_t at = static_cast<size_t>(y + 1) * m_stride + x + 1;
+                m_sums[at] = m_sums[at - m_stride] + row;
+                m_squares[at] = m_squares[at - m_stride] + rowSquares;
+            }
         }
     }
-    std::vector<int16_t> difference(static_cast<size_t>(width) * height);
+    // Mean and standard deviation over the square of `radius` around (x, y), cut by the frame.
+    void around(int x, int y, int radius, int width, int height, double& mean, double& deviation) const
+    {
+        const int x0 = std::max(0, x - radius), x1 = std::min(width, x + radius + 1);
+        const int y0 = std::max(0, y - radius), y1 = std::min(height, y + radius + 1);
+        const double n = static_cast<double>(x1 - x0) * (y1 - y0);
+        mean = sum(m_sums, x0, y0, x1, y1) / n;
+        deviation = std::sqrt(std::max(0.0, sum(m_squares, x0, y0, x1, y1) / n - mean * mean));
+    }
+
+private:
+    double sum(const std::vector<int64_t>& table, int x0, int y0, int x1, int y1) const
+    {
+        const auto at = [&](int x, int y) { return table[static_cast<size_t>(y) * m_stride + x]; };
+        return static_cast<double>(at(x1, y1) - at(x1, y0) - at(x0, y1) + at(x0, y0));
+    }
+    int m_stride;
+    std::vector<int64_t> m_sums;
+    std::vector<int64_t> m_squares;
+};
+
+}  // namespace
+
+std::vector<uint8_t> BurnedInTextDetector::standingOut(const uint8_t* pixels, int width, int height, int bytesPerLine)
+{
+    const Integral integral(pixels, width, height, bytesPerLine);
+    const size_t count = static_cast<size_t>(width) * height;
+    std::vector<int16_t> difference(count);
+    std::vector<uint8_t> texture(count);
     std::vector<int> histogram(256, 0);
     for (int y = 0; y < height; ++y) {
-        const int y0 = std::max(0, y - kRadius);
-        const int y1 = std::min(height, y + kRadius + 1);
         const uint8_t* line = pixels + static_cast<size_t>(y) * bytesPerLine;
         for (int x = 0; x < width; ++x) {
-            const int x0 = std::max(0, x - kRadius);
-            const int x1 = std::min(width, x + kRadius + 1);
-            const int64_t sum =
-                integral[static_cast<size_t>(y1) * w1 + x1] - integral[static_cast<size_t>(y0) * w1 + x1] -
-                integral[static_cast<size_t>(y1) * w1 + x0] + integral[static_cast<size_t>(y0) * w1 + x0];
-            const int d = line[x] - static_cast<int>(sum / ((x1 - x0) * (y1 - y0)));
+            double mean = 0, deviation = 0, wideMean = 0, wideDeviation = 0;
+            integral.around(x, y, kRadius, width, height, mean, deviation);
+            integral.around(x, y, 3 * kRadius, width, height, wideMean, wideDeviation);
+            const int d = line[x] - static_cast<int>(mean);
             difference[static_cast<size_t>(y) * width + x] = static_cast<int16_t>(d);
+            texture[static_cast<size_t>(y) * width + x] = static_cast<uint8_t>(std::min(255.0, wideDeviation));
             ++histogram[std::min(255, std::abs(d))];
         }
     }
-    // The noise: the median absolute difference, scaled to a standard deviation.
-    const int64_t half = static_cast<int64_t>(width) * height / 2;
+    // The noise of the frame: the median absolute difference, scaled to a standard deviation.
+    const int64_t half = static_cast<int64_t>(count) / 2;
     int median = 0;
     for (int64_t seen = 0; median < 255 && (seen += histogram[median]) < half;)
         ++median;
     const int threshold = std::max(20, static_cast<int>(3.5 * 1.4826 * median));
-    std::vector<uint8_t> out(difference.size(), 255);
-    for (size_t i = 0; i < difference.size(); ++i)
-        if (std::abs(difference[i]) > threshold)
+    // Speckle and anatomy vary strongly all around; text stands out of calmer surroundings, so a
+    // pixel must also stand out by twice the variation of its wide neighbourhood.
+    std::vector<uint8_t> out(count, 255);
+    for (size_t i = 0; i < count; ++i)
+        if (std::abs(difference[i]) > std::max(threshold, 2 * static_cast<int>(texture[i])))
             out[i] = 0;
     return out;
 }
@@ -108,7 +145,7 @@ bool BurnedInTextDetector::detect(const uint8_t* pixels, int width, int height, 
             *error = "Tesseract could not analyse the frame";
         return false;
     }
-    const QRect frame(0, 0, width, height);
+    std::vector<QRect> words;
     std::unique_ptr<tesseract::ResultIterator> word(api->GetIterator());
     if (word) {
         do {
@@ -116,17 +153,71 @@ bool BurnedInTextDetector::detect(const uint8_t* pixels, int width, int height, 
             if (!word->BoundingBox(tesseract::RIL_WORD, &left, &top, &right, &bottom))
                 continue;
             const std::unique_ptr<char[]> text(word->GetUTF8Text(tesseract::RIL_WORD));
-            if (!hasLetterOrDigit(text.get()) || bottom - top > kTallestWord)
-                continue;
-            const int margin = std::max(3, (bottom - top) / 4);
-            boxes.push_back(QRect(QPoint(left, top), QPoint(right - 1, bottom - 1))
-                                .adjusted(-margin, -margin, margin, margin)
-                                .intersected(frame));
+            if (hasLetterOrDigit(text.get()) && bottom - top <= kTallestWord)
+                words.push_back(QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)));
         } while (word->Next(tesseract::RIL_WORD));
     }
     api->Clear();
+    const QRect frame(0, 0, width, height);
+    for (const QRect& found : merged(withNeighbours(std::move(words), picture, width, height))) {
+        const int margin = std::max(3, found.height() / 4);
+        boxes.push_back(found.adjusted(-margin, -margin, margin, margin).intersected(frame));
+    }
     boxes = merged(std::move(boxes));
     return true;
+}
+
+std::vector<QRect> BurnedInTextDetector::withNeighbours(std::vector<QRect> words, const std::vector<uint8_t>& picture,
+                                                        int width, int height)
+{
+    // The bounding boxes of the blobs of standing-out pixels (8-connected).
+    std::vector<QRect> blobs;
+    std::vector<uint8_t> seen(picture.size(), 0);
+    std::vector<int> stack;
+    for (int start = 0; start < width * height; ++start) {
+        if (picture[start] != 0 || seen[start])
+            continue;
+        QRect blob(start % width, start / width, 1, 1);
+        seen[start] = 1;
+        stack.assign(1, start);
+        while (!stack.empty()) {
+            const int at = stack.back();
+            stack.pop_back();
+            const int x = at % width, y = at / width;
+            blob |= QRect(x, y, 1, 1);
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx) {
+                    const int nx = x + dx, ny = y + dy;
+                    const int next = ny * width + nx;
+                    if (nx >= 0 && ny >= 0 && nx < width && ny < height && picture[next] == 0 && !seen[next]) {
+                        seen[next] = 1;
+                        stack.push_back(next);
+                    }
+                }
+        }
+        if (blob.height() <= kTallestWord)
+            blobs.push_back(blob);
+    }
+    // A blob no taller than the word, on its line and within a character's reach of it, is a
+    // character Tesseract did not place; it joins the word, and may bring the next one.
+    // The line stays the word's: blobs never make it taller step by step.
+    for (QRect& box : words) {
+        const QRect line = box;
+        for (bool grown = true; grown;) {
+            grown = false;
+            const QRect reach(box.left() - line.height(), line.top(), box.width() + 2 * line.height(), line.height());
+            for (const QRect& blob : blobs) {
+                if (box.contains(blob) || !reach.intersects(blob) || blob.height() > line.height() + line.height() / 2)
+                    continue;
+                const int overlap = std::min(line.bottom(), blob.bottom()) - std::max(line.top(), blob.top()) + 1;
+                if (2 * overlap < blob.height())
+                    continue;
+                box |= blob;
+                grown = true;
+            }
+        }
+    }
+    return words;
 }
 
 std::vector<QRect> BurnedInTextDetector::merged(std::vector<QRect> boxes)

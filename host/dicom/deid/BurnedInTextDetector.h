@@ -30,6 +30,10 @@ public:
     // characters between two words read apart (a colon, a letter Tesseract could not place) go too.
     static std::vector<QRect> merged(std::vector<QRect> boxes);
 
+    // The word boxes grown by the blobs of `picture` (standingOut) beside them on their line.
+    static std::vector<QRect> withNeighbours(std::vector<QRect> words, const std::vector<uint8_t>& picture, int width,
+                                             int height);
+
     // The pixels of `frame` (`width` x `height`, one byte each) that stand out, black on white.
     static std::vector<uint8_t> standingOut(const uint8_t* pixels, int width, int height, int bytesPerLine);
 };

@@ -27,13 +27,12 @@ QString text(DcmItem& dataset, const DcmTagKey& tag)
 }
 
 // The frame as 8-bit grey, with the image's own window (or its full range) applied.
-bool greyFrame(DcmDataset& dataset, long frame, std::vector<uint8_t>& grey, int& width, int& height,
-               std::string* error)
+bool greyFrame(DcmDataset& dataset, long frame, std::vector<uint8_t>& grey, int& width, int& height, std::string* error)
 {
     DicomImage image(&dataset, dataset.getCurrentXfer(), 0UL, static_cast<unsigned long>(frame), 1UL);
     if (image.getStatus() != EIS_Normal) {
-        *error = "frame " + std::to_string(frame) + " cannot be rendered (" +
-                 DicomImage::getString(image.getStatus()) + ")";
+        *error =
+            "frame " + std::to_string(frame) + " cannot be rendered (" + DicomImage::getString(image.getStatus()) + ")";
         return false;
     }
     width = static_cast<int>(image.getWidth());
@@ -70,15 +69,20 @@ bool detectFrame(DcmDataset& dataset, long frame, std::vector<QRect>& boxes, std
     return BurnedInTextDetector::detect(grey.data(), width, height, width, boxes, error);
 }
 
-// Each box of `a` overlaps one of `b` and the other way round: the text has not moved.
-bool sameBoxes(const std::vector<QRect>& a, const std::vector<QRect>& b)
+// The text moved when most boxes of the samples overlap no box of any other sample. Boxes that
+// recur are the overlay; a few that do not are noise or a changing digit, covered by the union.
+bool textMoved(const std::vector<std::vector<QRect>>& samples)
 {
-    const auto covered = [](const std::vector<QRect>& from, const std::vector<QRect>& by) {
-        return std::all_of(from.begin(), from.end(), [&](const QRect& box) {
-            return std::any_of(by.begin(), by.end(), [&](const QRect& other) { return other.intersects(box); });
-        });
-    };
-    return covered(a, b) && covered(b, a);
+    int recurring = 0, alone = 0;
+    for (size_t i = 0; i < samples.size(); ++i)
+        for (const QRect& box : samples[i]) {
+            bool found = false;
+            for (size_t j = 0; j < samples.size() && !found; ++j)
+                found = j != i && std::any_of(samples[j].begin(), samples[j].end(),
+                                              [&](const QRect& other) { return other.intersects(box); });
+            (found ? recurring : alone) += 1;
+        }
+    return alone > recurring;
 }
 
 }  // namespace
@@ -113,12 +117,10 @@ bool BurnedInTextRemoval::detect(DcmDataset& dataset, std::vector<PixelCleaner::
     for (int i = 0; i < kSampledFrames && i < frames; ++i)
         sampled.push_back(frames <= kSampledFrames ? i : i * (frames - 1) / (kSampledFrames - 1));
     std::vector<std::vector<QRect>> found(sampled.size());
-    bool moved = false;
-    for (size_t i = 0; i < sampled.size(); ++i) {
+    for (size_t i = 0; i < sampled.size(); ++i)
         if (!detectFrame(dataset, sampled[i], found[i], error))
             return false;
-        moved = moved || !sameBoxes(found[i], found[0]);
-    }
+    const bool moved = sampled.size() > 1 && textMoved(found);
     if (!moved || frames <= kSampledFrames) {
         // Without movement, the union of the samples covers every frame; few frames are each
         // looked at anyway.

@@ -20,9 +20,9 @@ class PixelCleaningRules;
 //
 // Detection looks at images whose Burned In Annotation is "YES" and, in the Likely scope, at
 // those without the attribute whose kind often carries text: US, SC, OT, XA, ES, XC, and DX or
-// CR secondary captures. A cine loop is looked at on five frames spread over it; when they show
-// the same boxes, their union is blacked out on every frame, otherwise every frame is looked at
-// on its own.
+// CR secondary captures. A cine loop is looked at on five frames spread over it; when most of
+// their boxes recur from frame to frame, the union is blacked out on every frame, otherwise (the
+// text moves) every frame is looked at on its own.
 //
 // Per file the number of boxes and their coordinates are logged, never the text.
 // Thread-safe: apply() may run on several threads at once.
