@@ -1,6 +1,7 @@
 #include "editor/DicomEditor.h"
 
 #include "browser/models/DicomBrowserModel.h"
+#include "editor/BurnedInTextPreview.h"
 #include "editor/ConfidentialityProfile.h"
 #include "editor/DicomEditorAlgorithm.h"
 #include "editor/DicomEditorConversion.h"
@@ -9,6 +10,8 @@
 #include "host/core/Log.h"
 #include "host/core/Progress.h"
 #include "host/dicom/DatasetCache.h"
+#include "host/dicom/deid/BurnedInTextRemoval.h"
+#include "host/dicom/deid/PixelCleaningRules.h"
 #include "host/ui/ProgressWidget.h"
 #include "scanning/Image.h"
 #include "scanning/Series.h"
@@ -113,6 +116,36 @@ DicomEditor::DicomEditor(DicomEditorAlgorithm* algorithm, QWidget* parent)
     m_keepPrivateTags = new QCheckBox(tr("Keep private tags"));
     m_keepPrivateTags->setObjectName(QStringLiteral("keepPrivateTagsCheckBox"));
     outputLayout->addWidget(m_keepPrivateTags);
+    auto* cleanRow = new QHBoxLayout;
+    cleanRow->addWidget(new QLabel(tr("Clean burned-in text:")));
+    m_cleanPixels = new QComboBox;
+    m_cleanPixels->setObjectName(QStringLiteral("cleanPixelsComboBox"));
+    m_cleanPixels->addItems({tr("Off"), tr("Find text (OCR)"), tr("Region file"), tr("Region file, then find text")});
+    m_regionFile = new QLineEdit;
+    m_regionFile->setObjectName(QStringLiteral("regionFileEdit"));
+    m_regionFile->setPlaceholderText(tr("Region file (.json)"));
+    auto* chooseRegions = new QToolButton;
+    chooseRegions->setText(QStringLiteral("..."));
+    connect(chooseRegions, &QToolButton::clicked, this, [this] {
+        const QString file = QFileDialog::getOpenFileName(this, tr("Region file"), QString(), tr("JSON (*.json)"));
+        if (!file.isEmpty())
+            m_regionFile->setText(file);
+    });
+    auto* preview = new QPushButton(tr("Preview..."));
+    preview->setObjectName(QStringLiteral("cleanPixelsPreviewButton"));
+    connect(preview, &QPushButton::clicked, this, &DicomEditor::previewBurnedIn);
+    const auto enable = [this, chooseRegions, preview](int choice) {
+        m_regionFile->setEnabled(choice >= 2);
+        chooseRegions->setEnabled(choice >= 2);
+        preview->setEnabled(choice > 0);
+    };
+    connect(m_cleanPixels, QOverload<int>::of(&QComboBox::currentIndexChanged), this, enable);
+    enable(0);
+    cleanRow->addWidget(m_cleanPixels);
+    cleanRow->addWidget(m_regionFile, 1);
+    cleanRow->addWidget(chooseRegions);
+    cleanRow->addWidget(preview);
+    outputLayout->addLayout(cleanRow);
     m_outputTabs = new QTabWidget;
     m_outputTabs->setObjectName(QStringLiteral("outputTabWidget"));
     m_outputTabs->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
@@ -215,7 +248,15 @@ void DicomEditor::accept()
     }
     if (answer != QMessageBox::Yes)
         return;
-    if (!askAboutBurnedIn())
+    QString cleaningError;
+    const auto cleaning = pixelCleaning(&cleaningError);
+    if (!cleaningError.isEmpty()) {
+        QMessageBox::critical(this, tr("Region file"), cleaningError, QMessageBox::Ok);
+        return;
+    }
+    // With cleaning on, the burned-in files are cleaned; those that cannot be are logged.
+    m_skipBurnedIn = false;
+    if (!cleaning && !askAboutBurnedIn())
         return;
 
     if (!convert(input, outputText, resume)) {
@@ -284,6 +325,48 @@ bool DicomEditor::askAboutBurnedIn()
     return box.clickedButton() == write || box.clickedButton() == skip;
 }
 
+std::shared_ptr<Dicom::BurnedInTextRemoval> DicomEditor::pixelCleaning(QString* error) const
+{
+    const int choice = m_cleanPixels->currentIndex();
+    if (choice <= 0)
+        return nullptr;
+    std::shared_ptr<const Dicom::PixelCleaningRules> rules;
+    if (choice >= 2) {
+        rules = Dicom::PixelCleaningRules::load(m_regionFile->text(), error);
+        if (!rules)
+            return nullptr;
+    }
+    auto removal = std::make_shared<Dicom::BurnedInTextRemoval>(rules, choice != 2);
+    removal->setSeriesRegions(m_seriesRegions);
+    return removal;
+}
+
+void DicomEditor::previewBurnedIn()
+{
+    const Dicom::Series* series = nullptr;
+    if (auto* view = findChild<QTreeView*>(QStringLiteral("view")))
+        series = view->currentIndex().siblingAtColumn(0).data(DicomBrowserModel::SeriesRole).value<Dicom::Series*>();
+    if (!series) {
+        const auto chosen = chosenSeries();
+        series = chosen.empty() ? nullptr : chosen.front();
+    }
+    if (!series || series->images.empty()) {
+        QMessageBox::information(this, tr("Clean burned-in text"), tr("Select a series to preview."), QMessageBox::Ok);
+        return;
+    }
+    QString error;
+    const auto removal = pixelCleaning(&error);
+    if (!removal) {
+        QMessageBox::critical(this, tr("Region file"), error, QMessageBox::Ok);
+        return;
+    }
+    BurnedInTextPreview preview(this);
+    preview.setObjectName(QStringLiteral("burnedInPreview"));
+    preview.load(series->images.front()->location, removal, m_cache);
+    if (preview.exec() == QDialog::Accepted)
+        m_seriesRegions[series->seriesInstanceUid.toStdString()] = preview.regions();
+}
+
 bool DicomEditor::convert(const QString& input, const QString& output, bool resume)
 {
     const auto locations = DicomEditorConversion::locationsOf(chosenSeries());
@@ -292,6 +375,9 @@ bool DicomEditor::convert(const QString& input, const QString& output, bool resu
         std::make_shared<DicomEditorConversion>(input, output, actionTable(), m_keepPrivateTags->isChecked(), m_cache);
     conversion->setProfileName(m_profileDialog->methodName());
     conversion->setSkipBurnedIn(m_skipBurnedIn);
+    QString cleaningError;
+    if (auto cleaning = pixelCleaning(&cleaningError))
+        conversion->setPixelCleaning(cleaning, m_cleanPixels->currentText() + " " + m_regionFile->text());
     if (const QString error = conversion->start(resume); !error.isEmpty()) {
         DRAVELIN_LOG(4, "DICOM", "Could not start: " + error);
         return false;

@@ -3,11 +3,16 @@
 #include "browser/widgets/DicomBrowser.h"
 #include "host/app/AlgorithmController.h"
 #include "host/dicom/deid/DeidentificationProfiles.h"
+#include "host/dicom/deid/PixelCleaner.h"
+
+#include <map>
+#include <string>
 
 #include <memory>
 #include <vector>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QTabWidget;
@@ -19,6 +24,7 @@ class OverrideConfidentialityDialog;
 class ProgressWidget;
 
 namespace Dicom {
+class BurnedInTextRemoval;
 class DatasetCache;
 class Series;
 }  // namespace Dicom
@@ -31,8 +37,11 @@ class Series;
 // `deidentify` command): files appear whole or not at all, and the input stays untouched unless
 // the user agreed to write into the input folder itself.
 //
-// Before converting, the files whose pixels show burned-in text are listed, to be written (with
-// Patient Identity Removed "NO") or left out.
+// "Clean burned-in text" removes text from the pixels as `deidentify --clean-pixels` does (OCR,
+// a region file, or both); its preview shows the current series' first image with the boxes,
+// which the user adjusts for that series. Without it, the files whose pixels show burned-in
+// text are listed before converting, to be written (with Patient Identity Removed "NO") or left
+// out.
 //
 // The conversion runs on worker threads while the window stays responsive; its progress task
 // can be cancelled (it stops after the files in hand).
@@ -55,6 +64,9 @@ public:
     Dicom::DeidentificationActionTable actionTable() const;
     // True while files are being converted.
     bool isConverting() const { return m_converting; }
+    // The removal of burned-in text the window's choices ask for, with the boxes the user set
+    // per series; null when it is off or (with `error` set) when the region file is unusable.
+    std::shared_ptr<Dicom::BurnedInTextRemoval> pixelCleaning(QString* error) const;
 
 public Q_SLOTS:
     // Asks what the folders need and converts; closes only when every file was written.
@@ -75,6 +87,8 @@ private:
     // `resume`: finish the unfinished run whose journal the output folder holds.
     bool convert(const QString& input, const QString& output, bool resume);
     void setConverting(bool converting);
+    // Opens the preview of burned-in text for the current series.
+    void previewBurnedIn();
 
     DicomEditorAlgorithm* m_algorithm;
     QLineEdit* m_outputDir = nullptr;
@@ -87,6 +101,9 @@ private:
     bool m_converting = false;
     bool m_skipBurnedIn = false;  // the answer of askAboutBurnedIn
     QString m_outcome;            // what the last conversion wrote and where, for the user
+    QComboBox* m_cleanPixels = nullptr;
+    QLineEdit* m_regionFile = nullptr;
+    std::map<std::string, std::vector<Dicom::PixelCleaner::Region>> m_seriesRegions;  // set in the preview
 };
 
 }  // namespace Dravelin

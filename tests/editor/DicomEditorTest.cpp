@@ -10,6 +10,8 @@
 #include "tests/support/TestEnvironment.h"
 
 #include <QCheckBox>
+#include <QElapsedTimer>
+#include <QTest>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QInputDialog>
@@ -152,6 +154,59 @@ TEST_F(Editor, BurnedInFilesAreListedBeforeConverting)
             ASSERT_TRUE(file.loadFile(QFile::encodeName(output + "/sub/1.dcm").constData()).good());
             EXPECT_EQ(T::text(*file.getDataset(), DCM_PatientIdentityRemoved), "NO");
         }
+    }
+}
+
+// "Clean burned-in text": the box the user draws in the preview is blacked out in every image of
+// the series, which then claims the Clean Pixel Data Option.
+TEST_F(Editor, TheBoxesSetInThePreviewAreBlackedOutInTheSeries)
+{
+    T::PhiDatasetOptions burned;
+    burned.sopInstanceUid += "9";
+    burned.burnedInAnnotation = true;
+    ASSERT_TRUE(T::writePhiFile(in.file("sub/9.dcm"), burned));
+    editor->browserModel()->scanDirectoryBlocking(in.path(), true, false, true);
+    editor->selectAll();
+    editor->findChild<QComboBox*>("cleanPixelsComboBox")->setCurrentIndex(1);  // find text (OCR)
+    bool drawn = false;
+    QString shown;
+    T::ModalAnswer answer([](QWidget* w) { return w->objectName() == "burnedInPreview" && w->isVisible(); },
+                          [&](QWidget* w) {
+                              auto* status = w->findChild<QLabel*>("burnedInStatus");
+                              QElapsedTimer waited;
+                              waited.start();
+                              while (status->text().startsWith("Looking") && waited.elapsed() < 30000)
+                                  QApplication::processEvents(QEventLoop::AllEvents, 20);
+                              auto* canvas = w->findChild<QWidget*>("burnedInCanvas");
+                              // The 4x4 image fills the canvas' height, centred: its top-left pixels.
+                              const int side = std::min(canvas->width(), canvas->height());
+                              const QPoint origin((canvas->width() - side) / 2, (canvas->height() - side) / 2);
+                              QTest::mousePress(canvas, Qt::LeftButton, {}, origin + QPoint(2, 2));
+                              QTest::mouseMove(canvas, origin + QPoint(side / 2 + 2, side / 2 + 2));
+                              QTest::mouseRelease(canvas, Qt::LeftButton, {},
+                                                  origin + QPoint(side / 2 + 2, side / 2 + 2));
+                              drawn = status->text().startsWith("1 box");
+                              shown = status->text();
+                              static_cast<QDialog*>(w)->accept();
+                          });
+    editor->findChild<QPushButton*>("cleanPixelsPreviewButton")->click();
+    ASSERT_TRUE(drawn) << shown.toStdString();
+    ASSERT_TRUE(anonymize(in.path(), out.path()));
+    for (const QString& name : T::filesUnder(out.path())) {
+        DcmFileFormat file;
+        ASSERT_TRUE(file.loadFile(QFile::encodeName(out.file(name)).constData()).good()) << name.toStdString();
+        DcmDataset& d = *file.getDataset();
+        EXPECT_EQ(T::text(d, DCM_BurnedInAnnotation), "NO") << name.toStdString();
+        EXPECT_EQ(T::text(d, DCM_PatientIdentityRemoved), "YES") << name.toStdString();
+        const Uint16* pixels = nullptr;
+        ASSERT_TRUE(d.findAndGetUint16Array(DCM_PixelData, pixels).good());
+        const Uint16 darkest = *std::min_element(pixels, pixels + 16);
+        for (int i = 0; i < 16; ++i) {
+            if (i % 4 <= 2 && i / 4 <= 2) {
+                EXPECT_EQ(pixels[i], darkest) << name.toStdString() << " pixel " << i;
+            }
+        }
+        EXPECT_NE(pixels[15], darkest) << name.toStdString();
     }
 }
 

@@ -252,6 +252,8 @@ int main(int argc, char** argv)
         {"progress", HostPages::progress()},
         {"editor", EditorPages::editor(sample)},
         {"profile-dialog", EditorPages::profileDialog("patient")},
+        {"burned-in-preview", EditorPages::burnedInPreview(false)},
+        {"burned-in-result", EditorPages::burnedInPreview(true)},
         {"export-extensions", ExportPages::exportExtensions(corpusFile("CT_small.dcm"))},
         {"export-settings", ExportPages::exportSettings(corpusFile("CT_small.dcm"), false)},
         {"export-tags", ExportPages::exportSettings(corpusFile("CT_small.dcm"), true)},

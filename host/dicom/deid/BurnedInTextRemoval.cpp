@@ -147,6 +147,48 @@ bool BurnedInTextRemoval::detect(DcmDataset& dataset, std::vector<PixelCleaner::
     return true;
 }
 
+void BurnedInTextRemoval::setSeriesRegions(std::map<std::string, std::vector<PixelCleaner::Region>> regions)
+{
+    m_seriesRegions = std::move(regions);
+}
+
+QImage BurnedInTextRemoval::renderFrame(DcmDataset& dataset, long frame, std::string* error)
+{
+    std::vector<uint8_t> grey;
+    int width = 0, height = 0;
+    std::string problem;
+    if (!greyFrame(dataset, frame, grey, width, height, &problem)) {
+        if (error)
+            *error = problem;
+        return QImage();
+    }
+    QImage image(width, height, QImage::Format_Grayscale8);
+    for (int y = 0; y < height; ++y)
+        std::copy(grey.begin() + static_cast<ptrdiff_t>(y) * width,
+                  grey.begin() + static_cast<ptrdiff_t>(y + 1) * width, image.scanLine(y));
+    return image;
+}
+
+bool BurnedInTextRemoval::propose(DcmDataset& dataset, std::vector<PixelCleaner::Region>& regions,
+                                  std::string* error) const
+{
+    regions.clear();
+    try {
+        const auto chosen = m_seriesRegions.find(text(dataset, DCM_SeriesInstanceUID).toStdString());
+        if (chosen != m_seriesRegions.end()) {
+            regions = chosen->second;
+            return true;
+        }
+        if (m_rules)
+            regions = m_rules->regionsFor(dataset);
+        return PixelCleaner::makeNative(dataset, error) && (!m_detect || detect(dataset, regions, error));
+    } catch (const std::exception& e) {
+        if (error)
+            *error = e.what();
+        return false;
+    }
+}
+
 QString BurnedInTextRemoval::describe(const std::vector<PixelCleaner::Region>& regions)
 {
     QStringList parts;
@@ -164,10 +206,14 @@ BurnedInTextRemoval::Outcome BurnedInTextRemoval::apply(DcmDataset& dataset, con
 {
     Outcome outcome;
     try {
-        if (m_rules)
+        const auto chosen = m_seriesRegions.find(text(dataset, DCM_SeriesInstanceUID).toStdString());
+        const bool byUser = chosen != m_seriesRegions.end();
+        if (byUser)
+            outcome.regions = chosen->second;
+        else if (m_rules)
             outcome.regions = m_rules->regionsFor(dataset);
-        const bool detecting = m_detect && mayHoldText(dataset, m_scope);
-        if (outcome.regions.empty() && !detecting)
+        const bool detecting = !byUser && m_detect && mayHoldText(dataset, m_scope);
+        if (outcome.regions.empty() && !detecting && !byUser)
             return outcome;
         const E_TransferSyntax source = dataset.getOriginalXfer();
         std::string error;
@@ -183,7 +229,7 @@ BurnedInTextRemoval::Outcome BurnedInTextRemoval::apply(DcmDataset& dataset, con
         outcome.xfer = PixelCleaner::writeSyntax(dataset, source, &note);
         if (!note.empty())
             DRAVELIN_LOG(2, "DICOM", fileName + ": " + QString::fromStdString(note));
-        if (outcome.regions.empty() && text(dataset, DCM_BurnedInAnnotation) == QLatin1String("YES")) {
+        if (outcome.regions.empty() && !byUser && text(dataset, DCM_BurnedInAnnotation) == QLatin1String("YES")) {
             // The device says there is text; not finding it proves nothing.
             DRAVELIN_LOG(2, "DICOM", "No burned-in text found in " + fileName + ", which says it has some");
             return outcome;

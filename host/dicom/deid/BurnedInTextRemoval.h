@@ -2,8 +2,11 @@
 
 #include "host/dicom/deid/PixelCleaner.h"
 
+#include <QImage>
 #include <QString>
 
+#include <map>
+#include <string>
 #include <memory>
 #include <vector>
 
@@ -42,6 +45,17 @@ public:
 
     BurnedInTextRemoval(std::shared_ptr<const PixelCleaningRules> rules, bool detect, Scope scope = Scope::Likely);
 
+    // Regions a user chose for whole series (by Series Instance UID): every image of such a
+    // series gets exactly these, instead of the rules and detection. Set before apply().
+    void setSeriesRegions(std::map<std::string, std::vector<PixelCleaner::Region>> regions);
+
+    // What apply() would black out, without changing the pixels (the dataset is decoded). False
+    // with `error` set when the image cannot be looked at.
+    bool propose(DcmDataset& dataset, std::vector<PixelCleaner::Region>& regions, std::string* error) const;
+
+    // A frame as 8-bit grey with the image's window applied (the dataset must be native).
+    static QImage renderFrame(DcmDataset& dataset, long frame, std::string* error);
+
     // `dataset` must have all its values in memory. Never throws; problems are logged naming
     // `fileName`, and the pixels are then left as they were (cleaned false).
     Outcome apply(DcmDataset& dataset, const QString& fileName) const;
@@ -58,6 +72,7 @@ public:
 
 private:
     std::shared_ptr<const PixelCleaningRules> m_rules;
+    std::map<std::string, std::vector<PixelCleaner::Region>> m_seriesRegions;
     bool m_detect;
     Scope m_scope;
 };
