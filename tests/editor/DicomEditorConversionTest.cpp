@@ -1,6 +1,7 @@
 #include "editor/DicomEditorConversion.h"
 #include "host/core/LogCapture.h"
 #include "host/core/Progress.h"
+#include "host/dicom/deid/BurnedInTextRemoval.h"
 #include "host/dicom/deid/DeidentificationProfiles.h"
 #include "tests/support/PhiDataset.h"
 #include "tests/support/TestEnvironment.h"
@@ -185,15 +186,28 @@ TEST_F(DicomEditorConversionTest, PhiSeriesLosesEveryMarkerAndKeepsReferences)
         options.sopInstanceUid = "1.2.3.999.50." + std::to_string(i);
         if (i > 0)
             options.referencedSopInstanceUid = "1.2.3.999.50.0";
+        options.burnedInAnnotation = i == 2;
         inputs << in.file(QString("patient/study/img%1.dcm").arg(i));
         ASSERT_TRUE(T::writePhiFile(inputs.back(), options));
     }
-    auto conversion = convert(out.path());
+    // Removing burned-in text changes the pixels only: the attributes lose the same.
+    auto cleaned = convert(out.file("cleaned"));
+    cleaned.setPixelCleaning(std::make_shared<Dicom::BurnedInTextRemoval>(nullptr, true), "auto");
+    ASSERT_EQ(cleaned.run(urls(inputs)).written, 3);
+    for (int i = 0; i < 3; ++i) {
+        const QString path = out.file(QString("cleaned/patient/study/img%1.dcm").arg(i));
+        EXPECT_FALSE(T::readFile(path).contains(T::kTextMarker)) << path.toStdString();
+        const auto written = load(path);
+        ASSERT_TRUE(written);
+        const auto left = T::survivingMarkers(*written->getDataset());
+        EXPECT_TRUE(left.empty()) << left.front();
+    }
+    auto conversion = convert(out.file("plain"));
     ASSERT_EQ(conversion.run(urls(inputs)).written, 3);
 
     std::vector<std::unique_ptr<DcmFileFormat>> results;
     for (int i = 0; i < 3; ++i) {
-        const QString path = out.file(QString("patient/study/img%1.dcm").arg(i));
+        const QString path = out.file(QString("plain/patient/study/img%1.dcm").arg(i));
         const QByteArray raw = T::readFile(path);
         EXPECT_FALSE(raw.contains(T::kTextMarker)) << path.toStdString();
         EXPECT_FALSE(raw.contains(T::kUidMarker)) << path.toStdString();
@@ -218,7 +232,7 @@ TEST_F(DicomEditorConversionTest, PhiSeriesLosesEveryMarkerAndKeepsReferences)
     ASSERT_TRUE(QFile::copy(T::pydicomData("test_files/reportsi.dcm"), report));
     ASSERT_TRUE(T::readFile(report).contains("Enter text"));
     ASSERT_EQ(conversion.run(urls({report})).written, 1);
-    EXPECT_FALSE(T::readFile(out.file("report/reportsi.dcm")).contains("Enter text"));
+    EXPECT_FALSE(T::readFile(out.file("plain/report/reportsi.dcm")).contains("Enter text"));
 }
 
 TEST_F(DicomEditorConversionTest, PerFileFaultsAreLoggedCountedAndSkipped)
