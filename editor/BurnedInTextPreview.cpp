@@ -90,7 +90,7 @@ void BurnedInTextPreview::load(const Filesystem::Url& image, std::shared_ptr<con
         DcmDataset& dataset = *datasets.front();
         std::string error;
         if (!removal->propose(dataset, proposal.regions, &error) ||
-            (proposal.frame = Dicom::BurnedInTextRemoval::renderFrame(dataset, 0, &error)).isNull())
+            (proposal.frame = frameImage(dataset, &error)).isNull())
             proposal.error = tr("The image cannot be shown: %1").arg(QString::fromStdString(error));
         return proposal;
     }));
@@ -100,6 +100,19 @@ void BurnedInTextPreview::setImage(const QImage& frame, std::vector<Dicom::Pixel
 {
     m_canvas->setImage(frame, std::move(regions));
     updateStatus();
+}
+
+QImage BurnedInTextPreview::frameImage(DcmDataset& dataset, std::string* error)
+{
+    std::vector<uint8_t> grey;
+    int width = 0, height = 0;
+    if (!Dicom::BurnedInTextRemoval::renderFrame(dataset, 0, grey, width, height, error))
+        return QImage();
+    QImage image(width, height, QImage::Format_Grayscale8);
+    for (int y = 0; y < height; ++y)
+        std::copy(grey.begin() + static_cast<ptrdiff_t>(y) * width,
+                  grey.begin() + static_cast<ptrdiff_t>(y + 1) * width, image.scanLine(y));
+    return image;
 }
 
 std::vector<Dicom::PixelCleaner::Region> BurnedInTextPreview::regions() const

@@ -6,8 +6,10 @@
 #include <QDialog>
 
 #include <memory>
+#include <string>
 #include <vector>
 
+class DcmDataset;
 class QCheckBox;
 class QLabel;
 
@@ -38,6 +40,10 @@ public:
     void setImage(const QImage& frame, std::vector<Dicom::PixelCleaner::Region> regions);
     std::vector<Dicom::PixelCleaner::Region> regions() const;
     void setShowResult(bool show);
+
+    // The first frame of a native dataset as an image; null (with `error` set) when it cannot be
+    // rendered.
+    static QImage frameImage(DcmDataset& dataset, std::string* error);
 
 private:
     void updateStatus();

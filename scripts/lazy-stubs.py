@@ -46,9 +46,14 @@ def exported_functions(library):
         # "name@VERSION" is an older version kept for compatibility; only defaults ("@@") link.
         if "@" in name and "@@" not in name:
             continue
-        if kind in "TWi":
+        # The standard library's templates that a C++ library instantiates and exports stay
+        # libstdc++'s: stubbed, any string operation would load the library.
+        if kind in "TWi" and not name.startswith(STANDARD_LIBRARY):
             functions.add(name.split("@@")[0])
     return functions
+
+
+STANDARD_LIBRARY = ("_ZNSt", "_ZNKSt", "_ZSt", "_ZNSs", "_ZNKSs", "_ZNSi", "_ZNSo", "_Znw", "_Zna", "_Zdl", "_Zda")
 
 
 def main():

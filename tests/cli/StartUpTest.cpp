@@ -32,7 +32,8 @@ TEST(StartUp, AScanLoadsNoLibraryThatOnlyOtherCommandsNeed)
              << "libcurl"
              << "libopenjp2"
              << "libdcmjpeg"
-             << "libdcmjpls";
+             << "libdcmjpls"
+             << "libtesseract";
 #endif
     for (const QString& library : loaded)
         for (const QString& name : unwanted)

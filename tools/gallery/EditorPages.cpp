@@ -84,7 +84,7 @@ QWidget* burnedInPreview(bool result)
     std::vector<Dicom::PixelCleaner::Region> regions;
     Dicom::BurnedInTextRemoval(nullptr, true).propose(dataset, regions, nullptr);
     auto* preview = new BurnedInTextPreview;
-    preview->setImage(Dicom::BurnedInTextRemoval::renderFrame(dataset, 0, nullptr), regions);
+    preview->setImage(BurnedInTextPreview::frameImage(dataset, nullptr), regions);
     preview->setShowResult(result);
     preview->resize(700, 620);
     return preview;

@@ -146,7 +146,8 @@ bool BurnedInTextDetector::detect(const uint8_t* pixels, int width, int height, 
         return false;
     }
     std::vector<QRect> words;
-    std::unique_ptr<tesseract::ResultIterator> word(api->GetIterator());
+    // Held by its base class, whose destructor is not inline: the library stays loaded lazily.
+    std::unique_ptr<tesseract::LTRResultIterator> word(api->GetIterator());
     if (word) {
         do {
             int left = 0, top = 0, right = 0, bottom = 0;

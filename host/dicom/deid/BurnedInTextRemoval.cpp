@@ -152,21 +152,15 @@ void BurnedInTextRemoval::setSeriesRegions(std::map<std::string, std::vector<Pix
     m_seriesRegions = std::move(regions);
 }
 
-QImage BurnedInTextRemoval::renderFrame(DcmDataset& dataset, long frame, std::string* error)
+bool BurnedInTextRemoval::renderFrame(DcmDataset& dataset, long frame, std::vector<uint8_t>& grey, int& width,
+                                      int& height, std::string* error)
 {
-    std::vector<uint8_t> grey;
-    int width = 0, height = 0;
     std::string problem;
-    if (!greyFrame(dataset, frame, grey, width, height, &problem)) {
-        if (error)
-            *error = problem;
-        return QImage();
-    }
-    QImage image(width, height, QImage::Format_Grayscale8);
-    for (int y = 0; y < height; ++y)
-        std::copy(grey.begin() + static_cast<ptrdiff_t>(y) * width,
-                  grey.begin() + static_cast<ptrdiff_t>(y + 1) * width, image.scanLine(y));
-    return image;
+    if (greyFrame(dataset, frame, grey, width, height, &problem))
+        return true;
+    if (error)
+        *error = problem;
+    return false;
 }
 
 bool BurnedInTextRemoval::propose(DcmDataset& dataset, std::vector<PixelCleaner::Region>& regions,

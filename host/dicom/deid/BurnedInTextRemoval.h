@@ -2,9 +2,9 @@
 
 #include "host/dicom/deid/PixelCleaner.h"
 
-#include <QImage>
 #include <QString>
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <memory>
@@ -53,8 +53,10 @@ public:
     // with `error` set when the image cannot be looked at.
     bool propose(DcmDataset& dataset, std::vector<PixelCleaner::Region>& regions, std::string* error) const;
 
-    // A frame as 8-bit grey with the image's window applied (the dataset must be native).
-    static QImage renderFrame(DcmDataset& dataset, long frame, std::string* error);
+    // A frame as 8-bit grey (`width` bytes a row) with the image's window applied (the dataset
+    // must be native). False with `error` set when it cannot be rendered.
+    static bool renderFrame(DcmDataset& dataset, long frame, std::vector<uint8_t>& grey, int& width, int& height,
+                            std::string* error);
 
     // `dataset` must have all its values in memory. Never throws; problems are logged naming
     // `fileName`, and the pixels are then left as they were (cleaned false).
