@@ -345,10 +345,10 @@ int runDeidentifyCommand(const QStringList& args)
     cl.addFlag("skip-burned-in",
                "Leave out images with burned-in annotation (text in the pixels, which is not removed); "
                "without it they are written with Patient Identity Removed NO. Either way each is named.");
-    cl.addValue("clean-pixels", "REGIONS.json|auto|REGIONS.json,auto",
+    cl.addValue("clean-pixels", "FILE|auto",
                 "Remove text burned into the pixels (names, IDs, dates) by blacking it out: the rectangles "
-                "of the rules in REGIONS.json that match the image's Modality, Manufacturer, model, Rows "
-                "and Columns, and/or the text that OCR finds (auto). Cleaned images get Burned In "
+                "of the rules in the region FILE (JSON) that match the image's Modality, Manufacturer, model, Rows "
+                "and Columns, the text that OCR finds (auto), or both (FILE,auto). Cleaned images get Burned In "
                 "Annotation NO and the Clean Pixel Data Option (code 113101); each file's boxes are logged.");
     cl.addValue("clean-scope", "marked|likely",
                 "Images that auto looks at: those marked with Burned In Annotation YES (marked), or also "
