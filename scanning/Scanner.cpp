@@ -872,8 +872,7 @@ std::optional<Network::HttpError> Scanner::scanWeb(const Filesystem::Url& givenU
             provider = std::make_shared<Network::HttpAuthorizationProvider>();
             m_cache->setAuthorizationProvider(provider);
         }
-        if (!provider->hasCredentials())
-            provider->setBasic(url.userName(), url.password());
+        provider->setBasic(url.userName(), url.password());
         url.setUserInfo({});
     }
     WebClient client(url);

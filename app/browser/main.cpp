@@ -4,12 +4,10 @@
 // has finished and exits.
 #include "browser/models/DicomBrowserModel.h"
 #include "browser/widgets/DicomBrowser.h"
-#include "browser/widgets/LoginDialog.h"
 #include "host/app/GlobalSettings.h"
 #include "host/core/FileNameCodec.h"
 #include "host/dicom/DatasetCache.h"
 #include "host/dicom/dimse/DicomPacsConfiguration.h"
-#include "host/network/HttpAuthorizationProvider.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -45,19 +43,15 @@ bool startScan(DicomBrowser& browser, const QString& location, QString* error)
             *error = "not a usable PACS location: " + location;
             return false;
         }
+        // The tab shows the configured server of that location or the location's own fields.
         browser.fixTabWidget(false, DicomBrowser::PacsTab, location.toStdString());
-        // A configured server is scanned as the user would; any other straight through the model.
-        auto* presets = browser.findChild<QWidget*>("pacsPresets");
-        if (presets && presets->isVisibleTo(&browser))
-            browser.connectToPacs();
-        else
-            browser.browserModel()->scanPacsAsync(config, QString(), QString());
+        browser.connectToPacs();
         return true;
     }
     if (location.startsWith(QLatin1String("http://")) || location.startsWith(QLatin1String("https://"))) {
         browser.fixTabWidget(false, DicomBrowser::DicomWebTab, std::string());
         browser.findChild<QComboBox*>("dicomWebUrlEdit")->setEditText(location);
-        browser.scanWeb(false);
+        browser.scanWeb();
         return true;
     }
     const QFileInfo info(location);
@@ -117,7 +111,8 @@ int main(int argc, char** argv)
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "Opens the DICOM browser on PATH (a folder or a DICOMDIR file) or URL (pacs://HOST:PORT/AET or a DICOMweb "
-        "root such as http://host/dicom-web; user:password@ in the URL answers the login), scans it and prints the "
+        "root such as http://host/dicom-web; a server that asks for a login gets it from the desktop keyring or "
+        "the login dialog), scans it and prints the "
         "location string of the chosen series on Ok.\nExit status: 0 Ok, 1 cancelled, 2 unusable arguments.");
     const QCommandLineOption help({"h", "help"}, "Shows this help.");
     const QCommandLineOption version("version", "Shows the version.");
@@ -159,9 +154,6 @@ int main(int argc, char** argv)
     OFLog::configure(OFLogger::FATAL_LOG_LEVEL);
 
     auto cache = std::make_shared<Dicom::DatasetCache>(2048);
-    auto provider = std::make_shared<Network::HttpAuthorizationProvider>();
-    provider->setCredentialRequest(&LoginDialog::askForCredentials);
-    cache->setAuthorizationProvider(provider);
 
     DicomBrowser browser(cache, nullptr);
     browser.resize(1242, 779);

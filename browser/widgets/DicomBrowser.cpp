@@ -4,8 +4,11 @@
 #include "browser/models/DatasetPreviewLabel.h"
 #include "browser/models/DicomBrowserFilterModel.h"
 #include "browser/models/DicomBrowserModel.h"
+#include "browser/models/KeychainPasswordStore.h"
 #include "browser/models/SeriesLocation.h"
+#include "browser/models/WebCredentials.h"
 #include "browser/widgets/DateFilterWidget.h"
+#include "browser/widgets/LoginDialog.h"
 #include "browser/widgets/SettingsWidget.h"
 #include "browser/widgets/TagsWidget.h"
 #include "host/core/Log.h"
@@ -15,7 +18,10 @@
 #include "host/dicom/Utils.h"
 #include "host/dicom/dicomweb/WebClientErrors.h"
 #include "host/network/HttpAuthorizationProvider.h"
+#include "host/app/FactoryRegistry.h"
+#include "host/app/RawImageIoAlgorithm.h"
 #include "host/ui/LabeledSlider.h"
+#include "host/ui/MainWindowBase.h"
 #include "host/ui/WidgetHelpers.h"
 #include "ui_DicomBrowser.h"
 
@@ -69,6 +75,16 @@ void fillRecentLocations(QComboBox* box, const QStringList& locations)
     box->clear();
     box->addItems(locations);
     box->setEditText(locations.value(0));
+}
+
+// Lists written before logins were kept apart may hold them: they are not shown.
+QStringList withoutUserInfo(QStringList locations)
+{
+    for (QString& location : locations)
+        location =
+            QString::fromStdString(Filesystem::Url(location.toStdString()).string(Filesystem::Url::RemoveUserInfo));
+    locations.removeDuplicates();
+    return locations;
 }
 
 // Puts `location` in front of the list stored under `key` (at most ten, no duplicates).
@@ -155,6 +171,12 @@ DicomBrowser::DicomBrowser(std::shared_ptr<Dicom::DatasetCache> cache, QWidget* 
       m_scanErrorGuard(std::make_shared<ScanErrorGuard>())
 {
     m_scanErrorGuard->browser = this;
+    m_webCredentials = WebCredentials::application();
+    if (!m_webCredentials) {
+        m_webCredentials =
+            std::make_shared<WebCredentials>(std::make_shared<KeychainPasswordStore>(), &LoginDialog::ask);
+        WebCredentials::setApplication(m_webCredentials);
+    }
     if (filterModel) {
         m_filterModel = filterModel.release();
         m_filterModel->setParent(this);
@@ -209,7 +231,7 @@ DicomBrowser::DicomBrowser(std::shared_ptr<Dicom::DatasetCache> cache, QWidget* 
     QSettings settings;
     fillRecentLocations(m_ui->pathEdit, settings.value(kFoldersKey).toStringList());
     fillRecentLocations(m_ui->pathDDEdit, settings.value(kDicomDirsKey).toStringList());
-    fillRecentLocations(m_ui->dicomWebUrlEdit, settings.value(kWebKey).toStringList());
+    fillRecentLocations(m_ui->dicomWebUrlEdit, withoutUserInfo(settings.value(kWebKey).toStringList()));
     const auto enableWhenNotEmpty = [](QPushButton* button) {
         return [button](const QString& text) { button->setEnabled(!text.isEmpty()); };
     };
@@ -371,8 +393,7 @@ DicomBrowser::DicomBrowser(std::shared_ptr<Dicom::DatasetCache> cache, QWidget* 
     connect(m_model, &DicomBrowserModel::isScanningChanged, this, &DicomBrowser::onScanFinished);
 
     connect(this, &DicomBrowser::dicomScanError, this, &DicomBrowser::showDicomScanError, Qt::QueuedConnection);
-    // The raw buffers of the tag view can only be opened inside the application's main window;
-    // this dialog is never parented to one in this build, so the user is told.
+    // Raw buffers of the tag view open in the application's main window, when that is the parent.
     connect(m_ui->tagsWidget, &Dicom::TagsWidget::savedRawBuffer, this, &DicomBrowser::onSavedRawBuffer);
 }
 
@@ -471,11 +492,8 @@ void DicomBrowser::scanDicomDir()
     m_model->scanDicomDirAsync(path);
 }
 
-void DicomBrowser::scanWeb(bool previousAuthInvalid)
+void DicomBrowser::scanWeb()
 {
-    if (!stopRunningWork())
-        return;
-    removeScanErrorHandler();
     const QString text = m_ui->dicomWebUrlEdit->currentText();
     Filesystem::Url url(text.toStdString());
     if (!url.isValid() || (url.scheme() != "http" && url.scheme() != "https")) {
@@ -483,27 +501,39 @@ void DicomBrowser::scanWeb(bool previousAuthInvalid)
                               tr("The entered URL is not valid or does not start with http(s)."));
         return;
     }
-    rememberLocation(m_ui->dicomWebUrlEdit, kWebKey, text);
-    m_ui->tagsWidget->setDataset(nullptr);
-    m_model->clear();
-
+    // A login written into the address answers the server's question; it is kept with the other
+    // logins and never in the recent list.
+    m_webCredentials->takeUserInfo(url);
     url.setQuery(std::string());
+    rememberLocation(m_ui->dicomWebUrlEdit, kWebKey, QString::fromStdString(url.string()));
+
     if (m_ui->dicomWebAdvancedQueryCheckBox->isChecked())
         url.setQuery(m_ui->dicomWebPatientFilterEdit->text().toStdString());
     else
         url.setQuery(formatUrlQuery(m_ui->dicomWebPatientFilterEdit->text(), m_ui->dicomWebStudyFilterEdit->text())
                          .toStdString());
+    startWebScan(url.string(Filesystem::Url::LoaderEncoded), false);
+}
 
-    const std::shared_ptr<Dicom::DatasetCache> cache = m_model->datasetCache();
-    if (const auto provider = cache->authorizationProvider()) {
-        if (!provider->requestCredentials(url, previousAuthInvalid ? "Invalid username or password" : ""))
-            return;
-    } else if (previousAuthInvalid) {
-        QMessageBox::information(this, tr("Authorization required"),
-                                 tr("The server requires authorization, but the application doesn't have a "
-                                    "authorization provider registered."));
+void DicomBrowser::startWebScan(const std::string& location, bool keepCredentials)
+{
+    if (!stopRunningWork())
         return;
+    removeScanErrorHandler();
+    m_ui->tagsWidget->setDataset(nullptr);
+    m_model->clear();
+    m_webScanUrl = location;
+    const Filesystem::Url url(location);
+    const std::shared_ptr<Dicom::DatasetCache> cache = m_model->datasetCache();
+    std::shared_ptr<Network::HttpAuthorizationProvider> provider = cache->authorizationProvider();
+    if (!provider) {
+        provider = std::make_shared<Network::HttpAuthorizationProvider>();
+        cache->setAuthorizationProvider(provider);
     }
+    // The first request goes with the login known for this server, or with none: servers that
+    // need no login are never asked for one.
+    if (!keepCredentials)
+        m_webCredentials->prepare(*provider, url);
 
     const std::shared_ptr<ScanErrorGuard> guard = m_scanErrorGuard;
     m_scanErrorHandlerId = static_cast<std::uint64_t>(cache->addErrorCallback([guard](const Dicom::Error& error) {
@@ -513,6 +543,11 @@ void DicomBrowser::scanWeb(bool previousAuthInvalid)
     }));
     m_scanErrorCache = cache;
     m_model->scanWebAsync(url);
+}
+
+void DicomBrowser::setWebCredentials(std::shared_ptr<WebCredentials> credentials)
+{
+    m_webCredentials = std::move(credentials);
 }
 
 void DicomBrowser::onScanError(const Dicom::Error& error)
@@ -528,8 +563,17 @@ void DicomBrowser::onScanError(const Dicom::Error& error)
 
 void DicomBrowser::onScanHttpError(const QString& message, Network::HttpStatus status)
 {
-    if (status == Network::HttpStatus::Unauthorized) {
-        scanWeb(true);
+    if (status == Network::HttpStatus::Unauthorized && !m_webScanUrl.empty()) {
+        const Filesystem::Url url(m_webScanUrl);
+        const std::shared_ptr<Network::HttpAuthorizationProvider> provider =
+            m_model->datasetCache()->authorizationProvider();
+        if (provider && m_webCredentials->answerUnauthorized(*provider, url)) {
+            startWebScan(m_webScanUrl, true);
+            return;
+        }
+        QMessageBox::information(this, tr("Login required"),
+                                 tr("The server %1 requires a login: the scan was cancelled.")
+                                     .arg(QString::fromStdString(WebCredentials::serverKey(url))));
         return;
     }
     QMessageBox::critical(this, tr("Scan failed"),
@@ -607,8 +651,25 @@ void DicomBrowser::connectToPacs()
     if (!stopRunningWork())
         return;
     m_model->clear();
-    const QString name = m_ui->pacsServersComboBox->currentText();
     const DicomPluginSettings settings;
+    // A plain name is searched as a part of names, one with wildcards is taken as written.
+    const auto wrap = [](QString filter) {
+        if (!filter.isEmpty() && !filter.contains(QLatin1Char('*')))
+            filter = QLatin1Char('*') + filter + QLatin1Char('*');
+        return filter;
+    };
+    const QString patients = wrap(m_ui->pacsPatientNameFilter->text());
+    const QString studies = wrap(m_ui->pacsStudyFilter->text());
+    // The tab shows either a configured server or the fields of another one: the scan queries
+    // the one shown.
+    if (showsPacsFields()) {
+        const DicomPluginSettings::PacsServer shown{std::string(), m_ui->pacsHostname->text().toStdString(),
+                                                    m_ui->pacsPort->value(), m_ui->pacsAeTitle->text().toStdString(),
+                                                    false};
+        m_model->scanPacsAsync(settings.connectionConfiguration(shown), patients, studies);
+        return;
+    }
+    const QString name = m_ui->pacsServersComboBox->currentText();
     const auto servers = settings.pacsServers();
     const auto server =
         std::find_if(servers.begin(), servers.end(), [&](const auto& s) { return s.name == name.toStdString(); });
@@ -617,15 +678,8 @@ void DicomBrowser::connectToPacs()
                  name.toStdString());
         return;
     }
-    // A plain name is searched as a part of names; a name with wildcards is taken as written.
-    const auto wrap = [](QString filter) {
-        if (!filter.isEmpty() && !filter.contains(QLatin1Char('*')))
-            filter = QLatin1Char('*') + filter + QLatin1Char('*');
-        return filter;
-    };
     // The server's host, port, AE title and retrieval mode, with our own AE title and timeouts.
-    const DicomPacsConfiguration config = settings.connectionConfiguration(*server);
-    m_model->scanPacsAsync(config, wrap(m_ui->pacsPatientNameFilter->text()), wrap(m_ui->pacsStudyFilter->text()));
+    m_model->scanPacsAsync(settings.connectionConfiguration(*server), patients, studies);
 }
 
 void DicomBrowser::updateAvailablePacsServers()
@@ -645,9 +699,7 @@ void DicomBrowser::onTabWidgetChanged(int index)
         m_ui->btnPacsConnect->setEnabled(true);
         return;
     }
-    const bool none = DicomPluginSettings().pacsServers().empty();
-    m_ui->btnPacsConnect->setEnabled(!none);
-    if (none)
+    if (!updatePacsScanButton())
         QMessageBox::information(this, tr("No PACS servers configured"),
                                  tr("Please configure at least one PACS server in the Settings."));
 }
@@ -670,27 +722,32 @@ void DicomBrowser::onPacsConfigButtonClicked()
 
 void DicomBrowser::fixTabWidget(bool fix, int tabIndex, const std::string& location)
 {
+    // The PACS tab shows the server first, so that switching to it knows whether the fields of an
+    // unconfigured server are there to scan.
+    if (tabIndex == PacsTab)
+        showPacsLocation(location);
     // A later flow without a fixed source must get the tabs back.
     m_ui->tabWidget->setEnabled(!fix);
+    if (m_ui->tabWidget->currentIndex() == tabIndex)
+        updatePacsScanButton();
     m_ui->tabWidget->setCurrentIndex(tabIndex);
-    if (location.empty()) {
-        m_ui->pacsPresets->show();
-        m_ui->pacsSettings->hide();
-        return;
-    }
     const QString text = QString::fromStdString(location);
+    if (location.empty())
+        return;
     if (tabIndex == DicomDirTab)
         m_ui->pathDDEdit->setEditText(text);
     else if (tabIndex == DirectoryTab)
         m_ui->pathEdit->setEditText(text);
-    if (tabIndex != PacsTab)
-        return;
-    const DicomPacsConfiguration config = DicomPacsConfiguration::fromUri(Filesystem::Url(location));
-    if (!config.isValid())
-        return;
-    bool found = false;
+}
+
+void DicomBrowser::showPacsLocation(const std::string& location)
+{
+    const DicomPacsConfiguration config =
+        location.empty() ? DicomPacsConfiguration() : DicomPacsConfiguration::fromUri(Filesystem::Url(location));
+    bool found = !config.isValid();
     for (const auto& server : DicomPluginSettings().pacsServers()) {
-        if (server.hostname != config.hostname || server.port != config.port || server.aeTitle != config.aeTitle)
+        if (found || server.hostname != config.hostname || server.port != config.port ||
+            server.aeTitle != config.aeTitle)
             continue;
         const int row = m_ui->pacsServersComboBox->findText(QString::fromStdString(server.name),
                                                             Qt::MatchFixedString | Qt::MatchCaseSensitive);
@@ -706,6 +763,18 @@ void DicomBrowser::fixTabWidget(bool fix, int tabIndex, const std::string& locat
         m_ui->pacsPort->setValue(config.port);
         m_ui->pacsAeTitle->setText(QString::fromStdString(config.aeTitle));
     }
+}
+
+bool DicomBrowser::showsPacsFields() const
+{
+    return !m_ui->pacsSettings->isHidden();
+}
+
+bool DicomBrowser::updatePacsScanButton()
+{
+    const bool scannable = showsPacsFields() || !DicomPluginSettings().pacsServers().empty();
+    m_ui->btnPacsConnect->setEnabled(scannable);
+    return scannable;
 }
 
 // --- selection ----------------------------------------------------------------------------------
@@ -974,10 +1043,18 @@ void DicomBrowser::onUpdateTagsFromDataset(std::shared_ptr<DcmDataset> dataset)
     m_ui->tagsWidget->setDataset(std::move(dataset));
 }
 
-void DicomBrowser::onSavedRawBuffer(const QString&)
+void DicomBrowser::onSavedRawBuffer(const QString& path)
 {
-    QMessageBox::warning(this, tr("Not supported"),
-                         tr("For technical reasons, this functionality is not supported from this Dicom browser"));
+    // Opened by the application's raw reader; a dialog of its own has no application to open it in.
+    auto* window = qobject_cast<MainWindowBase*>(parent());
+    if (!window) {
+        QMessageBox::warning(this, tr("Not supported"),
+                             tr("For technical reasons, this functionality is not supported from this Dicom browser"));
+        return;
+    }
+    auto reader = std::make_unique<RawImageIoAlgorithm>(nullptr, IoAlgorithm::Read);
+    reader->setLocation(path);
+    window->runAlgorithm(std::move(reader));
 }
 
 void DicomBrowser::updateStats()
@@ -1100,6 +1177,16 @@ void DicomBrowser::openContextMenu(const QPoint& location)
         menu.addSeparator();
         const QString path = QFile::decodeName(image->location.localFilePath().c_str());
         menu.addAction(tr("Copy Image Path"), this, [path] { QApplication::clipboard()->setText(path); });
+        if (auto* window = qobject_cast<MainWindowBase*>(parent()))
+            menu.addAction(tr("Open Image"), this, [window, path] {
+                std::unique_ptr<Algorithm> reader =
+                    window->registry().instantiateAlgorithm(QStringLiteral("Dicom.DicomIOAlgorithmFile"));
+                auto* io = dynamic_cast<IoAlgorithm*>(reader.get());
+                if (!io)
+                    return;
+                io->setLocation(path);
+                window->runAlgorithm(std::move(reader));
+            });
     }
     menu.exec(location);
 }

@@ -25,6 +25,7 @@ namespace Dravelin {
 
 class DicomBrowserModel;
 class LabeledSlider;
+class WebCredentials;
 
 namespace Dicom {
 struct Error;
@@ -76,6 +77,10 @@ public:
 
     bool event(QEvent* event) override;
 
+    // How DICOMweb logins are asked for and kept; by default the application's (the desktop
+    // keyring and the login dialog).
+    void setWebCredentials(std::shared_ptr<WebCredentials> credentials);
+
 Q_SIGNALS:
     void updateTagsFromDataset(std::shared_ptr<DcmDataset> dataset);
     // Raised on scan threads; shown through a queued connection.
@@ -84,7 +89,7 @@ Q_SIGNALS:
 public Q_SLOTS:
     void scan();
     void scanDicomDir();
-    void scanWeb(bool previousAuthInvalid = false);
+    void scanWeb();
     void cancelScan();
     void updateOkButton();
     void updateTags();
@@ -112,6 +117,14 @@ private:
     void onAdvancedQueryToggled(bool checked);
     void onScanHttpError(const QString& message, Network::HttpStatus status);
     void onScanFinished(bool scanning);
+    // Shows the configured server of the PACS location `location` (or of none), else the fields
+    // of that location's server.
+    void showPacsLocation(const std::string& location);
+    bool showsPacsFields() const;
+    // False when the PACS tab has nothing to scan.
+    bool updatePacsScanButton();
+    // Scans the DICOMweb address `url` (no user information) with the login known for it.
+    void startWebScan(const std::string& url, bool keepCredentials);
     void onModelRowsInserted(const QModelIndex& parent, int first, int last);
     void onFilterRowsInserted(const QModelIndex& parent, int first, int last);
     void rebuildModalities();
@@ -154,6 +167,8 @@ private:
     struct ScanErrorGuard;
     std::shared_ptr<ScanErrorGuard> m_scanErrorGuard;
     std::weak_ptr<Dicom::DatasetCache> m_scanErrorCache;  // where the scan error handler is registered
+    std::shared_ptr<WebCredentials> m_webCredentials;
+    std::string m_webScanUrl;  // the last DICOMweb address scanned, asked again after a 401
 };
 
 }  // namespace Dravelin

@@ -1,8 +1,6 @@
 #include "browser/widgets/LoginDialog.h"
 
-#include "host/core/Url.h"
-#include "host/network/HttpAuthorizationProvider.h"
-
+#include <QApplication>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
@@ -10,7 +8,8 @@
 
 namespace Dravelin {
 
-LoginDialog::LoginDialog(const QString& server, const QString& message, QWidget* parent) : QDialog(parent)
+LoginDialog::LoginDialog(const QString& server, const QString& user, const QString& message, QWidget* parent)
+    : QDialog(parent)
 {
     setWindowTitle(tr("Login"));
     auto* layout = new QFormLayout(this);
@@ -20,7 +19,7 @@ LoginDialog::LoginDialog(const QString& server, const QString& message, QWidget*
         warning->setStyleSheet(QStringLiteral("color: #b00020;"));
         layout->addRow(warning);
     }
-    m_userEdit = new QLineEdit;
+    m_userEdit = new QLineEdit(user);
     m_passwordEdit = new QLineEdit;
     m_passwordEdit->setEchoMode(QLineEdit::Password);
     layout->addRow(tr("User name:"), m_userEdit);
@@ -41,25 +40,17 @@ QString LoginDialog::password() const
     return m_passwordEdit->text();
 }
 
-bool LoginDialog::askForCredentials(Network::HttpAuthorizationProvider& provider, const Filesystem::Url& url,
-                                    const std::string& message)
+std::optional<WebCredentials::Login> LoginDialog::ask(const std::string& server, const std::string& user,
+                                                      const std::string& message)
 {
-    // Credentials written into the URL are tried once; a refusal asks the user, so that wrong
-    // ones cannot make the scan repeat forever.
-    if (message.empty() && !url.userName().empty()) {
-        provider.setBasic(url.userName(), url.password());
-        return true;
-    }
-    if (message.empty() && provider.hasCredentials())
-        return true;
-    LoginDialog dialog(
-        QString::fromStdString(url.string(Filesystem::Url::RemoveUserInfo | Filesystem::Url::RemoveQuery)),
-        QString::fromStdString(message));
+    LoginDialog dialog(QString::fromStdString(server), QString::fromStdString(user), QString::fromStdString(message),
+                       QApplication::activeWindow());
     dialog.setObjectName(QStringLiteral("LoginDialog"));
+    if (!user.empty())
+        dialog.m_passwordEdit->setFocus();
     if (dialog.exec() != QDialog::Accepted)
-        return false;
-    provider.setBasic(dialog.userName().toStdString(), dialog.password().toStdString());
-    return true;
+        return std::nullopt;
+    return WebCredentials::Login{dialog.userName().toStdString(), dialog.password().toStdString()};
 }
 
 }  // namespace Dravelin

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "browser/models/WebCredentials.h"
+
 #include <QDialog>
 
+#include <optional>
 #include <string>
 
 class QLabel;
@@ -9,29 +12,20 @@ class QLineEdit;
 
 namespace Dravelin {
 
-namespace Filesystem {
-class Url;
-}
-namespace Network {
-class HttpAuthorizationProvider;
-}
-
 // Asks for a user name and password for a DICOMweb server.
 class LoginDialog : public QDialog
 {
     Q_OBJECT
 
 public:
-    LoginDialog(const QString& server, const QString& message, QWidget* parent = nullptr);
+    LoginDialog(const QString& server, const QString& user, const QString& message, QWidget* parent = nullptr);
 
     QString userName() const;
     QString password() const;
 
-    // A credential request for HttpAuthorizationProvider: the user information of the URL
-    // answers the first request; otherwise (and after a refusal) the user is asked. False when
-    // the user cancels.
-    static bool askForCredentials(Network::HttpAuthorizationProvider& provider, const Filesystem::Url& url,
-                                  const std::string& message);
+    // WebCredentials' question to the user: nothing when the user cancels.
+    static std::optional<WebCredentials::Login> ask(const std::string& server, const std::string& user,
+                                                    const std::string& message);
 
 private:
     QLineEdit* m_userEdit = nullptr;

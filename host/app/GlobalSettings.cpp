@@ -4,6 +4,9 @@
 #include "host/core/Log.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 
 #include <cxxabi.h>
@@ -169,6 +172,20 @@ void GlobalSettings::useApplicationSettingsFile()
 {
     QCoreApplication::setOrganizationName(QStringLiteral("Dravelin"));
     QCoreApplication::setApplicationName(QStringLiteral("dravelin"));
+    // Addresses of servers and patients' names in recent lists are nobody else's business. The
+    // file is rewritten through a save file, which keeps the permissions set here.
+    const QString fileName = QSettings().fileName();
+    QDir().mkpath(QFileInfo(fileName).absolutePath());
+    QFile file(fileName);
+    if (!file.exists() && !file.open(QIODevice::WriteOnly))
+        DRAVELIN_LOG(
+            3, "",
+            "Cannot create the settings file " + fileName.toStdString() + ": " + file.errorString().toStdString());
+    file.close();
+    if (file.exists() && !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+        DRAVELIN_LOG(3, "",
+                     "Cannot make the settings file " + fileName.toStdString() +
+                         " private: " + file.errorString().toStdString());
 }
 
 QString GlobalSettings::typeName(const std::type_info& type)

@@ -1,16 +1,21 @@
 #include "browser/models/DicomBrowserFilterModel.h"
 #include "browser/models/DicomBrowserModel.h"
+#include "browser/models/WebCredentials.h"
 #include "browser/widgets/DateFilterWidget.h"
 #include "browser/widgets/DicomBrowser.h"
 #include "browser/widgets/SettingsWidget.h"
 #include "browser/widgets/TagsWidget.h"
+#include "host/app/AlgorithmFactory.h"
+#include "host/app/FactoryRegistry.h"
+#include "host/app/RawImageIoAlgorithm.h"
 #include "host/core/LocationString.h"
 #include "host/dicom/DatasetCache.h"
 #include "host/dicom/DicomPluginSettings.h"
-#include "host/network/HttpAuthorizationProvider.h"
 #include "host/ui/LabeledSlider.h"
+#include "host/ui/MainWindowBase.h"
 #include "host/ui/PropertiesListWidget.h"
 #include "host/ui/PropertiesWidget.h"
+#include "tests/browser/MemoryPasswordStore.h"
 #include "tests/scanning/TestDatasets.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/ModalAnswer.h"
@@ -21,9 +26,12 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QFile>
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QTimer>
 #include <QPushButton>
 #include <QSettings>
 #include <QSpinBox>
@@ -327,30 +335,33 @@ TEST_F(Browser, PacsTabWithoutServersExplainsAndDisablesScan)
     EXPECT_EQ(boxes.seen, QStringList({box, box}));
 }
 
-// The DICOMweb tab against a server with a login and one failing series: a wrong password first
-// makes the dialog ask again with the reason; only the failing series is reported, as an
-// incomplete result.
-TEST_F(Browser, DicomWebAsksAgainAfterARefusedLoginAndReportsAnIncompleteResult)
+// The DICOMweb tab against a server with a login and one failing series: the first request goes
+// without a login, the 401 asks; a wrong password makes the dialog ask again with the reason and
+// the accepted login goes to the keyring. Only the failing series is reported, as incomplete.
+TEST_F(Browser, DicomWebAsksOnlyAfterA401AndAgainAfterARefusedLogin)
 {
-    DT::HttpTestServer server([](const DT::HttpTestServer::Request& request) {
+    std::atomic<int> requests{0}, withoutLogin{0};
+    DT::HttpTestServer server([&](const DT::HttpTestServer::Request& request) {
+        ++requests;
+        withoutLogin += request.header("authorization").empty() ? 1 : 0;
         if (request.header("authorization") != "Basic YWxpY2U6c2VjcmV0")  // alice:secret
             return DT::HttpTestServer::json("{}", 401);
         return DT::HttpTestServer::oneFailingSeries(500)(request);
     });
-    auto provider = std::make_shared<Network::HttpAuthorizationProvider>();
+    auto keyring = std::make_shared<DT::MemoryPasswordStore>();
     std::vector<std::string> messages;
-    provider->setCredentialRequest(
-        [&](Network::HttpAuthorizationProvider& p, const Filesystem::Url&, const std::string& message) {
+    browser->setWebCredentials(std::make_shared<WebCredentials>(
+        keyring, [&](const std::string&, const std::string&, const std::string& message) {
             messages.push_back(message);
-            p.setBasic("alice", messages.size() == 1 ? "wrong" : "secret");
-            return true;
-        });
-    cache->setAuthorizationProvider(provider);
+            return WebCredentials::Login{"alice", messages.size() == 1 ? "wrong" : "secret"};
+        }));
     MessageBoxes boxes;
     child<QComboBox>("dicomWebUrlEdit")->setEditText(QString::fromStdString(server.url("/dicomweb")));
-    browser->scanWeb(false);
+    browser->scanWeb();
     ASSERT_TRUE(QTest::qWaitFor([&] { return messages.size() == 2 && !browser->browserModel()->isScanning(); }));
     EXPECT_EQ(messages, (std::vector<std::string>{"", "Invalid username or password"}));
+    EXPECT_EQ(withoutLogin, 1);
+    EXPECT_EQ(keyring->secrets, (std::map<std::string, std::string>{{server.url("/dicomweb"), "alice\nsecret"}}));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.seen.isEmpty(); }, 10000));
     ASSERT_EQ(boxes.seen.size(), 1) << boxes.seen.join('\n').toStdString();
     EXPECT_TRUE(boxes.seen.front().startsWith("Scan failed|The scan did not succeed. Results may be incomplete. "))
@@ -360,6 +371,57 @@ TEST_F(Browser, DicomWebAsksAgainAfterARefusedLoginAndReportsAnIncompleteResult)
     EXPECT_EQ(child<QLabel>("statsLabel")->text(), "1 Patient, 1 Study, 1 Series");
 }
 
+// A server without a login is never asked for one; a login written into the address is used, kept
+// in the keyring and neither in the recent list nor in the settings file; a cancelled login is
+// said, and a later scan of an open server works.
+TEST_F(Browser, DicomWebLoginsStayOutOfSettingsAndACancelIsSaid)
+{
+    DT::HttpTestServer open([](const DT::HttpTestServer::Request&) { return DT::HttpTestServer::json("[]"); });
+    DT::HttpTestServer guarded([](const DT::HttpTestServer::Request& request) {
+        if (request.header("authorization") != "Basic YWxpY2U6c2VjcmV0")
+            return DT::HttpTestServer::json("{}", 401);
+        return DT::HttpTestServer::json("[]");
+    });
+    auto keyring = std::make_shared<DT::MemoryPasswordStore>();
+    int asked = 0;
+    browser->setWebCredentials(
+        std::make_shared<WebCredentials>(keyring, [&](const std::string&, const std::string&, const std::string&) {
+            ++asked;
+            return std::optional<WebCredentials::Login>();
+        }));
+    MessageBoxes boxes;
+    const auto scan = [&](const std::string& url) {
+        child<QComboBox>("dicomWebUrlEdit")->setEditText(QString::fromStdString(url));
+        browser->scanWeb();
+        return waitForScan() && QTest::qWaitFor([&] { return !browser->browserModel()->isScanning(); });
+    };
+    ASSERT_TRUE(scan(open.url("/dicomweb")));
+    EXPECT_EQ(asked, 0);
+    const std::string withLogin = "http://alice:secret@" + guarded.url("/dicomweb").substr(7);
+    ASSERT_TRUE(scan(withLogin));
+    EXPECT_EQ(asked, 0);
+    EXPECT_EQ(keyring->secrets[guarded.url("/dicomweb")], "alice\nsecret");
+    ASSERT_TRUE(scan(open.url("/dicomweb")));
+
+    keyring->secrets.clear();
+    browser->setWebCredentials(
+        std::make_shared<WebCredentials>(keyring, [&](const std::string&, const std::string&, const std::string&) {
+            ++asked;
+            return std::optional<WebCredentials::Login>();
+        }));
+    ASSERT_TRUE(scan(guarded.url("/dicomweb")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.seen.isEmpty(); }));
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(boxes.seen, QStringList("Login required|The server " + QString::fromStdString(guarded.url("/dicomweb")) +
+                                      " requires a login: the scan was cancelled."));
+    QSettings().sync();
+    QFile settings(QSettings().fileName());
+    ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
+    const QByteArray text = settings.readAll();
+    EXPECT_FALSE(text.contains("secret")) << text.toStdString();
+    EXPECT_TRUE(text.contains(QByteArray::fromStdString(guarded.url("/dicomweb")))) << text.toStdString();
+}
+
 // The error callback a web scan puts on the shared cache goes with the scan: a cache error of a
 // later, unrelated read is no part of any search and must not warn at the end of the next scan.
 TEST_F(Browser, CacheErrorsAfterAWebScanRaiseNoSearchWarning)
@@ -367,7 +429,7 @@ TEST_F(Browser, CacheErrorsAfterAWebScanRaiseNoSearchWarning)
     DT::HttpTestServer server([](const DT::HttpTestServer::Request&) { return DT::HttpTestServer::json("[]"); });
     MessageBoxes boxes;
     child<QComboBox>("dicomWebUrlEdit")->setEditText(QString::fromStdString(server.url("/dicomweb")));
-    browser->scanWeb(false);
+    browser->scanWeb();
     ASSERT_TRUE(waitForScan());
     EXPECT_FALSE(cache->loadFromFile(m_dataDir.file("missing.dcm").toStdString(), nullptr, false));
     QDir().mkpath(m_dataDir.file("empty"));
@@ -400,10 +462,27 @@ TEST_F(Browser, PacsTabScansTheConfiguredServer)
         ASSERT_TRUE(waitForScan());
         EXPECT_EQ(browser->browserModel()->patients().size(), patients) << filter.toStdString();
     }
-    // A server that is not configured shows its address instead.
+    // A server that is not configured shows its address instead, and Scan queries what is shown,
+    // even with no server configured at all (without a message box in the way).
     browser->fixTabWidget(true, DicomBrowser::PacsTab, "pacs://pacs.example:11112/OTHER");
     EXPECT_TRUE(child<QWidget>("pacsPresets")->isHidden());
     EXPECT_EQ(child<QLineEdit>("pacsHostname")->text(), "pacs.example");
+    for (const auto& configured :
+         {std::vector<DicomPluginSettings::PacsServer>{{"Other", "127.0.0.1", 1, "OTHER", false}},
+          std::vector<DicomPluginSettings::PacsServer>{}}) {
+        settings.setPacsServers(configured);
+        MessageBoxes boxes;
+        browser->fixTabWidget(false, DicomBrowser::DirectoryTab, std::string());
+        browser->fixTabWidget(false, DicomBrowser::PacsTab,
+                              "pacs://127.0.0.1:" + std::to_string(server.port()) + "/" + server.options().aeTitle);
+        EXPECT_FALSE(child<QWidget>("pacsSettings")->isHidden());
+        EXPECT_TRUE(child<QPushButton>("btnPacsConnect")->isEnabled());
+        child<QLineEdit>("pacsPatientNameFilter")->clear();
+        browser->connectToPacs();
+        ASSERT_TRUE(waitForScan());
+        EXPECT_EQ(browser->browserModel()->patients().size(), 5u) << configured.size();
+        EXPECT_TRUE(boxes.seen.isEmpty()) << boxes.seen.join('\n').toStdString();
+    }
 }
 
 // A folder flow locks the tabs on its source; a later flow on the same dialog gets them back.
@@ -490,4 +569,64 @@ TEST_F(Browser, PacsSettingsPageWritesOnlyTheServers)
     EXPECT_EQ(servers[1].port, 65535);
     for (const QString& key : QSettings().allKeys())
         EXPECT_FALSE(key.contains("/Old")) << key.toStdString();
+}
+
+namespace {
+
+// The application window, recording what it is asked to run.
+class RecordingWindow : public MainWindowBase
+{
+public:
+    using MainWindowBase::MainWindowBase;
+    void runAlgorithm(std::unique_ptr<Algorithm> algorithm) override
+    {
+        if (auto* io = dynamic_cast<IoAlgorithm*>(algorithm.get()))
+            ran.push_back(QString::fromStdString(typeid(*io).name()) + "|" + io->location());
+    }
+    QStringList ran;
+};
+
+}  // namespace
+
+// Inside the application the image row's menu opens the image with the DICOM file reader, and a
+// raw buffer of the tag view opens with the raw reader; neither says "Not supported".
+TEST_F(Browser, InTheApplicationImagesAndRawBuffersOpenInTheMainWindow)
+{
+    FactoryRegistry registry;
+    auto factory = std::make_unique<AlgorithmFactory>(QStringLiteral("Dicom"));
+    factory->registerAlgorithm<RawImageIoAlgorithm>(QStringLiteral("DicomIOAlgorithmFile"), QStringLiteral("File"),
+                                                    QStringLiteral("io: read"));
+    registry.addAlgorithmFactory(std::move(factory));
+    RecordingWindow window(&registry);
+    browser = std::make_unique<DicomBrowser>(cache, &window);
+    scanFolder(generated(1, 1, 2));
+    auto* view = child<QTreeView>("view");
+    const QModelIndex image = view->model()->index(0, 0, seriesRows().front());
+    ASSERT_TRUE(image.isValid());
+    view->setCurrentIndex(image);
+    const QString path = QFile::decodeName(
+        image.data(DicomBrowserModel::ImageRole).value<Dicom::Image*>()->location.localFilePath().c_str());
+    QStringList texts;
+    QTimer::singleShot(0, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_TRUE(menu);
+        for (QAction* action : menu->actions())
+            if (!action->isSeparator())
+                texts << action->text();
+        for (QAction* action : menu->actions())
+            if (action->text() == "Open Image")
+                action->trigger();
+        menu->close();
+    });
+    browser->openContextMenu(QPoint(10, 10));
+    EXPECT_EQ(texts, QStringList(
+                         {"Select All", "Select None", "Collapse All", "Expand All", "Copy Image Path", "Open Image"}));
+    const QString reader = QString::fromStdString(typeid(RawImageIoAlgorithm).name());
+    ASSERT_EQ(window.ran, QStringList(reader + "|" + path));
+
+    MessageBoxes boxes;
+    Q_EMIT child<Dicom::TagsWidget>("tagsWidget")->savedRawBuffer("/tmp/dicom123456");
+    EXPECT_EQ(window.ran.value(1), reader + "|/tmp/dicom123456");
+    EXPECT_TRUE(boxes.seen.isEmpty()) << boxes.seen.join('\n').toStdString();
+    browser.reset();  // before the window that parents it
 }

@@ -2,6 +2,9 @@
 #include "host/app/PersistentSettings.h"
 #include "tests/support/TestEnvironment.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QSettings>
 
 #include <gtest/gtest.h>
@@ -54,6 +57,36 @@ TEST_F(GlobalSettingsBlocks, SettingsNamesAreDemangledTypeNames)
 {
     EXPECT_EQ(GlobalSettings::settingsName<Sample>(), "Dravelin::(anonymous namespace)::Sample");
     EXPECT_EQ(GlobalSettings::settingsName<PersistentSettings>(), "Dravelin::PersistentSettings");
+}
+
+// The shared settings file holds server addresses and recent patients: only its owner reads it,
+// whether the program creates it or finds one made readable by everyone, and after a rewrite.
+TEST_F(GlobalSettingsBlocks, TheApplicationSettingsFileIsPrivate)
+{
+    const QString organization = QCoreApplication::organizationName();
+    const QString application = QCoreApplication::applicationName();
+    const auto permissions = [](const QString& file) { return int(QFile(file).permissions() & 0x0777); };
+    const int ownerOnly = int(QFileDevice::ReadUser | QFileDevice::WriteUser);
+    for (const bool existed : {false, true}) {
+        const QString file = m_dir.file(QStringLiteral("Dravelin/dravelin.conf"));
+        QFile::remove(file);
+        if (existed) {
+            QDir().mkpath(m_dir.file(QStringLiteral("Dravelin")));
+            QFile open(file);
+            ASSERT_TRUE(open.open(QIODevice::WriteOnly));
+            open.close();
+            ASSERT_TRUE(open.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther |
+                                            QFileDevice::ReadGroup));
+        }
+        GlobalSettings::useApplicationSettingsFile();
+        EXPECT_EQ(QSettings().fileName(), file);
+        EXPECT_EQ(permissions(file), ownerOnly) << existed;
+        GlobalSettings::storeValue(QStringLiteral("lastDir/scanDicomWeb"), QStringLiteral("http://host/dicom-web"));
+        QSettings().sync();
+        EXPECT_EQ(permissions(file), ownerOnly) << existed;
+    }
+    QCoreApplication::setOrganizationName(organization);
+    QCoreApplication::setApplicationName(application);
 }
 
 }  // namespace
