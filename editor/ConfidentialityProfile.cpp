@@ -16,6 +16,8 @@ const QString ConfidentialityProfile::profileNameKey =
     QStringLiteral("dicom/confidentialitySettingsDialog/profileName");
 const QString ConfidentialityProfile::profilePathKey =
     QStringLiteral("dicom/confidentialitySettingsDialog/profilePath");
+const QString ConfidentialityProfile::customTableKey =
+    QStringLiteral("dicom/confidentialitySettingsDialog/customTable");
 
 ConfidentialityProfile::ConfidentialityProfile()
 {
@@ -63,6 +65,26 @@ void ConfidentialityProfile::setTable(const QString& name, const QString& path,
         addTag(tagParameterName(tag), QString::fromStdString(action));
     GlobalSettings::storeValue(profileNameKey, name);
     GlobalSettings::storeValue(profilePathKey, path);
+    // Edits of a preset live nowhere else: without them the next start could not find the profile.
+    if (path.isEmpty() && name != basicProfileName && name != relaxedProfileName) {
+        QStringList entries;
+        for (const auto& [tag, action] : table)
+            entries << tagParameterName(tag) + QLatin1Char('=') + QString::fromStdString(action);
+        GlobalSettings::storeValue(customTableKey, entries);
+    }
+}
+
+std::optional<Dicom::DeidentificationActionTable> ConfidentialityProfile::storedCustomTable()
+{
+    Dicom::DeidentificationActionTable table;
+    for (const QString& entry : GlobalSettings::loadValue(customTableKey).toStringList()) {
+        const int split = entry.indexOf(QLatin1Char('='));
+        if (const auto tag = parseTag(entry.left(split)); tag && split > 0)
+            table[*tag] = entry.mid(split + 1).toStdString();
+    }
+    if (table.empty())
+        return std::nullopt;
+    return table;
 }
 
 Dicom::DeidentificationActionTable ConfidentialityProfile::actionTable(const Properties& properties)
@@ -122,6 +144,9 @@ std::optional<ConfidentialityProfile::File> ConfidentialityProfile::load(const Q
         return File{name, Dicom::tagDeidentificationActionBasicProfile()};
     if (name == relaxedProfileName)
         return File{name, Dicom::tagDeidentificationActionRelaxedProfile()};
+    if (path.isEmpty())
+        if (auto table = storedCustomTable())
+            return File{name, std::move(*table)};
     if (!QFileInfo(path).isFile()) {
         DRAVELIN_LOG(4, "", "Invalid profile selection: " + name + " (" + path + ")");
         return load(basicProfileName, QString());

@@ -27,6 +27,8 @@ public:
     static const QString customProfileName;   // "Custom Profile"
     static const QString profileNameKey;      // "dicom/confidentialitySettingsDialog/profileName"
     static const QString profilePathKey;      // "dicom/confidentialitySettingsDialog/profilePath"
+    // The table of a profile without a file (an edited preset), as "(gggg,eeee)=ACTION" texts.
+    static const QString customTableKey;  // "dicom/confidentialitySettingsDialog/customTable"
 
     // Defaults, then the name and path remembered in the global settings, when they hold one.
     ConfidentialityProfile();
@@ -44,7 +46,7 @@ public:
     void addTag(const QString& name, const QString& action);
 
     // Replaces the tag list by `table` (map order), sets name and path, and remembers both in
-    // the global settings.
+    // the global settings; so is the table of a profile that is neither a preset nor a file.
     void setTable(const QString& name, const QString& path, const Dicom::DeidentificationActionTable& table);
 
     // The action table the parameters describe (later parameters for one tag win).
@@ -64,7 +66,11 @@ public:
     // profile file at `path`, else "Custom Profile".
     static QString methodName(const QString& name, const QString& path);
 
-    // The table of a profile name: the two presets by name, else the file at `path`.
+    // The table remembered for a profile without a file; nothing when none is.
+    static std::optional<Dicom::DeidentificationActionTable> storedCustomTable();
+
+    // The table of a profile name: the two presets by name, else the file at `path`, else (no
+    // path) the table remembered in the settings.
     // "Invalid profile selection: " is logged (and Basic used) when a custom file is missing.
     static std::optional<File> load(const QString& name, const QString& path);
 

@@ -117,6 +117,15 @@ bool OverrideConfidentialityDialog::loadSettings(const QString& name, QString pa
         m_fileName.clear();
         return true;
     }
+    if (path.isEmpty()) {
+        if (auto table = ConfidentialityProfile::storedCustomTable()) {
+            m_actions = std::move(*table);
+            m_name = name.isEmpty() ? ConfidentialityProfile::customProfileName : name;
+            m_path.clear();
+            m_fileName.clear();
+            return true;
+        }
+    }
     if (!QFileInfo(path).isFile()) {
         DRAVELIN_LOG(4, "", "Invalid profile selection: " + name + " (" + path + ")");
         return loadSettings(ConfidentialityProfile::basicProfileName, QString());

@@ -4,6 +4,7 @@
 #include "editor/DicomEditorAlgorithm.h"
 #include "editor/DicomEditorConversion.h"
 #include "editor/OverrideConfidentialityDialog.h"
+#include "host/core/LogCapture.h"
 #include "tests/support/CliRun.h"
 #include "tests/support/ModalAnswer.h"
 #include "tests/support/PhiDataset.h"
@@ -227,15 +228,31 @@ TEST_F(Editor, AnUnfinishedRunIsResumedOrLeftAlone)
     }
 }
 
-TEST_F(Editor, AcceptingTheDialogUnchangedMakesACustomProfile)
+// Accepting the table makes it "Custom Profile"; an edit of the preset survives a restart.
+TEST_F(Editor, AnAcceptedEditOfAPresetIsACustomProfileThatSurvivesARestart)
 {
-    showProfileTable();
+    auto* table = showProfileTable();
+    ASSERT_GT(table->rowCount(), 0);
+    auto* firstAction = qobject_cast<QComboBox*>(table->cellWidget(0, 1));
+    ASSERT_TRUE(firstAction);
+    firstAction->setCurrentText("K");
+    Dicom::DeidentificationActionTable edited = Dicom::tagDeidentificationActionBasicProfile();
+    edited.begin()->second = "K";
+    ASSERT_NE(edited, Dicom::tagDeidentificationActionBasicProfile());
     editor->confidentialityDialog()->findChild<QPushButton*>("acceptButton")->click();
     auto* label = editor->findChild<QLabel*>("profileLabel");
     EXPECT_EQ(label->text(), "Custom Profile");
     EXPECT_TRUE(label->styleSheet().contains("orange"));
     EXPECT_EQ(QSettings().value("dicom/confidentialitySettingsDialog/profileName").toString(), "Custom Profile");
-    EXPECT_EQ(editor->actionTable(), Dicom::tagDeidentificationActionBasicProfile());
+    EXPECT_EQ(editor->actionTable(), edited);
+
+    LogCapture log;
+    editor.reset();
+    DicomEditorAlgorithm restarted;
+    DicomEditor again(&restarted);
+    EXPECT_EQ(again.findChild<QLabel*>("profileLabel")->text(), "Custom Profile");
+    EXPECT_EQ(again.actionTable(), edited);
+    EXPECT_FALSE(log.contains("Invalid profile selection", 4));
 }
 
 TEST_F(Editor, ExportWithoutANameListsTheFileUnderItsPath)
