@@ -20,10 +20,14 @@
 #include <dcmtk/dcmdata/dcfilefo.h>
 #include <dcmtk/dcmdata/dcsequen.h>
 
+#include <algorithm>
+#include <vector>
+
 #include <QAction>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFormLayout>
 #include <QMessageBox>
 #include <QSettings>
 #include <QStandardItemModel>
@@ -52,7 +56,7 @@ const CompressionChoice compressionChoices[] = {
     {QT_TRANSLATE_NOOP("DicomIoControllerExportDialog", "JPEG (Lossless)"), Dicom::Compression::JpegLossless},
     {QT_TRANSLATE_NOOP("DicomIoControllerExportDialog", "JPEG-LS (Lossy - Near-Lossless)"),
      Dicom::Compression::JpegLsNearLossless},
-    {QT_TRANSLATE_NOOP("DicomIoControllerExportDialog", "JPEG-LS (Lossness - DICOM Default for lossless JPEG)"),
+    {QT_TRANSLATE_NOOP("DicomIoControllerExportDialog", "JPEG-LS (Lossiness - DICOM Default for lossless JPEG)"),
      Dicom::Compression::JpegLsLossless},
     {QT_TRANSLATE_NOOP("DicomIoControllerExportDialog", "JPEG 2000 (Lossy)"), Dicom::Compression::Jpeg2000Lossy},
     {QT_TRANSLATE_NOOP("DicomIoControllerExportDialog", "JPEG 2000 (Lossless)"), Dicom::Compression::Jpeg2000Lossless},
@@ -100,6 +104,17 @@ DicomIoControllerExportDialog::DicomIoControllerExportDialog(DicomIoAlgorithm& a
     : QDialog(parent), m_algorithm(algorithm), m_dataModel(dataModel), m_ui(new Ui_DicomIoControllerExportDialog)
 {
     m_ui->setupUi(this);
+    // The three forms of page 2 sit one above the other: one label width lines up their fields.
+    int labelWidth = 0;
+    const std::vector<QFormLayout*> forms = {m_ui->patientGroupLayout, m_ui->studyGroupLayout, m_ui->seriesGroupLayout};
+    for (QFormLayout* form : forms)
+        for (int row = 0; row < form->rowCount(); ++row)
+            if (QLayoutItem* label = form->itemAt(row, QFormLayout::LabelRole); label && label->widget())
+                labelWidth = std::max(labelWidth, label->widget()->sizeHint().width());
+    for (QFormLayout* form : forms)
+        for (int row = 0; row < form->rowCount(); ++row)
+            if (QLayoutItem* label = form->itemAt(row, QFormLayout::LabelRole); label && label->widget())
+                label->widget()->setMinimumWidth(labelWidth);
     m_referencedModel = new QStandardItemModel(this);
     m_ui->referencedImagesListView->setModel(m_referencedModel);
     m_ui->referencedImagesListView->setContextMenuPolicy(Qt::ActionsContextMenu);

@@ -19,6 +19,7 @@
 #include <QSlider>
 #include <QStackedWidget>
 #include <QTabWidget>
+#include <QTest>
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdatset.h>
@@ -28,6 +29,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <set>
 
 using namespace Dravelin;
 namespace T = Dravelin::Test;
@@ -315,4 +317,20 @@ TEST(DicomExportDialog, PacsExportArrivesInOrthanc)
                                                    [&](std::unique_ptr<DcmDataset>) { ++found; });
     EXPECT_EQ(found, 3);
     settings.setPacsServers({});
+}
+
+// Page 2 reads right: its labels are spelt out and the fields of its three forms start at one x.
+TEST(DicomExportDialog, Page2LabelsAreSpeltRightAndItsFieldsAligned)
+{
+    Page2 page(1);
+    page.dialog->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(page.dialog.get()));
+    EXPECT_EQ(page.child<QLabel>("studyGroupLabel2")->text(), "Description:");
+    EXPECT_EQ(page.child<QComboBox>("compressionComboBox")->itemText(7),
+              "JPEG-LS (Lossiness - DICOM Default for lossless JPEG)");
+    std::set<int> starts;
+    for (const char* name : {"patientID", "patientName", "patientBirthDate", "studyID", "studyDescription",
+                             "seriesNumber", "seriesDescription"})
+        starts.insert(page.child<QWidget>(name)->mapTo(page.dialog.get(), QPoint(0, 0)).x());
+    EXPECT_EQ(starts.size(), 1u);
 }
