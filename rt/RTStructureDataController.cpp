@@ -30,6 +30,7 @@
 
 #include <algorithm>
 #include <map>
+#include <utility>
 
 namespace Dravelin::Dicom {
 
@@ -103,6 +104,7 @@ RTStructureDataController::~RTStructureDataController()
 {
     for (auto& c : m_connections)
         QObject::disconnect(c);
+    QObject::disconnect(m_dataAddedConnection);
     // Meshes still being made are deleted when they arrive; nobody waits for them here.
     for (QFutureWatcher<Mesh*>* watcher : m_watchers) {
         watcher->disconnect(this);
@@ -205,6 +207,19 @@ void RTStructureDataController::onContextMenu(const QPoint& position)
 void RTStructureDataController::onDataDeleted(const Data* data)
 {
     m_menuData.erase(std::remove(m_menuData.begin(), m_menuData.end(), data), m_menuData.end());
+    m_awaitingReference.erase(std::remove(m_awaitingReference.begin(), m_awaitingReference.end(), data),
+                              m_awaitingReference.end());
+}
+
+void RTStructureDataController::onDataAdded(Data* data)
+{
+    if (!dynamic_cast<SharedImageSet*>(data) || !dataModel())
+        return;
+    const std::vector<PointCloud*> waiting = std::exchange(m_awaitingReference, {});
+    std::map<const SharedImageSet*, std::shared_ptr<const RTStructureMesher::Grid>> grids;
+    for (PointCloud* structureSet : waiting)
+        if (dataModel()->contains(structureSet))
+            requestMesh(*structureSet, grids);  // waits again when this volume is not its reference
 }
 
 void RTStructureDataController::onVisibleDataChanged(const DataList& visible)
@@ -243,7 +258,21 @@ void RTStructureDataController::requestMesh(
     if (!RTStructureMesher::hasSurface(*rt))
         return;  // markers, open contours and empty structures have no surface
     SharedImageSet* reference = referencedVolume(*dataModel(), *rt);
-    if (!reference || !reference->selected()) {
+    if (!reference) {
+        // The volume is often loaded moments after its structure set: the mesh waits for it.
+        if (std::find(m_awaitingReference.begin(), m_awaitingReference.end(), &structureSet) ==
+            m_awaitingReference.end()) {
+            m_awaitingReference.push_back(&structureSet);
+            DRAVELIN_LOG(1, "",
+                         QStringLiteral("The mesh of ") + structureSet.name() +
+                             QStringLiteral(" waits for its referenced volume to be loaded."));
+        }
+        if (!m_dataAddedConnection)
+            m_dataAddedConnection =
+                connect(dataModel(), &DataModel::dataAdded, this, &RTStructureDataController::onDataAdded);
+        return;
+    }
+    if (!reference->selected()) {
         DRAVELIN_LOG(3, "",
                      QStringLiteral("Cannot create a mesh for ") + structureSet.name() +
                          QStringLiteral(" because referenced volume cannot be found."));

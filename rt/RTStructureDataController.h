@@ -57,6 +57,7 @@ private:
                      std::map<const SharedImageSet*, std::shared_ptr<const RTStructureMesher::Grid>>& grids);
     void onSelectionChanged(const QItemSelection& selected, const QItemSelection& deselected);
     void onContextMenu(const QPoint& position);
+    void onDataAdded(Data* data);
 
     std::unique_ptr<NestedProgress> m_meshProgress;
     QSortFilterProxyModel* m_filter = nullptr;
@@ -65,6 +66,9 @@ private:
     std::vector<QFutureWatcher<Mesh*>*> m_watchers;
     // The data the context menu was opened for; cleared when it is deleted meanwhile.
     std::vector<Data*> m_menuData;
+    // Structure sets shown before the volume they refer to was loaded: their meshes wait for it.
+    std::vector<PointCloud*> m_awaitingReference;
+    QMetaObject::Connection m_dataAddedConnection;
 };
 
 }  // namespace Dravelin::Dicom

@@ -131,17 +131,17 @@ TEST(RTStructureDataController, CorpusStructureSetShowsColoursAndBuildsItsLinesO
     EXPECT_EQ(components, 1);
     EXPECT_EQ(body->getComponent<Dicom::RTStructureRenderingDataComponent>()->polylines().size(), 3u);
     EXPECT_EQ(controller->pendingMeshes(), 0);
-    EXPECT_TRUE(log.contains("because referenced volume cannot be found.", 3));
+    EXPECT_TRUE(log.contains("waits for its referenced volume to be loaded.", 1));
     controller->treeView()->selectionModel()->clearSelection();
     EXPECT_FALSE(app.m_display.visible.contains(body));
 }
 
+// The structure set loaded before its CT: the meshes wait for the CT without an error, then come.
 TEST(RTStructureDataController, MeshArrivesForLoadedReferenceAndIsDroppedForDeletedSet)
 {
     App app;
     T::RtPhantom phantom = T::loadRtPhantom();
     ASSERT_NE(phantom.volume, nullptr);
-    app.m_data.add(std::move(phantom.ct));
     app.m_data.add(std::move(phantom.structureSet));
     auto controller = initController(app, new Dicom::RTStructureDataController);
     PointCloud* sphere = structures(app).at(0);
@@ -159,8 +159,12 @@ TEST(RTStructureDataController, MeshArrivesForLoadedReferenceAndIsDroppedForDele
 
     LogCapture log;
     app.m_display.setVisibleData(DataList{sphere, box, others[0], others[1]});
+    EXPECT_EQ(controller->pendingMeshes(), 0);
+    app.m_data.add(std::move(phantom.ct));
     app.m_display.setVisibleData(DataList{sphere, box, others[0], others[1]});
     EXPECT_EQ(controller->pendingMeshes(), 2);  // one request per closed structure, however often shown
+    EXPECT_EQ(log.count("waits for its referenced volume", 1), 2);
+    EXPECT_FALSE(log.contains("Cannot create a mesh"));
     app.m_data.remove(box);
     EXPECT_TRUE(QTest::qWaitFor([&] { return controller->pendingMeshes() == 0; }, 60000));
     const Mesh* mesh = sphere->getComponent<Dicom::RTStructureRenderingDataComponent>()->mesh();
