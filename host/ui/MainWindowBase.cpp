@@ -376,9 +376,9 @@ std::vector<MainWindowBase::RecentFile> MainWindowBase::recentFiles()
     const int count = settings.beginReadArray(QLatin1String(kRecentKey));
     for (int i = 0; i < count; ++i) {
         settings.setArrayIndex(i);
-        files.push_back({settings.value(QStringLiteral("path")).toString(),
-                         settings.value(QStringLiteral("algorithm")).toString(),
-                         settings.value(QStringLiteral("config")).toString()});
+        files.push_back(
+            {settings.value(QStringLiteral("path")).toString(), settings.value(QStringLiteral("algorithm")).toString(),
+             settings.value(QStringLiteral("config")).toString(), settings.value(QStringLiteral("label")).toString()});
     }
     settings.endArray();
     return files;
@@ -392,10 +392,35 @@ void MainWindowBase::addRecentFile(const QString& path, const QString& algorithm
     Properties stored(config);
     stored.removeParam(QStringLiteral("location"));
     std::vector<RecentFile> files = recentFiles();
+    QString label;
+    for (const RecentFile& f : files)
+        if (f.path == path && f.algorithmId == algorithmId)
+            label = f.label;
     files.erase(std::remove_if(files.begin(), files.end(),
                                [&](const RecentFile& f) { return f.path == path && f.algorithmId == algorithmId; }),
                 files.end());
-    files.insert(files.begin(), {path, algorithmId, PropertiesIO::toXmlString(stored, 1)});
+    files.insert(files.begin(), {path, algorithmId, PropertiesIO::toXmlString(stored, 1), label});
+    writeRecentFiles(files);
+    rebuildRecentMenu();
+}
+
+void MainWindowBase::labelRecentFile(const QString& path, const QString& algorithmId, const std::vector<Data*>& loaded)
+{
+    if (loaded.empty())
+        return;
+    QString label = loaded.front()->name();
+    if (loaded.size() > 1)
+        label += tr(" and %n more", nullptr, static_cast<int>(loaded.size() - 1));
+    std::vector<RecentFile> files = recentFiles();
+    for (RecentFile& f : files)
+        if (f.path == path && f.algorithmId == algorithmId)
+            f.label = label;
+    writeRecentFiles(files);
+    rebuildRecentMenu();
+}
+
+void MainWindowBase::writeRecentFiles(std::vector<RecentFile> files)
+{
     if (files.size() > kMaxRecentFiles)
         files.resize(kMaxRecentFiles);
     QSettings settings;
@@ -406,9 +431,9 @@ void MainWindowBase::addRecentFile(const QString& path, const QString& algorithm
         settings.setValue(QStringLiteral("path"), files[i].path);
         settings.setValue(QStringLiteral("algorithm"), files[i].algorithmId);
         settings.setValue(QStringLiteral("config"), files[i].configXml);
+        settings.setValue(QStringLiteral("label"), files[i].label);
     }
     settings.endArray();
-    rebuildRecentMenu();
 }
 
 void MainWindowBase::rebuildRecentMenu()
@@ -416,13 +441,17 @@ void MainWindowBase::rebuildRecentMenu()
     m_recentMenu->clear();
     const auto files = recentFiles();
     for (int i = 0; i < static_cast<int>(files.size()); ++i) {
+        // A location string of many series reads as nothing: the names of what it loaded do.
         const QFileInfo info(files[i].path);
-        const QString label =
-            QStringLiteral("&%1 %2").arg(i + 1).arg(info.fileName().isEmpty() ? files[i].path : info.fileName());
+        const QString name = !files[i].label.isEmpty()   ? files[i].label
+                             : info.fileName().isEmpty() ? files[i].path
+                                                         : info.fileName();
+        const QString label = QStringLiteral("&%1 %2").arg(i + 1).arg(name);
         QAction* action = m_recentMenu->addAction(label, this, [this, i] { openRecentFile(i); });
         action->setToolTip(files[i].path);
         action->setStatusTip(files[i].path);
     }
+    m_recentMenu->setToolTipsVisible(true);
     m_recentMenu->setEnabled(!files.empty());
 }
 
@@ -471,7 +500,7 @@ bool MainWindowBase::loadLocation(const QString& location, const QString& algori
             Properties config(QStringLiteral("Config"));
             done.configuration(&config);
             addRecentFile(location, algorithmId, config);
-            addOutput(done.takeOutput(), location);
+            labelRecentFile(location, algorithmId, addOutput(done.takeOutput(), location));
         } else {
             Log::log(4, "MainWindow", "Could not load " + location);
             statusBar()->showMessage(tr("Could not load %1").arg(location));

@@ -42,6 +42,7 @@ public:
         QString path;
         QString algorithmId;
         QString configXml;  // the reader's configuration as a properties document
+        QString label;      // what was loaded ("Doe Jane — CT Head"); empty until known
     };
     static constexpr int kMaxRecentFiles = 10;
 
@@ -124,6 +125,9 @@ private:
     void buildStaticMenus();
     QMenu* menuForPath(const QStringList& path);
     void rebuildRecentMenu();
+    // Names the recent entry of `path` after the items loaded from it.
+    void labelRecentFile(const QString& path, const QString& algorithmId, const std::vector<Data*>& loaded);
+    static void writeRecentFiles(std::vector<RecentFile> files);
     void exportSelection(const QString& algorithmId);
     void askAndLoad(const AlgorithmDescriptor& descriptor);
     void askAndSave(std::unique_ptr<Algorithm> algorithm);

@@ -151,21 +151,33 @@ std::unique_ptr<SharedImageSet> toSharedImageSet(LoadedImageSet&& loaded, const 
         set->setWindow(centers.front(), widths.front());
     set->setModality(Data::modalityFromDicom(QString::fromStdString(modality)));
 
-    QString name;
+    // Named as a user tells series apart: patient, then modality and description
+    // ("Doe Jane — CT Head axial 2.5mm"); the file name stands in for a missing description.
+    QString patient, description;
     if (!loaded.datasets.empty() && loaded.datasets.front()) {
         DcmDataset& first = *loaded.datasets.front();
-        name = QString::fromStdString(
-            Element<std::string>(first, DCM_SeriesDescription, ElementBase::Optional, true).value(std::string()));
+        const auto text = [&](const DcmTagKey& tag) {
+            return QString::fromStdString(
+                       Element<std::string>(first, DcmTag(tag), ElementBase::Optional, true).value(std::string()))
+                .simplified();
+        };
+        patient = text(DCM_PatientName).replace(QLatin1Char('^'), QLatin1Char(' ')).simplified();
+        description = text(DCM_SeriesDescription);
     }
     const QString location = QString::fromStdString(loaded.location);
-    if (name.isEmpty()) {
+    if (description.isEmpty()) {
         const Filesystem::Url url(loaded.location);
-        name = QFileInfo(url.isLocalFile() ? QFile::decodeName(url.localFilePath().c_str())
-                                           : QString::fromStdString(url.path()))
-                   .fileName();
-        if (name.isEmpty())
-            name = QStringLiteral("DICOM");
+        description = QFileInfo(url.isLocalFile() ? QFile::decodeName(url.localFilePath().c_str())
+                                                  : QString::fromStdString(url.path()))
+                          .fileName();
     }
+    QString name = QString::fromStdString(modality).simplified();
+    if (!description.isEmpty())
+        name += (name.isEmpty() ? QString() : QStringLiteral(" ")) + description;
+    if (name.isEmpty())
+        name = QStringLiteral("DICOM");
+    if (!patient.isEmpty())
+        name = patient + QStringLiteral(" \u2014 ") + name;
     if (loaded.irregularSpacing && loaded.irregularSpacing->parts > 1)
         name +=
             QStringLiteral(" (part %1 of %2)").arg(loaded.irregularSpacing->part).arg(loaded.irregularSpacing->parts);

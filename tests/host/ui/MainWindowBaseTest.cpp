@@ -90,6 +90,7 @@ struct NumberReader : IoAlgorithm
             auto image = std::make_unique<SharedImage>(PixelType::Int16, 1, 1);
             image->setValue(0, 0, 0, 0, value);
             auto set = std::make_unique<SharedImageSet>(std::move(image));
+            set->setName(QStringLiteral("Number %1").arg(value));
             set->setNote(note.value());
             m_output.add(std::move(set));
         }
@@ -195,6 +196,15 @@ TEST_F(MainWindowFixture, RecentFilesReopenWithTheirReaderAndConfiguration)
     const auto recent = MainWindowBase::recentFiles();
     ASSERT_EQ(recent.size(), 1u);
     EXPECT_EQ(recent[0].path, path);
+    // The entry is named after what it loaded; its location is the tool tip.
+    QMenu* menu = window->findChild<QMenu*>();
+    for (QMenu* m : window->findChildren<QMenu*>())
+        if (m->title() == "Open &Recent")
+            menu = m;
+    ASSERT_TRUE(menu && menu->title() == "Open &Recent");
+    ASSERT_EQ(menu->actions().size(), 1);
+    EXPECT_EQ(menu->actions().front()->text(), "&1 Number 42 and 1 more");
+    EXPECT_EQ(menu->actions().front()->toolTip(), path);
     ASSERT_TRUE(window->openRecentFile(0));
     waitForLoads();
     const auto images = window->dataModel()->getAll(Data::KindImage);

@@ -291,3 +291,31 @@ TEST(SeriesReading, SplitSettingLoadsOneNamedSetPerRegularPart)
         EXPECT_EQ(spacing->spacing().parts, 2);
     }
 }
+
+// A loaded series is named as a user tells series apart: patient, modality and description.
+TEST(SeriesReading, ASetIsNamedAfterPatientModalityAndDescription)
+{
+    struct Case
+    {
+        const char* patient;
+        const char* description;
+        QString name;
+    };
+    const Case cases[] = {{"Doe^Jane", "Head axial 2.5mm", QString::fromUtf8("Doe Jane \u2014 CT Head axial 2.5mm")},
+                          {"", "Head", "CT Head"}};
+    for (const Case& c : cases) {
+        T::TempDir dir;
+        for (int k : {0, 1})
+            writeSlice(dir.file(QString("s%1.dcm").arg(k)), "1.2.3.7", Eigen::Vector3d(0, 0, 2.0 * k),
+                       Eigen::Vector3d::UnitX(), Eigen::Vector3d::UnitY(), 10, k + 1, [&](DcmDataset& ds) {
+                           ds.putAndInsertString(DCM_PatientName, c.patient);
+                           ds.putAndInsertString(DCM_SeriesDescription, c.description);
+                       });
+        Dravelin::DicomIoAlgorithm algorithm;
+        algorithm.setLocation(dir.path());
+        algorithm.compute();
+        Dravelin::OwningDataList output = algorithm.takeOutput();
+        ASSERT_EQ(output.size(), 1u);
+        EXPECT_EQ(output[0]->name(), c.name);
+    }
+}
