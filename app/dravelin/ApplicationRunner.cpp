@@ -179,8 +179,16 @@ int ApplicationRunner::run(const QStringList& arguments, std::FILE* out, std::FI
     } else if (!locations.isEmpty()) {
         if (window.dicomReaderId().isEmpty())
             print(err, QStringLiteral("dravelin: no DICOM reader registered; is the DICOM plug-in in %1?").arg(folder));
-        // After the window is up: a folder of several series opens the browser on it.
-        QTimer::singleShot(0, &window, [&window, locations] { window.openPaths(locations); });
+        if (runDescriptor) {
+            // The algorithm to run takes what is loaded: every series, with no browser between.
+            for (const QString& location : locations) {
+                const QFileInfo info(location);
+                window.loadLocation(info.exists() ? info.absoluteFilePath() : location, window.dicomReaderId());
+            }
+        } else {
+            // After the window is up: a folder of several series opens the browser on it.
+            QTimer::singleShot(0, &window, [&window, locations] { window.openPaths(locations); });
+        }
     }
     // A folder is opened through the reader's interface, which may show a window (the browser).
     const bool opensFolders = !runDescriptor && std::any_of(locations.begin(), locations.end(), [](const QString& l) {

@@ -85,3 +85,17 @@ TEST_P(ScreenshotRuns, ScreenshotAfterLoadingShowsTheSeriesAndExits)
 
 INSTANTIATE_TEST_SUITE_P(DravelinApp, ScreenshotRuns, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "RunFolderReader" : "Argument"; });
+
+// An algorithm run on a folder of several series gets them all loaded, with no browser between:
+// the picture is the export dialog (taller than wide), not the browser (wider than tall).
+TEST(DravelinApp, RunOnAFolderOfSeveralSeriesLoadsThemAllForTheAlgorithm)
+{
+    Dravelin::Test::TempDir dir;
+    ASSERT_TRUE(Dravelin::Test::runGenerator({"sample", dir.file("data")}));
+    const QString png = dir.file("export.png");
+    const AppRun run = runApp({dir.file("data"), "--run", "Dicom.DicomIoAlgorithm", "--screenshot", png}, 120000);
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    const QImage shot(png);
+    ASSERT_FALSE(shot.isNull());
+    EXPECT_GT(shot.height(), shot.width());
+}
