@@ -989,12 +989,12 @@ void DicomBrowser::onSelectionChanged(const QModelIndex& current, const QModelIn
     }
     const bool wasHidden = m_ui->infoTabWidget->isHidden();
     m_ui->infoTabWidget->setVisible(layout->count() > 0);
-    // The first time the Info tab appears it gets two fifths of the width, so that UIDs and
-    // descriptions are readable; later the user's splitter position is kept.
+    // The first time the Info tab appears it gets half the width, so that UIDs and descriptions
+    // are readable; later the user's splitter position is kept.
     if (wasHidden && m_ui->infoTabWidget->isVisible() && !m_infoWidthSet) {
         m_infoWidthSet = true;
         const int total = m_ui->splitter->width();
-        m_ui->splitter->setSizes({total * 3 / 5, total * 2 / 5});
+        m_ui->splitter->setSizes({total / 2, total - total / 2});
     }
 }
 
@@ -1010,6 +1010,7 @@ void DicomBrowser::updateParameterList()
                 continue;
             field->setText(value);
             field->setCursorPosition(0);
+            field->setToolTip(value);  // a long UID is cut at the field's width
         } else if (Log::isAccepted(1)) {
             Log::log(1, "Dicom",
                      "There is no parameter for " + label.toStdString() +
