@@ -18,6 +18,12 @@ void SkippedFiles::add(const QString& path, Scanner::SkipReason reason)
     m_files.emplace_back(path, reason);
 }
 
+void SkippedFiles::clear()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_files.clear();
+}
+
 bool SkippedFiles::empty() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);

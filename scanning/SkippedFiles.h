@@ -17,6 +17,7 @@ class SkippedFiles
 {
 public:
     void add(const QString& path, Scanner::SkipReason reason);
+    void clear();
     bool empty() const;
     // "14 files skipped: 9 not DICOM, 3 truncated, 2 unreadable"; empty when none was.
     QString summary() const;

@@ -614,6 +614,7 @@ void DicomBrowserModel::startScan(DicomPacsConfiguration* pacs, bool withErrorHa
     m_scanner->setDatasetCache(m_datasetCache);
     m_scannerIdle = false;
     m_scanning = true;
+    m_skipped.clear();
     if (pacs) {
         auto connection = std::make_unique<DicomPacsCommunication>(DicomPacsConfiguration(*pacs));
         m_pacsConnection = std::move(connection);
@@ -809,7 +810,11 @@ void DicomBrowserModel::processPatientsFromMainthread()
 void DicomBrowserModel::scanDirectoryAsync(QString directory, bool recursive, bool useDicomdirOnly,
                                            bool checkDicomHeader)
 {
-    scanAsync(nullptr, [=](ScannerQt& s) { s.scanDirectory(directory, recursive, useDicomdirOnly, checkDicomHeader); });
+    scanAsync(nullptr, [=](ScannerQt& s) {
+        s.setSkippedFileHandler(
+            [this](const QString& file, Dicom::Scanner::SkipReason reason) { m_skipped.add(file, reason); });
+        s.scanDirectory(directory, recursive, useDicomdirOnly, checkDicomHeader);
+    });
 }
 
 void DicomBrowserModel::scanDirectoryBlocking(QString directory, bool recursive, bool useDicomdirOnly,

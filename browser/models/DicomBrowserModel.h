@@ -4,6 +4,7 @@
 #include "scanning/PacsSeriesProxy.h"
 #include "scanning/Patient.h"
 #include "scanning/Series.h"
+#include "scanning/SkippedFiles.h"
 #include "scanning/Study.h"
 #include "host/core/Url.h"
 #include "host/dicom/dimse/DicomPacsConfiguration.h"
@@ -142,6 +143,8 @@ public Q_SLOTS:
     // True when the scan, the dimension update and every placeholder retrieval have stopped.
     bool cancelScan(std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
     bool isScanning() const { return isScanningNow(); }
+    // The files the last folder scan left out, with their reasons.
+    const Dicom::SkippedFiles& skippedFiles() const { return m_skipped; }
     void clear();
 
 private Q_SLOTS:
@@ -174,6 +177,7 @@ private:
     std::unique_ptr<Dicom::ScannerQt> m_scanner;
     // Written by the GUI thread and, when a dimension update ends, by its thread.
     std::atomic<bool> m_scanning{false};
+    Dicom::SkippedFiles m_skipped;  // by the last folder scan, filled from its workers
     std::future<void> m_scanFuture;
     std::atomic<bool> m_scannerIdle{true};
     std::vector<std::future<void>> m_retrievalFutures;

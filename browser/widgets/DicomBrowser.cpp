@@ -369,6 +369,16 @@ DicomBrowser::DicomBrowser(std::shared_ptr<Dicom::DatasetCache> cache, QWidget* 
     // model's changes refresh the label too, once per turn of the event loop.
     connect(m_model, &QAbstractItemModel::rowsInserted, this, &DicomBrowser::scheduleStatsUpdate);
     connect(m_model, &QAbstractItemModel::rowsRemoved, this, &DicomBrowser::scheduleStatsUpdate);
+    // At the end of a folder scan, the files it left out: counted beside the tree, listed in the log.
+    connect(m_model, &DicomBrowserModel::isScanningChanged, this, [this](bool scanning) {
+        if (scanning)
+            return;
+        for (const auto& skipped : m_model->skippedFiles().files())
+            Log::log(2, "DICOM",
+                     "Skipped " + skipped.first.toStdString() + ": " +
+                         Dicom::SkippedFiles::reasonText(skipped.second).toStdString());
+        scheduleStatsUpdate();
+    });
     connect(m_model, &DicomBrowserModel::scanProgressRangeChanged, m_ui->progressBar, &QProgressBar::setRange);
     connect(m_model, &DicomBrowserModel::scanProgressValueChanged, m_ui->progressBar, &QProgressBar::setValue);
     connect(m_model, &DicomBrowserModel::scanProgressTextChanged, m_ui->progressBar,
@@ -1076,6 +1086,8 @@ void DicomBrowser::updateStats()
         text += QStringLiteral(" (") + QString::number(shown.series) + tr(" visible)");
     if (all != shown)
         text += tr("  -  Some filters active");
+    if (!m_model->isScanning() && !m_model->skippedFiles().empty())
+        text += QStringLiteral("  -  ") + tr("%1 (the list is in the log)").arg(m_model->skippedFiles().summary());
     m_ui->statsLabel->setText(text);
 }
 

@@ -319,6 +319,14 @@ TEST_F(Browser, StatsAndModalityFilter)
     scanFolder(generated(3, 1, 1));
     EXPECT_EQ(stats->text(),
               "3 Patients (0 visible), 3 Studies (0 visible), 3 Series (0 visible)  -  Some filters active");
+    // The files a scan left out are counted by reason beside the tree, as the scan command counts them.
+    child<QLineEdit>("filterLineEdit")->clear();
+    const QString withJunk = generated(1, 1, 1);
+    ASSERT_TRUE(DT::writeFile(withJunk + "/notes.txt", "not an image\n"));
+    scanFolder(withJunk);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stats->text().contains("skipped"); }, 5000))
+        << stats->text().toStdString();
+    EXPECT_EQ(stats->text(), "1 Patient, 1 Study, 1 Series  -  1 file skipped: 1 not DICOM (the list is in the log)");
 }
 
 TEST_F(Browser, PacsTabWithoutServersExplainsAndDisablesScan)
