@@ -58,31 +58,10 @@ fi
 T=$(mktemp -d)
 trap 'rm -rf "$T"' EXIT
 
-# one INDEX CMD: appends "wall cpu peakKiB" of one run to $T/INDEX (CMD is split at spaces)
-one() {
-    set -f
-    # shellcheck disable=SC2086
-    "$BIN/measure" "$T/t" $2 >/dev/null 2>&1 || true
-    set +f
-    cat "$T/t" >>"$T/$1"
-}
-LOADS=()
-for round in $(seq 0 "$ROUNDS"); do
-    [ "$round" -gt 0 ] && LOADS+=("$(cut -d' ' -f1 /proc/loadavg)")
-    for i in "${!KEYS[@]}"; do
-        one "$i" "${CMDS[$i]}"
-        [ "$round" -eq 0 ] && : >"$T/$i"  # the warm-up round is not counted
-    done
-done
+# shellcheck source=bench/rounds.sh
+. "$HERE/../rounds.sh"
+run_rounds
 
-median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-col() { cut -d' ' -f"$2" "$T/$1" | median; }
-index() { for i in "${!KEYS[@]}"; do [ "${KEYS[$i]}" = "$1" ] && echo "$i"; done; }
-# ratio KEY_A KEY_B COLUMN: median over rounds of A/B (1 wall, 2 CPU, 3 peak memory)
-ratio() {
-    paste -d' ' "$T/$(index "$1")" "$T/$(index "$2")" |
-        awk -v c="$3" '{ print ($(c + 3) > 0 ? $(c) / $(c + 3) : 0) }' | median
-}
 echo "DICOMDIR $DD/DICOMDIR: $RECORDS image records, $(stat -c %s "$DD/DICOMDIR") bytes; $(nproc) cores, warm cache"
 echo "$ROUNDS rounds in turn after one warm-up; 1-minute load average before each round: ${LOADS[*]}"
 for i in "${!KEYS[@]}"; do
