@@ -251,6 +251,8 @@ void DicomIoController::addFileOutput(const QString& path)
         return;
     }
     std::vector<Data*> added = model->add(std::move(output));
+    if (m_algorithm->status() == Algorithm::Success && app)
+        app->nameRecentFile(path, m_algorithm->id(), added);
     for (Data* data : added) {
         auto* set = dynamic_cast<SharedImageSet*>(data);
         if (!set)
@@ -427,7 +429,7 @@ void DicomIoController::loadSingleLocation(const QString& path)
         Properties config(QStringLiteral("Config"));
         m_algorithm->configuration(&config);
         app->addRecentFile(path, m_algorithm->id(), config);
-        addToDataAndAnnotationModels(m_algorithm->takeOutput());
+        app->nameRecentFile(path, m_algorithm->id(), addToDataAndAnnotationModels(m_algorithm->takeOutput()));
         app->algorithmFinished(m_algorithm, true);
         closeAlgorithm(false);
         tell(m_scanNote);

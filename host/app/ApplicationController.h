@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <memory>
+#include <vector>
 
 class QWidget;
 
@@ -11,6 +12,7 @@ namespace Dravelin {
 class Algorithm;
 class AlgorithmController;
 class AnnotationModel;
+class Data;
 class DataDisplay;
 class DataItemModel;
 class DataModel;
@@ -38,6 +40,11 @@ public:
 
     // Remembers a location for the recent-files menu with the reader's id and configuration.
     virtual void addRecentFile(const QString& path, const QString& algorithmId, const Properties& config) = 0;
+    // Names the recent entry of `path` after the items read from it, once they are in the model.
+    virtual void nameRecentFile(const QString& path, const QString& algorithmId, const std::vector<Data*>& loaded)
+    {
+        (void)path, (void)algorithmId, (void)loaded;
+    }
     virtual void showAnnotationWidget(bool show) = 0;
     // Runs `algorithm` through its controller; the application owns it from now on.
     virtual void runAlgorithm(std::unique_ptr<Algorithm> algorithm) = 0;

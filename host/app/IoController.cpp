@@ -56,9 +56,12 @@ int IoController::readLocations(const QStringList& locations)
         ++succeeded;
         Properties config(QStringLiteral("Config"));
         m_io->configuration(&config);
-        if (ApplicationController* app = applicationController())
+        ApplicationController* app = applicationController();
+        if (app)
             app->addRecentFile(location, m_io->id(), config);
-        addToDataAndAnnotationModels(m_io->takeOutput());
+        const std::vector<Data*> added = addToDataAndAnnotationModels(m_io->takeOutput());
+        if (app)
+            app->nameRecentFile(location, m_io->id(), added);
     }
     return succeeded;
 }

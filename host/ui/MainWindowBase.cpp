@@ -22,6 +22,7 @@
 #include "host/ui/HelpMenu.h"
 #include "host/ui/ProgressWidget.h"
 #include "host/ui/SettingsDialog.h"
+#include "host/ui/SliceView.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -40,6 +41,8 @@
 #include <QScrollArea>
 #include <QSettings>
 #include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QtConcurrent>
@@ -99,6 +102,8 @@ MainWindowBase::MainWindowBase(FactoryRegistry* registry, QWidget* parent)
     m_display->setMinimumSize(400, 300);
     m_display->setAnnotationModel(m_annotationModel);
     setCentralWidget(m_display);
+
+    buildViewToolBar();
 
     m_tree = new DataTreeWidget(m_itemModel, m_display, this);
     auto* dataDock = new QDockWidget(tr("Data"), this);
@@ -208,6 +213,29 @@ DataDisplay* MainWindowBase::display() const
 Progress* MainWindowBase::progress() const
 {
     return m_progress;
+}
+
+void MainWindowBase::buildViewToolBar()
+{
+    QToolBar* bar = addToolBar(tr("View"));
+    bar->setObjectName(QStringLiteral("viewToolBar"));
+    // The same window presets as a view's context menu, for the image on top.
+    auto* presets = new QToolButton(bar);
+    presets->setObjectName(QStringLiteral("windowPresetsButton"));
+    presets->setText(tr("Window"));
+    presets->setToolTip(tr("Window/level presets for the image shown"));
+    presets->setPopupMode(QToolButton::InstantPopup);
+    auto* menu = new QMenu(presets);
+    connect(menu, &QMenu::aboutToShow, this, [this, menu] {
+        menu->clear();
+        m_display->sliceView(SliceView::Axial)->addWindowPresets(*menu);
+        if (menu->isEmpty())
+            menu->addAction(tr("No image shown"))->setEnabled(false);
+    });
+    presets->setMenu(menu);
+    bar->addWidget(presets);
+    QAction* reset = bar->addAction(tr("Reset Views"), m_display, &DisplayWidgetMulti::resetViews);
+    reset->setToolTip(tr("Fit every view to the data again (R in a view)"));
 }
 
 void MainWindowBase::buildStaticMenus()
@@ -404,7 +432,7 @@ void MainWindowBase::addRecentFile(const QString& path, const QString& algorithm
     rebuildRecentMenu();
 }
 
-void MainWindowBase::labelRecentFile(const QString& path, const QString& algorithmId, const std::vector<Data*>& loaded)
+void MainWindowBase::nameRecentFile(const QString& path, const QString& algorithmId, const std::vector<Data*>& loaded)
 {
     if (loaded.empty())
         return;
@@ -500,7 +528,7 @@ bool MainWindowBase::loadLocation(const QString& location, const QString& algori
             Properties config(QStringLiteral("Config"));
             done.configuration(&config);
             addRecentFile(location, algorithmId, config);
-            labelRecentFile(location, algorithmId, addOutput(done.takeOutput(), location));
+            nameRecentFile(location, algorithmId, addOutput(done.takeOutput(), location));
         } else {
             Log::log(4, "MainWindow", "Could not load " + location);
             statusBar()->showMessage(tr("Could not load %1").arg(location));

@@ -58,6 +58,7 @@ public:
     Progress* progress() const override;
 
     void addRecentFile(const QString& path, const QString& algorithmId, const Properties& config) override;
+    void nameRecentFile(const QString& path, const QString& algorithmId, const std::vector<Data*>& loaded) override;
     void showAnnotationWidget(bool show) override;
     void runAlgorithm(std::unique_ptr<Algorithm> algorithm) override;
     void algorithmFinished(Algorithm* algorithm, bool success) override;
@@ -125,8 +126,7 @@ private:
     void buildStaticMenus();
     QMenu* menuForPath(const QStringList& path);
     void rebuildRecentMenu();
-    // Names the recent entry of `path` after the items loaded from it.
-    void labelRecentFile(const QString& path, const QString& algorithmId, const std::vector<Data*>& loaded);
+    void buildViewToolBar();
     static void writeRecentFiles(std::vector<RecentFile> files);
     void exportSelection(const QString& algorithmId);
     void askAndLoad(const AlgorithmDescriptor& descriptor);

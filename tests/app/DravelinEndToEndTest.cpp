@@ -149,6 +149,9 @@ TEST_F(App, NamedAndDroppedFoldersOpenAsFileOpenDoes)
     QApplication::sendEvent(&window, &drop);
     ASSERT_TRUE(drop.isAccepted());
     ASSERT_TRUE(QTest::qWaitFor([&] { return volumes().size() == 3; }, 60000));
+    // Its recent entry is named after the series, not the file it came from.
+    ASSERT_FALSE(MainWindowBase::recentFiles().empty());
+    EXPECT_EQ(MainWindowBase::recentFiles().front().label, volumes().back()->name());
 
     // Nothing DICOM: said, with what the scan skipped and why.
     ASSERT_TRUE(T::writeFile(dir.file("none/notes.txt"), "not an image\n"));
