@@ -132,7 +132,12 @@ void SliceView::stepSlices(int count)
         stepFrames(count);
         return;
     }
-    m_display->setCursor(m_display->cursor() + normal() * (sliceStep() * count));
+    const Eigen::Vector3d n = normal();
+    const Eigen::Vector3d c = m_display->cursor();
+    double along = n.dot(c) + sliceStep() * count;
+    if (const auto range = sliceRange())
+        along = std::clamp(along, range->first, range->second);
+    m_display->setCursor(c + n * (along - n.dot(c)));
 }
 
 void SliceView::stepFrames(int count)
@@ -142,6 +147,26 @@ void SliceView::stepFrames(int count)
         return;
     set->setSelectedIndex(std::clamp(set->selectedIndex() + count, 0, set->size() - 1));
     m_display->refresh();
+}
+
+std::optional<std::pair<double, double>> SliceView::sliceRange() const
+{
+    const SharedImageSet* set = m_display->topImage();
+    const SharedImage* image = set ? set->selected() : nullptr;
+    if (!image)
+        return std::nullopt;
+    // The voxel centres' extent along the line of sight.
+    const Eigen::Affine3d toWorld = image->voxelToWorld();
+    const Eigen::Vector3d n = normal();
+    double low = 1e300, high = -1e300;
+    for (int i = 0; i < 8; ++i) {
+        const Eigen::Vector3d corner((i & 1) ? image->width() - 1 : 0, (i & 2) ? image->height() - 1 : 0,
+                                     (i & 4) ? image->slices() - 1 : 0);
+        const double along = n.dot(toWorld * corner);
+        low = std::min(low, along);
+        high = std::max(high, along);
+    }
+    return std::make_pair(low, high);
 }
 
 void SliceView::jumpToEnd(bool last)
@@ -154,19 +179,10 @@ void SliceView::jumpToEnd(bool last)
         stepFrames(last ? set->size() : -set->size());
         return;
     }
-    // The voxel centres' extent along the line of sight.
-    const Eigen::Affine3d toWorld = image->voxelToWorld();
+    const auto range = sliceRange();
     const Eigen::Vector3d n = normal();
-    double low = 1e300, high = -1e300;
-    for (int i = 0; i < 8; ++i) {
-        const Eigen::Vector3d corner((i & 1) ? image->width() - 1 : 0, (i & 2) ? image->height() - 1 : 0,
-                                     (i & 4) ? image->slices() - 1 : 0);
-        const double along = n.dot(toWorld * corner);
-        low = std::min(low, along);
-        high = std::max(high, along);
-    }
     const Eigen::Vector3d c = m_display->cursor();
-    m_display->setCursor(c + n * ((last ? high : low) - n.dot(c)));
+    m_display->setCursor(c + n * ((last ? range->second : range->first) - n.dot(c)));
 }
 
 std::optional<std::pair<int, int>> SliceView::sliceIndex() const

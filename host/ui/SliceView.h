@@ -54,11 +54,14 @@ public:
 
     // Distance between neighbouring slices of the top image along the normal (1 mm without).
     double sliceStep() const;
-    // Moves the cross-hair by `count` slices (or steps frames of the top image).
+    // Moves the cross-hair by `count` slices (or steps frames of the top image), stopping at the
+    // first and last slice.
     void stepSlices(int count);
     void stepFrames(int count);
     // Moves the cross-hair to the first (or last) slice of the top image along the line of sight.
     void jumpToEnd(bool last);
+    // Where the top volume's first and last slice centres lie along the line of sight.
+    std::optional<std::pair<double, double>> sliceRange() const;
 
     // The current slice of the visible images over `box` (world), without overlays, for the
     // 3D view: at most `maxPixels` along its longer side.

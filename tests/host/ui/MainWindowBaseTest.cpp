@@ -23,6 +23,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QToolButton>
 #include <gtest/gtest.h>
 
 using namespace Dravelin;
@@ -213,6 +214,32 @@ TEST_F(MainWindowFixture, RecentFilesReopenWithTheirReaderAndConfiguration)
     // Opening again moves the entry to the front instead of adding one.
     EXPECT_EQ(MainWindowBase::recentFiles().size(), 1u);
     EXPECT_FALSE(window->openRecentFile(1));
+}
+
+// The toolbar's Window button offers the presets of the image on top, as a view's menu does.
+TEST_F(MainWindowFixture, TheWindowButtonOffersThePresetsOfTheImageShown)
+{
+    auto* button = window->findChild<QToolButton*>("windowPresetsButton");
+    ASSERT_TRUE(button && button->menu());
+    QMenu* menu = button->menu();
+    emit menu->aboutToShow();
+    ASSERT_EQ(menu->actions().size(), 1);
+    EXPECT_FALSE(menu->actions().front()->isEnabled());
+
+    const QString path = settingsDir.file("number.txt");
+    ASSERT_TRUE(Dravelin::Test::writeFile(path, "42\n"));
+    ASSERT_TRUE(window->loadLocation(path, "T.NumberReader"));
+    waitForLoads();
+    emit menu->aboutToShow();
+    QAction* automatic = nullptr;
+    for (QAction* action : menu->actions())
+        if (action->text().startsWith("Automatic"))
+            automatic = action;
+    ASSERT_TRUE(automatic);
+    automatic->trigger();
+    const auto images = window->dataModel()->getAll(Data::KindImage);
+    ASSERT_EQ(images.size(), 1u);
+    EXPECT_EQ(window->displayWidget()->window(static_cast<SharedImageSet*>(images[0])).center, 42);
 }
 
 // What a reader changed (unevenly spaced slices resampled) stays in the status bar and the
