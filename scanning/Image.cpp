@@ -7,7 +7,10 @@
 #include <dcmtk/dcmdata/dcdeftag.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <string>
+#include <string_view>
 
 namespace Dravelin::Dicom {
 
@@ -21,6 +24,55 @@ QString text(const RecordElements& fields, const DcmTag& tag, const QString& def
 std::vector<double> numbers(const RecordElements& fields, const DcmTag& tag, bool tolerant)
 {
     return fields.value<std::vector<double>>(tag, ElementBase::Optional, tolerant, {});
+}
+
+// Most images of a series repeat these values byte for byte (size, maker, spacing...): each
+// thread keeps the last value read per field and hands out a shared copy while the bytes stay
+// the same, instead of converting and allocating again for every image.
+enum MemoSlot {
+    kColumns,
+    kRows,
+    kSamples,
+    kBits,
+    kFrames,
+    kThickness,
+    kProtocol,
+    kBodyPart,
+    kMaker,
+    kModel,
+    kBurnedIn,
+    kOrientation,
+    kSpacing,
+    kImageType,
+    kSlotCount
+};
+
+template <typename T>
+struct Memo
+{
+    std::string bytes;
+    char vr[2] = {0, 0};
+    bool valid = false;
+    T value;
+};
+
+template <typename T>
+T remembered(const RecordElements& fields, const DcmTag& tag, MemoSlot slot,
+             T (*read)(const RecordElements&, const DcmTag&))
+{
+    const EncodedValue* raw = fields.encoded(tag);
+    if (!raw)
+        return read(fields, tag);
+    thread_local std::array<Memo<T>, kSlotCount> memo;
+    Memo<T>& m = memo[slot];
+    if (m.valid && m.vr[0] == raw->vr[0] && m.vr[1] == raw->vr[1] && std::string_view(m.bytes) == raw->bytes)
+        return m.value;
+    m.value = read(fields, tag);
+    m.bytes.assign(raw->bytes);
+    m.vr[0] = raw->vr[0];
+    m.vr[1] = raw->vr[1];
+    m.valid = true;
+    return m.value;
 }
 
 // Copies as many leading values as both hold; the rest keep their zero.
@@ -85,33 +137,43 @@ Image::Image(Series* series, DcmItem& item) : Image(series, RecordElements(item)
 Image::Image(Series* series, const RecordElements& fields) : series(series)
 {
     const RecordTags& tags = RecordTags::get();
-    const QString question = QStringLiteral("?");
 
     QString sopUid = text(fields, tags.sopInstanceUid);
     QString instanceText = text(fields, tags.instanceNumber);
     const QString acquisitionText = text(fields, tags.acquisitionNumber);
-    const std::vector<std::string> types =
-        fields.value<std::vector<std::string>>(tags.imageType, ElementBase::Optional, false, {});
-    QString columns = text(fields, tags.columns, question);
-    QString rows = text(fields, tags.rows, question);
-    QString samples = text(fields, tags.samplesPerPixel, question);
-    QString bits = text(fields, tags.bitsAllocated, question);
-    QString frames = text(fields, tags.numberOfFrames, QStringLiteral("1"));
-    QString thickness = text(fields, tags.sliceThickness);
-    QString protocol = text(fields, tags.protocolName);
-    QString bodyPart = text(fields, tags.bodyPartExamined);
-    QString maker = text(fields, tags.manufacturer);
-    QString model = text(fields, tags.manufacturerModelName);
+    QString types =
+        remembered<QString>(fields, tags.imageType, kImageType, [](const RecordElements& f, const DcmTag& t) {
+            return joinImageType(f.value<std::vector<std::string>>(t, ElementBase::Optional, false, {}));
+        });
+    using Read = QString (*)(const RecordElements&, const DcmTag&);
+    const Read plain = [](const RecordElements& f, const DcmTag& t) { return text(f, t); };
+    const Read orQuestion = [](const RecordElements& f, const DcmTag& t) { return text(f, t, QStringLiteral("?")); };
+    QString columns = remembered(fields, tags.columns, kColumns, orQuestion);
+    QString rows = remembered(fields, tags.rows, kRows, orQuestion);
+    QString samples = remembered(fields, tags.samplesPerPixel, kSamples, orQuestion);
+    QString bits = remembered(fields, tags.bitsAllocated, kBits, orQuestion);
+    QString frames =
+        remembered<QString>(fields, tags.numberOfFrames, kFrames,
+                            [](const RecordElements& f, const DcmTag& t) { return text(f, t, QStringLiteral("1")); });
+    QString thickness = remembered(fields, tags.sliceThickness, kThickness, plain);
+    QString protocol = remembered(fields, tags.protocolName, kProtocol, plain);
+    QString bodyPart = remembered(fields, tags.bodyPartExamined, kBodyPart, plain);
+    QString maker = remembered(fields, tags.manufacturer, kMaker, plain);
+    QString model = remembered(fields, tags.manufacturerModelName, kModel, plain);
     const std::vector<double> position = numbers(fields, tags.imagePosition, false);
-    const std::vector<double> orientation = numbers(fields, tags.imageOrientation, false);
-    const std::vector<double> spacing = numbers(fields, tags.pixelSpacing, true);
+    const std::vector<double> orientation =
+        remembered<std::vector<double>>(fields, tags.imageOrientation, kOrientation,
+                                        [](const RecordElements& f, const DcmTag& t) { return numbers(f, t, false); });
+    const std::vector<double> spacing =
+        remembered<std::vector<double>>(fields, tags.pixelSpacing, kSpacing,
+                                        [](const RecordElements& f, const DcmTag& t) { return numbers(f, t, true); });
     const std::optional<double> betweenSlices = optionalNumber(fields, tags.spacingBetweenSlices, true);
 
     sopInstanceUid = std::move(sopUid);
     instanceNumberText = std::move(instanceText);
     instanceNumber = toInt(instanceNumberText);
     acquisitionNumber = toInt(acquisitionText);
-    imageType = joinImageType(types);
+    imageType = std::move(types);
     width = std::move(columns);
     height = std::move(rows);
     channels = std::move(samples);
@@ -126,7 +188,8 @@ Image::Image(Series* series, const RecordElements& fields) : series(series)
     copyLeading(orientation, imageOrientation);
     copyLeading(spacing, pixelSpacing);
     spacingBetweenSlices = betweenSlices;
-    burnedInAnnotation = text(fields, tags.burnedInAnnotation).trimmed() == QLatin1String("YES");
+    burnedInAnnotation =
+        remembered(fields, tags.burnedInAnnotation, kBurnedIn, plain).trimmed() == QLatin1String("YES");
 
     // Values from a RawHeader come from files without the functional groups (the scanner
     // lets DCMTK read the others).
