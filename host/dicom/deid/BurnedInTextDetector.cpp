@@ -38,6 +38,18 @@ tesseract::TessBaseAPI* tesseractOfThisThread(std::string* error)
     return api.get();
 }
 
+// The bounding box of the standing-out pixels inside `box` (Tesseract's boxes may be wider than
+// the ink); `box` itself when it holds none.
+QRect inkWithin(const QRect& box, const std::vector<uint8_t>& picture, int width)
+{
+    QRect ink;
+    for (int y = box.top(); y <= box.bottom(); ++y)
+        for (int x = box.left(); x <= box.right(); ++x)
+            if (picture[static_cast<size_t>(y) * width + x] == 0)
+                ink |= QRect(x, y, 1, 1);
+    return ink.isEmpty() ? box : ink;
+}
+
 bool hasLetterOrDigit(const char* text)
 {
     for (const char* c = text; c && *c; ++c)
@@ -161,10 +173,13 @@ bool BurnedInTextDetector::detect(const uint8_t* pixels, int width, int height, 
     api->Clear();
     const QRect frame(0, 0, width, height);
     for (const QRect& found : merged(withNeighbours(std::move(words), picture, width, height))) {
-        const int margin = std::max(3, found.height() / 4);
-        boxes.push_back(found.adjusted(-margin, -margin, margin, margin).intersected(frame));
+        const QRect text = inkWithin(found, picture, width);
+        // Antialiased edges and descenders: a quarter of the height, at least 2 pixels.
+        const int margin = std::max(2, text.height() / 4);
+        boxes.push_back(text.adjusted(-margin, -margin, margin, margin).intersected(frame));
     }
-    boxes = merged(std::move(boxes));
+    // The grown boxes may overlap; merged, two lines of small text would black out the space
+    // beside the shorter one.
     return true;
 }
 
