@@ -15,8 +15,15 @@ namespace {
 // Half the side of the square whose mean is a pixel's background: wider than a stroke, narrow
 // enough to follow gradients.
 constexpr int kRadius = 12;
-// Words taller than this are shapes of the image, not annotation.
+// Words taller than this, or than a tenth of the frame's smaller side, are shapes of the image,
+// not annotation: on a small frame the rim of a chequered disc stands out of its neighbourhood
+// as text does, and Tesseract reads its pieces as letters a quarter of the frame tall.
 constexpr int kTallestWord = 80;
+
+int tallestWord(int width, int height)
+{
+    return std::min(kTallestWord, std::min(width, height) / 10);
+}
 
 tesseract::TessBaseAPI* tesseractOfThisThread(std::string* error)
 {
@@ -166,7 +173,7 @@ bool BurnedInTextDetector::detect(const uint8_t* pixels, int width, int height, 
             if (!word->BoundingBox(tesseract::RIL_WORD, &left, &top, &right, &bottom))
                 continue;
             const std::unique_ptr<char[]> text(word->GetUTF8Text(tesseract::RIL_WORD));
-            if (hasLetterOrDigit(text.get()) && bottom - top <= kTallestWord)
+            if (hasLetterOrDigit(text.get()) && bottom - top <= tallestWord(width, height))
                 words.push_back(QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)));
         } while (word->Next(tesseract::RIL_WORD));
     }
@@ -211,7 +218,7 @@ std::vector<QRect> BurnedInTextDetector::withNeighbours(std::vector<QRect> words
                     }
                 }
         }
-        if (blob.height() <= kTallestWord)
+        if (blob.height() <= tallestWord(width, height))
             blobs.push_back(blob);
     }
     // A blob no taller than the word, on its line and within a character's reach of it, is a

@@ -5,6 +5,7 @@
 #include "tests/support/TestEnvironment.h"
 
 #include <QColor>
+#include <QFile>
 #include <QFont>
 #include <QImage>
 #include <QPainter>
@@ -287,6 +288,26 @@ TEST(BurnedInTextRemoval, FindsAndRemovesTheTextDrawnIntoGeneratedImages)
                 << "still readable: token at " << token.at.x() << "," << token.at.y();
     }
     EXPECT_GE(removed, 0.99 * tokens) << removed << " of " << tokens << " tokens removed";
+}
+
+// The generator's CT phantom (a chequered disc) holds no text, marked or not: no box.
+TEST(BurnedInTextRemoval, AGeneratedCtWithoutTextGetsNoBox)
+{
+    Dravelin::Test::TempDir dir;
+    ASSERT_TRUE(Dravelin::Test::runGenerator({"sample", dir.path()}));
+    const QStringList files = Dravelin::Test::filesUnder(dir.path());
+    ASSERT_GT(files.size(), 10);
+    const BurnedInTextRemoval removal(nullptr, true);
+    for (const QString& name : files) {
+        DcmFileFormat file;
+        ASSERT_TRUE(file.loadFile(QFile::encodeName(dir.file(name)).constData()).good()) << name.toStdString();
+        DcmDataset& dataset = *file.getDataset();
+        ASSERT_TRUE(dataset.loadAllDataIntoMemory().good());
+        dataset.putAndInsertString(DCM_BurnedInAnnotation, "YES");
+        const auto outcome = removal.apply(dataset, name);
+        EXPECT_TRUE(outcome.regions.empty())
+            << name.toStdString() << ": " << BurnedInTextRemoval::describe(outcome.regions).toStdString();
+    }
 }
 
 TEST(BurnedInTextRemoval, RulesBlackOutExactlyTheirRectanglesOnTheirDevice)
