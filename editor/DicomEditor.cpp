@@ -36,6 +36,10 @@
 #include <QTreeView>
 #include <QtConcurrent>
 
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcitem.h>
+
 namespace Dravelin {
 
 namespace {
@@ -254,9 +258,9 @@ void DicomEditor::accept()
         QMessageBox::critical(this, tr("Region file"), cleaningError, QMessageBox::Ok);
         return;
     }
-    // With cleaning on, the burned-in files are cleaned; those that cannot be are logged.
-    m_skipBurnedIn = false;
-    if (!cleaning && !askAboutBurnedIn())
+    // The burned-in files the cleaning covers are cleaned (those whose pixels cannot be are
+    // logged); the user decides about the others.
+    if (!askAboutBurnedIn(cleaning.get()))
         return;
 
     if (!convert(input, outputText, resume)) {
@@ -298,23 +302,56 @@ std::vector<const Dicom::Series*> DicomEditor::chosenSeries() const
     return series;
 }
 
-bool DicomEditor::askAboutBurnedIn()
+namespace {
+
+// What the scan read of an image's header, as the cleaning asks for it.
+void fillHeader(DcmItem& header, const Dicom::Series& series, const Dicom::Image& image)
+{
+    header.clear();
+    header.putAndInsertString(DCM_SeriesInstanceUID, series.seriesInstanceUid.toLatin1().constData());
+    header.putAndInsertString(DCM_BurnedInAnnotation, image.burnedInAnnotation ? "YES" : "");
+    header.putAndInsertString(DCM_Modality, series.modality.toLatin1().constData());
+    header.putAndInsertString(DCM_ImageType, image.imageType.toLatin1().constData());
+    header.putAndInsertString(DCM_Manufacturer, image.manufacturer.toUtf8().constData());
+    header.putAndInsertString(DCM_ManufacturerModelName, image.manufacturerModelName.toUtf8().constData());
+    bool ok = false;
+    if (const int rows = image.height.toInt(&ok); ok)
+        header.putAndInsertUint16(DCM_Rows, static_cast<Uint16>(rows));
+    if (const int columns = image.width.toInt(&ok); ok)
+        header.putAndInsertUint16(DCM_Columns, static_cast<Uint16>(columns));
+}
+
+}  // namespace
+
+bool DicomEditor::askAboutBurnedIn(const Dicom::BurnedInTextRemoval* cleaning)
 {
     m_skipBurnedIn = false;
     QStringList files;
+    DcmItem header;
     for (const Dicom::Series* series : chosenSeries())
-        for (const Dicom::Image* image : series->images)
-            if (image->burnedInAnnotation)
-                files << (image->location.isLocalFile() ? QFile::decodeName(image->location.localFilePath().c_str())
-                                                        : QString::fromStdString(image->location.string()));
+        for (const Dicom::Image* image : series->images) {
+            if (!image->burnedInAnnotation)
+                continue;
+            if (cleaning) {
+                fillHeader(header, *series, *image);
+                if (cleaning->covers(header))
+                    continue;
+            }
+            files << (image->location.isLocalFile() ? QFile::decodeName(image->location.localFilePath().c_str())
+                                                    : QString::fromStdString(image->location.string()));
+        }
     if (files.isEmpty())
         return true;
     // The scan read every header already: the list costs no I/O here.
-    QMessageBox box(QMessageBox::Warning, tr("Burned-in annotation"),
-                    tr("%n file(s) show text in their pixels (burned-in annotation), which is not removed: they may "
-                       "still identify the patient. Written, they get Patient Identity Removed \"NO\".",
-                       nullptr, files.size()),
-                    QMessageBox::Cancel, this);
+    const QString question =
+        cleaning ? tr("%n file(s) show text in their pixels (burned-in annotation) that the cleaning does not cover "
+                      "(no rule of the region file applies to them): they may still identify the patient. Written, "
+                      "they get Patient Identity Removed \"NO\".",
+                      nullptr, files.size())
+                 : tr("%n file(s) show text in their pixels (burned-in annotation), which is not removed: they may "
+                      "still identify the patient. Written, they get Patient Identity Removed \"NO\".",
+                      nullptr, files.size());
+    QMessageBox box(QMessageBox::Warning, tr("Burned-in annotation"), question, QMessageBox::Cancel, this);
     box.setObjectName(QStringLiteral("burnedInQuestion"));
     box.setDetailedText(files.join(QLatin1Char('\n')));
     QPushButton* write = box.addButton(tr("Write them"), QMessageBox::AcceptRole);

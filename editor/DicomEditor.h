@@ -82,7 +82,8 @@ private:
     std::vector<const Dicom::Series*> chosenSeries() const;
     // Lists the chosen files with burned-in annotation and asks whether to write them or leave
     // them out; false when the user cancelled. True at once when there are none.
-    bool askAboutBurnedIn();
+    // `cleaning`: the files it covers are not asked about.
+    bool askAboutBurnedIn(const Dicom::BurnedInTextRemoval* cleaning);
     // Converts the files of the checked series; false when some could not be written.
     // `resume`: finish the unfinished run whose journal the output folder holds.
     bool convert(const QString& input, const QString& output, bool resume);

@@ -44,6 +44,8 @@ struct DicomEditorConversion::Private
     std::unique_ptr<Dicom::Anonymizer> anonymizer;
     std::mutex burnedInMutex;
     QStringList burnedIn;
+    std::atomic<int> cleaned{0};
+    std::atomic<int> cleanedBoxes{0};
     std::unique_ptr<Dicom::DeidentificationJournal> journal;
     std::mutex instancesMutex;
     std::unordered_map<std::string, std::string> fileOfInstance;  // original SOP Instance UID -> file
@@ -123,9 +125,21 @@ QString DicomEditorConversion::Summary::outcome(const QString& outputFolder) con
         text += tr("; %1 left out").arg(files(leftOut));
     if (!error.isEmpty())
         text += QStringLiteral("; ") + error;
+    if (cleaned > 0)
+        text += QStringLiteral("; ") + cleanedText();
     if (cancelled)
         text += tr("; cancelled");
     return text;
+}
+
+QString DicomEditorConversion::Summary::cleanedText() const
+{
+    if (cleaned == 0)
+        return QString();
+    const auto tr = [](const char* text) { return QCoreApplication::translate("DicomEditor", text); };
+    return (cleaned == 1 ? tr("1 file") : tr("%1 files").arg(cleaned)) +
+           tr(" cleaned of burned-in text (%1)")
+               .arg(cleanedBoxes == 1 ? tr("1 box") : tr("%1 boxes").arg(cleanedBoxes));
 }
 
 DicomEditorConversion::DicomEditorConversion(QString inputFolder, QString outputFolder,
@@ -346,6 +360,8 @@ DicomEditorConversion::Summary DicomEditorConversion::run(const std::vector<File
         summary.burnedIn = std::exchange(d->burnedIn, QStringList());
     }
     summary.burnedIn.sort();
+    summary.cleaned = d->cleaned.exchange(0);
+    summary.cleanedBoxes = d->cleanedBoxes.exchange(0);
     finishJournal(summary);
     summary.seconds = timer.nsecsElapsed() / 1e9;
     return summary;
@@ -535,6 +551,10 @@ DicomEditorConversion::Outcome DicomEditorConversion::convertDataset(DcmDataset&
     if (!write(&source, fileName, out, pending, cleaning.xfer))
         return Outcome::Failed;
     pending.files.emplace_back(rel, instance.c_str());
+    if (cleaning.cleaned) {
+        ++d->cleaned;
+        d->cleanedBoxes += static_cast<int>(cleaning.regions.size());
+    }
     return Outcome::Added;
 }
 

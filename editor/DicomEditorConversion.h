@@ -76,12 +76,16 @@ public:
         // Files with burned-in annotation, sorted: left out (counted in leftOut) when skipped,
         // else written.
         QStringList burnedIn;
+        int cleaned = 0;       // files written with their burned-in text removed
+        int cleanedBoxes = 0;  // the boxes blacked out in them
         bool complete() const { return failed == 0 && error.isEmpty(); }
         // "" when complete, else "Not all files could be saved. See log for details".
         QString message() const;
         // What the run did, for the user: "40 files written to /x/y", then what failed, was
         // left out or was cancelled ("; 2 failed (see the log); 1 left out").
         QString outcome(const QString& outputFolder) const;
+        // "12 files cleaned of burned-in text (31 boxes)", "" when none was.
+        QString cleanedText() const;
     };
 
     DicomEditorConversion(QString inputFolder, QString outputFolder, Dicom::DeidentificationActionTable table,

@@ -456,6 +456,8 @@ int runDeidentifyCommand(const QStringList& args)
     out << accounts.written << " files written to " << options->output << ", " << accounts.failed << " failed, "
         << QString::number(summary.seconds, 'f', 2) << " s\n"
         << accountsLine(accounts) << '\n';
+    if (summary.cleaned > 0)
+        out << summary.cleanedText() << '\n';
     QTextStream err(stderr);
     const int burnedIn = static_cast<int>(summary.burnedIn.size());
     if (burnedIn > 0)

@@ -142,11 +142,12 @@ TEST_F(DeidentifyCommand, CleanPixelsRemovesTheTextItFindsAndClaimsOnlyThat)
     EXPECT_EQ(bad.errLines().size(), 1) << bad.err.toStdString();
     EXPECT_TRUE(bad.err.contains("none.json")) << bad.err.toStdString();
 
-    // Rules only: the generated phantom's edges are not text, but OCR may take some for it.
-    const CliResult run = deidentify({m_in.path(), m_out.file("out"), "--clean-pixels", device});
+    // Rules, then OCR: the generated phantom has no text, so only the rule's box goes.
+    const CliResult run = deidentify({m_in.path(), m_out.file("out"), "--clean-pixels", device + ",auto"});
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
-    EXPECT_TRUE(run.err.contains("Burned-in text removed from " + cleaned + ": 1 box(es): 0,0 32x8"))
+    EXPECT_TRUE(run.err.contains("Burned-in text removed from " + cleaned + ": 1 box(es): 0,0 32x8\n"))
         << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains("\n1 file cleaned of burned-in text (1 box)\n")) << run.out.toStdString();
     EXPECT_TRUE(run.err.contains("Burned-in annotation in " + unmatched)) << run.err.toStdString();
     DcmFileFormat original, written;
     ASSERT_TRUE(original.loadFile(QFile::encodeName(cleaned).constData()).good());

@@ -126,35 +126,57 @@ TEST_F(Editor, FilesOutsideTheInputFolderAreSkippedWithTheMessage)
     EXPECT_FALSE(QFileInfo::exists(out.file("../77654033")));
 }
 
-// Burned-in text stays in the pixels: the files are listed before anything is written, then
-// written without the claim that the identity is removed, or left out.
+// Burned-in text the run does not remove: the files are listed before anything is written, then
+// written without the claim that the identity is removed, or left out. Files the cleaning covers
+// are not asked about.
 TEST_F(Editor, BurnedInFilesAreListedBeforeConverting)
 {
     T::PhiDatasetOptions burned;
     burned.sopInstanceUid += "1";
     burned.burnedInAnnotation = true;
     ASSERT_TRUE(T::writePhiFile(in.file("sub/1.dcm"), burned));
-    for (const char* choice : {"Write them", "Leave them out"}) {
+    ASSERT_TRUE(T::writeFile(out.file("us.json"), R"({"rules": [{"Modality": "US", "regions": [
+        {"x": 0, "y": 0, "width": 2, "height": 2}]}]})"));
+    ASSERT_TRUE(T::writeFile(out.file("ct.json"), R"({"rules": [{"Modality": "CT", "Rows": 4, "Columns": 4,
+        "regions": [{"x": 0, "y": 0, "width": 2, "height": 2}]}]})"));
+    struct Case
+    {
+        const char* name;
+        const char* regionFile;  // nullptr: cleaning off
+        const char* choice;      // nullptr: not asked
+        const char* removed;     // the file's Patient Identity Removed
+    };
+    const std::vector<Case> cases{
+        {"off, written", nullptr, "Write them", "NO"},
+        {"off, left out", nullptr, "Leave them out", nullptr},
+        {"a rule for another device", "us.json", "Write them", "NO"},
+        {"a rule for its device", "ct.json", nullptr, "YES"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         editor = std::make_unique<DicomEditor>(&algorithm);
+        if (c.regionFile) {
+            editor->findChild<QComboBox*>("cleanPixelsComboBox")->setCurrentIndex(2);  // region file
+            editor->findChild<QLineEdit*>("regionFileEdit")->setText(out.file(c.regionFile));
+        }
         QString listed;
         T::ModalAnswer answer([](QWidget* w) { return w->objectName() == "burnedInQuestion" && w->isVisible(); },
                               [&](QWidget* w) {
                                   auto* box = static_cast<QMessageBox*>(w);
                                   listed = box->detailedText();
                                   for (QAbstractButton* button : box->buttons())
-                                      if (button->text() == choice)
+                                      if (c.choice && button->text() == c.choice)
                                           button->click();
                               });
-        const QString output = out.file(choice);
-        EXPECT_TRUE(anonymize(in.path(), output)) << choice;
-        EXPECT_EQ(listed, in.file("sub/1.dcm")) << choice;
-        const bool written = QString(choice) == "Write them";
-        EXPECT_EQ(T::filesUnder(output).size(), written ? 3 : 2) << choice;
+        const QString output = out.file(c.name);
+        EXPECT_TRUE(anonymize(in.path(), output));
+        EXPECT_EQ(listed, c.choice ? in.file("sub/1.dcm") : QString());
+        EXPECT_EQ(T::filesUnder(output).size(), c.removed ? 3 : 2);
         DcmFileFormat file;
-        if (written) {
-            ASSERT_TRUE(file.loadFile(QFile::encodeName(output + "/sub/1.dcm").constData()).good());
-            EXPECT_EQ(T::text(*file.getDataset(), DCM_PatientIdentityRemoved), "NO");
-        }
+        if (c.removed && file.loadFile(QFile::encodeName(output + "/sub/1.dcm").constData()).good())
+            EXPECT_EQ(T::text(*file.getDataset(), DCM_PatientIdentityRemoved), c.removed);
+        else
+            EXPECT_FALSE(c.removed);
     }
 }
 

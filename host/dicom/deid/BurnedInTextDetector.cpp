@@ -15,8 +15,15 @@ namespace {
 // Half the side of the square whose mean is a pixel's background: wider than a stroke, narrow
 // enough to follow gradients.
 constexpr int kRadius = 12;
-// Words taller than this are shapes of the image, not annotation.
+// Words taller than this, or than a tenth of the frame's smaller side, are shapes of the image,
+// not annotation: on a small frame the rim of a chequered disc stands out of its neighbourhood
+// as text does, and Tesseract reads its pieces as letters a quarter of the frame tall.
 constexpr int kTallestWord = 80;
+
+int tallestWord(int width, int height)
+{
+    return std::min(kTallestWord, std::min(width, height) / 10);
+}
 
 tesseract::TessBaseAPI* tesseractOfThisThread(std::string* error)
 {
@@ -36,6 +43,18 @@ tesseract::TessBaseAPI* tesseractOfThisThread(std::string* error)
     if (!api && error)
         *error = "Tesseract could not load its English data (package tesseract-ocr-eng)";
     return api.get();
+}
+
+// The bounding box of the standing-out pixels inside `box` (Tesseract's boxes may be wider than
+// the ink); `box` itself when it holds none.
+QRect inkWithin(const QRect& box, const std::vector<uint8_t>& picture, int width)
+{
+    QRect ink;
+    for (int y = box.top(); y <= box.bottom(); ++y)
+        for (int x = box.left(); x <= box.right(); ++x)
+            if (picture[static_cast<size_t>(y) * width + x] == 0)
+                ink |= QRect(x, y, 1, 1);
+    return ink.isEmpty() ? box : ink;
 }
 
 bool hasLetterOrDigit(const char* text)
@@ -154,17 +173,20 @@ bool BurnedInTextDetector::detect(const uint8_t* pixels, int width, int height, 
             if (!word->BoundingBox(tesseract::RIL_WORD, &left, &top, &right, &bottom))
                 continue;
             const std::unique_ptr<char[]> text(word->GetUTF8Text(tesseract::RIL_WORD));
-            if (hasLetterOrDigit(text.get()) && bottom - top <= kTallestWord)
+            if (hasLetterOrDigit(text.get()) && bottom - top <= tallestWord(width, height))
                 words.push_back(QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)));
         } while (word->Next(tesseract::RIL_WORD));
     }
     api->Clear();
     const QRect frame(0, 0, width, height);
     for (const QRect& found : merged(withNeighbours(std::move(words), picture, width, height))) {
-        const int margin = std::max(3, found.height() / 4);
-        boxes.push_back(found.adjusted(-margin, -margin, margin, margin).intersected(frame));
+        const QRect text = inkWithin(found, picture, width);
+        // Antialiased edges and descenders: a quarter of the height, at least 2 pixels.
+        const int margin = std::max(2, text.height() / 4);
+        boxes.push_back(text.adjusted(-margin, -margin, margin, margin).intersected(frame));
     }
-    boxes = merged(std::move(boxes));
+    // The grown boxes may overlap; merged, two lines of small text would black out the space
+    // beside the shorter one.
     return true;
 }
 
@@ -196,7 +218,7 @@ std::vector<QRect> BurnedInTextDetector::withNeighbours(std::vector<QRect> words
                     }
                 }
         }
-        if (blob.height() <= kTallestWord)
+        if (blob.height() <= tallestWord(width, height))
             blobs.push_back(blob);
     }
     // A blob no taller than the word, on its line and within a character's reach of it, is a

@@ -13,8 +13,9 @@ namespace Dravelin::Dicom {
 // Tesseract reads text on noise and gradients poorly, so it is shown a cleaned picture: the
 // pixels that stand out from their neighbourhood (by more than a few times the frame's own noise,
 // brighter or darker) in black on white, everything else white. The word boxes it finds there are
-// grown by a margin (a quarter of their height, at least 3 pixels) so that antialiased edges and
-// descenders go too.
+// cut to the standing-out pixels inside them and grown by a margin (a quarter of their height, at
+// least 2 pixels) so that antialiased edges and descenders go too. Boxes of neighbouring lines may
+// overlap: merging them would black out the space beside the shorter line.
 //
 // Each thread keeps one Tesseract instance, made at its first call (about a tenth of a second).
 // The text read is never returned or logged: it is the identifying data.

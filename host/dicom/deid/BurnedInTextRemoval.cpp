@@ -108,6 +108,15 @@ bool BurnedInTextRemoval::mayHoldText(DcmItem& dataset, Scope scope)
             !text(dataset, DCM_ConversionType).isEmpty());
 }
 
+bool BurnedInTextRemoval::covers(DcmItem& header) const
+{
+    if (m_seriesRegions.count(text(header, DCM_SeriesInstanceUID).toStdString()))
+        return true;
+    if (m_detect && mayHoldText(header, m_scope))
+        return true;
+    return m_rules && !m_rules->regionsFor(header).empty();
+}
+
 bool BurnedInTextRemoval::detect(DcmDataset& dataset, std::vector<PixelCleaner::Region>& regions, std::string* error)
 {
     OFString framesText;

@@ -69,6 +69,11 @@ public:
     // Whether detection looks at this image.
     static bool mayHoldText(DcmItem& dataset, Scope scope);
 
+    // Whether apply() would look at an image with this header (Series Instance UID, Burned In
+    // Annotation, Modality, Image Type, Manufacturer, Manufacturer Model Name, Rows, Columns): its
+    // series has boxes chosen by the user, detection is on and in scope, or a rule applies.
+    bool covers(DcmItem& header) const;
+
     // "frame 2: 10,20 100x16; all frames: ..." for the log.
     static QString describe(const std::vector<PixelCleaner::Region>& regions);
 

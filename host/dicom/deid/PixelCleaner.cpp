@@ -2,6 +2,7 @@
 
 #include "host/dicom/Utils.h"
 #include "host/dicom/io/DicomWriter.h"
+#include "host/dicom/io/PixelDecoder.h"
 
 #include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
@@ -16,74 +17,55 @@ namespace Dravelin::Dicom {
 
 namespace {
 
-struct Layout
+// Why the cleaner leaves the image alone, or nullptr when it cleans it.
+const char* refusal(const PixelFormat& f)
 {
-    long rows = 0;
-    long columns = 0;
-    long frames = 1;
-    int samples = 1;
-    int bits = 8;
-    bool planar = false;
-    bool isSigned = false;
-    std::string photometric;
-};
+    if (f.bitsAllocated != 8 && f.bitsAllocated != 16)
+        return "only 8- and 16-bit samples are cleaned";
+    if (f.samplesPerPixel == 1 && f.photometric != "MONOCHROME1" && f.photometric != "MONOCHROME2")
+        return "only monochrome, RGB and YBR_FULL images are cleaned";
+    if (f.samplesPerPixel == 3 && f.photometric != "RGB" && f.photometric != "YBR_FULL")
+        return "only monochrome, RGB and YBR_FULL images are cleaned";
+    return nullptr;
+}
 
-bool readLayout(DcmDataset& dataset, Layout& layout, std::string* error)
+bool readFormat(DcmDataset& dataset, PixelFormat& format, std::string* error)
 {
-    Uint16 rows = 0, columns = 0, samples = 1, bits = 0, planar = 0, representation = 0;
-    OFString photometric, frames;
-    dataset.findAndGetUint16(DCM_Rows, rows);
-    dataset.findAndGetUint16(DCM_Columns, columns);
-    dataset.findAndGetUint16(DCM_SamplesPerPixel, samples);
-    dataset.findAndGetUint16(DCM_BitsAllocated, bits);
-    dataset.findAndGetUint16(DCM_PlanarConfiguration, planar);
-    dataset.findAndGetUint16(DCM_PixelRepresentation, representation);
-    dataset.findAndGetOFString(DCM_PhotometricInterpretation, photometric);
-    dataset.findAndGetOFString(DCM_NumberOfFrames, frames);
-    layout.rows = rows;
-    layout.columns = columns;
-    layout.frames = std::max(1L, std::atol(frames.c_str()));
-    layout.samples = samples;
-    layout.bits = bits;
-    layout.planar = planar == 1;
-    layout.isSigned = representation == 1;
-    layout.photometric = photometric.c_str();
-    const char* problem = nullptr;
-    if (rows == 0 || columns == 0)
-        problem = "the image has no rows or columns";
-    else if (bits != 8 && bits != 16)
-        problem = "only 8- and 16-bit samples are cleaned";
-    else if (samples == 1 && layout.photometric != "MONOCHROME1" && layout.photometric != "MONOCHROME2")
-        problem = "only monochrome, RGB and YBR_FULL images are cleaned";
-    else if (samples == 3 && layout.photometric != "RGB" && layout.photometric != "YBR_FULL")
-        problem = "only monochrome, RGB and YBR_FULL images are cleaned";
-    else if (samples != 1 && samples != 3)
-        problem = "only images of one or three samples per pixel are cleaned";
-    if (problem && error)
-        *error = problem;
-    return !problem;
+    PixelDecoder decoder(dataset);
+    Error problem;
+    if (!decoder.openFormat(problem)) {
+        if (error)
+            *error = problem.message;
+        return false;
+    }
+    format = decoder.format();
+    const char* reason = refusal(format);
+    if (reason && error)
+        *error = reason;
+    return !reason;
 }
 
 template <typename T>
-void fill(std::vector<T>& values, const Layout& layout, const std::vector<PixelCleaner::Region>& regions,
+void fill(std::vector<T>& values, const PixelFormat& format, const std::vector<PixelCleaner::Region>& regions,
           const std::vector<T>& darkest)
 {
-    const QRect image(0, 0, static_cast<int>(layout.columns), static_cast<int>(layout.rows));
-    const size_t frameSize = static_cast<size_t>(layout.rows) * layout.columns * layout.samples;
+    const QRect image(0, 0, static_cast<int>(format.columns), static_cast<int>(format.rows));
+    const size_t frameSize = static_cast<size_t>(format.rows) * format.columns * format.samplesPerPixel;
     for (const PixelCleaner::Region& region : regions) {
         const QRect rect = region.rect.intersected(image);
-        if (rect.isEmpty() || region.frame >= layout.frames)
+        if (rect.isEmpty() || region.frame >= format.frames)
             continue;
         const long first = region.frame < 0 ? 0 : region.frame;
-        const long last = region.frame < 0 ? layout.frames - 1 : region.frame;
+        const long last = region.frame < 0 ? format.frames - 1 : region.frame;
         for (long f = first; f <= last; ++f) {
             const size_t base = f * frameSize;
-            for (int s = 0; s < layout.samples; ++s)
+            for (int s = 0; s < format.samplesPerPixel; ++s)
                 for (int y = rect.top(); y <= rect.bottom(); ++y)
                     for (int x = rect.left(); x <= rect.right(); ++x) {
                         const size_t at =
-                            layout.planar ? base + (static_cast<size_t>(s) * layout.rows + y) * layout.columns + x
-                                          : base + (static_cast<size_t>(y) * layout.columns + x) * layout.samples + s;
+                            format.planarConfiguration == 1
+                                ? base + (static_cast<size_t>(s) * format.rows + y) * format.columns + x
+                                : base + (static_cast<size_t>(y) * format.columns + x) * format.samplesPerPixel + s;
                         values[at] = darkest[s];
                     }
         }
@@ -92,35 +74,35 @@ void fill(std::vector<T>& values, const Layout& layout, const std::vector<PixelC
 
 // The darkest value of each sample.
 template <typename T>
-std::vector<T> darkestOf(const std::vector<T>& values, const Layout& layout)
+std::vector<T> darkestOf(const std::vector<T>& values, const PixelFormat& format)
 {
-    if (layout.samples == 3) {
-        const T middle = static_cast<T>(1u << (layout.bits - 1));
-        return layout.photometric == "RGB" ? std::vector<T>{0, 0, 0} : std::vector<T>{0, middle, middle};
+    if (format.samplesPerPixel == 3) {
+        const T middle = static_cast<T>(1u << (format.bitsAllocated - 1));
+        return format.photometric == "RGB" ? std::vector<T>{0, 0, 0} : std::vector<T>{0, middle, middle};
     }
     using Signed = std::conditional_t<sizeof(T) == 1, int8_t, int16_t>;
     const auto key = [&](T v) {
-        return layout.isSigned ? static_cast<int>(static_cast<Signed>(v)) : static_cast<int>(v);
+        return format.isSigned ? static_cast<int>(static_cast<Signed>(v)) : static_cast<int>(v);
     };
     const auto [low, high] =
         std::minmax_element(values.begin(), values.end(), [&](T a, T b) { return key(a) < key(b); });
     if (low == values.end())
         return {0};
-    return {layout.photometric == "MONOCHROME1" ? *high : *low};
+    return {format.photometric == "MONOCHROME1" ? *high : *low};
 }
 
 template <typename T>
-bool cleanValues(DcmPixelData& pixels, const T* data, unsigned long count, const Layout& layout,
+bool cleanValues(DcmPixelData& pixels, const T* data, unsigned long count, const PixelFormat& format,
                  const std::vector<PixelCleaner::Region>& regions, std::string* error)
 {
-    const size_t needed = static_cast<size_t>(layout.rows) * layout.columns * layout.samples * layout.frames;
+    const size_t needed = static_cast<size_t>(format.rows) * format.columns * format.samplesPerPixel * format.frames;
     if (!data || count < needed) {
         if (error)
             *error = "the pixel data is shorter than its rows, columns and frames";
         return false;
     }
     std::vector<T> values(data, data + count);
-    fill(values, layout, regions, darkestOf(values, layout));
+    fill(values, format, regions, darkestOf(values, format));
     // A new value drops every encoded representation the element still holds.
     OFCondition status;
     if constexpr (sizeof(T) == 1)
@@ -149,6 +131,50 @@ DcmPixelData* pixelDataOf(DcmDataset& dataset)
     return static_cast<DcmPixelData*>(element);
 }
 
+bool isJpeg2000(E_TransferSyntax xfer)
+{
+    return xfer == EXS_JPEG2000 || xfer == EXS_JPEG2000LosslessOnly || xfer == EXS_JPEG2000Multicomponent ||
+           xfer == EXS_JPEG2000MulticomponentLosslessOnly;
+}
+
+// DCMTK has no JPEG 2000 codec: the frames are decoded here into native pixel data. Colour comes
+// out as RGB, its transform undone by the decoder.
+bool decodeJpeg2000(DcmDataset& dataset, DcmPixelData& pixels, std::string* error)
+{
+    PixelDecoder decoder(dataset);
+    Error problem;
+    const auto fail = [&](const std::string& reason) {
+        if (error)
+            *error = "its JPEG 2000 pixel data cannot be decoded: " + reason;
+        return false;
+    };
+    if (!decoder.open(problem))
+        return fail(problem.message);
+    const PixelFormat& format = decoder.format();
+    if ((format.bitsAllocated != 8 && format.bitsAllocated != 16) || format.photometric == "PALETTE COLOR") {
+        if (error)
+            *error = format.photometric == "PALETTE COLOR" ? "only monochrome, RGB and YBR_FULL images are cleaned"
+                                                           : "only 8- and 16-bit samples are cleaned";
+        return false;
+    }
+    const size_t frameBytes = decoder.outputFrameBytes();
+    std::vector<uint8_t> values(frameBytes * static_cast<size_t>(format.frames));
+    for (int frame = 0; frame < format.frames; ++frame)
+        if (!decoder.decodeFrame(frame, values.data() + frameBytes * static_cast<size_t>(frame), problem))
+            return fail(problem.message);
+    const OFCondition status = format.bitsAllocated == 8
+                                   ? pixels.putUint8Array(values.data(), static_cast<unsigned long>(values.size()))
+                                   : pixels.putUint16Array(reinterpret_cast<const Uint16*>(values.data()),
+                                                           static_cast<unsigned long>(values.size() / 2));
+    if (status.bad())
+        return fail(status.text());
+    if (format.samplesPerPixel == 3) {
+        dataset.putAndInsertString(DCM_PhotometricInterpretation, "RGB");
+        dataset.putAndInsertUint16(DCM_PlanarConfiguration, 0);
+    }
+    return true;
+}
+
 }  // namespace
 
 bool PixelCleaner::makeNative(DcmDataset& dataset, std::string* error)
@@ -162,12 +188,8 @@ bool PixelCleaner::makeNative(DcmDataset& dataset, std::string* error)
     const DcmXfer source(dataset.getOriginalXfer());
     if (!source.isEncapsulated())
         return true;
-    if (source.getXfer() == EXS_JPEG2000 || source.getXfer() == EXS_JPEG2000LosslessOnly ||
-        source.getXfer() == EXS_JPEG2000MulticomponentLosslessOnly || source.getXfer() == EXS_JPEG2000Multicomponent) {
-        if (error)
-            *error = "JPEG 2000 pixel data is not cleaned";
-        return false;
-    }
+    if (isJpeg2000(source.getXfer()))
+        return decodeJpeg2000(dataset, *pixels, error);
     Utils::registerCodecs();
     const OFCondition status = dataset.chooseRepresentation(EXS_LittleEndianExplicit, nullptr);
     if (status.bad() || !dataset.canWriteXfer(EXS_LittleEndianExplicit)) {
@@ -180,8 +202,8 @@ bool PixelCleaner::makeNative(DcmDataset& dataset, std::string* error)
 
 bool PixelCleaner::clean(DcmDataset& dataset, const std::vector<Region>& regions, std::string* error)
 {
-    Layout layout;
-    if (!readLayout(dataset, layout, error))
+    PixelFormat format;
+    if (!readFormat(dataset, format, error))
         return false;
     DcmPixelData* pixels = pixelDataOf(dataset);
     if (!pixels) {
@@ -189,14 +211,14 @@ bool PixelCleaner::clean(DcmDataset& dataset, const std::vector<Region>& regions
             *error = "no pixel data";
         return false;
     }
-    if (layout.bits == 8) {
+    if (format.bitsAllocated == 8) {
         Uint8* data = nullptr;
         pixels->getUint8Array(data);
-        return cleanValues<Uint8>(*pixels, data, pixels->getLength(), layout, regions, error);
+        return cleanValues<Uint8>(*pixels, data, pixels->getLength(), format, regions, error);
     }
     Uint16* data = nullptr;
     pixels->getUint16Array(data);
-    return cleanValues<Uint16>(*pixels, data, pixels->getLength() / 2, layout, regions, error);
+    return cleanValues<Uint16>(*pixels, data, pixels->getLength() / 2, format, regions, error);
 }
 
 E_TransferSyntax PixelCleaner::writeSyntax(DcmDataset& dataset, E_TransferSyntax source, std::string* note)
@@ -204,7 +226,14 @@ E_TransferSyntax PixelCleaner::writeSyntax(DcmDataset& dataset, E_TransferSyntax
     const DcmXfer xfer(source);
     if (!xfer.isEncapsulated())
         return EXS_Unknown;
-    if (xfer.isLossless()) {
+    if (source == EXS_JPEG2000LosslessOnly) {
+        Error problem;
+        if (DicomWriter::encodeLosslessJpeg2000(dataset, problem))
+            return source;
+        if (note)
+            *note =
+                "its JPEG 2000 pixel data could not be encoded again (" + problem.message + "): written uncompressed";
+    } else if (xfer.isLossless()) {
         registerEncoders();
         if (dataset.chooseRepresentation(source, nullptr).good() && dataset.canWriteXfer(source))
             return source;

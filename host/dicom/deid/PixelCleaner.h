@@ -16,12 +16,12 @@ namespace Dravelin::Dicom {
 // value of the image (the smallest stored value for MONOCHROME2, the largest for MONOCHROME1,
 // black for RGB and YBR_FULL).
 //
-// Compressed pixel data is decoded first (makeNative) and written afterwards with the syntax of
-// writeSyntax: a lossless source keeps its own when it can be encoded again, a lossy one is
-// written uncompressed, as compressing it lossily again would lose quality twice. The encoded
-// data of the source never survives the change. 8- and 16-bit samples, one or three per pixel,
-// any planar configuration and any number of frames; palette colour, subsampled YBR, 1- and
-// 32-bit data and JPEG 2000 are refused.
+// Compressed pixel data is decoded first (makeNative; JPEG 2000 colour becomes RGB) and written
+// afterwards with the syntax of writeSyntax: a lossless source keeps its own when it can be
+// encoded again (lossless JPEG 2000 too), a lossy one is written uncompressed, as compressing it
+// lossily again would lose quality twice. The encoded data of the source never survives the
+// change. 8- and 16-bit samples, one or three per pixel, any planar configuration and any number
+// of frames; palette colour, subsampled YBR and 1- and 32-bit data are refused.
 class PixelCleaner
 {
 public:

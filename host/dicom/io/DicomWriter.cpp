@@ -286,6 +286,12 @@ void DicomWriter::registerCodecs()
     });
 }
 
+bool DicomWriter::encodeLosslessJpeg2000(DcmDataset& dataset, Error& error)
+{
+    registerCodecs();
+    return encodeFrames(dataset, EXS_JPEG2000LosslessOnly, jpeg2000Coder(Compression::Jpeg2000Lossless, 100), error);
+}
+
 DicomWriter::DicomWriter(Compression compression, int quality) : m_compression(compression), m_quality(quality)
 {
     registerCodecs();

@@ -48,6 +48,10 @@ public:
 
     static void registerCodecs();
 
+    // Encodes native pixel data as lossless JPEG 2000 in place, the stored values as they are (no
+    // fitting: signed samples stay signed). False with `error` set when the codec refuses.
+    static bool encodeLosslessJpeg2000(DcmDataset& dataset, Error& error);
+
 private:
     bool saveCopy(const DcmDataset& dataset, const std::string& path, Error& error,
                   const PixelPacking::ValueRange* seriesRange) const;

@@ -5,6 +5,7 @@
 #include "tests/support/TestEnvironment.h"
 
 #include <QColor>
+#include <QFile>
 #include <QFont>
 #include <QImage>
 #include <QPainter>
@@ -212,7 +213,6 @@ TEST(BurnedInTextRemoval, FindsAndRemovesTheTextDrawnIntoGeneratedImages)
          Background::Gradient},
     };
     int tokens = 0, removed = 0;
-    size_t totalText = 0, totalBlacked = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::vector<Token> drawn = tokensFor(c, static_cast<int>(&c - cases.data()));
@@ -267,17 +267,16 @@ TEST(BurnedInTextRemoval, FindsAndRemovesTheTextDrawnIntoGeneratedImages)
         }
         boxes.end();
 
-        // The blacked-out area is at most three times the text's own boxes (over the table).
+        // The blacked-out area is at most three times the text's own boxes.
         size_t textArea = 0, blackedArea = 0;
         for (int y = 0; y < c.height; ++y)
             for (int x = 0; x < c.width; ++x)
                 textArea += qGray(textBoxes.pixel(x, y)) > 0;
         for (int f = 0; f < c.frames; ++f)
             blackedArea += static_cast<size_t>(std::count(covered[f].begin(), covered[f].end(), true));
-        totalText += textArea * c.frames;
-        totalBlacked += blackedArea;
-        // Tiny text may merge with a neighbouring blob; no image may lose much more than its text.
-        EXPECT_LE(blackedArea, 4 * textArea * c.frames) << BurnedInTextRemoval::describe(outcome.regions).toStdString();
+        EXPECT_LE(blackedArea, 3 * textArea * c.frames)
+            << double(blackedArea) / double(textArea * c.frames)
+            << " times the text: " << BurnedInTextRemoval::describe(outcome.regions).toStdString();
 
         // Tesseract reads none of the drawn tokens on the cleaned first frame.
         std::vector<Uint8> grey(framePixels);
@@ -289,7 +288,26 @@ TEST(BurnedInTextRemoval, FindsAndRemovesTheTextDrawnIntoGeneratedImages)
                 << "still readable: token at " << token.at.x() << "," << token.at.y();
     }
     EXPECT_GE(removed, 0.99 * tokens) << removed << " of " << tokens << " tokens removed";
-    EXPECT_LE(totalBlacked, 3 * totalText);
+}
+
+// The generator's CT phantom (a chequered disc) holds no text, marked or not: no box.
+TEST(BurnedInTextRemoval, AGeneratedCtWithoutTextGetsNoBox)
+{
+    Dravelin::Test::TempDir dir;
+    ASSERT_TRUE(Dravelin::Test::runGenerator({"sample", dir.path()}));
+    const QStringList files = Dravelin::Test::filesUnder(dir.path());
+    ASSERT_GT(files.size(), 10);
+    const BurnedInTextRemoval removal(nullptr, true);
+    for (const QString& name : files) {
+        DcmFileFormat file;
+        ASSERT_TRUE(file.loadFile(QFile::encodeName(dir.file(name)).constData()).good()) << name.toStdString();
+        DcmDataset& dataset = *file.getDataset();
+        ASSERT_TRUE(dataset.loadAllDataIntoMemory().good());
+        dataset.putAndInsertString(DCM_BurnedInAnnotation, "YES");
+        const auto outcome = removal.apply(dataset, name);
+        EXPECT_TRUE(outcome.regions.empty())
+            << name.toStdString() << ": " << BurnedInTextRemoval::describe(outcome.regions).toStdString();
+    }
 }
 
 TEST(BurnedInTextRemoval, RulesBlackOutExactlyTheirRectanglesOnTheirDevice)
