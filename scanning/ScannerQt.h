@@ -4,6 +4,8 @@
 
 #include <QObject>
 
+#include <atomic>
+
 namespace Dravelin::Dicom {
 
 // The scanner the browser model drives: patients are queued unmerged for the receiver (which
@@ -30,6 +32,12 @@ signals:
 protected:
     void updateProgress(int value, int maximum) override;
     void updateProgressText(const std::string& text) override;
+
+private:
+    // The last progress step signalled, of kProgressSteps, and the maximum it was of.
+    static constexpr int kProgressSteps = 512;
+    std::atomic<int> m_progressStep{-1};
+    std::atomic<int> m_progressMaximum{-1};
 };
 
 }  // namespace Dravelin::Dicom

@@ -56,6 +56,32 @@ TEST(HeaderReadAhead, HandsTheBytesOutOnceForTheSamePathOnly)
     EXPECT_EQ(elsewhere, nullptr);
 }
 
+// A read says whether the file ends within the bytes asked for (a file of exactly that many
+// bytes included); the bytes handed on carry the file's true size. A folder cannot be read.
+TEST(HeaderReadAhead, ReadsTellWhetherTheFileEndsWithinTheBytes)
+{
+    constexpr std::size_t bytes = HeaderReadAhead::DefaultBytes;
+    constexpr std::size_t longer = HeaderReadAhead::kLongerThanRead;
+    Dravelin::Test::TempDir dir;
+    const std::pair<std::size_t, std::size_t> cases[] = {
+        {0, 0}, {100, 100}, {bytes, bytes}, {bytes + 1, longer}, {3 * bytes, longer}};
+    for (const auto& [fileSize, readSize] : cases) {
+        SCOPED_TRACE(fileSize);
+        const QString file = dir.file(QString("f%1").arg(fileSize));
+        ASSERT_TRUE(Dravelin::Test::writeFile(file, QByteArray(int(fileSize), 'x')));
+        const std::string path = file.toStdString();
+        std::size_t size = 1;
+        const std::vector<char>* read = HeaderReadAhead::read(path, bytes, &size);
+        ASSERT_NE(read, nullptr);
+        EXPECT_EQ(read->size(), std::min(fileSize, bytes));
+        EXPECT_EQ(size, readSize);
+        ASSERT_NE(HeaderReadAhead::take(path, size), nullptr);
+        EXPECT_EQ(size, fileSize);
+    }
+    std::size_t size = 0;
+    EXPECT_EQ(HeaderReadAhead::read(dir.path().toStdString(), bytes, &size), nullptr);
+}
+
 // A scan's check-then-parse gives the same dataset as a parse on its own, also for files whose
 // header is longer than the bytes read ahead and for files that are not DICOM.
 TEST(HeaderReadAhead, ParsesAfterACheckAgreeWithPlainParses)
