@@ -312,7 +312,10 @@ bool DicomPacsCommunication::retrieveByMove(DcmDataset& keys, const ResponseCall
     else if (!ok)
         report(Dicom::Error::NetworkError, describeRetrieveStatus("C-MOVE", responses));
     deleteResponses(responses);
-    for (auto& dataset : receiver.takeDatasets())
+    auto received = receiver.takeDatasets();
+    if (m_countHandler)
+        m_countHandler(received.size());
+    for (auto& dataset : received)
         if (callback)
             callback(std::move(dataset));
     return ok;

@@ -37,7 +37,7 @@ public:
 
     void setErrorHandler(ErrorHandler handler);
     // Before each instance a C-GET delivers: how many it delivers in all, as the server's last
-    // response counted them (0 while not known).
+    // response counted them (0 while not known); before a C-MOVE's instances: how many came.
     void setInstanceCountHandler(std::function<void(std::size_t)> handler);
 
     // C-ECHO; true when the server answered with success.
