@@ -4,6 +4,7 @@
 #include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcelem.h>
+#include <dcmtk/dcmdata/dcxfer.h>
 
 #include <sys/mman.h>
 
@@ -30,6 +31,9 @@ void preferHugePages(std::uint8_t* data, std::size_t bytes)
 
 bool ReceivedPixels::take(DcmDataset& dataset, std::size_t expected)
 {
+    // Compressed pixels take little room, and the reader decodes them on every core.
+    if (DcmXfer(dataset.getOriginalXfer()).isEncapsulated())
+        return false;
     PixelDecoder decoder(dataset);
     Error error;
     if (!decoder.open(error) || decoder.format().frames != 1)

@@ -16,8 +16,8 @@ namespace Dravelin::Dicom {
 // A retrieved series thus holds its pixels once: the buffer later becomes the volume's memory,
 // its slices put in order in place.
 //
-// Only single-frame images of the first one's size and decoded type are taken; anything else
-// stays whole in its dataset for the reader to decode (and to name when it cannot).
+// Only uncompressed single-frame images of the first one's size and decoded type are taken;
+// anything else stays whole in its dataset for the reader to decode (and to name when it cannot).
 class ReceivedPixels
 {
 public:

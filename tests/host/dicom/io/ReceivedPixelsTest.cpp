@@ -1,8 +1,11 @@
 #include "host/dicom/io/ReceivedPixels.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcrleerg.h>
 
 #include <gtest/gtest.h>
 
@@ -54,7 +57,7 @@ TEST(ReceivedPixels, PutsSlicesInAnyOrderInPlaceAndDropsTheOthers)
     }
 }
 
-TEST(ReceivedPixels, LeavesOtherSizesAndMultiFrameImagesWhole)
+TEST(ReceivedPixels, LeavesOtherSizesMultiFrameAndCompressedImagesWhole)
 {
     ReceivedPixels pixels;
     auto first = image(7);
@@ -62,7 +65,15 @@ TEST(ReceivedPixels, LeavesOtherSizesAndMultiFrameImagesWhole)
     auto wider = image(8, 3);
     auto frames = image(9);
     frames->putAndInsertString(DCM_NumberOfFrames, "2");
-    for (DcmDataset* other : {wider.get(), frames.get()}) {
+    // The same image as received in RLE.
+    DcmRLEEncoderRegistration::registerCodecs();
+    Dravelin::Test::TempDir dir;
+    const std::string path = dir.file("rle.dcm").toStdString();
+    DcmFileFormat rle(image(7).get());
+    ASSERT_TRUE(rle.getDataset()->chooseRepresentation(EXS_RLELossless, nullptr).good());
+    ASSERT_TRUE(rle.saveFile(path.c_str(), EXS_RLELossless).good());
+    ASSERT_TRUE(rle.loadFile(path.c_str()).good());
+    for (DcmDataset* other : {wider.get(), frames.get(), rle.getDataset()}) {
         EXPECT_FALSE(pixels.take(*other, 0));
         EXPECT_TRUE(other->tagExists(DCM_PixelData));
         EXPECT_EQ(pixels.slotOf(other), -1);
