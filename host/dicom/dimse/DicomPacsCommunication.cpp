@@ -132,6 +132,11 @@ void DicomPacsCommunication::setErrorHandler(ErrorHandler handler)
     m_errorHandler = std::move(handler);
 }
 
+void DicomPacsCommunication::setInstanceCountHandler(std::function<void(std::size_t)> handler)
+{
+    m_countHandler = std::move(handler);
+}
+
 void DicomPacsCommunication::reportError(Dicom::Error::Code code, const std::string& message) const
 {
     const Dicom::Error error(code, Dicom::Error::Fatal, message);
@@ -250,7 +255,14 @@ bool DicomPacsCommunication::retrieveByGet(DcmDataset& keys, const ResponseCallb
         acceptedContext(scu, UID_GETStudyRootQueryRetrieveInformationModel, "C-GET", report);
     if (presId == 0)
         return false;
-    scu.setInstanceCallback(callback, abort);
+    scu.setInstanceCallback(
+        [&](std::unique_ptr<DcmDataset> dataset) {
+            if (m_countHandler)
+                m_countHandler(scu.expectedInstances());
+            if (callback)
+                callback(std::move(dataset));
+        },
+        abort);
     OFList<RetrieveResponse*> responses;
     const OFCondition cond = scu.sendCGETRequest(presId, &keys, &responses);
     const bool ok = cond.good() && retrieveSucceeded(responses);
@@ -300,7 +312,10 @@ bool DicomPacsCommunication::retrieveByMove(DcmDataset& keys, const ResponseCall
     else if (!ok)
         report(Dicom::Error::NetworkError, describeRetrieveStatus("C-MOVE", responses));
     deleteResponses(responses);
-    for (auto& dataset : receiver.takeDatasets())
+    auto received = receiver.takeDatasets();
+    if (m_countHandler)
+        m_countHandler(received.size());
+    for (auto& dataset : received)
         if (callback)
             callback(std::move(dataset));
     return ok;

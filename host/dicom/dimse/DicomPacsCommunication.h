@@ -4,6 +4,7 @@
 #include "host/dicom/Error.h"
 
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -35,6 +36,9 @@ public:
     const DicomPacsConfiguration& connectionConfiguration() const { return m_configuration; }
 
     void setErrorHandler(ErrorHandler handler);
+    // Before each instance a C-GET delivers: how many it delivers in all, as the server's last
+    // response counted them (0 while not known); before a C-MOVE's instances: how many came.
+    void setInstanceCountHandler(std::function<void(std::size_t)> handler);
 
     // C-ECHO; true when the server answered with success.
     bool sendEchoRequest();
@@ -65,6 +69,7 @@ private:
 
     DicomPacsConfiguration m_configuration;
     ErrorHandler m_errorHandler;
+    std::function<void(std::size_t)> m_countHandler;
 };
 
 }  // namespace Dravelin

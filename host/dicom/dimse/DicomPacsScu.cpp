@@ -39,6 +39,8 @@ DicomPacsScu::DicomPacsScu(const DicomPacsConfiguration& configuration)
     setACSETimeout(static_cast<Uint32>(configuration.dimseTimeoutSeconds));
     setConnectionTimeout(configuration.connectTimeoutSeconds);
     setProgressNotificationMode(OFFalse);
+    // The largest PDUs DCMTK takes: an image of 512 KiB arrives in 4 PDVs instead of 32.
+    setMaxReceivePDULength(ASC_MAXIMUMPDUSIZE);
 }
 
 OFCondition DicomPacsScu::find(T_ASC_PresentationContextID presId, const char* sopClass, DcmDataset& keys,
@@ -140,6 +142,9 @@ OFCondition DicomPacsScu::handleCGETResponse(T_ASC_PresentationContextID presID,
                                              OFBool& continueCGETSession)
 {
     const OFCondition cond = DcmSCU::handleCGETResponse(presID, response, continueCGETSession);
+    if (response)
+        m_expected = std::size_t(response->m_numberOfRemainingSubops) + response->m_numberOfCompletedSubops +
+                     response->m_numberOfFailedSubops + response->m_numberOfWarningSubops;
     if (continueCGETSession && abortRequested()) {
         m_aborted = true;
         continueCGETSession = OFFalse;

@@ -6,6 +6,7 @@
 #include <dcmtk/dcmnet/scu.h>
 
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <memory>
 
@@ -33,6 +34,9 @@ public:
     // ends the session at the next message.
     void setInstanceCallback(DatasetCallback callback, std::atomic<bool>* abort);
     bool wasAborted() const { return m_aborted; }
+    // How many instances the C-GET delivers in all, as its last response counted them; 0
+    // before the first response or when the server does not count.
+    std::size_t expectedInstances() const { return m_expected; }
 
 protected:
     OFCondition handleSTORERequest(T_ASC_PresentationContextID presID, DcmDataset* incomingObject,
@@ -48,6 +52,7 @@ private:
     DatasetCallback m_instanceCallback;
     std::atomic<bool>* m_abort = nullptr;
     bool m_aborted = false;
+    std::size_t m_expected = 0;
 };
 
 }  // namespace Dravelin

@@ -58,7 +58,8 @@ PacsRetriever::PacsRetriever(DicomPacsCommunication::ErrorHandler errorHandler)
 
 std::vector<std::shared_ptr<DcmDataset>> PacsRetriever::retrieve(const Filesystem::Url& url,
                                                                  std::vector<std::string>* locations,
-                                                                 Progress* progress, bool withPixelData)
+                                                                 Progress* progress, bool withPixelData,
+                                                                 const ReceivedHook& received)
 {
     std::vector<std::shared_ptr<DcmDataset>> datasets;
     const DicomPacsConfiguration config = DicomPacsConfiguration::fromUri(url);
@@ -75,13 +76,22 @@ std::vector<std::shared_ptr<DcmDataset>> PacsRetriever::retrieve(const Filesyste
     DicomPacsCommunication pacs(config);
     if (m_errorHandler)
         pacs.setErrorHandler(m_errorHandler);
-    // Progress has no total before the transfer ends; it counts instances and lets the user stop.
+    // Progress counts instances, against their total once a C-GET response gives it, and lets
+    // the user stop.
     std::atomic<bool> abort{progress && progress->wasCancelled()};
+    std::size_t expected = 0;
+    pacs.setInstanceCountHandler([&](std::size_t count) {
+        if (progress && count != expected && count > 0)
+            progress->setRange(static_cast<long long>(count));
+        expected = count;
+    });
     pacs.retrieve(
         target->level, target->studyUid, target->seriesUid, target->sopInstanceUid,
         [&](std::unique_ptr<DcmDataset> dataset) {
             if (!withPixelData)
                 delete dataset->remove(DCM_PixelData);
+            else if (received)
+                received(*dataset, expected);
             datasets.emplace_back(std::move(dataset));
             if (progress) {
                 progress->setValue(static_cast<long long>(datasets.size()));

@@ -5,6 +5,8 @@
 #include "host/dicom/dimse/DicomPacsCommunication.h"
 
 #include <atomic>
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -40,10 +42,14 @@ public:
     // `locations` (when given) receives the "pacs" location of each dataset. Failures are
     // reported to the error handler and give what was received, possibly nothing.
     // Without `withPixelData` each dataset drops its pixel data as it arrives, so that a
-    // header-only load of a large series never holds all its pixels at once.
+    // header-only load of a large series never holds all its pixels at once. `received`
+    // (when given) sees each dataset as it arrives, with how many the retrieval delivers in
+    // all (0 while not known), so that a caller can take the pixels out right away.
+    using ReceivedHook = std::function<void(DcmDataset& dataset, std::size_t expected)>;
     std::vector<std::shared_ptr<DcmDataset>> retrieve(const Filesystem::Url& url,
                                                       std::vector<std::string>* locations = nullptr,
-                                                      Progress* progress = nullptr, bool withPixelData = true);
+                                                      Progress* progress = nullptr, bool withPixelData = true,
+                                                      const ReceivedHook& received = {});
 
 private:
     DicomPacsCommunication::ErrorHandler m_errorHandler;

@@ -6,7 +6,9 @@
 #include "host/dicom/DatasetCache.h"
 #include "host/dicom/DicomLoader.h"
 #include "host/dicom/Element.h"
+#include "host/dicom/dimse/PacsRetriever.h"
 #include "host/dicom/io/PixelDecoder.h"
+#include "host/dicom/io/ReceivedPixels.h"
 #include "host/dicom/io/SliceSpacing.h"
 #include "host/dicom/io/VolumeRescale.h"
 
@@ -23,6 +25,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <iterator>
 #include <map>
@@ -354,6 +357,9 @@ struct DicomVolumeReader::Source
     std::shared_ptr<DcmDataset> header;
     bool complete = false;  // header holds the pixel data as well
     std::string location;
+    // Where the pixels went when they were taken out on arrival (then header has none).
+    ReceivedPixels* pixels = nullptr;
+    std::size_t slot = 0;
 };
 
 DicomVolumeReader::DicomVolumeReader(std::shared_ptr<DatasetCache> cache) : m_cache(std::move(cache))
@@ -384,7 +390,7 @@ std::string byteSize(std::size_t bytes)
 }  // namespace
 
 bool DicomVolumeReader::allocate(PixelVolume& volume, const std::string& name, int width, int height, int slices,
-                                 int channels, VoxelType type)
+                                 int channels, VoxelType type, std::vector<std::uint8_t>* samples)
 {
     std::size_t bytes = 1;
     bool overflow = false;
@@ -398,7 +404,8 @@ bool DicomVolumeReader::allocate(PixelVolume& volume, const std::string& name, i
         return false;
     }
     try {
-        volume = PixelVolume(width, height, slices, channels, type);
+        volume = samples ? PixelVolume(width, height, slices, channels, type, std::move(*samples))
+                         : PixelVolume(width, height, slices, channels, type);
     } catch (const std::bad_alloc&) {
         addError(Error::InvalidValue, Error::Fatal,
                  fileLabel(name) + ": not enough memory for a volume of " + byteSize(bytes));
@@ -412,6 +419,7 @@ std::vector<LoadedImageSet> DicomVolumeReader::read(const std::string& locationS
     std::vector<LoadedImageSet> result;
     m_nonImages.clear();
     std::vector<Source> sources;
+    std::vector<std::unique_ptr<ReceivedPixels>> received;
     for (const std::string& location : Filesystem::splitLocationString(locationString)) {
         const Filesystem::Url url(location);
         // Local files are read twice (headers for grouping, then pixels slice by slice) so that
@@ -424,7 +432,20 @@ std::vector<LoadedImageSet> DicomVolumeReader::read(const std::string& locationS
             std::lock_guard<std::mutex> lock(reportedMutex);
             reported.push_back(e);
         });
-        const auto datasets = m_cache->load(url, &names, progress, !local);
+        // Retrieved pixels go straight into what becomes the volume, instance by instance.
+        ReceivedPixels* pixels = nullptr;
+        std::vector<std::shared_ptr<DcmDataset>> datasets;
+        if (url.scheme() == DicomPacsConfiguration::Scheme) {
+            pixels = received.emplace_back(std::make_unique<ReceivedPixels>()).get();
+            datasets = PacsRetriever([&](const Error& e) {
+                           std::lock_guard<std::mutex> lock(reportedMutex);
+                           reported.push_back(e);
+                       }).retrieve(url, &names, progress, true, [pixels](DcmDataset& dataset, std::size_t expected) {
+                pixels->take(dataset, expected);
+            });
+        } else {
+            datasets = m_cache->load(url, &names, progress, !local);
+        }
         m_cache->removeErrorCallback(callback);
         // The cache's own reasons (each naming its file) say more than a generic message. A local
         // file that cannot be read is a file left out.
@@ -443,8 +464,11 @@ std::vector<LoadedImageSet> DicomVolumeReader::read(const std::string& locationS
                              "': it holds no DICOM file");
             continue;
         }
-        for (std::size_t i = 0; i < datasets.size() && i < names.size(); ++i)
-            sources.push_back(Source{names[i], datasets[i], !local, location});
+        for (std::size_t i = 0; i < datasets.size() && i < names.size(); ++i) {
+            const long slot = pixels ? pixels->slotOf(datasets[i].get()) : -1;
+            sources.push_back(Source{names[i], datasets[i], !local, location, slot < 0 ? nullptr : pixels,
+                                     slot < 0 ? 0 : std::size_t(slot)});
+        }
     }
 
     std::vector<std::shared_ptr<DcmDataset>> images;
@@ -701,27 +725,47 @@ bool DicomVolumeReader::readSlices(const std::vector<const Source*>& slices, Loa
         attributes.push_back(readAttributes(*s->header, 0));
 
     // The first slice fixes the volume's size and type.
-    FullDataset first = fullDataset(slices.front()->name, slices.front()->header, slices.front()->complete);
-    if (!first.dataset) {
-        addError(Error::IoError, Error::Fatal, fileLabel(slices.front()->name) + " cannot be read: " + first.error);
-        return false;
-    }
-    PixelDecoder firstDecoder(*first.dataset);
-    Error error;
-    if (!firstDecoder.open(error)) {
-        addError(error.code, Error::Fatal, fileLabel(slices.front()->name) + ": " + error.message);
-        return false;
-    }
-    const PixelFormat format = firstDecoder.format();
+    PixelFormat format;
     PixelVolume volume;
-    if (!allocate(volume, slices.front()->name, format.columns, format.rows, count, firstDecoder.outputChannels(),
-                  firstDecoder.outputType()))
-        return false;
-    if (!firstDecoder.decodeFrame(0, volume.slice(0), error)) {
-        addError(error.code, Error::Fatal, fileLabel(slices.front()->name) + ": " + error.message);
-        return false;
+    bool adopted = false;
+    if (ReceivedPixels* received = slices.front()->pixels) {
+        format = received->format();
+        // All of a retrieval's slices in one volume: its buffer becomes the volume.
+        adopted = std::size_t(count) == received->size() &&
+                  std::all_of(slices.begin(), slices.end(), [&](const Source* s) { return s->pixels == received; });
+        std::vector<std::uint8_t> samples;
+        if (adopted) {
+            std::vector<std::size_t> order;
+            for (const Source* s : slices)
+                order.push_back(s->slot);
+            samples = received->takeOrdered(order);
+        }
+        if (!allocate(volume, slices.front()->name, format.columns, format.rows, count, received->channels(),
+                      received->type(), adopted ? &samples : nullptr))
+            return false;
+        if (!adopted)
+            std::memcpy(volume.slice(0), received->slice(slices.front()->slot), volume.sliceBytes());
+    } else {
+        FullDataset first = fullDataset(slices.front()->name, slices.front()->header, slices.front()->complete);
+        if (!first.dataset) {
+            addError(Error::IoError, Error::Fatal, fileLabel(slices.front()->name) + " cannot be read: " + first.error);
+            return false;
+        }
+        PixelDecoder firstDecoder(*first.dataset);
+        Error error;
+        if (!firstDecoder.open(error)) {
+            addError(error.code, Error::Fatal, fileLabel(slices.front()->name) + ": " + error.message);
+            return false;
+        }
+        format = firstDecoder.format();
+        if (!allocate(volume, slices.front()->name, format.columns, format.rows, count, firstDecoder.outputChannels(),
+                      firstDecoder.outputType()))
+            return false;
+        if (!firstDecoder.decodeFrame(0, volume.slice(0), error)) {
+            addError(error.code, Error::Fatal, fileLabel(slices.front()->name) + ": " + error.message);
+            return false;
+        }
     }
-    first = FullDataset();
 
     // One integer intercept that the stored bits allow is added while each slice is still in
     // the cache, instead of in two passes over the volume afterwards.
@@ -745,6 +789,20 @@ bool DicomVolumeReader::readSlices(const std::vector<const Source*>& slices, Loa
 #pragma omp parallel for schedule(dynamic)
     for (int k = 1; k < count; ++k) {
         const Source& s = *slices[std::size_t(k)];
+        if (adopted || s.pixels) {
+            const bool same =
+                adopted || (s.pixels->format().rows == format.rows && s.pixels->format().columns == format.columns &&
+                            s.pixels->type() == volume.type && s.pixels->channels() == volume.channels);
+            if (!same) {
+                failures[std::size_t(k)] = "its pixel format differs from the first slice's";
+                continue;
+            }
+            if (!adopted)
+                std::memcpy(volume.slice(k), s.pixels->slice(s.slot), volume.sliceBytes());
+            if (interceptType)
+                addIntercept(volume.type, *interceptType, volume.slice(k), sliceSamples, std::int64_t(intercept));
+            continue;
+        }
         if (fastPath) {
             thread_local std::vector<std::uint8_t> tail;
             PixelDecoder decoder(*s.header);

@@ -23,7 +23,7 @@ struct LoadedImageSet
 {
     std::vector<PixelVolume> volumes;  // several for a time series
     // One dataset per frame, volume after volume, in slice order; without pixel data when the
-    // set came from local files (the same dataset repeats for the frames of a multi-frame file).
+    // set came from local files or a PACS (the same dataset repeats for the frames of a multi-frame file).
     // A resampled slice names the instance nearest to it.
     std::vector<std::shared_ptr<DcmDataset>> datasets;
     // Per volume: each slice's position along the slice normal in mm; empty when unknown.
@@ -80,10 +80,10 @@ private:
     // Moves `set` to `out`, made regular first when its slices are unevenly spaced.
     void addRegular(LoadedImageSet&& set, std::vector<LoadedImageSet>& out);
     void addError(Error::Code code, Error::Type type, const std::string& text);
-    // A new volume in `volume`, or false with a fatal error naming `name` when it would exceed
-    // the limit or the memory.
+    // A new volume in `volume` (holding `samples` when given), or false with a fatal error
+    // naming `name` when it would exceed the limit or the memory.
     bool allocate(PixelVolume& volume, const std::string& name, int width, int height, int slices, int channels,
-                  VoxelType type);
+                  VoxelType type, std::vector<std::uint8_t>* samples = nullptr);
 
     std::shared_ptr<DatasetCache> m_cache;
     IrregularSpacingPolicy m_policy = IrregularSpacingPolicy::Resample;

@@ -44,6 +44,12 @@ PixelVolume::PixelVolume(int w, int h, int s, int c, VoxelType t)
 {
 }
 
+PixelVolume::PixelVolume(int w, int h, int s, int c, VoxelType t, std::vector<std::uint8_t>&& samples)
+    : width(w), height(h), slices(s), channels(c), type(t), m_data(std::move(samples))
+{
+    m_data.resize(byteSize());
+}
+
 std::size_t PixelVolume::sampleCount() const
 {
     return static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * static_cast<std::size_t>(slices) *

@@ -36,6 +36,8 @@ class PixelVolume
 public:
     PixelVolume() = default;
     PixelVolume(int width, int height, int slices, int channels, VoxelType type);  // uninitialised samples
+    // Takes `samples` (byteSize() of them) as the volume's memory, without copying.
+    PixelVolume(int width, int height, int slices, int channels, VoxelType type, std::vector<std::uint8_t>&& samples);
     PixelVolume(PixelVolume&&) = default;
     PixelVolume& operator=(PixelVolume&&) = default;
     PixelVolume(const PixelVolume&) = delete;

@@ -1,6 +1,8 @@
 #include "host/dicom/DatasetCache.h"
 #include "host/dicom/dimse/DicomPacsCommunication.h"
 #include "host/dicom/dimse/PacsRetriever.h"
+#include "host/dicom/io/DicomVolumeReader.h"
+#include "tests/host/dicom/TestSeries.h"
 #include "tests/support/PacsTestServer.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -11,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <set>
 #include <thread>
 
@@ -172,6 +175,53 @@ TEST_P(PacsServerTest, RetrievesSeriesByGetAndStudyByMove)
     auto moved = retriever.retrieve(config(false).generateUri(study));
     EXPECT_EQ(moved.size(), 11u);
     EXPECT_TRUE(log.errors.empty()) << log.errors.front().message;
+}
+
+// Stored out of order, with instance numbers that disagree with the positions: the retrieved
+// volume must equal the one read from the files, and the pixels must be held by the volume
+// alone (the datasets keep their headers).
+TEST_P(PacsServerTest, RetrievedSeriesLoadsAsItsFilesWithPixelsOnlyInTheVolume)
+{
+    Dravelin::Test::TempDir dir;
+    const std::string seriesUid = "1.2.826.0.1.3680043.2.1143.9.34";
+    const int instanceAt[] = {4, 1, 6, 2, 5, 3};  // by position
+    QStringList files;
+    for (int k : {3, 0, 5, 1, 4, 2}) {
+        Dravelin::Test::SliceFields fields;
+        fields.seriesUid = seriesUid;
+        fields.position = {0, 0, 2.5 * k};
+        fields.instanceNumber = instanceAt[k];
+        files << dir.file(QString("i%1.dcm").arg(k));
+        ASSERT_TRUE(Dravelin::Test::writeSlice(files.back(), fields));
+    }
+    ASSERT_EQ(server->store(files), 6);
+
+    auto read = [](const std::string& location, std::vector<Dicom::Error>& errors) {
+        Dicom::DicomVolumeReader reader(std::make_shared<Dicom::DatasetCache>(0));
+        auto sets = reader.read(location, nullptr);
+        errors = reader.errors();
+        return sets;
+    };
+    DcmDataset series;
+    series.putAndInsertString(DCM_StudyInstanceUID, "1.2.826.0.1.3680043.2.1143.9");
+    series.putAndInsertString(DCM_SeriesInstanceUID, seriesUid.c_str());
+    std::vector<Dicom::Error> pacsErrors, fileErrors;
+    const auto retrieved = read(config(true).generateUri(series).string(Filesystem::Url::LoaderEncoded), pacsErrors);
+    const auto local = read(dir.path().toStdString(), fileErrors);
+    EXPECT_TRUE(pacsErrors.empty()) << pacsErrors.front().message;
+    ASSERT_EQ(retrieved.size(), 1u);
+    ASSERT_EQ(local.size(), 1u);
+    const Dicom::PixelVolume& volume = retrieved[0].volumes.at(0);
+    const Dicom::PixelVolume& expected = local[0].volumes.at(0);
+    ASSERT_EQ(volume.slices, 6);
+    ASSERT_EQ(volume.byteSize(), expected.byteSize());
+    EXPECT_EQ(std::memcmp(volume.data(), expected.data(), volume.byteSize()), 0);
+    EXPECT_EQ(volume.imageToWorld, expected.imageToWorld);
+    for (int k = 0; k < 6; ++k)
+        EXPECT_EQ(volume.storedValue(std::size_t(k) * 16 * 12), 10 * instanceAt[k]) << "slice " << k;
+    ASSERT_EQ(retrieved[0].datasets.size(), 6u);
+    for (const auto& dataset : retrieved[0].datasets)
+        EXPECT_FALSE(dataset->tagExists(DCM_PixelData));
 }
 
 INSTANTIATE_TEST_SUITE_P(RealServers, PacsServerTest,
