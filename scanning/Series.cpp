@@ -148,6 +148,18 @@ void Series::insertImage(std::vector<Image*>::iterator position, Image* image)
     images.insert(position, image);
 }
 
+void Series::fileIntoOrders(const std::vector<Image*>& arrivals)
+{
+    std::size_t count = images.size();
+    for (Image* image : arrivals) {
+        if (count > 0)
+            shareRepeatedText(*image, images.empty() ? *arrivals.front() : *images.back());
+        insertIntoOrder(imagesByAcquisition, count, image, compareAcquisitionNumbers);
+        insertIntoOrder(imagesByInstance, count, image, compareInstanceNumbers);
+        ++count;
+    }
+}
+
 void Series::estimateDimensions()
 {
     DimensionsInfo& e = estimatedDimensions;

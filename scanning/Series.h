@@ -36,6 +36,9 @@ public:
     // Inserts an image whose parent is already set and keeps the cached orders; the estimate
     // is left to estimateDimensions(), once after the last of several inserts.
     void insertImage(std::vector<Image*>::iterator position, Image* image);
+    // The part of insertImage() that does not touch `images`, for images (in arrival order)
+    // that the caller then puts into `images` itself, before the next change of the series.
+    void fileIntoOrders(const std::vector<Image*>& arrivals);
     void estimateDimensions();
     // Replaces `dimensions` by what the host loader reports; may throw what the loader throws.
     void updateDimensions(std::shared_ptr<DatasetCache> cache);

@@ -6,6 +6,7 @@
 #include "scanning/Study.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 namespace Dravelin::Dicom {
 
@@ -34,6 +35,13 @@ T* findByKey(const std::vector<T*>& list, Key key)
 
 }  // namespace
 
+TreeMerger::~TreeMerger()
+{
+    for (auto& waiting : m_waiting)
+        for (Image* image : waiting.second)
+            delete image;
+}
+
 void TreeMerger::merge(std::vector<Patient*>& patients, Patient* patient)
 {
     add(patients, patient);
@@ -44,9 +52,13 @@ void TreeMerger::finish()
 {
     // Taken first: a hook may merge again.
     const std::vector<Series*> changed = std::move(m_changed);
+    auto waiting = std::move(m_waiting);
     m_changed.clear();
-    m_changedSet.clear();
+    m_waiting.clear();
     for (Series* series : changed) {
+        std::vector<Image*>& arrivals = waiting[series];
+        insertWaiting(series, arrivals);
+        arrivals.clear();
         series->estimateDimensions();
         seriesChanged(series);
     }
@@ -122,18 +134,47 @@ std::vector<Image*>::iterator TreeMerger::insertionPoint(std::vector<Image*>& im
 
 void TreeMerger::mergeSeries(Series* existing, Series* series)
 {
-    for (Image* image : series->images) {
-        image->series = existing;
-        const auto position = insertionPoint(existing->images, image);
-        const int row = static_cast<int>(position - existing->images.begin());
-        aboutToInsertImage(existing, row);
-        existing->insertImage(position, image);
-        imageInserted(existing, row);
+    if (!series->images.empty()) {
+        auto [waiting, added] = m_waiting.try_emplace(existing);
+        if (added)
+            m_changed.push_back(existing);
+        for (Image* image : series->images) {
+            image->series = existing;
+            waiting->second.push_back(image);
+        }
     }
-    if (!series->images.empty() && m_changedSet.insert(existing).second)
-        m_changed.push_back(existing);
     series->images.clear();
     delete series;
+}
+
+void TreeMerger::insertWaiting(Series* existing, const std::vector<Image*>& arrivals)
+{
+    if (arrivals.empty())
+        return;
+    // The final order is the one inserting the arrivals one by one gives; the new images
+    // then go in as runs of adjacent rows, front to back, so that each run's rows are final.
+    std::vector<Image*> order = existing->images;
+    order.reserve(order.size() + arrivals.size());
+    for (Image* image : arrivals)
+        order.insert(insertionPoint(order, image), image);
+    std::unordered_set<const Image*> fresh(arrivals.begin(), arrivals.end());
+    // The secondary orders take them in arrival order, as one-by-one insertion does.
+    existing->fileIntoOrders(arrivals);
+    for (std::size_t first = 0; first < order.size();) {
+        if (!fresh.count(order[first])) {
+            ++first;
+            continue;
+        }
+        std::size_t end = first + 1;
+        while (end < order.size() && fresh.count(order[end]))
+            ++end;
+        const int firstRow = static_cast<int>(first);
+        const int lastRow = static_cast<int>(end - 1);
+        aboutToInsertImages(existing, firstRow, lastRow);
+        existing->images.insert(existing->images.begin() + first, order.begin() + first, order.begin() + end);
+        imagesInserted(existing, firstRow, lastRow);
+        first = end;
+    }
 }
 
 }  // namespace Dravelin::Dicom

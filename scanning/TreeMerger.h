@@ -1,6 +1,6 @@
 #pragma once
 
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 namespace Dravelin::Dicom {
@@ -18,13 +18,17 @@ class Image;
 class TreeMerger
 {
 public:
-    virtual ~TreeMerger() = default;
+    TreeMerger() = default;
+    TreeMerger(const TreeMerger&) = delete;
+    TreeMerger& operator=(const TreeMerger&) = delete;
+    // Images still waiting for finish() go with the merger (their tree may be gone already).
+    virtual ~TreeMerger();
 
     // Takes ownership of `patient` (it is adopted or deleted), then finish().
     void merge(std::vector<Patient*>& patients, Patient* patient);
-    // As merge(), but the series that gained images are estimated and announced only by
-    // finish(): a folder scan brings one image per tree, and estimating after each of them
-    // made merging a series of n images cost n^2.
+    // As merge(), but images joining an existing series wait for finish(), which inserts
+    // them in blocks of adjacent rows and estimates each series once: a folder scan brings
+    // a few images per tree, and a row announcement per image kept the views busy.
     void add(std::vector<Patient*>& patients, Patient* patient);
     void finish();
 
@@ -38,17 +42,21 @@ protected:
     virtual void studyInserted(Patient* /*parent*/, int /*row*/) {}
     virtual void aboutToInsertSeries(Study* /*parent*/, int /*row*/) {}
     virtual void seriesInserted(Study* /*parent*/, int /*row*/) {}
-    virtual void aboutToInsertImage(Series* /*parent*/, int /*row*/) {}
-    virtual void imageInserted(Series* /*parent*/, int /*row*/) {}
+    // Rows first..last of `parent` (adjacent in the final order).
+    virtual void aboutToInsertImages(Series* /*parent*/, int /*first*/, int /*last*/) {}
+    virtual void imagesInserted(Series* /*parent*/, int /*first*/, int /*last*/) {}
     // A series that existed before gained images (its estimate may have changed).
     virtual void seriesChanged(Series* /*series*/) {}
 
 private:
     void mergeStudy(Study* existing, Study* study);
     void mergeSeries(Series* existing, Series* series);
+    void insertWaiting(Series* existing, const std::vector<Image*>& arrivals);
 
-    std::vector<Series*> m_changed;  // gained images since the last finish(), each once
-    std::unordered_set<Series*> m_changedSet;
+    // Series that gained images since the last finish(), in order, each with its arrivals
+    // (owned here until inserted).
+    std::vector<Series*> m_changed;
+    std::unordered_map<Series*, std::vector<Image*>> m_waiting;
 };
 
 }  // namespace Dravelin::Dicom

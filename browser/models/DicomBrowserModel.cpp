@@ -166,11 +166,11 @@ protected:
         m_model.beginInsertRows(m_model.index(parent), row, row);
     }
     void seriesInserted(Study*, int) override { m_model.endInsertRows(); }
-    void aboutToInsertImage(Series* parent, int row) override
+    void aboutToInsertImages(Series* parent, int first, int last) override
     {
-        m_model.beginInsertRows(m_model.index(parent), row, row);
+        m_model.beginInsertRows(m_model.index(parent), first, last);
     }
-    void imageInserted(Series*, int) override { m_model.endInsertRows(); }
+    void imagesInserted(Series*, int, int) override { m_model.endInsertRows(); }
     void seriesChanged(Series* series) override
     {
         // "Number of Files" and the estimate changed: one notice for all images of the merge,

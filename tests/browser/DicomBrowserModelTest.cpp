@@ -15,7 +15,10 @@
 #include <dcmtk/dcmdata/dcuid.h>
 
 #include <algorithm>
+#include <memory>
 #include <random>
+#include <utility>
+#include <vector>
 
 using namespace Dravelin;
 using namespace Dravelin::Dicom;
@@ -289,4 +292,48 @@ TEST_F(DicomBrowserModelTest, MergingAddsImagesInInstanceOrderAndKeepsPatientsAp
     Patient* p = model.patients()[1];
     EXPECT_EQ(model.index(p), model.index(1, 0));
     EXPECT_EQ(model.index(p->studies[0]), model.index(0, 0, model.index(1, 0)));
+}
+
+// A tree bringing several images of a known series announces one insertion per run of adjacent
+// rows, not one per image; the rows and the cached orders end up as one-by-one merging puts them.
+TEST_F(DicomBrowserModelTest, ImagesOfOneMergeGoInAsRunsOfAdjacentRows)
+{
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    for (int i : {2, 4}) {
+        InstanceFields s;
+        s.instance = i;
+        model.addPatient(makePatient(s));
+    }
+    InstanceFields first;
+    first.instance = 5;
+    Patient* chain = makePatient(first);
+    Series* incoming = chain->studies[0]->series[0];
+    for (int i : {1, 7, 6, 3}) {
+        InstanceFields s;
+        s.instance = i;
+        std::unique_ptr<Patient> single(makePatient(s));
+        Image* image = single->studies[0]->series[0]->images[0];
+        single->studies[0]->series[0]->images.clear();
+        image->series = incoming;
+        incoming->images.push_back(image);
+    }
+    const QModelIndex series = model.index(0, 0, model.index(0, 0, model.index(0, 0)));
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    model.addPatient(chain);
+
+    std::vector<std::pair<int, int>> runs;
+    for (const auto& args : inserted) {
+        EXPECT_EQ(args[0].value<QModelIndex>(), series);
+        runs.emplace_back(args[1].toInt(), args[2].toInt());
+    }
+    EXPECT_EQ(runs, (std::vector<std::pair<int, int>>{{0, 0}, {2, 2}, {4, 6}}));
+    QStringList order;
+    Series* merged = DicomBrowserModel::toSeries(series);
+    for (int r = 0; r < model.rowCount(series); ++r)
+        order << DicomBrowserModel::toImage(model.index(r, 0, series))->instanceNumberText;
+    EXPECT_EQ(order, QStringList({"1", "2", "3", "4", "5", "6", "7"}));
+    ASSERT_EQ(merged->imagesByInstance.size(), 7u);
+    EXPECT_EQ(merged->imagesByInstance.front()->instanceNumberText, "1");
+    EXPECT_EQ(merged->imagesByInstance.back()->instanceNumberText, "7");
+    EXPECT_EQ(property(series, "Number of Files"), "7");
 }

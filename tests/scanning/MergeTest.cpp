@@ -37,15 +37,21 @@ protected:
     void studyInserted(Patient*, int row) override { calls.push_back("study+ " + std::to_string(row)); }
     void aboutToInsertSeries(Study*, int row) override { calls.push_back("series? " + std::to_string(row)); }
     void seriesInserted(Study*, int row) override { calls.push_back("series+ " + std::to_string(row)); }
-    void aboutToInsertImage(Series* s, int row) override
+    void aboutToInsertImages(Series* s, int first, int last) override
     {
-        calls.push_back("image? " + std::to_string(row) + " of " + std::to_string(s->images.size()));
+        calls.push_back("image? " + rows(first, last) + " of " + std::to_string(s->images.size()));
     }
-    void imageInserted(Series* s, int row) override
+    void imagesInserted(Series* s, int first, int last) override
     {
-        calls.push_back("image+ " + std::to_string(row) + " of " + std::to_string(s->images.size()));
+        calls.push_back("image+ " + rows(first, last) + " of " + std::to_string(s->images.size()));
     }
     void seriesChanged(Series* s) override { calls.push_back("changed " + s->seriesInstanceUid.toStdString()); }
+
+private:
+    static std::string rows(int first, int last)
+    {
+        return std::to_string(first) + (last == first ? "" : "-" + std::to_string(last));
+    }
 };
 
 Patient* instance(const std::string& instanceNumber, const std::string& series = "1.1.1")
