@@ -6,8 +6,10 @@
 // scanDirectoryAsync and measures the worst lateness of a 10 ms timer (the longest stall of
 // the event loop) and the time until the model is idle, against scanDirectoryBlocking of the
 // same folder in the same run. Goals: no stall over 50 ms; time to idle within 1.5x of the
-// blocking scan. A control run (the scanner alone on a thread, the event loop doing nothing
+// blocking scan (5 rounds in turn by default, BENCH_ROUNDS=n; medians of per-round ratios).
+// A control run (the scanner alone on a thread, the event loop doing nothing
 // but the timer) shows the lateness the machine itself causes.
+#include "bench/BenchRounds.h"
 #include "bench/gui/StallProbe.h"
 #include "browser/models/DicomBrowserFilterModel.h"
 #include "browser/models/DicomBrowserModel.h"
@@ -26,6 +28,7 @@
 #include <atomic>
 #include <cstdio>
 #include <future>
+#include <string>
 #include <vector>
 
 using namespace Dravelin;
@@ -168,36 +171,37 @@ int main(int argc, char** argv)
         std::printf("async %.3f s to idle, worst timer lateness %.1f ms\n", a.seconds, a.worstStallMs);
         return 0;
     }
-    const int rounds = 2;
-    std::vector<Run> blockingRuns, asyncRuns, controlRuns;
+    const int rounds =
+        qEnvironmentVariableIntValue("BENCH_ROUNDS") > 0 ? qEnvironmentVariableIntValue("BENCH_ROUNDS") : 5;
+    BenchRounds::printLoad("before");
+    std::vector<double> blockingSeconds, asyncSeconds, asyncStalls, controlStalls;
+    int series = 0;
     blocking(folder);  // warms the page cache so that both scans read from memory
     for (int i = 0; i < rounds; ++i) {
-        blockingRuns.push_back(blocking(folder));
-        asyncRuns.push_back(async(folder));
-        controlRuns.push_back(control(folder));
-    }
-    const auto best = [](const std::vector<Run>& runs) {
-        return *std::min_element(runs.begin(), runs.end(),
-                                 [](const Run& a, const Run& b) { return a.seconds < b.seconds; });
-    };
-    double worstStall = 0;
-    for (const Run& r : asyncRuns)
-        worstStall = std::max(worstStall, r.worstStallMs);
-    double controlStall = 0;
-    for (const Run& r : controlRuns)
-        controlStall = std::max(controlStall, r.worstStallMs);
-    const Run b = best(blockingRuns);
-    const Run a = best(asyncRuns);
-    std::printf("folder: %s (%d series)\n", qPrintable(folder), a.series);
-    for (int i = 0; i < rounds; ++i)
+        const std::string load = BenchRounds::loadAverage();
+        const Run b = blocking(folder);
+        const Run a = async(folder);
+        const Run c = control(folder);
+        series = a.series;
+        blockingSeconds.push_back(b.seconds);
+        asyncSeconds.push_back(a.seconds);
+        asyncStalls.push_back(a.worstStallMs);
+        controlStalls.push_back(c.worstStallMs);
         std::printf(
-            "round %d: blocking %.3f s, async %.3f s to idle, worst timer lateness %.1f ms, %d stalls > 50 ms\n", i + 1,
-            blockingRuns[i].seconds, asyncRuns[i].seconds, asyncRuns[i].worstStallMs, asyncRuns[i].stallsOver50);
-    std::printf("best blocking %.3f s, best async %.3f s, ratio async/blocking %.2f (goal <= 1.5)\n", b.seconds,
-                a.seconds, a.seconds / b.seconds);
+            "round %d (load %s): blocking %.3f s, async %.3f s to idle (ratio %.2f), worst timer lateness "
+            "%.1f ms, %d stalls > 50 ms; control %.1f ms\n",
+            i + 1, load.c_str(), b.seconds, a.seconds, a.seconds / b.seconds, a.worstStallMs, a.stallsOver50,
+            c.worstStallMs);
+    }
+    std::printf("folder: %s (%d series), %d rounds, medians of per-round ratios\n", qPrintable(folder), series, rounds);
+    std::printf("async / blocking to idle: %.2f (medians %.3f s / %.3f s; goal <= 1.5)\n",
+                BenchRounds::medianRatio(asyncSeconds, blockingSeconds), BenchRounds::median(asyncSeconds),
+                BenchRounds::median(blockingSeconds));
     std::printf(
-        "worst stall %.1f ms (goal <= 50 ms); the machine alone (scan on a plain thread, idle event loop): "
-        "%.1f ms\n",
-        worstStall, controlStall);
+        "worst stall %.1f ms over all rounds, median %.1f ms (goal <= 50 ms); the machine alone (scan on a "
+        "plain thread, idle event loop): worst %.1f ms, median %.1f ms\n",
+        *std::max_element(asyncStalls.begin(), asyncStalls.end()), BenchRounds::median(asyncStalls),
+        *std::max_element(controlStalls.begin(), controlStalls.end()), BenchRounds::median(controlStalls));
+    BenchRounds::printLoad("after");
     return 0;
 }

@@ -1,6 +1,7 @@
 // Merges the chains of a 20,000-image scan (one patient -> study -> series -> image chain per
 // instance, as a folder scan delivers them) once with the plain merge the scanner uses and once
 // into the browser model with its row notifications, and prints both times and their ratio.
+#include "bench/BenchRounds.h"
 #include "browser/models/DicomBrowserModel.h"
 #include "scanning/TreeMerger.h"
 
@@ -88,6 +89,7 @@ double mergeModel(int patients, int studies, int series, int images, long long* 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    BenchRounds::printLoad("before");
     const int patients = 10, studies = 2, series = 10, images = 100;
     const int total = patients * studies * series * images;
     const int rounds = 5;
@@ -97,14 +99,15 @@ int main(int argc, char** argv)
         plain.push_back(mergePlain(patients, studies, series, images));
         model.push_back(mergeModel(patients, studies, series, images, &notifications));
     }
-    std::sort(plain.begin(), plain.end());
-    std::sort(model.begin(), model.end());
-    const double p = plain[rounds / 2], m = model[rounds / 2];
+    const double p = BenchRounds::median(plain), m = BenchRounds::median(model);
     std::printf("chains merged:            %d (%d patients x %d studies x %d series x %d images)\n", total, patients,
                 studies, series, images);
-    std::printf("plain merge (scanner):    %8.1f ms  (%.0f chains/s), median of %d\n", p, total / p * 1000, rounds);
+    std::printf("plain merge (scanner):    %8.1f ms  (%.0f chains/s), median of %d rounds in turn\n", p,
+                total / p * 1000, rounds);
     std::printf("model merge + signals:    %8.1f ms  (%.0f chains/s), %lld notifications\n", m, total / m * 1000,
                 notifications);
-    std::printf("ratio model / plain:      %8.2fx  (goal: <= 2x)\n", m / p);
+    std::printf("ratio model / plain:      %8.2fx  (median of per-round ratios; goal: <= 2x)\n",
+                BenchRounds::medianRatio(model, plain));
+    BenchRounds::printLoad("after");
     return 0;
 }
