@@ -1,6 +1,7 @@
 #include "browser/models/DatasetMemoryLoader.h"
 
 #include "browser/models/DatasetMemoryLoaderRunner.h"
+#include "browser/models/DatasetThumbnailRunner.h"
 #include "host/core/Log.h"
 
 namespace Dravelin::Dicom {
@@ -15,13 +16,17 @@ DatasetMemoryLoader::DatasetMemoryLoader(std::shared_ptr<DatasetCache> cache, QO
 {
     qRegisterMetaType<Filesystem::Url>("Dravelin::Filesystem::Url");
     m_threadPool.setMaxThreadCount(1);
+    // One thread: thumbnails are a nicety and must not take a core from a running scan.
+    m_thumbnailPool.setMaxThreadCount(1);
 }
 
 DatasetMemoryLoader::~DatasetMemoryLoader()
 {
     cancelAll();
-    // Runners already running use the lock and the pending set: wait for them first.
+    cancelThumbnails();
+    // Runners already running use the lock, the pending set and our signals: wait for them first.
     m_threadPool.waitForDone();
+    m_thumbnailPool.waitForDone();
 }
 
 void DatasetMemoryLoader::setDatasetCache(std::shared_ptr<DatasetCache> cache)
@@ -64,6 +69,21 @@ void DatasetMemoryLoader::cancel(Filesystem::Url url)
         size = static_cast<int>(m_pending.size());
     }
     emit queueSizeChanged(size);
+}
+
+void DatasetMemoryLoader::addThumbnailRequest(quint64 tag, Filesystem::Url url, std::optional<unsigned> frame, int size,
+                                              int priority)
+{
+    std::shared_ptr<DatasetCache> cache = m_datasetCache;
+    if (!cache)
+        return;
+    m_thumbnailPool.start(new DatasetThumbnailRunner(this, std::move(cache), tag, std::move(url), frame, size),
+                          priority);
+}
+
+void DatasetMemoryLoader::cancelThumbnails()
+{
+    m_thumbnailPool.clear();
 }
 
 void DatasetMemoryLoader::setMaxThreadCount(int max)

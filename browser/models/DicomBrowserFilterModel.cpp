@@ -208,9 +208,12 @@ void DicomBrowserFilterModel::setSourceModel(QAbstractItemModel* model)
 void DicomBrowserFilterModel::onSourceDataChanged(const QModelIndex& first, const QModelIndex& last,
                                                   const QVector<int>& roles)
 {
-    // Invalid-series filtering reads the images, which such a change reports.
-    const bool propertiesOnly = roles.size() == 1 && roles.front() == DicomBrowserModel::PropertiesRole;
-    if (!propertiesOnly || m_filterInvalidSeries || first.parent() != last.parent()) {
+    // Invalid-series filtering reads the images, which a change of the properties reports. A new
+    // thumbnail changes neither filter nor order.
+    const int role = roles.size() == 1 ? roles.front() : -1;
+    const bool viewOnly =
+        (role == DicomBrowserModel::PropertiesRole && !m_filterInvalidSeries) || role == Qt::DecorationRole;
+    if (!viewOnly || first.parent() != last.parent()) {
         QMetaObject::invokeMethod(this, "_q_sourceDataChanged", Qt::DirectConnection, Q_ARG(QModelIndex, first),
                                   Q_ARG(QModelIndex, last), Q_ARG(QVector<int>, roles));
         return;

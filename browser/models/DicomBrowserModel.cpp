@@ -176,7 +176,7 @@ protected:
         // "Number of Files" and the estimate changed: one notice for all images of the merge,
         // not one per image (each repaints the row and refreshes the Info tab).
         const QModelIndex index = m_model.index(series);
-        Q_EMIT m_model.dataChanged(index, index, {PropertiesRole});
+        Q_EMIT m_model.dataChanged(index, index.siblingAtColumn(ImageCountColumn), {PropertiesRole});
     }
 
 private:
@@ -317,7 +317,7 @@ QModelIndex DicomBrowserModel::index(PacsSeriesProxy* proxy) const
 
 QModelIndex DicomBrowserModel::index(int row, int column, const QModelIndex& parent) const
 {
-    if (row < 0 || column != 0)
+    if (row < 0 || column < 0 || column >= ColumnCount)
         return {};
     const auto make = [&](Base* b) { return createIndex(row, column, b); };
     if (!parent.isValid()) {
@@ -389,7 +389,7 @@ int DicomBrowserModel::rowCount(const QModelIndex& parent) const
 
 int DicomBrowserModel::columnCount(const QModelIndex&) const
 {
-    return 1;
+    return ColumnCount;
 }
 
 QVariant DicomBrowserModel::data(const QModelIndex& index, int role) const
@@ -397,6 +397,20 @@ QVariant DicomBrowserModel::data(const QModelIndex& index, int role) const
     Base* b = record(index);
     if (!b)
         return {};
+    if (index.column() == ImageCountColumn) {
+        // The count column answers the record roles as the tree column does (a click there makes
+        // it current), but shows only the count and has no check box or picture.
+        switch (role) {
+            case Qt::DisplayRole:
+                if (auto* series = dynamic_cast<Series*>(b))
+                    return static_cast<int>(series->images.size());
+                return {};
+            case Qt::TextAlignmentRole: return static_cast<int>(Qt::AlignRight | Qt::AlignVCenter);
+            case Qt::CheckStateRole:
+            case Qt::DecorationRole: return {};
+            default: return data(createIndex(index.row(), TreeColumn, index.internalPointer()), role);
+        }
+    }
     if (auto* p = dynamic_cast<Patient*>(b)) {
         switch (role) {
             case Qt::DisplayRole: return patientText(*p);
@@ -422,6 +436,10 @@ QVariant DicomBrowserModel::data(const QModelIndex& index, int role) const
             case Qt::DisplayRole: return seriesText(*s);
             case Qt::CheckStateRole: return s->checked ? 2 : 0;
             case PropertiesRole: return QVariant::fromValue(seriesProperties(*s));
+            case Qt::DecorationRole: {
+                const auto it = m_thumbnails.find(s);
+                return it == m_thumbnails.end() || it->second.isNull() ? QVariant() : QVariant(it->second);
+            }
             case SortRole:
                 return QString(s->seriesNumber + " " + dateTime(s->seriesDate, s->seriesTime).toString(Qt::ISODate) +
                                " " + s->seriesDescription);
@@ -485,7 +503,8 @@ Qt::ItemFlags DicomBrowserModel::flags(const QModelIndex& index) const
 {
     Qt::ItemFlags f = QAbstractItemModel::flags(index);
     Base* b = record(index);
-    if (dynamic_cast<Patient*>(b) || dynamic_cast<Study*>(b) || dynamic_cast<Series*>(b))
+    if (index.column() == TreeColumn &&
+        (dynamic_cast<Patient*>(b) || dynamic_cast<Study*>(b) || dynamic_cast<Series*>(b)))
         f |= Qt::ItemIsUserCheckable;
     return f;
 }
@@ -567,11 +586,22 @@ void DicomBrowserModel::remove(PacsSeriesProxy* psp)
     endRemoveRows();
 }
 
+void DicomBrowserModel::setSeriesThumbnail(const QModelIndex& series, const QImage& thumbnail)
+{
+    Series* s = toSeries(series);
+    if (!s || series.model() != this)
+        return;
+    m_thumbnails[s] = thumbnail;
+    const QModelIndex row = series.siblingAtColumn(TreeColumn);
+    Q_EMIT dataChanged(row, row, {Qt::DecorationRole});
+}
+
 void DicomBrowserModel::clear()
 {
     stopDimensionUpdate();
     ++m_dimensionGeneration;
     beginResetModel();
+    m_thumbnails.clear();
     for (Patient* p : m_patients)
         delete p;
     m_patients.clear();
@@ -582,6 +612,7 @@ std::vector<Patient*> DicomBrowserModel::takePatients()
 {
     stopDimensionUpdate();
     beginResetModel();
+    m_thumbnails.clear();
     std::vector<Patient*> taken;
     taken.swap(m_patients);
     endResetModel();

@@ -11,6 +11,7 @@
 #include "host/network/HttpStatus.h"
 
 #include <QAbstractItemModel>
+#include <QImage>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -22,6 +23,7 @@
 #include <future>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 class DcmDataset;
@@ -35,10 +37,11 @@ class DatasetCache;
 class ScannerQt;
 }  // namespace Dicom
 
-// The study tree as a one-column item model: patients, studies, series, images, and one
-// placeholder row ("...") under a study whose series are still on a PACS. Patient, study and
-// series rows are checkable (series hold the state, studies and patients roll it up). The
-// model owns the tree; every change happens on the thread that owns the model.
+// The study tree as an item model: patients, studies, series, images, and one placeholder row
+// ("...") under a study whose series are still on a PACS. Column 0 is the tree (with a series'
+// thumbnail, once one was made), column 1 a series' image count. Patient, study and series rows
+// are checkable (series hold the state, studies and patients roll it up). The model owns the
+// tree; every change happens on the thread that owns the model.
 //
 // The model also drives the scanners: one scan at a time on a worker thread, whose patients
 // are merged here as they arrive; PACS placeholders resolved on demand; an optional exact
@@ -57,6 +60,12 @@ public:
         SeriesRole,
         ImageRole,
         PacsSeriesProxyRole,
+    };
+
+    enum Columns {
+        TreeColumn = 0,
+        ImageCountColumn = 1,  // series rows: the number of images
+        ColumnCount
     };
 
     using ParameterList = QList<QPair<QString, QString>>;
@@ -95,6 +104,11 @@ public:
     std::vector<Dicom::Patient*> takePatients();
     // Every checked series in patient, study, series order.
     QList<Dicom::Series*> selectedSeries() const;
+
+    // The small picture of a series row (its Qt::DecorationRole). A null image records that the
+    // series has none (it could not be decoded), so that nobody asks again.
+    void setSeriesThumbnail(const QModelIndex& series, const QImage& thumbnail);
+    bool hasSeriesThumbnail(const Dicom::Series* series) const { return m_thumbnails.count(series) > 0; }
 
     std::shared_ptr<Dicom::DatasetCache> datasetCache() const { return m_datasetCache; }
     // A null cache is replaced by a new one of capacity 2048.
@@ -171,7 +185,8 @@ private:
     std::vector<Dicom::Series*> allSeries() const;
 
     std::shared_ptr<Dicom::DatasetCache> m_datasetCache;
-    std::vector<Dicom::Patient*> m_patients;  // owned
+    std::vector<Dicom::Patient*> m_patients;                        // owned
+    std::unordered_map<const Dicom::Series*, QImage> m_thumbnails;  // emptied with the tree
     bool m_updateSeriesDimensionsAfterScan = false;
 
     std::unique_ptr<Dicom::ScannerQt> m_scanner;

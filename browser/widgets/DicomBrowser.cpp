@@ -9,8 +9,10 @@
 #include "browser/models/WebCredentials.h"
 #include "browser/widgets/DateFilterWidget.h"
 #include "browser/widgets/LoginDialog.h"
+#include "browser/widgets/SeriesThumbnails.h"
 #include "browser/widgets/SettingsWidget.h"
 #include "browser/widgets/TagsWidget.h"
+#include "browser/widgets/ThumbnailRowDelegate.h"
 #include "host/core/Log.h"
 #include "host/dicom/DicomPluginSettings.h"
 #include "host/dicom/DatasetCache.h"
@@ -32,6 +34,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFontMetrics>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -210,6 +213,15 @@ DicomBrowser::DicomBrowser(std::shared_ptr<Dicom::DatasetCache> cache, QWidget* 
     // Every row is one line of text: the view need not measure each row it lays out.
     m_ui->view->setUniformRowHeights(true);
     m_ui->view->sortByColumn(0, Qt::AscendingOrder);
+    // Series rows carry a thumbnail; the image count column keeps a fixed width (measuring
+    // contents would read every row on each insert).
+    m_ui->view->setIconSize(QSize(SeriesThumbnails::size, SeriesThumbnails::size));
+    m_ui->view->setItemDelegate(new ThumbnailRowDelegate(m_ui->view));
+    m_ui->view->header()->setStretchLastSection(false);
+    m_ui->view->header()->setSectionResizeMode(DicomBrowserModel::TreeColumn, QHeaderView::Stretch);
+    m_ui->view->header()->setSectionResizeMode(DicomBrowserModel::ImageCountColumn, QHeaderView::Fixed);
+    m_ui->view->header()->resizeSection(DicomBrowserModel::ImageCountColumn,
+                                        m_ui->view->fontMetrics().horizontalAdvance(QStringLiteral("000000")));
 
     m_ui->infoTabWidget->hide();
     m_ui->infoTabWidget->setMinimumWidth(m_previewLabel->thumbnailSize());
@@ -392,6 +404,7 @@ DicomBrowser::DicomBrowser(std::shared_ptr<Dicom::DatasetCache> cache, QWidget* 
 
     // Background loading of the checked series.
     m_memoryLoader = new Dicom::DatasetMemoryLoader(m_model->datasetCache());
+    new SeriesThumbnails(m_ui->view, m_model, m_memoryLoader, this);
     m_ui->memoryLoaderLabel->setMovie(m_loadingMovieTiny);
     m_ui->memoryLoaderLabel->hide();
     connect(m_memoryLoader, &Dicom::DatasetMemoryLoader::queueSizeChanged, this,
@@ -804,9 +817,11 @@ std::vector<Dicom::Series*> DicomBrowser::chosenSeries(bool inViewOrder) const
     }
     // Nothing checked: the selected series rows are the choice.
     if (series.empty()) {
-        for (const QModelIndex& row : m_ui->view->selectionModel()->selectedRows(0))
-            if (auto* s = row.data(DicomBrowserModel::SeriesRole).value<Dicom::Series*>())
-                series.push_back(s);
+        // By the tree column: a row counts as selected whether or not its count column is too.
+        for (const QModelIndex& index : m_ui->view->selectionModel()->selectedIndexes())
+            if (index.column() == DicomBrowserModel::TreeColumn)
+                if (auto* s = index.data(DicomBrowserModel::SeriesRole).value<Dicom::Series*>())
+                    series.push_back(s);
     }
     series.erase(std::remove_if(series.begin(), series.end(), [](Dicom::Series* s) { return s->images.empty(); }),
                  series.end());

@@ -1,15 +1,24 @@
 #include "browser/models/DatasetMemoryLoader.h"
+#include "browser/models/DicomBrowserModel.h"
 #include "host/core/LogCapture.h"
 #include "tests/browser/SlowDatasetCache.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QCoreApplication>
+#include <QImage>
 #include <QTest>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <optional>
+#include <vector>
+
 using namespace Dravelin;
 using Dicom::DatasetMemoryLoader;
+using Dravelin::DicomBrowserModel;
 
 namespace {
 
@@ -126,4 +135,57 @@ TEST(DatasetMemoryLoader, ParallelLoadsAndDestructionWhileLoading)
     // The destructor waited for both running loads and dropped the third.
     EXPECT_TRUE(cache->waitForFinished(2, 0));
     EXPECT_EQ(cache->startedTotal(), 2);
+}
+
+// A series row's thumbnail comes from the loader's worker, never the GUI thread, and lands in
+// the model as the row's picture; a series that cannot be rendered gets none (and is not asked
+// for again).
+TEST(DatasetMemoryLoader, ThumbnailOfASeriesArrivesFromAWorkerIntoTheModel)
+{
+    struct Case
+    {
+        const char* file;
+        bool pictured;
+    };
+    for (const Case& c : {Case{"CT_small.dcm", true}, Case{"rtstruct.dcm", false}}) {
+        SCOPED_TRACE(c.file);
+        auto cache = std::make_shared<Dravelin::Test::SlowDatasetCache>();
+        cache->open();
+        const Filesystem::Url url = corpus(c.file);
+        const std::string path = Dravelin::Test::pydicomData(QString("test_files/") + c.file).toStdString();
+        DicomBrowserModel model({cache->loadFromFile(path, nullptr, false)}, {path}, cache);
+        const QModelIndex patient = model.index(0, 0);
+        const QModelIndex series = model.index(0, 0, model.index(0, 0, patient));
+        Dicom::Series* record = DicomBrowserModel::toSeries(series);
+        ASSERT_NE(record, nullptr);
+        ASSERT_FALSE(model.hasSeriesThumbnail(record));
+
+        DatasetMemoryLoader loader(cache);
+        std::atomic<int> onGuiThread{0};
+        QObject::connect(
+            &loader, &DatasetMemoryLoader::thumbnailReady, &loader,
+            [&](quint64, const QImage&) { onGuiThread += QThread::currentThread() == qApp->thread() ? 1 : 0; },
+            Qt::DirectConnection);
+        QObject context;
+        std::vector<quint64> tags;
+        QObject::connect(&loader, &DatasetMemoryLoader::thumbnailReady, &context,
+                         [&](quint64 tag, const QImage& image) {
+                             tags.push_back(tag);
+                             model.setSeriesThumbnail(series, image);
+                         });
+        loader.addThumbnailRequest(7, record->images.front()->location, std::nullopt, 32, 0);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !tags.empty(); }, 10000));
+        EXPECT_EQ(tags, std::vector<quint64>{7});
+        EXPECT_EQ(onGuiThread.load(), 0);
+        EXPECT_TRUE(model.hasSeriesThumbnail(record));
+        const QVariant picture = series.data(Qt::DecorationRole);
+        EXPECT_EQ(picture.isValid(), c.pictured);
+        if (c.pictured) {
+            const QImage image = picture.value<QImage>();
+            EXPECT_EQ(std::max(image.width(), image.height()), 32);
+        }
+        // Only the series row has a picture.
+        EXPECT_FALSE(patient.data(Qt::DecorationRole).isValid());
+        EXPECT_FALSE(series.siblingAtColumn(DicomBrowserModel::ImageCountColumn).data(Qt::DecorationRole).isValid());
+    }
 }

@@ -337,3 +337,40 @@ TEST_F(DicomBrowserModelTest, ImagesOfOneMergeGoInAsRunsOfAdjacentRows)
     EXPECT_EQ(merged->imagesByInstance.back()->instanceNumberText, "7");
     EXPECT_EQ(property(series, "Number of Files"), "7");
 }
+
+// Column 1 holds a series' image count (and follows merges); other rows leave it empty, and it
+// has no check box of its own while the record roles still answer there.
+TEST_F(DicomBrowserModelTest, ImageCountColumnFollowsTheSeries)
+{
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    for (int i : {3, 1, 2}) {
+        InstanceFields s;
+        s.instance = i;
+        model.addPatient(makePatient(s));
+    }
+    InstanceFields second;
+    second.seriesUid = "1.2.3.1.2";
+    second.seriesNumber = "2";
+    model.addPatient(makePatient(second));
+    ASSERT_EQ(model.columnCount(), 2);
+    const QModelIndex patient = model.index(0, DicomBrowserModel::ImageCountColumn);
+    const QModelIndex study = model.index(0, 0, model.index(0, 0));
+    const QModelIndex series = model.index(0, DicomBrowserModel::ImageCountColumn, study);
+    EXPECT_EQ(series.data().toInt(), 3);
+    EXPECT_EQ(model.index(1, DicomBrowserModel::ImageCountColumn, study).data().toInt(), 1);
+    EXPECT_FALSE(patient.data().isValid());
+    EXPECT_FALSE(model.index(0, 0, series.siblingAtColumn(0)).siblingAtColumn(1).data().isValid());  // image row
+    EXPECT_FALSE(series.data(Qt::CheckStateRole).isValid());
+    EXPECT_FALSE(model.flags(series).testFlag(Qt::ItemIsUserCheckable));
+    EXPECT_EQ(DicomBrowserModel::toSeries(series), DicomBrowserModel::toSeries(series.siblingAtColumn(0)));
+    EXPECT_EQ(series.data(DicomBrowserModel::SeriesRole).value<Series*>(), DicomBrowserModel::toSeries(series));
+    EXPECT_FALSE(model.index(0, 2, study).isValid());
+
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    InstanceFields more;
+    more.instance = 4;
+    model.addPatient(makePatient(more));
+    EXPECT_EQ(series.data().toInt(), 4);
+    ASSERT_EQ(changed.count(), 1);
+    EXPECT_EQ(changed[0][1].value<QModelIndex>(), series);
+}
