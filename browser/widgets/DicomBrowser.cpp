@@ -44,6 +44,7 @@
 #include <QSettings>
 #include <QStandardItemModel>
 #include <QThread>
+#include <QTimer>
 #include <QToolButton>
 #include <QUrlQuery>
 #include <QVBoxLayout>
@@ -66,6 +67,7 @@ const char* const kUseDicomdirKey = "DicomBrowser/useDicomdir";
 const char* const kCheckHeaderKey = "DicomBrowser/checkDicomHeader";
 constexpr int kRecentLocations = 10;
 constexpr int kCancelMs = 2000;
+constexpr int kScanPaintIntervalMs = 250;
 constexpr int kTagsTabIndex = 1;
 
 void logError(const std::string& message)
@@ -370,6 +372,22 @@ DicomBrowser::DicomBrowser(std::shared_ptr<Dicom::DatasetCache> cache, QWidget* 
 
     // Progress of the scans.
     connect(m_model, &DicomBrowserModel::isScanningChanged, m_ui->progressWidget, &QWidget::setVisible);
+    // While a scan adds rows, the tree is painted a few times a second instead of after every
+    // merge: painting it was most of the GUI thread's time during a scan.
+    auto* treePaint = new QTimer(this);
+    treePaint->setInterval(kScanPaintIntervalMs);
+    connect(treePaint, &QTimer::timeout, this, [this] {
+        m_ui->view->setUpdatesEnabled(true);
+        m_ui->view->repaint();
+        m_ui->view->setUpdatesEnabled(false);
+    });
+    connect(m_model, &DicomBrowserModel::isScanningChanged, this, [this, treePaint](bool scanning) {
+        m_ui->view->setUpdatesEnabled(!scanning);
+        if (scanning)
+            treePaint->start();
+        else
+            treePaint->stop();
+    });
     m_ui->progressWidget->setVisible(m_model->isScanning());
     // A scan inserts rows many times a second: one label update per turn of the event loop.
     connect(m_filterModel, &QAbstractItemModel::rowsInserted, this, &DicomBrowser::scheduleStatsUpdate);

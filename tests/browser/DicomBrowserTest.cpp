@@ -46,6 +46,9 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+#include <vector>
+
 using namespace Dravelin;
 namespace DT = Dravelin::Test;
 
@@ -637,4 +640,19 @@ TEST_F(Browser, InTheApplicationImagesAndRawBuffersOpenInTheMainWindow)
     EXPECT_EQ(window.ran.value(1), reader + "|/tmp/dicom123456");
     EXPECT_TRUE(boxes.seen.isEmpty()) << boxes.seen.join('\n').toStdString();
     browser.reset();  // before the window that parents it
+}
+
+// During a scan the tree is painted in steps (its updates are off between them); once the scan
+// ends it paints freely again, or it would never show a change.
+TEST_F(Browser, TreePaintsInStepsWhileScanningAndFreelyAfter)
+{
+    browser->show();
+    auto* view = child<QTreeView>("view");
+    std::vector<std::pair<bool, bool>> seen;  // (scanning, view updates enabled)
+    QObject::connect(browser->browserModel(), &DicomBrowserModel::isScanningChanged, view,
+                     [&](bool scanning) { seen.emplace_back(scanning, view->updatesEnabled()); });
+    scanFolder(generated(2, 2, 3));
+    EXPECT_EQ(seen, (std::vector<std::pair<bool, bool>>{{true, false}, {false, true}}));
+    EXPECT_EQ(seriesRows().size(), 4u);
+    EXPECT_TRUE(view->updatesEnabled());
 }
