@@ -4,9 +4,14 @@
 
 #include <QTextStream>
 
+#include <algorithm>
+
 namespace Dravelin::Cli {
 
-QuietLog::QuietLog() : m_threshold(Log::threshold()), m_quiet(!qEnvironmentVariableIsSet("DRAVELIN_LOG_LEVEL"))
+QuietLog::QuietLog()
+    : m_threshold(Log::threshold()),
+      m_quiet(!qEnvironmentVariableIsSet("DRAVELIN_LOG_LEVEL")),
+      m_capture(std::min(m_threshold, 3))
 {
     if (m_quiet)
         Log::setThreshold(5);

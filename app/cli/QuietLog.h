@@ -25,9 +25,11 @@ public:
     void printHeld(const QString& prefix) const;
 
 private:
-    LogCapture m_capture;
     const int m_threshold;
     const bool m_quiet;
+    // What firstMessage() and printHeld() may give; below it messages are not even made (a
+    // DICOMDIR's records would each note the elements they lack).
+    LogCapture m_capture;
 };
 
 }  // namespace Dravelin::Cli

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
+#include <limits>
 #include <map>
 #include <mutex>
 
@@ -27,9 +29,10 @@ int thresholdFromEnvironment()
 struct State
 {
     std::atomic<int> threshold{thresholdFromEnvironment()};
-    std::atomic<int> sinkCount{0};
+    // The lowest level a sink takes (none: above every level).
+    std::atomic<int> sinkMinimum{std::numeric_limits<int>::max()};
     std::mutex mutex;
-    std::map<int, Sink> sinks;
+    std::map<int, std::pair<Sink, int>> sinks;
     int nextHandle = 1;
 };
 
@@ -55,7 +58,8 @@ const char* levelName(int level)
 bool isAccepted(int level)
 {
     State& s = state();
-    return level >= s.threshold.load(std::memory_order_relaxed) || s.sinkCount.load(std::memory_order_relaxed) > 0;
+    return level >= s.threshold.load(std::memory_order_relaxed) ||
+           level >= s.sinkMinimum.load(std::memory_order_relaxed);
 }
 
 void log(int level, const std::string& channel, const std::string& message, const char* file, int line)
@@ -71,7 +75,8 @@ void log(int level, const std::string& channel, const std::string& message, cons
             std::fprintf(stderr, "[%s] %s: %s\n", levelName(level), channel.c_str(), entry.message.c_str());
     }
     for (const auto& [handle, sink] : s.sinks)
-        sink(entry);
+        if (level >= sink.second)
+            sink.first(entry);
 }
 
 void log(int level, const std::string& channel, const QString& message, const char* file, int line)
@@ -94,13 +99,25 @@ void setThreshold(int level)
     state().threshold.store(level);
 }
 
-int addSink(Sink sink)
+namespace {
+
+void updateSinkMinimum(State& s)
+{
+    int minimum = std::numeric_limits<int>::max();
+    for (const auto& [handle, sink] : s.sinks)
+        minimum = std::min(minimum, sink.second);
+    s.sinkMinimum.store(minimum);
+}
+
+}  // namespace
+
+int addSink(Sink sink, int minimumLevel)
 {
     State& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
     const int handle = s.nextHandle++;
-    s.sinks.emplace(handle, std::move(sink));
-    s.sinkCount.store(static_cast<int>(s.sinks.size()));
+    s.sinks.emplace(handle, std::make_pair(std::move(sink), minimumLevel));
+    updateSinkMinimum(s);
     return handle;
 }
 
@@ -109,7 +126,7 @@ void removeSink(int handle)
     State& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
     s.sinks.erase(handle);
-    s.sinkCount.store(static_cast<int>(s.sinks.size()));
+    updateSinkMinimum(s);
 }
 
 }  // namespace Dravelin::Log

@@ -31,8 +31,9 @@ void log(int level, const std::string& channel, const char* message, const char*
 int threshold();
 void setThreshold(int level);
 
-// Extra sinks receive every message regardless of the stderr threshold. Thread-safe.
-int addSink(Sink sink);
+// Extra sinks receive every message of `minimumLevel` or above, regardless of the stderr
+// threshold. Thread-safe.
+int addSink(Sink sink, int minimumLevel = 0);
 void removeSink(int handle);
 
 }  // namespace Dravelin::Log

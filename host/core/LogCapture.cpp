@@ -2,12 +2,14 @@
 
 namespace Dravelin {
 
-LogCapture::LogCapture()
+LogCapture::LogCapture(int minimumLevel)
 {
-    m_handle = Log::addSink([this](const Log::Entry& e) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_entries.push_back(e);
-    });
+    m_handle = Log::addSink(
+        [this](const Log::Entry& e) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_entries.push_back(e);
+        },
+        minimumLevel);
 }
 
 LogCapture::~LogCapture()

@@ -11,7 +11,8 @@ namespace Dravelin {
 class LogCapture
 {
 public:
-    LogCapture();
+    // Takes the messages of `minimumLevel` or above.
+    explicit LogCapture(int minimumLevel = 0);
     ~LogCapture();
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;

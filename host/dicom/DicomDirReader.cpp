@@ -12,12 +12,18 @@
 #include <dcmtk/dcmdata/dcsequen.h>
 #include <dcmtk/dcmdata/dcuid.h>
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <exception>
 #include <fstream>
+#include <optional>
 #include <unordered_map>
 
 namespace Dravelin::Dicom {
@@ -30,6 +36,68 @@ class ItemStart : public DcmItem
 {
 public:
     static offile_off_t of(const DcmItem& item) { return item.*(&ItemStart::fStartPosition) - 8; }
+};
+
+// A whole file in pages of its own, handed back to the system when it goes: freed through
+// the allocator, the bytes of a large DICOMDIR would stay resident while the scan builds the
+// tree they were walked for.
+class FileBytes
+{
+public:
+    FileBytes() = default;
+    FileBytes(const FileBytes&) = delete;
+    FileBytes& operator=(const FileBytes&) = delete;
+    ~FileBytes()
+    {
+        if (m_data != MAP_FAILED)
+            ::munmap(m_data, m_size);
+    }
+
+    // Empty when it fails; then the reason.
+    std::optional<std::string> read(const std::string& path)
+    {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0)
+            return std::string(std::strerror(errno));
+        std::optional<std::string> problem = readFrom(fd);
+        ::close(fd);
+        return problem;
+    }
+    const char* data() const { return m_size ? static_cast<const char*>(m_data) : ""; }
+    std::size_t size() const { return m_size; }
+
+private:
+    std::optional<std::string> readFrom(int fd)
+    {
+        struct stat info;
+        if (::fstat(fd, &info) != 0)
+            return std::string(std::strerror(errno));
+        if (!S_ISREG(info.st_mode))
+            return std::string("not a regular file");
+        const auto size = static_cast<std::size_t>(info.st_size);
+        if (size == 0)
+            return std::nullopt;
+        m_data = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (m_data == MAP_FAILED)
+            return std::string(std::strerror(errno));
+        m_size = size;
+        std::size_t filled = 0;
+        while (filled < size) {
+            const ssize_t n = ::pread(fd, static_cast<char*>(m_data) + filled, size - filled, off_t(filled));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return std::string(std::strerror(errno));
+            if (n == 0)
+                break;
+            filled += std::size_t(n);
+        }
+        m_size = filled;  // a file cut meanwhile reads as truncated
+        return std::nullopt;
+    }
+
+    void* m_data = MAP_FAILED;
+    std::size_t m_size = 0;
 };
 
 std::string trimmed(const OFString& value)
@@ -101,36 +169,28 @@ bool DicomDirReader::fail(std::string message)
 
 bool DicomDirReader::readFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> bytes;
-    if (in) {
-        in.seekg(0, std::ios::end);
-        const std::streamoff size = in.tellg();
-        in.seekg(0, std::ios::beg);
-        if (size > 0) {
-            bytes.resize(static_cast<std::size_t>(size));
-            in.read(bytes.data(), size);
-        }
-    }
-    if (!in)
-        return fail("cannot read " + path + ": " + std::strerror(errno));
-    m_bytes = std::move(bytes);
+    m_bytes.clear();
+    m_bytes.shrink_to_fit();
     m_bytesStart = 0;
     m_path.clear();
-    const StructureCheck::Result checked = StructureCheck::checkBytes(m_bytes.data(), m_bytes.size(), false);
+    FileBytes bytes;
+    if (const std::optional<std::string> problem = bytes.read(path))
+        return fail("cannot read " + path + ": " + *problem);
+    const StructureCheck::Result checked = StructureCheck::checkBytes(bytes.data(), bytes.size(), false);
     if (checked.truncated)
         return fail("the DICOMDIR " + path + " is truncated");
     if (!checked.ok())
         return fail("cannot read " + path + ": " + checked.problem);
-    if (!walkRaw())
-        return readWithDcmtk(m_bytes.data(), m_bytes.size(), "cannot read " + path);
+    if (!walkRaw(bytes.data(), bytes.size()))
+        return readWithDcmtk(bytes.data(), bytes.size(), "cannot read " + path);
     // The records are read again when they are asked for; the bytes held meanwhile would be
     // as much again as the tree they make.
-    m_in = std::move(in);
+    m_in.close();
     m_in.clear();
+    m_in.open(path, std::ios::binary);
+    if (!m_in)
+        return fail("cannot read " + path + ": " + std::strerror(errno));
     m_path = path;
-    m_bytes.clear();
-    m_bytes.shrink_to_fit();
     return true;
 }
 
@@ -144,17 +204,15 @@ bool DicomDirReader::readBytes(const char* data, std::size_t size)
     m_bytes.assign(data, data + size);
     m_bytesStart = 0;
     m_path.clear();
-    return walkRaw() || readWithDcmtk(data, size, "cannot read the DICOMDIR");
+    return walkRaw(m_bytes.data(), m_bytes.size()) || readWithDcmtk(data, size, "cannot read the DICOMDIR");
 }
 
 // The file's bytes walked without building a tree; false (and nothing read) for whatever is
 // not simple enough to be read exactly as DCMTK reads it, which DCMTK then reads.
-bool DicomDirReader::walkRaw()
+bool DicomDirReader::walkRaw(const char* data, std::size_t size)
 {
     m_records.clear();
     m_roots.clear();
-    const char* data = m_bytes.data();
-    const std::size_t size = m_bytes.size();
     RawHeader::Meta meta;
     if (RawHeader::readMeta(data, size, true, meta) != RawHeader::Result::Parsed || !meta.explicitVr ||
         (!meta.mediaStorageSopClass.empty() && meta.mediaStorageSopClass != UID_MediaStorageDirectoryStorage))

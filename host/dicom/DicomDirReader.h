@@ -66,15 +66,15 @@ public:
 
 private:
     bool readWithDcmtk(const char* data, std::size_t size, const std::string& path);
-    bool walkRaw();
+    bool walkRaw(const char* data, std::size_t size);
     bool link(const std::vector<unsigned long long>& offsets, const std::vector<unsigned long long>& next,
               const std::vector<unsigned long long>& lower, unsigned long long root);
     bool fail(std::string message);
     void convert(DcmItem& item);
     const char* recordBytes(const Record& record);
 
-    // Raw walks: the whole file while the links are walked; after a file's walk, a window of
-    // it read again as records are asked for (in directory order, mostly in file order).
+    // Raw walks of bytes in memory: all of them; after a file's walk, a window of the file read
+    // again as records are asked for (in directory order, mostly in file order).
     std::vector<char> m_bytes;
     std::size_t m_bytesStart = 0;
     std::string m_path;

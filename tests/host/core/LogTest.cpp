@@ -19,6 +19,16 @@ TEST(Log, ThresholdDecidesWhatIsAccepted)
         EXPECT_TRUE(Log::isAccepted(0));
     }
     EXPECT_FALSE(Log::isAccepted(0));
+    {
+        // A sink from level 2 makes level 2 worth making, and takes nothing below it.
+        LogCapture capture(2);
+        EXPECT_FALSE(Log::isAccepted(1));
+        EXPECT_TRUE(Log::isAccepted(2));
+        Log::log(1, "", "below");
+        Log::log(2, "", "at");
+        ASSERT_EQ(capture.entries().size(), 1u);
+        EXPECT_EQ(capture.entries().front().message, "at");
+    }
     Log::setThreshold(saved);
 }
 

@@ -82,6 +82,15 @@ TEST(DicomDirReader, LinksRecordsInEveryEncodingAndRefusesBrokenLinks)
         EXPECT_NE(reader.error().find(b.error), std::string::npos) << reader.error();
         EXPECT_TRUE(reader.roots().empty());
     }
+    // A file that cannot be read is named with the reason.
+    const std::pair<std::string, std::string> unreadable[] = {
+        {"/nonexistent/DICOMDIR", "cannot read /nonexistent/DICOMDIR: No such file or directory"},
+        {"/tmp", "cannot read /tmp: not a regular file"}};
+    for (const auto& [path, error] : unreadable) {
+        DicomDirReader reader;
+        EXPECT_FALSE(reader.readFile(path));
+        EXPECT_EQ(reader.error(), error);
+    }
 }
 
 // The pydicom file set in explicit VR is walked in its bytes; each record's values read there
