@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -786,8 +787,13 @@ bool DicomVolumeReader::readSlices(const std::vector<const Source*>& slices, Loa
                                    std::size_t(format.samplesPerPixel) * std::size_t(format.bitsAllocated / 8);
     const bool fastPath = !slices.front()->complete && format.bitsAllocated >= 8 && format.frames == 1 &&
                           format.photometric != "YBR_FULL_422" && format.photometric != "PALETTE COLOR";
+    // Slices decode side by side, each thread holding one file's data at a time; after a
+    // failure the remaining slices are skipped, the set being lost anyway.
+    std::atomic<bool> failed{false};
 #pragma omp parallel for schedule(dynamic)
     for (int k = 1; k < count; ++k) {
+        if (failed.load(std::memory_order_relaxed))
+            continue;
         const Source& s = *slices[std::size_t(k)];
         if (adopted || s.pixels) {
             const bool same =
@@ -820,6 +826,7 @@ bool DicomVolumeReader::readSlices(const std::vector<const Source*>& slices, Loa
         FullDataset full = fullDataset(s.name, s.header, s.complete);
         if (!full.dataset) {
             failures[std::size_t(k)] = "cannot be read: " + full.error;
+            failed = true;
             continue;
         }
         PixelDecoder decoder(*full.dataset);
@@ -828,12 +835,15 @@ bool DicomVolumeReader::readSlices(const std::vector<const Source*>& slices, Loa
             decoder.outputType() != volume.type || decoder.outputChannels() != volume.channels) {
             failures[std::size_t(k)] =
                 e.message.empty() ? "its pixel format differs from the first slice's" : e.message;
+            failed = true;
             continue;
         }
         if (!decoder.decodeFrame(0, volume.slice(k), e))
             failures[std::size_t(k)] = e.message;
         else if (interceptType)
             addIntercept(volume.type, *interceptType, volume.slice(k), sliceSamples, std::int64_t(intercept));
+        if (!failures[std::size_t(k)].empty())
+            failed = true;
     }
     for (std::size_t k = 0; k < failures.size(); ++k)
         if (!failures[k].empty()) {
