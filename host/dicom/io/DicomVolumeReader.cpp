@@ -19,6 +19,7 @@
 #include <dcmtk/dcmdata/dcsequen.h>
 
 #include <fcntl.h>
+#include <omp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -715,6 +716,42 @@ bool readTrailingPixelData(const std::string& path, E_TransferSyntax xfer, std::
     return tag && vr && length == bytes;
 }
 
+// Decodes `frames` of one dataset into the slices of `volume`. JPEG 2000 frames decode side by
+// side, their code streams copied out a batch at a time (a few per thread), since only one
+// thread may read the dataset; the other syntaxes decode in turn.
+bool decodeFrames(PixelDecoder& decoder, const std::vector<int>& frames, PixelVolume& volume, Error& error)
+{
+    const int n = static_cast<int>(frames.size());
+    if (!decoder.holdsJpeg2000() || n < 2) {
+        for (int k = 0; k < n; ++k)
+            if (!decoder.decodeFrame(frames[std::size_t(k)], volume.slice(k), error))
+                return false;
+        return true;
+    }
+    const int batch = 4 * std::max(1, omp_get_max_threads());
+    const auto size = static_cast<std::size_t>(batch);
+    std::vector<std::vector<std::uint8_t>> streams(size);
+    std::vector<Error> errors(size);
+    std::vector<char> failed(size);
+    for (int start = 0; start < n; start += batch) {
+        const int m = std::min(batch, n - start);
+        for (int j = 0; j < m; ++j)
+            if (!decoder.codeStream(frames[std::size_t(start + j)], streams[std::size_t(j)], error))
+                return false;
+        std::fill(failed.begin(), failed.end(), 0);
+#pragma omp parallel for schedule(dynamic)
+        for (int j = 0; j < m; ++j)
+            failed[std::size_t(j)] = !decoder.decodeCodeStream(frames[std::size_t(start + j)], streams[std::size_t(j)],
+                                                               volume.slice(start + j), errors[std::size_t(j)]);
+        for (int j = 0; j < m; ++j)
+            if (failed[std::size_t(j)]) {
+                error = errors[std::size_t(j)];
+                return false;
+            }
+    }
+    return true;
+}
+
 }  // namespace
 
 bool DicomVolumeReader::readSlices(const std::vector<const Source*>& slices, LoadedImageSet& set)
@@ -956,11 +993,10 @@ bool DicomVolumeReader::readMultiFrame(const Source& source, LoadedImageSet& set
         if (!allocate(volume, source.name, format.columns, format.rows, n, decoder.outputChannels(),
                       decoder.outputType()))
             return false;
-        for (int k = 0; k < n; ++k)
-            if (!decoder.decodeFrame(frameList[std::size_t(k)], volume.slice(k), error)) {
-                addError(error.code, Error::Fatal, fileLabel(source.name) + ": " + error.message);
-                return false;
-            }
+        if (!decodeFrames(decoder, frameList, volume, error)) {
+            addError(error.code, Error::Fatal, fileLabel(source.name) + ": " + error.message);
+            return false;
+        }
         const FrameAttributes& firstFrame = attributes[std::size_t(frameList.front())];
         std::optional<Vec3> step;
         std::vector<double> positions;

@@ -521,8 +521,21 @@ bool PixelDecoder::frameFragments(int frame, std::vector<std::uint8_t>& bytes, E
 bool PixelDecoder::decodeJpeg2000(int frame, std::uint8_t* out, Error& error)
 {
     std::vector<std::uint8_t> bytes;
-    if (!frameFragments(frame, bytes, error))
+    return frameFragments(frame, bytes, error) && decodeCodeStream(frame, bytes, out, error);
+}
+
+bool PixelDecoder::codeStream(int frame, std::vector<std::uint8_t>& bytes, Error& error)
+{
+    if (!m_jpeg2000 || frame < 0 || frame >= m_format.frames) {
+        error = failure(Error::InvalidValue, "frame " + std::to_string(frame + 1) + " holds no JPEG 2000 code stream");
         return false;
+    }
+    return frameFragments(frame, bytes, error);
+}
+
+bool PixelDecoder::decodeCodeStream(int frame, const std::vector<std::uint8_t>& bytes, std::uint8_t* out,
+                                    Error& error) const
+{
     const PixelFormat& f = m_format;
     // OpenJPEG allocates what the code stream declares: a frame must declare the image's size.
     const auto coded = EncapsulatedFrames::jpeg2000Size(bytes.data(), bytes.size());

@@ -353,9 +353,10 @@ TEST(SeriesReading, ASetIsNamedAfterPatientModalityAndDescription)
     }
 }
 
-// Slices decode side by side: for every lossless transfer syntax the volume is bit for bit the
-// one a single thread decodes, and the values written; a slice that does not decode in the middle
-// of the series is named with its reason and the set is left out.
+// Slices (CT, one file each) and frames (secondary capture, one multi-frame file) decode side by
+// side: for every lossless transfer syntax the volume is bit for bit the one a single thread
+// decodes, and the values written; a slice that does not decode in the middle of the series is
+// named with its reason and the set is left out.
 TEST(SeriesReading, ParallelDecodingEqualsSerialDecodingForEveryTransferSyntax)
 {
     constexpr int kSlices = 24;
@@ -365,7 +366,6 @@ TEST(SeriesReading, ParallelDecodingEqualsSerialDecodingForEveryTransferSyntax)
             for (int x = 0; x < 40; ++x)
                 image->setValue(x, y, z, 0, ((x * 37 + y * 101 + z * 977) % 4000) - 1000);
     Dravelin::SharedImageSet set(std::move(image));
-    set.setModality(Dravelin::Data::ModalityCT);
     const std::vector<int16_t> written(static_cast<const int16_t*>(set.get()->data()),
                                        static_cast<const int16_t*>(set.get()->data()) + 40 * 30 * kSlices);
     auto read = [](const T::TempDir& dir, int threads, std::vector<Error>& errors) {
@@ -377,10 +377,15 @@ TEST(SeriesReading, ParallelDecodingEqualsSerialDecodingForEveryTransferSyntax)
         errors = reader.errors();
         return sets;
     };
+    std::vector<std::pair<Compression, int>> cases;
     for (const Compression c :
          {Compression::ImplicitLittleEndian, Compression::ExplicitBigEndian, Compression::DeflatedLittleEndian,
-          Compression::JpegLossless, Compression::JpegLsLossless, Compression::Jpeg2000Lossless}) {
-        SCOPED_TRACE(static_cast<int>(c));
+          Compression::JpegLossless, Compression::JpegLsLossless, Compression::Jpeg2000Lossless})
+        for (const int modality : {Dravelin::Data::ModalityCT, Dravelin::Data::ModalityPhoto})
+            cases.emplace_back(c, modality);
+    for (const auto& [c, modality] : cases) {
+        SCOPED_TRACE(std::to_string(static_cast<int>(c)) + (modality == Dravelin::Data::ModalityCT ? " CT" : " SC"));
+        set.setModality(modality);
         T::TempDir dir;
         Dravelin::DicomIoAlgorithm writer(Dravelin::DicomIoAlgorithm::Write);
         writer.setInput(Dravelin::DataList{&set});
@@ -400,6 +405,8 @@ TEST(SeriesReading, ParallelDecodingEqualsSerialDecodingForEveryTransferSyntax)
         ASSERT_EQ(b.slices, kSlices);
         for (std::size_t i = 0; i < written.size(); i += 97)
             ASSERT_EQ(b.value(i), written[i]) << i;
+        if (modality != Dravelin::Data::ModalityCT)
+            continue;
 
         spoilPixels(dir.file("IMG0013.dcm"));
         EXPECT_TRUE(read(dir, 4, errors).empty());
