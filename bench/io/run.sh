@@ -1,27 +1,40 @@
 #!/usr/bin/env bash
-# DICOM IO benchmark, every tool measured in the same run, in interleaved rounds, warm cache:
-#  1. loading a 500-slice 512x512 CT series (uncompressed, then JPEG-LS) into memory:
-#     `dravelin-dicom load` against dcm2niix (-z n, output on tmpfs) and pydicom + numpy;
-#     peak memory against the size of the voxel data;
-#  2. writing the same series as JPEG-LS lossless and JPEG 2000 lossless: `dravelin-dicom
-#     convert` against DCMTK's dcmcjpls and GDCM's gdcmconv --j2k run on the same files (one
-#     process per file, as many at a time as there are cores).
+# DICOM IO benchmark: a 500-slice 512x512 CT series (uncompressed, JPEG 2000 lossless, JPEG-LS
+# lossless), every tool measured in the same run. The commands run in turn (A B C ... A B C ...)
+# for ROUNDS rounds after one warm-up round, warm cache; each row gives the median wall and CPU
+# (user + system) seconds and the peak memory, each ratio the median of the per-round ratios.
+# The 1-minute load average before each round is printed.
+#  1. `dravelin-dicom load` against dcm2niix (-z n, output on tmpfs) for the uncompressed and
+#     the JPEG 2000 series, and against pydicom + numpy for the uncompressed and the JPEG-LS
+#     series (Debian's dcm2niix has no JPEG-LS); wall time ratios;
+#  2. `dravelin-dicom convert` of the uncompressed series to explicit little endian and to
+#     JPEG-LS: peak memory against the bytes of the series' voxels;
+#  3. with WRITERS=1, writing JPEG-LS and JPEG 2000 lossless against DCMTK's dcmcjpls and GDCM's
+#     gdcmconv --j2k run on the same files (one process per file, as many at a time as cores).
 #
-# Usage: bench/io/run.sh [ROUNDS]     (default 3; the median of the rounds is reported)
+# Usage: bench/io/run.sh [ROUNDS]     (default 5)
 #   R=DIR      data root outside the repository (default $HOME/bench-data)
 #   BUILD=DIR  build folder holding dravelin-dicom and dravelin-gen-data (default <repo>/build)
+#   A=BINARY   the dravelin-dicom to measure (default $BUILD/dravelin-dicom)
+#   B=BINARY   a second dravelin-dicom (e.g. a build of main) run in turn with A; adds "before" rows
+#   WRITERS=1  adds the writer comparisons (slow: several minutes a round on 2 cores)
 set -euo pipefail
-ROUNDS=${1:-3}
+ROUNDS=${1:-5}
 HERE=$(cd "$(dirname "$0")" && pwd)
 REPO=$(cd "$HERE/../.." && pwd)
 BUILD=${BUILD:-$REPO/build}
+A=${A:-$BUILD/dravelin-dicom}
+B=${B:-}
+WRITERS=${WRITERS:-0}
 R=${R:-$HOME/bench-data}
+BIN=$R/bin
 PY=/usr/bin/python3
 CPUS=$(nproc)
 SRC=$R/io-ct500
+J2K=$R/io-ct500-j2k
 JLS=$R/io-ct500-jpegls
-TMP=$(mktemp -d /dev/shm/io-bench.XXXXXX)
-trap 'rm -rf "$TMP"' EXIT
+mkdir -p "$BIN"
+[ "$BIN/measure" -nt "$REPO/bench/scan/measure.c" ] || gcc -O2 -o "$BIN/measure" "$REPO/bench/scan/measure.c"
 
 for tool in dcm2niix dcmcjpls gdcmconv; do
     command -v $tool >/dev/null || { echo "missing $tool (packages dcm2niix, dcmtk, libgdcm-tools)" >&2; exit 2; }
@@ -36,64 +49,77 @@ if [ ! -f "$SRC/.complete" ]; then
     rm -rf "$SRC.gen"
     touch "$SRC/.complete"
 fi
-if [ ! -f "$JLS/.complete" ]; then
-    rm -rf "$JLS"
-    mkdir -p "$JLS"
-    ls "$SRC"/*.dcm | xargs -P "$CPUS" -I{} sh -c 'dcmcjpls "$1" "$2/$(basename "$1")"' _ {} "$JLS"
-    touch "$JLS/.complete"
-fi
-NSLICES=$(ls "$SRC"/*.dcm | wc -l)
-VOXEL_MB=$(awk -v n="$NSLICES" 'BEGIN { printf "%.1f", n * 512 * 512 * 2 / 1048576 }')
-
-declare -A TIMES MEMS
-# run KEY CMD: one timed run; appends wall seconds and peak RSS (KiB) to the key's lists.
-run() {
-    local key=$1 cmd=$2 out
-    rm -rf "$TMP/out" && mkdir -p "$TMP/out"
-    if ! /usr/bin/time -f "%e %M" -o "$TMP/time" sh -c "$cmd" >/dev/null 2>"$TMP/err"; then
-        echo "$key failed: $(tail -2 "$TMP/err")" >&2
-        return
-    fi
-    out=$(tail -1 "$TMP/time")
-    TIMES[$key]+="${out%% *} "
-    MEMS[$key]+="${out##* } "
+# compress DIR COMMAND: DIR gets every file of the series through COMMAND IN OUT, once.
+compress() {
+    [ -f "$1/.complete" ] && return
+    rm -rf "$1" && mkdir -p "$1"
+    echo "making $1 ..." >&2
+    ls "$SRC"/*.dcm | xargs -P "$CPUS" -I{} sh -c "$2"' "$1" "$2/$(basename "$1")"' _ {} "$1"
+    touch "$1/.complete"
 }
-median() { tr ' ' '\n' | grep . | sort -g | awk '{ v[NR] = $1 } END { print (NR ? v[int((NR + 1) / 2)] : 0) }'; }
+compress "$JLS" dcmcjpls
+compress "$J2K" "gdcmconv --j2k"
+NSLICES=$(ls "$SRC"/*.dcm | wc -l)
+VOXEL_BYTES=$((NSLICES * 512 * 512 * 2))
 
-# Debian's dcm2niix is built without JPEG-LS: the compressed series is compared with pydicom
-# (its GDCM handler decodes JPEG-LS).
-LOAD_KEYS=("dravelin load" "dcm2niix -z n" "pydicom+numpy" "dravelin load jpeg-ls" "pydicom+numpy jpeg-ls")
-WRITE_KEYS=("dravelin convert jpeg-ls" "dcmcjpls x$CPUS" "dravelin convert j2k" "gdcmconv --j2k x$CPUS")
-declare -A CMD=(
-    ["dravelin load"]="$BUILD/dravelin-dicom load $SRC"
-    ["dcm2niix -z n"]="dcm2niix -z n -o $TMP/out $SRC"
-    ["pydicom+numpy"]="$PY $HERE/pydicom_load.py $SRC"
-    ["dravelin load jpeg-ls"]="$BUILD/dravelin-dicom load $JLS"
-    ["pydicom+numpy jpeg-ls"]="$PY $HERE/pydicom_load.py $JLS"
-    ["dravelin convert jpeg-ls"]="$BUILD/dravelin-dicom convert $SRC $TMP/out --compression jpeg-ls"
-    ["dcmcjpls x$CPUS"]="ls $SRC/*.dcm | xargs -P $CPUS -I{} sh -c 'dcmcjpls \"\$1\" $TMP/out/\$(basename \"\$1\")' _ {}"
-    ["dravelin convert j2k"]="$BUILD/dravelin-dicom convert $SRC $TMP/out --compression j2k-lossless"
-    ["gdcmconv --j2k x$CPUS"]="ls $SRC/*.dcm | xargs -P $CPUS -I{} sh -c 'gdcmconv --j2k \"\$1\" $TMP/out/\$(basename \"\$1\")' _ {}"
-)
+T=$(mktemp -d /dev/shm/io-bench.XXXXXX)
+trap 'rm -rf "$T"' EXIT
+mkdir -p "$T/nii" "$T/conv" "$T/w"
+# The writers run one process per file: a script each, as `measure` takes a plain command.
+cat >"$T/dcmcjpls.sh" <<EOF
+#!/bin/sh
+ls $SRC/*.dcm | xargs -P $CPUS -I{} sh -c 'dcmcjpls "\$1" $T/w/\$(basename "\$1")' _ {}
+EOF
+cat >"$T/gdcmconv.sh" <<EOF
+#!/bin/sh
+ls $SRC/*.dcm | xargs -P $CPUS -I{} sh -c 'gdcmconv --j2k "\$1" $T/w/\$(basename "\$1")' _ {}
+EOF
+chmod +x "$T"/*.sh
 
-echo "series: $NSLICES slices of 512x512 int16 ($VOXEL_MB MiB of voxels), $CPUS cores, $ROUNDS interleaved rounds (median)"
-for key in "${LOAD_KEYS[@]}" "${WRITE_KEYS[@]}"; do sh -c "${CMD[$key]}" >/dev/null 2>&1 || true; done  # warm-up
-for _ in $(seq "$ROUNDS"); do
-    for key in "${LOAD_KEYS[@]}" "${WRITE_KEYS[@]}"; do run "$key" "${CMD[$key]}"; done
+KEYS=("load" "dcm2niix" "load j2k" "dcm2niix j2k" "pydicom" "load jpeg-ls" "pydicom jpeg-ls"
+    "convert explicit" "convert jpeg-ls")
+CMDS=("$A load $SRC" "dcm2niix -z n -w 1 -o $T/nii $SRC" "$A load $J2K" "dcm2niix -z n -w 1 -o $T/nii $J2K"
+    "$PY $HERE/pydicom_load.py $SRC" "$A load $JLS" "$PY $HERE/pydicom_load.py $JLS"
+    "$A convert $SRC $T/conv --compression explicit" "$A convert $SRC $T/conv --compression jpeg-ls")
+if [ "$WRITERS" = 1 ]; then
+    KEYS+=("convert j2k" "dcmcjpls x$CPUS" "gdcmconv --j2k x$CPUS")
+    CMDS+=("$A convert $SRC $T/conv --compression j2k-lossless" "$T/dcmcjpls.sh" "$T/gdcmconv.sh")
+fi
+if [ -n "$B" ]; then
+    KEYS+=("before: load" "before: load j2k" "before: convert explicit")
+    CMDS+=("$B load $SRC" "$B load $J2K" "$B convert $SRC $T/conv --compression explicit")
+fi
+
+# shellcheck source=bench/rounds.sh
+. "$HERE/../rounds.sh"
+run_rounds
+
+echo "series: $NSLICES slices of 512x512 int16 ($((VOXEL_BYTES / 1048576)) MiB of voxels); $CPUS cores, warm cache"
+echo "$ROUNDS rounds in turn after one warm-up; 1-minute load average before each round: ${LOADS[*]}"
+for i in "${!KEYS[@]}"; do
+    printf "  %-24s wall %7.3f s  cpu %7.3f s  peak %7.1f MiB\n" "${KEYS[$i]}" "$(col "$i" 1)" "$(col "$i" 2)" \
+        "$(awk -v k="$(col "$i" 3)" 'BEGIN { print k / 1024 }')"
 done
-
-declare -A MED
-for key in "${LOAD_KEYS[@]}" "${WRITE_KEYS[@]}"; do
-    MED[$key]=$(median <<<"${TIMES[$key]:-}")
-    mem=$(median <<<"${MEMS[$key]:-}")
-    printf "%-26s %7.2f s   peak %7.1f MiB (%.2fx the voxel data)\n" "$key" "${MED[$key]}" \
-        "$(awk -v m="$mem" 'BEGIN { print m / 1024 }')" "$(awk -v m="$mem" -v v="$VOXEL_MB" 'BEGIN { print m / 1024 / v }')"
-done
-ratio() { awk -v a="${MED[$1]}" -v b="${MED[$2]}" 'BEGIN { printf "%.2f", (a > 0 ? b / a : 0) }'; }
-echo
-echo "speed-ups (baseline time / our time; goal: >= 1 against dcm2niix and the writers, >= 5 against pydicom):"
-echo "  load uncompressed vs dcm2niix:      $(ratio "dravelin load" "dcm2niix -z n")"
-echo "  load uncompressed vs pydicom+numpy: $(ratio "dravelin load" "pydicom+numpy")"
-echo "  load JPEG-LS vs pydicom+numpy:      $(ratio "dravelin load jpeg-ls" "pydicom+numpy jpeg-ls")"
-echo "  write JPEG-LS vs dcmcjpls:          $(ratio "dravelin convert jpeg-ls" "dcmcjpls x$CPUS")"
-echo "  write JPEG 2000 vs gdcmconv --j2k:  $(ratio "dravelin convert j2k" "gdcmconv --j2k x$CPUS")"
+# peak KEY: median over rounds of the peak memory against the voxel bytes
+peak() { awk -v v="$VOXEL_BYTES" '{ print $3 * 1024 / v }' "$T/$(index "$1")" | median; }
+echo "ratios (median of per-round ratios):"
+printf "  %-40s wall %5.2f   (goal >= 1.0)\n" "dcm2niix / load" "$(ratio "dcm2niix" "load" 1)"
+printf "  %-40s wall %5.2f   (goal >= 1.5)\n" "dcm2niix / load, JPEG 2000" "$(ratio "dcm2niix j2k" "load j2k" 1)"
+printf "  %-40s wall %5.2f   (goal >= 5)\n" "pydicom / load" "$(ratio "pydicom" "load" 1)"
+printf "  %-40s wall %5.2f   (goal >= 5)\n" "pydicom / load, JPEG-LS" "$(ratio "pydicom jpeg-ls" "load jpeg-ls" 1)"
+printf "  %-40s peak %5.2f   (goal <= 1.2)\n" "convert explicit / voxel bytes" "$(peak "convert explicit")"
+printf "  %-40s peak %5.2f   (goal <= 1.2)\n" "convert jpeg-ls / voxel bytes" "$(peak "convert jpeg-ls")"
+printf "  %-40s peak %5.2f\n" "load / voxel bytes" "$(peak "load")"
+if [ "$WRITERS" = 1 ]; then
+    printf "  %-40s wall %5.2f   (goal >= 1.0)\n" "dcmcjpls x$CPUS / convert jpeg-ls" \
+        "$(ratio "dcmcjpls x$CPUS" "convert jpeg-ls" 1)"
+    printf "  %-40s wall %5.2f   (goal >= 1.0)\n" "gdcmconv --j2k x$CPUS / convert j2k" \
+        "$(ratio "gdcmconv --j2k x$CPUS" "convert j2k" 1)"
+fi
+if [ -n "$B" ]; then
+    printf "  %-40s wall %5.2f   cpu %5.2f\n" "before / after, load j2k" "$(ratio "before: load j2k" "load j2k" 1)" \
+        "$(ratio "before: load j2k" "load j2k" 2)"
+    printf "  %-40s wall %5.2f   cpu %5.2f\n" "before / after, load" "$(ratio "before: load" "load" 1)" \
+        "$(ratio "before: load" "load" 2)"
+    printf "  %-40s peak %5.2f\n" "before: convert explicit / voxel bytes" "$(peak "before: convert explicit")"
+fi

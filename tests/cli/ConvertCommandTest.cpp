@@ -14,6 +14,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
 namespace T = Dravelin::Test;
 
 namespace {
@@ -26,6 +34,31 @@ QJsonObject firstImage(const QString& out)
         .toObject()["images"]
         .toArray()[0]
         .toObject();
+}
+
+// The peak resident memory of `dravelin-dicom ARGS` in bytes; -1 when it fails.
+long long peakMemory(const QStringList& args)
+{
+    std::vector<std::string> strings{DRAVELIN_CLI_EXE};
+    for (const QString& a : args)
+        strings.push_back(a.toStdString());
+    std::vector<char*> argv;
+    for (std::string& s : strings)
+        argv.push_back(s.data());
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    struct rusage usage;
+    if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    return static_cast<long long>(usage.ru_maxrss) * 1024;
 }
 
 }  // namespace
@@ -91,4 +124,25 @@ TEST(ConvertCommand, KilledFolderExportLeavesOnlyWholeFiles)
         ASSERT_TRUE(file.loadFile(QDir(out.path()).filePath(name).toStdString().c_str()).good()) << name.toStdString();
         EXPECT_TRUE(file.getDataset()->tagExistsWithValue(DCM_PixelData)) << name.toStdString();
     }
+}
+
+// A series is written slice by slice from the loaded volume: converting takes little more memory
+// than loading (it used to hold the series a second time, as datasets).
+TEST(ConvertCommand, ConvertingHoldsTheSeriesOnce)
+{
+    T::TempDir source, out;
+    constexpr int kImages = 100, kSize = 512;
+    ASSERT_TRUE(T::runGenerator({"folder", source.path(), "--patients", "1", "--studies", "1", "--series", "1",
+                                 "--images", QString::number(kImages), "--size", QString::number(kSize)}));
+    QString series = source.path();
+    while (QDir(series).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size() == 1)
+        series = QDir(series).filePath(QDir(series).entryList(QDir::Dirs | QDir::NoDotAndDotDot).front());
+    const long long load = peakMemory({"load", series});
+    const long long convert = peakMemory({"convert", series, out.path(), "--compression", "explicit"});
+    ASSERT_GT(load, 0);
+    ASSERT_GT(convert, 0);
+    EXPECT_EQ(QDir(out.path()).entryList({"*.dcm"}, QDir::Files).size(), kImages);
+    const long long voxels = 2LL * kImages * kSize * kSize;
+    EXPECT_LT(convert - load, voxels / 5) << "load " << load / 1048576 << " MiB, convert " << convert / 1048576
+                                          << " MiB, voxels " << voxels / 1048576 << " MiB";
 }

@@ -169,9 +169,27 @@ void DicomDatasetFactory::setReferencedInstances(std::vector<std::pair<std::stri
     m_referenced = std::move(instances);
 }
 
-std::vector<std::shared_ptr<DcmDataset>> DicomDatasetFactory::create(const SharedImageSet& set, Error& error) const
+std::vector<std::shared_ptr<DcmDataset>> DicomDatasetFactory::create(const SharedImageSet& set, Error& error,
+                                                                     PixelSource* pixels) const
 {
     std::vector<std::shared_ptr<DcmDataset>> result;
+    // The samples of each dataset, written now or, with `pixels`, when the writer asks for them.
+    struct Samples
+    {
+        const SharedImage* image;
+        PixelPlan plan;
+        int first;
+        int count;
+    };
+    auto deferred = std::make_shared<std::vector<Samples>>();
+    auto putPixels = [&](DcmDataset& ds, const PixelPlan& plan, const SharedImage& image, int first, int count,
+                         bool slopeOnly) {
+        plan.writeAttributes(ds, image, slopeOnly);
+        if (pixels)
+            deferred->push_back({&image, plan, first, count});
+        else
+            plan.writePixels(ds, image, first, count);
+    };
     if (set.empty()) {
         error = Error(Error::InvalidValue, Error::Fatal, "The image set holds no image");
         return result;
@@ -278,7 +296,7 @@ std::vector<std::shared_ptr<DcmDataset>> DicomDatasetFactory::create(const Share
                 ds->putAndInsertString(DCM_SliceLocation, decimalString(location).c_str());
                 const PixelPlan plan =
                     whole.kind() == PixelPlan::Kind::Float ? PixelPlan::make(image, k, 1, false, false) : whole;
-                plan.write(*ds, image, k, 1, false);
+                putPixels(*ds, plan, image, k, 1, false);
                 result.push_back(std::move(ds));
             }
             continue;
@@ -301,7 +319,7 @@ std::vector<std::shared_ptr<DcmDataset>> DicomDatasetFactory::create(const Share
             for (int k = 0; k < image.slices(); ++k)
                 offsets += (k ? "\\" : "") + decimalString(k * image.spacing().z());
             ds->putAndInsertOFStringArray(DCM_GridFrameOffsetVector, offsets.c_str());
-            PixelPlan::make(image, 0, image.slices(), false, true).write(*ds, image, 0, image.slices(), true);
+            putPixels(*ds, PixelPlan::make(image, 0, image.slices(), false, true), image, 0, image.slices(), true);
             result.push_back(std::move(ds));
             continue;
         }
@@ -325,9 +343,14 @@ std::vector<std::shared_ptr<DcmDataset>> DicomDatasetFactory::create(const Share
             ds->putAndInsertString(DCM_PresentationLUTShape, "IDENTITY");
             ds->putAndInsertString(DCM_RescaleType, "US");
         }
-        plan.write(*ds, image, 0, image.slices(), false);
+        putPixels(*ds, plan, image, 0, image.slices(), false);
         result.push_back(std::move(ds));
     }
+    if (pixels)
+        *pixels = [deferred](std::size_t index, DcmItem& ds) {
+            const Samples& s = deferred->at(index);
+            s.plan.writePixels(ds, *s.image, s.first, s.count);
+        };
     return result;
 }
 

@@ -3,10 +3,12 @@
 #include "host/dicom/Error.h"
 #include "host/dicom/io/Extension.h"
 
+#include <functional>
 #include <memory>
 #include <vector>
 
 class DcmDataset;
+class DcmItem;
 
 namespace Dravelin {
 class SharedImageSet;
@@ -15,6 +17,10 @@ class SharedImageSet;
 namespace Dravelin::Dicom {
 
 class IOD_Registry;
+
+// Adds the pixel data of dataset `index` to `dataset` (a copy of it); safe to call from several
+// threads at once.
+using PixelSource = std::function<void(std::size_t index, DcmItem& dataset)>;
 
 // Turns an image set into the datasets of new DICOM instances, holding the values as they were
 // loaded (native pixel data; DicomWriter fits it to the chosen transfer syntax, on a copy).
@@ -36,7 +42,11 @@ public:
     void setReferencedInstances(std::vector<std::pair<std::string, std::string>> instances);
 
     // Empty with `error` set when the set cannot be written (no images, unsupported type).
-    std::vector<std::shared_ptr<DcmDataset>> create(const SharedImageSet& set, Error& error) const;
+    // With `pixels`, the datasets hold every attribute but the samples, which *pixels adds on
+    // demand (it refers to `set`, which must outlive it): a writer then holds one copy of a
+    // series' pixels at most per dataset being written, not a second copy of the series.
+    std::vector<std::shared_ptr<DcmDataset>> create(const SharedImageSet& set, Error& error,
+                                                    PixelSource* pixels = nullptr) const;
 
 private:
     const IOD_Registry* m_registry;

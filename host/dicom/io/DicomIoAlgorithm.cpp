@@ -164,7 +164,12 @@ void DicomIoAlgorithm::read()
 
 std::vector<std::shared_ptr<DcmDataset>> DicomIoAlgorithm::createDatasetsToWrite()
 {
-    m_datasets.clear();
+    m_datasets = createDatasets(nullptr);
+    return m_datasets;
+}
+
+std::vector<std::shared_ptr<DcmDataset>> DicomIoAlgorithm::createDatasets(Dicom::PixelSource* pixels)
+{
     SharedImageSet* input = inputImage();
     if (!input) {
         addError(Dicom::Error(Dicom::Error::MissingValue, Dicom::Error::Fatal, "No image set to write"));
@@ -184,17 +189,22 @@ std::vector<std::shared_ptr<DcmDataset>> DicomIoAlgorithm::createDatasetsToWrite
     Dicom::DicomDatasetFactory factory(&m_registry);
     factory.setReferencedInstances(std::move(referenced));
     Dicom::Error error;
-    m_datasets = factory.create(*input, error);
-    if (m_datasets.empty())
+    auto datasets = factory.create(*input, error, pixels);
+    if (datasets.empty())
         addError(error);
-    return m_datasets;
+    return datasets;
 }
 
 void DicomIoAlgorithm::write()
 {
-    if (m_datasets.empty())
-        createDatasetsToWrite();
-    if (m_datasets.empty()) {
+    // Datasets the caller created (and may have edited) are written as they are. Otherwise the
+    // samples of each instance are made only while it is written, so that a series is not held
+    // a second time as datasets.
+    std::vector<std::shared_ptr<DcmDataset>> datasets = m_datasets;
+    Dicom::PixelSource pixels;
+    if (datasets.empty())
+        datasets = createDatasets(&pixels);
+    if (datasets.empty()) {
         setStatus(InvalidInput);
         return;
     }
@@ -203,16 +213,25 @@ void DicomIoAlgorithm::write()
     const Filesystem::Url url(target);
     Dicom::Error error;
     bool ok = false;
+    // Only a folder is written dataset by dataset; the other targets take them whole.
+    auto complete = [&] {
+        if (pixels)
+            for (std::size_t i = 0; i < datasets.size(); ++i)
+                pixels(i, *datasets[i]);
+        pixels = nullptr;
+    };
     if (url.scheme() == DicomPacsConfiguration::Scheme) {
-        ok = writer.store(m_datasets, target, error);
+        complete();
+        ok = writer.store(datasets, target, error);
     } else {
         const std::string path = url.isLocalFile() ? url.localFilePath() : target;
         if (path.empty()) {
             error = Dicom::Error(Dicom::Error::MissingValue, Dicom::Error::Fatal, "No location to write to");
-        } else if (m_datasets.size() == 1 && !QFileInfo(QFile::decodeName(path.c_str())).isDir()) {
-            ok = writer.writeFile(*m_datasets.front(), path, error);
+        } else if (datasets.size() == 1 && !QFileInfo(QFile::decodeName(path.c_str())).isDir()) {
+            complete();
+            ok = writer.writeFile(*datasets.front(), path, error);
         } else {
-            ok = writer.writeFolder(m_datasets, path, progress(), error);
+            ok = writer.writeFolder(datasets, path, progress(), error, pixels);
         }
     }
     if (!ok) {
@@ -222,8 +241,12 @@ void DicomIoAlgorithm::write()
     // A further run after success starts from the image again (new instance UIDs). After a
     // failure the datasets are kept, with the caller's edits, for another destination or
     // compression: the writer encodes copies.
-    if (ok)
+    if (ok) {
         m_datasets.clear();
+    } else if (m_datasets.empty()) {
+        complete();
+        m_datasets = std::move(datasets);
+    }
     setStatus(ok ? Success : WriteFailed);
 }
 

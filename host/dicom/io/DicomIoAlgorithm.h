@@ -5,6 +5,7 @@
 #include "host/data/OwningDataList.h"
 #include "host/dicom/Error.h"
 #include "host/dicom/io/Compression.h"
+#include "host/dicom/io/DicomDatasetFactory.h"
 #include "host/dicom/io/IOD_Registry.h"
 
 #include <QString>
@@ -74,6 +75,9 @@ public:
 private:
     void read();
     void write();
+    // The datasets of the input image; with `pixels`, without their samples (see
+    // DicomDatasetFactory::create).
+    std::vector<std::shared_ptr<DcmDataset>> createDatasets(Dicom::PixelSource* pixels);
     void addError(const Dicom::Error& error);
 
     std::shared_ptr<Dicom::DatasetCache> m_cache;

@@ -19,10 +19,12 @@
 #include <dcmtk/dcmdata/dcsequen.h>
 
 #include <fcntl.h>
+#include <omp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -714,6 +716,42 @@ bool readTrailingPixelData(const std::string& path, E_TransferSyntax xfer, std::
     return tag && vr && length == bytes;
 }
 
+// Decodes `frames` of one dataset into the slices of `volume`. JPEG 2000 frames decode side by
+// side, their code streams copied out a batch at a time (a few per thread), since only one
+// thread may read the dataset; the other syntaxes decode in turn.
+bool decodeFrames(PixelDecoder& decoder, const std::vector<int>& frames, PixelVolume& volume, Error& error)
+{
+    const int n = static_cast<int>(frames.size());
+    if (!decoder.holdsJpeg2000() || n < 2) {
+        for (int k = 0; k < n; ++k)
+            if (!decoder.decodeFrame(frames[std::size_t(k)], volume.slice(k), error))
+                return false;
+        return true;
+    }
+    const int batch = 4 * std::max(1, omp_get_max_threads());
+    const auto size = static_cast<std::size_t>(batch);
+    std::vector<std::vector<std::uint8_t>> streams(size);
+    std::vector<Error> errors(size);
+    std::vector<char> failed(size);
+    for (int start = 0; start < n; start += batch) {
+        const int m = std::min(batch, n - start);
+        for (int j = 0; j < m; ++j)
+            if (!decoder.codeStream(frames[std::size_t(start + j)], streams[std::size_t(j)], error))
+                return false;
+        std::fill(failed.begin(), failed.end(), 0);
+#pragma omp parallel for schedule(dynamic)
+        for (int j = 0; j < m; ++j)
+            failed[std::size_t(j)] = !decoder.decodeCodeStream(frames[std::size_t(start + j)], streams[std::size_t(j)],
+                                                               volume.slice(start + j), errors[std::size_t(j)]);
+        for (int j = 0; j < m; ++j)
+            if (failed[std::size_t(j)]) {
+                error = errors[std::size_t(j)];
+                return false;
+            }
+    }
+    return true;
+}
+
 }  // namespace
 
 bool DicomVolumeReader::readSlices(const std::vector<const Source*>& slices, LoadedImageSet& set)
@@ -786,8 +824,13 @@ bool DicomVolumeReader::readSlices(const std::vector<const Source*>& slices, Loa
                                    std::size_t(format.samplesPerPixel) * std::size_t(format.bitsAllocated / 8);
     const bool fastPath = !slices.front()->complete && format.bitsAllocated >= 8 && format.frames == 1 &&
                           format.photometric != "YBR_FULL_422" && format.photometric != "PALETTE COLOR";
+    // Slices decode side by side, each thread holding one file's data at a time; after a
+    // failure the remaining slices are skipped, the set being lost anyway.
+    std::atomic<bool> failed{false};
 #pragma omp parallel for schedule(dynamic)
     for (int k = 1; k < count; ++k) {
+        if (failed.load(std::memory_order_relaxed))
+            continue;
         const Source& s = *slices[std::size_t(k)];
         if (adopted || s.pixels) {
             const bool same =
@@ -820,6 +863,7 @@ bool DicomVolumeReader::readSlices(const std::vector<const Source*>& slices, Loa
         FullDataset full = fullDataset(s.name, s.header, s.complete);
         if (!full.dataset) {
             failures[std::size_t(k)] = "cannot be read: " + full.error;
+            failed = true;
             continue;
         }
         PixelDecoder decoder(*full.dataset);
@@ -828,12 +872,15 @@ bool DicomVolumeReader::readSlices(const std::vector<const Source*>& slices, Loa
             decoder.outputType() != volume.type || decoder.outputChannels() != volume.channels) {
             failures[std::size_t(k)] =
                 e.message.empty() ? "its pixel format differs from the first slice's" : e.message;
+            failed = true;
             continue;
         }
         if (!decoder.decodeFrame(0, volume.slice(k), e))
             failures[std::size_t(k)] = e.message;
         else if (interceptType)
             addIntercept(volume.type, *interceptType, volume.slice(k), sliceSamples, std::int64_t(intercept));
+        if (!failures[std::size_t(k)].empty())
+            failed = true;
     }
     for (std::size_t k = 0; k < failures.size(); ++k)
         if (!failures[k].empty()) {
@@ -946,11 +993,10 @@ bool DicomVolumeReader::readMultiFrame(const Source& source, LoadedImageSet& set
         if (!allocate(volume, source.name, format.columns, format.rows, n, decoder.outputChannels(),
                       decoder.outputType()))
             return false;
-        for (int k = 0; k < n; ++k)
-            if (!decoder.decodeFrame(frameList[std::size_t(k)], volume.slice(k), error)) {
-                addError(error.code, Error::Fatal, fileLabel(source.name) + ": " + error.message);
-                return false;
-            }
+        if (!decodeFrames(decoder, frameList, volume, error)) {
+            addError(error.code, Error::Fatal, fileLabel(source.name) + ": " + error.message);
+            return false;
+        }
         const FrameAttributes& firstFrame = attributes[std::size_t(frameList.front())];
         std::optional<Vec3> step;
         std::vector<double> positions;

@@ -352,22 +352,33 @@ bool DicomWriter::encode(DcmDataset& dataset, Error& error, const PixelPacking::
 }
 
 bool DicomWriter::seriesRange(const std::vector<std::shared_ptr<DcmDataset>>& datasets, PixelPacking::ValueRange& range,
-                              Error& error) const
+                              Error& error, const PixelSource& pixels) const
 {
     if (isLosslessCompression(m_compression))
         return true;
-    for (const auto& dataset : datasets)
-        if (!PixelPacking::widenRange(*dataset, range, error))
+    for (std::size_t i = 0; i < datasets.size(); ++i) {
+        if (!pixels) {
+            if (!PixelPacking::widenRange(*datasets[i], range, error))
+                return false;
+            continue;
+        }
+        DcmDataset copy(*datasets[i]);
+        pixels(i, copy);
+        if (!PixelPacking::widenRange(copy, range, error))
             return false;
+    }
     return true;
 }
 
 bool DicomWriter::saveCopy(const DcmDataset& dataset, const std::string& path, Error& error,
-                           const PixelPacking::ValueRange* seriesRange) const
+                           const PixelPacking::ValueRange* seriesRange, const PixelSource& pixels,
+                           std::size_t index) const
 {
     // The caller's dataset keeps its native pixel data: a later write may choose another compression.
     DcmFileFormat file(new DcmDataset(dataset), OFFalse);
     DcmDataset& copy = *file.getDataset();
+    if (pixels)
+        pixels(index, copy);
     if (!encode(copy, error, seriesRange))
         return false;
     const E_TransferSyntax xfer = transferSyntaxOf(m_compression, bitsAllocatedOf(copy));
@@ -389,7 +400,7 @@ bool DicomWriter::writeFile(const DcmDataset& dataset, const std::string& path, 
 }
 
 bool DicomWriter::writeFolder(const std::vector<std::shared_ptr<DcmDataset>>& datasets, const std::string& folder,
-                              Progress* progress, Error& error) const
+                              Progress* progress, Error& error, const PixelSource& pixels) const
 {
     // What the pixel attributes refuse is refused before anything is created.
     for (const auto& dataset : datasets) {
@@ -402,7 +413,7 @@ bool DicomWriter::writeFolder(const std::vector<std::shared_ptr<DcmDataset>>& da
     }
     // Quantised slices share one rescale, so that the series keeps one pixel format.
     PixelPacking::ValueRange range;
-    if (!seriesRange(datasets, range, error))
+    if (!seriesRange(datasets, range, error, pixels))
         return false;
     const QDir dir(QString::fromStdString(folder));
     const QStringList created = missingFolders(dir.absolutePath());
@@ -435,7 +446,8 @@ bool DicomWriter::writeFolder(const std::vector<std::shared_ptr<DcmDataset>>& da
             stop = true;
             continue;
         }
-        if (!saveCopy(*datasets[std::size_t(i)], nameOf(i).toStdString(), errors[std::size_t(i)], &range)) {
+        if (!saveCopy(*datasets[std::size_t(i)], nameOf(i).toStdString(), errors[std::size_t(i)], &range, pixels,
+                      std::size_t(i))) {
             failed[std::size_t(i)] = 1;
             stop = true;
             continue;

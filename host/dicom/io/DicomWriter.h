@@ -3,6 +3,7 @@
 #include "host/core/Progress.h"
 #include "host/dicom/Error.h"
 #include "host/dicom/io/Compression.h"
+#include "host/dicom/io/DicomDatasetFactory.h"
 #include "host/dicom/io/PixelPacking.h"
 
 #include <memory>
@@ -40,9 +41,10 @@ public:
 
     bool writeFile(const DcmDataset& dataset, const std::string& path, Error& error) const;
     // Files "IMG0001.dcm", "IMG0002.dcm", ... (the folder is created when missing). Stops at
-    // the first failure.
+    // the first failure. With `pixels`, the datasets lack their samples: each copy gets them
+    // from `pixels` just before it is encoded, and lets them go once written.
     bool writeFolder(const std::vector<std::shared_ptr<DcmDataset>>& datasets, const std::string& folder,
-                     Progress* progress, Error& error) const;
+                     Progress* progress, Error& error, const PixelSource& pixels = nullptr) const;
     // A pacs:// URL as DicomPacsConfiguration generates it.
     bool store(const std::vector<std::shared_ptr<DcmDataset>>& datasets, const std::string& url, Error& error) const;
 
@@ -53,11 +55,13 @@ public:
     static bool encodeLosslessJpeg2000(DcmDataset& dataset, Error& error);
 
 private:
+    // `pixels`: those of dataset `index` are added to the copy.
     bool saveCopy(const DcmDataset& dataset, const std::string& path, Error& error,
-                  const PixelPacking::ValueRange* seriesRange) const;
+                  const PixelPacking::ValueRange* seriesRange, const PixelSource& pixels = nullptr,
+                  std::size_t index = 0) const;
     // The values of all datasets, when the compression quantises.
     bool seriesRange(const std::vector<std::shared_ptr<DcmDataset>>& datasets, PixelPacking::ValueRange& range,
-                     Error& error) const;
+                     Error& error, const PixelSource& pixels = nullptr) const;
 
     Compression m_compression;
     int m_quality;

@@ -143,6 +143,10 @@ bool Jpeg2000Codec::decode(const std::uint8_t* data, std::size_t size, Image& im
         }
     }
     const std::size_t pixels = static_cast<std::size_t>(first.w) * first.h;
+    if (raw->numcomps == 1) {
+        image.samples.assign(first.data, first.data + pixels);
+        return true;
+    }
     image.samples.resize(pixels * raw->numcomps);
     for (OPJ_UINT32 c = 0; c < raw->numcomps; ++c) {
         const OPJ_INT32* src = raw->comps[c].data;

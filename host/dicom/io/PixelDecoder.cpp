@@ -107,6 +107,28 @@ void storeSample(VoxelType type, std::uint8_t* out, std::size_t index, std::int6
     }
 }
 
+template <typename T>
+void storeAll(const std::int32_t* in, std::size_t count, const StoredBits& bits, std::uint8_t* out)
+{
+    T* __restrict o = reinterpret_cast<T*>(out);
+    for (std::size_t i = 0; i < count; ++i)
+        o[i] = static_cast<T>(bits(static_cast<std::uint32_t>(in[i])));
+}
+
+// Decoded samples into the output type, one dispatch per frame rather than per sample.
+void storeSamples(VoxelType type, const std::int32_t* in, std::size_t count, const StoredBits& bits, std::uint8_t* out)
+{
+    switch (type) {
+        case VoxelType::UInt8: storeAll<std::uint8_t>(in, count, bits, out); break;
+        case VoxelType::Int8: storeAll<std::int8_t>(in, count, bits, out); break;
+        case VoxelType::UInt16: storeAll<std::uint16_t>(in, count, bits, out); break;
+        case VoxelType::Int16: storeAll<std::int16_t>(in, count, bits, out); break;
+        case VoxelType::UInt32: storeAll<std::uint32_t>(in, count, bits, out); break;
+        case VoxelType::Int32: storeAll<std::int32_t>(in, count, bits, out); break;
+        case VoxelType::Float: storeAll<float>(in, count, bits, out); break;
+    }
+}
+
 // Fast path for the common grey case: 16-bit samples into a 16-bit output.
 template <typename T>
 void convertGrey16(const std::uint8_t* raw, std::size_t count, const StoredBits& bits, T* __restrict out)
@@ -499,8 +521,21 @@ bool PixelDecoder::frameFragments(int frame, std::vector<std::uint8_t>& bytes, E
 bool PixelDecoder::decodeJpeg2000(int frame, std::uint8_t* out, Error& error)
 {
     std::vector<std::uint8_t> bytes;
-    if (!frameFragments(frame, bytes, error))
+    return frameFragments(frame, bytes, error) && decodeCodeStream(frame, bytes, out, error);
+}
+
+bool PixelDecoder::codeStream(int frame, std::vector<std::uint8_t>& bytes, Error& error)
+{
+    if (!m_jpeg2000 || frame < 0 || frame >= m_format.frames) {
+        error = failure(Error::InvalidValue, "frame " + std::to_string(frame + 1) + " holds no JPEG 2000 code stream");
         return false;
+    }
+    return frameFragments(frame, bytes, error);
+}
+
+bool PixelDecoder::decodeCodeStream(int frame, const std::vector<std::uint8_t>& bytes, std::uint8_t* out,
+                                    Error& error) const
+{
     const PixelFormat& f = m_format;
     // OpenJPEG allocates what the code stream declares: a frame must declare the image's size.
     const auto coded = EncapsulatedFrames::jpeg2000Size(bytes.data(), bytes.size());
@@ -535,9 +570,7 @@ bool PixelDecoder::decodeJpeg2000(int frame, std::uint8_t* out, Error& error)
     // The code stream may disagree with PixelRepresentation; the dataset's attributes win.
     const int bits = f.bitsStored;
     const std::uint32_t mask = bits >= 32 ? 0xffffffffu : ((1u << bits) - 1u);
-    const StoredBits stored{0, mask, bits, f.isSigned};
-    for (std::size_t i = 0; i < count; ++i)
-        storeSample(m_outputType, out, i, stored(static_cast<std::uint32_t>(image.samples[i])));
+    storeSamples(m_outputType, image.samples.data(), count, StoredBits{0, mask, bits, f.isSigned}, out);
     return true;
 }
 

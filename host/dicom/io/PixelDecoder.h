@@ -57,6 +57,13 @@ public:
     // Frames may be decoded in any order; out receives outputFrameBytes().
     bool decodeFrame(int frame, std::uint8_t* out, Error& error);
 
+    // JPEG 2000 frames in two steps, so that several decode side by side: the code stream of a
+    // frame copied out of the dataset (by one thread at a time), then decoded without reading
+    // the dataset (from any thread).
+    bool holdsJpeg2000() const { return m_jpeg2000; }
+    bool codeStream(int frame, std::vector<std::uint8_t>& bytes, Error& error);
+    bool decodeCodeStream(int frame, const std::vector<std::uint8_t>& bytes, std::uint8_t* out, Error& error) const;
+
     // Every codec this decoder may need; called by the constructor, safe to call repeatedly.
     static void registerCodecs();
 

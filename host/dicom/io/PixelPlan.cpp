@@ -199,6 +199,12 @@ PixelPlan PixelPlan::make(const SharedImage& image, int first, int count, bool a
 
 void PixelPlan::write(DcmItem& item, const SharedImage& image, int first, int count, bool slopeOnly) const
 {
+    writeAttributes(item, image, slopeOnly);
+    writePixels(item, image, first, count);
+}
+
+void PixelPlan::writeAttributes(DcmItem& item, const SharedImage& image, bool slopeOnly) const
+{
     const bool rgb = m_kind == Kind::Rgb;
     item.putAndInsertUint16(DCM_SamplesPerPixel, rgb ? 3 : 1);
     item.putAndInsertString(DCM_PhotometricInterpretation, rgb ? "RGB" : "MONOCHROME2");
@@ -210,7 +216,21 @@ void PixelPlan::write(DcmItem& item, const SharedImage& image, int first, int co
     item.putAndInsertUint16(DCM_BitsStored, static_cast<Uint16>(m_bitsAllocated));
     item.putAndInsertUint16(DCM_HighBit, static_cast<Uint16>(m_bitsAllocated - 1));
     item.putAndInsertUint16(DCM_PixelRepresentation, m_isSigned ? 1 : 0);
+    if (m_kind == Kind::Float && !item.tagExists(DCM_FloatPixelData))
+        item.insertEmptyElement(DCM_FloatPixelData);  // says "floating point" until the values come
+    if (rgb)
+        return;
+    if (slopeOnly) {
+        item.putAndInsertString(DCM_DoseGridScaling, decimalString(m_slope).c_str());
+    } else {
+        item.putAndInsertString(DCM_RescaleIntercept, decimalString(m_intercept).c_str());
+        item.putAndInsertString(DCM_RescaleSlope, decimalString(m_slope).c_str());
+    }
+}
 
+void PixelPlan::writePixels(DcmItem& item, const SharedImage& image, int first, int count) const
+{
+    const bool rgb = m_kind == Kind::Rgb;
     const std::size_t perSlice =
         static_cast<std::size_t>(image.width()) * std::size_t(image.height()) * std::size_t(image.channels());
     const std::size_t start = perSlice * std::size_t(first);
@@ -249,12 +269,6 @@ void PixelPlan::write(DcmItem& item, const SharedImage& image, int first, int co
             });
             putWords(item, words);
         }
-    }
-    if (slopeOnly) {
-        item.putAndInsertString(DCM_DoseGridScaling, decimalString(m_slope).c_str());
-    } else {
-        item.putAndInsertString(DCM_RescaleIntercept, decimalString(m_intercept).c_str());
-        item.putAndInsertString(DCM_RescaleSlope, decimalString(m_slope).c_str());
     }
 }
 

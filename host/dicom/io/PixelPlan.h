@@ -39,6 +39,10 @@ public:
     // The Image Pixel attributes with the pixel data, and the rescale: Rescale Slope and
     // Intercept, or Dose Grid Scaling with `slopeOnly`.
     void write(DcmItem& item, const SharedImage& image, int first, int count, bool slopeOnly) const;
+    // write() in two steps: the attributes (an empty Float Pixel Data for floating point), then
+    // the samples, so that a writer may add them only while it writes the dataset.
+    void writeAttributes(DcmItem& item, const SharedImage& image, bool slopeOnly) const;
+    void writePixels(DcmItem& item, const SharedImage& image, int first, int count) const;
 
 private:
     Kind m_kind = Kind::Integer;
