@@ -24,7 +24,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QPixmap>
+#include <QMenu>
 #include <QTimer>
+#include <QToolButton>
 #include <QTreeView>
 
 #include <algorithm>
@@ -63,6 +65,22 @@ void listPlugins(const PluginLoader& loader, const FactoryRegistry& registry, st
     print(out, QStringLiteral("Settings pages:"));
     for (const auto& page : SettingsDialog::m_customSettingsWidgetGenerators)
         print(out, QStringLiteral("  %1").arg(page.first));
+}
+
+// Chooses the preset whose name starts with `name` from the toolbar's Window menu, as a user would.
+bool applyWindowPreset(MainWindowBase& window, const QString& name)
+{
+    auto* button = window.findChild<QToolButton*>(QStringLiteral("windowPresetsButton"));
+    QMenu* menu = button ? button->menu() : nullptr;
+    if (!menu)
+        return false;
+    emit menu->aboutToShow();
+    for (QAction* action : menu->actions())
+        if (action->isEnabled() && action->text().startsWith(name, Qt::CaseInsensitive)) {
+            action->trigger();
+            return true;
+        }
+    return false;
 }
 
 }  // namespace
@@ -105,7 +123,12 @@ int ApplicationRunner::run(const QStringList& arguments, std::FILE* out, std::FI
                                       QStringLiteral("With --screenshot: put the cross-hair at the world point X,Y,Z "
                                                      "(mm) before the picture is taken."),
                                       QStringLiteral("X,Y,Z"));
-    parser.addOptions({pluginDir, screenshot, list, run, compute, cursorAt});
+    const QCommandLineOption windowPreset(
+        QStringLiteral("window"),
+        QStringLiteral("With --screenshot: apply the window preset NAME of the image shown (as the toolbar's "
+                       "Window button lists it, e.g. Lung) before the picture is taken."),
+        QStringLiteral("NAME"));
+    parser.addOptions({pluginDir, screenshot, list, run, compute, cursorAt, windowPreset});
     if (!parser.parse(arguments)) {
         print(err, QStringLiteral("dravelin: %1 (see --help)").arg(parser.errorText()));
         return 2;
@@ -136,6 +159,7 @@ int ApplicationRunner::run(const QStringList& arguments, std::FILE* out, std::FI
         }
         cursor = p;
     }
+    const QString preset = parser.value(windowPreset);
     const QString shotPath = parser.value(screenshot);
     if (parser.isSet(screenshot) && !shotPath.endsWith(QLatin1String(".png"), Qt::CaseInsensitive)) {
         print(err, QStringLiteral("dravelin: --screenshot needs a .png file name"));
@@ -292,6 +316,10 @@ int ApplicationRunner::run(const QStringList& arguments, std::FILE* out, std::FI
             QTimer::singleShot(0, &window, [&, shot] {
                 if (cursor)
                     window.displayWidget()->setCursor(*cursor);
+                if (!preset.isEmpty() && !applyWindowPreset(window, preset)) {
+                    print(err, QStringLiteral("dravelin: no window preset %1 for the image shown").arg(preset));
+                    status = 1;
+                }
                 if (!shot || !shot->grab().save(shotPath, "PNG")) {
                     print(err, QStringLiteral("dravelin: cannot write %1").arg(shotPath));
                     status = 1;
