@@ -19,7 +19,9 @@
 #include <dcmtk/dcmdata/dcsequen.h>
 
 #include <fcntl.h>
+#ifdef _OPENMP
 #include <omp.h>
+#endif
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -728,7 +730,12 @@ bool decodeFrames(PixelDecoder& decoder, const std::vector<int>& frames, PixelVo
                 return false;
         return true;
     }
-    const int batch = 4 * std::max(1, omp_get_max_threads());
+#ifdef _OPENMP
+    const int threads = omp_get_max_threads();
+#else
+    const int threads = 1;  // built without OpenMP (the fuzzers): frames decode one by one
+#endif
+    const int batch = 4 * std::max(1, threads);
     const auto size = static_cast<std::size_t>(batch);
     std::vector<std::vector<std::uint8_t>> streams(size);
     std::vector<Error> errors(size);
