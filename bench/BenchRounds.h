@@ -5,12 +5,21 @@
 // the shell benchmarks.
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
 
 namespace BenchRounds {
+
+// How many rounds to run: BENCH_ROUNDS when it is a positive number, else 5.
+inline int count()
+{
+    const char* text = std::getenv("BENCH_ROUNDS");
+    const int n = text ? std::atoi(text) : 0;
+    return n > 0 ? n : 5;
+}
 
 inline double median(std::vector<double> values)
 {

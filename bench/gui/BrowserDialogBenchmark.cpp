@@ -183,8 +183,7 @@ int main(int argc, char** argv)
                     d.worstStallMs, d.worstStallAtMs);
         return 0;
     }
-    const int rounds =
-        std::max(1, qEnvironmentVariableIntValue("BENCH_ROUNDS") ? qEnvironmentVariableIntValue("BENCH_ROUNDS") : 5);
+    const int rounds = BenchRounds::count();
     BenchRounds::printLoad("before");
     modelOnly(folder);  // warms the page cache so that every run reads from memory
     std::vector<double> modelLast, dialogLast, modelGui, dialogGui, dialogStall, modelStall;

@@ -171,8 +171,7 @@ int main(int argc, char** argv)
         std::printf("async %.3f s to idle, worst timer lateness %.1f ms\n", a.seconds, a.worstStallMs);
         return 0;
     }
-    const int rounds =
-        qEnvironmentVariableIntValue("BENCH_ROUNDS") > 0 ? qEnvironmentVariableIntValue("BENCH_ROUNDS") : 5;
+    const int rounds = BenchRounds::count();
     BenchRounds::printLoad("before");
     std::vector<double> blockingSeconds, asyncSeconds, asyncStalls, controlStalls;
     int series = 0;

@@ -92,7 +92,7 @@ int main(int argc, char** argv)
     BenchRounds::printLoad("before");
     const int patients = 10, studies = 2, series = 10, images = 100;
     const int total = patients * studies * series * images;
-    const int rounds = 5;
+    const int rounds = BenchRounds::count();
     std::vector<double> plain, model;
     long long notifications = 0;
     for (int r = 0; r < rounds; ++r) {
