@@ -625,6 +625,22 @@ void Scanner::readDicomDir(const QString& path, bool reportProgress)
         return make(RecordElements(*item));
     };
 
+    // The images of one folder share its URL and keep only their names, as a folder scan's do:
+    // a whole URL per image was a fifth of the tree.
+    QString lastFolder;
+    Filesystem::Url lastFolderUrl;
+    const auto locationOf = [&](const QString& location) {
+        const int slash = location.lastIndexOf('/');
+        const QString folder = location.left(slash);
+        if (folder != lastFolder) {
+            lastFolder = folder;
+            lastFolderUrl = Filesystem::Url::localFolder(folder);
+        }
+        if (lastFolderUrl.isEmpty())
+            return Filesystem::Url::fromLocalFile(location);
+        return Filesystem::Url::fromLocalFile(lastFolderUrl, location.mid(slash + 1));
+    };
+
     int patientsDone = 0;
     for (const std::size_t p : dicomDir.roots()) {
         if (m_cancel.load())
@@ -669,7 +685,7 @@ void Scanner::readDicomDir(const QString& path, bool reportProgress)
                             return nullptr;
                         }
                         auto made = std::make_unique<Image>(series.get(), fields);
-                        made->location = Filesystem::Url::fromLocalFile(location);
+                        made->location = locationOf(location);
                         return made.release();
                     });
                     if (image)
