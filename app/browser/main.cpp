@@ -156,7 +156,6 @@ int main(int argc, char** argv)
     auto cache = std::make_shared<Dicom::DatasetCache>(2048);
 
     DicomBrowser browser(cache, nullptr);
-    browser.resize(1242, 779);
     if (!positional.isEmpty()) {
         QString error;
         if (!startScan(browser, positional.front(), &error))

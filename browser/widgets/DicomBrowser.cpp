@@ -93,9 +93,10 @@ QStringList withoutUserInfo(QStringList locations)
 }
 
 // Puts `location` in front of the list stored under `key` (at most ten, no duplicates).
-void rememberLocation(QComboBox* box, const char* key, const QString& location)
+// Written through the caller's settings, so that a scan's settings reach the disk in one sync
+// (each sync waits for the disk: tens of milliseconds when it is busy).
+void rememberLocation(QSettings& settings, QComboBox* box, const char* key, const QString& location)
 {
-    QSettings settings;
     QStringList locations = settings.value(key).toStringList();
     locations.prepend(location);
     locations = locations.mid(0, kRecentLocations);
@@ -225,7 +226,10 @@ DicomBrowser::DicomBrowser(std::shared_ptr<Dicom::DatasetCache> cache, QWidget* 
     m_ui->view->header()->resizeSection(DicomBrowserModel::ImageCountColumn,
                                         m_ui->view->fontMetrics().horizontalAdvance(QStringLiteral("000000")));
 
-    m_ui->infoTabWidget->hide();
+    // The details keep their place beside the tree with a hint until a row is current: the
+    // first row made current during a scan then lays out only this side, not the whole dialog.
+    m_ui->infoStack->setCurrentWidget(m_ui->infoHintLabel);
+    m_ui->infoHintLabel->setEnabled(false);
     m_ui->infoTabWidget->setMinimumWidth(m_previewLabel->thumbnailSize());
     m_ui->infoTabWidget->setTabEnabled(kTagsTabIndex, false);
     connect(m_ui->infoTabWidget, &QTabWidget::currentChanged, this, [this](int index) {
@@ -234,8 +238,7 @@ DicomBrowser::DicomBrowser(std::shared_ptr<Dicom::DatasetCache> cache, QWidget* 
     });
     connect(this, &DicomBrowser::updateTagsFromDataset, this, &DicomBrowser::onUpdateTagsFromDataset);
 
-    // The proportions the Info tab first gets (see updateInfo): a window laid out after that
-    // grows both sides alike instead of leaving the Info tab narrow.
+    // Both sides grow alike with the window (see showEvent for the first proportions).
     m_ui->splitter->setStretchFactor(0, 3);
     m_ui->splitter->setStretchFactor(1, 2);
     m_ui->splitter->setHandleWidth(10);
@@ -501,11 +504,11 @@ void DicomBrowser::scan()
     if (!stopRunningWork())
         return;
     const QString path = m_ui->pathEdit->currentText();
-    rememberLocation(m_ui->pathEdit, kFoldersKey, path);
+    QSettings settings;
+    rememberLocation(settings, m_ui->pathEdit, kFoldersKey, path);
     const bool recursive = m_ui->searchSubDirsCheckBox->isChecked();
     const bool dicomdirOnly = m_ui->useDicomdirCheckBox->isChecked();
     const bool checkHeader = m_ui->checkDicomHeaderCheckBox->isChecked();
-    QSettings settings;
     settings.setValue(kSearchSubDirsKey, recursive);
     settings.setValue(kUseDicomdirKey, dicomdirOnly);
     settings.setValue(kCheckHeaderKey, checkHeader);
@@ -527,7 +530,8 @@ void DicomBrowser::scanDicomDir()
     if (!stopRunningWork())
         return;
     const QString path = m_ui->pathDDEdit->currentText();
-    rememberLocation(m_ui->pathDDEdit, kDicomDirsKey, path);
+    QSettings settings;
+    rememberLocation(settings, m_ui->pathDDEdit, kDicomDirsKey, path);
     m_ui->tagsWidget->setDataset(nullptr);
     m_model->clear();
     m_model->scanDicomDirAsync(path);
@@ -546,7 +550,8 @@ void DicomBrowser::scanWeb()
     // logins and never in the recent list.
     m_webCredentials->takeUserInfo(url);
     url.setQuery(std::string());
-    rememberLocation(m_ui->dicomWebUrlEdit, kWebKey, QString::fromStdString(url.string()));
+    QSettings settings;
+    rememberLocation(settings, m_ui->dicomWebUrlEdit, kWebKey, QString::fromStdString(url.string()));
 
     if (m_ui->dicomWebAdvancedQueryCheckBox->isChecked())
         url.setQuery(m_ui->dicomWebPatientFilterEdit->text().toStdString());
@@ -969,7 +974,7 @@ void DicomBrowser::clearCurrentInfo()
     clearInfoTab();
     m_ui->tagsWidget->setDataset(nullptr);
     m_ui->infoTabWidget->setTabEnabled(kTagsTabIndex, false);
-    m_ui->infoTabWidget->hide();
+    m_ui->infoStack->setCurrentWidget(m_ui->infoHintLabel);
 }
 
 void DicomBrowser::onSelectionChanged(const QModelIndex& current, const QModelIndex&)
@@ -1030,11 +1035,16 @@ void DicomBrowser::onSelectionChanged(const QModelIndex& current, const QModelIn
     } else {
         m_ui->infoTabWidget->setTabEnabled(kTagsTabIndex, false);
     }
-    const bool wasHidden = m_ui->infoTabWidget->isHidden();
-    m_ui->infoTabWidget->setVisible(layout->count() > 0);
-    // The first time the Info tab appears it gets half the width, so that UIDs and descriptions
-    // are readable; later the user's splitter position is kept.
-    if (wasHidden && m_ui->infoTabWidget->isVisible() && !m_infoWidthSet) {
+    m_ui->infoStack->setCurrentWidget(layout->count() > 0 ? static_cast<QWidget*>(m_ui->infoTabWidget)
+                                                          : m_ui->infoHintLabel);
+}
+
+void DicomBrowser::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    // The details first get half the width, so that UIDs and descriptions are readable; later
+    // the user's splitter position is kept.
+    if (!m_infoWidthSet) {
         m_infoWidthSet = true;
         const int total = m_ui->splitter->width();
         m_ui->splitter->setSizes({total / 2, total - total / 2});

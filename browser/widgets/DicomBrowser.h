@@ -111,6 +111,9 @@ public Q_SLOTS:
     void removeScanErrorHandler();
     void showDicomScanError(QString title, QString message);
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void choosePath();
     void chooseDicomDir();

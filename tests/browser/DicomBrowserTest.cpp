@@ -208,6 +208,20 @@ TEST_F(Browser, InfoTabFollowsTheCurrentRow)
     EXPECT_FALSE(slider->isVisibleTo(browser.get()));
 }
 
+// The details of the row made current take the place kept for them beside the tree: the dialog
+// keeps its size (growing it re-lays out and repaints the whole window, mid-scan too).
+TEST_F(Browser, DetailsOfTheCurrentRowKeepTheDialogsSize)
+{
+    browser->resize(1242, 779);  // lower than the details of a series with its preview
+    browser->show();
+    scanFolder(generated(1, 1, 4));
+    const QSize shown = browser->size();
+    child<QTreeView>("view")->selectionModel()->setCurrentIndex(seriesRows()[0], QItemSelectionModel::ClearAndSelect);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(child<QTabWidget>("infoTabWidget")->isVisible());
+    EXPECT_EQ(browser->size(), shown);
+}
+
 // What the Info and Tags tabs show leaves with its row: hidden by a filter, or gone with a scan.
 TEST_F(Browser, InfoAndTagsClearWhenTheirSeriesIsFilteredOutOrANewScanStarts)
 {
