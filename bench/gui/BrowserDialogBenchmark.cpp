@@ -40,6 +40,15 @@ using namespace Dravelin;
 
 namespace {
 
+// Since the process started: slow events and scan starts are printed on this clock.
+QElapsedTimer& processClock()
+{
+    static QElapsedTimer clock;
+    if (!clock.isValid())
+        clock.start();
+    return clock;
+}
+
 struct Run
 {
     double lastPatientSeconds = 0;  // until the last patient row appeared
@@ -74,6 +83,8 @@ Run measure(DicomBrowserModel& model, QEventLoop& loop, const std::function<void
     const double gui0 = cpuClock(CLOCK_THREAD_CPUTIME_ID);
     clock.start();
     probe.start();
+    if (qEnvironmentVariableIntValue("BENCH_SLOW_EVENTS") > 0)
+        std::printf("  scan starts at %.0f ms\n", processClock().nsecsElapsed() / 1e6);
     start();
     loop.exec();
     run.worstStallMs = probe.worstMs();
@@ -146,7 +157,8 @@ public:
         const bool result = QApplication::notify(receiver, event);
         const double ms = clock.nsecsElapsed() / 1e6;
         if (ms > thresholdMs)
-            std::printf("  slow event: %.1f ms, type %d, to %s \"%s\"\n", ms, type, receiver->metaObject()->className(),
+            std::printf("  slow event at %.0f ms: %.1f ms, type %d, to %s \"%s\"\n",
+                        processClock().nsecsElapsed() / 1e6 - ms, ms, type, receiver->metaObject()->className(),
                         qPrintable(receiver->objectName()));
         return result;
     }
@@ -167,6 +179,7 @@ bool ensureData(const QString& folder, const QString& self)
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    processClock();
     TimingApplication app(argc, argv);
     // The dialog remembers folders and options: keep the user's settings out of it.
     QTemporaryDir settingsDir;
