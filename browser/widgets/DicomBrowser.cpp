@@ -93,8 +93,7 @@ QStringList withoutUserInfo(QStringList locations)
 }
 
 // Puts `location` in front of the list stored under `key` (at most ten, no duplicates).
-// Written through the caller's settings, so that a scan's settings reach the disk in one sync
-// (each sync waits for the disk: tens of milliseconds when it is busy).
+// Written through the caller's settings, so that a scan's settings reach the disk in one write.
 void rememberLocation(QSettings& settings, QComboBox* box, const char* key, const QString& location)
 {
     QStringList locations = settings.value(key).toStringList();
@@ -504,14 +503,15 @@ void DicomBrowser::scan()
     if (!stopRunningWork())
         return;
     const QString path = m_ui->pathEdit->currentText();
-    QSettings settings;
-    rememberLocation(settings, m_ui->pathEdit, kFoldersKey, path);
+    auto settings = std::make_unique<QSettings>();
+    rememberLocation(*settings, m_ui->pathEdit, kFoldersKey, path);
     const bool recursive = m_ui->searchSubDirsCheckBox->isChecked();
     const bool dicomdirOnly = m_ui->useDicomdirCheckBox->isChecked();
     const bool checkHeader = m_ui->checkDicomHeaderCheckBox->isChecked();
-    settings.setValue(kSearchSubDirsKey, recursive);
-    settings.setValue(kUseDicomdirKey, dicomdirOnly);
-    settings.setValue(kCheckHeaderKey, checkHeader);
+    settings->setValue(kSearchSubDirsKey, recursive);
+    settings->setValue(kUseDicomdirKey, dicomdirOnly);
+    settings->setValue(kCheckHeaderKey, checkHeader);
+    m_settingsWriter.write(std::move(settings));
     m_ui->tagsWidget->setDataset(nullptr);
     if (path.startsWith(QLatin1String("//")) || path.startsWith(QLatin1Char('\\'))) {
         QMessageBox::warning(nullptr, tr("DICOM"),
@@ -530,8 +530,9 @@ void DicomBrowser::scanDicomDir()
     if (!stopRunningWork())
         return;
     const QString path = m_ui->pathDDEdit->currentText();
-    QSettings settings;
-    rememberLocation(settings, m_ui->pathDDEdit, kDicomDirsKey, path);
+    auto settings = std::make_unique<QSettings>();
+    rememberLocation(*settings, m_ui->pathDDEdit, kDicomDirsKey, path);
+    m_settingsWriter.write(std::move(settings));
     m_ui->tagsWidget->setDataset(nullptr);
     m_model->clear();
     m_model->scanDicomDirAsync(path);
@@ -550,8 +551,9 @@ void DicomBrowser::scanWeb()
     // logins and never in the recent list.
     m_webCredentials->takeUserInfo(url);
     url.setQuery(std::string());
-    QSettings settings;
-    rememberLocation(settings, m_ui->dicomWebUrlEdit, kWebKey, QString::fromStdString(url.string()));
+    auto settings = std::make_unique<QSettings>();
+    rememberLocation(*settings, m_ui->dicomWebUrlEdit, kWebKey, QString::fromStdString(url.string()));
+    m_settingsWriter.write(std::move(settings));
 
     if (m_ui->dicomWebAdvancedQueryCheckBox->isChecked())
         url.setQuery(m_ui->dicomWebPatientFilterEdit->text().toStdString());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "browser/models/DicomBrowserFilterModel.h"
+#include "host/app/SettingsWriter.h"
 #include "host/network/HttpStatus.h"
 
 #include <QDialog>
@@ -151,6 +152,8 @@ private:
     Ui_DicomBrowser* m_ui = nullptr;
     bool m_bulkSelecting = false;
     bool m_infoWidthSet = false;
+    // A scan's remembered locations and options: written without holding up the scan's start.
+    SettingsWriter m_settingsWriter;
     bool m_statsUpdateQueued = false;
     bool m_okUpdateQueued = false;
     DicomBrowserModel* m_model = nullptr;
