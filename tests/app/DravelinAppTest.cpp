@@ -39,7 +39,7 @@ AppRun runApp(const QStringList& args, int timeoutMs = -1, bool display = true)
 
 }  // namespace
 
-// Listing needs no display.
+// Listing, the version and the help need no display.
 TEST(DravelinApp, ListPluginsShowsAPluginAndWhatItRegistered)
 {
     const AppRun run = runApp({"--list-plugins", "--plugin-dir", DRAVELIN_TEST_PLUGIN_DIR "/good"}, -1, false);
@@ -49,9 +49,12 @@ TEST(DravelinApp, ListPluginsShowsAPluginAndWhatItRegistered)
     EXPECT_TRUE(run.out.contains("Algorithms:\n  test.good.Echo  \"Test;Echo\"\n")) << run.out.toStdString();
     // The host's own annotation factory is not a plug-in; a missing folder is an argument error.
     EXPECT_EQ(runApp({"--list-plugins", "--plugin-dir", "/nonexistent/plugins"}).status, 2);
-    const AppRun version = runApp({"--version"});
+    const AppRun version = runApp({"--version"}, -1, false);
     EXPECT_EQ(version.status, 0) << version.err.toStdString();
     EXPECT_TRUE(version.out.contains(QRegularExpression("^dravelin \\d"))) << version.out.toStdString();
+    const AppRun help = runApp({"--help"}, -1, false);
+    EXPECT_EQ(help.status, 0) << help.err.toStdString();
+    EXPECT_TRUE(help.out.contains("--list-plugins")) << help.out.toStdString();
 }
 
 // Opens a one-series folder through the DICOM plug-in, the way File > Open does (--run) and

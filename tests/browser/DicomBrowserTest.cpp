@@ -33,6 +33,7 @@
 #include <QMenu>
 #include <QTimer>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -624,6 +625,8 @@ TEST_F(Browser, InTheApplicationImagesAndRawBuffersOpenInTheMainWindow)
     registry.addAlgorithmFactory(std::move(factory));
     RecordingWindow window(&registry);
     browser = std::make_unique<DicomBrowser>(cache, &window);
+    // Gone before the window that parents it, also when a check below stops the test.
+    const auto release = qScopeGuard([this] { browser.reset(); });
     scanFolder(generated(1, 1, 2));
     auto* view = child<QTreeView>("view");
     const QModelIndex image = view->model()->index(0, 0, seriesRows().front());
@@ -653,7 +656,6 @@ TEST_F(Browser, InTheApplicationImagesAndRawBuffersOpenInTheMainWindow)
     Q_EMIT child<Dicom::TagsWidget>("tagsWidget")->savedRawBuffer("/tmp/dicom123456");
     EXPECT_EQ(window.ran.value(1), reader + "|/tmp/dicom123456");
     EXPECT_TRUE(boxes.seen.isEmpty()) << boxes.seen.join('\n').toStdString();
-    browser.reset();  // before the window that parents it
 }
 
 // During a scan the tree is painted in steps (its updates are off between them); once the scan

@@ -104,6 +104,12 @@ TEST_F(ConfidentialityProfileTest, NameAndPathComeFromAndGoToTheSettings)
     EXPECT_EQ(remembered.profileName.value(), "Custom Profile");
     EXPECT_EQ(remembered.profilePath.value(), "/some/file.xml");
     EXPECT_TRUE(remembered.tagParameters().empty());
+    // A table without a file (an edited preset) is kept in the settings and loaded by its name.
+    const Dicom::DeidentificationActionTable edited{{TagProxy(0x0010, 0x0010), "K"}};
+    remembered.setTable("Custom Profile", QString(), edited);
+    const auto loaded = ConfidentialityProfile::load("Custom Profile", QString());
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded->table, edited);
 }
 
 TEST_F(ConfidentialityProfileTest, AlgorithmCarriesTheProfileAsSubBlock)

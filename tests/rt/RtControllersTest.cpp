@@ -161,6 +161,7 @@ TEST(RTStructureDataController, MeshArrivesForLoadedReferenceAndIsDroppedForDele
     app.m_display.setVisibleData(DataList{sphere, box, others[0], others[1]});
     EXPECT_EQ(controller->pendingMeshes(), 0);
     app.m_data.add(std::move(phantom.ct));
+    EXPECT_EQ(controller->pendingMeshes(), 2);  // the CT's arrival alone starts the waiting meshes
     app.m_display.setVisibleData(DataList{sphere, box, others[0], others[1]});
     EXPECT_EQ(controller->pendingMeshes(), 2);  // one request per closed structure, however often shown
     EXPECT_EQ(log.count("waits for its referenced volume", 1), 2);

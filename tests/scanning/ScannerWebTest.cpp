@@ -102,8 +102,11 @@ TEST(ScannerWeb, CredentialsInTheUrlGoOnlyIntoTheAuthorizationHeader)
     });
     LogCapture log;
     auto cache = std::make_shared<DatasetCache>();
-    Scanner scanner(cache);
+    // A refused login of an earlier scan on the shared cache does not stand in for the one given now.
     Filesystem::Url url(server.url("/dicomweb"));
+    url.setUserInfo("alice:wrong");
+    EXPECT_TRUE(Scanner(cache).scanWeb(url).has_value());
+    Scanner scanner(cache);
     url.setUserInfo("alice:s3cret");
     const auto result = scanner.scanWeb(url);
     EXPECT_FALSE(result.has_value()) << result->text();
