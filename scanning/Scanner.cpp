@@ -619,7 +619,9 @@ void Scanner::readDicomDir(const QString& path, bool reportProgress)
             DRAVELIN_LOG(3, "", "Cannot convert DICOM file to UTF8. Assuming Latin1 character encoding.");
         }
         if (!item) {
-            DRAVELIN_LOG(3, "", "Skipping a DICOMDIR record that cannot be read in " + path);
+            DRAVELIN_LOG(3, "",
+                         "Skipping a DICOMDIR record that cannot be read in " + path + ": " +
+                             QString::fromStdString(dicomDir.itemError()));
             return nullptr;
         }
         return make(RecordElements(*item));

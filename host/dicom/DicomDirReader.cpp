@@ -440,9 +440,14 @@ DcmItem* DicomDirReader::item(std::size_t index)
         return record.item;
     }
     m_built.reset();
+    m_itemError.clear();
+    // The item's own header lies before its elements.
+    const std::string where = "the record at offset " + std::to_string(record.begin - 8);
     const char* bytes = recordBytes(record);
-    if (!bytes)
+    if (!bytes) {
+        m_itemError = where + " lies past the end of the file (it changed since it was read)";
         return nullptr;
+    }
     try {
         auto built = std::make_unique<DcmItem>(DcmTag(DCM_Item), Uint32(record.end - record.begin));
         DcmInputBufferStream stream;
@@ -451,10 +456,13 @@ DcmItem* DicomDirReader::item(std::size_t index)
         built->transferInit();
         const OFCondition status = built->read(stream, EXS_LittleEndianExplicit, EGL_noChange, DCM_MaxReadLength);
         built->transferEnd();
-        if (status.bad())
+        if (status.bad()) {
+            m_itemError = where + ": " + status.text();
             return nullptr;
+        }
         m_built = std::move(built);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        m_itemError = where + ": " + e.what();
         return nullptr;
     }
     convert(*m_built);

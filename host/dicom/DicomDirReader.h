@@ -63,6 +63,8 @@ public:
     DcmItem* item(std::size_t index);
     // Whether a record's texts could not be converted (its values stay as stored).
     bool conversionFailed() const { return m_conversionFailed; }
+    // Why the last item() gave none: the record's offset in the file and the reason.
+    const std::string& itemError() const { return m_itemError; }
 
 private:
     bool readWithDcmtk(const char* data, std::size_t size, const std::string& path);
@@ -86,6 +88,7 @@ private:
     std::vector<Record> m_records;
     std::vector<std::size_t> m_roots;
     std::string m_error;
+    std::string m_itemError;
     bool m_conversionFailed = false;
 };
 

@@ -2,6 +2,8 @@
 #include "host/dicom/RawHeader.h"
 #include "tests/support/TestEnvironment.h"
 
+#include <QFile>
+
 #include <gtest/gtest.h>
 
 #include <dcmtk/config/osconfig.h>
@@ -144,6 +146,19 @@ TEST(DicomDirReader, RecordsWalkedInTheBytesReadAsDcmtkReadsThem)
         }
     }
     EXPECT_GT(valuesCompared, 2 * reader.records().size());
+
+    // A file cut short after its walk (a disc taken out, a copy still being made): the record
+    // that is no longer there is named by its offset.
+    Dravelin::Test::TempDir dir;
+    const QString copy = dir.file("DICOMDIR");
+    ASSERT_TRUE(QFile::copy(Dravelin::Test::pydicomData("test_files/dicomdirtests/DICOMDIR"), copy));
+    DicomDirReader cut;
+    ASSERT_TRUE(cut.readFile(copy.toStdString()));
+    const DicomDirReader::Record& last = cut.records().back();
+    ASSERT_TRUE(QFile::resize(copy, static_cast<qint64>(last.begin)));
+    EXPECT_EQ(cut.item(cut.records().size() - 1), nullptr);
+    EXPECT_EQ(cut.itemError(), "the record at offset " + std::to_string(last.begin - 8) +
+                                   " lies past the end of the file (it changed since it was read)");
 }
 
 }  // namespace
