@@ -12,6 +12,7 @@
 // 50 ms in every round; the dialog's time to the last patient at most 1.2x the model's.
 #include "browser/models/DicomBrowserModel.h"
 #include "bench/BenchRounds.h"
+#include "bench/gui/GeneratedFolder.h"
 #include "bench/gui/StallProbe.h"
 #include "browser/widgets/DicomBrowser.h"
 #include "host/dicom/DatasetCache.h"
@@ -21,8 +22,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFileInfo>
-#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -164,16 +163,6 @@ public:
     }
 };
 
-bool ensureData(const QString& folder, const QString& self)
-{
-    if (QFileInfo(folder).isDir())
-        return true;
-    const QString generator = QFileInfo(self).absolutePath() + "/../dravelin-gen-data";
-    std::printf("generating %s ...\n", qPrintable(folder));
-    return QProcess::execute(generator, {"folder", folder, "--patients", "10", "--studies", "2", "--series", "10",
-                                         "--images", "100", "--size", "128"}) == 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -185,7 +174,7 @@ int main(int argc, char** argv)
     QTemporaryDir settingsDir;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
     const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::homePath() + "/bench-data/ds20k";
-    if (!ensureData(folder, QString::fromLocal8Bit(argv[0]))) {
+    if (!ensureGeneratedFolder(folder, QString::fromLocal8Bit(argv[0]))) {
         std::fprintf(stderr, "bench_browser_dialog: cannot generate %s\n", qPrintable(folder));
         return 1;
     }

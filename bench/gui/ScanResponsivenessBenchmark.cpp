@@ -10,6 +10,7 @@
 // A control run (the scanner alone on a thread, the event loop doing nothing
 // but the timer) shows the lateness the machine itself causes.
 #include "bench/BenchRounds.h"
+#include "bench/gui/GeneratedFolder.h"
 #include "bench/gui/StallProbe.h"
 #include "browser/models/DicomBrowserFilterModel.h"
 #include "browser/models/DicomBrowserModel.h"
@@ -19,8 +20,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFileInfo>
-#include <QProcess>
 #include <QTimer>
 #include <QTreeView>
 
@@ -144,24 +143,14 @@ Run control(const QString& folder)
     return run;
 }
 
-bool ensureData(const QString& folder, const QString& self)
-{
-    if (QFileInfo(folder).isDir())
-        return true;
-    const QString generator = QFileInfo(self).absolutePath() + "/../dravelin-gen-data";
-    std::printf("generating %s ...\n", qPrintable(folder));
-    return QProcess::execute(generator, {"folder", folder, "--patients", "10", "--studies", "2", "--series", "10",
-                                         "--images", "100", "--size", "128"}) == 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/root/bench-data/ds20k");
-    if (!ensureData(folder, QString::fromLocal8Bit(argv[0]))) {
+    const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::homePath() + "/bench-data/ds20k";
+    if (!ensureGeneratedFolder(folder, QString::fromLocal8Bit(argv[0]))) {
         std::fprintf(stderr, "cannot generate %s\n", qPrintable(folder));
         return 1;
     }
