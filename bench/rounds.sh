@@ -1,5 +1,17 @@
-# Shared by the benchmarks that run their commands in turn: KEYS and CMDS name and give the
-# commands, T is a scratch folder, BIN holds `measure` (bench/scan/measure.c), ROUNDS the count.
+# Shared by the benchmarks that run their commands in turn, sourced right after HERE (the
+# benchmark's folder) is set: ROUNDS (the first argument, default 5), REPO, BUILD, A (the
+# dravelin-dicom measured), B (a second one, optional), R (the data root) and BIN, which holds
+# `measure` (bench/scan/measure.c, built here). KEYS and CMDS name and give the commands, T is a
+# scratch folder.
+ROUNDS=${1:-5}
+REPO=$(cd "$HERE/../.." && pwd)
+BUILD=${BUILD:-$REPO/build}
+A=${A:-$BUILD/dravelin-dicom}
+B=${B:-}
+R=${R:-$HOME/bench-data}
+BIN=$R/bin
+mkdir -p "$BIN"
+[ "$BIN/measure" -nt "$REPO/bench/scan/measure.c" ] || gcc -O2 -o "$BIN/measure" "$REPO/bench/scan/measure.c"
 
 # one KEY-INDEX CMD: appends "wall cpu peakKiB" of one run to $T/INDEX (CMD is split at spaces)
 one() {

@@ -14,18 +14,11 @@
 # The files (10 patients x 2 studies x 10 series x 100 images of 32x32) and their DICOMDIR
 # (made by dcmmkdir over hard links with DICOM file IDs) are made once.
 set -euo pipefail
-ROUNDS=${1:-5}
 HERE=$(cd "$(dirname "$0")" && pwd)
-REPO=$(cd "$HERE/../.." && pwd)
-BUILD=${BUILD:-$REPO/build}
-A=${A:-$BUILD/dravelin-dicom}
-B=${B:-}
-R=${R:-$HOME/bench-data}
+# shellcheck source=bench/rounds.sh
+. "$HERE/../rounds.sh"
 D=$R/dicomdir20k
 DD=$R/dicomdir20k-ids
-BIN=$R/bin
-mkdir -p "$BIN"
-[ "$BIN/measure" -nt "$REPO/bench/scan/measure.c" ] || gcc -O2 -o "$BIN/measure" "$REPO/bench/scan/measure.c"
 
 if [ ! -f "$DD/.complete" ]; then
     rm -rf "$D" "$DD"
@@ -58,8 +51,6 @@ fi
 T=$(mktemp -d)
 trap 'rm -rf "$T"' EXIT
 
-# shellcheck source=bench/rounds.sh
-. "$HERE/../rounds.sh"
 run_rounds
 
 echo "DICOMDIR $DD/DICOMDIR: $RECORDS image records, $(stat -c %s "$DD/DICOMDIR") bytes; $(nproc) cores, warm cache"

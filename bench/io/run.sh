@@ -19,22 +19,15 @@
 #   B=BINARY   a second dravelin-dicom (e.g. a build of main) run in turn with A; adds "before" rows
 #   WRITERS=1  adds the writer comparisons (slow: several minutes a round on 2 cores)
 set -euo pipefail
-ROUNDS=${1:-5}
 HERE=$(cd "$(dirname "$0")" && pwd)
-REPO=$(cd "$HERE/../.." && pwd)
-BUILD=${BUILD:-$REPO/build}
-A=${A:-$BUILD/dravelin-dicom}
-B=${B:-}
+# shellcheck source=bench/rounds.sh
+. "$HERE/../rounds.sh"
 WRITERS=${WRITERS:-0}
-R=${R:-$HOME/bench-data}
-BIN=$R/bin
 PY=/usr/bin/python3
 CPUS=$(nproc)
 SRC=$R/io-ct500
 J2K=$R/io-ct500-j2k
 JLS=$R/io-ct500-jpegls
-mkdir -p "$BIN"
-[ "$BIN/measure" -nt "$REPO/bench/scan/measure.c" ] || gcc -O2 -o "$BIN/measure" "$REPO/bench/scan/measure.c"
 
 for tool in dcm2niix dcmcjpls gdcmconv; do
     command -v $tool >/dev/null || { echo "missing $tool (packages dcm2niix, dcmtk, libgdcm-tools)" >&2; exit 2; }
@@ -90,8 +83,6 @@ if [ -n "$B" ]; then
     CMDS+=("$B load $SRC" "$B load $J2K" "$B convert $SRC $T/conv --compression explicit")
 fi
 
-# shellcheck source=bench/rounds.sh
-. "$HERE/../rounds.sh"
 run_rounds
 
 echo "series: $NSLICES slices of 512x512 int16 ($((VOXEL_BYTES / 1048576)) MiB of voxels); $CPUS cores, warm cache"

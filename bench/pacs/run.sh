@@ -13,15 +13,10 @@
 #   B=BINARY   a second dravelin-dicom (e.g. a build of main) run in turn with A; adds "before" rows
 #   PORT=N     Orthanc's DICOM port (default 4391; N+1 is its HTTP port)
 set -euo pipefail
-ROUNDS=${1:-5}
 HERE=$(cd "$(dirname "$0")" && pwd)
-REPO=$(cd "$HERE/../.." && pwd)
-BUILD=${BUILD:-$REPO/build}
-A=${A:-$BUILD/dravelin-dicom}
-B=${B:-}
-R=${R:-$HOME/bench-data}
+# shellcheck source=bench/rounds.sh
+. "$HERE/../rounds.sh"
 D=$R/pacs500
-BIN=$R/bin
 IMAGES=500
 SIZE=512
 PORT=${PORT:-4391}
@@ -29,7 +24,6 @@ T=$(mktemp -d /tmp/bench-pacs.XXXXXX)
 SERVER=$T/server
 DEMO=/work/shared/notes/orthanc-demo.sh
 export TCP_NODELAY=1
-mkdir -p "$BIN"
 
 if [ ! -f "$D/.complete" ]; then
     rm -rf "$D"
@@ -37,7 +31,6 @@ if [ ! -f "$D/.complete" ]; then
     "$BUILD/dravelin-gen-data" folder "$D" --patients 1 --studies 1 --series 1 --images $IMAGES --size $SIZE >&2
     touch "$D/.complete"
 fi
-[ "$BIN/measure" -nt "$HERE/../scan/measure.c" ] || gcc -O2 -o "$BIN/measure" "$HERE/../scan/measure.c"
 
 cleanup() { "$DEMO" --stop "$SERVER" >/dev/null 2>&1 || true; rm -rf "$T"; }
 trap cleanup EXIT
@@ -56,8 +49,6 @@ if [ -n "$B" ]; then
     KEYS+=("before: load")
     CMDS+=("$B load $URL")
 fi
-# shellcheck source=bench/rounds.sh
-. "$HERE/../rounds.sh"
 run_rounds
 [ "$(find "$T/out" -type f | wc -l)" = $IMAGES ] || { echo "getscu -od did not receive $IMAGES files" >&2; exit 1; }
 "$A" load "$URL" | grep -q "$IMAGES slices" || { echo "our load did not give $IMAGES slices" >&2; exit 1; }

@@ -15,17 +15,11 @@
 #              links, made once), against headread and gdcmscanner, in turn for ROUNDS rounds
 # The data set (20,000 images of 128x128 plus 20 junk and 20 truncated files) is generated once.
 set -euo pipefail
-ROUNDS=${1:-5}
 HERE=$(cd "$(dirname "$0")" && pwd)
-REPO=$(cd "$HERE/../.." && pwd)
-BUILD=${BUILD:-$REPO/build}
-A=${A:-$BUILD/dravelin-dicom}
-B=${B:-}
-R=${R:-$HOME/bench-data}
+# shellcheck source=bench/rounds.sh
+. "$HERE/../rounds.sh"
 D=$R/scan20k
 ONE=$R/scan-one
-BIN=$R/bin
-mkdir -p "$BIN"
 
 if [ ! -f "$D/.complete" ]; then
     rm -rf "$D"
@@ -42,7 +36,6 @@ if ! command -v gdcmscanner >/dev/null; then
     sudo -n apt-get install -y -qq libgdcm-tools >&2 || apt-get install -y -qq libgdcm-tools >&2
 fi
 [ "$BIN/headread" -nt "$HERE/headread.c" ] || gcc -O2 -fopenmp -o "$BIN/headread" "$HERE/headread.c"
-[ "$BIN/measure" -nt "$HERE/measure.c" ] || gcc -O2 -o "$BIN/measure" "$HERE/measure.c"
 
 # gdcmscanner aborts on some cut files: it reads a hard-link copy of the readable images.
 CLEAN=$R/scan20k-clean
@@ -78,8 +71,6 @@ fi
 T=$(mktemp -d)
 trap 'rm -rf "$T"' EXIT
 
-# shellcheck source=bench/rounds.sh
-. "$HERE/../rounds.sh"
 run_rounds
 
 echo "folder $D: $NFILES files ($(find "$CLEAN" -type f | wc -l) for gdcmscanner), $(nproc) cores, warm cache"
