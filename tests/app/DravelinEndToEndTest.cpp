@@ -7,11 +7,11 @@
 #include "host/data/AnnotationModel.h"
 #include "host/data/DataModel.h"
 #include "host/data/SharedImageSet.h"
-#include "host/dicom/io/DicomIoAlgorithm.h"
 #include "host/plugin/PluginLoader.h"
 #include "host/ui/DisplayWidgetMulti.h"
 #include "host/ui/MainWindowBase.h"
 #include "plugin/DicomIoControllerExportDialog.h"
+#include "tests/support/DataFixtures.h"
 #include "tests/support/ModalAnswer.h"
 #include "tests/support/PhiDataset.h"
 #include "tests/support/RtPhantom.h"
@@ -106,10 +106,7 @@ TEST_F(App, BrowserLoadsTwoCheckedSeriesAndOneExportsAsJpegLsAndReloadsEqual)
     window.exportAction("Dicom.DicomIoAlgorithm")->trigger();
     ASSERT_TRUE(QTest::qWaitFor([&] { return T::filesUnder(dir.file("out")).size() == 3; }, kHang));
     EXPECT_TRUE(QTest::qWaitFor([&] { return message() == "3 files written to " + dir.file("out"); })) << said();
-    DicomIoAlgorithm reader;
-    reader.setLocation(dir.file("out"));
-    reader.compute();
-    const OwningDataList output = reader.takeOutput();
+    const OwningDataList output = T::readDicom(dir.file("out"));
     ASSERT_TRUE(output.getImage());
     EXPECT_EQ(values(*image->get(0)), values(*output.getImage()->get(0)));
 }

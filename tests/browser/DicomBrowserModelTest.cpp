@@ -89,6 +89,22 @@ QString property(const QModelIndex& index, const QString& label)
 class DicomBrowserModelTest : public ::testing::Test
 {
 protected:
+    // One image each of the default series, with these instance numbers.
+    void addInstances(std::initializer_list<int> numbers)
+    {
+        for (int i : numbers) {
+            InstanceFields s;
+            s.instance = i;
+            model.addPatient(makePatient(s));
+        }
+    }
+    QStringList instanceOrder(const QModelIndex& series) const
+    {
+        QStringList order;
+        for (int r = 0; r < model.rowCount(series); ++r)
+            order << DicomBrowserModel::toImage(model.index(r, 0, series))->instanceNumberText;
+        return order;
+    }
     DicomBrowserModel model{nullptr};
 };
 
@@ -262,25 +278,16 @@ TEST_F(DicomBrowserModelTest, CheckStatesCascadeAndRollUp)
 TEST_F(DicomBrowserModelTest, MergingAddsImagesInInstanceOrderAndKeepsPatientsApart)
 {
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
-    for (int i : {12, 7, 30}) {
-        InstanceFields s;
-        s.instance = i;
-        model.addPatient(makePatient(s));
-    }
+    addInstances({12, 7, 30});
     const QModelIndex series = model.index(0, 0, model.index(0, 0, model.index(0, 0)));
     EXPECT_EQ(property(series, "Number of Files"), "3");
 
     QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
-    InstanceFields s;
-    s.instance = 9;
-    model.addPatient(makePatient(s));
+    addInstances({9});
     ASSERT_EQ(inserted.count(), 1);
     EXPECT_EQ(inserted[0][1].toInt(), 1);  // between 7 and 12
     EXPECT_EQ(property(series, "Number of Files"), "4");
-    QStringList order;
-    for (int r = 0; r < model.rowCount(series); ++r)
-        order << DicomBrowserModel::toImage(model.index(r, 0, series))->instanceNumberText;
-    EXPECT_EQ(order, QStringList({"7", "9", "12", "30"}));
+    EXPECT_EQ(instanceOrder(series), QStringList({"7", "9", "12", "30"}));
 
     InstanceFields other;
     other.patientName = "DOE^JOHN";
@@ -299,11 +306,7 @@ TEST_F(DicomBrowserModelTest, MergingAddsImagesInInstanceOrderAndKeepsPatientsAp
 TEST_F(DicomBrowserModelTest, ImagesOfOneMergeGoInAsRunsOfAdjacentRows)
 {
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
-    for (int i : {2, 4}) {
-        InstanceFields s;
-        s.instance = i;
-        model.addPatient(makePatient(s));
-    }
+    addInstances({2, 4});
     InstanceFields first;
     first.instance = 5;
     Patient* chain = makePatient(first);
@@ -327,11 +330,8 @@ TEST_F(DicomBrowserModelTest, ImagesOfOneMergeGoInAsRunsOfAdjacentRows)
         runs.emplace_back(args[1].toInt(), args[2].toInt());
     }
     EXPECT_EQ(runs, (std::vector<std::pair<int, int>>{{0, 0}, {2, 2}, {4, 6}}));
-    QStringList order;
     Series* merged = DicomBrowserModel::toSeries(series);
-    for (int r = 0; r < model.rowCount(series); ++r)
-        order << DicomBrowserModel::toImage(model.index(r, 0, series))->instanceNumberText;
-    EXPECT_EQ(order, QStringList({"1", "2", "3", "4", "5", "6", "7"}));
+    EXPECT_EQ(instanceOrder(series), QStringList({"1", "2", "3", "4", "5", "6", "7"}));
     ASSERT_EQ(merged->imagesByInstance.size(), 7u);
     EXPECT_EQ(merged->imagesByInstance.front()->instanceNumberText, "1");
     EXPECT_EQ(merged->imagesByInstance.back()->instanceNumberText, "7");
@@ -343,11 +343,7 @@ TEST_F(DicomBrowserModelTest, ImagesOfOneMergeGoInAsRunsOfAdjacentRows)
 TEST_F(DicomBrowserModelTest, ImageCountColumnFollowsTheSeries)
 {
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
-    for (int i : {3, 1, 2}) {
-        InstanceFields s;
-        s.instance = i;
-        model.addPatient(makePatient(s));
-    }
+    addInstances({3, 1, 2});
     InstanceFields second;
     second.seriesUid = "1.2.3.1.2";
     second.seriesNumber = "2";
@@ -367,9 +363,7 @@ TEST_F(DicomBrowserModelTest, ImageCountColumnFollowsTheSeries)
     EXPECT_FALSE(model.index(0, 2, study).isValid());
 
     QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
-    InstanceFields more;
-    more.instance = 4;
-    model.addPatient(makePatient(more));
+    addInstances({4});
     EXPECT_EQ(series.data().toInt(), 4);
     ASSERT_EQ(changed.count(), 1);
     EXPECT_EQ(changed[0][1].value<QModelIndex>(), series);

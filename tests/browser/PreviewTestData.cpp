@@ -1,4 +1,5 @@
 #include "tests/browser/PreviewTestData.h"
+#include "tests/support/DataFixtures.h"
 
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
@@ -20,14 +21,7 @@ void putHeader(DcmDataset& ds, int frames, const QString& seriesUid)
     ds.putAndInsertString(DCM_SOPClassUID, UID_MultiframeGrayscaleByteSecondaryCaptureImageStorage);
     ds.putAndInsertString(DCM_Modality, "OT");
     ds.putAndInsertString(DCM_InstanceNumber, "1");
-    ds.putAndInsertUint16(DCM_Rows, 16);
-    ds.putAndInsertUint16(DCM_Columns, 16);
-    ds.putAndInsertUint16(DCM_SamplesPerPixel, 1);
-    ds.putAndInsertString(DCM_PhotometricInterpretation, "MONOCHROME2");
-    ds.putAndInsertUint16(DCM_BitsAllocated, 8);
-    ds.putAndInsertUint16(DCM_BitsStored, 8);
-    ds.putAndInsertUint16(DCM_HighBit, 7);
-    ds.putAndInsertUint16(DCM_PixelRepresentation, 0);
+    putMonochromeImage(ds, 16, 16, 8, 8);
     ds.putAndInsertString(DCM_NumberOfFrames, QByteArray::number(frames));
     ds.putAndInsertString(DCM_WindowCenter, "128");
     ds.putAndInsertString(DCM_WindowWidth, "256");

@@ -3,6 +3,7 @@
 #include "host/dicom/DicomPluginSettings.h"
 #include "host/dicom/io/DicomIoAlgorithm.h"
 #include "plugin/DicomIoControllerExportDialog.h"
+#include "tests/support/DataFixtures.h"
 #include "tests/support/ModalAnswer.h"
 #include "tests/support/PacsTestServer.h"
 #include "tests/support/TestEnvironment.h"
@@ -193,10 +194,7 @@ TEST(DicomExportDialog, ExportWritesTheCompressionChosenAndCanBeRetriedAfterAFai
     path->setText(dir.file("ct.dcm"));
     page.child<QAbstractButton>("exportButton")->click();
     ASSERT_EQ(page.dialog->result(), QDialog::Accepted) << boxes.seen.join("; ").toStdString();
-    DicomIoAlgorithm reader;
-    reader.setLocation(dir.file("ct.dcm"));
-    reader.compute();
-    OwningDataList output = reader.takeOutput();
+    OwningDataList output = T::readDicom(dir.file("ct.dcm"));
     ASSERT_EQ(output.getImages().size(), 1u);
     const SharedImage& in = *page.input->get();
     const SharedImage& back = *output.getImages().front()->get();
@@ -230,10 +228,7 @@ TEST(DicomExportDialog, LoadTagsWithOverrideKeepsEverySliceAsItWas)
     page.child<QLineEdit>("pathEdit")->setText(dir.file("series"));
     page.child<QAbstractButton>("exportButton")->click();
     ASSERT_EQ(page.dialog->result(), QDialog::Accepted);
-    DicomIoAlgorithm reader;
-    reader.setLocation(dir.file("series"));
-    reader.compute();
-    OwningDataList output = reader.takeOutput();
+    OwningDataList output = T::readDicom(dir.file("series"));
     ASSERT_EQ(output.getImages().size(), 1u);
     ASSERT_EQ(output.getImages().front()->size(), 1);
     const SharedImage& in = *page.input->get();

@@ -16,7 +16,6 @@
 #include "host/dicom/components/ImageInfoDataComponent.h"
 #include "host/dicom/components/RTStructureDataComponent.h"
 #include "host/dicom/components/RTStructureRenderingDataComponent.h"
-#include "host/dicom/io/DicomIoAlgorithm.h"
 #include "rt/OverlayAnnotationDataController.h"
 #include "rt/RTStructureDataController.h"
 #include "rt/RTStructureMesher.h"
@@ -57,14 +56,6 @@ std::vector<PointCloud*> structures(const App& app)
     return out;
 }
 
-OwningDataList load(const QString& location)
-{
-    DicomIoAlgorithm reader;
-    reader.setLocation(location);
-    reader.compute();
-    return reader.takeOutput();
-}
-
 template <typename T>
 std::unique_ptr<T> initController(App& app, T* controller)
 {
@@ -97,7 +88,7 @@ TEST(RTStructureDataController, CorpusStructureSetShowsColoursAndBuildsItsLinesO
     ASSERT_TRUE(file.loadFile(T::pydicomData("test_files/rtstruct.dcm").toStdString().c_str()).good());
     ASSERT_TRUE(file.saveFile(dir.file("rtstruct.dcm").toStdString().c_str(), EXS_LittleEndianExplicit).good());
     App app;
-    app.m_data.add(load(dir.file("rtstruct.dcm")));
+    app.m_data.add(T::readDicom(dir.file("rtstruct.dcm")));
     ASSERT_EQ(structures(app).size(), 3u);
     EXPECT_FALSE(Dicom::RTStructureDataController::createCompatible(DataList{}, nullptr));
     DataController* created = nullptr;
@@ -300,11 +291,11 @@ TEST(OverlayAnnotationDataController, OverlayPlanesBecomeAnAnnotationOthersNothi
     ASSERT_TRUE(file.saveFile(dir.file("overlay.dcm").toStdString().c_str(), EXS_LittleEndianExplicit).good());
 
     App app;
-    OwningDataList withOverlay = load(dir.file("overlay.dcm"));
+    OwningDataList withOverlay = T::readDicom(dir.file("overlay.dcm"));
     ASSERT_EQ(withOverlay.size(), 1u);
     EXPECT_TRUE(Dicom::OverlayAnnotationDataController::createCompatible(withOverlay.list(), nullptr));
     auto controller = initController(app, new Dicom::OverlayAnnotationDataController);
-    app.m_data.add(load(QDir(T::rtPhantomDir()).filePath("ct/0002.dcm")));
+    app.m_data.add(T::readDicom(QDir(T::rtPhantomDir()).filePath("ct/0002.dcm")));
     EXPECT_EQ(app.m_annotations.size(), 0);
     Data* image = app.m_data.add(std::move(withOverlay)).front();
     ASSERT_EQ(app.m_annotations.size(), 1);
@@ -334,7 +325,7 @@ TEST(OverlayAnnotationDataController, OverlayOfAVolumesSliceLiesOnThatSlice)
         ASSERT_TRUE(file.saveFile(dir.file(name).toStdString().c_str(), EXS_LittleEndianExplicit).good());
     }
     App app;
-    OwningDataList volume = load(dir.path());
+    OwningDataList volume = T::readDicom(dir.path());
     ASSERT_EQ(volume.size(), 1u);
     ASSERT_EQ(volume.list()[0]->kind(), Data::KindVolume);
     DataController* created = nullptr;

@@ -102,46 +102,41 @@ const QString dicomdirTests = T::pydicomData("test_files/dicomdirtests");
 
 // --- listing -----------------------------------------------------------------------------------
 
-TEST(ScannerListing, NaturalOrderAcrossFolders)
+// Natural order across folders; DICOMDIRs (any case) are no files of their own, and the
+// DICOMDIR-only listing takes the top one alone, or those of the subfolders.
+TEST(ScannerListing, NaturalOrderAndDicomdirs)
 {
-    TempDir dir;
-    for (const char* name : {"img10.dcm", "img2.dcm", "img1.dcm", "s10/a.dcm", "s2/a.dcm", "s2/b1.dcm"})
-        touch(dir.file(name));
-    RecordingScanner scanner;
-    const QStringList names = relativeNames(scanner.retrieveFileList(QDir(dir.path()), true, false, 0), dir.path());
-    EXPECT_EQ(names, QStringList({"img1.dcm", "img2.dcm", "img10.dcm", "s2/a.dcm", "s2/b1.dcm", "s10/a.dcm"}));
-    const QStringList flat = relativeNames(scanner.retrieveFileList(QDir(dir.path()), false, false, 0), dir.path());
-    EXPECT_EQ(flat, QStringList({"img1.dcm", "img2.dcm", "img10.dcm"}));
-    // Listing progress: (0, entries) first, then one step per top-level entry.
-    ASSERT_FALSE(scanner.progress().empty());
-    EXPECT_EQ(scanner.progress().front(), std::make_pair(0, 5));
-}
-
-TEST(ScannerListing, DicomdirNamesInAnyCaseAreNotListedAsFiles)
-{
-    TempDir dir;
-    for (const char* name : {"dicomdir", "sub/DicomDir", "sub/x.dcm", "DICOMDIR.bak"})
-        touch(dir.file(name));
-    RecordingScanner scanner;
-    EXPECT_EQ(relativeNames(scanner.retrieveFileList(QDir(dir.path()), true, false, 0), dir.path()),
-              QStringList({"DICOMDIR.bak", "sub/x.dcm"}));
-}
-
-TEST(ScannerListing, DicomdirOnlyModeTakesTheTopDicomdirAlone)
-{
-    TempDir dir;
-    for (const char* name : {"DICOMDIR", "a.dcm", "sub/DICOMDIR", "sub/b.dcm"})
-        touch(dir.file(name));
-    RecordingScanner scanner;
-    EXPECT_EQ(relativeNames(scanner.retrieveFileList(QDir(dir.path()), true, true, 0), dir.path()),
-              QStringList({"DICOMDIR"}));
-
-    TempDir nested;
-    for (const char* name : {"cd10/dicomdir", "cd2/DICOMDIR", "cd2/deeper/DICOMDIR", "loose.dcm"})
-        touch(nested.file(name));
-    EXPECT_EQ(relativeNames(scanner.retrieveFileList(QDir(nested.path()), true, true, 0), nested.path()),
-              QStringList({"cd2/DICOMDIR", "cd10/dicomdir"}));
-    EXPECT_TRUE(scanner.retrieveFileList(QDir(nested.path()), false, true, 0).isEmpty());
+    struct Case
+    {
+        QStringList files;
+        bool recursive, dicomdirOnly;
+        QStringList listed;
+    };
+    const QStringList plain{"img10.dcm", "img2.dcm", "img1.dcm", "s10/a.dcm", "s2/a.dcm", "s2/b1.dcm"};
+    const QStringList nested{"cd10/dicomdir", "cd2/DICOMDIR", "cd2/deeper/DICOMDIR", "loose.dcm"};
+    const Case cases[] = {
+        {plain, true, false, {"img1.dcm", "img2.dcm", "img10.dcm", "s2/a.dcm", "s2/b1.dcm", "s10/a.dcm"}},
+        {plain, false, false, {"img1.dcm", "img2.dcm", "img10.dcm"}},
+        {{"dicomdir", "sub/DicomDir", "sub/x.dcm", "DICOMDIR.bak"}, true, false, {"DICOMDIR.bak", "sub/x.dcm"}},
+        {{"DICOMDIR", "a.dcm", "sub/DICOMDIR", "sub/b.dcm"}, true, true, {"DICOMDIR"}},
+        {nested, true, true, {"cd2/DICOMDIR", "cd10/dicomdir"}},
+        {nested, false, true, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.files.join(' ').toStdString() + (c.recursive ? " recursive" : "") +
+                     (c.dicomdirOnly ? " DICOMDIR only" : ""));
+        TempDir dir;
+        for (const QString& name : c.files)
+            touch(dir.file(name));
+        RecordingScanner scanner;
+        EXPECT_EQ(relativeNames(scanner.retrieveFileList(QDir(dir.path()), c.recursive, c.dicomdirOnly, 0), dir.path()),
+                  c.listed);
+        // Listing progress: (0, entries) first, then one step per top-level entry.
+        if (&c == cases) {
+            ASSERT_FALSE(scanner.progress().empty());
+            EXPECT_EQ(scanner.progress().front(), std::make_pair(0, 5));
+        }
+    }
 }
 
 // Two threads list the root's subfolders apart; where links join them, one thread lists again.

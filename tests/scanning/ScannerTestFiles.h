@@ -2,6 +2,8 @@
 
 // Small DICOM fixtures written with DCMTK at test time (shared by the scanning and CLI tests).
 
+#include "tests/support/DataFixtures.h"
+
 #include <QString>
 
 #include <dcmtk/config/osconfig.h>
@@ -53,14 +55,7 @@ inline bool writeImage(const QString& path, const ImageFields& fields)
     ds->putAndInsertString(DCM_ImagePositionPatient, position.c_str());
     ds->putAndInsertString(DCM_ImageOrientationPatient, "1\\0\\0\\0\\1\\0");
     ds->putAndInsertString(DCM_PixelSpacing, spacing.c_str());
-    ds->putAndInsertUint16(DCM_SamplesPerPixel, 1);
-    ds->putAndInsertString(DCM_PhotometricInterpretation, "MONOCHROME2");
-    ds->putAndInsertUint16(DCM_Rows, 4);
-    ds->putAndInsertUint16(DCM_Columns, 4);
-    ds->putAndInsertUint16(DCM_BitsAllocated, 16);
-    ds->putAndInsertUint16(DCM_BitsStored, 16);
-    ds->putAndInsertUint16(DCM_HighBit, 15);
-    ds->putAndInsertUint16(DCM_PixelRepresentation, 0);
+    putMonochromeImage(*ds, 4, 4, 16, 16);
     const Uint16 pixels[16] = {};
     ds->putAndInsertUint16Array(DCM_PixelData, pixels, 16);
     return file.saveFile(path.toUtf8().constData(), EXS_LittleEndianExplicit).good();

@@ -1,6 +1,7 @@
 #include "tests/support/PhiDataset.h"
 
 #include "host/dicom/deid/DeidentificationProfiles.h"
+#include "tests/support/DataFixtures.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -192,14 +193,7 @@ std::unique_ptr<DcmDataset> makePhiDataset(const PhiDatasetOptions& options)
     d.putAndInsertString(DCM_FrameOfReferenceUID, options.frameOfReferenceUid.c_str());
     d.putAndInsertString(DCM_Modality, "CT");
     d.putAndInsertString(DCM_BurnedInAnnotation, options.burnedInAnnotation ? "YES" : "NO");
-    d.putAndInsertString(DCM_PhotometricInterpretation, "MONOCHROME2");
-    d.putAndInsertUint16(DCM_SamplesPerPixel, 1);
-    d.putAndInsertUint16(DCM_Rows, 4);
-    d.putAndInsertUint16(DCM_Columns, 4);
-    d.putAndInsertUint16(DCM_BitsAllocated, 16);
-    d.putAndInsertUint16(DCM_BitsStored, 16);
-    d.putAndInsertUint16(DCM_HighBit, 15);
-    d.putAndInsertUint16(DCM_PixelRepresentation, 0);
+    putMonochromeImage(d, 4, 4, 16, 16);
     Uint16 pixels[16];
     for (int i = 0; i < 16; ++i)
         pixels[i] = static_cast<Uint16>(i * 1000 + 7);

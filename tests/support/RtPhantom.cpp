@@ -4,7 +4,7 @@
 #include "host/data/PointCloud.h"
 #include "host/data/SharedImageSet.h"
 #include "host/dicom/components/RTStructureDataComponent.h"
-#include "host/dicom/io/DicomIoAlgorithm.h"
+#include "tests/support/DataFixtures.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QDir>
@@ -21,24 +21,12 @@ QString rtPhantomDir()
     return dir->path();
 }
 
-namespace {
-
-OwningDataList load(const QString& location)
-{
-    DicomIoAlgorithm reader;
-    reader.setLocation(location);
-    reader.compute();
-    return reader.takeOutput();
-}
-
-}  // namespace
-
 RtPhantom loadRtPhantom()
 {
     RtPhantom p;
-    p.ct = load(QDir(rtPhantomDir()).filePath("ct"));
+    p.ct = readDicom(QDir(rtPhantomDir()).filePath("ct"));
     p.volume = p.ct.getImage(2);
-    p.structureSet = load(QDir(rtPhantomDir()).filePath("rtstruct.dcm"));
+    p.structureSet = readDicom(QDir(rtPhantomDir()).filePath("rtstruct.dcm"));
     for (Data* d : p.structureSet.getAll())
         if (auto* group = dynamic_cast<DataGroup*>(d))
             for (Data* child : group->descendants())

@@ -4,6 +4,7 @@
 #include "host/data/SharedImageSet.h"
 #include "host/dicom/DatasetCache.h"
 #include "host/dicom/io/DicomIoAlgorithm.h"
+#include "tests/support/DataFixtures.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QDir>
@@ -101,12 +102,7 @@ TEST_F(DicomPluginSettingsStore, ReadersAndWritersStartFromTheStoredSettings)
     ASSERT_TRUE(ct.getDataset()
                     ->saveFile(QFile::encodeName(data.file("bare/bare")).constData(), EXS_LittleEndianExplicit)
                     .good());
-    auto load = [&data](const char* folder) {
-        DicomIoAlgorithm reader;
-        reader.setLocation(data.file(folder));
-        reader.compute();
-        return reader.takeOutput();
-    };
+    auto load = [&data](const char* folder) { return Dravelin::Test::readDicom(data.file(folder)); };
     struct Case
     {
         int capacity;

@@ -1,5 +1,7 @@
 #include "tests/host/dicom/TestSeries.h"
 
+#include "tests/support/DataFixtures.h"
+
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dctk.h>
 
@@ -51,14 +53,7 @@ bool writeSlice(const QString& path, const SliceFields& fields)
         if (frame && frame->findOrCreateSequenceItem(DCM_PlanePositionSequence, plane, 0).good())
             plane->putAndInsertString(DCM_ImagePositionPatient, joined(fields.framePositions[i].data(), 3).c_str());
     }
-    ds->putAndInsertUint16(DCM_Rows, static_cast<Uint16>(fields.rows));
-    ds->putAndInsertUint16(DCM_Columns, static_cast<Uint16>(fields.columns));
-    ds->putAndInsertUint16(DCM_SamplesPerPixel, 1);
-    ds->putAndInsertString(DCM_PhotometricInterpretation, "MONOCHROME2");
-    ds->putAndInsertUint16(DCM_BitsAllocated, 16);
-    ds->putAndInsertUint16(DCM_BitsStored, 16);
-    ds->putAndInsertUint16(DCM_HighBit, 15);
-    ds->putAndInsertUint16(DCM_PixelRepresentation, 0);
+    putMonochromeImage(*ds, fields.rows, fields.columns, 16, 16);
     std::vector<Uint16> pixels(static_cast<size_t>(fields.rows) * fields.columns * fields.frames);
     for (size_t i = 0; i < pixels.size(); ++i)
         pixels[i] = static_cast<Uint16>(fields.instanceNumber * 10 + i % 7);

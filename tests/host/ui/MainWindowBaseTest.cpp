@@ -144,6 +144,18 @@ struct MainWindowFixture : ::testing::Test
             ASSERT_TRUE(finished.wait(30000));
         }
     }
+    // Reads a file holding `number` with the test reader (with `param` set, if named); its path.
+    QString loadNumber(const char* number, const char* param = nullptr, const QVariant& value = {})
+    {
+        const QString path = settingsDir.file("number.txt");
+        EXPECT_TRUE(Dravelin::Test::writeFile(path, QByteArray(number) + "\n"));
+        Properties config("Config");
+        if (param)
+            config.setParam(param, value);
+        EXPECT_TRUE(window->loadLocation(path, "T.NumberReader", param ? &config : nullptr));
+        waitForLoads();
+        return path;
+    }
 
     Dravelin::Test::TempDir settingsDir;
     FactoryRegistry registry;
@@ -185,12 +197,7 @@ TEST_F(MainWindowFixture, MenusOfferExactlyTheAlgorithmsThatAcceptTheSelection)
 
 TEST_F(MainWindowFixture, RecentFilesReopenWithTheirReaderAndConfiguration)
 {
-    const QString path = settingsDir.file("number.txt");
-    ASSERT_TRUE(Dravelin::Test::writeFile(path, "42\n"));
-    Properties config("Config");
-    config.setParam("repeat", 2);
-    ASSERT_TRUE(window->loadLocation(path, "T.NumberReader", &config));
-    waitForLoads();
+    const QString path = loadNumber("42", "repeat", 2);
     ASSERT_EQ(window->dataModel()->topLevelCount(), 2);
 
     window->dataModel()->clear();
@@ -226,10 +233,7 @@ TEST_F(MainWindowFixture, TheWindowButtonOffersThePresetsOfTheImageShown)
     ASSERT_EQ(menu->actions().size(), 1);
     EXPECT_FALSE(menu->actions().front()->isEnabled());
 
-    const QString path = settingsDir.file("number.txt");
-    ASSERT_TRUE(Dravelin::Test::writeFile(path, "42\n"));
-    ASSERT_TRUE(window->loadLocation(path, "T.NumberReader"));
-    waitForLoads();
+    loadNumber("42");
     emit menu->aboutToShow();
     QAction* automatic = nullptr;
     for (QAction* action : menu->actions())
@@ -246,12 +250,7 @@ TEST_F(MainWindowFixture, TheWindowButtonOffersThePresetsOfTheImageShown)
 // data tree's tool tip.
 TEST_F(MainWindowFixture, ReaderNotesShowInTheStatusBarAndTheDataTree)
 {
-    const QString path = settingsDir.file("number.txt");
-    ASSERT_TRUE(Dravelin::Test::writeFile(path, "7\n"));
-    Properties config("Config");
-    config.setParam("note", "resampled to 9 slices");
-    ASSERT_TRUE(window->loadLocation(path, "T.NumberReader", &config));
-    waitForLoads();
+    loadNumber("7", "note", "resampled to 9 slices");
     EXPECT_TRUE(window->statusBar()->currentMessage().contains("resampled to 9 slices"))
         << window->statusBar()->currentMessage().toStdString();
     const DataItemModel* items = window->dataItemModel();
@@ -262,12 +261,7 @@ TEST_F(MainWindowFixture, ReaderNotesShowInTheStatusBarAndTheDataTree)
 // tree's current row is the one the views show, and a click on another shows that one.
 TEST_F(MainWindowFixture, TheDataTreesCurrentImageSetIsTheOneTheViewsShow)
 {
-    const QString path = settingsDir.file("number.txt");
-    ASSERT_TRUE(Dravelin::Test::writeFile(path, "7\n"));
-    Properties config("Config");
-    config.setParam("repeat", 2);
-    ASSERT_TRUE(window->loadLocation(path, "T.NumberReader", &config));
-    waitForLoads();
+    const QString path = loadNumber("7", "repeat", 2);
     const QString said = window->statusBar()->currentMessage();
     EXPECT_TRUE(said.startsWith("Loaded 2 image sets; the views show ")) << said.toStdString();
     EXPECT_TRUE(said.endsWith(" from " + path)) << said.toStdString();

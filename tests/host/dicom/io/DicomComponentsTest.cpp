@@ -5,6 +5,7 @@
 #include "host/dicom/components/OverlayDataComponent.h"
 #include "host/dicom/components/RTStructureDataComponent.h"
 #include "host/dicom/io/DicomIoAlgorithm.h"
+#include "tests/support/DataFixtures.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <dcmtk/config/osconfig.h>
@@ -17,18 +18,6 @@
 using namespace Dravelin;
 namespace T = Dravelin::Test;
 
-namespace {
-
-OwningDataList load(const QString& location)
-{
-    DicomIoAlgorithm reader;
-    reader.setLocation(location);
-    reader.compute();
-    return reader.takeOutput();
-}
-
-}  // namespace
-
 TEST(DicomComponents, StructureSetBecomesAGroupOfRegionPointClouds)
 {
     // The corpus file has no meta header; a copy with one reads like any exported file.
@@ -37,7 +26,7 @@ TEST(DicomComponents, StructureSetBecomesAGroupOfRegionPointClouds)
     ASSERT_TRUE(file.loadFile(T::pydicomData("test_files/rtstruct.dcm").toStdString().c_str()).good());
     ASSERT_TRUE(file.saveFile(dir.file("rtstruct.dcm").toStdString().c_str(), EXS_LittleEndianExplicit).good());
 
-    OwningDataList output = load(dir.file("rtstruct.dcm"));
+    OwningDataList output = T::readDicom(dir.file("rtstruct.dcm"));
     ASSERT_EQ(output.size(), 1u);
     const auto* group = dynamic_cast<const DataGroup*>(output[0]);
     ASSERT_NE(group, nullptr);
@@ -108,14 +97,7 @@ TEST(DicomComponents, MultiFrameOverlayPlanesAreKeptPerFrame)
     ds.putAndInsertString(DCM_SOPClassUID, UID_MultiframeGrayscaleByteSecondaryCaptureImageStorage);
     ds.putAndInsertString(DCM_SOPInstanceUID, dcmGenerateUniqueIdentifier(uid));
     ds.putAndInsertString(DCM_NumberOfFrames, "2");
-    ds.putAndInsertUint16(DCM_Rows, 4);
-    ds.putAndInsertUint16(DCM_Columns, 4);
-    ds.putAndInsertUint16(DCM_SamplesPerPixel, 1);
-    ds.putAndInsertString(DCM_PhotometricInterpretation, "MONOCHROME2");
-    ds.putAndInsertUint16(DCM_BitsAllocated, 8);
-    ds.putAndInsertUint16(DCM_BitsStored, 8);
-    ds.putAndInsertUint16(DCM_HighBit, 7);
-    ds.putAndInsertUint16(DCM_PixelRepresentation, 0);
+    T::putMonochromeImage(ds, 4, 4, 8, 8);
     std::vector<Uint8> pixels(32, 7);
     ds.putAndInsertUint8Array(DCM_PixelData, pixels.data(), 32);
     ds.putAndInsertUint16(DcmTagKey(0x6002, 0x0010), 4);
@@ -131,7 +113,7 @@ TEST(DicomComponents, MultiFrameOverlayPlanesAreKeptPerFrame)
     ds.putAndInsertUint16Array(DcmTagKey(0x6002, 0x3000), bits, 2);
     ASSERT_TRUE(file.saveFile(dir.file("overlay.dcm").toStdString().c_str(), EXS_LittleEndianExplicit).good());
 
-    OwningDataList output = load(dir.file("overlay.dcm"));
+    OwningDataList output = T::readDicom(dir.file("overlay.dcm"));
     const SharedImageSet* set = output.getImage();
     ASSERT_NE(set, nullptr);
     const auto* component = set->getComponent<Dicom::OverlayDataComponent>();

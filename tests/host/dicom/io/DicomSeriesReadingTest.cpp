@@ -4,6 +4,7 @@
 #include "host/dicom/DicomPluginSettings.h"
 #include "host/dicom/io/DicomIoAlgorithm.h"
 #include "host/dicom/io/DicomVolumeReader.h"
+#include "tests/support/DataFixtures.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QFile>
@@ -60,14 +61,7 @@ void writeSlice(const QString& path, const std::string& series, const Eigen::Vec
     ds.putAndInsertString(DCM_PixelSpacing, "0.5\\0.7");
     ds.putAndInsertString(DCM_RescaleIntercept, "-1024");
     ds.putAndInsertString(DCM_RescaleSlope, "1");
-    ds.putAndInsertUint16(DCM_Rows, kRows);
-    ds.putAndInsertUint16(DCM_Columns, kColumns);
-    ds.putAndInsertUint16(DCM_SamplesPerPixel, 1);
-    ds.putAndInsertString(DCM_PhotometricInterpretation, "MONOCHROME2");
-    ds.putAndInsertUint16(DCM_BitsAllocated, 16);
-    ds.putAndInsertUint16(DCM_BitsStored, 12);
-    ds.putAndInsertUint16(DCM_HighBit, 11);
-    ds.putAndInsertUint16(DCM_PixelRepresentation, 0);
+    T::putMonochromeImage(ds, kRows, kColumns, 16, 12);
     std::vector<Uint16> pixels(kRows * kColumns);
     for (std::size_t i = 0; i < pixels.size(); ++i)
         pixels[i] = static_cast<Uint16>(base + int(i) % kColumns);
@@ -344,10 +338,7 @@ TEST(SeriesReading, ASetIsNamedAfterPatientModalityAndDescription)
                            ds.putAndInsertString(DCM_PatientName, c.patient);
                            ds.putAndInsertString(DCM_SeriesDescription, c.description);
                        });
-        Dravelin::DicomIoAlgorithm algorithm;
-        algorithm.setLocation(dir.path());
-        algorithm.compute();
-        Dravelin::OwningDataList output = algorithm.takeOutput();
+        Dravelin::OwningDataList output = T::readDicom(dir.path());
         ASSERT_EQ(output.size(), 1u);
         EXPECT_EQ(output[0]->name(), c.name);
     }

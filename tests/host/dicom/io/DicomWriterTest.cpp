@@ -3,6 +3,7 @@
 #include "host/dicom/io/DicomDatasetFactory.h"
 #include "host/dicom/io/DicomIoAlgorithm.h"
 #include "host/dicom/io/DicomWriter.h"
+#include "tests/support/DataFixtures.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QDir>
@@ -168,10 +169,7 @@ TEST_P(RoundTrip, WrittenFilesLoadBackWithinTheStatedBoundAndPassTheIodChecker)
         EXPECT_EQ(bits, kind == Kind::Byte || kind == Kind::Rgb ? 8 : 16) << file.toStdString();
     }
 
-    DicomIoAlgorithm reader;
-    reader.setLocation(dir.path());
-    reader.compute();
-    OwningDataList output = reader.takeOutput();
+    OwningDataList output = T::readDicom(dir.path());
     const auto sets = output.getImages();
     ASSERT_EQ(sets.size(), 1u);
     ASSERT_EQ(sets[0]->size(), 1);
@@ -263,10 +261,7 @@ TEST(DicomExport, WideAndFloatingPointValuesAreWrittenExactlyOrRefused)
             continue;
         }
         ASSERT_EQ(writer->status(), 0) << firstError(*writer);
-        DicomIoAlgorithm reader;
-        reader.setLocation(folder);
-        reader.compute();
-        OwningDataList output = reader.takeOutput();
+        OwningDataList output = T::readDicom(folder);
         const auto sets = output.getImages();
         ASSERT_EQ(sets.size(), 1u);
         const SharedImage& in = *input->get();

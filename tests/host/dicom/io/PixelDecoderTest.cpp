@@ -1,6 +1,7 @@
 #include "host/dicom/Error.h"
 #include "host/dicom/io/Jpeg2000Codec.h"
 #include "host/dicom/io/PixelDecoder.h"
+#include "tests/support/DataFixtures.h"
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
@@ -49,14 +50,7 @@ TEST_P(Jpeg2000Fragments, EveryFrameDecodesToItsOwnValues)
     DcmFileFormat file;
     DcmDataset& ds = *file.getDataset();
     ds.putAndInsertString(DCM_SOPClassUID, UID_CTImageStorage);
-    ds.putAndInsertUint16(DCM_Rows, kRows);
-    ds.putAndInsertUint16(DCM_Columns, kColumns);
-    ds.putAndInsertUint16(DCM_SamplesPerPixel, 1);
-    ds.putAndInsertString(DCM_PhotometricInterpretation, "MONOCHROME2");
-    ds.putAndInsertUint16(DCM_BitsAllocated, 16);
-    ds.putAndInsertUint16(DCM_BitsStored, 12);
-    ds.putAndInsertUint16(DCM_HighBit, 11);
-    ds.putAndInsertUint16(DCM_PixelRepresentation, 0);
+    Dravelin::Test::putMonochromeImage(ds, kRows, kColumns, 16, 12);
     ds.putAndInsertString(DCM_NumberOfFrames, std::to_string(layout.frames).c_str());
 
     auto* sequence = new DcmPixelSequence(DcmTag(DCM_PixelData, EVR_OB));

@@ -1,4 +1,5 @@
 #include "host/dicom/io/ReceivedPixels.h"
+#include "tests/support/DataFixtures.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <dcmtk/config/osconfig.h>
@@ -20,14 +21,7 @@ namespace {
 std::unique_ptr<DcmDataset> image(Uint8 value, int columns = 2)
 {
     auto ds = std::make_unique<DcmDataset>();
-    ds->putAndInsertUint16(DCM_Rows, 1);
-    ds->putAndInsertUint16(DCM_Columns, Uint16(columns));
-    ds->putAndInsertUint16(DCM_SamplesPerPixel, 1);
-    ds->putAndInsertString(DCM_PhotometricInterpretation, "MONOCHROME2");
-    ds->putAndInsertUint16(DCM_BitsAllocated, 8);
-    ds->putAndInsertUint16(DCM_BitsStored, 8);
-    ds->putAndInsertUint16(DCM_HighBit, 7);
-    ds->putAndInsertUint16(DCM_PixelRepresentation, 0);
+    Dravelin::Test::putMonochromeImage(*ds, 1, columns, 8, 8);
     const std::vector<Uint8> pixels(std::size_t(columns), value);
     ds->putAndInsertUint8Array(DCM_PixelData, pixels.data(), pixels.size());
     return ds;
