@@ -676,8 +676,11 @@ void Scanner::readDicomDir(const QString& path, bool reportProgress)
                         continue;
                     Image* image = build(i, [&](const RecordElements& fields) -> Image* {
                         const std::optional<QString> fileId = referencedFileId(fields);
-                        if (!fileId)
+                        if (!fileId) {
+                            DRAVELIN_LOG(3, "",
+                                         "Skipping DICOMDIR image record without a referenced file ID in " + path);
                             return nullptr;
+                        }
                         const QString location = QString(base + '/' + *fileId).replace('\\', '/');
                         if (!isSafeFileId(*fileId) || !staysInside(location, canonicalBase)) {
                             DRAVELIN_LOG(3, "",
