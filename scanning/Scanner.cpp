@@ -131,15 +131,15 @@ struct LevelTemplate
     Record* make(const RecordElements& fields, std::initializer_list<const DcmTag*> tags, std::string& scratch,
                  Build build)
     {
-        scratch.clear();
-        for (const DcmTag* tag : tags) {
-            const EncodedValue* value = fields.encoded(*tag);
-            const std::uint32_t length = value ? std::uint32_t(value->bytes.size()) : 0xFFFFFFFFu;
-            scratch.append(reinterpret_cast<const char*>(&length), sizeof length);
-            if (value)
-                scratch.append(value->bytes);
-        }
-        if (!record || scratch != key) {
+        if (!record || !sameKey(fields, tags)) {
+            scratch.clear();
+            for (const DcmTag* tag : tags) {
+                const EncodedValue* value = fields.encoded(*tag);
+                const std::uint32_t length = value ? std::uint32_t(value->bytes.size()) : 0xFFFFFFFFu;
+                scratch.append(reinterpret_cast<const char*>(&length), sizeof length);
+                if (value)
+                    scratch.append(value->bytes);
+            }
             missing.clear();
             fields.collectMissing(&missing);
             record.reset(build());
@@ -150,6 +150,29 @@ struct LevelTemplate
                 ElementBase::logMissing(tag);
         }
         return new Record(*record);
+    }
+
+    // Whether `fields` hold the values `key` was made of, compared in place (most files match).
+    bool sameKey(const RecordElements& fields, std::initializer_list<const DcmTag*> tags) const
+    {
+        std::string_view rest(key);
+        for (const DcmTag* tag : tags) {
+            const EncodedValue* value = fields.encoded(*tag);
+            std::uint32_t length = 0;
+            if (rest.size() < sizeof length)
+                return false;
+            std::memcpy(&length, rest.data(), sizeof length);
+            rest.remove_prefix(sizeof length);
+            if (!value) {
+                if (length != 0xFFFFFFFFu)
+                    return false;
+                continue;
+            }
+            if (length != value->bytes.size() || rest.substr(0, length) != value->bytes)
+                return false;
+            rest.remove_prefix(length);
+        }
+        return rest.empty();
     }
 };
 

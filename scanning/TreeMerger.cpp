@@ -12,10 +12,12 @@ namespace Dravelin::Dicom {
 
 namespace {
 
-// Sort key of the series order: the instance number as written, 0 when it is not a number.
+// Sort key of the series order: the instance number as written, 0 when it is not a number
+// (the image read it from its text once; parsing again in every comparison of a binary search
+// was a tenth of a folder scan's merging).
 int instanceKey(const Image* image)
 {
-    return image->instanceNumberText.toInt(nullptr, 10);
+    return image->instanceNumber.value_or(0);
 }
 
 void estimateAll(Study* study)

@@ -3,6 +3,7 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <string_view>
@@ -54,11 +55,12 @@ void JsonWriter::beforeValue()
     newline();
 }
 
-JsonWriter& JsonWriter::key(const char* name)
+JsonWriter& JsonWriter::plainKey(const char* name, std::size_t size)
 {
     beforeValue();
-    string(name, std::strlen(name));
-    m_out += ": ";
+    m_out += '"';
+    m_out.append(name, size);
+    m_out.append("\": ", 3);
     m_afterKey = true;
     return *this;
 }
@@ -129,9 +131,26 @@ void JsonWriter::string(const char* utf8, std::size_t size)
 void JsonWriter::value(const QString& text)
 {
     beforeValue();
-    // Most texts are ASCII: written as they are, without a UTF-8 copy first.
     const QChar* chars = text.constData();
     const int size = text.size();
+    // Most texts are printable ASCII without quotes: copied as they are, in one pass.
+    const std::size_t start = m_out.size();
+    m_out.resize(start + std::size_t(size) + 2);
+    char* out = m_out.data() + start;
+    *out++ = '"';
+    int i = 0;
+    for (; i < size; ++i) {
+        const ushort u = chars[i].unicode();
+        if (u >= 0x80 || u < 0x20 || u == '"' || u == '\\')
+            break;
+        out[i] = char(u);
+    }
+    if (i == size) {
+        out[i] = '"';
+        return;
+    }
+    m_out.resize(start);
+    // ASCII with escapes: written without a UTF-8 copy first.
     if (std::all_of(chars, chars + size, [](QChar c) { return c.unicode() < 0x80; })) {
         m_ascii.resize(static_cast<std::size_t>(size));
         std::transform(chars, chars + size, m_ascii.begin(), [](QChar c) { return static_cast<char>(c.unicode()); });
@@ -171,7 +190,9 @@ void JsonWriter::value(double number)
 void JsonWriter::value(int number)
 {
     beforeValue();
-    m_out += std::to_string(number);
+    char text[16];
+    const auto end = std::to_chars(text, text + sizeof text, number).ptr;
+    m_out.append(text, std::size_t(end - text));
 }
 
 void JsonWriter::null()

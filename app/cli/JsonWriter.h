@@ -34,8 +34,12 @@ public:
     void endObject();
     void beginArray();
     void endArray();
-    // Names the next value inside an object.
-    JsonWriter& key(const char* name);
+    // Names the next value inside an object: one of this program's names, which need no escape.
+    template <std::size_t N>
+    JsonWriter& key(const char (&name)[N])
+    {
+        return plainKey(name, N - 1);
+    }
 
     void value(const QString& text);
     void value(std::string_view utf8);
@@ -54,6 +58,7 @@ public:
     void entries(const std::string& text);
 
 private:
+    JsonWriter& plainKey(const char* name, std::size_t size);
     void beforeValue();
     void newline();
     void string(const char* utf8, std::size_t size);

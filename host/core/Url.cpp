@@ -51,9 +51,12 @@ QString bytesForEscapes(QString text, bool percentEncoded)
         }
         return text;
     }
+    const auto kept = [](QChar c) { return c.unicode() >= 0xDC80 && c.unicode() <= 0xDCFF; };
+    if (std::none_of(text.begin(), text.end(), kept))
+        return text;
     QString result;
     for (const QChar c : text) {
-        if (c.unicode() >= 0xDC80 && c.unicode() <= 0xDCFF)
+        if (kept(c))
             result += QLatin1Char('%') + QString::number(c.unicode() - 0xDC00, 16).toUpper();
         else
             result += c;
@@ -348,8 +351,30 @@ std::string Url::string(unsigned flags) const
     options |= (flags & LoaderEncoded) ? QUrl::FullyEncoded : QUrl::PrettyDecoded;
     // A plain file name reads the same in every form: the folder's text is written once.
     const bool encoded = flags & LoaderEncoded;
-    if (!m_fileName.isNull() && isPlainName(m_fileName))
-        return (bytesForEscapes(m_url.toString(options), encoded) + '/' + m_fileName).toStdString();
+    if (!m_fileName.isNull() && isPlainName(m_fileName)) {
+        // The files of one folder share its QUrl (the same data): its text is made once per
+        // folder and thread, not once per file of a listing of thousands.
+        thread_local struct
+        {
+            bool valid = false;
+            QUrl folder;  // held, so that its data cannot change or be reused while cached
+            unsigned flags = 0;
+            std::string text;
+        } last;
+        if (!last.valid || last.flags != flags || const_cast<QUrl&>(m_url).data_ptr() != last.folder.data_ptr()) {
+            last.folder = m_url;
+            last.flags = flags;
+            last.text = bytesForEscapes(m_url.toString(options), encoded).toStdString();
+            last.valid = true;
+        }
+        std::string result;
+        result.reserve(last.text.size() + 1 + std::size_t(m_fileName.size()));
+        result += last.text;
+        result += '/';
+        for (const QChar c : m_fileName)  // plain ASCII
+            result += char(c.unicode());
+        return result;
+    }
     return bytesForEscapes(whole().toString(options), encoded).toStdString();
 }
 
