@@ -106,13 +106,7 @@ DcmElement* RecordElements::find(const DcmTagKey& tag) const
 
 const EncodedValue* RecordElements::findRaw(const DcmTagKey& tag) const
 {
-    const auto& fields = m_raw->fields();
-    const std::uint32_t wanted = key(tag);
-    const auto it = std::lower_bound(fields.begin(), fields.end(), wanted,
-                                     [](const RawHeader::Field& f, std::uint32_t k) { return f.tag < k; });
-    if (it == fields.end() || it->tag != wanted)
-        return nullptr;
-    return m_raw->value(static_cast<std::size_t>(it - fields.begin()));
+    return m_raw->find(key(tag));
 }
 
 }  // namespace Dravelin::Dicom

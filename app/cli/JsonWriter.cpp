@@ -34,10 +34,22 @@ void JsonWriter::entries(const std::string& text)
     std::fwrite(text.data(), 1, text.size(), m_file);
 }
 
+void JsonWriter::Buffer::expand(std::size_t n)
+{
+    const std::size_t capacity = std::max({2 * m_capacity, m_size + n, std::size_t(4096)});
+    std::unique_ptr<char[]> data(new char[capacity]);
+    if (m_size > 0)
+        std::memcpy(data.get(), m_data.get(), m_size);
+    m_data = std::move(data);
+    m_capacity = capacity;
+}
+
 void JsonWriter::newline()
 {
-    m_out += '\n';
-    m_out.append(2 * m_hasEntries.size(), ' ');
+    const std::size_t indent = 2 * m_hasEntries.size();
+    char* out = m_out.grow(1 + indent);
+    *out++ = '\n';
+    std::memset(out, ' ', indent);
 }
 
 void JsonWriter::beforeValue()
@@ -55,12 +67,14 @@ void JsonWriter::beforeValue()
     newline();
 }
 
+// One growth of the buffer per key: a scan writes twenty keys per image.
 JsonWriter& JsonWriter::plainKey(const char* name, std::size_t size)
 {
     beforeValue();
-    m_out += '"';
-    m_out.append(name, size);
-    m_out.append("\": ", 3);
+    char* out = m_out.grow(size + 4);
+    *out++ = '"';
+    std::memcpy(out, name, size);
+    std::memcpy(out + size, "\": ", 3);
     m_afterKey = true;
     return *this;
 }

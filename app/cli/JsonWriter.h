@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,8 +54,14 @@ public:
 
     // How many objects and arrays are open.
     int depth() const { return static_cast<int>(m_hasEntries.size()); }
+    void reserve(std::size_t bytes) { m_out.reserve(bytes); }
     // What a JsonWriter(Entries) wrote; empties it.
-    std::string takeText() { return std::move(m_out); }
+    std::string takeText()
+    {
+        std::string text(m_out.data(), m_out.size());
+        m_out.clear();
+        return text;
+    }
     // Appends entries written by a JsonWriter(Entries{depth()}) to the open array.
     void entries(const std::string& text);
 
@@ -64,9 +72,61 @@ private:
     void string(const char* utf8, std::size_t size);
     void flushIfLarge();
 
+    // A growing byte buffer whose appends are a bounds check and a copy: std::string's resize
+    // and append cost a hundred instructions each, and a scan's output makes millions of them.
+    class Buffer
+    {
+    public:
+        char* grow(std::size_t n)
+        {
+            if (m_capacity - m_size < n)
+                expand(n);
+            char* at = m_data.get() + m_size;
+            m_size += n;
+            return at;
+        }
+        void resize(std::size_t n)
+        {
+            if (n > m_size)
+                grow(n - m_size);
+            else
+                m_size = n;
+        }
+        void append(const char* bytes, std::size_t n)
+        {
+            if (n > 0)
+                std::memcpy(grow(n), bytes, n);
+        }
+        Buffer& operator+=(char c)
+        {
+            *grow(1) = c;
+            return *this;
+        }
+        Buffer& operator+=(std::string_view text)
+        {
+            append(text.data(), text.size());
+            return *this;
+        }
+        char* data() { return m_data.get(); }
+        std::size_t size() const { return m_size; }
+        void clear() { m_size = 0; }
+        void reserve(std::size_t n)
+        {
+            if (n > m_size)
+                expand(n - m_size);
+        }
+
+    private:
+        void expand(std::size_t n);
+
+        std::unique_ptr<char[]> m_data;
+        std::size_t m_size = 0;
+        std::size_t m_capacity = 0;
+    };
+
     std::FILE* m_file;
     bool m_finished = false;
-    std::string m_out;
+    Buffer m_out;
     std::string m_ascii;  // reused for ASCII texts
     struct NumberText
     {
@@ -76,7 +136,7 @@ private:
     };
     std::array<NumberText, 509> m_numbers;
     // Per open container: whether it already holds an entry.
-    std::vector<bool> m_hasEntries;
+    std::vector<char> m_hasEntries;
     bool m_afterKey = false;
 };
 

@@ -114,6 +114,8 @@ public:
     // Where images arrays open in printJson's document: root, patients, patient, studies,
     // study, series, series row, images.
     static constexpr int kDepth = 8;
+    // About what writeImage writes for an image of a folder scan: its buffer grows once.
+    static constexpr std::size_t kBytesPerImage = 1536;
 
     ImagesAhead(std::vector<const Series*> series, int threads) : m_series(std::move(series)), m_threads(threads)
     {
@@ -151,6 +153,7 @@ private:
         std::vector<char> done(units.size(), 0);
         const auto write = [&](std::size_t u) {
             JsonWriter writer(JsonWriter::Entries{kDepth});
+            writer.reserve((units[u].end - units[u].begin) * kBytesPerImage);
             for (std::size_t k = units[u].begin; k < units[u].end; ++k)
                 writeImage(writer, *m_series[units[u].series]->images[k]);
             texts[u] = writer.takeText();

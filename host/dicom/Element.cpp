@@ -14,7 +14,7 @@ namespace Dravelin::Dicom {
 
 namespace {
 
-bool isValidUtf8(const std::string& s)
+bool isValidUtf8(std::string_view s)
 {
     const auto* p = reinterpret_cast<const unsigned char*>(s.data());
     const auto* end = p + s.size();
@@ -134,7 +134,7 @@ std::optional<N> integerFromText(const std::string& text, bool tolerant)
 
 }  // namespace
 
-QString textFromDicom(const std::string& bytes)
+QString textFromDicom(std::string_view bytes)
 {
     if (isValidUtf8(bytes))
         return QString::fromUtf8(bytes.data(), static_cast<int>(bytes.size()));
@@ -334,6 +334,15 @@ struct Read<QString>
             return std::nullopt;
         return textFromDicom(*s);
     }
+    // The text is the bytes (but for US): converted without a copy first.
+    static std::optional<QString> from(const EncodedSource& source, bool)
+    {
+        if (!source.value || source.value->bytes.empty())
+            return std::nullopt;
+        if (isVr(*source.value, "US"))
+            return textFromDicom(*source.joined());
+        return textFromDicom(source.value->bytes);
+    }
 };
 
 template <>
@@ -402,9 +411,43 @@ struct Read<double> : ReadNumber<double, parseDecimal>
 {
 };
 
+// A decimal string value that needs no trimming, sign or comma: what from_chars reads whole.
+std::optional<double> plainDecimal(std::string_view text)
+{
+    if (text.empty() || text.front() == '+' || text.front() == ' ' || text.back() == ' ')
+        return std::nullopt;
+    double value = 0;
+    const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || ptr != text.data() + text.size() || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
 template <>
 struct Read<std::vector<double>> : ReadNumbers<double, parseDecimal>
 {
+    using ReadNumbers<double, parseDecimal>::from;
+    // Positions are read from every file: the values are parsed where they lie, without a
+    // string per value; anything else takes the general way.
+    static std::optional<std::vector<double>> from(const EncodedSource& source, bool tolerant)
+    {
+        const EncodedValue* value = source.value;
+        if (value && !value->bytes.empty() && isVr(*value, "DS")) {
+            std::vector<double> result;
+            std::string_view rest = value->bytes;
+            for (;;) {
+                const std::size_t end = rest.find('\\');
+                const std::optional<double> number = plainDecimal(rest.substr(0, end));
+                if (!number)
+                    break;
+                result.push_back(*number);
+                if (end == std::string_view::npos)
+                    return result;
+                rest.remove_prefix(end + 1);
+            }
+        }
+        return ReadNumbers<double, parseDecimal>::from(source, tolerant);
+    }
 };
 
 template <>

@@ -85,7 +85,7 @@ private:
 };
 
 // Text helpers shared with other host readers.
-QString textFromDicom(const std::string& bytes);
+QString textFromDicom(std::string_view bytes);
 std::optional<double> parseDecimal(const std::string& text, bool tolerant);
 std::optional<long long> parseInteger(const std::string& text, bool tolerant);
 // A decimal string of at most 16 characters (the DS limit) that reads back as close as possible.

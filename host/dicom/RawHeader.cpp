@@ -190,6 +190,17 @@ RawHeader::RawHeader(std::vector<Field> fields)
 {
     for (std::size_t i = 0; i < m_fields.size(); ++i)
         std::memcpy(m_values[i].vr, m_fields[i].vr, 2);
+    int bits = 2;
+    while ((std::size_t(1) << bits) < 4 * m_fields.size())
+        ++bits;
+    m_shift = 32 - bits;
+    m_slots.assign(std::size_t(1) << bits, -1);
+    for (std::size_t i = 0; i < m_fields.size(); ++i) {
+        std::size_t slot = hashSlot(m_fields[i].tag);
+        while (m_slots[slot] >= 0)
+            slot = (slot + 1) & (m_slots.size() - 1);
+        m_slots[slot] = std::int32_t(i);
+    }
 }
 
 RawHeader::Result RawHeader::readMeta(const char* bytes, std::size_t size, bool wholeFile, Meta& meta)

@@ -70,6 +70,17 @@ public:
     // After Parsed: the value of the field at `index` (in the order given), or null when the
     // file does not hold the element. Present but empty elements give an empty value.
     const EncodedValue* value(std::size_t index) const { return m_present[index] ? &m_values[index] : nullptr; }
+    // The same by tag (group << 16 | element); null as well for a tag that is not a field.
+    const EncodedValue* find(std::uint32_t tag) const
+    {
+        for (std::size_t slot = hashSlot(tag);; slot = (slot + 1) & (m_slots.size() - 1)) {
+            const int index = m_slots[slot];
+            if (index < 0)
+                return nullptr;
+            if (m_fields[std::size_t(index)].tag == tag)
+                return value(std::size_t(index));
+        }
+    }
     const std::vector<Field>& fields() const { return m_fields; }
 
 private:
@@ -78,7 +89,13 @@ private:
     bool keep(std::size_t index, const unsigned char* value, std::uint32_t length, const unsigned char* vr);
     bool charsetAllowsValues() const;
 
+    // An open-addressing table of field indexes by tag (-1: empty), a quarter full at most:
+    // the record builders look up some fifty tags per file.
+    std::size_t hashSlot(std::uint32_t tag) const { return std::uint32_t(tag * 2654435761u) >> m_shift; }
+
     std::vector<Field> m_fields;
+    std::vector<std::int32_t> m_slots;  // a power of two of them
+    int m_shift = 32;
     std::vector<EncodedValue> m_values;
     std::vector<char> m_present;
     EncodedValue m_charset;
