@@ -49,9 +49,35 @@ void FolderListing::Files::sort()
               std::all_of(m_files.begin(), m_files.end(),
                           [&](const File& f) { return ascii.accepts(m_names.c_str() + f.name); });
     if (m_plain) {
+        // Sorted by natural-order keys of the whole paths, compared as bytes; equal keys (paths
+        // that differ in case or leading zeros only) are compared in full.
+        std::vector<std::string> folderKeys(m_folders.size());
+        for (std::size_t f = 0; f < m_folders.size(); ++f) {
+            AsciiNaturalOrder::appendKey(m_folders[f], folderKeys[f]);
+            AsciiNaturalOrder::appendKey("/", folderKeys[f]);
+        }
+        struct Keyed
+        {
+            std::size_t start, size;
+            File file;
+        };
+        std::string keys;
+        std::vector<Keyed> keyed;
+        keyed.reserve(size());
+        for (const File& file : m_files) {
+            const std::size_t start = keys.size();
+            keys += folderKeys[file.folder];
+            AsciiNaturalOrder::appendKey(m_names.c_str() + file.name, keys);
+            keyed.push_back({start, keys.size() - start, file});
+        }
         std::string a, b;
-        std::stable_sort(m_files.begin(), m_files.end(),
-                         [&](const File& x, const File& y) { return plainLess(x, y, a, b); });
+        std::stable_sort(keyed.begin(), keyed.end(), [&](const Keyed& x, const Keyed& y) {
+            const int c =
+                std::string_view(keys).substr(x.start, x.size).compare(std::string_view(keys).substr(y.start, y.size));
+            return c != 0 ? c < 0 : plainLess(x.file, y.file, a, b);
+        });
+        for (std::size_t i = 0; i < keyed.size(); ++i)
+            m_files[i] = keyed[i].file;
     } else {
         const QCollator collator = naturalOrderCollator();
         std::vector<std::pair<QCollatorSortKey, File>> keyed;

@@ -132,4 +132,22 @@ int AsciiNaturalOrder::compare(std::string_view a, std::string_view b)
     return 0;
 }
 
+void AsciiNaturalOrder::appendKey(std::string_view text, std::string& key)
+{
+    const auto& w = weights();
+    // A character is its weight; a number is the digits' weight, its length without leading
+    // zeros, then those digits: numbers of one length compare digit by digit.
+    for (std::size_t i = 0; i < text.size();) {
+        if (!isDigit(text[i])) {
+            key += char(w[static_cast<unsigned char>(text[i])]);
+            ++i;
+            continue;
+        }
+        const std::string_view digits = number(text, i);
+        key += char(w['0']);
+        key += char(digits.size());
+        key += digits;
+    }
+}
+
 }  // namespace Dravelin

@@ -25,6 +25,10 @@ public:
     bool accepts(std::string_view text) const;
     // For texts that accepts() serves.
     static int compare(std::string_view a, std::string_view b);
+    // Appends the bytes of `text` (one that accepts() serves) whose plain byte order is the first
+    // level of compare(): texts whose keys differ compare as their keys do; equal keys leave
+    // compare() to decide (case, leading zeros). A sort compares keys at a fraction of the cost.
+    static void appendKey(std::string_view text, std::string& key);
 
 private:
     bool m_englishLocale;

@@ -17,7 +17,8 @@ int sign(int v)
 }  // namespace
 
 // The ICU-free order must be the collator's for every printable ASCII text: random texts heavy
-// in digits (leading zeros too), mixed case and punctuation, compared both ways.
+// in digits (leading zeros too), mixed case and punctuation, compared both ways. Sort keys that
+// differ must order as the texts do, and differ for nearly all pairs.
 TEST(NaturalOrder, AsciiOrderIsTheCollatorsOrder)
 {
     const AsciiNaturalOrder order;
@@ -35,13 +36,21 @@ TEST(NaturalOrder, AsciiOrderIsTheCollatorsOrder)
             c = alphabet[random() % alphabet.size()];
         return s;
     };
+    int decidedByKeys = 0;
     for (int i = 0; i < 30000; ++i) {
         const std::string a = text(), b = i % 3 ? text() : a.substr(0, a.size() / 2) + text();
         ASSERT_TRUE(order.accepts(a));
-        ASSERT_EQ(sign(AsciiNaturalOrder::compare(a, b)),
-                  sign(collator.compare(QString::fromLatin1(a.c_str()), QString::fromLatin1(b.c_str()))))
-            << "'" << a << "' against '" << b << "'";
+        const int expected = sign(collator.compare(QString::fromLatin1(a.c_str()), QString::fromLatin1(b.c_str())));
+        ASSERT_EQ(sign(AsciiNaturalOrder::compare(a, b)), expected) << "'" << a << "' against '" << b << "'";
+        std::string keyA, keyB;
+        AsciiNaturalOrder::appendKey(a, keyA);
+        AsciiNaturalOrder::appendKey(b, keyB);
+        if (const int byKeys = sign(keyA.compare(keyB))) {
+            ASSERT_EQ(byKeys, expected) << "keys of '" << a << "' against '" << b << "'";
+            ++decidedByKeys;
+        }
     }
+    EXPECT_GT(decidedByKeys, 29000);
     EXPECT_FALSE(order.accepts("caf\xc3\xa9"));
     EXPECT_FALSE(order.accepts("tab\there"));
 }
