@@ -91,6 +91,14 @@ std::optional<double> optionalNumber(const RecordElements& fields, const DcmTag&
 
 std::optional<int> toInt(const QString& value)
 {
+    // Plain digits (nearly every instance number) without QString's locale-aware parse.
+    if (!value.isEmpty() && value.size() <= 9 &&
+        std::all_of(value.begin(), value.end(), [](QChar c) { return c >= '0' && c <= '9'; })) {
+        int number = 0;
+        for (const QChar c : value)
+            number = number * 10 + (c.unicode() - '0');
+        return number;
+    }
     bool ok = false;
     const int number = value.toInt(&ok, 10);
     return ok ? std::optional<int>(number) : std::nullopt;

@@ -2,6 +2,7 @@
 
 #include "host/core/Log.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -136,6 +137,9 @@ std::optional<N> integerFromText(const std::string& text, bool tolerant)
 
 QString textFromDicom(std::string_view bytes)
 {
+    // Most values (UIDs, numbers, codes) are ASCII, which Latin-1 reads as UTF-8 does, faster.
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return QString::fromLatin1(bytes.data(), static_cast<int>(bytes.size()));
     if (isValidUtf8(bytes))
         return QString::fromUtf8(bytes.data(), static_cast<int>(bytes.size()));
     return QString::fromLatin1(bytes.data(), static_cast<int>(bytes.size()));

@@ -476,6 +476,15 @@ bool RawHeader::keep(std::size_t index, const unsigned char* value, std::uint32_
     // DCMTK drops the padding at the end (NUL for UIDs, else spaces) and every white space in
     // a UID.
     const bool uid = isVr(vr, "UI");
+    // Nearly every UID is digits and dots, padded by one NUL to an even length: what the
+    // checks below take as it is.
+    if (uid) {
+        const std::string_view unpadded = bytes.empty() || bytes.back() != '\0' ? bytes : bytes.substr(0, length - 1);
+        if (std::all_of(unpadded.begin(), unpadded.end(), [](char c) { return (c >= '0' && c <= '9') || c == '.'; })) {
+            out.bytes = unpadded;
+            return true;
+        }
+    }
     while (!bytes.empty() && (bytes.back() == ' ' || (uid && (bytes.back() == '\0' || isWhiteSpace(bytes.back())))))
         bytes.remove_suffix(1);
     if (bytes.find('\0') != std::string_view::npos)
