@@ -81,6 +81,9 @@ void shareRepeatedText(Image& image, const Image& neighbour)
           &Image::manufacturer, &Image::manufacturerModelName}) {
         QString& own = image.*field;
         const QString& other = neighbour.*field;
+        // Texts a folder scan read from equal bytes are shared already.
+        if (own.constData() == other.constData())
+            continue;
         if (!own.isNull() && own == other)
             own = other;
     }

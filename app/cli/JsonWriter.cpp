@@ -67,11 +67,26 @@ void JsonWriter::beforeValue()
     newline();
 }
 
-// One growth of the buffer per key: a scan writes twenty keys per image.
+// One growth of the buffer per key, separator and indent included: a scan writes twenty keys
+// per image.
 JsonWriter& JsonWriter::plainKey(const char* name, std::size_t size)
 {
-    beforeValue();
-    char* out = m_out.grow(size + 4);
+    char* out = nullptr;
+    if (m_afterKey || m_hasEntries.empty()) {
+        beforeValue();
+        out = m_out.grow(size + 4);
+    } else {
+        flushIfLarge();
+        const bool comma = m_hasEntries.back();
+        m_hasEntries.back() = true;
+        const std::size_t indent = 2 * m_hasEntries.size();
+        out = m_out.grow(std::size_t(comma) + 1 + indent + size + 4);
+        if (comma)
+            *out++ = ',';
+        *out++ = '\n';
+        std::memset(out, ' ', indent);
+        out += indent;
+    }
     *out++ = '"';
     std::memcpy(out, name, size);
     std::memcpy(out + size, "\": ", 3);
@@ -215,10 +230,8 @@ void JsonWriter::null()
     m_out += "null";
 }
 
-void JsonWriter::flushIfLarge()
+void JsonWriter::flush()
 {
-    if (!m_file || m_out.size() < (1u << 20))
-        return;
     std::fwrite(m_out.data(), 1, m_out.size(), m_file);
     m_out.clear();
 }

@@ -70,7 +70,12 @@ private:
     void beforeValue();
     void newline();
     void string(const char* utf8, std::size_t size);
-    void flushIfLarge();
+    void flushIfLarge()
+    {
+        if (m_file && m_out.size() >= (1u << 20))
+            flush();
+    }
+    void flush();
 
     // A growing byte buffer whose appends are a bounds check and a copy: std::string's resize
     // and append cost a hundred instructions each, and a scan's output makes millions of them.
