@@ -23,9 +23,8 @@ Result runScan(const QStringList& args)
 
 // img1..img3 hold instances 3, 2, 1 of one series at z = 3.75, 2.5, 1.25: file order and
 // instance order disagree.
-bool writeReversedSeries(const T::TempDir& dir)
+bool writeReversedSeries(const T::TempDir& dir, T::ImageFields fields = {})
 {
-    T::ImageFields fields;
     for (int i = 1; i <= 3; ++i) {
         fields.instanceNumber = 4 - i;
         fields.z = 1.25 * (4 - i);
@@ -52,7 +51,11 @@ TEST(ScanCommand, EmptyFolderSucceeds)
 TEST(ScanCommand, JsonHoldsTheRecordFields)
 {
     T::TempDir dir;
-    ASSERT_TRUE(writeReversedSeries(dir));
+    T::ImageFields fields;
+    // What JSON must escape, each in a text of its own.
+    fields.patientId = "P\"1\"";
+    fields.patientName = "DOE^JANE\x01";
+    ASSERT_TRUE(writeReversedSeries(dir, fields));
     ASSERT_TRUE(T::writeFile(dir.file("notes.txt"), "junk"));
 
     const Result r = runScan({dir.path(), "--json", "--threads", "2"});
@@ -60,8 +63,9 @@ TEST(ScanCommand, JsonHoldsTheRecordFields)
     const QJsonArray patients = T::jsonPatients(r.out);
     ASSERT_EQ(patients.size(), 1);
     const QJsonObject patient = patients[0].toObject();
-    EXPECT_EQ(patient["patientId"], "P1");
-    EXPECT_EQ(patient["patientName"], "DOE^JANE");
+    EXPECT_EQ(patient["patientId"], "P\"1\"");
+    EXPECT_EQ(patient["patientName"], "DOE^JANE\x01");
+    EXPECT_TRUE(r.out.contains("\"DOE^JANE\\u0001\"")) << "Qt reads a raw control character too";
     EXPECT_EQ(patient["birthDate"], "");
     const QJsonObject study = patient["studies"].toArray()[0].toObject();
     EXPECT_EQ(study["studyDate"], "2024-01-31");
