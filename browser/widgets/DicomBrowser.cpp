@@ -503,8 +503,10 @@ void DicomBrowser::scan()
     if (!stopRunningWork())
         return;
     const QString path = m_ui->pathEdit->currentText();
+    const bool networkPath = path.startsWith(QLatin1String("//")) || path.startsWith(QLatin1Char('\\'));
     auto settings = std::make_unique<QSettings>();
-    rememberLocation(*settings, m_ui->pathEdit, kFoldersKey, path);
+    if (!networkPath)  // a path that cannot be scanned is not offered again
+        rememberLocation(*settings, m_ui->pathEdit, kFoldersKey, path);
     const bool recursive = m_ui->searchSubDirsCheckBox->isChecked();
     const bool dicomdirOnly = m_ui->useDicomdirCheckBox->isChecked();
     const bool checkHeader = m_ui->checkDicomHeaderCheckBox->isChecked();
@@ -513,7 +515,7 @@ void DicomBrowser::scan()
     settings->setValue(kCheckHeaderKey, checkHeader);
     m_settingsWriter.write(std::move(settings));
     m_ui->tagsWidget->setDataset(nullptr);
-    if (path.startsWith(QLatin1String("//")) || path.startsWith(QLatin1Char('\\'))) {
+    if (networkPath) {
         QMessageBox::warning(nullptr, tr("DICOM"),
                              tr("Directory path starts with '//' or '\\\\' and cannot be scanned. Consider mapping "
                                 "this path to a local filesystem path."),

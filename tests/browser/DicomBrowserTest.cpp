@@ -266,6 +266,9 @@ TEST_F(Browser, NetworkPathsAreRefusedAndLocalFoldersRemembered)
         EXPECT_EQ(boxes.seen.takeFirst(),
                   "DICOM|Directory path starts with '//' or '\\\\' and cannot be scanned. Consider mapping this path "
                   "to a local filesystem path.");
+        // A path that cannot be scanned is not offered again.
+        EXPECT_FALSE(QSettings().value("lastDir/scanDicomFolders").toStringList().contains(path));
+        EXPECT_EQ(child<QComboBox>("pathEdit")->findText(path), -1);
     }
     // Recent folders: newest first, no duplicates, at most ten.
     QStringList folders;
