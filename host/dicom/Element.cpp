@@ -42,13 +42,22 @@ bool isValidUtf8(std::string_view s)
     return true;
 }
 
-std::string trimmed(const std::string& s)
+std::string_view trimmed(std::string_view s)
 {
     const auto first = s.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos)
+    if (first == std::string_view::npos)
         return {};
     const auto last = s.find_last_not_of(" \t\r\n");
     return s.substr(first, last - first + 1);
+}
+
+// The text of a number: trimmed, without a leading "+".
+std::string_view numberText(std::string_view input)
+{
+    std::string_view text = trimmed(input);
+    if (!text.empty() && text[0] == '+')
+        text.remove_prefix(1);
+    return text;
 }
 
 bool isSequence(DcmElement* e)
@@ -124,7 +133,7 @@ std::string join(const std::vector<std::string>& values)
 }
 
 template <typename N>
-std::optional<N> integerFromText(const std::string& text, bool tolerant)
+std::optional<N> integerFromText(std::string_view text, bool tolerant)
 {
     const auto v = parseInteger(text, tolerant);
     if (!v || *v < static_cast<long long>(std::numeric_limits<N>::min()) ||
@@ -145,11 +154,9 @@ QString textFromDicom(std::string_view bytes)
     return QString::fromLatin1(bytes.data(), static_cast<int>(bytes.size()));
 }
 
-std::optional<double> parseDecimal(const std::string& input, bool tolerant)
+std::optional<double> parseDecimal(std::string_view input, bool tolerant)
 {
-    std::string text = trimmed(input);
-    if (!text.empty() && text[0] == '+')
-        text.erase(0, 1);
+    const std::string_view text = numberText(input);
     if (text.empty())
         return std::nullopt;
     double value = 0;
@@ -158,20 +165,17 @@ std::optional<double> parseDecimal(const std::string& input, bool tolerant)
         return value;
     if (!tolerant)
         return std::nullopt;
-    for (char& c : text)
-        if (c == ',')
-            c = '.';
-    auto [ptr2, ec2] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec2 == std::errc() && ptr2 != text.data() && std::isfinite(value))
+    std::string commas(text);
+    std::replace(commas.begin(), commas.end(), ',', '.');
+    auto [ptr2, ec2] = std::from_chars(commas.data(), commas.data() + commas.size(), value);
+    if (ec2 == std::errc() && ptr2 != commas.data() && std::isfinite(value))
         return value;
     return std::nullopt;
 }
 
-std::optional<long long> parseInteger(const std::string& input, bool tolerant)
+std::optional<long long> parseInteger(std::string_view input, bool tolerant)
 {
-    std::string text = trimmed(input);
-    if (!text.empty() && text[0] == '+')
-        text.erase(0, 1);
+    const std::string_view text = numberText(input);
     if (text.empty())
         return std::nullopt;
     long long value = 0;
@@ -376,7 +380,7 @@ struct Read<QStringList>
 };
 
 // A number from the first value, or one from each value (none when one is not a number).
-template <typename N, std::optional<N> (*parse)(const std::string&, bool)>
+template <typename N, std::optional<N> (*parse)(std::string_view, bool)>
 struct ReadNumber
 {
     template <typename S>
@@ -389,9 +393,29 @@ struct ReadNumber
     }
 };
 
-template <typename N, std::optional<N> (*parse)(const std::string&, bool)>
+template <typename N, std::optional<N> (*parse)(std::string_view, bool)>
 struct ReadNumbers
 {
+    // Encoded values are parsed where they lie, without a string per value (a folder scan reads
+    // positions from every file); unsigned shorts take the general way.
+    static std::optional<std::vector<N>> from(const EncodedSource& source, bool tolerant)
+    {
+        const EncodedValue* value = source.value;
+        if (!value || value->bytes.empty() || isVr(*value, "US") || isSingleValuedText(*value))
+            return from<EncodedSource>(source, tolerant);
+        std::vector<N> result;
+        for (std::string_view rest = value->bytes;;) {
+            const std::size_t end = rest.find('\\');
+            const std::optional<N> number = parse(rest.substr(0, end), tolerant);
+            if (!number)
+                return std::nullopt;
+            result.push_back(*number);
+            if (end == std::string_view::npos)
+                return result;
+            rest.remove_prefix(end + 1);
+        }
+    }
+
     template <typename S>
     static std::optional<std::vector<N>> from(const S& source, bool tolerant)
     {
@@ -415,43 +439,9 @@ struct Read<double> : ReadNumber<double, parseDecimal>
 {
 };
 
-// A decimal string value that needs no trimming, sign or comma: what from_chars reads whole.
-std::optional<double> plainDecimal(std::string_view text)
-{
-    if (text.empty() || text.front() == '+' || text.front() == ' ' || text.back() == ' ')
-        return std::nullopt;
-    double value = 0;
-    const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || ptr != text.data() + text.size() || !std::isfinite(value))
-        return std::nullopt;
-    return value;
-}
-
 template <>
 struct Read<std::vector<double>> : ReadNumbers<double, parseDecimal>
 {
-    using ReadNumbers<double, parseDecimal>::from;
-    // Positions are read from every file: the values are parsed where they lie, without a
-    // string per value; anything else takes the general way.
-    static std::optional<std::vector<double>> from(const EncodedSource& source, bool tolerant)
-    {
-        const EncodedValue* value = source.value;
-        if (value && !value->bytes.empty() && isVr(*value, "DS")) {
-            std::vector<double> result;
-            std::string_view rest = value->bytes;
-            for (;;) {
-                const std::size_t end = rest.find('\\');
-                const std::optional<double> number = plainDecimal(rest.substr(0, end));
-                if (!number)
-                    break;
-                result.push_back(*number);
-                if (end == std::string_view::npos)
-                    return result;
-                rest.remove_prefix(end + 1);
-            }
-        }
-        return ReadNumbers<double, parseDecimal>::from(source, tolerant);
-    }
 };
 
 template <>

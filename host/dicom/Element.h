@@ -86,8 +86,8 @@ private:
 
 // Text helpers shared with other host readers.
 QString textFromDicom(std::string_view bytes);
-std::optional<double> parseDecimal(const std::string& text, bool tolerant);
-std::optional<long long> parseInteger(const std::string& text, bool tolerant);
+std::optional<double> parseDecimal(std::string_view text, bool tolerant);
+std::optional<long long> parseInteger(std::string_view text, bool tolerant);
 // A decimal string of at most 16 characters (the DS limit) that reads back as close as possible.
 std::string formatDecimal(double value);
 
