@@ -89,21 +89,6 @@ std::optional<double> optionalNumber(const RecordElements& fields, const DcmTag&
     return fields.get<double>(tag, tolerant);
 }
 
-std::optional<int> toInt(const QString& value)
-{
-    // Plain digits (nearly every instance number) without QString's locale-aware parse.
-    if (!value.isEmpty() && value.size() <= 9 &&
-        std::all_of(value.begin(), value.end(), [](QChar c) { return c >= '0' && c <= '9'; })) {
-        int number = 0;
-        for (const QChar c : value)
-            number = number * 10 + (c.unicode() - '0');
-        return number;
-    }
-    bool ok = false;
-    const int number = value.toInt(&ok, 10);
-    return ok ? std::optional<int>(number) : std::nullopt;
-}
-
 QString joinImageType(const std::vector<std::string>& values)
 {
     std::string joined;
@@ -179,8 +164,8 @@ Image::Image(Series* series, const RecordElements& fields) : series(series)
 
     sopInstanceUid = std::move(sopUid);
     instanceNumberText = std::move(instanceText);
-    instanceNumber = toInt(instanceNumberText);
-    acquisitionNumber = toInt(acquisitionText);
+    instanceNumber = numberInText(instanceNumberText);
+    acquisitionNumber = numberInText(acquisitionText);
     imageType = std::move(types);
     width = std::move(columns);
     height = std::move(rows);
@@ -203,6 +188,21 @@ Image::Image(Series* series, const RecordElements& fields) : series(series)
     // lets DCMTK read the others).
     if (DcmItem* item = fields.item())
         readEnhancedPixelMeasures(*item, fields, pixelSpacing, spacingBetweenSlices);
+}
+
+std::optional<int> numberInText(const QString& text)
+{
+    // Plain digits (nearly every instance number and size) without QString's locale-aware parse.
+    if (!text.isEmpty() && text.size() <= 9 &&
+        std::all_of(text.begin(), text.end(), [](QChar c) { return c >= '0' && c <= '9'; })) {
+        int number = 0;
+        for (const QChar c : text)
+            number = number * 10 + (c.unicode() - '0');
+        return number;
+    }
+    bool ok = false;
+    const int number = text.toInt(&ok, 10);
+    return ok ? std::optional<int>(number) : std::nullopt;
 }
 
 bool compareInstanceNumbers(const Image* a, const Image* b)

@@ -52,6 +52,9 @@ public:
     std::uint32_t scanOrder = 0;
 };
 
+// As QString::toInt(&ok, 10) on a record's text ("512", " 3 "): the number, or nothing.
+std::optional<int> numberInText(const QString& text);
+
 // Strict less-than orders; a missing number counts as -1.
 bool compareInstanceNumbers(const Image* a, const Image* b);
 bool compareAcquisitionNumbers(const Image* a, const Image* b);

@@ -24,7 +24,7 @@ double distance(const std::array<double, 3>& a, const std::array<double, 3>& b)
 
 int toIntOrZero(const QString& text)
 {
-    return text.toInt(nullptr, 10);
+    return numberInText(text).value_or(0);
 }
 
 // findIndexOfAscendingNumbers for any function object: the estimate runs it on every image a

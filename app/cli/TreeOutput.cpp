@@ -47,23 +47,12 @@ void optionalValue(JsonWriter& json, const std::optional<T>& v)
 // A number stored as text ("512", "2.5"); null when the text holds none (empty, "?").
 void numberOrNull(JsonWriter& json, const QString& text)
 {
-    // Most are a few plain digits (sizes, bits): read without a trimmed copy.
-    if (!text.isEmpty() && text.size() <= 9 &&
-        std::all_of(text.begin(), text.end(), [](QChar c) { return c >= '0' && c <= '9'; })) {
-        int whole = 0;
-        for (const QChar c : text)
-            whole = whole * 10 + (c.unicode() - '0');
-        json.value(whole);
+    if (const std::optional<int> whole = numberInText(text)) {
+        json.value(*whole);
         return;
     }
     bool ok = false;
-    const QString trimmed = text.trimmed();
-    const int whole = trimmed.toInt(&ok);
-    if (ok) {
-        json.value(whole);
-        return;
-    }
-    const double real = trimmed.toDouble(&ok);
+    const double real = text.trimmed().toDouble(&ok);
     if (ok)
         json.value(real);
     else
