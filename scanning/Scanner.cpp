@@ -128,23 +128,21 @@ struct LevelTemplate
     // A copy of the template when `fields` hold the same values, else a new record (which
     // becomes the template).
     template <typename Build>
-    Record* make(const RecordElements& fields, std::initializer_list<const DcmTag*> tags, std::string& scratch,
-                 Build build)
+    Record* make(const RecordElements& fields, std::initializer_list<const DcmTag*> tags, Build build)
     {
         if (!record || !sameKey(fields, tags)) {
-            scratch.clear();
-            for (const DcmTag* tag : tags) {
-                const EncodedValue* value = fields.encoded(*tag);
-                const std::uint32_t length = value ? std::uint32_t(value->bytes.size()) : 0xFFFFFFFFu;
-                scratch.append(reinterpret_cast<const char*>(&length), sizeof length);
-                if (value)
-                    scratch.append(value->bytes);
-            }
             missing.clear();
             fields.collectMissing(&missing);
             record.reset(build());
             fields.collectMissing(nullptr);
-            key = scratch;
+            key.clear();
+            for (const DcmTag* tag : tags) {
+                const EncodedValue* value = fields.encoded(*tag);
+                const std::uint32_t length = value ? std::uint32_t(value->bytes.size()) : 0xFFFFFFFFu;
+                key.append(reinterpret_cast<const char*>(&length), sizeof length);
+                if (value)
+                    key.append(value->bytes);
+            }
         } else {
             for (const DcmTagKey& tag : missing)
                 ElementBase::logMissing(tag);
@@ -183,7 +181,6 @@ struct Scanner::ScanState
 {
     RawHeader header{RecordElements::rawFields()};
     std::vector<char> buffer;  // a header longer than the read-ahead
-    std::string key;
     LevelTemplate<Patient> patient;
     LevelTemplate<Study> study;
     LevelTemplate<Series> series;
@@ -227,12 +224,7 @@ struct Scanner::ScanState
     {
         if (folderUrl.isEmpty())
             return Filesystem::Url::fromLocalFile(std::string(path));
-        // Every file name codec reads ASCII as Latin-1 does, at a fraction of the cost.
-        const char* name = path + nameStart;
-        const std::size_t size = std::strlen(name);
-        const bool ascii = std::all_of(name, name + size, [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-        return Filesystem::Url::fromLocalFile(folderUrl,
-                                              ascii ? QString::fromLatin1(name, int(size)) : QFile::decodeName(name));
+        return Filesystem::Url::fromLocalFile(folderUrl, QFile::decodeName(path + nameStart));
     }
 
     // Small instance numbers repeat in every series: their texts are shared.
@@ -567,17 +559,17 @@ std::unique_ptr<Patient> Scanner::readHeader(const std::string& path, const std:
     // The chain Patient(fields, true) builds, with copies of the levels met just before.
     const RecordTags& t = RecordTags::get();
     std::unique_ptr<Patient> patient(state.patient.make(
-        fields, {&t.patientId, &t.patientName, &t.patientSex, &t.patientBirthDate, &t.patientComments}, state.key,
+        fields, {&t.patientId, &t.patientName, &t.patientSex, &t.patientBirthDate, &t.patientComments},
         [&] { return new Patient(fields, false); }));
     Study* study =
         state.study.make(fields, {&t.studyInstanceUid, &t.studyId, &t.studyTime, &t.studyDate, &t.studyDescription},
-                         state.key, [&] { return new Study(nullptr, fields, false); });
+                         [&] { return new Study(nullptr, fields, false); });
     study->patient = patient.get();
     patient->studies.push_back(study);
     Series* series = state.series.make(fields,
                                        {&t.seriesInstanceUid, &t.sopClassUid, &t.seriesTime, &t.seriesDate,
                                         &t.seriesNumber, &t.modality, &t.seriesDescription},
-                                       state.key, [&] { return new Series(nullptr, fields, false); });
+                                       [&] { return new Series(nullptr, fields, false); });
     series->study = study;
     study->series.push_back(series);
     auto* image = new Image(series, fields);

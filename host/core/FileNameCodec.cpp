@@ -1,5 +1,6 @@
 #include "host/core/FileNameCodec.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -114,9 +115,12 @@ QString FileNameCodec::convertToUnicode(const char* in, int length, ConverterSta
         length = pending.size();
         state->remainingChars = 0;
     }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(in);
+    // Most names are ASCII, which reads as Latin-1 (a folder scan decodes one per file).
+    if (std::all_of(bytes, bytes + length, [](unsigned char c) { return c < 0x80; }))
+        return QString::fromLatin1(in, length);
     QString result;
     result.reserve(length);
-    const auto* bytes = reinterpret_cast<const unsigned char*>(in);
     for (int i = 0; i < length;) {
         char32_t code = 0;
         const int size = sequenceLength(bytes + i, length - i, code);
