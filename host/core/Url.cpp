@@ -115,25 +115,10 @@ Url Url::localFolder(const QString& path)
 
 Url Url::fromLocalFile(const Url& folder, const QString& name)
 {
-    // A folder scan asks this for every file of a folder: whether the folder is a local path
-    // is found once per folder and thread.
-    thread_local struct
-    {
-        QUrl folder;  // held, so that its data cannot change or be reused while cached
-        bool local = false;
-    } last;
-    bool local = false;
-    if (folder.m_fileName.isNull() && !folder.m_url.isEmpty() &&
-        const_cast<QUrl&>(folder.m_url).data_ptr() == last.folder.data_ptr()) {
-        local = last.local;
-    } else {
-        local = !folder.whole().toLocalFile().isEmpty();
-        if (folder.m_fileName.isNull()) {
-            last.folder = folder.m_url;
-            last.local = local;
-        }
-    }
-    if (name.isEmpty() || name.contains('/') || name == "." || name == ".." || !local || !folder.m_fileName.isNull())
+    // `folder` comes from localFolder(): a local path, told by its scheme alone (this runs for
+    // every file of a folder scan).
+    if (name.isEmpty() || name.contains('/') || name == "." || name == ".." || !folder.m_fileName.isNull() ||
+        !folder.m_url.isLocalFile())
         return fromLocalFile(folder.whole().toLocalFile() + '/' + name);
     Url url;
     url.m_url = folder.m_url;

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-
 using Dravelin::Filesystem::commonParentDirectory;
 using Dravelin::Filesystem::Url;
 
@@ -83,18 +81,6 @@ TEST(Url, LocalFilesWithAwkwardNames)
         EXPECT_EQ(shared.string(), changed.string());
     }
     EXPECT_TRUE(Url::localFolder("relative/folder").isEmpty());
-}
-
-// Each thread remembers the last folder it made a file URL in: what a folder that is no local
-// path gives must not depend on the folders met before.
-TEST(Url, AFileInAFolderDoesNotDependOnTheFolderBefore)
-{
-    const Url web(std::string("http://127.0.0.1/studies"));
-    std::string fresh;
-    std::thread([&] { fresh = Url::fromLocalFile(web, "f.dcm").string(); }).join();
-    EXPECT_EQ(Url::fromLocalFile(Url::localFolder("/tmp"), "a.dcm").string(), "file:///tmp/a.dcm");
-    for (int call = 0; call < 2; ++call)
-        EXPECT_EQ(Url::fromLocalFile(web, "f.dcm").string(), fresh) << call;
 }
 
 TEST(Url, SubqueriesRoundTripAnyCharacter)
